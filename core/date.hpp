@@ -1,0 +1,185 @@
+// Calendar date on the proleptic Gregorian calendar over the whole signed
+// 32-bit year range, its day number (days since 1970-01-01) and weekday.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <string_view>
+#include <type_traits>
+
+namespace merandol {
+
+using i64 = std::int64_t;
+using u64 = std::uint64_t;
+using i128 = __int128;
+using u128 = unsigned __int128;
+
+enum class DateError : std::uint8_t { InvalidDate, OutOfRange };
+
+constexpr std::string_view error_name(DateError e) noexcept {
+    return e == DateError::InvalidDate ? "InvalidDate" : "OutOfRange";
+}
+
+enum class Weekday : std::uint8_t { Monday, Tuesday, Wednesday, Thursday, Friday, Saturday, Sunday };
+
+constexpr std::string_view weekday_name(Weekday w) noexcept {
+    constexpr std::string_view names[] = {"Monday", "Tuesday", "Wednesday", "Thursday",
+                                          "Friday", "Saturday", "Sunday"};
+    return names[static_cast<unsigned>(w)];
+}
+
+constexpr unsigned number_from_monday(Weekday w) noexcept { return static_cast<unsigned>(w) + 1; }
+
+// Day numbers of the first and last representable dates,
+// -2147483648-01-01 and 2147483647-12-31.
+inline constexpr i64 kMinDayNumber = -784353015833;
+inline constexpr i64 kMaxDayNumber = 784351576776;
+
+constexpr bool is_leap_year(std::int32_t year) noexcept {
+    // Divisible by 100 means divisible by 25 and by 4; among multiples of 25
+    // the leap years are the multiples of 16 (i.e. of 400).  Two's complement
+    // low bits give the right answer for negative years as well.
+    return (year % 25 == 0) ? (year & 15) == 0 : (year & 3) == 0;
+}
+
+constexpr unsigned days_in_month(std::int32_t year, unsigned month) noexcept {
+    if (month == 2) return is_leap_year(year) ? 29 : 28;
+    // Odd months up to July and even months from August have 31 days: the
+    // parity of month, flipped from August on (bit 3), is the low bit.
+    return 30 | ((month ^ (month >> 3)) & 1);
+}
+
+struct Date {
+    std::int32_t year;   // any value; year 0 precedes year 1
+    std::uint8_t month;  // [1, 12]
+    std::uint8_t day;    // [1, days_in_month(year, month)]
+
+    static constexpr std::expected<Date, DateError> make(std::int32_t year, std::uint8_t month,
+                                                         std::uint8_t day) noexcept {
+        if (month < 1 || month > 12 || day < 1 || day > days_in_month(year, month))
+            return std::unexpected(DateError::InvalidDate);
+        return Date{year, month, day};
+    }
+
+    friend constexpr bool operator==(Date, Date) noexcept = default;
+};
+static_assert(sizeof(Date) == 8 && std::is_trivially_copyable_v<Date>);
+
+// Date to day number.  The year is made March-based (January and February
+// belong to the previous year, so the leap day ends the year) and shifted by
+// 2147484000 = 400 * 5368710 years, which keeps every intermediate positive
+// and leaves the 400-year cycle unchanged.
+inline constexpr i64 kYearShift = 2147484000;
+static_assert(kYearShift % 400 == 0);
+
+constexpr i64 days_since_unix_epoch(Date d) noexcept {
+    const bool jan_feb = d.month <= 2;
+    const u64 b = static_cast<u64>(static_cast<i64>(d.year) - jan_feb + kYearShift);  // [351, 4294967647]
+    // Days from 1 March to the first of the month: 979/32 ~ 30.6 days per
+    // month; the offsets 8829 and -2919 place March at 0 and January at 306.
+    const unsigned m = jan_feb ? (979u * d.month + 8829u) / 32u : (979u * d.month - 2919u) / 32u;
+    // Constant divisors: the compiler emits shifts and multiply-high.
+    const u64 days = 365 * b + b / 4 - b / 100 + b / 400 + m + d.day;
+    // 784353144339 is that count for 1970-01-01 (the March-based year
+    // 2147485969 on its day 307), so the epoch is day 0.
+    return static_cast<i64>(days) - 784353144339;
+}
+
+constexpr u64 mul_hi(u64 a, u64 b) noexcept { return static_cast<u64>((static_cast<u128>(a) * b) >> 64); }
+constexpr u64 mul_lo(u64 a, u64 b) noexcept { return a * b; }
+
+// Day number to date: Neri and Schneider, "Euclidean affine functions and
+// their application to calendar algorithms" (2023), in the variant that
+// counts days backwards from a fixed anchor so that every step is an
+// unsigned multiplication by a constant.  Each 64-bit multiplier is 2^64
+// divided by a period in days, so the high half of a product is a quotient
+// and the low half the fraction of the period that remains.
+constexpr std::expected<Date, DateError> from_days_since_unix_epoch(i64 n) noexcept {
+    // Anchor.  Every representable day lies on or before it; counting back
+    // from it keeps a non-negative.
+    i64 a;
+    if (__builtin_sub_overflow(i64{690527217032721}, n, &a) || a < 0) return std::unexpected(DateError::OutOfRange);
+    const u64 ua = static_cast<u64>(a);
+    // Century.  h = a / 36524.25 (505054698555331 = 2^64 / 36524.25); adding
+    // the three skipped leap days of every 400 years turns the Gregorian
+    // count into a Julian one with a leap day every fourth year.
+    const u64 h = mul_hi(ua, 505054698555331);
+    const u64 x = ua + h - h / 4;
+    if (x >> 63) return std::unexpected(DateError::OutOfRange);
+    // Year.  c = x / 365.25 (50504432782230121 = 2^64 / 365.25); t is the
+    // day within that year scaled by 2142.2 (782432 = 365.25 * 2142.2), a
+    // fixed point with 2^16 per 30.6-day month.
+    const u64 c = mul_hi(x, 50504432782230121);
+    const u64 t = mul_hi(mul_lo(x, 50504432782230121), 782432);
+    i64 y = 1890599307999 - static_cast<i64>(c);
+    // The first 247 * 512 steps counted back (59 days) are February and
+    // January, which belong to the next calendar year.
+    const bool jan_feb = t / 512 < 247;
+    // Map.  r = month * 2^16 + (day - 1) * 2140; 512 * (y mod 4) undoes the
+    // quarter day of the Julian year.
+    const i64 r = 512 * (y & 3) - static_cast<i64>(t) + (jan_feb ? 191360 : 977792);
+    if (r < 0) return std::unexpected(DateError::OutOfRange);
+    y += jan_feb;
+    if (y < INT32_MIN || y > INT32_MAX) return std::unexpected(DateError::OutOfRange);
+    const u64 month = static_cast<u64>(r) / 65536;                              // [1, 12]
+    const u64 day = mul_hi(static_cast<u64>(r) % 65536, 8619973866219416) + 1;  // 8619973866219416 = 2^64 / 2140
+    const auto year = static_cast<std::int32_t>(y);
+    if (month < 1 || month > 12 || day > days_in_month(year, static_cast<unsigned>(month)))
+        return std::unexpected(DateError::InvalidDate);
+    return Date{year, static_cast<std::uint8_t>(month), static_cast<std::uint8_t>(day)};
+}
+
+constexpr std::expected<Date, DateError> add_days(Date d, i64 days) noexcept {
+    i64 n;
+    if (__builtin_add_overflow(days_since_unix_epoch(d), days, &n)) return std::unexpected(DateError::OutOfRange);
+    return from_days_since_unix_epoch(n);
+}
+
+constexpr Weekday weekday(Date d) noexcept {
+    // Day 0, 1970-01-01, is a Thursday: remainders 0..6 map to Thu..Wed.
+    constexpr std::uint8_t from_remainder[7] = {3, 4, 5, 6, 0, 1, 2};
+    i64 r = days_since_unix_epoch(d) % 7;
+    if (r < 0) r += 7;
+    return static_cast<Weekday>(from_remainder[r]);
+}
+
+constexpr unsigned ordinal(Date d) noexcept {
+    constexpr std::uint16_t days_before_month[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+    return days_before_month[d.month - 1] + d.day + (d.month > 2 && is_leap_year(d.year));
+}
+
+// Chronological order; the same as comparing (year, month, day).
+constexpr int compare(Date a, Date b) noexcept {
+    const i64 x = days_since_unix_epoch(a), y = days_since_unix_epoch(b);
+    return (x > y) - (x < y);
+}
+
+// Text form "YYYY-MM-DD": the year signed, zero-padded to four characters
+// counting the sign.  The longest text is "-2147483648-12-31".
+inline constexpr std::size_t kDateTextMax = 17;
+
+char *write_date(char *out, Date d) noexcept;
+std::expected<Date, DateError> parse_date(std::string_view text) noexcept;
+
+// --- Compile-time checks of key identities -------------------------------
+static_assert(days_since_unix_epoch({1970, 1, 1}) == 0);
+static_assert(days_since_unix_epoch({1969, 12, 31}) == -1);
+static_assert(days_since_unix_epoch({2000, 3, 1}) == 11017);
+static_assert(days_since_unix_epoch({2024, 2, 29}) == 19782);
+static_assert(days_since_unix_epoch({INT32_MIN, 1, 1}) == kMinDayNumber);
+static_assert(days_since_unix_epoch({INT32_MAX, 12, 31}) == kMaxDayNumber);
+static_assert(*from_days_since_unix_epoch(0) == Date{1970, 1, 1});
+static_assert(*from_days_since_unix_epoch(kMinDayNumber) == Date{INT32_MIN, 1, 1});
+static_assert(*from_days_since_unix_epoch(kMaxDayNumber) == Date{INT32_MAX, 12, 31});
+static_assert(!from_days_since_unix_epoch(kMinDayNumber - 1).has_value());
+static_assert(!from_days_since_unix_epoch(kMaxDayNumber + 1).has_value());
+static_assert(weekday({1970, 1, 1}) == Weekday::Thursday);
+static_assert(weekday({2024, 1, 1}) == Weekday::Monday);
+static_assert(is_leap_year(2000) && is_leap_year(0) && is_leap_year(-400) && !is_leap_year(1900) &&
+              !is_leap_year(-100));
+static_assert(ordinal({2024, 12, 31}) == 366 && ordinal({2023, 3, 1}) == 60);
+// 146097 days in 400 years: the shift by kYearShift does not move weekdays
+// or leap years, since 146097 = 7 * 20871.
+static_assert(146097 == 400 * 365 + 100 - 4 + 1 && 146097 % 7 == 0);
+
+}  // namespace merandol
