@@ -1,0 +1,53 @@
+# merandol: build, test and benchmark.
+#
+# Every target runs with CPython 3.14 and its headers.  When the host has
+# them (python3.14 on PATH and Python.h beside it) they are used directly;
+# otherwise the targets run inside the project's Debian testing root, which
+# tools/devroot builds on first use and caches outside the clone.
+
+PYTHON := python3.14
+HOST_HAS_PYTHON := $(shell command -v $(PYTHON) >/dev/null 2>&1 && \
+	test -f "$$($(PYTHON) -c 'import sysconfig; print(sysconfig.get_paths()["include"])' 2>/dev/null)/Python.h" && echo yes)
+
+ifneq ($(HOST_HAS_PYTHON),yes)
+
+# No Python 3.14 here: run the same goals inside the root.  Variables given
+# on the command line (QUICK=1, ARGS='...') travel in MAKEFLAGS.
+.DEFAULT_GOAL := build
+.PHONY: $(or $(MAKECMDGOALS),build)
+$(or $(MAKECMDGOALS),build):
+	@tools/devroot run $(MAKE) --no-print-directory $(MAKECMDGOALS)
+# Make only the first goal run the root; the others ride along in it.
+$(wordlist 2,$(words $(MAKECMDGOALS)),$(MAKECMDGOALS)): $(firstword $(MAKECMDGOALS))
+
+else
+
+BUILD := build/release
+GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo 'Unix Makefiles')
+# The built module is importable from the clone's root through this path.
+RUN_PY := PYTHONPATH=$(CURDIR)/$(BUILD)/module$${PYTHONPATH:+:$$PYTHONPATH} $(PYTHON)
+
+.DEFAULT_GOAL := build
+.PHONY: build test test-core test-py bench python clean
+
+$(BUILD)/build.ninja $(BUILD)/Makefile:
+	cmake -S . -B $(BUILD) -G "$(GENERATOR)" -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
+
+build: $(if $(filter Ninja,$(GENERATOR)),$(BUILD)/build.ninja,$(BUILD)/Makefile)
+	cmake --build $(BUILD)
+
+# Core tests through ctest, then the module's tests; pytest's summary last.
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j2
+	$(RUN_PY) -m pytest tests/module $(PYTEST_ARGS)
+
+bench: build
+	$(RUN_PY) benchmarks/bench.py $(if $(QUICK),--quick)
+
+python: build
+	$(RUN_PY) $(ARGS)
+
+clean:
+	rm -rf build
+
+endif

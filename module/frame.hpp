@@ -1,0 +1,237 @@
+// The module frame: everything the class units share at the interpreter
+// boundary.  Object layout and the process-wide class cache, the argument
+// binder, the argument conversions, the mapping of core errors to
+// exceptions, hashing, rich comparison and result construction.  A class
+// unit declares its parameters, members and slots and calls into the core;
+// it never talks to the interpreter in any other way.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <atomic>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string_view>
+
+namespace merandol::py {
+
+using i128 = __int128;
+
+#define MERANDOL_UNLIKELY(x) __builtin_expect(!!(x), 0)
+
+// --- Classes ---------------------------------------------------------------
+
+// Registration order; the module's __all__ lists the classes in this order.
+enum class ClassId : unsigned { Weekday, Date, Count };
+inline constexpr unsigned kClassCount = static_cast<unsigned>(ClassId::Count);
+
+// What a class unit provides to the frame: its bare name, its type
+// specification and, optionally, a step that runs once on the new class
+// object before it is published (Weekday stores its class attributes).
+struct ClassDef {
+    const char *name;
+    PyType_Spec *spec;
+    int (*finish)(PyTypeObject *type);
+};
+
+extern const ClassDef kWeekdayClass;
+extern const ClassDef kDateClass;
+
+// Built on first request and kept for the life of the process.
+extern std::atomic<PyTypeObject *> g_class_cache[kClassCount];
+PyTypeObject *build_class(ClassId id);
+
+inline PyTypeObject *class_object(ClassId id) noexcept {
+    PyTypeObject *type = g_class_cache[static_cast<unsigned>(id)].load(std::memory_order_acquire);
+    return type ? type : build_class(id);
+}
+
+// Slots every class shares: allocation without zero-filling or GC
+// bookkeeping (the instances hold no references), and release.
+PyObject *instance_alloc(PyTypeObject *type, Py_ssize_t nitems);
+void instance_dealloc(PyObject *self);
+
+#define MERANDOL_INSTANCE_SLOTS                                                                        \
+    {Py_tp_alloc, reinterpret_cast<void *>(::merandol::py::instance_alloc)},                            \
+        {Py_tp_dealloc, reinterpret_cast<void *>(::merandol::py::instance_dealloc)},                    \
+        {Py_tp_free, reinterpret_cast<void *>(PyObject_Free)}
+
+// An instance: the object header followed by exactly one core value.
+template <ClassId Id, class Value>
+struct Instance {
+    PyObject_HEAD
+    Value value;
+
+    static constexpr ClassId id = Id;
+    using value_type = Value;
+
+    static PyTypeObject *type() noexcept { return class_object(Id); }
+
+    static const Value &of(PyObject *o) noexcept { return reinterpret_cast<Instance *>(o)->value; }
+
+    static bool check(PyObject *o) noexcept {
+        PyTypeObject *t = type();
+        return Py_IS_TYPE(o, t) || PyType_IsSubtype(Py_TYPE(o), t);
+    }
+
+    // A new object of exactly this class holding `v`.
+    static PyObject *wrap(const Value &v) noexcept { return wrap_as(type(), v); }
+
+    static PyObject *wrap_as(PyTypeObject *t, const Value &v) noexcept {
+        if (MERANDOL_UNLIKELY(t == nullptr)) return nullptr;
+        auto *o = reinterpret_cast<Instance *>(t->tp_alloc(t, 0));
+        if (MERANDOL_UNLIKELY(o == nullptr)) return nullptr;
+        o->value = v;
+        return reinterpret_cast<PyObject *>(o);
+    }
+};
+
+// Method tables take PyCFunction; the real signatures differ by flags.
+template <class F>
+constexpr PyCFunction method(F *fn) noexcept {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
+}
+
+using FastcallKw = PyObject *(PyObject *, PyObject *const *, Py_ssize_t, PyObject *);
+
+// --- Argument binding ------------------------------------------------------
+
+// A member's parameter list.  `fn` is how messages name the member
+// ("Date.__new__()"); every parameter may be given by position or keyword.
+struct Params {
+    const char *fn;
+    const char *const *names;
+    int count;
+    int required;
+};
+
+bool bind_slow(const Params &p, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out);
+
+// Vectorcall form: fills out[0..count) with borrowed references, nullptr
+// for an optional parameter that was not given.
+inline bool bind(const Params &p, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out) {
+    if (kwnames == nullptr && nargs >= p.required && nargs <= p.count) {
+        for (Py_ssize_t i = 0; i < p.count; ++i) out[i] = i < nargs ? args[i] : nullptr;
+        return true;
+    }
+    return bind_slow(p, args, nargs, kwnames, out);
+}
+
+// tp_new form: a tuple of positional arguments and a dict of keywords.
+bool bind_tuple(const Params &p, PyObject *args, PyObject *kwargs, PyObject **out);
+
+// --- Argument conversion ---------------------------------------------------
+
+// Adds "while processing '{name}'" to the pending exception.
+void note_argument(const char *name);
+
+bool to_i64_slow(PyObject *o, std::int64_t &out);
+
+// Conversion rule 1: the interpreter's C-long conversion.
+inline bool to_i64(PyObject *o, std::int64_t &out, const char *name) {
+    if (PyLong_CheckExact(o) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject *>(o))) {
+        out = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject *>(o));
+        return true;
+    }
+    if (to_i64_slow(o, out)) return true;
+    note_argument(name);
+    return false;
+}
+
+bool range_error(std::int64_t v, std::int64_t lo, const char *name);
+
+// Conversion rules 2, 3 and 4: rule 1, then a check against the target width.
+template <class T>
+inline bool to_int(PyObject *o, T &out, const char *name) {
+    std::int64_t v;
+    if (!to_i64(o, v, name)) return false;
+    constexpr std::int64_t lo = static_cast<std::int64_t>(std::numeric_limits<T>::min());
+    constexpr std::int64_t hi = static_cast<std::int64_t>(std::numeric_limits<T>::max());
+    if (MERANDOL_UNLIKELY(v < lo || v > hi)) return range_error(v, lo, name);
+    out = static_cast<T>(v);
+    return true;
+}
+
+// Conversion rule 5: any integer that fits 16 bytes of two's complement.
+bool to_i128(PyObject *o, i128 &out, const char *name);
+
+// Conversion rule 6: True or False (or a numpy boolean).
+bool to_bool(PyObject *o, bool &out, const char *name);
+
+// Conversion rule 7: a str, handed over as its UTF-8 bytes.
+bool to_text(PyObject *o, std::string_view &out, const char *name);
+
+// Conversion rule 8: an instance of a module class.
+bool not_an_instance(PyObject *o, PyTypeObject *type, const char *name);
+
+template <class I>
+inline bool to_instance(PyObject *o, typename I::value_type &out, const char *name) {
+    if (MERANDOL_UNLIKELY(!I::check(o))) return not_an_instance(o, I::type(), name);
+    out = I::of(o);
+    return true;
+}
+
+// --- Errors ----------------------------------------------------------------
+
+// ValueError whose message is `prefix` followed by the error kind's name.
+PyObject *value_error(const char *prefix, std::string_view kind);
+
+// The internal failure: a PanicException carrying `message`.
+PyObject *panic(const char *message);
+
+// --- Results ---------------------------------------------------------------
+
+// A new str of ASCII text.
+inline PyObject *ascii(const char *text, std::size_t n) {
+    PyObject *s = PyUnicode_New(static_cast<Py_ssize_t>(n), 127);
+    if (MERANDOL_UNLIKELY(s == nullptr)) return nullptr;
+    std::memcpy(PyUnicode_DATA(s), text, n);
+    return s;
+}
+
+inline PyObject *ascii(const char *begin, const char *end) { return ascii(begin, static_cast<std::size_t>(end - begin)); }
+
+inline PyObject *int_from(std::int64_t v) { return PyLong_FromLongLong(v); }
+
+PyObject *int_from(i128 v);
+
+// --- Hash ------------------------------------------------------------------
+
+// SipHash-1-3 with both key halves zero over `n` bytes, mapped to a hash
+// value: -1 (reserved for errors) becomes -2.
+Py_hash_t hash_bytes(const unsigned char *bytes, std::size_t n) noexcept;
+
+// Appends the little-endian two's-complement bytes of an integer field.
+template <class T>
+inline unsigned char *put_le(unsigned char *p, T v) noexcept {
+    static_assert(std::endian::native == std::endian::little);
+    std::memcpy(p, &v, sizeof v);
+    return p + sizeof v;
+}
+
+// --- Rich comparison -------------------------------------------------------
+
+// `equal` decides == and !=; `compare` (negative, zero, positive) decides the
+// orderings.  A foreign operand gives NotImplemented.
+template <class I, auto equal, auto compare>
+PyObject *richcompare(PyObject *self, PyObject *other, int op) {
+    if (!I::check(other)) Py_RETURN_NOTIMPLEMENTED;
+    const auto &a = I::of(self);
+    const auto &b = I::of(other);
+    bool r;
+    switch (op) {
+        case Py_EQ: r = equal(a, b); break;
+        case Py_NE: r = !equal(a, b); break;
+        case Py_LT: r = compare(a, b) < 0; break;
+        case Py_LE: r = compare(a, b) <= 0; break;
+        case Py_GT: r = compare(a, b) > 0; break;
+        case Py_GE: r = compare(a, b) >= 0; break;
+        default: Py_RETURN_NOTIMPLEMENTED;
+    }
+    return Py_NewRef(r ? Py_True : Py_False);
+}
+
+}  // namespace merandol::py
