@@ -140,14 +140,13 @@ static PyObject *date_repr(PyObject *self) {
     // "Date(year=" 10 + year 11 + ", month=" 8 + 2 + ", day=" 6 + 2 + ")" 1
     char buffer[48];
     char *p = buffer;
-    auto put = [&p](std::string_view s) { p = static_cast<char *>(std::memcpy(p, s.data(), s.size())) + s.size(); };
-    put("Date(year=");
+    p = put(p, "Date(year=");
     p = digits::write_i64(p, d.year);
-    put(", month=");
+    p = put(p, ", month=");
     p = digits::write_u64(p, d.month);
-    put(", day=");
+    p = put(p, ", day=");
     p = digits::write_u64(p, d.day);
-    put(")");
+    p = put(p, ")");
     return ascii(buffer, p);
 }
 

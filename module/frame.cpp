@@ -7,6 +7,8 @@ namespace merandol::py {
 static const ClassDef *const kClasses[kClassCount] = {
     &kWeekdayClass,
     &kDateClass,
+    &kTimeClass,
+    &kDurationClass,
 };
 
 std::atomic<PyTypeObject *> g_class_cache[kClassCount];

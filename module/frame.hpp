@@ -25,7 +25,7 @@ using i128 = __int128;
 // --- Classes ---------------------------------------------------------------
 
 // Registration order; the module's __all__ lists the classes in this order.
-enum class ClassId : unsigned { Weekday, Date, Count };
+enum class ClassId : unsigned { Weekday, Date, Time, Duration, Count };
 inline constexpr unsigned kClassCount = static_cast<unsigned>(ClassId::Count);
 
 // What a class unit provides to the frame: its bare name, its type
@@ -39,6 +39,8 @@ struct ClassDef {
 
 extern const ClassDef kWeekdayClass;
 extern const ClassDef kDateClass;
+extern const ClassDef kTimeClass;
+extern const ClassDef kDurationClass;
 
 // Built on first request and kept for the life of the process.
 extern std::atomic<PyTypeObject *> g_class_cache[kClassCount];
@@ -193,6 +195,12 @@ inline PyObject *ascii(const char *text, std::size_t n) {
 }
 
 inline PyObject *ascii(const char *begin, const char *end) { return ascii(begin, static_cast<std::size_t>(end - begin)); }
+
+// Copies `s` to `out` and returns the end, for composing str and repr text.
+inline char *put(char *out, std::string_view s) noexcept {
+    std::memcpy(out, s.data(), s.size());
+    return out + s.size();
+}
 
 inline PyObject *int_from(std::int64_t v) { return PyLong_FromLongLong(v); }
 

@@ -11,11 +11,10 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 import merandol
-from merandol import Date, Weekday
+from merandol import Date, Duration, Time, Weekday
 
-REGISTERED = ["Weekday", "Date"]
+REGISTERED = ["Weekday", "Date", "Time", "Duration"]
 CLASSES = [getattr(merandol, name) for name in REGISTERED]
-CONSTRUCTIBLE = [Date]
 
 
 def test_module_attributes():
@@ -47,12 +46,21 @@ def test_class_names_and_flags(cls):
 
 
 def test_class_docs():
-    assert Date.__doc__ == ""
+    assert Date.__doc__ == Time.__doc__ == ""
     assert Date.__text_signature__ == "(year, month, day)"
-    assert Weekday.__doc__ is None
+    assert Time.__text_signature__ == "(hour, minute, second, nanosecond=0)"
+    assert Weekday.__doc__ is None and Duration.__doc__ is None
 
 
-@pytest.mark.parametrize("value", [Date(2024, 1, 1), Weekday.MONDAY], ids=["Date", "Weekday"])
+@pytest.mark.parametrize("cls", [Weekday, Duration])
+def test_classes_without_constructor_refuse_calls(cls):
+    with pytest.raises(TypeError, match=f"cannot create 'merandol.{cls.__name__}' instances"):
+        cls()
+
+
+@pytest.mark.parametrize(
+    "value", [Date(2024, 1, 1), Weekday.MONDAY, Time(1, 2, 3), Duration.seconds(1)], ids=["Date", "Weekday", "Time", "Duration"]
+)
 def test_instances_are_small_fixed_values(value):
     with pytest.raises(AttributeError):
         value.extra = 1
@@ -71,7 +79,10 @@ def test_properties_are_read_only():
 
 
 def test_sizes_are_header_plus_value():
-    assert sys.getsizeof(Date(2024, 1, 1)) == object.__basicsize__ + 8
+    header = object.__basicsize__
+    assert sys.getsizeof(Date(2024, 1, 1)) == header + 8
+    assert sys.getsizeof(Time(1, 2, 3)) == header + 8
+    assert sys.getsizeof(Duration.seconds(1)) == header + 16
 
 
 # --- Argument binding ------------------------------------------------------
@@ -97,6 +108,10 @@ def test_sizes_are_header_plus_value():
             "Date.from_days_since_unix_epoch() missing 1 required positional argument: 'days'",
         ),
         (lambda: Date.from_days_since_unix_epoch(**{"d\udc00": 1}), None),
+        (lambda: Duration.seconds(), "Duration.seconds() missing 1 required positional argument: 'secs'"),
+        (lambda: Duration.seconds(1, 2), "Duration.seconds() takes 1 positional arguments but 2 were given"),
+        (lambda: Duration.seconds(1, secs=2), "Duration.seconds() got multiple values for argument 'secs'"),
+        (lambda: Duration.seconds(sec=2), "Duration.seconds() got an unexpected keyword argument 'sec'"),
     ],
 )
 def test_binding_errors(call, message):

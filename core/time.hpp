@@ -1,0 +1,64 @@
+// Time of day with nanosecond precision: no date, no offset, no leap second.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <string_view>
+#include <type_traits>
+
+namespace merandol {
+
+enum class TimeError : std::uint8_t { InvalidTime };
+
+constexpr std::string_view error_name(TimeError) noexcept { return "InvalidTime"; }
+
+inline constexpr std::uint32_t kNanosPerSecond = 1000000000;
+inline constexpr std::uint32_t kSecondsPerDay = 86400;
+
+struct Time {
+    std::uint8_t hour;        // [0, 23]
+    std::uint8_t minute;      // [0, 59]
+    std::uint8_t second;      // [0, 59]
+    std::uint32_t nanosecond; // [0, 999999999]
+
+    static constexpr std::expected<Time, TimeError> make(std::uint8_t hour, std::uint8_t minute, std::uint8_t second,
+                                                         std::uint32_t nanosecond) noexcept {
+        if (hour > 23 || minute > 59 || second > 59 || nanosecond >= kNanosPerSecond)
+            return std::unexpected(TimeError::InvalidTime);
+        return Time{hour, minute, second, nanosecond};
+    }
+
+    // From a second of the day in [0, 86399] and a nanosecond in range.
+    static constexpr Time from_second_of_day(std::uint32_t sod, std::uint32_t nanosecond) noexcept {
+        return Time{static_cast<std::uint8_t>(sod / 3600), static_cast<std::uint8_t>(sod % 3600 / 60),
+                    static_cast<std::uint8_t>(sod % 60), nanosecond};
+    }
+
+    friend constexpr bool operator==(Time, Time) noexcept = default;
+};
+static_assert(sizeof(Time) == 8 && std::is_trivially_copyable_v<Time>);
+
+constexpr std::uint32_t seconds_since_midnight(Time t) noexcept {
+    return t.hour * 3600u + t.minute * 60u + t.second;  // [0, 86399]
+}
+
+constexpr std::uint64_t nanos_since_midnight(Time t) noexcept {
+    return std::uint64_t{seconds_since_midnight(t)} * kNanosPerSecond + t.nanosecond;  // [0, 86399999999999]
+}
+
+constexpr int compare(Time a, Time b) noexcept {
+    const std::uint64_t x = nanos_since_midnight(a), y = nanos_since_midnight(b);
+    return (x > y) - (x < y);
+}
+
+// Text form "HH:MM:SS[.fffffffff]"; the longest is "23:59:59.999999999".
+inline constexpr std::size_t kTimeTextMax = 18;
+
+char *write_time(char *out, Time t) noexcept;
+std::expected<Time, TimeError> parse_time(std::string_view text) noexcept;
+
+static_assert(seconds_since_midnight({23, 59, 59, 999999999}) == 86399);
+static_assert(nanos_since_midnight({23, 59, 59, 999999999}) == 86399999999999);
+static_assert(Time::from_second_of_day(86399, 5) == Time{23, 59, 59, 5});
+
+}  // namespace merandol

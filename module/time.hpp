@@ -1,0 +1,12 @@
+// Time objects, shared with the date-time classes.
+#pragma once
+
+#include "core/time.hpp"
+#include "module/frame.hpp"
+
+namespace merandol::py {
+
+using TimeObject = Instance<ClassId::Time, Time>;
+static_assert(sizeof(TimeObject) == sizeof(PyObject) + sizeof(Time));
+
+}  // namespace merandol::py
