@@ -9,6 +9,7 @@ static const ClassDef *const kClasses[kClassCount] = {
     &kDateClass,
     &kTimeClass,
     &kDurationClass,
+    &kDateTimeClass,
 };
 
 std::atomic<PyTypeObject *> g_class_cache[kClassCount];

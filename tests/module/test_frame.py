@@ -11,9 +11,9 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 import merandol
-from merandol import Date, Duration, Time, Weekday
+from merandol import Date, DateTime, Duration, Time, Weekday
 
-REGISTERED = ["Weekday", "Date", "Time", "Duration"]
+REGISTERED = ["Weekday", "Date", "Time", "Duration", "DateTime"]
 CLASSES = [getattr(merandol, name) for name in REGISTERED]
 
 
@@ -46,7 +46,8 @@ def test_class_names_and_flags(cls):
 
 
 def test_class_docs():
-    assert Date.__doc__ == Time.__doc__ == ""
+    assert Date.__doc__ == Time.__doc__ == DateTime.__doc__ == ""
+    assert DateTime.__text_signature__ == "(date, time)"
     assert Date.__text_signature__ == "(year, month, day)"
     assert Time.__text_signature__ == "(hour, minute, second, nanosecond=0)"
     assert Weekday.__doc__ is None and Duration.__doc__ is None
@@ -59,7 +60,9 @@ def test_classes_without_constructor_refuse_calls(cls):
 
 
 @pytest.mark.parametrize(
-    "value", [Date(2024, 1, 1), Weekday.MONDAY, Time(1, 2, 3), Duration.seconds(1)], ids=["Date", "Weekday", "Time", "Duration"]
+    "value",
+    [Date(2024, 1, 1), Weekday.MONDAY, Time(1, 2, 3), Duration.seconds(1), DateTime.from_unix_timestamp(0)],
+    ids=["Date", "Weekday", "Time", "Duration", "DateTime"],
 )
 def test_instances_are_small_fixed_values(value):
     with pytest.raises(AttributeError):
@@ -83,6 +86,7 @@ def test_sizes_are_header_plus_value():
     assert sys.getsizeof(Date(2024, 1, 1)) == header + 8
     assert sys.getsizeof(Time(1, 2, 3)) == header + 8
     assert sys.getsizeof(Duration.seconds(1)) == header + 16
+    assert sys.getsizeof(DateTime.from_unix_timestamp(0)) == header + 16
 
 
 # --- Argument binding ------------------------------------------------------
