@@ -10,6 +10,8 @@ static const ClassDef *const kClasses[kClassCount] = {
     &kTimeClass,
     &kDurationClass,
     &kDateTimeClass,
+    &kUtcOffsetClass,
+    &kOffsetDateTimeClass,
 };
 
 std::atomic<PyTypeObject *> g_class_cache[kClassCount];

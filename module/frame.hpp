@@ -25,7 +25,7 @@ using i128 = __int128;
 // --- Classes ---------------------------------------------------------------
 
 // Registration order; the module's __all__ lists the classes in this order.
-enum class ClassId : unsigned { Weekday, Date, Time, Duration, DateTime, Count };
+enum class ClassId : unsigned { Weekday, Date, Time, Duration, DateTime, UtcOffset, OffsetDateTime, Count };
 inline constexpr unsigned kClassCount = static_cast<unsigned>(ClassId::Count);
 
 // What a class unit provides to the frame: its bare name, its type
@@ -42,6 +42,8 @@ extern const ClassDef kDateClass;
 extern const ClassDef kTimeClass;
 extern const ClassDef kDurationClass;
 extern const ClassDef kDateTimeClass;
+extern const ClassDef kUtcOffsetClass;
+extern const ClassDef kOffsetDateTimeClass;
 
 // Built on first request and kept for the life of the process.
 extern std::atomic<PyTypeObject *> g_class_cache[kClassCount];
