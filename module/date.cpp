@@ -68,18 +68,29 @@ const ClassDef kWeekdayClass = {"Weekday", &weekday_spec, weekday_finish};
 
 // --- Date ------------------------------------------------------------------
 
-static PyObject *date_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
-    static const char *const names[] = {"year", "month", "day"};
-    static const Params params = {"Date.__new__()", names, 3, 3};
-    PyObject *arg[3];
+static const char *const date_names[] = {"year", "month", "day"};
+static const Params date_params = {"Date.__new__()", date_names, 3, 3};
+
+static PyObject *date_make(PyTypeObject *type, PyObject *const *arg) {
     std::int32_t year = 0;
     std::uint8_t month = 0, day = 0;
-    if (!bind_tuple(params, args, kwargs, arg) || !to_int(arg[0], year, "year") || !to_int(arg[1], month, "month") ||
-        !to_int(arg[2], day, "day"))
+    if (!to_int(arg[0], year, "year") || !to_int(arg[1], month, "month") || !to_int(arg[2], day, "day"))
         return nullptr;
     const auto date = Date::make(year, month, day);
     if (MERANDOL_UNLIKELY(!date)) return value_error("Invalid date: ", error_name(date.error()));
     return DateObject::wrap_as(type, *date);
+}
+
+static PyObject *date_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
+    PyObject *arg[3];
+    return bind_tuple(date_params, args, kwargs, arg) ? date_make(type, arg) : nullptr;
+}
+
+static PyObject *date_vectorcall(PyObject *type, PyObject *const *args, std::size_t nargsf, PyObject *kwnames) {
+    PyObject *arg[3];
+    return bind(date_params, args, PyVectorcall_NARGS(nargsf), kwnames, arg)
+               ? date_make(reinterpret_cast<PyTypeObject *>(type), arg)
+               : nullptr;
 }
 
 static PyObject *date_year(PyObject *self, void *) { return int_from(std::int64_t{DateObject::of(self).year}); }
@@ -193,6 +204,7 @@ static PyType_Slot date_slots[] = {
     MERANDOL_INSTANCE_SLOTS,
     {Py_tp_doc, const_cast<char *>("Date(year, month, day)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void *>(date_new)},
+    {Py_tp_vectorcall, reinterpret_cast<void *>(date_vectorcall)},
     {Py_tp_str, reinterpret_cast<void *>(date_str)},
     {Py_tp_repr, reinterpret_cast<void *>(date_repr)},
     {Py_tp_richcompare, reinterpret_cast<void *>(date_richcompare)},

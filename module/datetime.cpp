@@ -7,15 +7,26 @@
 
 namespace merandol::py {
 
-static PyObject *datetime_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
-    static const char *const names[] = {"date", "time"};
-    static const Params params = {"DateTime.__new__()", names, 2, 2};
-    PyObject *arg[2];
+static const char *const datetime_names[] = {"date", "time"};
+static const Params datetime_params = {"DateTime.__new__()", datetime_names, 2, 2};
+
+static PyObject *datetime_make(PyTypeObject *type, PyObject *const *arg) {
     DateTime dt{};
-    if (!bind_tuple(params, args, kwargs, arg) || !to_instance<DateObject>(arg[0], dt.date, "date") ||
-        !to_instance<TimeObject>(arg[1], dt.time, "time"))
+    if (!to_instance<DateObject>(arg[0], dt.date, "date") || !to_instance<TimeObject>(arg[1], dt.time, "time"))
         return nullptr;
     return DateTimeObject::wrap_as(type, dt);
+}
+
+static PyObject *datetime_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
+    PyObject *arg[2];
+    return bind_tuple(datetime_params, args, kwargs, arg) ? datetime_make(type, arg) : nullptr;
+}
+
+static PyObject *datetime_vectorcall(PyObject *type, PyObject *const *args, std::size_t nargsf, PyObject *kwnames) {
+    PyObject *arg[2];
+    return bind(datetime_params, args, PyVectorcall_NARGS(nargsf), kwnames, arg)
+               ? datetime_make(reinterpret_cast<PyTypeObject *>(type), arg)
+               : nullptr;
 }
 
 static PyObject *datetime_date(PyObject *self, void *) { return DateObject::wrap(DateTimeObject::of(self).date); }
@@ -160,6 +171,7 @@ static PyType_Slot datetime_slots[] = {
     MERANDOL_INSTANCE_SLOTS,
     {Py_tp_doc, const_cast<char *>("DateTime(date, time)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void *>(datetime_new)},
+    {Py_tp_vectorcall, reinterpret_cast<void *>(datetime_vectorcall)},
     {Py_tp_str, reinterpret_cast<void *>(datetime_str)},
     {Py_tp_repr, reinterpret_cast<void *>(datetime_repr)},
     {Py_tp_richcompare, reinterpret_cast<void *>(datetime_richcompare)},
