@@ -167,7 +167,7 @@ static Py_hash_t date_hash(PyObject *self) {
     unsigned char *p = put_le(bytes, d.year);
     *p++ = d.month;
     *p++ = d.day;
-    return hash_bytes(bytes, sizeof bytes);
+    return hash_bytes(bytes);
 }
 
 static PyObject *date_richcompare(PyObject *self, PyObject *other, int op) {

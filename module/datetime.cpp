@@ -128,7 +128,7 @@ unsigned char *put_datetime_fields(unsigned char *p, const DateTime &dt) noexcep
 static Py_hash_t datetime_hash(PyObject *self) {
     unsigned char bytes[kDateTimeHashBytes];
     put_datetime_fields(bytes, DateTimeObject::of(self));
-    return hash_bytes(bytes, sizeof bytes);
+    return hash_bytes(bytes);
 }
 
 static PyObject *datetime_richcompare(PyObject *self, PyObject *other, int op) {

@@ -97,7 +97,7 @@ static PyObject *duration_repr(PyObject *self) {
 static Py_hash_t duration_hash(PyObject *self) {
     unsigned char bytes[16];
     put_le(bytes, DurationObject::of(self));
-    return hash_bytes(bytes, sizeof bytes);
+    return hash_bytes(bytes);
 }
 
 static PyObject *duration_richcompare(PyObject *self, PyObject *other, int op) {

@@ -297,51 +297,6 @@ PyObject *int_from(i128 v) {
     return PyLong_FromNativeBytes(&v, sizeof v, Py_ASNATIVEBYTES_LITTLE_ENDIAN);
 }
 
-// --- Hash ------------------------------------------------------------------
-
-// SipHash-1-3 (Aumasson and Bernstein): one compression round per 8-byte
-// block and three finalisation rounds.  Both key halves are zero, so the
-// initial state is the four "somepseudorandomlygeneratedbytes" constants.
-static inline std::uint64_t rotl(std::uint64_t x, int b) { return (x << b) | (x >> (64 - b)); }
-
-struct SipState {
-    std::uint64_t v0 = 0x736f6d6570736575, v1 = 0x646f72616e646f6d, v2 = 0x6c7967656e657261,
-                  v3 = 0x7465646279746573;
-
-    void round() {
-        v0 += v1; v1 = rotl(v1, 13); v1 ^= v0; v0 = rotl(v0, 32);
-        v2 += v3; v3 = rotl(v3, 16); v3 ^= v2;
-        v0 += v3; v3 = rotl(v3, 21); v3 ^= v0;
-        v2 += v1; v1 = rotl(v1, 17); v1 ^= v2; v2 = rotl(v2, 32);
-    }
-
-    void absorb(std::uint64_t m) {
-        v3 ^= m;
-        round();
-        v0 ^= m;
-    }
-};
-
-Py_hash_t hash_bytes(const unsigned char *bytes, std::size_t n) noexcept {
-    SipState s;
-    std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        std::uint64_t m;
-        std::memcpy(&m, bytes + i, 8);
-        s.absorb(m);
-    }
-    // Last block: the remaining bytes, with the message length in the top byte.
-    std::uint64_t last = static_cast<std::uint64_t>(n) << 56;
-    for (std::size_t k = 0; i + k < n; ++k) last |= static_cast<std::uint64_t>(bytes[i + k]) << (8 * k);
-    s.absorb(last);
-    s.v2 ^= 0xff;
-    s.round();
-    s.round();
-    s.round();
-    const auto h = static_cast<Py_hash_t>(s.v0 ^ s.v1 ^ s.v2 ^ s.v3);
-    return h == -1 ? -2 : h;
-}
-
 // --- Module ----------------------------------------------------------------
 
 static int module_exec(PyObject *module) {

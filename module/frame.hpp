@@ -211,9 +211,56 @@ PyObject *int_from(i128 v);
 
 // --- Hash ------------------------------------------------------------------
 
-// SipHash-1-3 with both key halves zero over `n` bytes, mapped to a hash
-// value: -1 (reserved for errors) becomes -2.
-Py_hash_t hash_bytes(const unsigned char *bytes, std::size_t n) noexcept;
+// SipHash-1-3 (Aumasson and Bernstein): one compression round per 8-byte
+// block and three finalisation rounds.  Both key halves are zero, so the
+// initial state is the "somepseudorandomlygeneratedbytes" constants.
+struct SipHash13 {
+    std::uint64_t v0 = 0x736f6d6570736575, v1 = 0x646f72616e646f6d, v2 = 0x6c7967656e657261,
+                  v3 = 0x7465646279746573;
+
+    static constexpr std::uint64_t rotl(std::uint64_t x, int b) noexcept { return (x << b) | (x >> (64 - b)); }
+
+    constexpr void round() noexcept {
+        v0 += v1; v1 = rotl(v1, 13); v1 ^= v0; v0 = rotl(v0, 32);
+        v2 += v3; v3 = rotl(v3, 16); v3 ^= v2;
+        v0 += v3; v3 = rotl(v3, 21); v3 ^= v0;
+        v2 += v1; v1 = rotl(v1, 17); v1 ^= v2; v2 = rotl(v2, 32);
+    }
+
+    constexpr void absorb(std::uint64_t m) noexcept {
+        v3 ^= m;
+        round();
+        v0 ^= m;
+    }
+
+    constexpr std::uint64_t finish() noexcept {
+        v2 ^= 0xff;
+        round();
+        round();
+        round();
+        return v0 ^ v1 ^ v2 ^ v3;
+    }
+};
+
+// The hash of a value: SipHash-1-3 over its N field bytes, read as signed;
+// -1 (the interpreter's error marker) becomes -2.  N is a constant of each
+// class, so the block loop unrolls.
+template <std::size_t N>
+inline Py_hash_t hash_bytes(const unsigned char (&bytes)[N]) noexcept {
+    SipHash13 h;
+    std::size_t i = 0;
+    for (; i + 8 <= N; i += 8) {
+        std::uint64_t m;
+        std::memcpy(&m, bytes + i, 8);
+        h.absorb(m);
+    }
+    // Last block: the remaining bytes, with the message length in the top byte.
+    std::uint64_t last = static_cast<std::uint64_t>(N) << 56;
+    for (std::size_t k = 0; i + k < N; ++k) last |= static_cast<std::uint64_t>(bytes[i + k]) << (8 * k);
+    h.absorb(last);
+    const auto value = static_cast<Py_hash_t>(h.finish());
+    return value == -1 ? -2 : value;
+}
 
 // Appends the little-endian two's-complement bytes of an integer field.
 template <class T>

@@ -66,7 +66,7 @@ static PyObject *utcoffset_repr(PyObject *self) {
 static Py_hash_t utcoffset_hash(PyObject *self) {
     unsigned char bytes[4];
     put_le(bytes, UtcOffsetObject::of(self).seconds);
-    return hash_bytes(bytes, sizeof bytes);
+    return hash_bytes(bytes);
 }
 
 static PyObject *utcoffset_richcompare(PyObject *self, PyObject *other, int op) {
@@ -225,7 +225,7 @@ static Py_hash_t offsetdatetime_hash(PyObject *self) {
     const OffsetDateTime &v = OffsetDateTimeObject::of(self);
     unsigned char bytes[kDateTimeHashBytes + 4];
     put_le(put_datetime_fields(bytes, v.utc), v.offset.seconds);
-    return hash_bytes(bytes, sizeof bytes);
+    return hash_bytes(bytes);
 }
 
 static PyObject *offsetdatetime_richcompare(PyObject *self, PyObject *other, int op) {

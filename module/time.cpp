@@ -83,7 +83,7 @@ static Py_hash_t time_hash(PyObject *self) {
     const Time t = TimeObject::of(self);
     unsigned char bytes[7] = {t.hour, t.minute, t.second};
     put_le(bytes + 3, t.nanosecond);
-    return hash_bytes(bytes, sizeof bytes);
+    return hash_bytes(bytes);
 }
 
 static PyObject *time_richcompare(PyObject *self, PyObject *other, int op) {
