@@ -28,9 +28,18 @@ static PyObject *weekday_number_from_monday(PyObject *self, PyObject *) {
     return int_from(static_cast<std::int64_t>(number_from_monday(WeekdayObject::of(self))));
 }
 
+// Pickled by name, so that unpickling gives back the class attribute.
+static PyObject *weekday_reduce(PyObject *self, PyObject *) {
+    static const char *const attribute_names[7] = {"Weekday.MONDAY", "Weekday.TUESDAY",  "Weekday.WEDNESDAY",
+                                                   "Weekday.THURSDAY", "Weekday.FRIDAY", "Weekday.SATURDAY",
+                                                   "Weekday.SUNDAY"};
+    return PyUnicode_FromString(attribute_names[static_cast<unsigned>(WeekdayObject::of(self))]);
+}
+
 static PyMethodDef weekday_methods[] = {
     {"number_from_monday", method(weekday_number_from_monday), METH_NOARGS,
      "number_from_monday($self)\n--\n\nGet the weekday number from Monday (1-7)."},
+    {"__reduce__", method(weekday_reduce), METH_NOARGS, kReduceDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -175,6 +184,11 @@ static PyObject *date_richcompare(PyObject *self, PyObject *other, int op) {
                        [](Date a, Date b) { return compare(a, b); }>(self, other, op);
 }
 
+static PyObject *date_reduce(PyObject *self, PyObject *) {
+    const Date d = DateObject::of(self);
+    return reduce_value(DateObject::type(), nullptr, Py_BuildValue("(iII)", d.year, unsigned{d.month}, unsigned{d.day}));
+}
+
 static PyGetSetDef date_getset[] = {
     {"year", date_year, nullptr, nullptr, nullptr},
     {"month", date_month, nullptr, nullptr, nullptr},
@@ -197,6 +211,7 @@ static PyMethodDef date_methods[] = {
     {"parse", method(date_parse), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      "parse($cls, s)\n--\n\nParse a date from ISO format (YYYY-MM-DD).\n\nArgs:\n    s: The string to parse.\n\n"
      "Returns:\n    Date: A new Date instance.\n\nRaises:\n    ValueError: If the string is not a valid date."},
+    {"__reduce__", method(date_reduce), METH_NOARGS, kReduceDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -136,6 +136,11 @@ static PyObject *datetime_richcompare(PyObject *self, PyObject *other, int op) {
                        [](const DateTime &a, const DateTime &b) { return compare(a, b); }>(self, other, op);
 }
 
+static PyObject *datetime_reduce(PyObject *self, PyObject *) {
+    return reduce_value(DateTimeObject::type(), nullptr,
+                        Py_BuildValue("(NN)", datetime_date(self, nullptr), datetime_time(self, nullptr)));
+}
+
 static PyGetSetDef datetime_getset[] = {
     {"date", datetime_date, nullptr, nullptr, nullptr},
     {"time", datetime_time, nullptr, nullptr, nullptr},
@@ -164,6 +169,7 @@ static PyMethodDef datetime_methods[] = {
      "parse($cls, s)\n--\n\nParse a DateTime from ISO 8601 / RFC 3339 UTC format.\n\nArgs:\n    s: The string to parse "
      "(e.g., \"2024-01-01T12:00:00Z\").\n\nReturns:\n    DateTime: A new DateTime instance.\n\nRaises:\n    "
      "ValueError: If the string is not a valid datetime."},
+    {"__reduce__", method(datetime_reduce), METH_NOARGS, kReduceDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

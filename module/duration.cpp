@@ -105,6 +105,12 @@ static PyObject *duration_richcompare(PyObject *self, PyObject *other, int op) {
                        [](i128 a, i128 b) { return (a > b) - (a < b); }>(self, other, op);
 }
 
+// The full 128-bit span, rebuilt through Duration.nanoseconds.
+static PyObject *duration_reduce(PyObject *self, PyObject *) {
+    PyObject *span = int_from(DurationObject::of(self));
+    return reduce_value(DurationObject::type(), "nanoseconds", span ? Py_BuildValue("(N)", span) : nullptr);
+}
+
 static PyMethodDef duration_methods[] = {
     {"seconds", method(duration_seconds), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      "seconds($cls, secs)\n--\n\nCreate a duration from seconds."},
@@ -118,6 +124,7 @@ static PyMethodDef duration_methods[] = {
      "total_seconds($self)\n--\n\nGet total seconds as a float."},
     {"total_nanos", method(duration_total_nanos), METH_NOARGS,
      "total_nanos($self)\n--\n\nGet total nanoseconds as an integer."},
+    {"__reduce__", method(duration_reduce), METH_NOARGS, kReduceDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

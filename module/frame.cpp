@@ -297,6 +297,22 @@ PyObject *int_from(i128 v) {
     return PyLong_FromNativeBytes(&v, sizeof v, Py_ASNATIVEBYTES_LITTLE_ENDIAN);
 }
 
+// --- Pickling --------------------------------------------------------------
+
+PyObject *reduce_value(PyTypeObject *type, const char *factory, PyObject *args) {
+    if (args == nullptr || type == nullptr) {
+        Py_XDECREF(args);
+        return nullptr;
+    }
+    PyObject *callable = factory ? PyObject_GetAttrString(reinterpret_cast<PyObject *>(type), factory)
+                                 : Py_NewRef(reinterpret_cast<PyObject *>(type));
+    if (callable == nullptr) {
+        Py_DECREF(args);
+        return nullptr;
+    }
+    return Py_BuildValue("(NN)", callable, args);
+}
+
 // --- Module ----------------------------------------------------------------
 
 static int module_exec(PyObject *module) {

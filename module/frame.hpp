@@ -209,6 +209,15 @@ inline PyObject *int_from(std::int64_t v) { return PyLong_FromLongLong(v); }
 
 PyObject *int_from(i128 v);
 
+// --- Pickling --------------------------------------------------------------
+
+// The (callable, args) pair that __reduce__ returns, where the callable is
+// the class itself or, with `factory`, one of its class methods.  Takes the
+// reference to `args`.
+PyObject *reduce_value(PyTypeObject *type, const char *factory, PyObject *args);
+
+inline constexpr const char kReduceDoc[] = "__reduce__($self)\n--\n\nReturn state information for pickling.";
+
 // --- Hash ------------------------------------------------------------------
 
 // SipHash-1-3 (Aumasson and Bernstein): one compression round per 8-byte

@@ -75,6 +75,10 @@ static PyObject *utcoffset_richcompare(PyObject *self, PyObject *other, int op) 
         self, other, op);
 }
 
+static PyObject *utcoffset_reduce(PyObject *self, PyObject *) {
+    return reduce_value(UtcOffsetObject::type(), "from_seconds", Py_BuildValue("(i)", UtcOffsetObject::of(self).seconds));
+}
+
 static PyMethodDef utcoffset_methods[] = {
     {"from_seconds", method(utcoffset_from_seconds), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      "from_seconds($cls, seconds)\n--\n\nCreate a UtcOffset from total seconds.\n\nArgs:\n    seconds: Total seconds "
@@ -87,6 +91,7 @@ static PyMethodDef utcoffset_methods[] = {
      "    ValueError: If the offset is out of range."},
     {"as_seconds", method(utcoffset_as_seconds), METH_NOARGS, "as_seconds($self)\n--\n\nGet the offset as seconds."},
     {"is_utc", method(utcoffset_is_utc), METH_NOARGS, "is_utc($self)\n--\n\nCheck if this is UTC (offset = 0)."},
+    {"__reduce__", method(utcoffset_reduce), METH_NOARGS, kReduceDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -234,6 +239,13 @@ static PyObject *offsetdatetime_richcompare(PyObject *self, PyObject *other, int
                                                                                                      op);
 }
 
+// The UTC reading and the offset, rebuilt through from_utc, so that a value
+// whose local reading has no text pickles exactly too.
+static PyObject *offsetdatetime_reduce(PyObject *self, PyObject *) {
+    return reduce_value(OffsetDateTimeObject::type(), "from_utc",
+                        Py_BuildValue("(NN)", offsetdatetime_utc(self, nullptr), offsetdatetime_offset(self, nullptr)));
+}
+
 static PyGetSetDef offsetdatetime_getset[] = {
     {"utc", offsetdatetime_utc, nullptr, nullptr, nullptr},
     {"offset", offsetdatetime_offset, nullptr, nullptr, nullptr},
@@ -269,6 +281,7 @@ static PyMethodDef offsetdatetime_methods[] = {
      "parse($cls, s)\n--\n\nParse an OffsetDateTime from RFC 3339 format.\n\nArgs:\n    s: The string to parse.\n\n"
      "Returns:\n    OffsetDateTime: A new OffsetDateTime instance.\n\nRaises:\n    ValueError: If the string is not "
      "valid."},
+    {"__reduce__", method(offsetdatetime_reduce), METH_NOARGS, kReduceDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

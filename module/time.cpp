@@ -91,6 +91,13 @@ static PyObject *time_richcompare(PyObject *self, PyObject *other, int op) {
                        [](Time a, Time b) { return compare(a, b); }>(self, other, op);
 }
 
+static PyObject *time_reduce(PyObject *self, PyObject *) {
+    const Time t = TimeObject::of(self);
+    return reduce_value(TimeObject::type(), nullptr,
+                        Py_BuildValue("(IIII)", unsigned{t.hour}, unsigned{t.minute}, unsigned{t.second},
+                                      unsigned{t.nanosecond}));
+}
+
 static PyGetSetDef time_getset[] = {
     {"hour", time_hour, nullptr, nullptr, nullptr},
     {"minute", time_minute, nullptr, nullptr, nullptr},
@@ -107,6 +114,7 @@ static PyMethodDef time_methods[] = {
     {"parse", method(time_parse), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      "parse($cls, s)\n--\n\nParse a time from ISO format (HH:MM:SS[.fffffffff]).\n\nArgs:\n    s: The string to "
      "parse.\n\nReturns:\n    Time: A new Time instance.\n\nRaises:\n    ValueError: If the string is not a valid time."},
+    {"__reduce__", method(time_reduce), METH_NOARGS, kReduceDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
