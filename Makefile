@@ -28,7 +28,7 @@ GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo 'Uni
 RUN_PY := PYTHONPATH=$(CURDIR)/$(BUILD)/module$${PYTHONPATH:+:$$PYTHONPATH} $(PYTHON)
 
 .DEFAULT_GOAL := build
-.PHONY: build test test-core test-py bench python clean
+.PHONY: build test bench python demo typecheck wheel test-wheel clean
 
 $(BUILD)/build.ninja $(BUILD)/Makefile:
 	cmake -S . -B $(BUILD) -G "$(GENERATOR)" -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
@@ -46,6 +46,31 @@ bench: build
 
 python: build
 	$(RUN_PY) $(ARGS)
+
+demo: build
+	$(RUN_PY) examples/tour.py
+
+# The typed tour uses every member: strict mypy against the stubs, then the
+# stubs against the built module.
+typecheck: build
+	MYPYPATH=stubs $(PYTHON) -m mypy --strict --no-incremental examples/tour.py
+	MYPYPATH=stubs $(RUN_PY) -m mypy.stubtest merandol
+
+# Built from the sdist, as pip would, without network access.
+wheel:
+	rm -rf build/dist
+	$(PYTHON) -m build --no-isolation --outdir build/dist . >build/wheel.log 2>&1 || { tail -n 30 build/wheel.log; exit 1; }
+	@ls -l build/dist
+
+# The installed wheel, not the build tree, under the whole Python suite and
+# strict mypy with the shipped stubs.
+WHEEL_VENV := build/wheel-venv
+test-wheel: wheel
+	rm -rf $(WHEEL_VENV)
+	$(PYTHON) -m venv --system-site-packages $(WHEEL_VENV)
+	$(WHEEL_VENV)/bin/python -m pip install -q --no-index --no-deps build/dist/*.whl
+	cd build && MERANDOL_EXPECT_INSTALLED=1 $(CURDIR)/$(WHEEL_VENV)/bin/python -m pytest -q -p no:cacheprovider $(CURDIR)/tests/module
+	cd build && $(CURDIR)/$(WHEEL_VENV)/bin/python -m mypy --strict --no-incremental $(CURDIR)/examples/tour.py
 
 clean:
 	rm -rf build

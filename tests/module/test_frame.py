@@ -3,6 +3,7 @@ binding and conversion messages, hashing and comparison."""
 
 import gc
 import importlib
+import os
 import sys
 import weakref
 
@@ -15,6 +16,11 @@ from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset, 
 
 REGISTERED = ["Weekday", "Date", "Time", "Duration", "DateTime", "UtcOffset", "OffsetDateTime"]
 CLASSES = [getattr(merandol, name) for name in REGISTERED]
+
+
+@pytest.mark.skipif(not os.environ.get("MERANDOL_EXPECT_INSTALLED"), reason="runs against an installed wheel")
+def test_module_comes_from_the_installed_wheel():
+    assert "site-packages" in merandol.__file__
 
 
 def test_module_attributes():
