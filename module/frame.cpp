@@ -237,7 +237,7 @@ bool to_bool(PyObject *o, bool &out, const char *name) {
     return wrong_type(o, "bool", name);
 }
 
-bool to_text(PyObject *o, std::string_view &out, const char *name) {
+bool to_text_slow(PyObject *o, std::string_view &out, const char *name) {
     if (MERANDOL_UNLIKELY(!PyUnicode_Check(o))) return wrong_type(o, "str", name);
     Py_ssize_t size;
     const char *utf8 = PyUnicode_AsUTF8AndSize(o, &size);

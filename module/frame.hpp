@@ -166,8 +166,18 @@ bool to_i128(PyObject *o, i128 &out, const char *name);
 // Conversion rule 6: True or False (or a numpy boolean).
 bool to_bool(PyObject *o, bool &out, const char *name);
 
-// Conversion rule 7: a str, handed over as its UTF-8 bytes.
-bool to_text(PyObject *o, std::string_view &out, const char *name);
+// Conversion rule 7: a str, handed over as its UTF-8 bytes.  An ASCII str
+// holds exactly those bytes already.
+bool to_text_slow(PyObject *o, std::string_view &out, const char *name);
+
+inline bool to_text(PyObject *o, std::string_view &out, const char *name) {
+    if (PyUnicode_Check(o) && PyUnicode_IS_COMPACT_ASCII(o)) {
+        out = std::string_view(static_cast<const char *>(PyUnicode_DATA(o)),
+                               static_cast<std::size_t>(PyUnicode_GET_LENGTH(o)));
+        return true;
+    }
+    return to_text_slow(o, out, name);
+}
 
 // Conversion rule 8: an instance of a module class.
 bool not_an_instance(PyObject *o, PyTypeObject *type, const char *name);
