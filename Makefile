@@ -25,10 +25,15 @@ else
 BUILD := build/release
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo 'Unix Makefiles')
 # The built module is importable from the clone's root through this path.
-RUN_PY := PYTHONPATH=$(CURDIR)/$(BUILD)/module$${PYTHONPATH:+:$$PYTHONPATH} $(PYTHON)
+MODULE_PATH := PYTHONPATH=$(CURDIR)/$(BUILD)/module$${PYTHONPATH:+:$$PYTHONPATH}
+RUN_PY := $(MODULE_PATH) $(PYTHON)
+# The benchmark's interpreter sees the peers: Debian's through the system
+# site packages, the package index's installed by tools/bench-venv.
+BENCH_VENV := $(or $(MERANDOL_CACHE),/var/cache/merandol)/bench-venv
+BENCH_PY := $(MODULE_PATH) $(BENCH_VENV)/bin/python
 
 .DEFAULT_GOAL := build
-.PHONY: build test bench python demo typecheck wheel test-wheel clean
+.PHONY: build test bench bench-peers bench-instr python demo typecheck wheel test-wheel clean
 
 $(BUILD)/build.ninja $(BUILD)/Makefile:
 	cmake -S . -B $(BUILD) -G "$(GENERATOR)" -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
@@ -41,8 +46,17 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j2
 	$(RUN_PY) -m pytest tests/module $(PYTEST_ARGS)
 
-bench: build
-	$(RUN_PY) benchmarks/bench.py $(if $(QUICK),--quick)
+bench-peers:
+	@PYTHON=$(PYTHON) tools/bench-venv $(BENCH_VENV)
+
+# Timings against datetime and the peers: a table, build/bench/results.json
+# and results.png.  QUICK=1 makes it a run of under a minute.
+bench: build bench-peers
+	$(BENCH_PY) benchmarks/bench.py $(if $(QUICK),--quick)
+
+# Instructions per call of each merandol operation, under callgrind.
+bench-instr: build
+	$(RUN_PY) benchmarks/instructions.py
 
 python: build
 	$(RUN_PY) $(ARGS)
