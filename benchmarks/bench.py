@@ -108,9 +108,7 @@ def main():
         "quick": options.quick,
         "rounds": settings.rounds,
         "floor_ns": floor_ns,
-        "implementations": {
-            name: {"version": p.version, "absent": p.absent} for name, p in prepared.items()
-        },
+        "implementations": {name: {"version": p.version, "absent": p.absent} for name, p in prepared.items()},
         "operations": results,
         "sizes": sizes,
         "memory": memory,

@@ -42,7 +42,12 @@ def measured():
         ("empty loop", "pass", 1, ITERATIONS, PAIRS),
         ("floor: -f on a float", catalogue.FLOOR_STATEMENT, 1, ITERATIONS, PAIRS),
         *[
-            (op.name, op.cases["merandol"], op.per, *((BULK_ITERATIONS, BULK_PAIRS) if op.per > 1 else (ITERATIONS, PAIRS)))
+            (
+                op.name,
+                op.cases["merandol"],
+                op.per,
+                *((BULK_ITERATIONS, BULK_PAIRS) if op.per > 1 else (ITERATIONS, PAIRS)),
+            )
             for op in catalogue.OPERATIONS
             if "merandol" in op.cases
         ],
@@ -77,8 +82,8 @@ def dump_totals(folder):
     totals = {}
     for path in folder.glob("callgrind.out*"):
         text = path.read_text(errors="replace")
-        part = re.search(r"^part: (\d+)", text, re.M)
-        total = re.search(r"^totals: (\d+)", text, re.M) or re.search(r"^summary: (\d+)", text, re.M)
+        part = re.search(r"^part: (\d+)", text, re.MULTILINE)
+        total = re.search(r"^totals: (\d+)", text, re.MULTILINE) or re.search(r"^summary: (\d+)", text, re.MULTILINE)
         if part and total:
             totals[int(part.group(1))] = int(total.group(1))
     return totals
@@ -101,7 +106,7 @@ def run_under_callgrind(folder):
     environment = dict(os.environ, PYTHONHASHSEED="0")
     log = folder / "valgrind.log"
     with log.open("w") as stream:
-        finished = subprocess.run(command, env=environment, stdout=stream, stderr=subprocess.STDOUT)
+        finished = subprocess.run(command, env=environment, stdout=stream, stderr=subprocess.STDOUT, check=False)
     if finished.returncode != 0:
         sys.exit(f"valgrind failed ({finished.returncode}):\n{log.read_text()[-3000:]}")
     return json.loads((folder / "plan.json").read_text()), dump_totals(folder)
@@ -116,9 +121,7 @@ def per_call(plan, totals):
             continue
         # The first trigger closes the warm-up; then each pair of triggers
         # closes an n and a 2n run.
-        differences = [
-            totals[part + 2 + 2 * pair] - totals[part + 1 + 2 * pair] for pair in range(entry["pairs"])
-        ]
+        differences = [totals[part + 2 + 2 * pair] - totals[part + 1 + 2 * pair] for pair in range(entry["pairs"])]
         counts[entry["op"]] = statistics.median(differences) / entry["iterations"]
         part += 1 + 2 * entry["pairs"]
     return counts
@@ -134,7 +137,7 @@ def main():
         return
     if not shutil.which("valgrind"):
         sys.exit("valgrind is absent: install it (tools/root-packages lists it for the project's root)")
-    version = subprocess.run(["valgrind", "--version"], capture_output=True, text=True).stdout.strip()
+    version = subprocess.run(["valgrind", "--version"], capture_output=True, text=True, check=True).stdout.strip()
 
     print(f"Running every merandol operation under callgrind ({version}) ...", file=sys.stderr)
     with tempfile.TemporaryDirectory(prefix="merandol-callgrind-") as folder:
@@ -154,8 +157,10 @@ def main():
         # A bulk run iterates the loop once for all its elements.
         operations.append({"op": op, "instructions": (with_loop - loop) / per, "with_loop": with_loop / per})
 
-    print(f"\nInstructions per call (Ir), Python {sys.version.split()[0]}, {version}; "
-          f"the empty loop's {loop:.0f} per iteration taken off")
+    print(
+        f"\nInstructions per call (Ir), Python {sys.version.split()[0]}, {version}; "
+        f"the empty loop's {loop:.0f} per iteration taken off"
+    )
     print(f"{'operation':36} {'Ir':>10} {'x floor':>8}")
     for entry in operations:
         if entry["instructions"] is None:
@@ -166,13 +171,19 @@ def main():
 
     options.out.mkdir(parents=True, exist_ok=True)
     path = options.out / "instructions.json"
-    path.write_text(json.dumps({
-        "python": sys.version.split()[0],
-        "valgrind": version,
-        "loop_instructions": loop,
-        "floor_instructions": floor,
-        "operations": operations,
-    }, indent=2) + "\n")
+    path.write_text(
+        json.dumps(
+            {
+                "python": sys.version.split()[0],
+                "valgrind": version,
+                "loop_instructions": loop,
+                "floor_instructions": floor,
+                "operations": operations,
+            },
+            indent=2,
+        )
+        + "\n"
+    )
     print(f"\nWrote {path}")
 
 

@@ -83,9 +83,7 @@ def targets(summary):
         if s["bytes"] is not None and (s["bytes"] != s["target"] or s["bytes"] > s["stdlib_bytes"])
     ]
     unmeasured = [name for name, s in sizes.items() if s["bytes"] is None]
-    found.append(
-        _target("object sizes as targeted and no larger than the standard counterparts", wrong, unmeasured)
-    )
+    found.append(_target("object sizes as targeted and no larger than the standard counterparts", wrong, unmeasured))
 
     memory = summary["memory"]
     growing = []
@@ -99,9 +97,7 @@ def targets(summary):
         ):
             growing.append(f"{op} (+{check['traced_bytes']} B traced, +{check['blocks']} blocks)")
     unmeasured = [op for op, check in memory["operations"].items() if check is None]
-    found.append(
-        _target(f"no growth of memory over {memory['repeats']:,} repeated operations", growing, unmeasured)
-    )
+    found.append(_target(f"no growth of memory over {memory['repeats']:,} repeated operations", growing, unmeasured))
     return found
 
 
@@ -110,13 +106,18 @@ def _ns(value):
 
 
 def print_summary(summary, all_peers=False):
-    print(f"\nmerandol against datetime and peers: Python {summary['python']}, "
-          f"median of {summary['rounds']} interleaved rounds, ns per operation")
+    print(
+        f"\nmerandol against datetime and peers: Python {summary['python']}, "
+        f"median of {summary['rounds']} interleaved rounds, ns per operation"
+    )
     implementations = summary["implementations"]
-    print("  " + ", ".join(
-        f"{name} ABSENT ({info['absent']})" if info["absent"] else f"{name} {info['version']}"
-        for name, info in implementations.items()
-    ))
+    print(
+        "  "
+        + ", ".join(
+            f"{name} ABSENT ({info['absent']})" if info["absent"] else f"{name} {info['version']}"
+            for name, info in implementations.items()
+        )
+    )
 
     print(f"\n{'operation':36} {'merandol':>9} {'datetime':>9} {'ratio':>7}  {'fastest peer':12} {'peer ns':>8}")
     notes = []
@@ -206,7 +207,10 @@ def chart(summary, path):
     axes.set_yticks(range(len(rows)), [e["op"] for e in reversed(rows)], fontsize=8)
     axes.set_ylim(-0.6, len(rows) - 0.4)
     axes.set_xlabel("time relative to the standard datetime (log scale; left of the line is faster)")
-    axes.set_title(f"merandol and peers, Python {summary['python']}")
+    absent = [name for name, info in summary["implementations"].items() if info["absent"]]
+    axes.set_title(
+        f"merandol and peers, Python {summary['python']}" + (f" (absent: {', '.join(absent)})" if absent else "")
+    )
     handles, labels = axes.get_legend_handles_labels()
     order = sorted(range(len(labels)), key=lambda i: names.index(labels[i]))
     axes.legend([handles[i] for i in order], [labels[i] for i in order], loc="lower right", fontsize=8)
