@@ -23,6 +23,24 @@ std::atomic<PyTypeObject *> g_class_cache[kClassCount];
 // stop-the-world pause.
 static PyMutex g_build_lock;
 
+// Class methods are stored on the class already bound to it, as built-in
+// methods whose self is the class: exactly what looking up a class-method
+// descriptor would produce on every access.  The interpreter can then
+// specialise `Date.parse` as a plain class attribute load, with no bound
+// method made and freed per call.  Calls through an instance see the same
+// object, as they would through the descriptor.
+static int bind_class_methods(PyTypeObject *type) {
+    for (PyMethodDef *def = type->tp_methods; def != nullptr && def->ml_name != nullptr; ++def) {
+        if (!(def->ml_flags & METH_CLASS)) continue;
+        PyObject *bound = PyCMethod_New(def, reinterpret_cast<PyObject *>(type), nullptr, nullptr);
+        if (bound == nullptr) return -1;
+        const int stored = PyObject_SetAttrString(reinterpret_cast<PyObject *>(type), def->ml_name, bound);
+        Py_DECREF(bound);
+        if (stored < 0) return -1;
+    }
+    return 0;
+}
+
 PyTypeObject *build_class(ClassId id) {
     const unsigned index = static_cast<unsigned>(id);
     PyMutex_Lock(&g_build_lock);
@@ -30,6 +48,7 @@ PyTypeObject *build_class(ClassId id) {
     if (type == nullptr) {
         const ClassDef &def = *kClasses[index];
         type = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(def.spec));
+        if (type != nullptr && bind_class_methods(type) < 0) Py_CLEAR(type);
         if (type != nullptr && def.finish != nullptr && def.finish(type) < 0) Py_CLEAR(type);
         // The cache keeps this reference for the life of the process.
         if (type != nullptr) g_class_cache[index].store(type, std::memory_order_release);
