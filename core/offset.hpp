@@ -52,11 +52,25 @@ static_assert(sizeof(OffsetDateTime) == 20 && std::is_trivially_copyable_v<Offse
 
 constexpr OffsetDateTime from_utc(DateTime utc, UtcOffset offset) noexcept { return {utc, offset}; }
 
+// A date-time moved by a whole number of seconds, |seconds| <= 86400.
+// Most shifts stay within the day, or step to a neighbouring day inside the
+// same month; only the rest take the road through the day number.
+constexpr std::expected<DateTime, DateError> shift_seconds(DateTime dt, std::int32_t seconds) noexcept {
+    const std::int32_t sod = static_cast<std::int32_t>(seconds_since_midnight(dt.time)) + seconds;
+    if (sod >= 0 && sod < kSecondsPerDay)
+        return DateTime{dt.date, Time::from_second_of_day(static_cast<std::uint32_t>(sod), dt.time.nanosecond)};
+    if (sod >= kSecondsPerDay && sod < 2 * kSecondsPerDay && dt.date.day < 28)
+        return DateTime{{dt.date.year, dt.date.month, static_cast<std::uint8_t>(dt.date.day + 1)},
+                        Time::from_second_of_day(static_cast<std::uint32_t>(sod - kSecondsPerDay), dt.time.nanosecond)};
+    if (sod < 0 && sod >= -kSecondsPerDay && dt.date.day > 1)
+        return DateTime{{dt.date.year, dt.date.month, static_cast<std::uint8_t>(dt.date.day - 1)},
+                        Time::from_second_of_day(static_cast<std::uint32_t>(sod + kSecondsPerDay), dt.time.nanosecond)};
+    return from_unix_timestamp(unix_timestamp(dt) + seconds, static_cast<std::int32_t>(dt.time.nanosecond));
+}
+
 // The local reading moved back by the offset; only whole seconds move.
-// Seconds of a valid local reading minus at most 86400 cannot overflow.
 constexpr std::expected<OffsetDateTime, DateError> from_local(Date date, Time time, UtcOffset offset) noexcept {
-    const i64 local = unix_timestamp(DateTime{date, time});
-    const auto utc = from_unix_timestamp(local - offset.seconds, static_cast<std::int32_t>(time.nanosecond));
+    const auto utc = shift_seconds(DateTime{date, time}, -offset.seconds);
     if (!utc) return std::unexpected(utc.error());
     return OffsetDateTime{*utc, offset};
 }
@@ -64,8 +78,7 @@ constexpr std::expected<OffsetDateTime, DateError> from_local(Date date, Time ti
 // Not always representable: from_utc and add_duration may build a value
 // whose local reading lies beyond either end of the DateTime range.
 constexpr std::expected<DateTime, DateError> to_local(OffsetDateTime v) noexcept {
-    return from_unix_timestamp(unix_timestamp(v.utc) + v.offset.seconds,
-                               static_cast<std::int32_t>(v.utc.time.nanosecond));
+    return shift_seconds(v.utc, v.offset.seconds);
 }
 
 constexpr std::expected<OffsetDateTime, DateError> add_duration(OffsetDateTime v, i128 span) noexcept {
@@ -85,6 +98,10 @@ constexpr i128 unix_timestamp_nanos(OffsetDateTime v) noexcept { return unix_tim
 // less nor greater.
 constexpr int compare(OffsetDateTime a, OffsetDateTime b) noexcept { return compare(a.utc, b.utc); }
 
+static_assert(*shift_seconds({{2024, 2, 28}, {23, 0, 0, 5}}, 3600) == DateTime{{2024, 2, 29}, {0, 0, 0, 5}});
+static_assert(*shift_seconds({{2024, 3, 1}, {0, 30, 0, 0}}, -3600) == DateTime{{2024, 2, 29}, {23, 30, 0, 0}});
+static_assert(*shift_seconds({{2023, 12, 31}, {23, 0, 0, 0}}, 86400) == DateTime{{2024, 1, 1}, {23, 0, 0, 0}});
+static_assert(!shift_seconds({{INT32_MAX, 12, 31}, {23, 0, 0, 0}}, 3600));
 static_assert(UtcOffset::from_hours_minutes(true, 23, 59)->seconds == 86340);
 static_assert(UtcOffset::from_hours_minutes(false, 0, 0)->seconds == 0);
 static_assert(!UtcOffset::from_seconds(86401) && UtcOffset::from_seconds(-86400));

@@ -98,8 +98,16 @@ std::expected<OffsetDateTime, ParseError> parse_rfc3339(std::string_view text) n
     // backward byte search finds the last such character.
     std::string_view rest = text.substr(sep + 1), time_part;
     UtcOffset offset{0};
-    if (!rest.empty() && (rest.back() | 0x20) == 'z') {
-        time_part = rest.substr(0, rest.size() - 1);
+    const std::size_t n = rest.size();
+    if (n != 0 && (rest.back() | 0x20) == 'z') {
+        time_part = rest.substr(0, n - 1);
+    } else if (n >= 6 && (rest[n - 6] == '+' || rest[n - 6] == '-') && rest[n - 3] == ':') {
+        // "+HH:MM" at the end: its sign is the last one in the text, as
+        // nothing after it may be a sign.
+        time_part = rest.substr(0, n - 6);
+        const auto parsed = parse_offset(rest.substr(n - 6));
+        if (!parsed) return fail;
+        offset = *parsed;
     } else {
         const std::size_t sign = rest.find_last_of("+-");
         if (sign == std::string_view::npos) return fail;

@@ -61,6 +61,30 @@ TEST(OffsetDateTime, LocalReadings) {
     EXPECT_EQ(text(from_utc(top.utc, UtcOffset{-3600})), "2147483647-12-31T22:00:00-01:00");
 }
 
+TEST(OffsetDateTime, ShiftAgreesWithTheDayNumberRoad) {
+    std::mt19937_64 rng(12);
+    std::uniform_int_distribution<i64> secs(kMinUnixSeconds, kMaxUnixSeconds);
+    std::uniform_int_distribution<std::int32_t> shift(-86400, 86400), nanos(0, 999999999);
+    for (int i = 0; i < 500000; ++i) {
+        // Every third start is the first or last second of a month.
+        DateTime dt = *from_unix_timestamp(secs(rng), nanos(rng));
+        if (i % 3 == 1) {
+            dt.date.day = 1;
+            dt.time = {0, 0, 0, dt.time.nanosecond};
+        } else if (i % 3 == 2) {
+            dt.date.day = static_cast<std::uint8_t>(days_in_month(dt.date.year, dt.date.month));
+            dt.time = {23, 59, 59, dt.time.nanosecond};
+        }
+        const std::int32_t s = i % 5 == 0 ? (i % 2 ? 86400 : -86400) : shift(rng);
+        const auto fast = shift_seconds(dt, s);
+        const auto slow = from_unix_timestamp(unix_timestamp(dt) + s, static_cast<std::int32_t>(dt.time.nanosecond));
+        ASSERT_EQ(fast.has_value(), slow.has_value());
+        if (slow) {
+            ASSERT_EQ(*fast, *slow);
+        }
+    }
+}
+
 TEST(OffsetDateTime, EqualityAndOrder) {
     const OffsetDateTime a = from_utc(utc("2024-06-01T12:00:00Z"), UtcOffset{0});
     const OffsetDateTime b = from_utc(utc("2024-06-01T12:00:00Z"), UtcOffset{7200});
