@@ -57,7 +57,11 @@ PyTypeObject *build_class(ClassId id) {
     return type;
 }
 
-PyObject *instance_alloc(PyTypeObject *type, Py_ssize_t) {
+#ifdef MERANDOL_FREE_LISTS
+FreeList g_free_lists[kFreeListSizes];
+#endif
+
+PyObject *instance_alloc_slow(PyTypeObject *type) {
     void *memory = PyObject_Malloc(static_cast<std::size_t>(type->tp_basicsize));
     if (MERANDOL_UNLIKELY(memory == nullptr)) return PyErr_NoMemory();
     return PyObject_Init(static_cast<PyObject *>(memory), type);
@@ -65,6 +69,13 @@ PyObject *instance_alloc(PyTypeObject *type, Py_ssize_t) {
 
 void instance_dealloc(PyObject *self) {
     PyTypeObject *type = Py_TYPE(self);
+#ifdef MERANDOL_FREE_LISTS
+    if (FreeList *list = free_list_for(type->tp_basicsize); list != nullptr && list->count < FreeList::kCapacity) {
+        list->items[list->count++] = self;
+        Py_DECREF(type);
+        return;
+    }
+#endif
     type->tp_free(self);
     Py_DECREF(type);
 }

@@ -56,7 +56,38 @@ inline PyTypeObject *class_object(ClassId id) noexcept {
 
 // Slots every class shares: allocation without zero-filling or GC
 // bookkeeping (the instances hold no references), and release.
-PyObject *instance_alloc(PyTypeObject *type, Py_ssize_t nitems);
+//
+// With the GIL, released instances wait on a short list per size (24, 32 or
+// 40 bytes) and the next allocation of that size takes one back, a pop
+// instead of a trip through the object allocator.  The GIL serialises every
+// use of the lists; a free-threaded build goes to the allocator directly.
+#ifndef Py_GIL_DISABLED
+#define MERANDOL_FREE_LISTS 1
+struct FreeList {
+    static constexpr int kCapacity = 64;
+    int count;
+    void *items[kCapacity];
+};
+inline constexpr std::size_t kFreeListSizes = 3;
+extern FreeList g_free_lists[kFreeListSizes];
+
+// 24, 32, 40 bytes map to 0, 1, 2; anything else has no list.
+inline FreeList *free_list_for(Py_ssize_t size) noexcept {
+    const std::size_t index = static_cast<std::size_t>(size) / 8 - 3;
+    return index < kFreeListSizes && size % 8 == 0 ? &g_free_lists[index] : nullptr;
+}
+#endif
+
+PyObject *instance_alloc_slow(PyTypeObject *type);
+
+inline PyObject *instance_alloc(PyTypeObject *type, Py_ssize_t = 0) {
+#ifdef MERANDOL_FREE_LISTS
+    if (FreeList *list = free_list_for(type->tp_basicsize); list != nullptr && list->count > 0)
+        return PyObject_Init(static_cast<PyObject *>(list->items[--list->count]), type);
+#endif
+    return instance_alloc_slow(type);
+}
+
 void instance_dealloc(PyObject *self);
 
 #define MERANDOL_INSTANCE_SLOTS                                                                        \
@@ -87,7 +118,8 @@ struct Instance {
 
     static PyObject *wrap_as(PyTypeObject *t, const Value &v) noexcept {
         if (MERANDOL_UNLIKELY(t == nullptr)) return nullptr;
-        auto *o = reinterpret_cast<Instance *>(t->tp_alloc(t, 0));
+        // Every class's allocation slot is instance_alloc, called directly.
+        auto *o = reinterpret_cast<Instance *>(instance_alloc(t));
         if (MERANDOL_UNLIKELY(o == nullptr)) return nullptr;
         o->value = v;
         return reinterpret_cast<PyObject *>(o);
