@@ -39,6 +39,8 @@ static constexpr bool is_white_space(unsigned char a, unsigned char b, unsigned 
 
 std::string_view trim_white_space(std::string_view text) noexcept {
     auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    // Printable ASCII at both ends, the usual case: nothing to trim.
+    if (!text.empty() && byte(0) - 0x21u < 0x5eu && byte(text.size() - 1) - 0x21u < 0x5eu) return text;
     // Leading: a character is recognised by its lead byte, so the bytes
     // that follow it are its own.
     for (;;) {
@@ -65,6 +67,14 @@ static std::expected<UtcOffset, ParseError> parse_offset(std::string_view text) 
     const auto fail = std::unexpected(ParseError::Rejected);
     if (text.size() < 3 || (text[0] != '+' && text[0] != '-')) return fail;
     const bool negative = text[0] == '-';
+    auto digit = [&text](std::size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(text[i])) - '0'; };
+    // "+HH:MM", read at fixed places.
+    if (text.size() == 6 && text[3] == ':' && digit(1) < 10 && digit(2) < 10 && digit(4) < 10 && digit(5) < 10) {
+        const unsigned hours = digit(1) * 10 + digit(2), minutes = digit(4) * 10 + digit(5);
+        if (hours > 23 || minutes > 59) return fail;
+        const auto magnitude = static_cast<std::int32_t>(hours * 3600 + minutes * 60);
+        return UtcOffset{negative ? -magnitude : magnitude};
+    }
     const std::string_view d = text.substr(1);
     std::string_view hour_digits, minute_digits;
     if (const std::size_t colon = d.find(':'); colon != std::string_view::npos) {
