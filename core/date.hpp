@@ -130,6 +130,12 @@ constexpr std::expected<Date, DateError> from_days_since_unix_epoch(i64 n) noexc
 }
 
 constexpr std::expected<Date, DateError> add_days(Date d, i64 days) noexcept {
+    // Within the month there is no need for the day-number round trip.
+    if (days >= -30 && days <= 30) {
+        const i64 day = d.day + days;
+        if (day >= 1 && day <= days_in_month(d.year, d.month))
+            return Date{d.year, d.month, static_cast<std::uint8_t>(day)};
+    }
     i64 n;
     if (__builtin_add_overflow(days_since_unix_epoch(d), days, &n)) return std::unexpected(DateError::OutOfRange);
     return from_days_since_unix_epoch(n);

@@ -85,6 +85,14 @@ constexpr std::expected<DateTime, DateError> from_unix_nanos(i128 instant) noexc
 }
 
 constexpr std::expected<DateTime, DateError> add_duration(DateTime dt, i128 span) noexcept {
+    // Within the day only the time of day moves.
+    constexpr i64 kNanosPerDay = kSecondsPerDay * kNanosPerSecond;
+    if (span > -kNanosPerDay && span < kNanosPerDay) {
+        const i64 nanos = static_cast<i64>(nanos_since_midnight(dt.time)) + static_cast<i64>(span);
+        if (nanos >= 0 && nanos < kNanosPerDay)
+            return DateTime{dt.date, Time::from_second_of_day(static_cast<std::uint32_t>(nanos / kNanosPerSecond),
+                                                              static_cast<std::uint32_t>(nanos % kNanosPerSecond))};
+    }
     i128 instant;
     if (__builtin_add_overflow(unix_timestamp_nanos(dt), span, &instant)) return std::unexpected(DateError::OutOfRange);
     return from_unix_nanos(instant);
@@ -92,6 +100,8 @@ constexpr std::expected<DateTime, DateError> add_duration(DateTime dt, i128 span
 
 // self - other in nanoseconds; at most about 1.4 * 10^26, far inside 128 bits.
 constexpr i128 difference(DateTime self, DateTime other) noexcept {
+    if (self.date == other.date)
+        return static_cast<i64>(nanos_since_midnight(self.time)) - static_cast<i64>(nanos_since_midnight(other.time));
     return i128{unix_timestamp(self) - unix_timestamp(other)} * kNanosPerSecond +
            (i64{self.time.nanosecond} - i64{other.time.nanosecond});
 }

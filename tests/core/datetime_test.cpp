@@ -85,6 +85,36 @@ TEST(UnixTime, RandomRoundTripsAndOrder) {
     }
 }
 
+TEST(AddDuration, ShortSpansAgreeWithTheInstant) {
+    // Spans within a day, where only the time of day may move, against the
+    // road through the instant.
+    std::mt19937_64 rng(9);
+    std::uniform_int_distribution<i64> secs(kMinUnixSeconds, kMaxUnixSeconds);
+    std::uniform_int_distribution<i64> span(-86400000000000, 86400000000000);
+    std::uniform_int_distribution<std::int32_t> nanos(0, 999999999);
+    for (int i = 0; i < 300000; ++i) {
+        const DateTime dt = *from_unix_timestamp(secs(rng), nanos(rng));
+        const i128 s = i % 4 ? span(rng) : i128{span(rng) % 1000};
+        const auto moved = add_duration(dt, s);
+        const auto reference = from_unix_nanos(unix_timestamp_nanos(dt) + s);
+        ASSERT_EQ(moved.has_value(), reference.has_value());
+        if (reference) {
+            ASSERT_EQ(*moved, *reference);
+            ASSERT_TRUE(difference(*moved, dt) == s);
+        }
+    }
+    for (int i = 0; i < 100000; ++i) {
+        const Date d = *from_days_since_unix_epoch(secs(rng) / 86400);
+        const i64 days = static_cast<i64>(rng() % 81) - 40;
+        const auto moved = add_days(d, days);
+        const auto reference = from_days_since_unix_epoch(days_since_unix_epoch(d) + days);
+        ASSERT_EQ(moved.has_value(), reference.has_value());
+        if (reference) {
+            ASSERT_EQ(*moved, *reference);
+        }
+    }
+}
+
 TEST(AddDuration, EdgesAndOverflow) {
     EXPECT_EQ(add_duration(kMax, 1).error(), DateError::OutOfRange);
     EXPECT_EQ(add_duration(kMin, -1).error(), DateError::OutOfRange);
