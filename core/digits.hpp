@@ -32,7 +32,7 @@ inline constexpr char kPairs[201] =
     "8081828384858687888990919293949596979899";
 
 inline char *write2(char *out, unsigned v) noexcept {  // v in [0, 99]
-    std::memcpy(out, kPairs + 2 * v, 2);
+    std::memcpy(out, kPairs + 2 * std::size_t{v}, 2);
     return out + 2;
 }
 

@@ -25,7 +25,7 @@ using i128 = __int128;
 // --- Classes ---------------------------------------------------------------
 
 // Registration order; the module's __all__ lists the classes in this order.
-enum class ClassId : unsigned { Weekday, Date, Time, Duration, DateTime, UtcOffset, OffsetDateTime, Count };
+enum class ClassId : std::uint8_t { Weekday, Date, Time, Duration, DateTime, UtcOffset, OffsetDateTime, Count };
 inline constexpr unsigned kClassCount = static_cast<unsigned>(ClassId::Count);
 
 // What a class unit provides to the frame: its bare name, its type
