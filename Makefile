@@ -22,6 +22,7 @@ $(wordlist 2,$(words $(MAKECMDGOALS)),$(MAKECMDGOALS)): $(firstword $(MAKECMDGOA
 
 else
 
+comma := ,
 BUILD := build/release
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo 'Unix Makefiles')
 # The built module is importable from the clone's root through this path.
@@ -29,6 +30,7 @@ RUN_PY := PYTHONPATH=$(CURDIR)/$(BUILD)/module$${PYTHONPATH:+:$$PYTHONPATH} $(PY
 
 .DEFAULT_GOAL := build
 .PHONY: build test test-core test-py bench python clean
+.PHONY: test-asan fuzz test-refleak test-valgrind test-ft coverage
 
 $(BUILD)/build.ninja $(BUILD)/Makefile:
 	cmake -S . -B $(BUILD) -G "$(GENERATOR)" -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
@@ -49,5 +51,98 @@ python: build
 
 clean:
 	rm -rf build
+
+# --- Hardening ----------------------------------------------------------------
+# Each target has its own build folder under build/ and configures it on every
+# run (cheap once it exists).  `configure` takes the folder and the settings.
+CLANGXX := clang++-21
+SYMBOLIZER := /usr/lib/llvm-21/bin/llvm-symbolizer
+configure = cmake -S . -B $(1) -G "$(GENERATOR)" $(2) >/dev/null
+WITH_PYTHON = -DPython_EXECUTABLE=$$(command -v $(PYTHON))
+# Quiet pytest over every module test, without writing a cache into the clone.
+PYTEST := -m pytest tests/module -q -p no:cacheprovider
+
+# AddressSanitizer and UndefinedBehaviorSanitizer.  The core tests run with
+# leak detection.  The module is loaded by the ordinary interpreter with the
+# sanitizer runtime preloaded and Python's allocator replaced by malloc, so
+# that every object is checked; the interpreter's own allocations still alive
+# at exit are not ours to judge, so leak detection is off there.
+ASAN := build/asan
+SANITIZER_ENV := ASAN_SYMBOLIZER_PATH=$(SYMBOLIZER) UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+test-asan:
+	$(call configure,$(ASAN),$(WITH_PYTHON) -DCMAKE_CXX_COMPILER=$(CLANGXX) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DMERANDOL_SANITIZE=address$(comma)undefined)
+	cmake --build $(ASAN)
+	cd $(ASAN) && $(SANITIZER_ENV) ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j2
+	$(SANITIZER_ENV) ASAN_OPTIONS=detect_leaks=0 PYTHONMALLOC=malloc \
+		LD_PRELOAD=$$($(CLANGXX) -print-file-name=libclang_rt.asan-x86_64.so) \
+		PYTHONPATH=$(CURDIR)/$(ASAN)/module $(PYTHON) $(PYTEST)
+
+# libFuzzer, FUZZ_SECONDS per target (the targets are listed in
+# fuzz/CMakeLists.txt).  New inputs go to build/fuzz/corpus, crashes to
+# build/fuzz/crashes; a crash found belongs in fuzz/corpus/<target>/.
+FUZZ := build/fuzz
+FUZZ_SECONDS ?= 60
+fuzz:
+	$(call configure,$(FUZZ),-DCMAKE_CXX_COMPILER=$(CLANGXX) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DMERANDOL_SANITIZE=address$(comma)undefined -DMERANDOL_FUZZ=ON -DMERANDOL_MODULE=OFF -DMERANDOL_TESTS=OFF)
+	cmake --build $(FUZZ)
+	$(SANITIZER_ENV) tools/fuzz $(FUZZ) $(FUZZ_SECONDS)
+
+# The debug interpreter: the refcount and allocation checks of every member,
+# then the whole suite.  Its extensions carry the debug ABI, so it has its
+# own build.  Debian's python3.14d headers are symlinks into python3.14 except
+# pyconfig.h, and g++ resolves a system include's own folder through the link:
+# with -isystem the release pyconfig.h (no Py_DEBUG) would be read, so the
+# interpreter's headers are taken with -I here.
+DBG := build/debug
+DBG_PYTHON := python3.14-dbg
+test-refleak:
+	$(call configure,$(DBG),-DPython_EXECUTABLE=$$(command -v $(DBG_PYTHON)) -DCMAKE_BUILD_TYPE=Debug \
+		-DMERANDOL_TESTS=OFF -DCMAKE_NO_SYSTEM_FROM_IMPORTED=ON)
+	cmake --build $(DBG)
+	PYTHONPATH=$(CURDIR)/$(DBG)/module $(DBG_PYTHON) -m pytest tests/refleak -q -p no:cacheprovider
+	MERANDOL_HYPOTHESIS_PROFILE=slow PYTHONPATH=$(CURDIR)/$(DBG)/module $(DBG_PYTHON) $(PYTEST)
+
+# valgrind memcheck over the core tests and the whole suite: any invalid
+# access or definite leak fails.  Python's allocator is replaced by malloc so
+# that memcheck sees every object.
+VG := build/valgrind
+VALGRIND := valgrind -q --error-exitcode=99 --leak-check=full --show-leak-kinds=definite \
+	--errors-for-leak-kinds=definite --suppressions=$(CURDIR)/tools/valgrind.supp
+test-valgrind:
+	$(call configure,$(VG),$(WITH_PYTHON) -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+	cmake --build $(VG)
+	$(VALGRIND) $(VG)/tests/core/core_tests --gtest_brief=1
+	MERANDOL_HYPOTHESIS_PROFILE=slow PYTHONMALLOC=malloc PYTHONPATH=$(CURDIR)/$(VG)/module $(VALGRIND) $(PYTHON) $(PYTEST)
+
+# Line and branch coverage of core/ and module/ from the whole suite.
+COV := build/coverage
+COVERAGE_MIN := 95
+coverage:
+	$(call configure,$(COV),$(WITH_PYTHON) -DCMAKE_BUILD_TYPE=Debug -DMERANDOL_COVERAGE=ON)
+	cmake --build $(COV)
+	find $(COV) -name '*.gcda' -delete
+	cd $(COV) && ctest -j2 >/dev/null
+	PYTHONPATH=$(CURDIR)/$(COV)/module $(PYTHON) $(PYTEST)
+	mkdir -p $(COV)/html
+	gcovr --root . --filter core/ --filter module/ --exclude-unreachable-branches --exclude-throw-branches \
+		--html-details $(COV)/html/index.html --txt $(COV)/summary.txt --print-summary \
+		--fail-under-line $(COVERAGE_MIN) $(COV)
+	@echo "report: $(COV)/html/index.html"
+
+# A free-threaded CPython of the root's own version (tools/python-ft builds
+# it once, about ten minutes), the module built for it, the GIL checked to
+# stay off, and the whole suite.  pytest and hypothesis are pure Python: the
+# root's copies serve.
+FT := build/ft
+test-ft:
+	tools/python-ft ensure
+	$(call configure,$(FT),-DPython_EXECUTABLE=$$(tools/python-ft path) -DMERANDOL_TESTS=OFF)
+	cmake --build $(FT)
+	PYTHONPATH=$(CURDIR)/$(FT)/module:/usr/lib/python3/dist-packages $$(tools/python-ft path) -c \
+		'import sys, merandol; assert not sys._is_gil_enabled(), "importing merandol enabled the GIL"'
+	PYTHONPATH=$(CURDIR)/$(FT)/module:/usr/lib/python3/dist-packages MERANDOL_REQUIRE_NO_GIL=1 \
+		$$(tools/python-ft path) $(PYTEST)
 
 endif
