@@ -26,10 +26,15 @@ comma := ,
 BUILD := build/release
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo 'Unix Makefiles')
 # The built module is importable from the clone's root through this path.
-RUN_PY := PYTHONPATH=$(CURDIR)/$(BUILD)/module$${PYTHONPATH:+:$$PYTHONPATH} $(PYTHON)
+MODULE_PATH := PYTHONPATH=$(CURDIR)/$(BUILD)/module$${PYTHONPATH:+:$$PYTHONPATH}
+RUN_PY := $(MODULE_PATH) $(PYTHON)
+# The benchmark's interpreter sees the peers: Debian's through the system
+# site packages, the package index's installed by tools/bench-venv.
+BENCH_VENV := $(or $(MERANDOL_CACHE),/var/cache/merandol)/bench-venv
+BENCH_PY := $(MODULE_PATH) $(BENCH_VENV)/bin/python
 
 .DEFAULT_GOAL := build
-.PHONY: build test test-core test-py bench python clean
+.PHONY: build test bench bench-peers bench-instr python demo typecheck wheel test-wheel clean
 .PHONY: test-asan fuzz test-refleak test-valgrind test-ft coverage
 
 $(BUILD)/build.ninja $(BUILD)/Makefile:
@@ -43,11 +48,45 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j2
 	$(RUN_PY) -m pytest tests/module $(PYTEST_ARGS)
 
-bench: build
-	$(RUN_PY) benchmarks/bench.py $(if $(QUICK),--quick)
+bench-peers:
+	@PYTHON=$(PYTHON) tools/bench-venv $(BENCH_VENV)
+
+# Timings against datetime and the peers: a table, build/bench/results.json
+# and results.png.  QUICK=1 makes it a run of under a minute.
+bench: build bench-peers
+	$(BENCH_PY) benchmarks/bench.py $(if $(QUICK),--quick)
+
+# Instructions per call of each merandol operation, under callgrind.
+bench-instr: build
+	$(RUN_PY) benchmarks/instructions.py
 
 python: build
 	$(RUN_PY) $(ARGS)
+
+demo: build
+	$(RUN_PY) examples/tour.py
+
+# The typed tour uses every member: strict mypy against the stubs, then the
+# stubs against the built module.
+typecheck: build
+	MYPYPATH=stubs $(PYTHON) -m mypy --strict --no-incremental examples/tour.py
+	MYPYPATH=stubs $(RUN_PY) -m mypy.stubtest merandol
+
+# Built from the sdist, as pip would, without network access.
+wheel:
+	rm -rf build/dist
+	$(PYTHON) -m build --no-isolation --outdir build/dist . >build/wheel.log 2>&1 || { tail -n 30 build/wheel.log; exit 1; }
+	@ls -l build/dist
+
+# The installed wheel, not the build tree, under the whole Python suite and
+# strict mypy with the shipped stubs.
+WHEEL_VENV := build/wheel-venv
+test-wheel: wheel
+	rm -rf $(WHEEL_VENV)
+	$(PYTHON) -m venv --system-site-packages $(WHEEL_VENV)
+	$(WHEEL_VENV)/bin/python -m pip install -q --no-index --no-deps build/dist/*.whl
+	cd build && MERANDOL_EXPECT_INSTALLED=1 $(CURDIR)/$(WHEEL_VENV)/bin/python -m pytest -q -p no:cacheprovider $(CURDIR)/tests/module
+	cd build && $(CURDIR)/$(WHEEL_VENV)/bin/python -m mypy --strict --no-incremental $(CURDIR)/examples/tour.py
 
 clean:
 	rm -rf build
@@ -102,7 +141,7 @@ test-refleak:
 		-DMERANDOL_TESTS=OFF -DCMAKE_NO_SYSTEM_FROM_IMPORTED=ON)
 	cmake --build $(DBG)
 	PYTHONPATH=$(CURDIR)/$(DBG)/module $(DBG_PYTHON) -m pytest tests/refleak -q -p no:cacheprovider
-	MERANDOL_HYPOTHESIS_PROFILE=slow PYTHONPATH=$(CURDIR)/$(DBG)/module $(DBG_PYTHON) $(PYTEST)
+	MERANDOL_HYPOTHESIS=slow PYTHONPATH=$(CURDIR)/$(DBG)/module $(DBG_PYTHON) $(PYTEST)
 
 # valgrind memcheck over the core tests and the whole suite: any invalid
 # access or definite leak fails.  Python's allocator is replaced by malloc so
@@ -114,7 +153,7 @@ test-valgrind:
 	$(call configure,$(VG),$(WITH_PYTHON) -DCMAKE_BUILD_TYPE=RelWithDebInfo)
 	cmake --build $(VG)
 	$(VALGRIND) $(VG)/tests/core/core_tests --gtest_brief=1
-	MERANDOL_HYPOTHESIS_PROFILE=slow PYTHONMALLOC=malloc PYTHONPATH=$(CURDIR)/$(VG)/module $(VALGRIND) $(PYTHON) $(PYTEST)
+	MERANDOL_HYPOTHESIS=slow PYTHONMALLOC=malloc PYTHONPATH=$(CURDIR)/$(VG)/module $(VALGRIND) $(PYTHON) $(PYTEST)
 
 # Line and branch coverage of core/ and module/ from the whole suite.
 COV := build/coverage

@@ -32,6 +32,17 @@ char *write_date(char *out, Date d) noexcept {
 std::expected<Date, DateError> parse_date(std::string_view text) noexcept {
     const auto fail = std::unexpected(DateError::InvalidDate);
     const std::size_t n = text.size();
+
+    // The canonical "YYYY-MM-DD" is read at fixed places without searching;
+    // for that shape the general reader below gives the same answer.
+    if (n == 10 && text[4] == '-' && text[7] == '-') {
+        unsigned d[10];
+        for (int i = 0; i < 10; ++i) d[i] = static_cast<unsigned>(static_cast<unsigned char>(text[i])) - '0';
+        if (d[0] < 10 && d[1] < 10 && d[2] < 10 && d[3] < 10 && d[5] < 10 && d[6] < 10 && d[8] < 10 && d[9] < 10)
+            return Date::make(static_cast<std::int32_t>(d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3]),
+                              static_cast<std::uint8_t>(d[5] * 10 + d[6]), static_cast<std::uint8_t>(d[8] * 10 + d[9]));
+    }
+
     if (n < 2) return fail;
     const bool signed_year = text[0] == '+' || text[0] == '-';
     if (signed_year && n < 3) return fail;

@@ -31,9 +31,32 @@ char *write_time(char *out, Time t) noexcept {
     return out + length;
 }
 
+static constexpr std::uint32_t kPow10[10] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000,
+                                             1000000000};
+
 std::expected<Time, TimeError> parse_time(std::string_view text) noexcept {
     const auto fail = std::unexpected(TimeError::InvalidTime);
     if (text.empty()) return fail;
+
+    // The canonical "HH:MM:SS" with an optional fraction is read at fixed
+    // places; for that shape the general reader below gives the same answer.
+    if (text.size() >= 8 && text[2] == ':' && text[5] == ':' && (text.size() == 8 || text[8] == '.')) {
+        unsigned d[8];
+        for (int i = 0; i < 8; ++i) d[i] = static_cast<unsigned>(static_cast<unsigned char>(text[i])) - '0';
+        const std::size_t fraction_length = text.size() > 8 ? text.size() - 9 : 0;
+        if (d[0] < 10 && d[1] < 10 && d[3] < 10 && d[4] < 10 && d[6] < 10 && d[7] < 10 && fraction_length <= 9) {
+            std::uint32_t fraction = 0;
+            bool digits_only = true;
+            for (std::size_t i = 9; i < text.size(); ++i) {
+                const unsigned digit = static_cast<unsigned>(static_cast<unsigned char>(text[i])) - '0';
+                digits_only &= digit < 10;
+                fraction = fraction * 10 + digit;
+            }
+            if (digits_only && (text.size() == 8 || fraction_length > 0))
+                return Time::make(static_cast<std::uint8_t>(d[0] * 10 + d[1]), static_cast<std::uint8_t>(d[3] * 10 + d[4]),
+                                  static_cast<std::uint8_t>(d[6] * 10 + d[7]), fraction * kPow10[9 - fraction_length]);
+        }
+    }
 
     const std::size_t dot = text.find('.');
     if (dot == 0) return fail;
@@ -54,8 +77,6 @@ std::expected<Time, TimeError> parse_time(std::string_view text) noexcept {
     if (dot != std::string_view::npos) {
         const std::string_view fraction = text.substr(dot + 1);
         if (fraction.empty() || fraction.size() > 9) return fail;
-        constexpr std::uint32_t kPow10[10] = {1,      10,      100,      1000,      10000,
-                                              100000, 1000000, 10000000, 100000000, 1000000000};
         std::uint64_t value;
         if (!digits::read_bounded(fraction, 999999999, value)) return fail;
         nanosecond = value * kPow10[9 - fraction.size()];

@@ -12,8 +12,8 @@ enum class TimeError : std::uint8_t { InvalidTime };
 
 constexpr std::string_view error_name(TimeError) noexcept { return "InvalidTime"; }
 
-inline constexpr std::uint32_t kNanosPerSecond = 1000000000;
-inline constexpr std::uint32_t kSecondsPerDay = 86400;
+inline constexpr std::int64_t kNanosPerSecond = 1000000000;
+inline constexpr std::int64_t kSecondsPerDay = 86400;
 
 struct Time {
     std::uint8_t hour;        // [0, 23]

@@ -28,9 +28,18 @@ static PyObject *weekday_number_from_monday(PyObject *self, PyObject *) {
     return int_from(static_cast<std::int64_t>(number_from_monday(WeekdayObject::of(self))));
 }
 
+// Pickled by name, so that unpickling gives back the class attribute.
+static PyObject *weekday_reduce(PyObject *self, PyObject *) {
+    static const char *const attribute_names[7] = {"Weekday.MONDAY", "Weekday.TUESDAY",  "Weekday.WEDNESDAY",
+                                                   "Weekday.THURSDAY", "Weekday.FRIDAY", "Weekday.SATURDAY",
+                                                   "Weekday.SUNDAY"};
+    return PyUnicode_FromString(attribute_names[static_cast<unsigned>(WeekdayObject::of(self))]);
+}
+
 static PyMethodDef weekday_methods[] = {
     {"number_from_monday", method(weekday_number_from_monday), METH_NOARGS,
      "number_from_monday($self)\n--\n\nGet the weekday number from Monday (1-7)."},
+    {"__reduce__", method(weekday_reduce), METH_NOARGS, kReduceDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -68,18 +77,29 @@ const ClassDef kWeekdayClass = {"Weekday", &weekday_spec, weekday_finish};
 
 // --- Date ------------------------------------------------------------------
 
-static PyObject *date_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
-    static const char *const names[] = {"year", "month", "day"};
-    static const Params params = {"Date.__new__()", names, 3, 3};
-    PyObject *arg[3];
+static const char *const date_names[] = {"year", "month", "day"};
+static const Params date_params = {"Date.__new__()", date_names, 3, 3};
+
+static PyObject *date_make(PyTypeObject *type, PyObject *const *arg) {
     std::int32_t year = 0;
     std::uint8_t month = 0, day = 0;
-    if (!bind_tuple(params, args, kwargs, arg) || !to_int(arg[0], year, "year") || !to_int(arg[1], month, "month") ||
-        !to_int(arg[2], day, "day"))
+    if (!to_int(arg[0], year, "year") || !to_int(arg[1], month, "month") || !to_int(arg[2], day, "day"))
         return nullptr;
     const auto date = Date::make(year, month, day);
     if (MERANDOL_UNLIKELY(!date)) return value_error("Invalid date: ", error_name(date.error()));
     return DateObject::wrap_as(type, *date);
+}
+
+static PyObject *date_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
+    PyObject *arg[3];
+    return bind_tuple(date_params, args, kwargs, arg) ? date_make(type, arg) : nullptr;
+}
+
+static PyObject *date_vectorcall(PyObject *type, PyObject *const *args, std::size_t nargsf, PyObject *kwnames) {
+    PyObject *arg[3];
+    return bind(date_params, args, PyVectorcall_NARGS(nargsf), kwnames, arg)
+               ? date_make(reinterpret_cast<PyTypeObject *>(type), arg)
+               : nullptr;
 }
 
 static PyObject *date_year(PyObject *self, void *) { return int_from(std::int64_t{DateObject::of(self).year}); }
@@ -156,12 +176,17 @@ static Py_hash_t date_hash(PyObject *self) {
     unsigned char *p = put_le(bytes, d.year);
     *p++ = d.month;
     *p++ = d.day;
-    return hash_bytes(bytes, sizeof bytes);
+    return hash_bytes(bytes);
 }
 
 static PyObject *date_richcompare(PyObject *self, PyObject *other, int op) {
     return richcompare<DateObject, [](Date a, Date b) { return a == b; },
                        [](Date a, Date b) { return compare(a, b); }>(self, other, op);
+}
+
+static PyObject *date_reduce(PyObject *self, PyObject *) {
+    const Date d = DateObject::of(self);
+    return reduce_value(DateObject::type(), nullptr, Py_BuildValue("(iII)", d.year, unsigned{d.month}, unsigned{d.day}));
 }
 
 static PyGetSetDef date_getset[] = {
@@ -186,6 +211,7 @@ static PyMethodDef date_methods[] = {
     {"parse", method(date_parse), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      "parse($cls, s)\n--\n\nParse a date from ISO format (YYYY-MM-DD).\n\nArgs:\n    s: The string to parse.\n\n"
      "Returns:\n    Date: A new Date instance.\n\nRaises:\n    ValueError: If the string is not a valid date."},
+    {"__reduce__", method(date_reduce), METH_NOARGS, kReduceDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -193,6 +219,7 @@ static PyType_Slot date_slots[] = {
     MERANDOL_INSTANCE_SLOTS,
     {Py_tp_doc, const_cast<char *>("Date(year, month, day)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void *>(date_new)},
+    {Py_tp_vectorcall, reinterpret_cast<void *>(date_vectorcall)},
     {Py_tp_str, reinterpret_cast<void *>(date_str)},
     {Py_tp_repr, reinterpret_cast<void *>(date_repr)},
     {Py_tp_richcompare, reinterpret_cast<void *>(date_richcompare)},

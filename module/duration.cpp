@@ -97,12 +97,18 @@ static PyObject *duration_repr(PyObject *self) {
 static Py_hash_t duration_hash(PyObject *self) {
     unsigned char bytes[16];
     put_le(bytes, DurationObject::of(self));
-    return hash_bytes(bytes, sizeof bytes);
+    return hash_bytes(bytes);
 }
 
 static PyObject *duration_richcompare(PyObject *self, PyObject *other, int op) {
     return richcompare<DurationObject, [](i128 a, i128 b) { return a == b; },
                        [](i128 a, i128 b) { return (a > b) - (a < b); }>(self, other, op);
+}
+
+// The full 128-bit span, rebuilt through Duration.nanoseconds.
+static PyObject *duration_reduce(PyObject *self, PyObject *) {
+    PyObject *span = int_from(DurationObject::of(self));
+    return reduce_value(DurationObject::type(), "nanoseconds", span ? Py_BuildValue("(N)", span) : nullptr);
 }
 
 static PyMethodDef duration_methods[] = {
@@ -118,6 +124,7 @@ static PyMethodDef duration_methods[] = {
      "total_seconds($self)\n--\n\nGet total seconds as a float."},
     {"total_nanos", method(duration_total_nanos), METH_NOARGS,
      "total_nanos($self)\n--\n\nGet total nanoseconds as an integer."},
+    {"__reduce__", method(duration_reduce), METH_NOARGS, kReduceDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -9,6 +9,9 @@ static const ClassDef *const kClasses[kClassCount] = {
     &kDateClass,
     &kTimeClass,
     &kDurationClass,
+    &kDateTimeClass,
+    &kUtcOffsetClass,
+    &kOffsetDateTimeClass,
 };
 
 std::atomic<PyTypeObject *> g_class_cache[kClassCount];
@@ -20,6 +23,24 @@ std::atomic<PyTypeObject *> g_class_cache[kClassCount];
 // stop-the-world pause.
 static PyMutex g_build_lock;
 
+// Class methods are stored on the class already bound to it, as built-in
+// methods whose self is the class: exactly what looking up a class-method
+// descriptor would produce on every access.  The interpreter can then
+// specialise `Date.parse` as a plain class attribute load, with no bound
+// method made and freed per call.  Calls through an instance see the same
+// object, as they would through the descriptor.
+static int bind_class_methods(PyTypeObject *type) {
+    for (PyMethodDef *def = type->tp_methods; def != nullptr && def->ml_name != nullptr; ++def) {
+        if (!(def->ml_flags & METH_CLASS)) continue;
+        PyObject *bound = PyCMethod_New(def, reinterpret_cast<PyObject *>(type), nullptr, nullptr);
+        if (bound == nullptr) return -1;
+        const int stored = PyObject_SetAttrString(reinterpret_cast<PyObject *>(type), def->ml_name, bound);
+        Py_DECREF(bound);
+        if (stored < 0) return -1;
+    }
+    return 0;
+}
+
 PyTypeObject *build_class(ClassId id) {
     const unsigned index = static_cast<unsigned>(id);
     PyMutex_Lock(&g_build_lock);
@@ -27,6 +48,7 @@ PyTypeObject *build_class(ClassId id) {
     if (type == nullptr) {
         const ClassDef &def = *kClasses[index];
         type = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(def.spec));
+        if (type != nullptr && bind_class_methods(type) < 0) Py_CLEAR(type);
         if (type != nullptr && def.finish != nullptr && def.finish(type) < 0) Py_CLEAR(type);
         // The cache keeps this reference for the life of the process.
         if (type != nullptr) g_class_cache[index].store(type, std::memory_order_release);
@@ -35,7 +57,11 @@ PyTypeObject *build_class(ClassId id) {
     return type;
 }
 
-PyObject *instance_alloc(PyTypeObject *type, Py_ssize_t) {
+#ifdef MERANDOL_FREE_LISTS
+FreeList g_free_lists[kFreeListSizes];
+#endif
+
+PyObject *instance_alloc_slow(PyTypeObject *type) {
     void *memory = PyObject_Malloc(static_cast<std::size_t>(type->tp_basicsize));
     if (MERANDOL_UNLIKELY(memory == nullptr)) return PyErr_NoMemory();
     return PyObject_Init(static_cast<PyObject *>(memory), type);
@@ -43,6 +69,13 @@ PyObject *instance_alloc(PyTypeObject *type, Py_ssize_t) {
 
 void instance_dealloc(PyObject *self) {
     PyTypeObject *type = Py_TYPE(self);
+#ifdef MERANDOL_FREE_LISTS
+    if (FreeList *list = free_list_for(type->tp_basicsize); list != nullptr && list->count < FreeList::kCapacity) {
+        list->items[list->count++] = self;
+        Py_DECREF(type);
+        return;
+    }
+#endif
     type->tp_free(self);
     Py_DECREF(type);
 }
@@ -234,7 +267,7 @@ bool to_bool(PyObject *o, bool &out, const char *name) {
     return wrong_type(o, "bool", name);
 }
 
-bool to_text(PyObject *o, std::string_view &out, const char *name) {
+bool to_text_slow(PyObject *o, std::string_view &out, const char *name) {
     if (MERANDOL_UNLIKELY(!PyUnicode_Check(o))) return wrong_type(o, "str", name);
     Py_ssize_t size;
     const char *utf8 = PyUnicode_AsUTF8AndSize(o, &size);
@@ -294,49 +327,20 @@ PyObject *int_from(i128 v) {
     return PyLong_FromNativeBytes(&v, sizeof v, Py_ASNATIVEBYTES_LITTLE_ENDIAN);
 }
 
-// --- Hash ------------------------------------------------------------------
+// --- Pickling --------------------------------------------------------------
 
-// SipHash-1-3 (Aumasson and Bernstein): one compression round per 8-byte
-// block and three finalisation rounds.  Both key halves are zero, so the
-// initial state is the four "somepseudorandomlygeneratedbytes" constants.
-static inline std::uint64_t rotl(std::uint64_t x, int b) { return (x << b) | (x >> (64 - b)); }
-
-struct SipState {
-    std::uint64_t v0 = 0x736f6d6570736575, v1 = 0x646f72616e646f6d, v2 = 0x6c7967656e657261,
-                  v3 = 0x7465646279746573;
-
-    void round() {
-        v0 += v1; v1 = rotl(v1, 13); v1 ^= v0; v0 = rotl(v0, 32);
-        v2 += v3; v3 = rotl(v3, 16); v3 ^= v2;
-        v0 += v3; v3 = rotl(v3, 21); v3 ^= v0;
-        v2 += v1; v1 = rotl(v1, 17); v1 ^= v2; v2 = rotl(v2, 32);
+PyObject *reduce_value(PyTypeObject *type, const char *factory, PyObject *args) {
+    if (args == nullptr || type == nullptr) {
+        Py_XDECREF(args);
+        return nullptr;
     }
-
-    void absorb(std::uint64_t m) {
-        v3 ^= m;
-        round();
-        v0 ^= m;
+    PyObject *callable = factory ? PyObject_GetAttrString(reinterpret_cast<PyObject *>(type), factory)
+                                 : Py_NewRef(reinterpret_cast<PyObject *>(type));
+    if (callable == nullptr) {
+        Py_DECREF(args);
+        return nullptr;
     }
-};
-
-Py_hash_t hash_bytes(const unsigned char *bytes, std::size_t n) noexcept {
-    SipState s;
-    std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        std::uint64_t m;
-        std::memcpy(&m, bytes + i, 8);
-        s.absorb(m);
-    }
-    // Last block: the remaining bytes, with the message length in the top byte.
-    std::uint64_t last = static_cast<std::uint64_t>(n) << 56;
-    for (std::size_t k = 0; i + k < n; ++k) last |= static_cast<std::uint64_t>(bytes[i + k]) << (8 * k);
-    s.absorb(last);
-    s.v2 ^= 0xff;
-    s.round();
-    s.round();
-    s.round();
-    const auto h = static_cast<Py_hash_t>(s.v0 ^ s.v1 ^ s.v2 ^ s.v3);
-    return h == -1 ? -2 : h;
+    return Py_BuildValue("(NN)", callable, args);
 }
 
 // --- Module ----------------------------------------------------------------

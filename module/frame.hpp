@@ -25,7 +25,7 @@ using i128 = __int128;
 // --- Classes ---------------------------------------------------------------
 
 // Registration order; the module's __all__ lists the classes in this order.
-enum class ClassId : unsigned { Weekday, Date, Time, Duration, Count };
+enum class ClassId : unsigned { Weekday, Date, Time, Duration, DateTime, UtcOffset, OffsetDateTime, Count };
 inline constexpr unsigned kClassCount = static_cast<unsigned>(ClassId::Count);
 
 // What a class unit provides to the frame: its bare name, its type
@@ -41,6 +41,9 @@ extern const ClassDef kWeekdayClass;
 extern const ClassDef kDateClass;
 extern const ClassDef kTimeClass;
 extern const ClassDef kDurationClass;
+extern const ClassDef kDateTimeClass;
+extern const ClassDef kUtcOffsetClass;
+extern const ClassDef kOffsetDateTimeClass;
 
 // Built on first request and kept for the life of the process.
 extern std::atomic<PyTypeObject *> g_class_cache[kClassCount];
@@ -53,7 +56,38 @@ inline PyTypeObject *class_object(ClassId id) noexcept {
 
 // Slots every class shares: allocation without zero-filling or GC
 // bookkeeping (the instances hold no references), and release.
-PyObject *instance_alloc(PyTypeObject *type, Py_ssize_t nitems);
+//
+// With the GIL, released instances wait on a short list per size (24, 32 or
+// 40 bytes) and the next allocation of that size takes one back, a pop
+// instead of a trip through the object allocator.  The GIL serialises every
+// use of the lists; a free-threaded build goes to the allocator directly.
+#ifndef Py_GIL_DISABLED
+#define MERANDOL_FREE_LISTS 1
+struct FreeList {
+    static constexpr int kCapacity = 64;
+    int count;
+    void *items[kCapacity];
+};
+inline constexpr std::size_t kFreeListSizes = 3;
+extern FreeList g_free_lists[kFreeListSizes];
+
+// 24, 32, 40 bytes map to 0, 1, 2; anything else has no list.
+inline FreeList *free_list_for(Py_ssize_t size) noexcept {
+    const std::size_t index = static_cast<std::size_t>(size) / 8 - 3;
+    return index < kFreeListSizes && size % 8 == 0 ? &g_free_lists[index] : nullptr;
+}
+#endif
+
+PyObject *instance_alloc_slow(PyTypeObject *type);
+
+inline PyObject *instance_alloc(PyTypeObject *type, Py_ssize_t = 0) {
+#ifdef MERANDOL_FREE_LISTS
+    if (FreeList *list = free_list_for(type->tp_basicsize); list != nullptr && list->count > 0)
+        return PyObject_Init(static_cast<PyObject *>(list->items[--list->count]), type);
+#endif
+    return instance_alloc_slow(type);
+}
+
 void instance_dealloc(PyObject *self);
 
 #define MERANDOL_INSTANCE_SLOTS                                                                        \
@@ -84,7 +118,8 @@ struct Instance {
 
     static PyObject *wrap_as(PyTypeObject *t, const Value &v) noexcept {
         if (MERANDOL_UNLIKELY(t == nullptr)) return nullptr;
-        auto *o = reinterpret_cast<Instance *>(t->tp_alloc(t, 0));
+        // Every class's allocation slot is instance_alloc, called directly.
+        auto *o = reinterpret_cast<Instance *>(instance_alloc(t));
         if (MERANDOL_UNLIKELY(o == nullptr)) return nullptr;
         o->value = v;
         return reinterpret_cast<PyObject *>(o);
@@ -163,8 +198,18 @@ bool to_i128(PyObject *o, i128 &out, const char *name);
 // Conversion rule 6: True or False (or a numpy boolean).
 bool to_bool(PyObject *o, bool &out, const char *name);
 
-// Conversion rule 7: a str, handed over as its UTF-8 bytes.
-bool to_text(PyObject *o, std::string_view &out, const char *name);
+// Conversion rule 7: a str, handed over as its UTF-8 bytes.  An ASCII str
+// holds exactly those bytes already.
+bool to_text_slow(PyObject *o, std::string_view &out, const char *name);
+
+inline bool to_text(PyObject *o, std::string_view &out, const char *name) {
+    if (PyUnicode_Check(o) && PyUnicode_IS_COMPACT_ASCII(o)) {
+        out = std::string_view(static_cast<const char *>(PyUnicode_DATA(o)),
+                               static_cast<std::size_t>(PyUnicode_GET_LENGTH(o)));
+        return true;
+    }
+    return to_text_slow(o, out, name);
+}
 
 // Conversion rule 8: an instance of a module class.
 bool not_an_instance(PyObject *o, PyTypeObject *type, const char *name);
@@ -206,11 +251,67 @@ inline PyObject *int_from(std::int64_t v) { return PyLong_FromLongLong(v); }
 
 PyObject *int_from(i128 v);
 
+// --- Pickling --------------------------------------------------------------
+
+// The (callable, args) pair that __reduce__ returns, where the callable is
+// the class itself or, with `factory`, one of its class methods.  Takes the
+// reference to `args`.
+PyObject *reduce_value(PyTypeObject *type, const char *factory, PyObject *args);
+
+inline constexpr const char kReduceDoc[] = "__reduce__($self)\n--\n\nReturn state information for pickling.";
+
 // --- Hash ------------------------------------------------------------------
 
-// SipHash-1-3 with both key halves zero over `n` bytes, mapped to a hash
-// value: -1 (reserved for errors) becomes -2.
-Py_hash_t hash_bytes(const unsigned char *bytes, std::size_t n) noexcept;
+// SipHash-1-3 (Aumasson and Bernstein): one compression round per 8-byte
+// block and three finalisation rounds.  Both key halves are zero, so the
+// initial state is the "somepseudorandomlygeneratedbytes" constants.
+struct SipHash13 {
+    std::uint64_t v0 = 0x736f6d6570736575, v1 = 0x646f72616e646f6d, v2 = 0x6c7967656e657261,
+                  v3 = 0x7465646279746573;
+
+    static constexpr std::uint64_t rotl(std::uint64_t x, int b) noexcept { return (x << b) | (x >> (64 - b)); }
+
+    constexpr void round() noexcept {
+        v0 += v1; v1 = rotl(v1, 13); v1 ^= v0; v0 = rotl(v0, 32);
+        v2 += v3; v3 = rotl(v3, 16); v3 ^= v2;
+        v0 += v3; v3 = rotl(v3, 21); v3 ^= v0;
+        v2 += v1; v1 = rotl(v1, 17); v1 ^= v2; v2 = rotl(v2, 32);
+    }
+
+    constexpr void absorb(std::uint64_t m) noexcept {
+        v3 ^= m;
+        round();
+        v0 ^= m;
+    }
+
+    constexpr std::uint64_t finish() noexcept {
+        v2 ^= 0xff;
+        round();
+        round();
+        round();
+        return v0 ^ v1 ^ v2 ^ v3;
+    }
+};
+
+// The hash of a value: SipHash-1-3 over its N field bytes, read as signed;
+// -1 (the interpreter's error marker) becomes -2.  N is a constant of each
+// class, so the block loop unrolls.
+template <std::size_t N>
+inline Py_hash_t hash_bytes(const unsigned char (&bytes)[N]) noexcept {
+    SipHash13 h;
+    std::size_t i = 0;
+    for (; i + 8 <= N; i += 8) {
+        std::uint64_t m;
+        std::memcpy(&m, bytes + i, 8);
+        h.absorb(m);
+    }
+    // Last block: the remaining bytes, with the message length in the top byte.
+    std::uint64_t last = static_cast<std::uint64_t>(N) << 56;
+    for (std::size_t k = 0; i + k < N; ++k) last |= static_cast<std::uint64_t>(bytes[i + k]) << (8 * k);
+    h.absorb(last);
+    const auto value = static_cast<Py_hash_t>(h.finish());
+    return value == -1 ? -2 : value;
+}
 
 // Appends the little-endian two's-complement bytes of an integer field.
 template <class T>

@@ -6,18 +6,30 @@
 
 namespace merandol::py {
 
-static PyObject *time_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
-    static const char *const names[] = {"hour", "minute", "second", "nanosecond"};
-    static const Params params = {"Time.__new__()", names, 4, 3};
-    PyObject *arg[4];
+static const char *const time_names[] = {"hour", "minute", "second", "nanosecond"};
+static const Params time_params = {"Time.__new__()", time_names, 4, 3};
+
+static PyObject *time_make(PyTypeObject *type, PyObject *const *arg) {
     std::uint8_t hour = 0, minute = 0, second = 0;
     std::uint32_t nanosecond = 0;
-    if (!bind_tuple(params, args, kwargs, arg) || !to_int(arg[0], hour, "hour") || !to_int(arg[1], minute, "minute") ||
-        !to_int(arg[2], second, "second") || (arg[3] != nullptr && !to_int(arg[3], nanosecond, "nanosecond")))
+    if (!to_int(arg[0], hour, "hour") || !to_int(arg[1], minute, "minute") || !to_int(arg[2], second, "second") ||
+        (arg[3] != nullptr && !to_int(arg[3], nanosecond, "nanosecond")))
         return nullptr;
     const auto time = Time::make(hour, minute, second, nanosecond);
     if (MERANDOL_UNLIKELY(!time)) return value_error("Invalid time: ", error_name(time.error()));
     return TimeObject::wrap_as(type, *time);
+}
+
+static PyObject *time_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
+    PyObject *arg[4];
+    return bind_tuple(time_params, args, kwargs, arg) ? time_make(type, arg) : nullptr;
+}
+
+static PyObject *time_vectorcall(PyObject *type, PyObject *const *args, std::size_t nargsf, PyObject *kwnames) {
+    PyObject *arg[4];
+    return bind(time_params, args, PyVectorcall_NARGS(nargsf), kwnames, arg)
+               ? time_make(reinterpret_cast<PyTypeObject *>(type), arg)
+               : nullptr;
 }
 
 static PyObject *time_hour(PyObject *self, void *) { return int_from(std::int64_t{TimeObject::of(self).hour}); }
@@ -71,12 +83,19 @@ static Py_hash_t time_hash(PyObject *self) {
     const Time t = TimeObject::of(self);
     unsigned char bytes[7] = {t.hour, t.minute, t.second};
     put_le(bytes + 3, t.nanosecond);
-    return hash_bytes(bytes, sizeof bytes);
+    return hash_bytes(bytes);
 }
 
 static PyObject *time_richcompare(PyObject *self, PyObject *other, int op) {
     return richcompare<TimeObject, [](Time a, Time b) { return a == b; },
                        [](Time a, Time b) { return compare(a, b); }>(self, other, op);
+}
+
+static PyObject *time_reduce(PyObject *self, PyObject *) {
+    const Time t = TimeObject::of(self);
+    return reduce_value(TimeObject::type(), nullptr,
+                        Py_BuildValue("(IIII)", unsigned{t.hour}, unsigned{t.minute}, unsigned{t.second},
+                                      unsigned{t.nanosecond}));
 }
 
 static PyGetSetDef time_getset[] = {
@@ -95,6 +114,7 @@ static PyMethodDef time_methods[] = {
     {"parse", method(time_parse), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      "parse($cls, s)\n--\n\nParse a time from ISO format (HH:MM:SS[.fffffffff]).\n\nArgs:\n    s: The string to "
      "parse.\n\nReturns:\n    Time: A new Time instance.\n\nRaises:\n    ValueError: If the string is not a valid time."},
+    {"__reduce__", method(time_reduce), METH_NOARGS, kReduceDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -102,6 +122,7 @@ static PyType_Slot time_slots[] = {
     MERANDOL_INSTANCE_SLOTS,
     {Py_tp_doc, const_cast<char *>("Time(hour, minute, second, nanosecond=0)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void *>(time_new)},
+    {Py_tp_vectorcall, reinterpret_cast<void *>(time_vectorcall)},
     {Py_tp_str, reinterpret_cast<void *>(time_str)},
     {Py_tp_repr, reinterpret_cast<void *>(time_repr)},
     {Py_tp_richcompare, reinterpret_cast<void *>(time_richcompare)},

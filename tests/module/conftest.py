@@ -2,10 +2,11 @@ import os
 
 from hypothesis import HealthCheck, settings
 
-# No deadline: an example's speed is no property of the module, and the same
-# tests run under sanitizers, valgrind and the debug interpreter.  There the
-# "slow" profile also draws fewer examples.
-settings.register_profile("merandol", deadline=None)
-settings.register_profile("slow", deadline=None, max_examples=15,
+# MERANDOL_HYPOTHESIS=thorough runs many more examples per property;
+# MERANDOL_HYPOTHESIS=slow fewer, for runs under valgrind and the debug
+# interpreter.  No profile has a deadline: speed is no property under test.
+settings.register_profile("thorough", max_examples=5000, deadline=None)
+settings.register_profile("slow", max_examples=15, deadline=None,
                           suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
-settings.load_profile("slow" if os.environ.get("MERANDOL_HYPOTHESIS_PROFILE") == "slow" else "merandol")
+settings.register_profile("default", deadline=None)
+settings.load_profile(os.environ.get("MERANDOL_HYPOTHESIS", "default"))

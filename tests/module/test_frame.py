@@ -3,6 +3,7 @@ binding and conversion messages, hashing and comparison."""
 
 import gc
 import importlib
+import os
 import sys
 import weakref
 
@@ -11,10 +12,15 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 import merandol
-from merandol import Date, Duration, Time, Weekday
+from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset, Weekday
 
-REGISTERED = ["Weekday", "Date", "Time", "Duration"]
+REGISTERED = ["Weekday", "Date", "Time", "Duration", "DateTime", "UtcOffset", "OffsetDateTime"]
 CLASSES = [getattr(merandol, name) for name in REGISTERED]
+
+
+@pytest.mark.skipif(not os.environ.get("MERANDOL_EXPECT_INSTALLED"), reason="runs against an installed wheel")
+def test_module_comes_from_the_installed_wheel():
+    assert "site-packages" in merandol.__file__
 
 
 def test_module_attributes():
@@ -46,20 +52,32 @@ def test_class_names_and_flags(cls):
 
 
 def test_class_docs():
-    assert Date.__doc__ == Time.__doc__ == ""
+    assert Date.__doc__ == Time.__doc__ == DateTime.__doc__ == ""
+    assert DateTime.__text_signature__ == "(date, time)"
     assert Date.__text_signature__ == "(year, month, day)"
     assert Time.__text_signature__ == "(hour, minute, second, nanosecond=0)"
-    assert Weekday.__doc__ is None and Duration.__doc__ is None
+    for cls in (Weekday, Duration, UtcOffset, OffsetDateTime):
+        assert cls.__doc__ is None
 
 
-@pytest.mark.parametrize("cls", [Weekday, Duration])
+@pytest.mark.parametrize("cls", [Weekday, Duration, UtcOffset, OffsetDateTime])
 def test_classes_without_constructor_refuse_calls(cls):
     with pytest.raises(TypeError, match=f"cannot create 'merandol.{cls.__name__}' instances"):
         cls()
 
 
 @pytest.mark.parametrize(
-    "value", [Date(2024, 1, 1), Weekday.MONDAY, Time(1, 2, 3), Duration.seconds(1)], ids=["Date", "Weekday", "Time", "Duration"]
+    "value",
+    [
+        Date(2024, 1, 1),
+        Weekday.MONDAY,
+        Time(1, 2, 3),
+        Duration.seconds(1),
+        DateTime.from_unix_timestamp(0),
+        UtcOffset.from_seconds(0),
+        OffsetDateTime.parse("2024-01-01T00:00:00Z"),
+    ],
+    ids=["Date", "Weekday", "Time", "Duration", "DateTime", "UtcOffset", "OffsetDateTime"],
 )
 def test_instances_are_small_fixed_values(value):
     with pytest.raises(AttributeError):
@@ -83,6 +101,9 @@ def test_sizes_are_header_plus_value():
     assert sys.getsizeof(Date(2024, 1, 1)) == header + 8
     assert sys.getsizeof(Time(1, 2, 3)) == header + 8
     assert sys.getsizeof(Duration.seconds(1)) == header + 16
+    assert sys.getsizeof(DateTime.from_unix_timestamp(0)) == header + 16
+    assert sys.getsizeof(UtcOffset.from_seconds(0)) == header + 8
+    assert sys.getsizeof(OffsetDateTime.parse("2024-01-01T00:00:00Z")) == header + 24
 
 
 # --- Argument binding ------------------------------------------------------

@@ -1,0 +1,191 @@
+"""Counts the instructions per call of each merandol operation under
+callgrind: a figure that, unlike time, repeats on a noisy machine.
+
+The script runs itself under valgrind.  Inside, every statement is warmed
+up and then run n times and 2n times, each run between two calls of
+os.getppid(), on whose entry callgrind writes out and resets its counters
+(--dump-before).  The difference of the two runs, divided by n, is the
+cost of one iteration with everything around the runs cancelled.  The pair
+is repeated and the median taken, so that a one-off cost (a new memory
+pool, say) that falls into one run does not count; the cost of an
+iteration of the empty loop is then taken off.
+
+Prints a table and writes build/bench/instructions.json."""
+
+import argparse
+import json
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import timeit
+from pathlib import Path
+
+import catalogue
+
+# Iterations per measured run, and pairs of runs; the bulk statements go
+# over 100,000 values per run, so one pair of one and two runs is plenty.
+ITERATIONS = 2000
+PAIRS = 3
+BULK_ITERATIONS = 1
+BULK_PAIRS = 1
+TRIGGER = "getppid"
+
+
+def measured():
+    """(label, statement, per, iterations, pairs) in the order the child
+    runs them."""
+    return [
+        ("empty loop", "pass", 1, ITERATIONS, PAIRS),
+        ("floor: -f on a float", catalogue.FLOOR_STATEMENT, 1, ITERATIONS, PAIRS),
+        *[
+            (
+                op.name,
+                op.cases["merandol"],
+                op.per,
+                *((BULK_ITERATIONS, BULK_PAIRS) if op.per > 1 else (ITERATIONS, PAIRS)),
+            )
+            for op in catalogue.OPERATIONS
+            if "merandol" in op.cases
+        ],
+    ]
+
+
+def child(plan_path):
+    """Runs under callgrind: one trigger, then two per pair, for each
+    statement merandol can run."""
+    sample = catalogue.sample_instants(catalogue.BULK_SIZE)
+    merandol = catalogue.prepare(catalogue.IMPLEMENTATIONS[0], sample)
+    plan = []
+    for label, statement, per, iterations, pairs in measured():
+        problem = merandol.problem(statement)
+        if problem:
+            plan.append({"op": label, "unavailable": problem})
+            continue
+        timer = timeit.Timer(statement, globals=merandol.namespace)
+        timer.timeit(iterations)  # specialise the bytecode, fill the freelists
+        os.getppid()
+        for _ in range(pairs):
+            timer.timeit(iterations)
+            os.getppid()
+            timer.timeit(2 * iterations)
+            os.getppid()
+        plan.append({"op": label, "per": per, "iterations": iterations, "pairs": pairs})
+    Path(plan_path).write_text(json.dumps(plan))
+
+
+def dump_totals(folder):
+    """Instruction totals of callgrind's dumps, by part number."""
+    totals = {}
+    for path in folder.glob("callgrind.out*"):
+        text = path.read_text(errors="replace")
+        part = re.search(r"^part: (\d+)", text, re.MULTILINE)
+        total = re.search(r"^totals: (\d+)", text, re.MULTILINE) or re.search(r"^summary: (\d+)", text, re.MULTILINE)
+        if part and total:
+            totals[int(part.group(1))] = int(total.group(1))
+    return totals
+
+
+def run_under_callgrind(folder):
+    command = [
+        "valgrind",
+        "--tool=callgrind",
+        f"--callgrind-out-file={folder}/callgrind.out",
+        f"--dump-before=*{TRIGGER}",
+        "--dump-instr=no",
+        "--dump-line=no",
+        sys.executable,
+        __file__,
+        "--child",
+        str(folder / "plan.json"),
+    ]
+    # Fixed string hashing, so the sets hash alike in every run.
+    environment = dict(os.environ, PYTHONHASHSEED="0")
+    log = folder / "valgrind.log"
+    with log.open("w") as stream:
+        finished = subprocess.run(command, env=environment, stdout=stream, stderr=subprocess.STDOUT, check=False)
+    if finished.returncode != 0:
+        sys.exit(f"valgrind failed ({finished.returncode}):\n{log.read_text()[-3000:]}")
+    return json.loads((folder / "plan.json").read_text()), dump_totals(folder)
+
+
+def per_call(plan, totals):
+    """Instructions per iteration of each statement, loop included."""
+    counts, part = {}, 1
+    for entry in plan:
+        if "unavailable" in entry:
+            counts[entry["op"]] = None
+            continue
+        # The first trigger closes the warm-up; then each pair of triggers
+        # closes an n and a 2n run.
+        differences = [totals[part + 2 + 2 * pair] - totals[part + 1 + 2 * pair] for pair in range(entry["pairs"])]
+        counts[entry["op"]] = statistics.median(differences) / entry["iterations"]
+        part += 1 + 2 * entry["pairs"]
+    return counts
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--child", metavar="PLAN", help=argparse.SUPPRESS)
+    parser.add_argument("--out", type=Path, default=Path("build/bench"), help="folder for instructions.json")
+    options = parser.parse_args()
+    if options.child:
+        child(options.child)
+        return
+    if not shutil.which("valgrind"):
+        sys.exit("valgrind is absent: install it (tools/root-packages lists it for the project's root)")
+    version = subprocess.run(["valgrind", "--version"], capture_output=True, text=True, check=True).stdout.strip()
+
+    print(f"Running every merandol operation under callgrind ({version}) ...", file=sys.stderr)
+    with tempfile.TemporaryDirectory(prefix="merandol-callgrind-") as folder:
+        plan, totals = run_under_callgrind(Path(folder))
+    counts = per_call(plan, totals)
+    reasons = {entry["op"]: entry["unavailable"] for entry in plan if "unavailable" in entry}
+    pers = {entry["op"]: entry.get("per", 1) for entry in plan}
+
+    loop = counts.pop("empty loop")
+    floor = counts.pop("floor: -f on a float") - loop
+    operations = []
+    for op, with_loop in counts.items():
+        if with_loop is None:
+            operations.append({"op": op, "instructions": None, "unavailable": reasons[op]})
+            continue
+        per = pers[op]
+        # A bulk run iterates the loop once for all its elements.
+        operations.append({"op": op, "instructions": (with_loop - loop) / per, "with_loop": with_loop / per})
+
+    print(
+        f"\nInstructions per call (Ir), Python {sys.version.split()[0]}, {version}; "
+        f"the empty loop's {loop:.0f} per iteration taken off"
+    )
+    print(f"{'operation':36} {'Ir':>10} {'x floor':>8}")
+    for entry in operations:
+        if entry["instructions"] is None:
+            print(f"{entry['op']:36} {'unavailable':>10}  {entry['unavailable']}")
+        else:
+            print(f"{entry['op']:36} {entry['instructions']:10.0f} {entry['instructions'] / floor:8.2f}")
+    print(f"{'floor: -f on a float':36} {floor:10.0f}")
+
+    options.out.mkdir(parents=True, exist_ok=True)
+    path = options.out / "instructions.json"
+    path.write_text(
+        json.dumps(
+            {
+                "python": sys.version.split()[0],
+                "valgrind": version,
+                "loop_instructions": loop,
+                "floor_instructions": floor,
+                "operations": operations,
+            },
+            indent=2,
+        )
+        + "\n"
+    )
+    print(f"\nWrote {path}")
+
+
+if __name__ == "__main__":
+    main()

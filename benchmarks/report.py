@@ -1,0 +1,221 @@
+"""The targets, the printed summary and the chart of a benchmark run."""
+
+import math
+
+import catalogue
+
+SPEED_UP_GOAL = 2.5
+PEER_TOLERANCE = 1.05
+FLOOR_FACTOR = 2.0
+# Growth allowed over the whole memory check.  A leak of one object per
+# call shows as megabytes at 10^5 repeats or more.
+MAX_TRACED_BYTES = 64 * 1024
+MAX_BLOCKS = 1000
+MAX_RSS_BYTES = 1024 * 1024
+
+
+def _fastest_peer(entry):
+    measured = {name: ns for name, ns in entry["peers"].items() if ns is not None}
+    if not measured:
+        return None, None
+    name = min(measured, key=measured.get)
+    return name, measured[name]
+
+
+def _target(text, failures, unmeasured, **figures):
+    status = "fails" if failures else "incomplete" if unmeasured else "holds"
+    target = {"target": text, "status": status, "failures": failures, "unmeasured": unmeasured}
+    target.update(figures)
+    return target
+
+
+def targets(summary):
+    operations = summary["operations"]
+    floor_ns = summary["floor_ns"]
+    found = []
+
+    with_stdlib = [e for e in operations if e["stdlib_ns"] is not None]
+    slower = [
+        f"{e['op']} ({e['stdlib_ns'] / e['merandol_ns']:.2f}x)"
+        for e in with_stdlib
+        if e["merandol_ns"] is not None and e["merandol_ns"] > e["stdlib_ns"]
+    ]
+    unmeasured = [e["op"] for e in with_stdlib if e["merandol_ns"] is None]
+    found.append(_target("every operation with a standard equivalent at least as fast as datetime", slower, unmeasured))
+
+    ratios = [e["stdlib_ns"] / e["merandol_ns"] for e in with_stdlib if e["merandol_ns"] is not None]
+    geomean = math.exp(sum(map(math.log, ratios)) / len(ratios)) if ratios else None
+    low = [] if geomean is not None and geomean >= SPEED_UP_GOAL else [f"geometric mean {geomean or 0:.2f}x"]
+    found.append(
+        _target(f"geometric-mean speed-up over datetime at least {SPEED_UP_GOAL}x", low, unmeasured, value=geomean)
+    )
+
+    behind, unmeasured = [], []
+    for e in operations:
+        peer, peer_ns = _fastest_peer(e)
+        if peer is None:
+            continue
+        if e["merandol_ns"] is None:
+            unmeasured.append(e["op"])
+        elif e["merandol_ns"] > PEER_TOLERANCE * peer_ns:
+            behind.append(f"{e['op']} ({peer} {e['merandol_ns'] / peer_ns:.2f}x faster)")
+    found.append(_target("every operation at least as fast as the fastest peer (within 5%)", behind, unmeasured))
+
+    near = [e for e in operations if e.get("near_floor")]
+    heavy = [
+        f"{e['op']} ({e['merandol_ns'] / floor_ns:.2f}x the floor)"
+        for e in near
+        if e["merandol_ns"] is not None and e["merandol_ns"] > FLOOR_FACTOR * floor_ns
+    ]
+    unmeasured = [e["op"] for e in near if e["merandol_ns"] is None]
+    found.append(
+        _target(
+            "constructors, properties, ==, <, hash, weekday, days_since_unix_epoch within 2x the floor",
+            heavy,
+            unmeasured,
+        )
+    )
+
+    sizes = summary["sizes"]
+    wrong = [
+        f"{name} {s['bytes']} bytes (target {s['target']}, {s['stdlib']} {s['stdlib_bytes']})"
+        for name, s in sizes.items()
+        if s["bytes"] is not None and (s["bytes"] != s["target"] or s["bytes"] > s["stdlib_bytes"])
+    ]
+    unmeasured = [name for name, s in sizes.items() if s["bytes"] is None]
+    found.append(_target("object sizes as targeted and no larger than the standard counterparts", wrong, unmeasured))
+
+    memory = summary["memory"]
+    growing = []
+    for op, check in memory["operations"].items():
+        if check is None:
+            continue
+        if (
+            check["traced_bytes"] > MAX_TRACED_BYTES
+            or check["blocks"] > MAX_BLOCKS
+            or (check["rss_bytes"] or 0) > MAX_RSS_BYTES
+        ):
+            growing.append(f"{op} (+{check['traced_bytes']} B traced, +{check['blocks']} blocks)")
+    unmeasured = [op for op, check in memory["operations"].items() if check is None]
+    found.append(_target(f"no growth of memory over {memory['repeats']:,} repeated operations", growing, unmeasured))
+    return found
+
+
+def _ns(value):
+    return "-" if value is None else f"{value:.1f}"
+
+
+def print_summary(summary, all_peers=False):
+    print(
+        f"\nmerandol against datetime and peers: Python {summary['python']}, "
+        f"median of {summary['rounds']} interleaved rounds, ns per operation"
+    )
+    implementations = summary["implementations"]
+    print(
+        "  "
+        + ", ".join(
+            f"{name} ABSENT ({info['absent']})" if info["absent"] else f"{name} {info['version']}"
+            for name, info in implementations.items()
+        )
+    )
+
+    print(f"\n{'operation':36} {'merandol':>9} {'datetime':>9} {'ratio':>7}  {'fastest peer':12} {'peer ns':>8}")
+    notes = []
+    for e in summary["operations"]:
+        ratio = ""
+        if e["merandol_ns"] is not None and e["stdlib_ns"] is not None:
+            ratio = f"{e['stdlib_ns'] / e['merandol_ns']:.2f}x"
+        stdlib = "n/a" if "datetime" in e.get("n/a", []) else _ns(e["stdlib_ns"])
+        merandol = _ns(e["merandol_ns"]) if e["merandol_ns"] is not None else "unavail."
+        peer, peer_ns = _fastest_peer(e)
+        print(f"{e['op']:36} {merandol:>9} {stdlib:>9} {ratio:>7}  {peer or '-':12} {_ns(peer_ns):>8}")
+        for name, why in e.get("unavailable", {}).items():
+            if not why.startswith("absent"):
+                notes.append(f"{e['op']}, {name}: {why}")
+    print(f"{'floor: -f on a float':36} {summary['floor_ns']:9.1f}")
+    if notes:
+        print("\nUnavailable:")
+        for note in notes:
+            print(f"  {note}")
+
+    if all_peers:
+        names = catalogue.PEERS
+        print(f"\n{'operation':36} " + " ".join(f"{n[:9]:>9}" for n in names))
+        for e in summary["operations"]:
+            cells = []
+            for name in names:
+                if name in e.get("n/a", []):
+                    cells.append("n/a")
+                else:
+                    cells.append(_ns(e["peers"].get(name)))
+            print(f"{e['op']:36} " + " ".join(f"{c:>9}" for c in cells))
+
+    print("\nObject sizes (sys.getsizeof, bytes):")
+    for name, s in summary["sizes"].items():
+        size = "unavailable" if s["bytes"] is None else s["bytes"]
+        print(f"  {name:15} {size!s:>11}  target {s['target']:3}  {s['stdlib']} {s['stdlib_bytes']}")
+
+    memory = summary["memory"]
+    print(f"\nMemory growth over {memory['repeats']:,} repetitions (RSS bytes, blocks, tracemalloc bytes):")
+    for op, check in memory["operations"].items():
+        if check is None:
+            print(f"  {op:34} unavailable")
+        else:
+            print(f"  {op:34} {check['rss_bytes']!s:>9} {check['blocks']:>6} {check['traced_bytes']:>8}")
+
+    print("\nTargets:")
+    for t in summary["targets"]:
+        value = f" ({t['value']:.2f}x)" if t.get("value") is not None else ""
+        print(f"  [{t['status']:^10}] {t['target']}{value}")
+        for failure in t["failures"]:
+            print(f"      {failure}")
+        if t["unmeasured"]:
+            print(f"      not measured: {', '.join(t['unmeasured'])}")
+
+
+def chart(summary, path):
+    """Bars of each implementation's time relative to the standard datetime,
+    per operation with a standard equivalent; None when matplotlib is absent."""
+    try:
+        import matplotlib
+
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        print("matplotlib is absent: no chart")
+        return None
+
+    rows = [e for e in summary["operations"] if e["stdlib_ns"] is not None]
+    names = ["merandol"] + [n for n in catalogue.PEERS if n != "datetime"]
+    colours = dict(zip(names, plt.get_cmap("tab10").colors))
+    height = 0.8 / len(names)
+    figure, axes = plt.subplots(figsize=(10, 1 + 0.55 * len(rows)))
+    labelled = set()
+    for row, e in enumerate(reversed(rows)):
+        for column, name in enumerate(names):
+            ns = e["merandol_ns"] if name == "merandol" else e["peers"].get(name)
+            y = row + 0.4 - (column + 0.5) * height
+            if ns is None:
+                if name == "merandol":
+                    axes.text(1.05, y, "merandol unavailable", va="center", fontsize=7, color="grey")
+                continue
+            label = None if name in labelled else name
+            labelled.add(name)
+            axes.barh(y, ns / e["stdlib_ns"], height=height, color=colours[name], label=label)
+    axes.axvline(1, color="black", linewidth=1)
+    axes.set_xscale("log")
+    axes.set_yticks(range(len(rows)), [e["op"] for e in reversed(rows)], fontsize=8)
+    axes.set_ylim(-0.6, len(rows) - 0.4)
+    axes.set_xlabel("time relative to the standard datetime (log scale; left of the line is faster)")
+    absent = [name for name, info in summary["implementations"].items() if info["absent"]]
+    axes.set_title(
+        f"merandol and peers, Python {summary['python']}" + (f" (absent: {', '.join(absent)})" if absent else "")
+    )
+    handles, labels = axes.get_legend_handles_labels()
+    order = sorted(range(len(labels)), key=lambda i: names.index(labels[i]))
+    axes.legend([handles[i] for i in order], [labels[i] for i in order], loc="lower right", fontsize=8)
+    axes.grid(axis="x", which="both", alpha=0.3)
+    figure.tight_layout()
+    figure.savefig(path, dpi=110)
+    plt.close(figure)
+    return path

@@ -1,0 +1,38 @@
+#include "core/datetime.hpp"
+
+#include <ctime>
+
+namespace merandol {
+
+std::expected<std::expected<DateTime, DateError>, ClockUnreadable> now_utc() noexcept {
+    timespec ts;
+    if (clock_gettime(CLOCK_REALTIME, &ts) != 0) return std::unexpected(ClockUnreadable{});
+    // tv_nsec is in [0, 999999999] on either side of the epoch: a reading
+    // 0.25 s before it is tv_sec -1 and tv_nsec 750000000.
+    static_assert(sizeof ts.tv_sec == sizeof(i64));
+    return from_unix_timestamp(ts.tv_sec, static_cast<std::int32_t>(ts.tv_nsec));
+}
+
+char *write_datetime(char *out, DateTime dt) noexcept {
+    out = write_date(out, dt.date);
+    *out++ = 'T';
+    out = write_time(out, dt.time);
+    *out++ = 'Z';
+    return out;
+}
+
+std::expected<DateTime, ParseError> parse_datetime(std::string_view text) noexcept {
+    const auto fail = std::unexpected(ParseError::Rejected);
+    if (text.empty() || (text.back() | 0x20) != 'z') return fail;
+    text.remove_suffix(1);
+    std::size_t sep = text.find('T');
+    if (sep == std::string_view::npos) sep = text.find(' ');
+    if (sep == std::string_view::npos) return fail;
+    const auto date = parse_date(text.substr(0, sep));
+    if (!date) return fail;
+    const auto time = parse_time(text.substr(sep + 1));
+    if (!time) return fail;
+    return DateTime{*date, *time};
+}
+
+}  // namespace merandol

@@ -1,0 +1,133 @@
+// A UTC date-time with nanosecond precision, its instant (nanoseconds since
+// 1970-01-01T00:00:00Z) and the conversions to and from Unix time.  This is
+// the only road from an instant back to calendar fields; the offset types
+// reuse it.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <string_view>
+#include <type_traits>
+
+#include "core/date.hpp"
+#include "core/time.hpp"
+
+namespace merandol {
+
+// The text readers report one undifferentiated failure.
+enum class ParseError : std::uint8_t { Rejected };
+
+struct DateTime {
+    Date date;
+    Time time;
+
+    friend constexpr bool operator==(DateTime, DateTime) noexcept = default;
+};
+static_assert(sizeof(DateTime) == 16 && std::is_trivially_copyable_v<DateTime>);
+
+// Unix seconds of -2147483648-01-01T00:00:00Z and 2147483647-12-31T23:59:59Z.
+inline constexpr i64 kMinUnixSeconds = kMinDayNumber * kSecondsPerDay;
+inline constexpr i64 kMaxUnixSeconds = kMaxDayNumber * kSecondsPerDay + kSecondsPerDay - 1;
+static_assert(kMinUnixSeconds == -67768100567971200 && kMaxUnixSeconds == 67767976233532799);
+
+// Whole seconds since the epoch; the floor of the instant, as the nanosecond
+// is never negative.  At most 2^56 in magnitude, so it cannot overflow.
+constexpr i64 unix_timestamp(DateTime dt) noexcept {
+    return days_since_unix_epoch(dt.date) * kSecondsPerDay + seconds_since_midnight(dt.time);
+}
+
+// The instant: about 87 bits at the ends of the range.
+constexpr i128 unix_timestamp_nanos(DateTime dt) noexcept {
+    return i128{unix_timestamp(dt)} * kNanosPerSecond + dt.time.nanosecond;
+}
+
+// `nanos` must lie strictly between -10^9 and 10^9; a negative count
+// borrows one second.
+constexpr std::expected<DateTime, DateError> from_unix_timestamp(i64 secs, std::int32_t nanos) noexcept {
+    if (nanos < 0) {
+        if (__builtin_sub_overflow(secs, 1, &secs)) return std::unexpected(DateError::OutOfRange);
+        nanos += static_cast<std::int32_t>(kNanosPerSecond);
+    }
+    // Floor division: one truncating division by the constant (a multiply
+    // by its reciprocal), corrected for a negative remainder.
+    i64 days = secs / kSecondsPerDay;
+    i64 sod = secs % kSecondsPerDay;
+    if (sod < 0) {
+        days -= 1;
+        sod += kSecondsPerDay;
+    }
+    const auto date = from_days_since_unix_epoch(days);
+    if (!date) return std::unexpected(date.error());
+    return DateTime{*date, Time::from_second_of_day(static_cast<std::uint32_t>(sod), static_cast<std::uint32_t>(nanos))};
+}
+
+// The date-time of an instant: floor division by 10^9, then the seconds must
+// fit in 64 bits.
+constexpr std::expected<DateTime, DateError> from_unix_nanos(i128 instant) noexcept {
+    if (instant >= INT64_MIN && instant <= INT64_MAX) {
+        // Years 1677 to 2262: a 64-bit division is enough and nothing can
+        // overflow.
+        const auto n = static_cast<i64>(instant);
+        i64 secs = n / kNanosPerSecond, nanos = n % kNanosPerSecond;
+        if (nanos < 0) {
+            secs -= 1;
+            nanos += kNanosPerSecond;
+        }
+        return from_unix_timestamp(secs, static_cast<std::int32_t>(nanos));
+    }
+    i128 secs = instant / kNanosPerSecond, nanos = instant % kNanosPerSecond;
+    if (nanos < 0) {
+        secs -= 1;
+        nanos += kNanosPerSecond;
+    }
+    if (secs < INT64_MIN || secs > INT64_MAX) return std::unexpected(DateError::OutOfRange);
+    return from_unix_timestamp(static_cast<i64>(secs), static_cast<std::int32_t>(nanos));
+}
+
+constexpr std::expected<DateTime, DateError> add_duration(DateTime dt, i128 span) noexcept {
+    i128 instant;
+    if (__builtin_add_overflow(unix_timestamp_nanos(dt), span, &instant)) return std::unexpected(DateError::OutOfRange);
+    return from_unix_nanos(instant);
+}
+
+// self - other in nanoseconds; at most about 1.4 * 10^26, far inside 128 bits.
+constexpr i128 difference(DateTime self, DateTime other) noexcept {
+    return i128{unix_timestamp(self) - unix_timestamp(other)} * kNanosPerSecond +
+           (i64{self.time.nanosecond} - i64{other.time.nanosecond});
+}
+
+// Chronological order.  Comparing the fields lexicographically is the same
+// as comparing instants; here they are packed into two words (the year's
+// sign bit flipped so that unsigned order is signed order).
+constexpr int compare(DateTime a, DateTime b) noexcept {
+    auto high = [](DateTime v) {
+        return (u64{static_cast<std::uint32_t>(v.date.year) ^ 0x80000000u} << 32) | (u64{v.date.month} << 24) |
+               (u64{v.date.day} << 16) | (u64{v.time.hour} << 8) | v.time.minute;
+    };
+    auto low = [](DateTime v) { return (u64{v.time.second} << 32) | v.time.nanosecond; };
+    const u64 ha = high(a), hb = high(b);
+    if (ha != hb) return ha < hb ? -1 : 1;
+    const u64 la = low(a), lb = low(b);
+    return (la > lb) - (la < lb);
+}
+
+// The current UTC date-time.  The outer error means the real-time clock could
+// not be read at all, an internal failure rather than a DateError.
+struct ClockUnreadable {};
+std::expected<std::expected<DateTime, DateError>, ClockUnreadable> now_utc() noexcept;
+
+// Text form "YYYY-MM-DDTHH:MM:SS[.fffffffff]Z".
+inline constexpr std::size_t kDateTimeTextMax = kDateTextMax + 1 + kTimeTextMax + 1;
+
+char *write_datetime(char *out, DateTime dt) noexcept;
+std::expected<DateTime, ParseError> parse_datetime(std::string_view text) noexcept;
+
+static_assert(*from_unix_timestamp(0, 0) == DateTime{{1970, 1, 1}, {0, 0, 0, 0}});
+static_assert(*from_unix_timestamp(0, -1) == DateTime{{1969, 12, 31}, {23, 59, 59, 999999999}});
+static_assert(*from_unix_timestamp(951782400, 0) == DateTime{{2000, 2, 29}, {0, 0, 0, 0}});
+static_assert(*from_unix_timestamp(kMaxUnixSeconds, 999999999) == DateTime{{INT32_MAX, 12, 31}, {23, 59, 59, 999999999}});
+static_assert(*from_unix_timestamp(kMinUnixSeconds, 0) == DateTime{{INT32_MIN, 1, 1}, {0, 0, 0, 0}});
+static_assert(!from_unix_timestamp(kMaxUnixSeconds + 1, 0) && !from_unix_timestamp(kMinUnixSeconds, -1));
+static_assert(!from_unix_timestamp(INT64_MIN, -1) && !from_unix_timestamp(INT64_MAX, 0));
+
+}  // namespace merandol

@@ -1,0 +1,121 @@
+"""A tour of merandol: parsing, printing, arithmetic, Unix time, offsets,
+sorting and hashing.  Every public member appears once, and each line
+prints a result you can check by eye.  The file is also type-checked
+strictly against the stubs."""
+
+import pickle
+
+from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset, Weekday
+
+
+def show(label: str, value: object) -> None:
+    print(f"{label:<44} {value}")
+
+
+def dates() -> None:
+    print("== Dates")
+    d = Date(2024, 2, 29)
+    show("Date(2024, 2, 29)", repr(d))
+    show("its fields", (d.year, d.month, d.day))
+    show("str()", d)
+    show("weekday(), number_from_monday()", (d.weekday(), d.weekday().number_from_monday()))
+    show("weekday() is Weekday.THURSDAY", d.weekday() is Weekday.THURSDAY)
+    show("ordinal() (day of the year)", d.ordinal())
+    show("add_days(366)", d.add_days(366))
+    show("days_since_unix_epoch()", d.days_since_unix_epoch())
+    show("from_days_since_unix_epoch(0)", Date.from_days_since_unix_epoch(0))
+    show("parse('-44-03-15') (year 45 BC)", Date.parse("-44-03-15"))
+    show("the last representable date", Date(2**31 - 1, 12, 31))
+    week = [Weekday.MONDAY, Weekday.TUESDAY, Weekday.WEDNESDAY, Weekday.THURSDAY, Weekday.FRIDAY,
+            Weekday.SATURDAY, Weekday.SUNDAY]
+    show("the week", " ".join(str(w) for w in week))
+
+
+def times() -> None:
+    print("== Times of day")
+    t = Time(9, 5, 0, 123000)
+    show("Time(9, 5, 0, 123000)", repr(t))
+    show("str()", t)
+    show("its fields", (t.hour, t.minute, t.second, t.nanosecond))
+    show("seconds_since_midnight()", t.seconds_since_midnight())
+    show("nanos_since_midnight()", t.nanos_since_midnight())
+    show("parse('23:59:59.999999999')", Time.parse("23:59:59.999999999"))
+
+
+def durations() -> None:
+    print("== Durations")
+    d = Duration.seconds(90) + Duration.milliseconds(250) - Duration.microseconds(1)
+    show("90 s + 250 ms - 1 us", d)
+    show("total_seconds(), total_nanos()", (d.total_seconds(), d.total_nanos()))
+    show("negated", repr(-d))
+    show("nanoseconds(2**127 - 1), exact", Duration.nanoseconds(2**127 - 1).total_nanos())
+    try:
+        Duration.nanoseconds(2**127 - 1) + Duration.nanoseconds(1)
+    except OverflowError as e:
+        show("past the top of the span range", f"OverflowError: {e}")
+
+
+def date_times() -> None:
+    print("== UTC date-times and Unix time")
+    dt = DateTime(Date(2024, 1, 1), Time(12, 0, 0))
+    show("DateTime(Date(2024, 1, 1), Time(12, 0, 0))", dt)
+    show("its date and time", (dt.date, dt.time))
+    show("unix_timestamp()", dt.unix_timestamp())
+    show("unix_timestamp_nanos()", dt.unix_timestamp_nanos())
+    show("from_unix_timestamp(0, -1)", DateTime.from_unix_timestamp(0, -1))
+    later = dt.add_duration(Duration.seconds(86400 * 59))
+    show("add_duration(59 days)", later)
+    show("difference()", later.difference(dt))
+    show("parse('2024-01-01 12:00:00.5z')", repr(DateTime.parse("2024-01-01 12:00:00.5z")))
+    now = DateTime.now_utc()
+    show("now_utc() is after 2024", now > dt)
+    try:
+        DateTime.parse("2024-01-01T12:00:00")
+    except ValueError as e:
+        show("a text without 'Z'", f"ValueError: {e}")
+
+
+def offsets() -> None:
+    print("== Offsets")
+    india = UtcOffset.from_hours_minutes(True, 5, 30)
+    show("from_hours_minutes(True, 5, 30)", (str(india), india.as_seconds(), india.is_utc()))
+    pacific = UtcOffset.from_seconds(-8 * 3600)
+    show("from_seconds(-28800)", repr(pacific))
+    v = OffsetDateTime.parse("2024-03-10T12:00:00+05:30")
+    show("parse('2024-03-10T12:00:00+05:30')", repr(v))
+    show("utc, offset, to_local()", (v.utc, v.offset, v.to_local()))
+    same = OffsetDateTime.from_utc(v.utc, pacific)
+    show("the same instant at -08:00", same)
+    show("equal? ordered the same?", (v == same, v <= same and v >= same))
+    show("difference()", v.difference(same))
+    show("unix_timestamp(), unix_timestamp_nanos()", (v.unix_timestamp(), v.unix_timestamp_nanos()))
+    local = OffsetDateTime.from_local(Date(2024, 12, 31), Time(23, 30, 0), india)
+    show("from_local(2024-12-31 23:30 at +05:30)", local)
+    show("add_duration(1 hour)", local.add_duration(Duration.seconds(3600)))
+
+
+def sorting_and_hashing() -> None:
+    print("== Sorting, hashing, pickling")
+    texts = ["2024-03-10T12:00:00Z", "1969-12-31T23:59:59.5Z", "2024-03-10T06:30:00Z", "1969-12-31T23:59:59.5Z"]
+    values = [DateTime.parse(t) for t in texts]
+    show("sorted", [str(v) for v in sorted(values)])
+    show("distinct values in a set", len(set(values)))
+    counts: dict[Date, int] = {}
+    for v in values:
+        counts[v.date] = counts.get(v.date, 0) + 1
+    show("values per date", {str(k): n for k, n in counts.items()})
+    back = pickle.loads(pickle.dumps(values))
+    show("pickled and back, equal", back == values)
+
+
+def main() -> None:
+    dates()
+    times()
+    durations()
+    date_times()
+    offsets()
+    sorting_and_hashing()
+
+
+if __name__ == "__main__":
+    main()
