@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const auto hour = static_cast<std::uint8_t>(bytes.take<std::uint8_t>() % 24);
     const auto minute = static_cast<std::uint8_t>(bytes.take<std::uint8_t>() % 60);
     const auto second = static_cast<std::uint8_t>(bytes.take<std::uint8_t>() % 60);
-    const auto nanosecond = bytes.take<std::uint32_t>() % kNanosPerSecond;
+    const auto nanosecond = static_cast<std::uint32_t>(bytes.take<std::uint32_t>() % kNanosPerSecond);
     const Time value{hour, minute, second, nanosecond};
     char buffer[kTimeTextMax];
     const std::string_view out = written(buffer, value);
