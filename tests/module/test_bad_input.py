@@ -147,7 +147,7 @@ def test_readers_accept_exactly_what_the_reference_accepts(reader, reference, fi
         return expect_raise(lambda: reader(text), UnicodeEncodeError, note="while processing 's'")
     expected = reference(text)
     if expected is None:
-        expect_raise(lambda: reader(text), ValueError, message)
+        expect_raise(lambda: reader(text), ValueError, message(text))
     else:
         value = reader(text)
         assert fields(value) == expected
