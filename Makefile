@@ -171,17 +171,19 @@ coverage:
 	@echo "report: $(COV)/html/index.html"
 
 # A free-threaded CPython of the root's own version (tools/python-ft builds
-# it once, about ten minutes), the module built for it, the GIL checked to
-# stay off, and the whole suite.  pytest and hypothesis are pure Python: the
-# root's copies serve.
+# it once, a few minutes), the module built for it, the GIL checked to stay
+# off, and the whole suite with a longer stress run.  pytest and hypothesis
+# are pure Python, so the root's copies serve; plugins are not loaded from
+# the root's site packages, whose compiled parts fit only its own ABI.
 FT := build/ft
+FT_ENV = PYTHONPATH=$(CURDIR)/$(FT)/module:/usr/lib/python3/dist-packages PYTEST_DISABLE_PLUGIN_AUTOLOAD=1
 test-ft:
 	tools/python-ft ensure
 	$(call configure,$(FT),-DPython_EXECUTABLE=$$(tools/python-ft path) -DMERANDOL_TESTS=OFF)
 	cmake --build $(FT)
-	PYTHONPATH=$(CURDIR)/$(FT)/module:/usr/lib/python3/dist-packages $$(tools/python-ft path) -c \
+	$(FT_ENV) $$(tools/python-ft path) -c \
 		'import sys, merandol; assert not sys._is_gil_enabled(), "importing merandol enabled the GIL"'
-	PYTHONPATH=$(CURDIR)/$(FT)/module:/usr/lib/python3/dist-packages MERANDOL_REQUIRE_NO_GIL=1 \
-		$$(tools/python-ft path) $(PYTEST)
+	$(FT_ENV) MERANDOL_REQUIRE_NO_GIL=1 MERANDOL_STRESS_ROUNDS=200 \
+		$$(tools/python-ft path) -m pytest -p _hypothesis_pytestplugin tests/module -q -p no:cacheprovider
 
 endif
