@@ -105,12 +105,14 @@ PYTEST := -m pytest tests/module -q -p no:cacheprovider
 # leak detection.  The module is loaded by the ordinary interpreter with the
 # sanitizer runtime preloaded and Python's allocator replaced by malloc, so
 # that every object is checked; the interpreter's own allocations still alive
-# at exit are not ours to judge, so leak detection is off there.
+# at exit are not ours to judge, so leak detection is off there.  Released
+# instances go back to the allocator rather than to the free lists, so that a
+# use after release is caught (also under valgrind).
 ASAN := build/asan
 SANITIZER_ENV := ASAN_SYMBOLIZER_PATH=$(SYMBOLIZER) UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 test-asan:
 	$(call configure,$(ASAN),$(WITH_PYTHON) -DCMAKE_CXX_COMPILER=$(CLANGXX) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-		-DMERANDOL_SANITIZE=address$(comma)undefined)
+		-DMERANDOL_SANITIZE=address$(comma)undefined -DCMAKE_CXX_FLAGS=-DMERANDOL_NO_FREE_LISTS)
 	cmake --build $(ASAN)
 	cd $(ASAN) && $(SANITIZER_ENV) ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j2
 	$(SANITIZER_ENV) ASAN_OPTIONS=detect_leaks=0 PYTHONMALLOC=malloc \
@@ -150,7 +152,7 @@ VG := build/valgrind
 VALGRIND := valgrind -q --error-exitcode=99 --leak-check=full --show-leak-kinds=definite \
 	--errors-for-leak-kinds=definite --suppressions=$(CURDIR)/tools/valgrind.supp
 test-valgrind:
-	$(call configure,$(VG),$(WITH_PYTHON) -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+	$(call configure,$(VG),$(WITH_PYTHON) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS=-DMERANDOL_NO_FREE_LISTS)
 	cmake --build $(VG)
 	$(VALGRIND) $(VG)/tests/core/core_tests --gtest_brief=1
 	MERANDOL_HYPOTHESIS=slow PYTHONMALLOC=malloc PYTHONPATH=$(CURDIR)/$(VG)/module $(VALGRIND) $(PYTHON) $(PYTEST)
