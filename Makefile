@@ -22,6 +22,7 @@ $(wordlist 2,$(words $(MAKECMDGOALS)),$(MAKECMDGOALS)): $(firstword $(MAKECMDGOA
 
 else
 
+comma := ,
 BUILD := build/release
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo 'Unix Makefiles')
 # The built module is importable from the clone's root through this path.
@@ -34,6 +35,7 @@ BENCH_PY := $(MODULE_PATH) $(BENCH_VENV)/bin/python
 
 .DEFAULT_GOAL := build
 .PHONY: build test bench bench-peers bench-instr python demo typecheck wheel test-wheel clean
+.PHONY: test-asan fuzz test-refleak test-valgrind test-ft coverage
 
 $(BUILD)/build.ninja $(BUILD)/Makefile:
 	cmake -S . -B $(BUILD) -G "$(GENERATOR)" -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
@@ -88,5 +90,102 @@ test-wheel: wheel
 
 clean:
 	rm -rf build
+
+# --- Hardening ----------------------------------------------------------------
+# Each target has its own build folder under build/ and configures it on every
+# run (cheap once it exists).  `configure` takes the folder and the settings.
+CLANGXX := clang++-21
+SYMBOLIZER := /usr/lib/llvm-21/bin/llvm-symbolizer
+configure = cmake -S . -B $(1) -G "$(GENERATOR)" $(2) >/dev/null
+WITH_PYTHON = -DPython_EXECUTABLE=$$(command -v $(PYTHON))
+# Quiet pytest over every module test, without writing a cache into the clone.
+PYTEST := -m pytest tests/module -q -p no:cacheprovider
+
+# AddressSanitizer and UndefinedBehaviorSanitizer.  The core tests run with
+# leak detection.  The module is loaded by the ordinary interpreter with the
+# sanitizer runtime preloaded and Python's allocator replaced by malloc, so
+# that every object is checked; the interpreter's own allocations still alive
+# at exit are not ours to judge, so leak detection is off there.  Released
+# instances go back to the allocator rather than to the free lists, so that a
+# use after release is caught (also under valgrind).
+ASAN := build/asan
+SANITIZER_ENV := ASAN_SYMBOLIZER_PATH=$(SYMBOLIZER) UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+test-asan:
+	$(call configure,$(ASAN),$(WITH_PYTHON) -DCMAKE_CXX_COMPILER=$(CLANGXX) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DMERANDOL_SANITIZE=address$(comma)undefined -DCMAKE_CXX_FLAGS=-DMERANDOL_NO_FREE_LISTS)
+	cmake --build $(ASAN)
+	cd $(ASAN) && $(SANITIZER_ENV) ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j2
+	$(SANITIZER_ENV) ASAN_OPTIONS=detect_leaks=0 PYTHONMALLOC=malloc \
+		LD_PRELOAD=$$($(CLANGXX) -print-file-name=libclang_rt.asan-x86_64.so) \
+		PYTHONPATH=$(CURDIR)/$(ASAN)/module $(PYTHON) $(PYTEST)
+
+# libFuzzer, FUZZ_SECONDS per target (the targets are listed in
+# fuzz/CMakeLists.txt).  New inputs go to build/fuzz/corpus, crashes to
+# build/fuzz/crashes; a crash found belongs in fuzz/corpus/<target>/.
+FUZZ := build/fuzz
+FUZZ_SECONDS ?= 60
+fuzz:
+	$(call configure,$(FUZZ),-DCMAKE_CXX_COMPILER=$(CLANGXX) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DMERANDOL_SANITIZE=address$(comma)undefined -DMERANDOL_FUZZ=ON -DMERANDOL_MODULE=OFF -DMERANDOL_TESTS=OFF)
+	cmake --build $(FUZZ)
+	$(SANITIZER_ENV) tools/fuzz $(FUZZ) $(FUZZ_SECONDS)
+
+# The debug interpreter: the refcount and allocation checks of every member,
+# then the whole suite.  Its extensions carry the debug ABI, so it has its
+# own build.  Debian's python3.14d headers are symlinks into python3.14 except
+# pyconfig.h, and g++ resolves a system include's own folder through the link:
+# with -isystem the release pyconfig.h (no Py_DEBUG) would be read, so the
+# interpreter's headers are taken with -I here.
+DBG := build/debug
+DBG_PYTHON := python3.14-dbg
+test-refleak:
+	$(call configure,$(DBG),-DPython_EXECUTABLE=$$(command -v $(DBG_PYTHON)) -DCMAKE_BUILD_TYPE=Debug \
+		-DMERANDOL_TESTS=OFF -DCMAKE_NO_SYSTEM_FROM_IMPORTED=ON)
+	cmake --build $(DBG)
+	PYTHONPATH=$(CURDIR)/$(DBG)/module $(DBG_PYTHON) -m pytest tests/refleak -q -p no:cacheprovider
+	MERANDOL_HYPOTHESIS=slow PYTHONPATH=$(CURDIR)/$(DBG)/module $(DBG_PYTHON) $(PYTEST)
+
+# valgrind memcheck over the core tests and the whole suite: any invalid
+# access or definite leak fails.  Python's allocator is replaced by malloc so
+# that memcheck sees every object.
+VG := build/valgrind
+VALGRIND := valgrind -q --error-exitcode=99 --leak-check=full --show-leak-kinds=definite \
+	--errors-for-leak-kinds=definite --suppressions=$(CURDIR)/tools/valgrind.supp
+test-valgrind:
+	$(call configure,$(VG),$(WITH_PYTHON) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS=-DMERANDOL_NO_FREE_LISTS)
+	cmake --build $(VG)
+	$(VALGRIND) $(VG)/tests/core/core_tests --gtest_brief=1
+	MERANDOL_HYPOTHESIS=slow PYTHONMALLOC=malloc PYTHONPATH=$(CURDIR)/$(VG)/module $(VALGRIND) $(PYTHON) $(PYTEST)
+
+# Line and branch coverage of core/ and module/ from the whole suite.
+COV := build/coverage
+COVERAGE_MIN := 95
+coverage:
+	$(call configure,$(COV),$(WITH_PYTHON) -DCMAKE_BUILD_TYPE=Debug -DMERANDOL_COVERAGE=ON)
+	cmake --build $(COV)
+	find $(COV) -name '*.gcda' -delete
+	cd $(COV) && ctest -j2 >/dev/null
+	PYTHONPATH=$(CURDIR)/$(COV)/module $(PYTHON) $(PYTEST)
+	mkdir -p $(COV)/html
+	gcovr --root . --filter core/ --filter module/ --exclude-unreachable-branches --exclude-throw-branches \
+		--html-details $(COV)/html/index.html --txt $(COV)/summary.txt --print-summary \
+		--fail-under-line $(COVERAGE_MIN) $(COV)
+	@echo "report: $(COV)/html/index.html"
+
+# A free-threaded CPython of the root's own version (tools/python-ft builds
+# it once, a few minutes), the module built for it, the GIL checked to stay
+# off, and the whole suite with a longer stress run.  pytest and hypothesis
+# are pure Python, so the root's copies serve; plugins are not loaded from
+# the root's site packages, whose compiled parts fit only its own ABI.
+FT := build/ft
+FT_ENV = PYTHONPATH=$(CURDIR)/$(FT)/module:/usr/lib/python3/dist-packages PYTEST_DISABLE_PLUGIN_AUTOLOAD=1
+test-ft:
+	tools/python-ft ensure
+	$(call configure,$(FT),-DPython_EXECUTABLE=$$(tools/python-ft path) -DMERANDOL_TESTS=OFF)
+	cmake --build $(FT)
+	$(FT_ENV) $$(tools/python-ft path) -c \
+		'import sys, merandol; assert not sys._is_gil_enabled(), "importing merandol enabled the GIL"'
+	$(FT_ENV) MERANDOL_REQUIRE_NO_GIL=1 MERANDOL_STRESS_ROUNDS=200 \
+		$$(tools/python-ft path) -m pytest -p _hypothesis_pytestplugin tests/module -q -p no:cacheprovider
 
 endif

@@ -61,7 +61,10 @@ inline PyTypeObject *class_object(ClassId id) noexcept {
 // 40 bytes) and the next allocation of that size takes one back, a pop
 // instead of a trip through the object allocator.  The GIL serialises every
 // use of the lists; a free-threaded build goes to the allocator directly.
-#ifndef Py_GIL_DISABLED
+// Builds under sanitizers or valgrind define MERANDOL_NO_FREE_LISTS, so that
+// a released instance goes back to the allocator, where any later use of it
+// is caught.
+#if !defined(Py_GIL_DISABLED) && !defined(MERANDOL_NO_FREE_LISTS)
 #define MERANDOL_FREE_LISTS 1
 struct FreeList {
     static constexpr int kCapacity = 64;

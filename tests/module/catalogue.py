@@ -1,0 +1,669 @@
+"""Every public member of the module, described once for the tests that
+sweep them all: the bad-input properties (test_bad_input.py), the thread
+stress test (test_threads.py) and the reference-count and allocation checks
+under the debug interpreter (tests/refleak).
+
+A member lists its parameters with their conversion targets, arguments that
+succeed, arguments that fail in the core with their message, and an oracle
+that predicts the outcome for any converted arguments.  A new class joins
+by adding its samples to SAMPLES, its members to MEMBERS and its slots to
+SLOTS; the sweeping tests need no change.
+"""
+
+import operator
+import re
+from dataclasses import dataclass, field
+from typing import Any, Callable
+
+from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset, Weekday
+
+I32 = (-(2**31), 2**31 - 1)
+I64 = (-(2**63), 2**63 - 1)
+I128 = (-(2**127), 2**127 - 1)
+MIN_DAY, MAX_DAY = -784353015833, 784351576776
+MIN_SECS, MAX_SECS = MIN_DAY * 86400, MAX_DAY * 86400 + 86399
+MIN_NANOS, MAX_NANOS = MIN_SECS * 10**9, MAX_SECS * 10**9 + 999999999
+
+# --- Conversion targets ---------------------------------------------------
+
+
+@dataclass(frozen=True)
+class Int:
+    """Signed 64-bit (the interpreter's C long), then a range check."""
+
+    lo: int
+    hi: int
+
+
+@dataclass(frozen=True)
+class Int128:
+    pass
+
+
+@dataclass(frozen=True)
+class Bool:
+    pass
+
+
+@dataclass(frozen=True)
+class Text:
+    pass
+
+
+@dataclass(frozen=True)
+class Instance:
+    cls: type
+
+
+U8, U32 = Int(0, 255), Int(0, 2**32 - 1)
+S32, S64 = Int(*I32), Int(*I64)
+
+
+class Refused(Exception):
+    """The conversion the module must make of an argument fails."""
+
+    def __init__(self, exc_type, message=None):
+        super().__init__(exc_type, message)
+        self.exc_type, self.message = exc_type, message
+
+
+def qualname(o):
+    return type(o).__qualname__
+
+
+def convert(target, o):
+    """The value the module must see for `o`, or Refused with the exception
+    it must raise (message None: the interpreter's own wording)."""
+    if isinstance(target, (Int, Int128)):
+        try:
+            v = o if isinstance(o, int) else operator.index(o)
+        except Exception as e:  # noqa: BLE001 - whatever __index__ raised
+            raise Refused(type(e)) from None
+        if isinstance(target, Int128):
+            if not I128[0] <= v <= I128[1]:
+                raise Refused(OverflowError, "Python int larger than 128 bits")
+            return v
+        if not I64[0] <= v <= I64[1]:
+            raise Refused(OverflowError)
+        if v < target.lo:
+            raise Refused(OverflowError, "number too small to fit in target type")
+        if v > target.hi:
+            raise Refused(OverflowError, "number too large to fit in target type")
+        return v
+    if isinstance(target, Bool):
+        if o is True or o is False:
+            return o
+        raise Refused(TypeError, f"'{qualname(o)}' object is not an instance of 'bool'")
+    if isinstance(target, Text):
+        if not isinstance(o, str):
+            raise Refused(TypeError, f"'{qualname(o)}' object is not an instance of 'str'")
+        try:
+            o.encode()
+        except UnicodeEncodeError:
+            raise Refused(UnicodeEncodeError) from None
+        return o
+    if isinstance(o, target.cls):
+        return o
+    if o is None:
+        raise Refused(TypeError, f"'None' is not an instance of '{target.cls.__qualname__}'")
+    raise Refused(TypeError, f"'{qualname(o)}' object is not an instance of '{target.cls.__qualname__}'")
+
+
+# --- Reference calendar ----------------------------------------------------
+
+
+def is_leap(y):
+    return y % 4 == 0 and (y % 100 != 0 or y % 400 == 0)
+
+
+def days_in_month(y, m):
+    return 29 if m == 2 and is_leap(y) else [31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31][m - 1]
+
+
+def valid_date(y, m, d):
+    return 1 <= m <= 12 and 1 <= d <= days_in_month(y, m)
+
+
+def date_text(d):
+    year = f"{d.year:04d}" if d.year >= 0 else f"-{-d.year:03d}"
+    return f"{year}-{d.month:02d}-{d.day:02d}"
+
+
+def time_text(t):
+    fraction = "." + f"{t.nanosecond:09d}".rstrip("0") if t.nanosecond else ""
+    return f"{t.hour:02d}:{t.minute:02d}:{t.second:02d}{fraction}"
+
+
+def fits_days(n):
+    return MIN_DAY <= n <= MAX_DAY
+
+
+# --- Reference readers -----------------------------------------------------
+
+DATE_TEXT = re.compile(r"([+-]?)([0-9]+)-([0-9]+)-([0-9]+)")
+TIME_TEXT = re.compile(r"([0-9]+):([0-9]+):([0-9]+)(?:\.([0-9]{1,9}))?")
+
+
+def read_date(s):
+    """(year, month, day) for text the date reader must accept, else None."""
+    m = DATE_TEXT.fullmatch(s)
+    if m is None:
+        return None
+    y = int(m[2]) * (-1 if m[1] == "-" else 1)
+    mo, d = int(m[3]), int(m[4])
+    if I32[0] <= y <= I32[1] and valid_date(y, mo, d):
+        return (y, mo, d)
+    return None
+
+
+def read_time(s):
+    """(hour, minute, second, nanosecond) for accepted text, else None."""
+    m = TIME_TEXT.fullmatch(s)
+    if m is None:
+        return None
+    h, mi, sec = int(m[1]), int(m[2]), int(m[3])
+    ns = int(m[4].ljust(9, "0")) if m[4] else 0
+    if h > 23 or mi > 59 or sec > 59:
+        return None
+    return (h, mi, sec, ns)
+
+
+def read_datetime(s):
+    """Fields of the UTC text the reader must accept, else None."""
+    if not s or s[-1] not in "Zz":
+        return None
+    rest = s[:-1]
+    at = rest.find("T")
+    if at < 0:
+        at = rest.find(" ")
+    if at < 0:
+        return None
+    date, time = read_date(rest[:at]), read_time(rest[at + 1:])
+    return date + time if date and time else None
+
+
+# Every character with the White_Space property.
+WHITE_SPACE = "".join(chr(c) for c in [*range(0x09, 0x0E), 0x20, 0x85, 0xA0, 0x1680, *range(0x2000, 0x200B),
+                                       0x2028, 0x2029, 0x202F, 0x205F, 0x3000])
+
+
+def read_offset(text):
+    """Seconds of an offset part ("+05:30", "-0800", "+5:"), else None."""
+    if len(text) < 3 or text[0] not in "+-":
+        return None
+    digits = text[1:]
+    if ":" in digits:
+        hours, minutes = digits.split(":", 1)
+        if not 1 <= len(hours) <= 2 or len(minutes) > 2:
+            return None
+    elif len(digits) in (2, 4):
+        hours, minutes = digits[:2], digits[2:]
+    else:
+        return None
+    if any(c not in "0123456789" for c in hours + minutes):
+        return None
+    h, m = int(hours), int(minutes or "0")
+    if h > 23 or m > 59:
+        return None
+    return (h * 3600 + m * 60) * (1 if text[0] == "+" else -1)
+
+
+def read_rfc3339(s):
+    """(instant in ns, offset seconds) of text the reader must accept."""
+    text = s.strip(WHITE_SPACE)
+    at = text.find("T")
+    if at < 0:
+        at = text.find(" ")
+    if at < 0:
+        return None
+    date, rest = read_date(text[:at]), text[at + 1:]
+    if date is None:
+        return None
+    if rest and rest[-1] in "Zz":
+        time, offset = read_time(rest[:-1]), 0
+    else:
+        sign = max(rest.rfind("+"), rest.rfind("-"))
+        if sign < 0:
+            return None
+        time, offset = read_time(rest[:sign]), read_offset(rest[sign:])
+    if time is None or offset is None:
+        return None
+    h, mi, sec, ns = time
+    local = Date(*date).days_since_unix_epoch() * 86400 + h * 3600 + mi * 60 + sec
+    instant = (local - offset) * 10**9 + ns
+    return (instant, offset) if MIN_NANOS <= instant <= MAX_NANOS else None
+
+
+def date_fields(d):
+    return (d.year, d.month, d.day)
+
+
+def time_fields(t):
+    return (t.hour, t.minute, t.second, t.nanosecond)
+
+
+def datetime_fields(dt):
+    return date_fields(dt.date) + time_fields(dt.time)
+
+
+def offset_datetime_fields(o):
+    return (o.unix_timestamp_nanos(), o.offset.as_seconds())
+
+
+# --- Samples ----------------------------------------------------------------
+
+SAMPLES = {
+    Date: [Date(2024, 1, 5), Date(-1, 12, 31), Date(*[I32[0], 1, 1]), Date(I32[1], 12, 31), Date(1970, 1, 1)],
+    Time: [Time(0, 0, 0), Time(12, 34, 56, 789), Time(23, 59, 59, 999999999), Time(9, 5, 0, 500000000)],
+    Duration: [Duration.seconds(1), Duration.nanoseconds(0), Duration.nanoseconds(I128[0]),
+               Duration.nanoseconds(I128[1]), Duration.milliseconds(-1500)],
+    Weekday: [Weekday.MONDAY, Weekday.SUNDAY, Date(2024, 1, 3).weekday()],
+    DateTime: [DateTime.parse("2024-01-01T12:00:00Z"), DateTime.parse("1969-12-31T23:59:59.999999999Z"),
+               DateTime.parse("-2147483648-01-01T00:00:00Z"), DateTime.parse("2147483647-12-31T23:59:59.999999999Z")],
+    UtcOffset: [UtcOffset.from_seconds(0), UtcOffset.from_seconds(19800), UtcOffset.from_seconds(-28800),
+                UtcOffset.from_seconds(86400), UtcOffset.from_seconds(-86400)],
+    OffsetDateTime: [OffsetDateTime.parse("2024-03-10T12:00:00+05:30"), OffsetDateTime.parse("2024-03-10T06:30:00Z"),
+                     OffsetDateTime.parse("1969-12-31T23:59:59.5-08:00")],
+}
+# An offset date-time whose local reading is past the top of the range.
+BEYOND = OffsetDateTime.from_utc(DateTime.parse("2147483647-12-31T23:00:00Z"), UtcOffset.from_seconds(3600))
+
+# --- Members ----------------------------------------------------------------
+
+# What a member call must do with converted arguments: None for success
+# (optionally a check of the result), or the ValueError message.
+Outcome = Any
+
+
+@dataclass
+class Member:
+    owner: type
+    name: str
+    kind: str  # "new", "class", "method" (with parameters), "noargs", "property"
+    params: tuple = ()  # ((name, target), ...)
+    required: int | None = None
+    ok: list = field(default_factory=list)  # argument tuples (self first for instance members)
+    failing: list = field(default_factory=list)  # (argument tuple, ValueError message)
+    # oracle(self_or_None, *converted) -> (message or None, check of the result or None)
+    oracle: Callable | None = None
+
+    @property
+    def label(self):
+        return f"{self.owner.__name__}.{self.name}"
+
+    @property
+    def instance(self):
+        return self.kind in ("method", "noargs", "property")
+
+    @property
+    def stable(self):
+        """Whether every call gives the same outcome (the clock does not)."""
+        return self.kind != "classnoargs"
+
+    @property
+    def needed(self):
+        return len(self.params) if self.required is None else self.required
+
+    def call(self, receiver, *args, **kwargs):
+        if self.kind == "new":
+            return self.owner(*args, **kwargs)
+        if self.kind == "property":
+            return getattr(receiver, self.name)
+        target = receiver if self.instance else self.owner
+        return getattr(target, self.name)(*args, **kwargs)
+
+
+def ok(check=None):
+    return (None, check)
+
+
+def error(message):
+    return (message, None)
+
+
+def date_new(_, y, m, d):
+    return ok(lambda r: date_fields(r) == (y, m, d)) if valid_date(y, m, d) else error("Invalid date: InvalidDate")
+
+
+def date_from_days(_, n):
+    if not fits_days(n):
+        return error("Invalid date: OutOfRange")
+    return ok(lambda r: r.days_since_unix_epoch() == n)
+
+
+def date_add_days(d, n):
+    target = d.days_since_unix_epoch() + n
+    if not I64[0] <= target <= I64[1] or not fits_days(target):
+        return error("Date out of range: OutOfRange")
+    return ok(lambda r: r.days_since_unix_epoch() == target)
+
+
+def date_parse(_, s):
+    expected = read_date(s)
+    if expected is None:
+        return error("Invalid date string: InvalidDate")
+    return ok(lambda r: date_fields(r) == expected)
+
+
+def time_new(_, h, m, s, ns=0):
+    if h > 23 or m > 59 or s > 59 or ns > 999999999:
+        return error("Invalid time: InvalidTime")
+    return ok(lambda r: time_fields(r) == (h, m, s, ns))
+
+
+def time_parse(_, s):
+    expected = read_time(s)
+    if expected is None:
+        return error("Invalid time string: InvalidTime")
+    return ok(lambda r: time_fields(r) == expected)
+
+
+def duration_factory(scale):
+    return lambda _, n: ok(lambda r: r.total_nanos() == n * scale)
+
+
+def from_unix_timestamp(_, secs, nanos=0):
+    carry, nanos = divmod(nanos, 10**9)
+    secs += carry
+    if not I64[0] <= secs <= I64[1] or not MIN_SECS <= secs <= MAX_SECS:
+        return error("Invalid timestamp: OutOfRange")
+    return ok(lambda r: r.unix_timestamp_nanos() == secs * 10**9 + nanos)
+
+
+def shifted(message):
+    def oracle(value, dur):
+        instant = value.unix_timestamp_nanos() + dur.total_nanos()
+        if not MIN_NANOS <= instant <= MAX_NANOS:
+            return error(message)
+        return ok(lambda r: r.unix_timestamp_nanos() == instant and getattr(r, "offset", None) == getattr(value, "offset", None))
+    return oracle
+
+
+def difference(a, b):
+    return ok(lambda r: r.total_nanos() == a.unix_timestamp_nanos() - b.unix_timestamp_nanos())
+
+
+def datetime_parse(_, s):
+    expected = read_datetime(s)
+    if expected is None:
+        return error(f"Invalid datetime string '{s}'. Expected format: YYYY-MM-DDTHH:MM:SS[.fffffffff]Z")
+    return ok(lambda r: datetime_fields(r) == expected)
+
+
+def offset_from_seconds(_, seconds):
+    if not -86400 <= seconds <= 86400:
+        return error("Invalid offset: OutOfRange")
+    return ok(lambda r: r.as_seconds() == seconds)
+
+
+def offset_from_hours_minutes(_, positive, hours, minutes):
+    if hours > 23 or minutes > 59:
+        return error("Invalid offset: OutOfRange")
+    return ok(lambda r: r.as_seconds() == (hours * 3600 + minutes * 60) * (1 if positive else -1))
+
+
+def from_local(_, date, time, offset):
+    local = date.days_since_unix_epoch() * 86400 + time.seconds_since_midnight()
+    instant = (local - offset.as_seconds()) * 10**9 + time.nanosecond
+    if not MIN_NANOS <= instant <= MAX_NANOS:
+        return error("Invalid local datetime: OutOfRange")
+    return ok(lambda r: offset_datetime_fields(r) == (instant, offset.as_seconds()))
+
+
+def rfc3339_message(s):
+    return (f"Invalid offset datetime string '{s}'. "
+            "Expected RFC 3339 format: YYYY-MM-DDTHH:MM:SS[.fffffffff][Z|\u00b1HH:MM]")
+
+
+def offset_datetime_parse(_, s):
+    expected = read_rfc3339(s)
+    if expected is None:
+        return error(rfc3339_message(s))
+    return ok(lambda r: offset_datetime_fields(r) == expected)
+
+
+MEMBERS = [
+    # Weekday
+    Member(Weekday, "number_from_monday", "noargs", ok=[(w,) for w in SAMPLES[Weekday]]),
+    # Date
+    Member(Date, "__new__", "new", (("year", S32), ("month", U8), ("day", U8)),
+           ok=[(None, 2024, 2, 29), (None, I32[0], 1, 1)], failing=[((None, 2023, 2, 29), "Invalid date: InvalidDate")],
+           oracle=date_new),
+    Member(Date, "year", "property", ok=[(d,) for d in SAMPLES[Date]]),
+    Member(Date, "month", "property", ok=[(d,) for d in SAMPLES[Date]]),
+    Member(Date, "day", "property", ok=[(d,) for d in SAMPLES[Date]]),
+    Member(Date, "from_days_since_unix_epoch", "class", (("days", S64),), ok=[(None, 0), (None, MIN_DAY)],
+           failing=[((None, MAX_DAY + 1), "Invalid date: OutOfRange")], oracle=date_from_days),
+    Member(Date, "days_since_unix_epoch", "noargs", ok=[(d,) for d in SAMPLES[Date]]),
+    Member(Date, "weekday", "noargs", ok=[(d,) for d in SAMPLES[Date]]),
+    Member(Date, "ordinal", "noargs", ok=[(d,) for d in SAMPLES[Date]]),
+    Member(Date, "add_days", "method", (("days", S64),), ok=[(Date(2024, 1, 1), 366), (Date(2024, 1, 1), -1)],
+           failing=[((Date(I32[1], 12, 31), 1), "Date out of range: OutOfRange"),
+                    ((Date(1970, 1, 2), I64[1]), "Date out of range: OutOfRange")],
+           oracle=date_add_days),
+    Member(Date, "parse", "class", (("s", Text()),), ok=[(None, "2024-01-05"), (None, "-1-1-1")],
+           failing=[((None, " 2024-01-05"), "Invalid date string: InvalidDate")], oracle=date_parse),
+    # Time
+    Member(Time, "__new__", "new", (("hour", U8), ("minute", U8), ("second", U8), ("nanosecond", U32)), required=3,
+           ok=[(None, 12, 34, 56), (None, 23, 59, 59, 999999999)],
+           failing=[((None, 24, 0, 0), "Invalid time: InvalidTime"), ((None, 0, 0, 0, 10**9), "Invalid time: InvalidTime")],
+           oracle=time_new),
+    *[Member(Time, name, "property", ok=[(t,) for t in SAMPLES[Time]]) for name in ("hour", "minute", "second", "nanosecond")],
+    Member(Time, "seconds_since_midnight", "noargs", ok=[(t,) for t in SAMPLES[Time]]),
+    Member(Time, "nanos_since_midnight", "noargs", ok=[(t,) for t in SAMPLES[Time]]),
+    Member(Time, "parse", "class", (("s", Text()),), ok=[(None, "12:34:56.5"), (None, "0:0:0")],
+           failing=[((None, "24:00:00"), "Invalid time string: InvalidTime")], oracle=time_parse),
+    # Duration
+    Member(Duration, "seconds", "class", (("secs", S64),), ok=[(None, 1), (None, I64[0])], oracle=duration_factory(10**9)),
+    Member(Duration, "milliseconds", "class", (("ms", S64),), ok=[(None, -1)], oracle=duration_factory(10**6)),
+    Member(Duration, "microseconds", "class", (("us", S64),), ok=[(None, I64[1])], oracle=duration_factory(10**3)),
+    Member(Duration, "nanoseconds", "class", (("ns", Int128()),), ok=[(None, I128[0]), (None, I128[1])],
+           oracle=duration_factory(1)),
+    Member(Duration, "total_seconds", "noargs", ok=[(d,) for d in SAMPLES[Duration]]),
+    Member(Duration, "total_nanos", "noargs", ok=[(d,) for d in SAMPLES[Duration]]),
+    # DateTime
+    Member(DateTime, "__new__", "new", (("date", Instance(Date)), ("time", Instance(Time))),
+           ok=[(None, Date(2024, 1, 1), Time(12, 0, 0))],
+           oracle=lambda _, d, t: ok(lambda r: r.date == d and r.time == t)),
+    *[Member(DateTime, name, "property", ok=[(v,) for v in SAMPLES[DateTime]]) for name in ("date", "time")],
+    Member(DateTime, "from_unix_timestamp", "class", (("secs", S64), ("nanos", S32)), required=1,
+           ok=[(None, 0), (None, 0, -1), (None, MAX_SECS, 999999999)],
+           failing=[((None, MAX_SECS + 1), "Invalid timestamp: OutOfRange"),
+                    ((None, I64[1], 10**9), "Invalid timestamp: OutOfRange")],
+           oracle=from_unix_timestamp),
+    Member(DateTime, "unix_timestamp", "noargs", ok=[(v,) for v in SAMPLES[DateTime]]),
+    Member(DateTime, "unix_timestamp_nanos", "noargs", ok=[(v,) for v in SAMPLES[DateTime]]),
+    Member(DateTime, "add_duration", "method", (("dur", Instance(Duration)),),
+           ok=[(SAMPLES[DateTime][0], Duration.seconds(86400))],
+           failing=[((SAMPLES[DateTime][3], Duration.nanoseconds(1)), "DateTime out of range: OutOfRange"),
+                    ((SAMPLES[DateTime][0], Duration.nanoseconds(I128[1])), "DateTime out of range: OutOfRange")],
+           oracle=shifted("DateTime out of range: OutOfRange")),
+    Member(DateTime, "difference", "method", (("other", Instance(DateTime)),),
+           ok=[(SAMPLES[DateTime][2], SAMPLES[DateTime][3])], oracle=difference),
+    Member(DateTime, "now_utc", "classnoargs", ok=[(None,)]),
+    Member(DateTime, "parse", "class", (("s", Text()),), ok=[(None, "2024-01-01 12:00:00.5z")],
+           failing=[((None, "2024-01-01T12:00:00"), datetime_parse(None, "2024-01-01T12:00:00")[0])],
+           oracle=datetime_parse),
+    # UtcOffset
+    Member(UtcOffset, "from_seconds", "class", (("seconds", S32),), ok=[(None, -86400), (None, 3661)],
+           failing=[((None, 86401), "Invalid offset: OutOfRange")], oracle=offset_from_seconds),
+    Member(UtcOffset, "from_hours_minutes", "class", (("sign_positive", Bool()), ("hours", U8), ("minutes", U8)),
+           ok=[(None, False, 5, 30)], failing=[((None, True, 24, 0), "Invalid offset: OutOfRange")],
+           oracle=offset_from_hours_minutes),
+    Member(UtcOffset, "as_seconds", "noargs", ok=[(v,) for v in SAMPLES[UtcOffset]]),
+    Member(UtcOffset, "is_utc", "noargs", ok=[(v,) for v in SAMPLES[UtcOffset]]),
+    # OffsetDateTime
+    Member(OffsetDateTime, "from_utc", "class", (("utc", Instance(DateTime)), ("offset", Instance(UtcOffset))),
+           ok=[(None, SAMPLES[DateTime][3], SAMPLES[UtcOffset][3])],
+           oracle=lambda _, u, o: ok(lambda r: r.utc == u and r.offset == o)),
+    Member(OffsetDateTime, "from_local", "class",
+           (("date", Instance(Date)), ("time", Instance(Time)), ("offset", Instance(UtcOffset))),
+           ok=[(None, Date(2024, 1, 1), Time(0, 30, 0, 500000000), UtcOffset.from_seconds(3600))],
+           failing=[((None, Date(I32[0], 1, 1), Time(0, 30, 0), UtcOffset.from_seconds(3600)),
+                     "Invalid local datetime: OutOfRange")],
+           oracle=from_local),
+    *[Member(OffsetDateTime, name, "property", ok=[(v,) for v in SAMPLES[OffsetDateTime]]) for name in ("utc", "offset")],
+    Member(OffsetDateTime, "to_local", "noargs", ok=[(v,) for v in SAMPLES[OffsetDateTime]],
+           failing=[((BEYOND,), "Local datetime out of range: OutOfRange")]),
+    Member(OffsetDateTime, "unix_timestamp", "noargs", ok=[(v,) for v in SAMPLES[OffsetDateTime]]),
+    Member(OffsetDateTime, "unix_timestamp_nanos", "noargs", ok=[(v,) for v in SAMPLES[OffsetDateTime]]),
+    Member(OffsetDateTime, "add_duration", "method", (("dur", Instance(Duration)),),
+           ok=[(BEYOND, Duration.nanoseconds(-1))],
+           failing=[((BEYOND, Duration.seconds(3600)), "DateTime out of range: OutOfRange")],
+           oracle=shifted("DateTime out of range: OutOfRange")),
+    Member(OffsetDateTime, "difference", "method", (("other", Instance(OffsetDateTime)),),
+           ok=[(SAMPLES[OffsetDateTime][0], SAMPLES[OffsetDateTime][1])], oracle=difference),
+    Member(OffsetDateTime, "parse", "class", (("s", Text()),), ok=[(None, "\u3000 2024-03-10 12:00:00+0530\n")],
+           failing=[((None, "2024-03-10T12:00:00"), rfc3339_message("2024-03-10T12:00:00"))],
+           oracle=offset_datetime_parse),
+]
+
+# --- Slots ------------------------------------------------------------------
+
+# Classes with value comparison and hashing; Weekday keeps identity.
+COMPARABLE = [Date, Time, Duration, DateTime, UtcOffset, OffsetDateTime]
+
+
+def duration_result(exact):
+    if I128[0] <= exact <= I128[1]:
+        return ok(lambda r: r.total_nanos() == exact)
+    return ("Duration overflow", None)
+
+
+# Unary and binary operators: (label, function, operand classes, oracle on the
+# operands, operands that overflow).  A foreign operand gives NotImplemented,
+# so TypeError.
+_LEAST, _GREATEST = Duration.nanoseconds(I128[0]), Duration.nanoseconds(I128[1])
+OPERATORS = [
+    ("Duration.__neg__", operator.neg, (Duration,), lambda a: duration_result(-a.total_nanos()), (_LEAST,)),
+    ("Duration.__add__", operator.add, (Duration, Duration),
+     lambda a, b: duration_result(a.total_nanos() + b.total_nanos()), (_GREATEST, _GREATEST)),
+    ("Duration.__sub__", operator.sub, (Duration, Duration),
+     lambda a, b: duration_result(a.total_nanos() - b.total_nanos()), (_LEAST, _GREATEST)),
+]
+# The exception an operator's overflow raises (the others never fail).
+OPERATOR_ERRORS = {"Duration overflow": OverflowError}
+
+WEEKDAY_NAMES = ["Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"]
+
+
+def weekday_name(w):
+    return WEEKDAY_NAMES[w.number_from_monday() - 1]
+
+
+def datetime_text(dt):
+    return f"{date_text(dt.date)}T{time_text(dt.time)}Z"
+
+
+def offset_text(seconds):
+    magnitude = abs(seconds)
+    return f"{'-' if seconds < 0 else '+'}{magnitude // 3600:02d}:{magnitude % 3600 // 60:02d}"
+
+
+def offset_datetime_text(o):
+    seconds = o.offset.as_seconds()
+    return datetime_text(o.to_local())[:-1] + ("Z" if seconds == 0 else offset_text(seconds))
+
+
+# str and repr of each class, written independently of the module.
+TEXT_SLOTS = {
+    Date: (date_text, lambda d: f"Date(year={d.year}, month={d.month}, day={d.day})"),
+    Time: (time_text, lambda t: f"Time(hour={t.hour}, minute={t.minute}, second={t.second}, nanosecond={t.nanosecond})"),
+    Duration: (lambda d: f"Duration({d.total_nanos()} ns)", lambda d: f"Duration.nanoseconds({d.total_nanos()})"),
+    Weekday: (weekday_name, weekday_name),
+    DateTime: (datetime_text, lambda dt: f"DateTime.parse('{datetime_text(dt)}')"),
+    UtcOffset: (lambda o: offset_text(o.as_seconds()), lambda o: f"UtcOffset.from_seconds({o.as_seconds()})"),
+    OffsetDateTime: (offset_datetime_text, lambda o: f"OffsetDateTime.parse('{offset_datetime_text(o)}')"),
+}
+
+# Readers of text, with their reference and how to read a value's fields.
+READERS = [
+    (Date.parse, read_date, date_fields, lambda s: "Invalid date string: InvalidDate"),
+    (Time.parse, read_time, time_fields, lambda s: "Invalid time string: InvalidTime"),
+    (DateTime.parse, read_datetime, datetime_fields, lambda s: datetime_parse(None, s)[0]),
+    (OffsetDateTime.parse, read_rfc3339, offset_datetime_fields, rfc3339_message),
+]
+
+# Statements that stop with PanicException (source text, run after
+# `from merandol import *` in a fresh process), for the race on the first
+# creation of that class.
+PANICS = []
+
+# --- Every call, on success and on every error path ----------------------
+
+
+class BadIndex:
+    def __index__(self):
+        raise LookupError("no index here")
+
+
+def refused_arguments(target):
+    """One object for each way the target refuses an argument."""
+    if isinstance(target, Int):
+        return [1.5, "1", None, BadIndex(), target.lo - 1, target.hi + 1, 2**70]
+    if isinstance(target, Int128):
+        return [1.5, None, BadIndex(), 2**127, -(2**127) - 1]
+    if isinstance(target, Bool):
+        return [1, None]
+    if isinstance(target, Text):
+        return [b"2024-01-01", None, "\udc80"]
+    other = next(cls for cls in SAMPLES if cls is not target.cls)
+    return [None, 1, SAMPLES[other][0]]
+
+
+def expected_exception(target, o):
+    try:
+        convert(target, o)
+    except Refused as refused:
+        return refused.exc_type
+    raise AssertionError(f"{o!r} is accepted")
+
+
+def calls(stable_only=False):
+    """(label, thunk, exception the thunk raises or None) for every member on
+    success and on every error path, every comparison (foreign operands
+    included), hash, str, repr and operator.  `stable_only` leaves out the
+    calls whose outcome changes from one call to the next."""
+    for m in MEMBERS:
+        def bound(args, kwargs=None, m=m):
+            return lambda: m.call(args[0], *args[1:], **(kwargs or {}))
+
+        for args in m.ok if m.stable or not stable_only else []:
+            yield f"{m.label}{args[1:]}", bound(args), None
+        for args, _ in m.failing:
+            yield f"{m.label}{args[1:]}", bound(args), ValueError
+        if m.kind == "property":
+            continue
+        base = m.ok[0]
+        if not m.params:
+            yield f"{m.label}(extra)", bound(base + (1,)), TypeError
+            continue
+        yield f"{m.label}()", bound(base[:1]), TypeError
+        yield f"{m.label}(too many)", bound(base + (0,) * (len(m.params) + 1 - len(base[1:]))), TypeError
+        yield f"{m.label}(unknown keyword)", bound(base, {"bogus": 1}), TypeError
+        yield f"{m.label}(repeated keyword)", bound(base, {m.params[0][0]: base[1]}), TypeError
+        for i, (name, target) in enumerate(m.params[: len(base) - 1]):
+            for bad in refused_arguments(target):
+                args = base[: i + 1] + (bad,) + base[i + 2:]
+                yield f"{m.label}({name}={bad!r})", bound(args), expected_exception(target, bad)
+
+    for cls in COMPARABLE:
+        a, b = SAMPLES[cls][:2]
+        for op in ("eq", "ne", "lt", "le", "gt", "ge"):
+            function = getattr(operator, op)
+            yield f"{cls.__name__} {op}", (lambda f=function, a=a, b=b: f(a, b)), None
+            yield f"{cls.__name__}.__{op}__(int)", (lambda op=op, a=a: getattr(a, f"__{op}__")(1)), None
+            yield f"{cls.__name__} {op} int", (lambda f=function, a=a: f(a, 1)), (
+                None if op in ("eq", "ne") else TypeError)
+    for cls in SAMPLES:
+        for slot in (hash, str, repr):
+            yield f"{slot.__name__}({cls.__name__})", (lambda s=slot, v=SAMPLES[cls][1]: s(v)), None
+    for label, function, classes, _, overflowing in OPERATORS:
+        operands = [SAMPLES[c][0] for c in classes]
+        yield label, (lambda f=function, o=operands: f(*o)), None
+        yield f"{label}(overflow)", (lambda f=function, o=overflowing: f(*o)), OverflowError
+        if len(classes) == 2:
+            yield f"{label}(int)", (lambda f=function, o=operands: f(o[0], 1)), TypeError
+            yield f"{label}(reflected int)", (lambda f=function, o=operands: f(1, o[0])), TypeError
+            dunder = f"__{function.__name__.strip('_')}__"
+            yield f"{label} NotImplemented", (lambda d=dunder, o=operands: getattr(o[0], d)(1)), None

@@ -1,0 +1,112 @@
+"""Many threads share values and call every member at once (every call of
+catalogue.calls()), handing their results to one another; each outcome must
+equal the one of a single-threaded run.  Under a free-threaded interpreter
+this runs without the GIL."""
+
+import os
+import random
+import subprocess
+import sys
+import threading
+
+import pytest
+
+from catalogue import PANICS, calls
+
+CALLS = list(calls(stable_only=True))
+THREADS = 8
+ROUNDS = 3 if os.environ.get("MERANDOL_HYPOTHESIS") == "slow" else int(os.environ.get("MERANDOL_STRESS_ROUNDS", 20))
+
+
+def text(form, value):
+    """repr or str, or the error of a value that has no text."""
+    try:
+        return form(value)
+    except ValueError as e:
+        return f"<{e}>"
+
+
+def outcome(thunk):
+    """What a call did, as plain data that compares across threads."""
+    try:
+        result = thunk()
+    except BaseException as e:  # noqa: BLE001 - the outcome is the point
+        return ("raised", type(e).__name__, str(e), tuple(getattr(e, "__notes__", ())))
+    try:
+        digest = hash(result)
+    except TypeError:
+        digest = None
+    return ("returned", type(result).__name__, text(repr, result), text(str, result), digest), result
+
+
+def plain(o):
+    return o if o[0] == "raised" else o[0]
+
+
+@pytest.fixture
+def fast_switching():
+    """With the GIL: switch threads as often as the interpreter allows."""
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e-6)
+    yield
+    sys.setswitchinterval(interval)
+
+
+def test_every_member_from_many_threads(fast_switching):
+    expected = [plain(outcome(thunk)) for _, thunk, _ in CALLS]
+    shared = []  # results made by one thread, read and dropped by others
+    lock = threading.Lock()
+    start = threading.Barrier(THREADS)
+    mismatches = []
+
+    def work(seed):
+        order = list(range(len(CALLS)))
+        rng = random.Random(seed)
+        start.wait()
+        for _ in range(ROUNDS):
+            rng.shuffle(order)
+            for i in order:
+                got = outcome(CALLS[i][1])
+                if plain(got) != expected[i]:
+                    mismatches.append((CALLS[i][0], plain(got), expected[i]))
+                if got[0] != "raised":
+                    with lock:
+                        shared.append((got[1], got[0]))
+                        taken = shared.pop(rng.randrange(len(shared))) if len(shared) > 64 else None
+                    if taken is not None:
+                        value, seen = taken
+                        if (text(repr, value), text(str, value)) != seen[2:4]:
+                            mismatches.append(("handed over", text(repr, value), seen))
+
+    threads = [threading.Thread(target=work, args=(seed,)) for seed in range(THREADS)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert mismatches == []
+    if os.environ.get("MERANDOL_REQUIRE_NO_GIL"):
+        assert not sys._is_gil_enabled()
+
+
+@pytest.mark.parametrize("source", PANICS)
+def test_first_panic_from_many_threads(source):
+    """PanicException is made on first need: threads that panic together in
+    a fresh process must all see one and the same class."""
+    program = f"""
+import threading
+from merandol import *
+start = threading.Barrier({THREADS})
+seen = []
+def work():
+    start.wait()
+    try:
+        {source}
+    except BaseException as e:
+        seen.append(type(e))
+threads = [threading.Thread(target=work) for _ in range({THREADS})]
+for t in threads: t.start()
+for t in threads: t.join()
+assert len(seen) == {THREADS} and len(set(seen)) == 1, seen
+assert seen[0].__name__ == "PanicException" and seen[0].__bases__ == (BaseException,)
+"""
+    subprocess.run([sys.executable, "-c", program], check=True)

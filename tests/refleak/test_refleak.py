@@ -1,0 +1,51 @@
+"""Under the debug interpreter: every call of catalogue.calls(), on success
+and on every error path, repeated thousands of times, leaves the total
+reference count and the number of allocated blocks where they were."""
+
+import gc
+import pathlib
+import sys
+
+import pytest
+
+sys.path.insert(0, str(pathlib.Path(__file__).parents[1] / "module"))
+
+from catalogue import calls  # noqa: E402
+
+pytestmark = pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs a debug interpreter")
+
+CALLS = list(calls())
+REPEATS = 2000
+# A leak shows as at least one reference or block per call, so thousands per
+# round; what remains below this is the interpreter's own noise.
+NOISE = 10
+
+
+def run(thunk, n):
+    for _ in range(n):
+        try:
+            thunk()
+        except BaseException:  # noqa: BLE001, S110 - the error paths are the point
+            pass
+
+
+def drift(thunk):
+    run(thunk, REPEATS // 10)  # caches, free lists and interned names settle
+    gc.collect()
+    refs, blocks = sys.gettotalrefcount(), sys.getallocatedblocks()
+    run(thunk, REPEATS)
+    gc.collect()
+    return sys.gettotalrefcount() - refs, sys.getallocatedblocks() - blocks
+
+
+@pytest.mark.parametrize("label, thunk, raises", CALLS, ids=[f"{i}:{c[0]}" for i, c in enumerate(CALLS)])
+def test_calls_return_to_the_baseline(label, thunk, raises):
+    if raises is None:
+        thunk()
+    else:
+        with pytest.raises(raises):
+            thunk()
+    rounds = [drift(thunk) for _ in range(3)]
+    # The best of three rounds: a real leak is in every one of them.
+    refs, blocks = min(rounds, key=lambda r: abs(r[0]) + abs(r[1]))
+    assert abs(refs) <= NOISE and abs(blocks) <= NOISE, f"{label}: drift per {REPEATS} calls {rounds}"
