@@ -34,7 +34,7 @@ BENCH_VENV := $(or $(MERANDOL_CACHE),/var/cache/merandol)/bench-venv
 BENCH_PY := $(MODULE_PATH) $(BENCH_VENV)/bin/python
 
 .DEFAULT_GOAL := build
-.PHONY: build test bench bench-peers bench-instr python demo typecheck wheel test-wheel clean
+.PHONY: build test bench bench-peers bench-instr python demo typecheck wheel test-wheel lint clean
 .PHONY: test-asan fuzz test-refleak test-valgrind test-ft coverage
 
 $(BUILD)/build.ninja $(BUILD)/Makefile:
@@ -87,6 +87,17 @@ test-wheel: wheel
 	$(WHEEL_VENV)/bin/python -m pip install -q --no-index --no-deps build/dist/*.whl
 	cd build && MERANDOL_EXPECT_INSTALLED=1 $(CURDIR)/$(WHEEL_VENV)/bin/python -m pytest -q -p no:cacheprovider $(CURDIR)/tests/module
 	cd build && $(CURDIR)/$(WHEEL_VENV)/bin/python -m mypy --strict --no-incremental $(CURDIR)/examples/tour.py
+
+# Conventions: clang-format in check mode, clang-tidy on the core and the
+# module (one unit at a time; its analyser is not run), ruff on the Python.
+FORMATTED = $(wildcard core/*.[hc]pp module/*.[hc]pp tests/core/*.cpp fuzz/*.[hc]pp)
+lint: build
+	clang-format-21 --dry-run -Werror $(FORMATTED)
+	@for f in core/*.cpp module/*.cpp; do \
+		out=$$(clang-tidy-21 -p $(BUILD) --quiet "$$f" 2>&1) || { echo "$$out"; exit 1; }; \
+	done; echo "clang-tidy: clean"
+	ruff check .
+	ruff format --check .
 
 clean:
 	rm -rf build
@@ -181,7 +192,8 @@ FT := build/ft
 FT_ENV = PYTHONPATH=$(CURDIR)/$(FT)/module:/usr/lib/python3/dist-packages PYTEST_DISABLE_PLUGIN_AUTOLOAD=1
 test-ft:
 	tools/python-ft ensure
-	$(call configure,$(FT),-DPython_EXECUTABLE=$$(tools/python-ft path) -DMERANDOL_TESTS=OFF)
+	$(call configure,$(FT),-DPython_EXECUTABLE=$$(tools/python-ft path) -DMERANDOL_TESTS=OFF \
+		-DMERANDOL_PYTHON_VERSION=$$($$(tools/python-ft path) -c 'import sys; print("%d.%d" % sys.version_info[:2])'))
 	cmake --build $(FT)
 	$(FT_ENV) $$(tools/python-ft path) -c \
 		'import sys, merandol; assert not sys._is_gil_enabled(), "importing merandol enabled the GIL"'

@@ -465,10 +465,10 @@ class Prepared:
         if self.absent:
             return f"absent: {self.absent}"
         try:
-            exec(statement, dict(self.namespace))  # noqa: S102 - the catalogue's own statements
+            exec(statement, dict(self.namespace))
         except NameError as error:
             return self.failures.get(error.name) or f"{self.implementation.name} has no {error.name}"
-        except Exception as error:  # noqa: BLE001 - whatever stops it is the reason
+        except Exception as error:
             return f"{type(error).__name__}: {error}"
         return None
 
@@ -483,7 +483,7 @@ def prepare(implementation, sample):
         return prepared
     prepared.version = _version(implementation, module)
     namespace = dict(INPUTS, sample=sample)
-    exec(implementation.prelude, namespace)  # noqa: S102 - the catalogue's own imports
+    exec(implementation.prelude, namespace)
     for name, expression in implementation.values.items():
         try:
             namespace[name] = eval(expression, namespace)

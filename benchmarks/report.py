@@ -187,7 +187,7 @@ def chart(summary, path):
 
     rows = [e for e in summary["operations"] if e["stdlib_ns"] is not None]
     names = ["merandol"] + [n for n in catalogue.PEERS if n != "datetime"]
-    colours = dict(zip(names, plt.get_cmap("tab10").colors))
+    colours = dict(zip(names, plt.get_cmap("tab10").colors, strict=False))
     height = 0.8 / len(names)
     figure, axes = plt.subplots(figsize=(10, 1 + 0.55 * len(rows)))
     labelled = set()

@@ -23,8 +23,7 @@ constexpr std::string_view error_name(DateError e) noexcept {
 enum class Weekday : std::uint8_t { Monday, Tuesday, Wednesday, Thursday, Friday, Saturday, Sunday };
 
 constexpr std::string_view weekday_name(Weekday w) noexcept {
-    constexpr std::string_view names[] = {"Monday", "Tuesday", "Wednesday", "Thursday",
-                                          "Friday", "Saturday", "Sunday"};
+    constexpr std::string_view names[] = {"Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
     return names[static_cast<unsigned>(w)];
 }
 

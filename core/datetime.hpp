@@ -58,7 +58,8 @@ constexpr std::expected<DateTime, DateError> from_unix_timestamp(i64 secs, std::
     }
     const auto date = from_days_since_unix_epoch(days);
     if (!date) return std::unexpected(date.error());
-    return DateTime{*date, Time::from_second_of_day(static_cast<std::uint32_t>(sod), static_cast<std::uint32_t>(nanos))};
+    return DateTime{*date,
+                    Time::from_second_of_day(static_cast<std::uint32_t>(sod), static_cast<std::uint32_t>(nanos))};
 }
 
 // The date-time of an instant: floor division by 10^9, then the seconds must
@@ -135,7 +136,8 @@ std::expected<DateTime, ParseError> parse_datetime(std::string_view text) noexce
 static_assert(*from_unix_timestamp(0, 0) == DateTime{{1970, 1, 1}, {0, 0, 0, 0}});
 static_assert(*from_unix_timestamp(0, -1) == DateTime{{1969, 12, 31}, {23, 59, 59, 999999999}});
 static_assert(*from_unix_timestamp(951782400, 0) == DateTime{{2000, 2, 29}, {0, 0, 0, 0}});
-static_assert(*from_unix_timestamp(kMaxUnixSeconds, 999999999) == DateTime{{INT32_MAX, 12, 31}, {23, 59, 59, 999999999}});
+static_assert(*from_unix_timestamp(kMaxUnixSeconds, 999999999) ==
+              DateTime{{INT32_MAX, 12, 31}, {23, 59, 59, 999999999}});
 static_assert(*from_unix_timestamp(kMinUnixSeconds, 0) == DateTime{{INT32_MIN, 1, 1}, {0, 0, 0, 0}});
 static_assert(!from_unix_timestamp(kMaxUnixSeconds + 1, 0) && !from_unix_timestamp(kMinUnixSeconds, -1));
 static_assert(!from_unix_timestamp(INT64_MIN, -1) && !from_unix_timestamp(INT64_MAX, 0));

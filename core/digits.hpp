@@ -37,7 +37,7 @@ inline char *write2(char *out, unsigned v) noexcept {  // v in [0, 99]
 }
 
 inline char *write4(char *out, unsigned v) noexcept {  // v in [0, 9999]
-    const unsigned hi = v * 5243 >> 19;  // v / 100 for v < 43699 (5243 = ceil(2^19 / 100))
+    const unsigned hi = v * 5243 >> 19;                // v / 100 for v < 43699 (5243 = ceil(2^19 / 100))
     write2(out, hi);
     return write2(out + 2, v - hi * 100);
 }

@@ -23,8 +23,7 @@ struct UtcOffset {
         return UtcOffset{seconds};
     }
 
-    static constexpr std::expected<UtcOffset, UtcOffsetError> from_hours_minutes(bool sign_positive,
-                                                                                 std::uint8_t hours,
+    static constexpr std::expected<UtcOffset, UtcOffsetError> from_hours_minutes(bool sign_positive, std::uint8_t hours,
                                                                                  std::uint8_t minutes) noexcept {
         if (hours > 23 || minutes > 59) return std::unexpected(UtcOffsetError::OutOfRange);
         const std::int32_t magnitude = hours * 3600 + minutes * 60;

@@ -28,7 +28,7 @@ static constexpr bool is_white_space(unsigned char a, unsigned char b) noexcept 
 
 static constexpr bool is_white_space(unsigned char a, unsigned char b, unsigned char c) noexcept {
     switch (a) {
-        case 0xe1: return b == 0x9a && c == 0x80;                                    // U+1680
+        case 0xe1: return b == 0x9a && c == 0x80;  // U+1680
         case 0xe2:
             if (b == 0x80) return c <= 0x8a || c == 0xa8 || c == 0xa9 || c == 0xaf;  // U+2000-200A, 2028, 2029, 202F
             return b == 0x81 && c == 0x9f;                                           // U+205F
@@ -45,19 +45,27 @@ std::string_view trim_white_space(std::string_view text) noexcept {
     // that follow it are its own.
     for (;;) {
         const std::size_t n = text.size();
-        if (n >= 1 && is_white_space(byte(0))) text.remove_prefix(1);
-        else if (n >= 2 && is_white_space(byte(0), byte(1))) text.remove_prefix(2);
-        else if (n >= 3 && is_white_space(byte(0), byte(1), byte(2))) text.remove_prefix(3);
-        else break;
+        if (n >= 1 && is_white_space(byte(0)))
+            text.remove_prefix(1);
+        else if (n >= 2 && is_white_space(byte(0), byte(1)))
+            text.remove_prefix(2);
+        else if (n >= 3 && is_white_space(byte(0), byte(1), byte(2)))
+            text.remove_prefix(3);
+        else
+            break;
     }
     // Trailing: in valid UTF-8 a lead byte C2 or E1-E3 cannot be a
     // continuation byte, so a match at the end is a whole character.
     for (;;) {
         const std::size_t n = text.size();
-        if (n >= 1 && is_white_space(byte(n - 1))) text.remove_suffix(1);
-        else if (n >= 2 && is_white_space(byte(n - 2), byte(n - 1))) text.remove_suffix(2);
-        else if (n >= 3 && is_white_space(byte(n - 3), byte(n - 2), byte(n - 1))) text.remove_suffix(3);
-        else break;
+        if (n >= 1 && is_white_space(byte(n - 1)))
+            text.remove_suffix(1);
+        else if (n >= 2 && is_white_space(byte(n - 2), byte(n - 1)))
+            text.remove_suffix(2);
+        else if (n >= 3 && is_white_space(byte(n - 3), byte(n - 2), byte(n - 1)))
+            text.remove_suffix(3);
+        else
+            break;
     }
     return text;
 }

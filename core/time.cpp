@@ -14,7 +14,7 @@ char *write_time(char *out, Time t) noexcept {
     if (ns == 0) return out;
     *out++ = '.';
     // All nine digits, two at a time, by constant divisions.
-    const std::uint32_t top = ns / 10000000;  // digits 1-2
+    const std::uint32_t top = ns / 10000000;   // digits 1-2
     const std::uint32_t rest = ns % 10000000;  // digits 3-9
     digits::write2(out, top);
     digits::write2(out + 2, rest / 100000);
@@ -24,15 +24,16 @@ char *write_time(char *out, Time t) noexcept {
     // Trailing zeros (at most 8, as ns > 0), found from the least
     // significant end by four tests rather than by scanning the text.
     unsigned length = 9;
+    // clang-format off
     if (ns % 10000 == 0) { ns /= 10000; length -= 4; }
     if (ns % 10000 == 0) { ns /= 10000; length -= 4; }
     if (ns % 100 == 0) { ns /= 100; length -= 2; }
     if (ns % 10 == 0) { length -= 1; }
+    // clang-format on
     return out + length;
 }
 
-static constexpr std::uint32_t kPow10[10] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000,
-                                             1000000000};
+static constexpr std::uint32_t kPow10[10] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
 
 std::expected<Time, TimeError> parse_time(std::string_view text) noexcept {
     const auto fail = std::unexpected(TimeError::InvalidTime);
@@ -53,7 +54,8 @@ std::expected<Time, TimeError> parse_time(std::string_view text) noexcept {
                 fraction = fraction * 10 + digit;
             }
             if (digits_only && (text.size() == 8 || fraction_length > 0))
-                return Time::make(static_cast<std::uint8_t>(d[0] * 10 + d[1]), static_cast<std::uint8_t>(d[3] * 10 + d[4]),
+                return Time::make(static_cast<std::uint8_t>(d[0] * 10 + d[1]),
+                                  static_cast<std::uint8_t>(d[3] * 10 + d[4]),
                                   static_cast<std::uint8_t>(d[6] * 10 + d[7]), fraction * kPow10[9 - fraction_length]);
         }
     }

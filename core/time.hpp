@@ -16,10 +16,10 @@ inline constexpr std::int64_t kNanosPerSecond = 1000000000;
 inline constexpr std::int64_t kSecondsPerDay = 86400;
 
 struct Time {
-    std::uint8_t hour;        // [0, 23]
-    std::uint8_t minute;      // [0, 59]
-    std::uint8_t second;      // [0, 59]
-    std::uint32_t nanosecond; // [0, 999999999]
+    std::uint8_t hour;         // [0, 23]
+    std::uint8_t minute;       // [0, 59]
+    std::uint8_t second;       // [0, 59]
+    std::uint32_t nanosecond;  // [0, 999999999]
 
     static constexpr std::expected<Time, TimeError> make(std::uint8_t hour, std::uint8_t minute, std::uint8_t second,
                                                          std::uint32_t nanosecond) noexcept {

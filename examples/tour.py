@@ -26,8 +26,15 @@ def dates() -> None:
     show("from_days_since_unix_epoch(0)", Date.from_days_since_unix_epoch(0))
     show("parse('-44-03-15') (year 45 BC)", Date.parse("-44-03-15"))
     show("the last representable date", Date(2**31 - 1, 12, 31))
-    week = [Weekday.MONDAY, Weekday.TUESDAY, Weekday.WEDNESDAY, Weekday.THURSDAY, Weekday.FRIDAY,
-            Weekday.SATURDAY, Weekday.SUNDAY]
+    week = [
+        Weekday.MONDAY,
+        Weekday.TUESDAY,
+        Weekday.WEDNESDAY,
+        Weekday.THURSDAY,
+        Weekday.FRIDAY,
+        Weekday.SATURDAY,
+        Weekday.SUNDAY,
+    ]
     show("the week", " ".join(str(w) for w in week))
 
 

@@ -21,8 +21,8 @@ namespace merandol::fuzz {
     std::abort();
 }
 
-#define MERANDOL_REQUIRE(condition, text) \
-    do {                                  \
+#define MERANDOL_REQUIRE(condition, text)                           \
+    do {                                                            \
         if (!(condition)) ::merandol::fuzz::fail(#condition, text); \
     } while (0)
 

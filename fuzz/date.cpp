@@ -52,7 +52,9 @@ std::optional<Date> reference_parse(std::string_view text) {
     return Date{static_cast<std::int32_t>(y), static_cast<std::uint8_t>(*month), static_cast<std::uint8_t>(*day)};
 }
 
-std::string_view written(char *buffer, Date d) { return {buffer, static_cast<std::size_t>(write_date(buffer, d) - buffer)}; }
+std::string_view written(char *buffer, Date d) {
+    return {buffer, static_cast<std::size_t>(write_date(buffer, d) - buffer)};
+}
 
 }  // namespace
 }  // namespace merandol::fuzz

@@ -12,10 +12,10 @@ namespace merandol::fuzz {
 namespace {
 
 // Every White_Space character, in UTF-8.
-constexpr std::string_view kWhiteSpace[] = {
-    "\t", "\n", "\v", "\f", "\r", " ", "\u0085", "\u00a0", "\u1680", "\u2000", "\u2001", "\u2002", "\u2003",
-    "\u2004", "\u2005", "\u2006", "\u2007", "\u2008", "\u2009", "\u200a", "\u2028", "\u2029", "\u202f", "\u205f",
-    "\u3000"};
+constexpr std::string_view kWhiteSpace[] = {"\t",     "\n",     "\v",     "\f",     "\r",     " ",      "\u0085",
+                                            "\u00a0", "\u1680", "\u2000", "\u2001", "\u2002", "\u2003", "\u2004",
+                                            "\u2005", "\u2006", "\u2007", "\u2008", "\u2009", "\u200a", "\u2028",
+                                            "\u2029", "\u202f", "\u205f", "\u3000"};
 constexpr std::size_t kWhiteSpaceCount = sizeof kWhiteSpace / sizeof kWhiteSpace[0];
 
 std::string_view written(char *buffer, OffsetDateTime v, std::string_view input) {

@@ -53,7 +53,9 @@ std::optional<Time> reference_parse(std::string_view text) {
                 static_cast<std::uint8_t>(*second), static_cast<std::uint32_t>(nanosecond)};
 }
 
-std::string_view written(char *buffer, Time t) { return {buffer, static_cast<std::size_t>(write_time(buffer, t) - buffer)}; }
+std::string_view written(char *buffer, Time t) {
+    return {buffer, static_cast<std::size_t>(write_time(buffer, t) - buffer)};
+}
 
 }  // namespace
 }  // namespace merandol::fuzz

@@ -30,8 +30,8 @@ static PyObject *weekday_number_from_monday(PyObject *self, PyObject *) {
 
 // Pickled by name, so that unpickling gives back the class attribute.
 static PyObject *weekday_reduce(PyObject *self, PyObject *) {
-    static const char *const attribute_names[7] = {"Weekday.MONDAY", "Weekday.TUESDAY",  "Weekday.WEDNESDAY",
-                                                   "Weekday.THURSDAY", "Weekday.FRIDAY", "Weekday.SATURDAY",
+    static const char *const attribute_names[7] = {"Weekday.MONDAY",   "Weekday.TUESDAY", "Weekday.WEDNESDAY",
+                                                   "Weekday.THURSDAY", "Weekday.FRIDAY",  "Weekday.SATURDAY",
                                                    "Weekday.SUNDAY"};
     return PyUnicode_FromString(attribute_names[static_cast<unsigned>(WeekdayObject::of(self))]);
 }
@@ -83,8 +83,7 @@ static const Params date_params = {"Date.__new__()", date_names, 3, 3};
 static PyObject *date_make(PyTypeObject *type, PyObject *const *arg) {
     std::int32_t year = 0;
     std::uint8_t month = 0, day = 0;
-    if (!to_int(arg[0], year, "year") || !to_int(arg[1], month, "month") || !to_int(arg[2], day, "day"))
-        return nullptr;
+    if (!to_int(arg[0], year, "year") || !to_int(arg[1], month, "month") || !to_int(arg[2], day, "day")) return nullptr;
     const auto date = Date::make(year, month, day);
     if (MERANDOL_UNLIKELY(!date)) return value_error("Invalid date: ", error_name(date.error()));
     return DateObject::wrap_as(type, *date);
@@ -180,13 +179,14 @@ static Py_hash_t date_hash(PyObject *self) {
 }
 
 static PyObject *date_richcompare(PyObject *self, PyObject *other, int op) {
-    return richcompare<DateObject, [](Date a, Date b) { return a == b; },
-                       [](Date a, Date b) { return compare(a, b); }>(self, other, op);
+    return richcompare<DateObject, [](Date a, Date b) { return a == b; }, [](Date a, Date b) { return compare(a, b); }>(
+        self, other, op);
 }
 
 static PyObject *date_reduce(PyObject *self, PyObject *) {
     const Date d = DateObject::of(self);
-    return reduce_value(DateObject::type(), nullptr, Py_BuildValue("(iII)", d.year, unsigned{d.month}, unsigned{d.day}));
+    return reduce_value(DateObject::type(), nullptr,
+                        Py_BuildValue("(iII)", d.year, unsigned{d.month}, unsigned{d.day}));
 }
 
 static PyGetSetDef date_getset[] = {
@@ -219,7 +219,9 @@ static PyType_Slot date_slots[] = {
     MERANDOL_INSTANCE_SLOTS,
     {Py_tp_doc, const_cast<char *>("Date(year, month, day)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void *>(date_new)},
+#ifdef Py_tp_vectorcall  // CPython 3.14 and later
     {Py_tp_vectorcall, reinterpret_cast<void *>(date_vectorcall)},
+#endif
     {Py_tp_str, reinterpret_cast<void *>(date_str)},
     {Py_tp_repr, reinterpret_cast<void *>(date_repr)},
     {Py_tp_richcompare, reinterpret_cast<void *>(date_richcompare)},

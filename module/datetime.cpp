@@ -177,7 +177,9 @@ static PyType_Slot datetime_slots[] = {
     MERANDOL_INSTANCE_SLOTS,
     {Py_tp_doc, const_cast<char *>("DateTime(date, time)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void *>(datetime_new)},
+#ifdef Py_tp_vectorcall  // CPython 3.14 and later
     {Py_tp_vectorcall, reinterpret_cast<void *>(datetime_vectorcall)},
+#endif
     {Py_tp_str, reinterpret_cast<void *>(datetime_str)},
     {Py_tp_repr, reinterpret_cast<void *>(datetime_repr)},
     {Py_tp_richcompare, reinterpret_cast<void *>(datetime_richcompare)},

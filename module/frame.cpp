@@ -5,13 +5,7 @@ namespace merandol::py {
 // --- Classes ---------------------------------------------------------------
 
 static const ClassDef *const kClasses[kClassCount] = {
-    &kWeekdayClass,
-    &kDateClass,
-    &kTimeClass,
-    &kDurationClass,
-    &kDateTimeClass,
-    &kUtcOffsetClass,
-    &kOffsetDateTimeClass,
+    &kWeekdayClass, &kDateClass, &kTimeClass, &kDurationClass, &kDateTimeClass, &kUtcOffsetClass, &kOffsetDateTimeClass,
 };
 
 std::atomic<PyTypeObject *> g_class_cache[kClassCount];
@@ -89,8 +83,8 @@ static bool too_many_positional(const Params &p, Py_ssize_t k) {
         PyErr_Format(PyExc_TypeError, "%s takes %d positional arguments but %zd %s given", p.fn, p.count, k,
                      was_or_were(k));
     else
-        PyErr_Format(PyExc_TypeError, "%s takes from %d to %d positional arguments but %zd %s given", p.fn,
-                     p.required, p.count, k, was_or_were(k));
+        PyErr_Format(PyExc_TypeError, "%s takes from %d to %d positional arguments but %zd %s given", p.fn, p.required,
+                     p.count, k, was_or_were(k));
     return false;
 }
 
@@ -124,10 +118,7 @@ static bool check_required(const Params &p, PyObject *const *out) {
     int seen = 0;
     for (int i = 0; i < p.required; ++i) {
         if (out[i] != nullptr) continue;
-        const char *sep = seen == 0                 ? ""
-                          : missing == 2            ? " and "
-                          : seen == missing - 1     ? ", and "
-                                                    : ", ";
+        const char *sep = seen == 0 ? "" : missing == 2 ? " and " : seen == missing - 1 ? ", and " : ", ";
         const std::size_t sep_len = std::strlen(sep), name_len = std::strlen(p.names[i]);
         if (len + sep_len + name_len + 3 > sizeof list) break;  // names are short; never reached
         std::memcpy(list + len, sep, sep_len);
@@ -308,9 +299,8 @@ PyObject *panic(const char *message) {
         PyMutex_Lock(&g_build_lock);
         cls = g_panic_exception.load(std::memory_order_acquire);
         if (cls == nullptr) {
-            cls = PyErr_NewExceptionWithDoc("merandol.PanicException",
-                                            "An internal invariant of merandol was broken.", PyExc_BaseException,
-                                            nullptr);
+            cls = PyErr_NewExceptionWithDoc("merandol.PanicException", "An internal invariant of merandol was broken.",
+                                            PyExc_BaseException, nullptr);
             if (cls != nullptr) g_panic_exception.store(cls, std::memory_order_release);
         }
         PyMutex_Unlock(&g_build_lock);

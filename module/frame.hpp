@@ -93,10 +93,12 @@ inline PyObject *instance_alloc(PyTypeObject *type, Py_ssize_t = 0) {
 
 void instance_dealloc(PyObject *self);
 
+// clang-format off
 #define MERANDOL_INSTANCE_SLOTS                                                                        \
     {Py_tp_alloc, reinterpret_cast<void *>(::merandol::py::instance_alloc)},                            \
         {Py_tp_dealloc, reinterpret_cast<void *>(::merandol::py::instance_dealloc)},                    \
         {Py_tp_free, reinterpret_cast<void *>(PyObject_Free)}
+// clang-format on
 
 // An instance: the object header followed by exactly one core value.
 template <ClassId Id, class Value>
@@ -242,7 +244,9 @@ inline PyObject *ascii(const char *text, std::size_t n) {
     return s;
 }
 
-inline PyObject *ascii(const char *begin, const char *end) { return ascii(begin, static_cast<std::size_t>(end - begin)); }
+inline PyObject *ascii(const char *begin, const char *end) {
+    return ascii(begin, static_cast<std::size_t>(end - begin));
+}
 
 // Copies `s` to `out` and returns the end, for composing str and repr text.
 inline char *put(char *out, std::string_view s) noexcept {
@@ -269,17 +273,18 @@ inline constexpr const char kReduceDoc[] = "__reduce__($self)\n--\n\nReturn stat
 // block and three finalisation rounds.  Both key halves are zero, so the
 // initial state is the "somepseudorandomlygeneratedbytes" constants.
 struct SipHash13 {
-    std::uint64_t v0 = 0x736f6d6570736575, v1 = 0x646f72616e646f6d, v2 = 0x6c7967656e657261,
-                  v3 = 0x7465646279746573;
+    std::uint64_t v0 = 0x736f6d6570736575, v1 = 0x646f72616e646f6d, v2 = 0x6c7967656e657261, v3 = 0x7465646279746573;
 
     static constexpr std::uint64_t rotl(std::uint64_t x, int b) noexcept { return (x << b) | (x >> (64 - b)); }
 
+    // clang-format off
     constexpr void round() noexcept {
         v0 += v1; v1 = rotl(v1, 13); v1 ^= v0; v0 = rotl(v0, 32);
         v2 += v3; v3 = rotl(v3, 16); v3 ^= v2;
         v0 += v3; v3 = rotl(v3, 21); v3 ^= v0;
         v2 += v1; v1 = rotl(v1, 17); v1 ^= v2; v2 = rotl(v2, 32);
     }
+    // clang-format on
 
     constexpr void absorb(std::uint64_t m) noexcept {
         v3 ^= m;

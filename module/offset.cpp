@@ -28,8 +28,7 @@ static PyObject *utcoffset_from_seconds(PyObject *, PyObject *const *args, Py_ss
     return UtcOffsetObject::wrap(*offset);
 }
 
-static PyObject *utcoffset_from_hours_minutes(PyObject *, PyObject *const *args, Py_ssize_t nargs,
-                                              PyObject *kwnames) {
+static PyObject *utcoffset_from_hours_minutes(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {"sign_positive", "hours", "minutes"};
     static const Params params = {"UtcOffset.from_hours_minutes()", names, 3, 3};
     PyObject *arg[3];
@@ -76,7 +75,8 @@ static PyObject *utcoffset_richcompare(PyObject *self, PyObject *other, int op) 
 }
 
 static PyObject *utcoffset_reduce(PyObject *self, PyObject *) {
-    return reduce_value(UtcOffsetObject::type(), "from_seconds", Py_BuildValue("(i)", UtcOffsetObject::of(self).seconds));
+    return reduce_value(UtcOffsetObject::type(), "from_seconds",
+                        Py_BuildValue("(i)", UtcOffsetObject::of(self).seconds));
 }
 
 static PyMethodDef utcoffset_methods[] = {
@@ -178,8 +178,7 @@ static PyObject *offsetdatetime_add_duration(PyObject *self, PyObject *const *ar
     return OffsetDateTimeObject::wrap(*value);
 }
 
-static PyObject *offsetdatetime_difference(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
-                                           PyObject *kwnames) {
+static PyObject *offsetdatetime_difference(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {"other"};
     static const Params params = {"OffsetDateTime.difference()", names, 1, 1};
     PyObject *arg[1];
@@ -235,8 +234,7 @@ static Py_hash_t offsetdatetime_hash(PyObject *self) {
 
 static PyObject *offsetdatetime_richcompare(PyObject *self, PyObject *other, int op) {
     return richcompare<OffsetDateTimeObject, [](const OffsetDateTime &a, const OffsetDateTime &b) { return a == b; },
-                       [](const OffsetDateTime &a, const OffsetDateTime &b) { return compare(a, b); }>(self, other,
-                                                                                                     op);
+                       [](const OffsetDateTime &a, const OffsetDateTime &b) { return compare(a, b); }>(self, other, op);
 }
 
 // The UTC reading and the offset, rebuilt through from_utc, so that a value

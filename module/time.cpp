@@ -87,22 +87,20 @@ static Py_hash_t time_hash(PyObject *self) {
 }
 
 static PyObject *time_richcompare(PyObject *self, PyObject *other, int op) {
-    return richcompare<TimeObject, [](Time a, Time b) { return a == b; },
-                       [](Time a, Time b) { return compare(a, b); }>(self, other, op);
+    return richcompare<TimeObject, [](Time a, Time b) { return a == b; }, [](Time a, Time b) { return compare(a, b); }>(
+        self, other, op);
 }
 
 static PyObject *time_reduce(PyObject *self, PyObject *) {
     const Time t = TimeObject::of(self);
-    return reduce_value(TimeObject::type(), nullptr,
-                        Py_BuildValue("(IIII)", unsigned{t.hour}, unsigned{t.minute}, unsigned{t.second},
-                                      unsigned{t.nanosecond}));
+    return reduce_value(
+        TimeObject::type(), nullptr,
+        Py_BuildValue("(IIII)", unsigned{t.hour}, unsigned{t.minute}, unsigned{t.second}, unsigned{t.nanosecond}));
 }
 
 static PyGetSetDef time_getset[] = {
-    {"hour", time_hour, nullptr, nullptr, nullptr},
-    {"minute", time_minute, nullptr, nullptr, nullptr},
-    {"second", time_second, nullptr, nullptr, nullptr},
-    {"nanosecond", time_nanosecond, nullptr, nullptr, nullptr},
+    {"hour", time_hour, nullptr, nullptr, nullptr},     {"minute", time_minute, nullptr, nullptr, nullptr},
+    {"second", time_second, nullptr, nullptr, nullptr}, {"nanosecond", time_nanosecond, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -113,7 +111,8 @@ static PyMethodDef time_methods[] = {
      "nanos_since_midnight($self)\n--\n\nGet total nanoseconds since midnight."},
     {"parse", method(time_parse), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      "parse($cls, s)\n--\n\nParse a time from ISO format (HH:MM:SS[.fffffffff]).\n\nArgs:\n    s: The string to "
-     "parse.\n\nReturns:\n    Time: A new Time instance.\n\nRaises:\n    ValueError: If the string is not a valid time."},
+     "parse.\n\nReturns:\n    Time: A new Time instance.\n\nRaises:\n    ValueError: If the string is not a valid "
+     "time."},
     {"__reduce__", method(time_reduce), METH_NOARGS, kReduceDoc},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -122,7 +121,9 @@ static PyType_Slot time_slots[] = {
     MERANDOL_INSTANCE_SLOTS,
     {Py_tp_doc, const_cast<char *>("Time(hour, minute, second, nanosecond=0)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void *>(time_new)},
+#ifdef Py_tp_vectorcall  // CPython 3.14 and later
     {Py_tp_vectorcall, reinterpret_cast<void *>(time_vectorcall)},
+#endif
     {Py_tp_str, reinterpret_cast<void *>(time_str)},
     {Py_tp_repr, reinterpret_cast<void *>(time_repr)},
     {Py_tp_richcompare, reinterpret_cast<void *>(time_richcompare)},

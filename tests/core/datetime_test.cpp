@@ -40,8 +40,12 @@ TEST(UnixTime, FromTimestamp) {
         ASSERT_TRUE(dt.has_value()) << secs;
         EXPECT_EQ(text(*dt), expected);
     }
-    for (auto [secs, nanos] : {std::pair<i64, std::int32_t>{kMaxUnixSeconds + 1, 0}, {kMinUnixSeconds - 1, 0},
-                               {kMinUnixSeconds, -1}, {INT64_MIN, -1}, {INT64_MIN, 0}, {INT64_MAX, 999999999}}) {
+    for (auto [secs, nanos] : {std::pair<i64, std::int32_t>{kMaxUnixSeconds + 1, 0},
+                               {kMinUnixSeconds - 1, 0},
+                               {kMinUnixSeconds, -1},
+                               {INT64_MIN, -1},
+                               {INT64_MIN, 0},
+                               {INT64_MAX, 999999999}}) {
         const auto dt = from_unix_timestamp(secs, nanos);
         ASSERT_FALSE(dt.has_value()) << secs;
         EXPECT_EQ(dt.error(), DateError::OutOfRange);
@@ -124,8 +128,7 @@ TEST(AddDuration, EdgesAndOverflow) {
     EXPECT_EQ(from_unix_nanos(i128{INT64_MIN} * 1000000000 - 5).error(), DateError::OutOfRange);
     EXPECT_EQ(from_unix_nanos(i128{INT64_MAX} * 1000000000).error(), DateError::OutOfRange);
     EXPECT_EQ(text(*add_duration(parsed("1970-01-01T00:00:00Z"), -1)), "1969-12-31T23:59:59.999999999Z");
-    EXPECT_EQ(text(*add_duration(parsed("2024-02-28T12:00:00Z"), i128{86400} * 1000000000)),
-              "2024-02-29T12:00:00Z");
+    EXPECT_EQ(text(*add_duration(parsed("2024-02-28T12:00:00Z"), i128{86400} * 1000000000)), "2024-02-29T12:00:00Z");
     EXPECT_EQ(*add_duration(kMax, 0), kMax);
     EXPECT_EQ(*add_duration(kMin, difference(kMax, kMin)), kMax);
 }
@@ -168,18 +171,34 @@ TEST(DateTimeText, ReaderAccepts) {
 
 TEST(DateTimeText, ReaderRejects) {
     const char *const cases[] = {
-        "", "Z", "z", "TZ", " Z",
+        "",
+        "Z",
+        "z",
+        "TZ",
+        " Z",
         // No zone letter, or another zone
-        "2024-01-01T12:00:00", "2024-01-01T12:00:00+00:00", "2024-01-01T12:00:00ZZ", "2024-01-01T12:00:00\x5a\x20",
+        "2024-01-01T12:00:00",
+        "2024-01-01T12:00:00+00:00",
+        "2024-01-01T12:00:00ZZ",
+        "2024-01-01T12:00:00\x5a\x20",
         // Separator
-        "2024-01-01t12:00:00Z", "2024-01-0112:00:00Z", "2024-01-01_12:00:00Z",
+        "2024-01-01t12:00:00Z",
+        "2024-01-0112:00:00Z",
+        "2024-01-01_12:00:00Z",
         // No trimming
-        "2024-01-01T12:00:00Z ", " 2024-01-01T12:00:00Z", "2024-01-01T12:00:00Z\n",
+        "2024-01-01T12:00:00Z ",
+        " 2024-01-01T12:00:00Z",
+        "2024-01-01T12:00:00Z\n",
         // Fields
-        "2024-01-01T24:00:00Z", "2024-02-30T00:00:00Z", "2024-01-01T12:00:00.Z", "2024-01-01T12:00:00.1234567890Z",
-        "2024-01-01T12:00Z", "2024-01-01TT12:00:00Z",
+        "2024-01-01T24:00:00Z",
+        "2024-02-30T00:00:00Z",
+        "2024-01-01T12:00:00.Z",
+        "2024-01-01T12:00:00.1234567890Z",
+        "2024-01-01T12:00Z",
+        "2024-01-01TT12:00:00Z",
         // A byte that only looks like "Z" after folding
-        "2024-01-01T12:00:00\x7a\x7a", "2024-01-01T12:00:00\xda",
+        "2024-01-01T12:00:00\x7a\x7a",
+        "2024-01-01T12:00:00\xda",
     };
     for (const char *input : cases) EXPECT_FALSE(parse_datetime(input).has_value()) << '"' << input << '"';
 }

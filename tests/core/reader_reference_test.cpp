@@ -3,11 +3,11 @@
 // the fixed-position fast paths and the general readers cannot disagree.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <optional>
 #include <random>
 #include <string>
 #include <vector>
-#include <cstdio>
 
 #include "core/date.hpp"
 #include "core/time.hpp"
@@ -90,7 +90,8 @@ TEST(ReaderReference, DatesAgree) {
     std::mt19937_64 rng(5);
     for (int i = 0; i < 400000; ++i) {
         char base[16];
-        const int y = static_cast<int>(rng() % 10000), m = static_cast<int>(rng() % 14), d = static_cast<int>(rng() % 33);
+        const int y = static_cast<int>(rng() % 10000), m = static_cast<int>(rng() % 14),
+                  d = static_cast<int>(rng() % 33);
         std::snprintf(base, sizeof base, "%04d-%02d-%02d", y, m, d);
         const std::string s = mutate(base, rng);
         const auto ours = parse_date(s);
@@ -106,7 +107,8 @@ TEST(ReaderReference, TimesAgree) {
     std::mt19937_64 rng(6);
     for (int i = 0; i < 400000; ++i) {
         char base[32];
-        const int h = static_cast<int>(rng() % 26), m = static_cast<int>(rng() % 62), sec = static_cast<int>(rng() % 62);
+        const int h = static_cast<int>(rng() % 26), m = static_cast<int>(rng() % 62),
+                  sec = static_cast<int>(rng() % 62);
         const int digits = static_cast<int>(rng() % 11);
         std::snprintf(base, sizeof base, "%02d:%02d:%02d", h, m, sec);
         std::string s = base;

@@ -16,11 +16,14 @@ std::string text(Time t) {
 TEST(Time, MakeValidates) {
     EXPECT_TRUE(Time::make(23, 59, 59, 999999999).has_value());
     EXPECT_TRUE(Time::make(0, 0, 0, 0).has_value());
-    for (auto [h, m, s, ns] : {std::tuple{24, 0, 0, 0u}, {0, 60, 0, 0u}, {0, 0, 60, 0u}, {0, 0, 0, 1000000000u},
+    for (auto [h, m, s, ns] : {std::tuple{24, 0, 0, 0u},
+                               {0, 60, 0, 0u},
+                               {0, 0, 60, 0u},
+                               {0, 0, 0, 1000000000u},
                                {255, 255, 255, 4294967295u}})
-        EXPECT_FALSE(Time::make(static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(m),
-                                static_cast<std::uint8_t>(s), ns)
-                         .has_value());
+        EXPECT_FALSE(
+            Time::make(static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(m), static_cast<std::uint8_t>(s), ns)
+                .has_value());
 }
 
 TEST(Time, CountsAtBothEndsOfTheDay) {
@@ -77,16 +80,35 @@ TEST(TimeText, ReaderAccepts) {
 TEST(TimeText, ReaderRejects) {
     const char *const cases[] = {
         // Empty, or a field missing
-        "", "12:34", "12::56", ":34:56", "12:34:", "::",
+        "",
+        "12:34",
+        "12::56",
+        ":34:56",
+        "12:34:",
+        "::",
         // Too many fields or fractions
-        "12:34:56:00", "12:34:56.5.5", "12.5:00:00",
+        "12:34:56:00",
+        "12:34:56.5.5",
+        "12.5:00:00",
         // Fraction length
-        "12:34:56.", "12:34:56.1234567890", ".5",
+        "12:34:56.",
+        "12:34:56.1234567890",
+        ".5",
         // Out of range
-        "24:00:00", "23:60:00", "23:59:60", "99999999999999999999:00:00",
+        "24:00:00",
+        "23:60:00",
+        "23:59:60",
+        "99999999999999999999:00:00",
         // Anything but ASCII digits
-        " 12:34:56", "12:34:56 ", "+1:00:00", "12:34:56,5", "12:34:5a", "12:34:56.-5", "12:34:56.5 ",
-        "1\xef\xbc\x92:34:56", "12:34:56.\xd9\xa5",
+        " 12:34:56",
+        "12:34:56 ",
+        "+1:00:00",
+        "12:34:56,5",
+        "12:34:5a",
+        "12:34:56.-5",
+        "12:34:56.5 ",
+        "1\xef\xbc\x92:34:56",
+        "12:34:56.\xd9\xa5",
     };
     for (const char *input : cases) EXPECT_FALSE(parse_time(input).has_value()) << '"' << input << '"';
     EXPECT_FALSE(parse_time(std::string_view("12:34:56\0", 9)).has_value());

@@ -12,8 +12,9 @@ SLOTS; the sweeping tests need no change.
 
 import operator
 import re
+from collections.abc import Callable
 from dataclasses import dataclass, field
-from typing import Any, Callable
+from typing import Any
 
 from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset, Weekday
 
@@ -77,7 +78,7 @@ def convert(target, o):
     if isinstance(target, (Int, Int128)):
         try:
             v = o if isinstance(o, int) else operator.index(o)
-        except Exception as e:  # noqa: BLE001 - whatever __index__ raised
+        except Exception as e:
             raise Refused(type(e)) from None
         if isinstance(target, Int128):
             if not I128[0] <= v <= I128[1]:
@@ -178,13 +179,27 @@ def read_datetime(s):
         at = rest.find(" ")
     if at < 0:
         return None
-    date, time = read_date(rest[:at]), read_time(rest[at + 1:])
+    date, time = read_date(rest[:at]), read_time(rest[at + 1 :])
     return date + time if date and time else None
 
 
 # Every character with the White_Space property.
-WHITE_SPACE = "".join(chr(c) for c in [*range(0x09, 0x0E), 0x20, 0x85, 0xA0, 0x1680, *range(0x2000, 0x200B),
-                                       0x2028, 0x2029, 0x202F, 0x205F, 0x3000])
+WHITE_SPACE = "".join(
+    chr(c)
+    for c in [
+        *range(0x09, 0x0E),
+        0x20,
+        0x85,
+        0xA0,
+        0x1680,
+        *range(0x2000, 0x200B),
+        0x2028,
+        0x2029,
+        0x202F,
+        0x205F,
+        0x3000,
+    ]
+)
 
 
 def read_offset(text):
@@ -216,7 +231,7 @@ def read_rfc3339(s):
         at = text.find(" ")
     if at < 0:
         return None
-    date, rest = read_date(text[:at]), text[at + 1:]
+    date, rest = read_date(text[:at]), text[at + 1 :]
     if date is None:
         return None
     if rest and rest[-1] in "Zz":
@@ -255,15 +270,32 @@ def offset_datetime_fields(o):
 SAMPLES = {
     Date: [Date(2024, 1, 5), Date(-1, 12, 31), Date(*[I32[0], 1, 1]), Date(I32[1], 12, 31), Date(1970, 1, 1)],
     Time: [Time(0, 0, 0), Time(12, 34, 56, 789), Time(23, 59, 59, 999999999), Time(9, 5, 0, 500000000)],
-    Duration: [Duration.seconds(1), Duration.nanoseconds(0), Duration.nanoseconds(I128[0]),
-               Duration.nanoseconds(I128[1]), Duration.milliseconds(-1500)],
+    Duration: [
+        Duration.seconds(1),
+        Duration.nanoseconds(0),
+        Duration.nanoseconds(I128[0]),
+        Duration.nanoseconds(I128[1]),
+        Duration.milliseconds(-1500),
+    ],
     Weekday: [Weekday.MONDAY, Weekday.SUNDAY, Date(2024, 1, 3).weekday()],
-    DateTime: [DateTime.parse("2024-01-01T12:00:00Z"), DateTime.parse("1969-12-31T23:59:59.999999999Z"),
-               DateTime.parse("-2147483648-01-01T00:00:00Z"), DateTime.parse("2147483647-12-31T23:59:59.999999999Z")],
-    UtcOffset: [UtcOffset.from_seconds(0), UtcOffset.from_seconds(19800), UtcOffset.from_seconds(-28800),
-                UtcOffset.from_seconds(86400), UtcOffset.from_seconds(-86400)],
-    OffsetDateTime: [OffsetDateTime.parse("2024-03-10T12:00:00+05:30"), OffsetDateTime.parse("2024-03-10T06:30:00Z"),
-                     OffsetDateTime.parse("1969-12-31T23:59:59.5-08:00")],
+    DateTime: [
+        DateTime.parse("2024-01-01T12:00:00Z"),
+        DateTime.parse("1969-12-31T23:59:59.999999999Z"),
+        DateTime.parse("-2147483648-01-01T00:00:00Z"),
+        DateTime.parse("2147483647-12-31T23:59:59.999999999Z"),
+    ],
+    UtcOffset: [
+        UtcOffset.from_seconds(0),
+        UtcOffset.from_seconds(19800),
+        UtcOffset.from_seconds(-28800),
+        UtcOffset.from_seconds(86400),
+        UtcOffset.from_seconds(-86400),
+    ],
+    OffsetDateTime: [
+        OffsetDateTime.parse("2024-03-10T12:00:00+05:30"),
+        OffsetDateTime.parse("2024-03-10T06:30:00Z"),
+        OffsetDateTime.parse("1969-12-31T23:59:59.5-08:00"),
+    ],
 }
 # An offset date-time whose local reading is past the top of the range.
 BEYOND = OffsetDateTime.from_utc(DateTime.parse("2147483647-12-31T23:00:00Z"), UtcOffset.from_seconds(3600))
@@ -375,7 +407,12 @@ def shifted(message):
         instant = value.unix_timestamp_nanos() + dur.total_nanos()
         if not MIN_NANOS <= instant <= MAX_NANOS:
             return error(message)
-        return ok(lambda r: r.unix_timestamp_nanos() == instant and getattr(r, "offset", None) == getattr(value, "offset", None))
+        return ok(
+            lambda r: (
+                r.unix_timestamp_nanos() == instant and getattr(r, "offset", None) == getattr(value, "offset", None)
+            )
+        )
+
     return oracle
 
 
@@ -411,8 +448,10 @@ def from_local(_, date, time, offset):
 
 
 def rfc3339_message(s):
-    return (f"Invalid offset datetime string '{s}'. "
-            "Expected RFC 3339 format: YYYY-MM-DDTHH:MM:SS[.fffffffff][Z|\u00b1HH:MM]")
+    return (
+        f"Invalid offset datetime string '{s}'. "
+        "Expected RFC 3339 format: YYYY-MM-DDTHH:MM:SS[.fffffffff][Z|\u00b1HH:MM]"
+    )
 
 
 def offset_datetime_parse(_, s):
@@ -426,96 +465,234 @@ MEMBERS = [
     # Weekday
     Member(Weekday, "number_from_monday", "noargs", ok=[(w,) for w in SAMPLES[Weekday]]),
     # Date
-    Member(Date, "__new__", "new", (("year", S32), ("month", U8), ("day", U8)),
-           ok=[(None, 2024, 2, 29), (None, I32[0], 1, 1)], failing=[((None, 2023, 2, 29), "Invalid date: InvalidDate")],
-           oracle=date_new),
+    Member(
+        Date,
+        "__new__",
+        "new",
+        (("year", S32), ("month", U8), ("day", U8)),
+        ok=[(None, 2024, 2, 29), (None, I32[0], 1, 1)],
+        failing=[((None, 2023, 2, 29), "Invalid date: InvalidDate")],
+        oracle=date_new,
+    ),
     Member(Date, "year", "property", ok=[(d,) for d in SAMPLES[Date]]),
     Member(Date, "month", "property", ok=[(d,) for d in SAMPLES[Date]]),
     Member(Date, "day", "property", ok=[(d,) for d in SAMPLES[Date]]),
-    Member(Date, "from_days_since_unix_epoch", "class", (("days", S64),), ok=[(None, 0), (None, MIN_DAY)],
-           failing=[((None, MAX_DAY + 1), "Invalid date: OutOfRange")], oracle=date_from_days),
+    Member(
+        Date,
+        "from_days_since_unix_epoch",
+        "class",
+        (("days", S64),),
+        ok=[(None, 0), (None, MIN_DAY)],
+        failing=[((None, MAX_DAY + 1), "Invalid date: OutOfRange")],
+        oracle=date_from_days,
+    ),
     Member(Date, "days_since_unix_epoch", "noargs", ok=[(d,) for d in SAMPLES[Date]]),
     Member(Date, "weekday", "noargs", ok=[(d,) for d in SAMPLES[Date]]),
     Member(Date, "ordinal", "noargs", ok=[(d,) for d in SAMPLES[Date]]),
-    Member(Date, "add_days", "method", (("days", S64),), ok=[(Date(2024, 1, 1), 366), (Date(2024, 1, 1), -1)],
-           failing=[((Date(I32[1], 12, 31), 1), "Date out of range: OutOfRange"),
-                    ((Date(1970, 1, 2), I64[1]), "Date out of range: OutOfRange")],
-           oracle=date_add_days),
-    Member(Date, "parse", "class", (("s", Text()),), ok=[(None, "2024-01-05"), (None, "-1-1-1")],
-           failing=[((None, " 2024-01-05"), "Invalid date string: InvalidDate")], oracle=date_parse),
+    Member(
+        Date,
+        "add_days",
+        "method",
+        (("days", S64),),
+        ok=[(Date(2024, 1, 1), 366), (Date(2024, 1, 1), -1)],
+        failing=[
+            ((Date(I32[1], 12, 31), 1), "Date out of range: OutOfRange"),
+            ((Date(1970, 1, 2), I64[1]), "Date out of range: OutOfRange"),
+        ],
+        oracle=date_add_days,
+    ),
+    Member(
+        Date,
+        "parse",
+        "class",
+        (("s", Text()),),
+        ok=[(None, "2024-01-05"), (None, "-1-1-1")],
+        failing=[((None, " 2024-01-05"), "Invalid date string: InvalidDate")],
+        oracle=date_parse,
+    ),
     # Time
-    Member(Time, "__new__", "new", (("hour", U8), ("minute", U8), ("second", U8), ("nanosecond", U32)), required=3,
-           ok=[(None, 12, 34, 56), (None, 23, 59, 59, 999999999)],
-           failing=[((None, 24, 0, 0), "Invalid time: InvalidTime"), ((None, 0, 0, 0, 10**9), "Invalid time: InvalidTime")],
-           oracle=time_new),
-    *[Member(Time, name, "property", ok=[(t,) for t in SAMPLES[Time]]) for name in ("hour", "minute", "second", "nanosecond")],
+    Member(
+        Time,
+        "__new__",
+        "new",
+        (("hour", U8), ("minute", U8), ("second", U8), ("nanosecond", U32)),
+        required=3,
+        ok=[(None, 12, 34, 56), (None, 23, 59, 59, 999999999)],
+        failing=[
+            ((None, 24, 0, 0), "Invalid time: InvalidTime"),
+            ((None, 0, 0, 0, 10**9), "Invalid time: InvalidTime"),
+        ],
+        oracle=time_new,
+    ),
+    *[
+        Member(Time, name, "property", ok=[(t,) for t in SAMPLES[Time]])
+        for name in ("hour", "minute", "second", "nanosecond")
+    ],
     Member(Time, "seconds_since_midnight", "noargs", ok=[(t,) for t in SAMPLES[Time]]),
     Member(Time, "nanos_since_midnight", "noargs", ok=[(t,) for t in SAMPLES[Time]]),
-    Member(Time, "parse", "class", (("s", Text()),), ok=[(None, "12:34:56.5"), (None, "0:0:0")],
-           failing=[((None, "24:00:00"), "Invalid time string: InvalidTime")], oracle=time_parse),
+    Member(
+        Time,
+        "parse",
+        "class",
+        (("s", Text()),),
+        ok=[(None, "12:34:56.5"), (None, "0:0:0")],
+        failing=[((None, "24:00:00"), "Invalid time string: InvalidTime")],
+        oracle=time_parse,
+    ),
     # Duration
-    Member(Duration, "seconds", "class", (("secs", S64),), ok=[(None, 1), (None, I64[0])], oracle=duration_factory(10**9)),
+    Member(
+        Duration, "seconds", "class", (("secs", S64),), ok=[(None, 1), (None, I64[0])], oracle=duration_factory(10**9)
+    ),
     Member(Duration, "milliseconds", "class", (("ms", S64),), ok=[(None, -1)], oracle=duration_factory(10**6)),
     Member(Duration, "microseconds", "class", (("us", S64),), ok=[(None, I64[1])], oracle=duration_factory(10**3)),
-    Member(Duration, "nanoseconds", "class", (("ns", Int128()),), ok=[(None, I128[0]), (None, I128[1])],
-           oracle=duration_factory(1)),
+    Member(
+        Duration,
+        "nanoseconds",
+        "class",
+        (("ns", Int128()),),
+        ok=[(None, I128[0]), (None, I128[1])],
+        oracle=duration_factory(1),
+    ),
     Member(Duration, "total_seconds", "noargs", ok=[(d,) for d in SAMPLES[Duration]]),
     Member(Duration, "total_nanos", "noargs", ok=[(d,) for d in SAMPLES[Duration]]),
     # DateTime
-    Member(DateTime, "__new__", "new", (("date", Instance(Date)), ("time", Instance(Time))),
-           ok=[(None, Date(2024, 1, 1), Time(12, 0, 0))],
-           oracle=lambda _, d, t: ok(lambda r: r.date == d and r.time == t)),
+    Member(
+        DateTime,
+        "__new__",
+        "new",
+        (("date", Instance(Date)), ("time", Instance(Time))),
+        ok=[(None, Date(2024, 1, 1), Time(12, 0, 0))],
+        oracle=lambda _, d, t: ok(lambda r: r.date == d and r.time == t),
+    ),
     *[Member(DateTime, name, "property", ok=[(v,) for v in SAMPLES[DateTime]]) for name in ("date", "time")],
-    Member(DateTime, "from_unix_timestamp", "class", (("secs", S64), ("nanos", S32)), required=1,
-           ok=[(None, 0), (None, 0, -1), (None, MAX_SECS, 999999999)],
-           failing=[((None, MAX_SECS + 1), "Invalid timestamp: OutOfRange"),
-                    ((None, I64[1], 10**9), "Invalid timestamp: OutOfRange")],
-           oracle=from_unix_timestamp),
+    Member(
+        DateTime,
+        "from_unix_timestamp",
+        "class",
+        (("secs", S64), ("nanos", S32)),
+        required=1,
+        ok=[(None, 0), (None, 0, -1), (None, MAX_SECS, 999999999)],
+        failing=[
+            ((None, MAX_SECS + 1), "Invalid timestamp: OutOfRange"),
+            ((None, I64[1], 10**9), "Invalid timestamp: OutOfRange"),
+        ],
+        oracle=from_unix_timestamp,
+    ),
     Member(DateTime, "unix_timestamp", "noargs", ok=[(v,) for v in SAMPLES[DateTime]]),
     Member(DateTime, "unix_timestamp_nanos", "noargs", ok=[(v,) for v in SAMPLES[DateTime]]),
-    Member(DateTime, "add_duration", "method", (("dur", Instance(Duration)),),
-           ok=[(SAMPLES[DateTime][0], Duration.seconds(86400))],
-           failing=[((SAMPLES[DateTime][3], Duration.nanoseconds(1)), "DateTime out of range: OutOfRange"),
-                    ((SAMPLES[DateTime][0], Duration.nanoseconds(I128[1])), "DateTime out of range: OutOfRange")],
-           oracle=shifted("DateTime out of range: OutOfRange")),
-    Member(DateTime, "difference", "method", (("other", Instance(DateTime)),),
-           ok=[(SAMPLES[DateTime][2], SAMPLES[DateTime][3])], oracle=difference),
+    Member(
+        DateTime,
+        "add_duration",
+        "method",
+        (("dur", Instance(Duration)),),
+        ok=[(SAMPLES[DateTime][0], Duration.seconds(86400))],
+        failing=[
+            ((SAMPLES[DateTime][3], Duration.nanoseconds(1)), "DateTime out of range: OutOfRange"),
+            ((SAMPLES[DateTime][0], Duration.nanoseconds(I128[1])), "DateTime out of range: OutOfRange"),
+        ],
+        oracle=shifted("DateTime out of range: OutOfRange"),
+    ),
+    Member(
+        DateTime,
+        "difference",
+        "method",
+        (("other", Instance(DateTime)),),
+        ok=[(SAMPLES[DateTime][2], SAMPLES[DateTime][3])],
+        oracle=difference,
+    ),
     Member(DateTime, "now_utc", "classnoargs", ok=[(None,)]),
-    Member(DateTime, "parse", "class", (("s", Text()),), ok=[(None, "2024-01-01 12:00:00.5z")],
-           failing=[((None, "2024-01-01T12:00:00"), datetime_parse(None, "2024-01-01T12:00:00")[0])],
-           oracle=datetime_parse),
+    Member(
+        DateTime,
+        "parse",
+        "class",
+        (("s", Text()),),
+        ok=[(None, "2024-01-01 12:00:00.5z")],
+        failing=[((None, "2024-01-01T12:00:00"), datetime_parse(None, "2024-01-01T12:00:00")[0])],
+        oracle=datetime_parse,
+    ),
     # UtcOffset
-    Member(UtcOffset, "from_seconds", "class", (("seconds", S32),), ok=[(None, -86400), (None, 3661)],
-           failing=[((None, 86401), "Invalid offset: OutOfRange")], oracle=offset_from_seconds),
-    Member(UtcOffset, "from_hours_minutes", "class", (("sign_positive", Bool()), ("hours", U8), ("minutes", U8)),
-           ok=[(None, False, 5, 30)], failing=[((None, True, 24, 0), "Invalid offset: OutOfRange")],
-           oracle=offset_from_hours_minutes),
+    Member(
+        UtcOffset,
+        "from_seconds",
+        "class",
+        (("seconds", S32),),
+        ok=[(None, -86400), (None, 3661)],
+        failing=[((None, 86401), "Invalid offset: OutOfRange")],
+        oracle=offset_from_seconds,
+    ),
+    Member(
+        UtcOffset,
+        "from_hours_minutes",
+        "class",
+        (("sign_positive", Bool()), ("hours", U8), ("minutes", U8)),
+        ok=[(None, False, 5, 30)],
+        failing=[((None, True, 24, 0), "Invalid offset: OutOfRange")],
+        oracle=offset_from_hours_minutes,
+    ),
     Member(UtcOffset, "as_seconds", "noargs", ok=[(v,) for v in SAMPLES[UtcOffset]]),
     Member(UtcOffset, "is_utc", "noargs", ok=[(v,) for v in SAMPLES[UtcOffset]]),
     # OffsetDateTime
-    Member(OffsetDateTime, "from_utc", "class", (("utc", Instance(DateTime)), ("offset", Instance(UtcOffset))),
-           ok=[(None, SAMPLES[DateTime][3], SAMPLES[UtcOffset][3])],
-           oracle=lambda _, u, o: ok(lambda r: r.utc == u and r.offset == o)),
-    Member(OffsetDateTime, "from_local", "class",
-           (("date", Instance(Date)), ("time", Instance(Time)), ("offset", Instance(UtcOffset))),
-           ok=[(None, Date(2024, 1, 1), Time(0, 30, 0, 500000000), UtcOffset.from_seconds(3600))],
-           failing=[((None, Date(I32[0], 1, 1), Time(0, 30, 0), UtcOffset.from_seconds(3600)),
-                     "Invalid local datetime: OutOfRange")],
-           oracle=from_local),
-    *[Member(OffsetDateTime, name, "property", ok=[(v,) for v in SAMPLES[OffsetDateTime]]) for name in ("utc", "offset")],
-    Member(OffsetDateTime, "to_local", "noargs", ok=[(v,) for v in SAMPLES[OffsetDateTime]],
-           failing=[((BEYOND,), "Local datetime out of range: OutOfRange")]),
+    Member(
+        OffsetDateTime,
+        "from_utc",
+        "class",
+        (("utc", Instance(DateTime)), ("offset", Instance(UtcOffset))),
+        ok=[(None, SAMPLES[DateTime][3], SAMPLES[UtcOffset][3])],
+        oracle=lambda _, u, o: ok(lambda r: r.utc == u and r.offset == o),
+    ),
+    Member(
+        OffsetDateTime,
+        "from_local",
+        "class",
+        (("date", Instance(Date)), ("time", Instance(Time)), ("offset", Instance(UtcOffset))),
+        ok=[(None, Date(2024, 1, 1), Time(0, 30, 0, 500000000), UtcOffset.from_seconds(3600))],
+        failing=[
+            (
+                (None, Date(I32[0], 1, 1), Time(0, 30, 0), UtcOffset.from_seconds(3600)),
+                "Invalid local datetime: OutOfRange",
+            )
+        ],
+        oracle=from_local,
+    ),
+    *[
+        Member(OffsetDateTime, name, "property", ok=[(v,) for v in SAMPLES[OffsetDateTime]])
+        for name in ("utc", "offset")
+    ],
+    Member(
+        OffsetDateTime,
+        "to_local",
+        "noargs",
+        ok=[(v,) for v in SAMPLES[OffsetDateTime]],
+        failing=[((BEYOND,), "Local datetime out of range: OutOfRange")],
+    ),
     Member(OffsetDateTime, "unix_timestamp", "noargs", ok=[(v,) for v in SAMPLES[OffsetDateTime]]),
     Member(OffsetDateTime, "unix_timestamp_nanos", "noargs", ok=[(v,) for v in SAMPLES[OffsetDateTime]]),
-    Member(OffsetDateTime, "add_duration", "method", (("dur", Instance(Duration)),),
-           ok=[(BEYOND, Duration.nanoseconds(-1))],
-           failing=[((BEYOND, Duration.seconds(3600)), "DateTime out of range: OutOfRange")],
-           oracle=shifted("DateTime out of range: OutOfRange")),
-    Member(OffsetDateTime, "difference", "method", (("other", Instance(OffsetDateTime)),),
-           ok=[(SAMPLES[OffsetDateTime][0], SAMPLES[OffsetDateTime][1])], oracle=difference),
-    Member(OffsetDateTime, "parse", "class", (("s", Text()),), ok=[(None, "\u3000 2024-03-10 12:00:00+0530\n")],
-           failing=[((None, "2024-03-10T12:00:00"), rfc3339_message("2024-03-10T12:00:00"))],
-           oracle=offset_datetime_parse),
+    Member(
+        OffsetDateTime,
+        "add_duration",
+        "method",
+        (("dur", Instance(Duration)),),
+        ok=[(BEYOND, Duration.nanoseconds(-1))],
+        failing=[((BEYOND, Duration.seconds(3600)), "DateTime out of range: OutOfRange")],
+        oracle=shifted("DateTime out of range: OutOfRange"),
+    ),
+    Member(
+        OffsetDateTime,
+        "difference",
+        "method",
+        (("other", Instance(OffsetDateTime)),),
+        ok=[(SAMPLES[OffsetDateTime][0], SAMPLES[OffsetDateTime][1])],
+        oracle=difference,
+    ),
+    Member(
+        OffsetDateTime,
+        "parse",
+        "class",
+        (("s", Text()),),
+        ok=[(None, "\u3000 2024-03-10 12:00:00+0530\n")],
+        failing=[((None, "2024-03-10T12:00:00"), rfc3339_message("2024-03-10T12:00:00"))],
+        oracle=offset_datetime_parse,
+    ),
 ]
 
 # --- Slots ------------------------------------------------------------------
@@ -536,10 +713,20 @@ def duration_result(exact):
 _LEAST, _GREATEST = Duration.nanoseconds(I128[0]), Duration.nanoseconds(I128[1])
 OPERATORS = [
     ("Duration.__neg__", operator.neg, (Duration,), lambda a: duration_result(-a.total_nanos()), (_LEAST,)),
-    ("Duration.__add__", operator.add, (Duration, Duration),
-     lambda a, b: duration_result(a.total_nanos() + b.total_nanos()), (_GREATEST, _GREATEST)),
-    ("Duration.__sub__", operator.sub, (Duration, Duration),
-     lambda a, b: duration_result(a.total_nanos() - b.total_nanos()), (_LEAST, _GREATEST)),
+    (
+        "Duration.__add__",
+        operator.add,
+        (Duration, Duration),
+        lambda a, b: duration_result(a.total_nanos() + b.total_nanos()),
+        (_GREATEST, _GREATEST),
+    ),
+    (
+        "Duration.__sub__",
+        operator.sub,
+        (Duration, Duration),
+        lambda a, b: duration_result(a.total_nanos() - b.total_nanos()),
+        (_LEAST, _GREATEST),
+    ),
 ]
 # The exception an operator's overflow raises (the others never fail).
 OPERATOR_ERRORS = {"Duration overflow": OverflowError}
@@ -568,7 +755,10 @@ def offset_datetime_text(o):
 # str and repr of each class, written independently of the module.
 TEXT_SLOTS = {
     Date: (date_text, lambda d: f"Date(year={d.year}, month={d.month}, day={d.day})"),
-    Time: (time_text, lambda t: f"Time(hour={t.hour}, minute={t.minute}, second={t.second}, nanosecond={t.nanosecond})"),
+    Time: (
+        time_text,
+        lambda t: f"Time(hour={t.hour}, minute={t.minute}, second={t.second}, nanosecond={t.nanosecond})",
+    ),
     Duration: (lambda d: f"Duration({d.total_nanos()} ns)", lambda d: f"Duration.nanoseconds({d.total_nanos()})"),
     Weekday: (weekday_name, weekday_name),
     DateTime: (datetime_text, lambda dt: f"DateTime.parse('{datetime_text(dt)}')"),
@@ -625,6 +815,7 @@ def calls(stable_only=False):
     included), hash, str, repr and operator.  `stable_only` leaves out the
     calls whose outcome changes from one call to the next."""
     for m in MEMBERS:
+
         def bound(args, kwargs=None, m=m):
             return lambda: m.call(args[0], *args[1:], **(kwargs or {}))
 
@@ -636,7 +827,7 @@ def calls(stable_only=False):
             continue
         base = m.ok[0]
         if not m.params:
-            yield f"{m.label}(extra)", bound(base + (1,)), TypeError
+            yield f"{m.label}(extra)", bound((*base, 1)), TypeError
             continue
         yield f"{m.label}()", bound(base[:1]), TypeError
         yield f"{m.label}(too many)", bound(base + (0,) * (len(m.params) + 1 - len(base[1:]))), TypeError
@@ -644,7 +835,7 @@ def calls(stable_only=False):
         yield f"{m.label}(repeated keyword)", bound(base, {m.params[0][0]: base[1]}), TypeError
         for i, (name, target) in enumerate(m.params[: len(base) - 1]):
             for bad in refused_arguments(target):
-                args = base[: i + 1] + (bad,) + base[i + 2:]
+                args = (*base[: i + 1], bad, *base[i + 2 :])
                 yield f"{m.label}({name}={bad!r})", bound(args), expected_exception(target, bad)
 
     for cls in COMPARABLE:
@@ -653,8 +844,11 @@ def calls(stable_only=False):
             function = getattr(operator, op)
             yield f"{cls.__name__} {op}", (lambda f=function, a=a, b=b: f(a, b)), None
             yield f"{cls.__name__}.__{op}__(int)", (lambda op=op, a=a: getattr(a, f"__{op}__")(1)), None
-            yield f"{cls.__name__} {op} int", (lambda f=function, a=a: f(a, 1)), (
-                None if op in ("eq", "ne") else TypeError)
+            yield (
+                f"{cls.__name__} {op} int",
+                (lambda f=function, a=a: f(a, 1)),
+                (None if op in ("eq", "ne") else TypeError),
+            )
     for cls in SAMPLES:
         for slot in (hash, str, repr):
             yield f"{slot.__name__}({cls.__name__})", (lambda s=slot, v=SAMPLES[cls][1]: s(v)), None

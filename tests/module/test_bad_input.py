@@ -5,13 +5,26 @@ and note, and the readers accept exactly what their references accept."""
 import operator
 
 import pytest
+from catalogue import (
+    COMPARABLE,
+    I64,
+    I128,
+    MEMBERS,
+    OPERATOR_ERRORS,
+    OPERATORS,
+    READERS,
+    SAMPLES,
+    TEXT_SLOTS,
+    BadIndex,
+    Bool,
+    Int,
+    Int128,
+    Refused,
+    Text,
+    convert,
+)
 from hypothesis import given, settings
 from hypothesis import strategies as st
-
-from catalogue import (
-    COMPARABLE, I64, I128, BadIndex, MEMBERS, OPERATOR_ERRORS, OPERATORS, READERS, SAMPLES, TEXT_SLOTS,
-    Bool, Instance, Int, Int128, Refused, Text, convert,
-)
 
 
 class IntSub(int):
@@ -34,14 +47,47 @@ class Index:
 
 
 # Every character with the White_Space property.
-WHITE_SPACE = [chr(c) for c in [*range(0x09, 0x0E), 0x20, 0x85, 0xA0, 0x1680, *range(0x2000, 0x200B),
-                                0x2028, 0x2029, 0x202F, 0x205F, 0x3000]]
+WHITE_SPACE = [
+    chr(c)
+    for c in [
+        *range(0x09, 0x0E),
+        0x20,
+        0x85,
+        0xA0,
+        0x1680,
+        *range(0x2000, 0x200B),
+        0x2028,
+        0x2029,
+        0x202F,
+        0x205F,
+        0x3000,
+    ]
+]
 # Decimal digits of other scripts, fullwidth and mathematical digits, and
 # superscripts: none of them is an ASCII digit.
 OTHER_DIGITS = list("٣۵५০๑໒༣၄០᠑０９𝟘𝟡¹²³")
 SEPARATORS = ["-", "+", ":", ".", ",", "/", "T", "t", "Z", "z", "_", "\x00", "\udc80", "\ud800", "−"]
-NUMBERS = ["0", "1", "9", "12", "23", "24", "29", "30", "31", "59", "60", "2024", "999999999", "1000000000",
-           "2147483647", "2147483648", "0" * 60, "9" * 60, "1" + "0" * 40]
+NUMBERS = [
+    "0",
+    "1",
+    "9",
+    "12",
+    "23",
+    "24",
+    "29",
+    "30",
+    "31",
+    "59",
+    "60",
+    "2024",
+    "999999999",
+    "1000000000",
+    "2147483647",
+    "2147483648",
+    "0" * 60,
+    "9" * 60,
+    "1" + "0" * 40,
+]
 
 fragments = st.one_of(
     st.sampled_from(WHITE_SPACE + OTHER_DIGITS + SEPARATORS + NUMBERS),
@@ -60,7 +106,7 @@ def edited(draw, base):
     text = draw(base)
     at = draw(st.integers(0, len(text)))
     cut = draw(st.integers(0, min(2, len(text) - at)))
-    return text[:at] + draw(st.one_of(st.just(""), fragments)) + text[at + cut:]
+    return text[:at] + draw(st.one_of(st.just(""), fragments)) + text[at + cut :]
 
 
 valid_texts = st.one_of(*[st.sampled_from(SAMPLES[cls]).map(str) for cls in (SAMPLES.keys()) if cls in TEXT_SLOTS])
@@ -70,21 +116,53 @@ instances = st.one_of(*[st.sampled_from(samples) for samples in SAMPLES.values()
 integers = st.one_of(
     st.integers(),
     st.integers(-(2**140), 2**140),
-    st.sampled_from([0, 1, -1, 255, 256, 2**31, -(2**31) - 1, 2**32, I64[0], I64[1], I64[0] - 1, I64[1] + 1,
-                     I128[0], I128[1], I128[0] - 1, I128[1] + 1]),
+    st.sampled_from(
+        [
+            0,
+            1,
+            -1,
+            255,
+            256,
+            2**31,
+            -(2**31) - 1,
+            2**32,
+            I64[0],
+            I64[1],
+            I64[0] - 1,
+            I64[1] + 1,
+            I128[0],
+            I128[1],
+            I128[0] - 1,
+            I128[1] + 1,
+        ]
+    ),
 )
 objects = st.one_of(
-    integers, st.booleans(), st.floats(), st.none(), texts, st.binary(max_size=8),
-    integers.map(IntSub), texts.map(StrSub), integers.map(Index), st.builds(BadIndex),
-    instances, st.just(object()), st.just(IntSub), st.complex_numbers(max_magnitude=10),
+    integers,
+    st.booleans(),
+    st.floats(),
+    st.none(),
+    texts,
+    st.binary(max_size=8),
+    integers.map(IntSub),
+    texts.map(StrSub),
+    integers.map(Index),
+    st.builds(BadIndex),
+    instances,
+    st.just(object()),
+    st.just(IntSub),
+    st.complex_numbers(max_magnitude=10),
 )
 
 
 def argument(target):
     """Mostly what the target accepts, near its edges, else anything."""
     if isinstance(target, Int):
-        valid = st.one_of(st.integers(target.lo, target.hi), st.sampled_from([target.lo, target.hi, 0]),
-                          st.sampled_from([target.lo - 1, target.hi + 1]))
+        valid = st.one_of(
+            st.integers(target.lo, target.hi),
+            st.sampled_from([target.lo, target.hi, 0]),
+            st.sampled_from([target.lo - 1, target.hi + 1]),
+        )
     elif isinstance(target, Int128):
         valid = st.one_of(st.integers(*I128), st.sampled_from([*I128, 0]))
     elif isinstance(target, Bool):
@@ -119,11 +197,14 @@ def test_arbitrary_arguments(member, data):
     params = member.params[:count]
     args = [data.draw(argument(target), label=name) for name, target in params]
     by_keyword = data.draw(st.booleans(), label="by keyword")
-    call = ((lambda: member.call(receiver, **{name: a for (name, _), a in zip(params, args)})) if by_keyword
-            else (lambda: member.call(receiver, *args)))
+    call = (
+        (lambda: member.call(receiver, **{name: a for (name, _), a in zip(params, args, strict=False)}))
+        if by_keyword
+        else (lambda: member.call(receiver, *args))
+    )
 
     values = []
-    for (name, target), arg in zip(params, args):
+    for (name, target), arg in zip(params, args, strict=False):
         try:
             values.append(convert(target, arg))
         except Refused as refused:
@@ -160,14 +241,21 @@ def test_binding_refuses_foreign_keywords(member, data):
     receiver = SAMPLES[member.owner][0] if member.instance else None
     names = {name for name, _ in member.params}
     bad = data.draw(texts.filter(lambda s: s not in names), label="keyword")
-    expect_raise(lambda: member.call(receiver, **{bad: 1}), TypeError,
-                 f"{fn(member)} got an unexpected keyword argument '{bad}'")
+    expect_raise(
+        lambda: member.call(receiver, **{bad: 1}), TypeError, f"{fn(member)} got an unexpected keyword argument '{bad}'"
+    )
     args = [data.draw(argument(t)) for _, t in member.params] + [data.draw(objects)]
     k = len(args)
-    counts = (f"{len(member.params)} positional arguments" if member.needed == len(member.params)
-              else f"from {member.needed} to {len(member.params)} positional arguments")
-    expect_raise(lambda: member.call(receiver, *args), TypeError,
-                 f"{fn(member)} takes {counts} but {k} {'was' if k == 1 else 'were'} given")
+    counts = (
+        f"{len(member.params)} positional arguments"
+        if member.needed == len(member.params)
+        else f"from {member.needed} to {len(member.params)} positional arguments"
+    )
+    expect_raise(
+        lambda: member.call(receiver, *args),
+        TypeError,
+        f"{fn(member)} takes {counts} but {k} {'was' if k == 1 else 'were'} given",
+    )
 
 
 without_params = [m for m in MEMBERS if not m.params]
@@ -224,8 +312,8 @@ def test_text_and_hash_slots(cls):
 @given(data=st.data())
 def test_operators_with_anything(label, function, classes, oracle, _, data):
     operands = [data.draw(st.one_of(st.sampled_from(SAMPLES[c]), objects)) for c in classes]
-    if not all(isinstance(o, c) for o, c in zip(operands, classes)):
-        if not any(isinstance(o, c) for o, c in zip(operands, classes)):
+    if not all(isinstance(o, c) for o, c in zip(operands, classes, strict=False)):
+        if not any(isinstance(o, c) for o, c in zip(operands, classes, strict=False)):
             return  # neither operand is ours: the interpreter's business
         with pytest.raises(TypeError):
             function(*operands)

@@ -3,7 +3,6 @@ import datetime
 import pytest
 from hypothesis import given
 from hypothesis import strategies as st
-
 from merandol import Date, Weekday
 
 I32_MIN, I32_MAX = -(2**31), 2**31 - 1
@@ -24,7 +23,9 @@ def test_valid_dates_keep_their_fields(args):
     assert Date(year=args[0], month=args[1], day=args[2]) == Date(*args)
 
 
-@pytest.mark.parametrize("args", [(2023, 2, 29), (1900, 2, 29), (2024, 4, 31), (2024, 1, 0), (2024, 0, 1), (2024, 13, 1)])
+@pytest.mark.parametrize(
+    "args", [(2023, 2, 29), (1900, 2, 29), (2024, 4, 31), (2024, 1, 0), (2024, 0, 1), (2024, 13, 1)]
+)
 def test_invalid_dates_are_refused(args):
     with pytest.raises(ValueError) as info:
         Date(*args)
@@ -170,7 +171,7 @@ def test_weekday_is_the_class_attribute():
 
 def test_weekday_attributes():
     names = ["Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"]
-    for number, (attribute, name) in enumerate(zip(WEEKDAYS, names), start=1):
+    for number, (attribute, name) in enumerate(zip(WEEKDAYS, names, strict=False), start=1):
         day = getattr(Weekday, attribute)
         assert day is getattr(Weekday, attribute)
         assert day.number_from_monday() == number

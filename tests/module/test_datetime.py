@@ -4,10 +4,9 @@ import time
 import pytest
 from hypothesis import given
 from hypothesis import strategies as st
-
 from merandol import Date, DateTime, Duration, Time
 
-UTC = datetime.timezone.utc
+UTC = datetime.UTC
 EPOCH = datetime.datetime(1970, 1, 1, tzinfo=UTC)
 MAX_TEXT = "2147483647-12-31T23:59:59.999999999Z"
 MIN_TEXT = "-2147483648-01-01T00:00:00Z"

@@ -1,11 +1,12 @@
 import pytest
 from hypothesis import given
 from hypothesis import strategies as st
-
 from merandol import Duration
 
 I128_MIN, I128_MAX = -(2**127), 2**127 - 1
-spans = st.one_of(st.integers(I128_MIN, I128_MAX), st.integers(-(10**30), 10**30), st.sampled_from([I128_MIN, I128_MAX, 0, -1]))
+spans = st.one_of(
+    st.integers(I128_MIN, I128_MAX), st.integers(-(10**30), 10**30), st.sampled_from([I128_MIN, I128_MAX, 0, -1])
+)
 
 
 @pytest.mark.parametrize(
@@ -56,7 +57,12 @@ def test_total_seconds(ns, seconds):
 
 
 def test_equal_spans_are_equal_whatever_the_factory():
-    values = [Duration.seconds(1), Duration.milliseconds(1000), Duration.microseconds(10**6), Duration.nanoseconds(10**9)]
+    values = [
+        Duration.seconds(1),
+        Duration.milliseconds(1000),
+        Duration.microseconds(10**6),
+        Duration.nanoseconds(10**9),
+    ]
     assert len({hash(v) for v in values}) == 1
     assert all(v == values[0] for v in values)
     assert Duration.seconds(1) < Duration.milliseconds(1001)
@@ -73,7 +79,7 @@ def test_equal_spans_are_equal_whatever_the_factory():
     ],
 )
 def test_overflow_raises_instead_of_wrapping(operation):
-    with pytest.raises(OverflowError, match="^Duration overflow$"):
+    with pytest.raises(OverflowError, match=r"^Duration overflow$"):
         operation(None)
 
 
@@ -109,7 +115,7 @@ def test_foreign_equality_and_truth():
     assert d != 1 and not d == 10**9
     assert bool(Duration.nanoseconds(0)) is True
     assert d.seconds(2) == Duration.seconds(2)
-    with pytest.raises(TypeError, match="^unsupported operand type\\(s\\) for \\+: 'merandol.Duration' and 'int'$"):
+    with pytest.raises(TypeError, match=r"^unsupported operand type\(s\) for \+: 'merandol\.Duration' and 'int'$"):
         d + 1
 
 

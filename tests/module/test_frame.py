@@ -7,11 +7,10 @@ import os
 import sys
 import weakref
 
+import merandol
 import pytest
 from hypothesis import given
 from hypothesis import strategies as st
-
-import merandol
 from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset, Weekday
 
 REGISTERED = ["Weekday", "Date", "Time", "Duration", "DateTime", "UtcOffset", "OffsetDateTime"]
@@ -182,14 +181,21 @@ def test_signed_64_accepts_integers(value, result):
     if abs(result) < 10**11:
         assert Date.from_days_since_unix_epoch(value).days_since_unix_epoch() == result
     else:  # converted, then refused by the range check of the core
-        with pytest.raises(ValueError, match="^Invalid date: OutOfRange$"):
+        with pytest.raises(ValueError, match=r"^Invalid date: OutOfRange$"):
             Date.from_days_since_unix_epoch(value)
 
 
 @pytest.mark.parametrize(
     "value, exc",
-    [(1.5, TypeError), ("1", TypeError), (None, TypeError), (BadIndex(), RuntimeError), (2**63, OverflowError),
-     (-(2**63) - 1, OverflowError), (Index(2**64), OverflowError)],
+    [
+        (1.5, TypeError),
+        ("1", TypeError),
+        (None, TypeError),
+        (BadIndex(), RuntimeError),
+        (2**63, OverflowError),
+        (-(2**63) - 1, OverflowError),
+        (Index(2**64), OverflowError),
+    ],
 )
 def test_signed_64_failures_carry_the_note(value, exc):
     with pytest.raises(exc) as info:

@@ -5,8 +5,7 @@ import struct
 
 from hypothesis import given
 from hypothesis import strategies as st
-
-from merandol import DateTime, Duration, OffsetDateTime, Time, UtcOffset, Date
+from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset
 
 MASK = (1 << 64) - 1
 
@@ -20,10 +19,20 @@ def siphash13(data):
 
     def sip_round():
         nonlocal v0, v1, v2, v3
-        v0 = (v0 + v1) & MASK; v1 = rotl(v1, 13); v1 ^= v0; v0 = rotl(v0, 32)  # noqa: E702
-        v2 = (v2 + v3) & MASK; v3 = rotl(v3, 16); v3 ^= v2  # noqa: E702
-        v0 = (v0 + v3) & MASK; v3 = rotl(v3, 21); v3 ^= v0  # noqa: E702
-        v2 = (v2 + v1) & MASK; v1 = rotl(v1, 17); v1 ^= v2; v2 = rotl(v2, 32)  # noqa: E702
+        v0 = (v0 + v1) & MASK
+        v1 = rotl(v1, 13)
+        v1 ^= v0
+        v0 = rotl(v0, 32)
+        v2 = (v2 + v3) & MASK
+        v3 = rotl(v3, 16)
+        v3 ^= v2
+        v0 = (v0 + v3) & MASK
+        v3 = rotl(v3, 21)
+        v3 ^= v0
+        v2 = (v2 + v1) & MASK
+        v1 = rotl(v1, 17)
+        v1 ^= v2
+        v2 = rotl(v2, 32)
 
     blocks = len(data) // 8
     for i in range(blocks):

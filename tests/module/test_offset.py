@@ -3,7 +3,6 @@ import datetime
 import pytest
 from hypothesis import given
 from hypothesis import strategies as st
-
 from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset
 
 EXPECTED_FORMAT = "Expected RFC 3339 format: YYYY-MM-DDTHH:MM:SS[.fffffffff][Z|\u00b1HH:MM]"
@@ -19,8 +18,15 @@ def parse(text):
 
 @pytest.mark.parametrize(
     "seconds, text, utc",
-    [(86400, "+24:00", False), (-86400, "-24:00", False), (0, "+00:00", True), (-30, "-00:00", False),
-     (19800, "+05:30", False), (-28800, "-08:00", False), (3661, "+01:01", False)],
+    [
+        (86400, "+24:00", False),
+        (-86400, "-24:00", False),
+        (0, "+00:00", True),
+        (-30, "-00:00", False),
+        (19800, "+05:30", False),
+        (-28800, "-08:00", False),
+        (3661, "+01:01", False),
+    ],
 )
 def test_offset_from_seconds(seconds, text, utc):
     offset = UtcOffset.from_seconds(seconds)
@@ -43,8 +49,12 @@ def test_offset_from_hours_minutes():
 
 @pytest.mark.parametrize(
     "call",
-    [lambda: UtcOffset.from_seconds(86401), lambda: UtcOffset.from_seconds(-86401),
-     lambda: UtcOffset.from_hours_minutes(True, 24, 0), lambda: UtcOffset.from_hours_minutes(True, 0, 60)],
+    [
+        lambda: UtcOffset.from_seconds(86401),
+        lambda: UtcOffset.from_seconds(-86401),
+        lambda: UtcOffset.from_hours_minutes(True, 24, 0),
+        lambda: UtcOffset.from_hours_minutes(True, 0, 60),
+    ],
 )
 def test_offset_out_of_range(call):
     with pytest.raises(ValueError) as info:
@@ -56,14 +66,30 @@ def test_offset_out_of_range(call):
     "call, exc, message, name",
     [
         (lambda: UtcOffset.from_seconds(2**31), OverflowError, "number too large to fit in target type", "seconds"),
-        (lambda: UtcOffset.from_hours_minutes(True, 256, 0), OverflowError,
-         "number too large to fit in target type", "hours"),
-        (lambda: UtcOffset.from_hours_minutes(True, -1, 0), OverflowError,
-         "number too small to fit in target type", "hours"),
-        (lambda: UtcOffset.from_hours_minutes(1, 1, 0), TypeError, "'int' object is not an instance of 'bool'",
-         "sign_positive"),
-        (lambda: UtcOffset.from_hours_minutes(None, 1, 0), TypeError, "'NoneType' object is not an instance of 'bool'",
-         "sign_positive"),
+        (
+            lambda: UtcOffset.from_hours_minutes(True, 256, 0),
+            OverflowError,
+            "number too large to fit in target type",
+            "hours",
+        ),
+        (
+            lambda: UtcOffset.from_hours_minutes(True, -1, 0),
+            OverflowError,
+            "number too small to fit in target type",
+            "hours",
+        ),
+        (
+            lambda: UtcOffset.from_hours_minutes(1, 1, 0),
+            TypeError,
+            "'int' object is not an instance of 'bool'",
+            "sign_positive",
+        ),
+        (
+            lambda: UtcOffset.from_hours_minutes(None, 1, 0),
+            TypeError,
+            "'NoneType' object is not an instance of 'bool'",
+            "sign_positive",
+        ),
     ],
 )
 def test_offset_conversion_failures(call, exc, message, name):
@@ -124,8 +150,16 @@ def test_parse_variants(text, written):
 
 @pytest.mark.parametrize(
     "text",
-    ["2024-03-10T12:00:00", "2024-03-10t12:00:00Z", "2024-03-10T12:00:00+24:00", "  bad\u3000", "",
-     "-2147483648-01-01T00:30:00+01:00", "2024-03-10T12:00:00+05:30:00", "2024-03-10T12:00:00 +05:30"],
+    [
+        "2024-03-10T12:00:00",
+        "2024-03-10t12:00:00Z",
+        "2024-03-10T12:00:00+24:00",
+        "  bad\u3000",
+        "",
+        "-2147483648-01-01T00:30:00+01:00",
+        "2024-03-10T12:00:00+05:30:00",
+        "2024-03-10T12:00:00 +05:30",
+    ],
 )
 def test_parse_failure_quotes_the_text_untrimmed(text):
     with pytest.raises(ValueError) as info:
@@ -187,12 +221,21 @@ def test_add_duration_keeps_offset_and_nanosecond():
     "call, message, name",
     [
         (lambda v: v.add_duration(5), "'int' object is not an instance of 'Duration'", "dur"),
-        (lambda v: v.difference(DateTime.parse("2024-01-01T00:00:00Z")),
-         "'DateTime' object is not an instance of 'OffsetDateTime'", "other"),
-        (lambda v: OffsetDateTime.from_utc(v, UtcOffset.from_seconds(0)),
-         "'OffsetDateTime' object is not an instance of 'DateTime'", "utc"),
-        (lambda v: OffsetDateTime.from_local(Date(2024, 1, 1), Time(0, 0, 0), None),
-         "'None' is not an instance of 'UtcOffset'", "offset"),
+        (
+            lambda v: v.difference(DateTime.parse("2024-01-01T00:00:00Z")),
+            "'DateTime' object is not an instance of 'OffsetDateTime'",
+            "other",
+        ),
+        (
+            lambda v: OffsetDateTime.from_utc(v, UtcOffset.from_seconds(0)),
+            "'OffsetDateTime' object is not an instance of 'DateTime'",
+            "utc",
+        ),
+        (
+            lambda v: OffsetDateTime.from_local(Date(2024, 1, 1), Time(0, 0, 0), None),
+            "'None' is not an instance of 'UtcOffset'",
+            "offset",
+        ),
         (lambda v: OffsetDateTime.parse(b"x"), "'bytes' object is not an instance of 'str'", "s"),
     ],
 )
@@ -212,7 +255,7 @@ def test_comparison_with_foreign_objects():
 
 # --- Against the standard library: whole-minute offsets, microseconds --------
 
-UTC = datetime.timezone.utc
+UTC = datetime.UTC
 EPOCH = datetime.datetime(1970, 1, 1, tzinfo=UTC)
 naive = st.datetimes(min_value=datetime.datetime(1, 1, 2), max_value=datetime.datetime(9999, 12, 30))
 minutes = st.integers(-1439, 1439)

@@ -2,7 +2,6 @@ import copy
 import pickle
 
 import pytest
-
 from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset, Weekday
 
 TOP = DateTime.parse("2147483647-12-31T23:00:00Z")
@@ -35,7 +34,7 @@ def test_weekdays_unpickle_to_their_singletons(protocol):
         assert pickle.loads(pickle.dumps(day, protocol)) is day
 
 
-@pytest.mark.parametrize("value", VALUES + [Weekday.SUNDAY], ids=lambda v: type(v).__name__)
+@pytest.mark.parametrize("value", [*VALUES, Weekday.SUNDAY], ids=lambda v: type(v).__name__)
 def test_copies(value):
     assert copy.copy(value) == value
     assert copy.deepcopy(value) == value

@@ -10,7 +10,6 @@ import sys
 import threading
 
 import pytest
-
 from catalogue import PANICS, calls
 
 CALLS = list(calls(stable_only=True))
@@ -30,7 +29,7 @@ def outcome(thunk):
     """What a call did, as plain data that compares across threads."""
     try:
         result = thunk()
-    except BaseException as e:  # noqa: BLE001 - the outcome is the point
+    except BaseException as e:
         return ("raised", type(e).__name__, str(e), tuple(getattr(e, "__notes__", ())))
     try:
         digest = hash(result)

@@ -1,9 +1,6 @@
-import datetime
-
 import pytest
 from hypothesis import given
 from hypothesis import strategies as st
-
 from merandol import Time
 
 

@@ -10,7 +10,7 @@ import pytest
 
 sys.path.insert(0, str(pathlib.Path(__file__).parents[1] / "module"))
 
-from catalogue import calls  # noqa: E402
+from catalogue import calls
 
 pytestmark = pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs a debug interpreter")
 
@@ -25,7 +25,7 @@ def run(thunk, n):
     for _ in range(n):
         try:
             thunk()
-        except BaseException:  # noqa: BLE001, S110 - the error paths are the point
+        except BaseException:
             pass
 
 
