@@ -47,4 +47,26 @@ private:
     std::size_t size_;
 };
 
+// Writes `value` and requires the text to read back to it; returns the text.
+template <std::size_t N, class Value, class Read, class Write>
+std::string_view require_round_trip(char (&buffer)[N], const Value &value, Read read, Write write) {
+    const std::string_view out(buffer, static_cast<std::size_t>(write(buffer, value) - buffer));
+    const auto back = read(out);
+    MERANDOL_REQUIRE(back && *back == value, out);
+    return out;
+}
+
+// The reader agrees with its reference on `text`, and what it accepts
+// writes back to text that reads back to the same value.
+template <std::size_t N, class Read, class Reference, class Write>
+void require_reader_agrees(std::string_view text, Read read, Reference reference, Write write) {
+    const auto parsed = read(text);
+    const auto expected = reference(text);
+    MERANDOL_REQUIRE(parsed.has_value() == expected.has_value(), text);
+    if (!parsed) return;
+    MERANDOL_REQUIRE(*parsed == *expected, text);
+    char buffer[N];
+    require_round_trip(buffer, *parsed, read, write);
+}
+
 }  // namespace merandol::fuzz

@@ -52,10 +52,6 @@ std::optional<Date> reference_parse(std::string_view text) {
     return Date{static_cast<std::int32_t>(y), static_cast<std::uint8_t>(*month), static_cast<std::uint8_t>(*day)};
 }
 
-std::string_view written(char *buffer, Date d) {
-    return {buffer, static_cast<std::size_t>(write_date(buffer, d) - buffer)};
-}
-
 }  // namespace
 }  // namespace merandol::fuzz
 
@@ -64,16 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     using namespace merandol::fuzz;
     const std::string_view text(reinterpret_cast<const char *>(data), size);
 
-    const auto parsed = parse_date(text);
-    const auto expected = reference_parse(text);
-    MERANDOL_REQUIRE(parsed.has_value() == expected.has_value(), text);
-    if (parsed) {
-        MERANDOL_REQUIRE(*parsed == *expected, text);
-        char buffer[kDateTextMax];
-        const std::string_view out = written(buffer, *parsed);
-        const auto again = parse_date(out);
-        MERANDOL_REQUIRE(again && *again == *parsed, out);
-    }
+    require_reader_agrees<kDateTextMax>(text, parse_date, reference_parse, write_date);
 
     // The same bytes as a value: any year, a month and a day folded into
     // range.  The writer's text must read back to it.
@@ -84,9 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const auto value = Date::make(year, month, day);
     MERANDOL_REQUIRE(value.has_value(), text);
     char buffer[kDateTextMax];
-    const std::string_view out = written(buffer, *value);
-    const auto back = parse_date(out);
-    MERANDOL_REQUIRE(back && *back == *value, out);
+    const std::string_view out = require_round_trip(buffer, *value, parse_date, write_date);
     MERANDOL_REQUIRE(reference_parse(out) == *value, out);
     return 0;
 }

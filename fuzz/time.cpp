@@ -53,10 +53,6 @@ std::optional<Time> reference_parse(std::string_view text) {
                 static_cast<std::uint8_t>(*second), static_cast<std::uint32_t>(nanosecond)};
 }
 
-std::string_view written(char *buffer, Time t) {
-    return {buffer, static_cast<std::size_t>(write_time(buffer, t) - buffer)};
-}
-
 }  // namespace
 }  // namespace merandol::fuzz
 
@@ -65,16 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     using namespace merandol::fuzz;
     const std::string_view text(reinterpret_cast<const char *>(data), size);
 
-    const auto parsed = parse_time(text);
-    const auto expected = reference_parse(text);
-    MERANDOL_REQUIRE(parsed.has_value() == expected.has_value(), text);
-    if (parsed) {
-        MERANDOL_REQUIRE(*parsed == *expected, text);
-        char buffer[kTimeTextMax];
-        const std::string_view out = written(buffer, *parsed);
-        const auto again = parse_time(out);
-        MERANDOL_REQUIRE(again && *again == *parsed, out);
-    }
+    require_reader_agrees<kTimeTextMax>(text, parse_time, reference_parse, write_time);
 
     // The same bytes as a value, each field folded into range.
     Bytes bytes(data, size);
@@ -84,9 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const auto nanosecond = static_cast<std::uint32_t>(bytes.take<std::uint32_t>() % kNanosPerSecond);
     const Time value{hour, minute, second, nanosecond};
     char buffer[kTimeTextMax];
-    const std::string_view out = written(buffer, value);
-    const auto back = parse_time(out);
-    MERANDOL_REQUIRE(back && *back == value, out);
+    const std::string_view out = require_round_trip(buffer, value, parse_time, write_time);
     MERANDOL_REQUIRE(reference_parse(out) == value, out);
     return 0;
 }
