@@ -15,6 +15,7 @@ from catalogue import (
     READERS,
     SAMPLES,
     TEXT_SLOTS,
+    WHITE_SPACE,
     BadIndex,
     Bool,
     Int,
@@ -46,23 +47,6 @@ class Index:
         return f"Index({self.value})"
 
 
-# Every character with the White_Space property.
-WHITE_SPACE = [
-    chr(c)
-    for c in [
-        *range(0x09, 0x0E),
-        0x20,
-        0x85,
-        0xA0,
-        0x1680,
-        *range(0x2000, 0x200B),
-        0x2028,
-        0x2029,
-        0x202F,
-        0x205F,
-        0x3000,
-    ]
-]
 # Decimal digits of other scripts, fullwidth and mathematical digits, and
 # superscripts: none of them is an ASCII digit.
 OTHER_DIGITS = list("٣۵५০๑໒༣၄០᠑０９𝟘𝟡¹²³")
@@ -90,7 +74,7 @@ NUMBERS = [
 ]
 
 fragments = st.one_of(
-    st.sampled_from(WHITE_SPACE + OTHER_DIGITS + SEPARATORS + NUMBERS),
+    st.sampled_from(list(WHITE_SPACE) + OTHER_DIGITS + SEPARATORS + NUMBERS),
     st.integers(0, 10**12).map(str),
     st.text(st.characters(codec=None, exclude_categories=()), max_size=3),
 )
