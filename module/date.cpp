@@ -94,12 +94,14 @@ static PyObject *date_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) 
     return bind_tuple(date_params, args, kwargs, arg) ? date_make(type, arg) : nullptr;
 }
 
+#ifdef Py_tp_vectorcall  // CPython 3.14 and later
 static PyObject *date_vectorcall(PyObject *type, PyObject *const *args, std::size_t nargsf, PyObject *kwnames) {
     PyObject *arg[3];
     return bind(date_params, args, PyVectorcall_NARGS(nargsf), kwnames, arg)
                ? date_make(reinterpret_cast<PyTypeObject *>(type), arg)
                : nullptr;
 }
+#endif
 
 static PyObject *date_year(PyObject *self, void *) { return int_from(std::int64_t{DateObject::of(self).year}); }
 static PyObject *date_month(PyObject *self, void *) { return int_from(std::int64_t{DateObject::of(self).month}); }

@@ -22,12 +22,14 @@ static PyObject *datetime_new(PyTypeObject *type, PyObject *args, PyObject *kwar
     return bind_tuple(datetime_params, args, kwargs, arg) ? datetime_make(type, arg) : nullptr;
 }
 
+#ifdef Py_tp_vectorcall  // CPython 3.14 and later
 static PyObject *datetime_vectorcall(PyObject *type, PyObject *const *args, std::size_t nargsf, PyObject *kwnames) {
     PyObject *arg[2];
     return bind(datetime_params, args, PyVectorcall_NARGS(nargsf), kwnames, arg)
                ? datetime_make(reinterpret_cast<PyTypeObject *>(type), arg)
                : nullptr;
 }
+#endif
 
 static PyObject *datetime_date(PyObject *self, void *) { return DateObject::wrap(DateTimeObject::of(self).date); }
 static PyObject *datetime_time(PyObject *self, void *) { return TimeObject::wrap(DateTimeObject::of(self).time); }

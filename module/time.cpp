@@ -25,12 +25,14 @@ static PyObject *time_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) 
     return bind_tuple(time_params, args, kwargs, arg) ? time_make(type, arg) : nullptr;
 }
 
+#ifdef Py_tp_vectorcall  // CPython 3.14 and later
 static PyObject *time_vectorcall(PyObject *type, PyObject *const *args, std::size_t nargsf, PyObject *kwnames) {
     PyObject *arg[4];
     return bind(time_params, args, PyVectorcall_NARGS(nargsf), kwnames, arg)
                ? time_make(reinterpret_cast<PyTypeObject *>(type), arg)
                : nullptr;
 }
+#endif
 
 static PyObject *time_hour(PyObject *self, void *) { return int_from(std::int64_t{TimeObject::of(self).hour}); }
 static PyObject *time_minute(PyObject *self, void *) { return int_from(std::int64_t{TimeObject::of(self).minute}); }
