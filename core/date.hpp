@@ -71,17 +71,22 @@ static_assert(sizeof(Date) == 8 && std::is_trivially_copyable_v<Date>);
 inline constexpr i64 kYearShift = 2147484000;
 static_assert(kYearShift % 400 == 0);
 
-constexpr i64 days_since_unix_epoch(Date d) noexcept {
+// Days from 1 March of the shifted year 0 to `d`: always positive.
+constexpr u64 shifted_day_count(Date d) noexcept {
     const bool jan_feb = d.month <= 2;
     const u64 b = static_cast<u64>(static_cast<i64>(d.year) - jan_feb + kYearShift);  // [351, 4294967647]
     // Days from 1 March to the first of the month: 979/32 ~ 30.6 days per
     // month; the offsets 8829 and -2919 place March at 0 and January at 306.
     const unsigned m = jan_feb ? (979u * d.month + 8829u) / 32u : (979u * d.month - 2919u) / 32u;
     // Constant divisors: the compiler emits shifts and multiply-high.
-    const u64 days = 365 * b + b / 4 - b / 100 + b / 400 + m + d.day;
-    // 784353144339 is that count for 1970-01-01 (the March-based year
-    // 2147485969 on its day 307), so the epoch is day 0.
-    return static_cast<i64>(days) - 784353144339;
+    return 365 * b + b / 4 - b / 100 + b / 400 + m + d.day;
+}
+
+// 1970-01-01 is day 307 of the shifted year 2147485969.
+inline constexpr u64 kEpochShiftedDayCount = 784353144339;
+
+constexpr i64 days_since_unix_epoch(Date d) noexcept {
+    return static_cast<i64>(shifted_day_count(d)) - static_cast<i64>(kEpochShiftedDayCount);
 }
 
 constexpr u64 mul_hi(u64 a, u64 b) noexcept { return static_cast<u64>((static_cast<u128>(a) * b) >> 64); }
@@ -142,10 +147,11 @@ constexpr std::expected<Date, DateError> add_days(Date d, i64 days) noexcept {
 
 constexpr Weekday weekday(Date d) noexcept {
     // Day 0, 1970-01-01, is a Thursday: remainders 0..6 map to Thu..Wed.
-    constexpr std::uint8_t from_remainder[7] = {3, 4, 5, 6, 0, 1, 2};
-    i64 r = days_since_unix_epoch(d) % 7;
-    if (r < 0) r += 7;
-    return static_cast<Weekday>(from_remainder[r]);
+    static constexpr std::uint8_t from_remainder[7] = {3, 4, 5, 6, 0, 1, 2};
+    // The day number modulo 7, taken on the positive shifted count: adding
+    // 7 - (kEpochShiftedDayCount mod 7) subtracts the epoch's count mod 7.
+    constexpr u64 kToDayNumber = 7 - kEpochShiftedDayCount % 7;
+    return static_cast<Weekday>(from_remainder[(shifted_day_count(d) + kToDayNumber) % 7]);
 }
 
 constexpr unsigned ordinal(Date d) noexcept {

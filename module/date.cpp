@@ -12,12 +12,9 @@ namespace merandol::py {
 // hands out these same objects, so `is` and `==` with Weekday.MONDAY hold.
 static PyObject *g_weekdays[7];
 
-PyObject *weekday_object(Weekday w) {
-    // Loading the class pointer (acquire) orders this read after the
-    // class's finish step, which filled the table.
-    if (WeekdayObject::type() == nullptr) return nullptr;
-    return Py_NewRef(g_weekdays[static_cast<unsigned>(w)]);
-}
+// A Date exists only after the module's import registered Weekday, which
+// filled the table, so the table is read without a check.
+PyObject *weekday_object(Weekday w) { return Py_NewRef(g_weekdays[static_cast<unsigned>(w)]); }
 
 static PyObject *weekday_str(PyObject *self) {
     const std::string_view name = weekday_name(WeekdayObject::of(self));
