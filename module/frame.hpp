@@ -28,9 +28,9 @@ using i128 = __int128;
 enum class ClassId : std::uint8_t { Weekday, Date, Time, Duration, DateTime, UtcOffset, OffsetDateTime, Count };
 inline constexpr unsigned kClassCount = static_cast<unsigned>(ClassId::Count);
 
-// What a class unit provides to the frame: its bare name, its type
-// specification and, optionally, a step that runs once on the new class
-// object before it is published (Weekday stores its class attributes).
+// What a class unit provides to the frame: its bare name, its PyType_Spec
+// and, optionally, a step that runs once on the new class object before it
+// is published (Weekday stores its class attributes).
 struct ClassDef {
     const char *name;
     PyType_Spec *spec;
