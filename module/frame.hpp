@@ -45,7 +45,8 @@ extern const ClassDef kDateTimeClass;
 extern const ClassDef kUtcOffsetClass;
 extern const ClassDef kOffsetDateTimeClass;
 
-// Built on first request and kept for the life of the process.
+// Built on first request and kept for the life of the process (merandol_interop
+// fills it from the merandol module instead).
 extern std::atomic<PyTypeObject *> g_class_cache[kClassCount];
 PyTypeObject *build_class(ClassId id);
 
@@ -57,6 +58,13 @@ inline PyTypeObject *class_object(ClassId id) noexcept {
 // Slots every class shares: allocation without zero-filling or GC
 // bookkeeping (the instances hold no references), and release.
 //
+// merandol_interop (built with MERANDOL_BORROWED_CLASSES) makes no classes
+// of its own: its cache holds merandol's class objects, and it allocates
+// through their allocation slot, so that its instances come from and return
+// to merandol's own free lists.
+#ifdef MERANDOL_BORROWED_CLASSES
+inline PyObject *instance_alloc(PyTypeObject *type, Py_ssize_t = 0) { return type->tp_alloc(type, 0); }
+#else
 // With the GIL, released instances wait on a short list per size (24, 32 or
 // 40 bytes) and the next allocation of that size takes one back, a pop
 // instead of a trip through the object allocator.  The GIL serialises every
@@ -90,6 +98,8 @@ inline PyObject *instance_alloc(PyTypeObject *type, Py_ssize_t = 0) {
 #endif
     return instance_alloc_slow(type);
 }
+
+#endif
 
 void instance_dealloc(PyObject *self);
 

@@ -1,5 +1,5 @@
 // The UtcOffset and OffsetDateTime classes.
-#include "core/offset.hpp"
+#include "module/offset.hpp"
 
 #include "core/digits.hpp"
 #include "core/rfc3339.hpp"
@@ -9,11 +9,6 @@
 #include "module/time.hpp"
 
 namespace merandol::py {
-
-using UtcOffsetObject = Instance<ClassId::UtcOffset, UtcOffset>;
-using OffsetDateTimeObject = Instance<ClassId::OffsetDateTime, OffsetDateTime>;
-static_assert(sizeof(UtcOffsetObject) == sizeof(PyObject) + 8);  // 4 bytes of value, padded to 8
-static_assert(sizeof(OffsetDateTimeObject) == sizeof(PyObject) + 24);
 
 // --- UtcOffset -------------------------------------------------------------
 

@@ -1,0 +1,14 @@
+// UtcOffset and OffsetDateTime objects.
+#pragma once
+
+#include "core/offset.hpp"
+#include "module/frame.hpp"
+
+namespace merandol::py {
+
+using UtcOffsetObject = Instance<ClassId::UtcOffset, UtcOffset>;
+using OffsetDateTimeObject = Instance<ClassId::OffsetDateTime, OffsetDateTime>;
+static_assert(sizeof(UtcOffsetObject) == sizeof(PyObject) + 8);  // 4 bytes of value, padded to 8
+static_assert(sizeof(OffsetDateTimeObject) == sizeof(PyObject) + 24);
+
+}  // namespace merandol::py
