@@ -1,0 +1,99 @@
+// The merandol_interop module.  It builds no classes: its class cache holds
+// the class objects of the merandol module, looked up once, so that every
+// value it takes or returns is of merandol's own classes.
+#include "interop/interop.hpp"
+#include "module/date.hpp"
+#include "module/datetime.hpp"
+#include "module/duration.hpp"
+#include "module/offset.hpp"
+#include "module/time.hpp"
+
+namespace merandol::py {
+
+std::atomic<PyTypeObject *> g_class_cache[kClassCount];
+
+// In registration order, as ClassId numbers them.
+static const char *const kClassNames[kClassCount] = {
+    "Weekday", "Date", "Time", "Duration", "DateTime", "UtcOffset", "OffsetDateTime",
+};
+
+// The size of an instance of each class, to check that the object found
+// under the name is the class these units were compiled against.
+static constexpr Py_ssize_t kBasicSizes[kClassCount] = {
+    sizeof(WeekdayObject),  sizeof(DateObject),      sizeof(TimeObject),           sizeof(DurationObject),
+    sizeof(DateTimeObject), sizeof(UtcOffsetObject), sizeof(OffsetDateTimeObject),
+};
+
+// Every class is looked up while the module executes; a later call only
+// finds an empty slot if that failed, and then tries again.  Two threads
+// racing here store the same object, and the cache keeps one reference.
+PyTypeObject *build_class(ClassId id) {
+    const unsigned index = static_cast<unsigned>(id);
+    PyObject *module = PyImport_ImportModule("merandol");
+    if (module == nullptr) return nullptr;
+    PyObject *found = PyObject_GetAttrString(module, kClassNames[index]);
+    Py_DECREF(module);
+    if (found == nullptr) return nullptr;
+    if (!PyType_Check(found) || reinterpret_cast<PyTypeObject *>(found)->tp_basicsize != kBasicSizes[index]) {
+        PyErr_Format(PyExc_ImportError, "merandol.%s is not the class merandol_interop was built for",
+                     kClassNames[index]);
+        Py_DECREF(found);
+        return nullptr;
+    }
+    PyTypeObject *expected = nullptr;
+    auto *type = reinterpret_cast<PyTypeObject *>(found);
+    if (!g_class_cache[index].compare_exchange_strong(expected, type, std::memory_order_acq_rel)) {
+        Py_DECREF(found);
+        type = expected;
+    }
+    return type;
+}
+
+static PyMethodDef interop_methods[] = {
+    {"to_stdlib", method(interop_to_stdlib), METH_FASTCALL | METH_KEYWORDS, kToStdlibDoc},
+    {"from_stdlib", method(interop_from_stdlib), METH_FASTCALL | METH_KEYWORDS, kFromStdlibDoc},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+static int interop_exec(PyObject *module) {
+    for (unsigned index = 0; index < kClassCount; ++index)
+        if (class_object(static_cast<ClassId>(index)) == nullptr) return -1;
+    if (stdlib_exec() < 0) return -1;
+    PyObject *all = PyList_New(0);
+    if (all == nullptr) return -1;
+    for (const PyMethodDef *def = interop_methods; def->ml_name != nullptr; ++def) {
+        PyObject *name = PyUnicode_FromString(def->ml_name);
+        const int appended = name ? PyList_Append(all, name) : -1;
+        Py_XDECREF(name);
+        if (appended < 0) {
+            Py_DECREF(all);
+            return -1;
+        }
+    }
+    return PyModule_Add(module, "__all__", all);
+}
+
+// The caches hold objects of the interpreter that filled them, so the module
+// stays with the main interpreter.
+static PyModuleDef_Slot interop_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void *>(interop_exec)},
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    {0, nullptr},
+};
+
+static PyModuleDef interop_def = {
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "merandol_interop",
+    .m_doc = "Conversions between merandol's values and the standard datetime types.",
+    .m_size = 0,
+    .m_methods = interop_methods,
+    .m_slots = interop_slots,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
+};
+
+}  // namespace merandol::py
+
+PyMODINIT_FUNC PyInit_merandol_interop(void) { return PyModuleDef_Init(&merandol::py::interop_def); }
