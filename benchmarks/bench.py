@@ -137,12 +137,14 @@ def collect(prepared, subjects, problems):
                 entry["merandol_ns"] = ns
             elif name == "datetime":
                 entry["stdlib_ns"] = ns
-            if name != "merandol":
+            if name != "merandol" and not (op.conversion and name == "datetime"):
                 entry["peers"][name] = ns
             if not subject:
                 entry.setdefault("unavailable", {})[name] = problems[op.name, name]
         if op.near_floor:
             entry["near_floor"] = True
+        if op.conversion:
+            entry["conversion"] = True
         if op.per != 1:
             entry["per_element_of"] = op.per
         results.append(entry)

@@ -44,6 +44,18 @@ def sample_instants(size, seed=20240105):
     return [(rng.randrange(4_102_444_800), rng.randrange(1_000_000) * 1000) for _ in range(size)]
 
 
+# Standard datetime objects, made beside an implementation's own values for
+# the conversions from the standard types.
+STDLIB_VALUES = {
+    "py_d": "std.date(2024, 1, 5)",
+    "py_t": "std.time(12, 34, 56, 123456)",
+    "py_dt": "std.datetime(2024, 1, 5, 12, 34, 56, 123456, tzinfo=std.UTC)",
+    "py_odt": "std.datetime(2024, 1, 5, 12, 34, 56, 123456, tzinfo=std.timezone(std.timedelta(seconds=19800)))",
+    "py_td": "std.timedelta(seconds=3600)",
+    "py_tz": "std.timezone(std.timedelta(seconds=19800))",
+}
+
+
 @dataclass(frozen=True)
 class Implementation:
     name: str
@@ -58,7 +70,7 @@ IMPLEMENTATIONS = [
         "merandol",
         "merandol",
         None,
-        "from merandol import *",
+        "from merandol import *; from merandol_interop import from_stdlib, to_stdlib; import datetime as std",
         {
             "d": "Date(2024, 1, 5)",
             "t": "Time(12, 34, 56, 123456000)",
@@ -68,14 +80,16 @@ IMPLEMENTATIONS = [
             "dt_same": "DateTime.parse(utc_text)",
             "dt_later": "dt.add_duration(hour)",
             "odt": "OffsetDateTime.parse(offset_text)",
+            "offset": "UtcOffset.from_seconds(19800)",
             "many": "[DateTime.from_unix_timestamp(s, n) for s, n in sample]",
+            **STDLIB_VALUES,
         },
     ),
     Implementation(
         "datetime",
         "_datetime",  # the C implementation; the pure-Python fallback does not count
         None,
-        "from datetime import UTC, date, datetime, time, timedelta",
+        "from datetime import UTC, date, datetime, time, timedelta, timezone",
         {
             "d": "date(2024, 1, 5)",
             "t": "time(12, 34, 56, 123456)",
@@ -87,6 +101,8 @@ IMPLEMENTATIONS = [
             "dt_same": "datetime.fromisoformat(utc_text)",
             "dt_later": "dt + hour",
             "odt": "datetime.fromisoformat(offset_text)",
+            "ist_delta": "timedelta(seconds=19800)",
+            "ist": "timezone(ist_delta)",
             "many": "[datetime.fromtimestamp(s, UTC).replace(microsecond=n // 1000) for s, n in sample]",
         },
     ),
@@ -94,7 +110,7 @@ IMPLEMENTATIONS = [
         "pendulum",
         "pendulum",
         "pendulum",
-        "import pendulum; from pendulum import UTC, Date, DateTime, Time",
+        "import pendulum; from pendulum import UTC, Date, DateTime, Time; import datetime as std",
         {
             "d": "Date(2024, 1, 5)",
             "t": "Time(12, 34, 56, 123456)",
@@ -106,6 +122,7 @@ IMPLEMENTATIONS = [
             "dt_later": "dt + hour",
             "odt": "pendulum.parse(offset_text)",
             "many": "[pendulum.from_timestamp(s).replace(microsecond=n // 1000) for s, n in sample]",
+            **STDLIB_VALUES,
         },
     ),
     Implementation(
@@ -151,7 +168,7 @@ IMPLEMENTATIONS = [
         "whenever",
         "whenever",
         "whenever",
-        "from whenever import Date, Instant, OffsetDateTime, Time, TimeDelta",
+        "from whenever import Date, Instant, OffsetDateTime, Time, TimeDelta; import datetime as std",
         {
             "d": "Date(2024, 1, 5)",
             "t": "Time(12, 34, 56, nanosecond=123456000)",
@@ -163,6 +180,7 @@ IMPLEMENTATIONS = [
             "dt_later": "dt + hour",
             "odt": "OffsetDateTime.parse_iso(offset_text)",
             "many": "[Instant.from_timestamp(s * 1_000_000_000 + n, unit='nanosecond') for s, n in sample]",
+            **STDLIB_VALUES,
         },
     ),
 ]
@@ -179,6 +197,10 @@ class Operation:
     # Operations per run of the statement: the bulk operations run over
     # every element of "many".
     per: int = 1
+    # A conversion to or from the standard types: its "datetime" statement
+    # is the standard constructor of the same value, the yardstick for the
+    # conversion's cost, and is no peer to be beaten.
+    conversion: bool = False
 
 
 # The nearest equivalent in each implementation.  The standard datetime's
@@ -446,6 +468,62 @@ OPERATIONS = [
         {name: "set(many)" for name in ("merandol", "datetime", "pendulum", "arrow", "numpy", "whenever")},
         per=BULK_SIZE,
     ),
+]
+
+
+def _conversion(name, merandol, constructor, **peers):
+    return Operation(name, {"merandol": merandol, "datetime": constructor, **peers}, conversion=True)
+
+
+# Conversions to and from the standard types, each beside the standard
+# constructor of the same value and the peers' own conversions.
+OPERATIONS += [
+    _conversion("to_stdlib(Date)", "to_stdlib(d)", "date(2024, 1, 5)", whenever="d.to_stdlib()"),
+    _conversion("to_stdlib(Time)", "to_stdlib(t)", "time(12, 34, 56, 123456)", whenever="t.to_stdlib()"),
+    _conversion(
+        "to_stdlib(DateTime)",
+        "to_stdlib(dt)",
+        "datetime(2024, 1, 5, 12, 34, 56, 123456, tzinfo=UTC)",
+        whenever="dt.to_stdlib()",
+    ),
+    _conversion(
+        "to_stdlib(OffsetDateTime)",
+        "to_stdlib(odt)",
+        "datetime(2024, 1, 5, 12, 34, 56, tzinfo=ist)",
+        whenever="odt.to_stdlib()",
+    ),
+    _conversion("to_stdlib(UtcOffset)", "to_stdlib(offset)", "timezone(ist_delta)"),
+    _conversion("to_stdlib(Duration)", "to_stdlib(hour)", "timedelta(seconds=3600)", whenever="hour.to_stdlib()"),
+    _conversion(
+        "from_stdlib(date)",
+        "from_stdlib(py_d)",
+        "date(2024, 1, 5)",
+        pendulum="pendulum.instance(py_d)",
+        whenever="Date(py_d)",
+    ),
+    _conversion(
+        "from_stdlib(time)",
+        "from_stdlib(py_t)",
+        "time(12, 34, 56, 123456)",
+        pendulum="pendulum.instance(py_t)",
+        whenever="Time(py_t)",
+    ),
+    _conversion(
+        "from_stdlib(datetime at UTC)",
+        "from_stdlib(py_dt)",
+        "datetime(2024, 1, 5, 12, 34, 56, 123456, tzinfo=UTC)",
+        pendulum="pendulum.instance(py_dt)",
+        whenever="OffsetDateTime(py_dt)",
+    ),
+    _conversion(
+        "from_stdlib(datetime at +05:30)",
+        "from_stdlib(py_odt)",
+        "datetime(2024, 1, 5, 12, 34, 56, 123456, tzinfo=ist)",
+        pendulum="pendulum.instance(py_odt)",
+        whenever="OffsetDateTime(py_odt)",
+    ),
+    _conversion("from_stdlib(timezone)", "from_stdlib(py_tz)", "timezone(ist_delta)"),
+    _conversion("from_stdlib(timedelta)", "from_stdlib(py_td)", "timedelta(seconds=3600)", whenever="TimeDelta(py_td)"),
 ]
 
 

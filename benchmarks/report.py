@@ -7,6 +7,8 @@ import catalogue
 SPEED_UP_GOAL = 2.5
 PEER_TOLERANCE = 1.05
 FLOOR_FACTOR = 2.0
+# A conversion may cost this much of the standard constructor of its value.
+CONVERSION_FACTOR = 1.5
 # Growth allowed over the whole memory check.  A leak of one object per
 # call shows as megabytes at 10^5 repeats or more.
 MAX_TRACED_BYTES = 64 * 1024
@@ -34,7 +36,7 @@ def targets(summary):
     floor_ns = summary["floor_ns"]
     found = []
 
-    with_stdlib = [e for e in operations if e["stdlib_ns"] is not None]
+    with_stdlib = [e for e in operations if e["stdlib_ns"] is not None and not e.get("conversion")]
     slower = [
         f"{e['op']} ({e['stdlib_ns'] / e['merandol_ns']:.2f}x)"
         for e in with_stdlib
@@ -60,6 +62,23 @@ def targets(summary):
         elif e["merandol_ns"] > PEER_TOLERANCE * peer_ns:
             behind.append(f"{e['op']} ({peer} {e['merandol_ns'] / peer_ns:.2f}x faster)")
     found.append(_target("every operation at least as fast as the fastest peer (within 5%)", behind, unmeasured))
+
+    conversions = [e for e in operations if e.get("conversion")]
+    costly = [
+        f"{e['op']} ({e['merandol_ns'] / e['stdlib_ns']:.2f}x the constructor)"
+        for e in conversions
+        if e["merandol_ns"] is not None
+        and e["stdlib_ns"] is not None
+        and e["merandol_ns"] > CONVERSION_FACTOR * e["stdlib_ns"]
+    ]
+    unmeasured = [e["op"] for e in conversions if e["merandol_ns"] is None or e["stdlib_ns"] is None]
+    found.append(
+        _target(
+            f"each conversion within {CONVERSION_FACTOR}x the standard constructor of the same value",
+            costly,
+            unmeasured,
+        )
+    )
 
     near = [e for e in operations if e.get("near_floor")]
     heavy = [

@@ -5,6 +5,8 @@
 // is cut short, except that truncate=True floors nanoseconds to microseconds.
 #include <cstdarg>
 #include <cstdlib>
+#include <optional>
+#include <utility>
 
 #include "interop/interop.hpp"
 #include "module/date.hpp"
@@ -157,9 +159,19 @@ static PyObject *offset_datetime_to_stdlib(PyObject *value, bool truncate) {
     const OffsetDateTime v = OffsetDateTimeObject::of(value);
     if (MERANDOL_UNLIKELY(is_full_day(v.offset))) return full_day_refused(value, target);
     const auto local = to_local(v);
-    // A local reading beyond the ends of the range lies one year past them.
-    if (MERANDOL_UNLIKELY(!local))
-        return year_refused(value, target, std::int64_t{v.utc.date.year} + (v.offset.seconds > 0 ? 1 : -1));
+    if (MERANDOL_UNLIKELY(!local)) {
+        // Beyond either end of the range the local reading has no text, so
+        // the value is named by its UTC reading; the local year lies one
+        // past the end.
+        char utc[kDateTimeTextMax];
+        const char *utc_end = write_datetime(utc, v.utc);
+        PyErr_Format(PyExc_ValueError,
+                     "OffsetDateTime.from_utc(DateTime.parse('%.*s'), UtcOffset.from_seconds(%d)) cannot be converted "
+                     "to %s: year %lld is outside the standard library's years 1 to 9999",
+                     static_cast<int>(utc_end - utc), utc, v.offset.seconds, target,
+                     static_cast<long long>(std::int64_t{v.utc.date.year} + (v.offset.seconds > 0 ? 1 : -1)));
+        return nullptr;
+    }
     PyObject *tz = timezone_of(v.offset.seconds);
     if (tz == nullptr) return nullptr;
     PyObject *result = datetime_of(value, target, *local, truncate, tz);
@@ -173,28 +185,46 @@ static PyObject *utcoffset_to_stdlib(PyObject *value) {
     return timezone_of(offset.seconds);
 }
 
+// Floor division: the remainder takes the divisor's sign.
+template <class T>
+static constexpr std::pair<T, T> floor_divmod(T a, T b) noexcept {
+    T quotient = a / b, rest = a % b;
+    if (rest != 0 && (rest < 0) != (b < 0)) {
+        quotient -= 1;
+        rest += b;
+    }
+    return {quotient, rest};
+}
+static_assert(floor_divmod<std::int64_t>(-1, 1000) == std::pair<std::int64_t, std::int64_t>{-1, 999});
+
+// A span in whole microseconds as (days, microseconds of the day), floored
+// when `truncate`, else nothing when some nanoseconds would be lost.
+template <class T>
+static std::optional<std::pair<T, T>> days_and_micros(T span, bool truncate) noexcept {
+    const auto [micros, nanos] = floor_divmod<T>(span, kNanosPerMicro);
+    if (nanos != 0 && !truncate) return std::nullopt;
+    return floor_divmod<T>(micros, kMicrosPerDay);
+}
+
 static PyObject *duration_to_stdlib(PyObject *value, bool truncate) {
+    static constexpr const char *target = "datetime.timedelta";
     const i128 span = DurationObject::of(value);
-    // Floor division by 1000, then by the microseconds of a day.
-    i128 micros = span / kNanosPerMicro;
-    if (span % kNanosPerMicro != 0) {
-        if (!truncate)
-            return refuse(value, "datetime.timedelta",
-                          "it is not a whole number of microseconds (truncate=True floors it)");
-        if (span < 0) micros -= 1;
+    // Spans within 64 bits (292 years either way, inside timedelta's range)
+    // divide in 64 bits; a 128-bit division is a library call.
+    std::optional<std::pair<i128, i128>> split;
+    if (span >= INT64_MIN && span <= INT64_MAX) {
+        if (const auto narrow = days_and_micros<std::int64_t>(static_cast<std::int64_t>(span), truncate))
+            split = std::pair<i128, i128>{narrow->first, narrow->second};
+    } else {
+        split = days_and_micros<i128>(span, truncate);
     }
-    i128 days = micros / kMicrosPerDay;
-    i128 rest = micros % kMicrosPerDay;
-    if (rest < 0) {
-        days -= 1;
-        rest += kMicrosPerDay;
-    }
+    if (!split) return refuse(value, target, "it is not a whole number of microseconds (truncate=True floors it)");
+    const auto [days, micros_of_day] = *split;
     if (MERANDOL_UNLIKELY(days < -kMaxDeltaDays || days > kMaxDeltaDays))
-        return refuse(value, "datetime.timedelta", "it is outside timedelta's range of -999999999 to 999999999 days");
-    const auto rest_micros = static_cast<std::int64_t>(rest);
-    return PyDateTimeAPI->Delta_FromDelta(static_cast<int>(days), static_cast<int>(rest_micros / kMicrosPerSecond),
-                                          static_cast<int>(rest_micros % kMicrosPerSecond), 0,
-                                          PyDateTimeAPI->DeltaType);
+        return refuse(value, target, "it is outside timedelta's range of -999999999 to 999999999 days");
+    const auto micros = static_cast<std::int64_t>(micros_of_day);
+    return PyDateTimeAPI->Delta_FromDelta(static_cast<int>(days), static_cast<int>(micros / kMicrosPerSecond),
+                                          static_cast<int>(micros % kMicrosPerSecond), 0, PyDateTimeAPI->DeltaType);
 }
 
 const char kToStdlibDoc[] =

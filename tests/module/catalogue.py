@@ -7,16 +7,20 @@ A member lists its parameters with their conversion targets, arguments that
 succeed, arguments that fail in the core with their message, and an oracle
 that predicts the outcome for any converted arguments.  A new class joins
 by adding its samples to SAMPLES, its members to MEMBERS and its slots to
-SLOTS; the sweeping tests need no change.
+SLOTS; the sweeping tests need no change.  merandol_interop's conversions
+join through INTEROP_CALLS.
 """
 
+import datetime as dt
 import operator
 import re
+import zoneinfo
 from collections.abc import Callable
 from dataclasses import dataclass, field
 from typing import Any
 
 from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset, Weekday
+from merandol_interop import from_stdlib, to_stdlib
 
 I32 = (-(2**31), 2**31 - 1)
 I64 = (-(2**63), 2**63 - 1)
@@ -779,6 +783,166 @@ READERS = [
 # creation of that class.
 PANICS = []
 
+# --- merandol_interop ----------------------------------------------------------
+
+# (label, call, exception or None, message) for each conversion, on success
+# and on every way it refuses.
+STD_ZONE = dt.timezone(dt.timedelta(hours=5, minutes=30))
+INTEROP_CALLS = [
+    *[
+        (f"to_stdlib({v!r})", (lambda v=v: to_stdlib(v)), None, None)
+        for v in (
+            Date(2024, 1, 5),
+            Time(1, 2, 3, 4000),
+            DateTime.parse("2024-01-05T12:00:00Z"),
+            OffsetDateTime.parse("2024-01-05T12:00:00.123456+05:30"),
+            OffsetDateTime.from_utc(DateTime.parse("2024-01-05T12:00:00Z"), UtcOffset.from_seconds(-19815)),
+            UtcOffset.from_seconds(-3600),
+            Duration.nanoseconds(-(2**70) // 1000 * 1000),
+        )
+    ],
+    ("to_stdlib(truncate=True)", lambda: to_stdlib(Time(1, 2, 3, 4), truncate=True), None, None),
+    *[
+        (f"from_stdlib({x!r})", (lambda x=x: from_stdlib(x)), None, None)
+        for x in (
+            dt.date(2024, 1, 5),
+            dt.time(1, 2, 3, 4),
+            dt.datetime(2024, 1, 5, tzinfo=dt.UTC),
+            dt.datetime(2024, 1, 5, tzinfo=STD_ZONE),
+            dt.datetime(2024, 1, 5, tzinfo=zoneinfo.ZoneInfo("Europe/Paris")),
+            STD_ZONE,
+            dt.timedelta(days=-5, microseconds=1),
+        )
+    ],
+    # Years the standard library cannot hold
+    (
+        "to_stdlib(year 10000)",
+        lambda: to_stdlib(Date(10000, 1, 1)),
+        ValueError,
+        "Date(year=10000, month=1, day=1) cannot be converted to datetime.date: year 10000 is outside the standard "
+        "library's years 1 to 9999",
+    ),
+    (
+        "to_stdlib(local year 10000)",
+        lambda: to_stdlib(
+            OffsetDateTime.from_utc(DateTime.parse("9999-12-31T23:00:00Z"), UtcOffset.from_seconds(3600))
+        ),
+        ValueError,
+        "OffsetDateTime.parse('10000-01-01T00:00:00+01:00') cannot be converted to datetime.datetime: year 10000 is "
+        "outside the standard library's years 1 to 9999",
+    ),
+    (
+        "to_stdlib(local reading beyond the range)",
+        lambda: to_stdlib(BEYOND),
+        ValueError,
+        "OffsetDateTime.from_utc(DateTime.parse('2147483647-12-31T23:00:00Z'), UtcOffset.from_seconds(3600)) cannot "
+        "be converted to datetime.datetime: year 2147483648 is outside the standard library's years 1 to 9999",
+    ),
+    (
+        "to_stdlib(year 0)",
+        lambda: to_stdlib(DateTime.parse("0000-12-31T23:59:59Z")),
+        ValueError,
+        "DateTime.parse('0000-12-31T23:59:59Z') cannot be converted to datetime.datetime: year 0 is outside the "
+        "standard library's years 1 to 9999",
+    ),
+    # Nanoseconds below the microsecond, without truncate
+    (
+        "to_stdlib(Time with nanoseconds)",
+        lambda: to_stdlib(Time(1, 2, 3, 1500)),
+        ValueError,
+        "Time(hour=1, minute=2, second=3, nanosecond=1500) cannot be converted to datetime.time: its nanosecond 1500 "
+        "is not a whole number of microseconds (truncate=True floors it)",
+    ),
+    (
+        "to_stdlib(Duration with nanoseconds)",
+        lambda: to_stdlib(Duration.nanoseconds(-(2**70) - 1), truncate=False),
+        ValueError,
+        "Duration.nanoseconds(-1180591620717411303425) cannot be converted to datetime.timedelta: it is not a whole "
+        "number of microseconds (truncate=True floors it)",
+    ),
+    # A full day of offset
+    (
+        "to_stdlib(UtcOffset of a day)",
+        lambda: to_stdlib(UtcOffset.from_seconds(-86400)),
+        ValueError,
+        "UtcOffset.from_seconds(-86400) cannot be converted to datetime.timezone: an offset of a full 24 hours is "
+        "outside datetime.timezone's range",
+    ),
+    # Beyond timedelta's range
+    (
+        "to_stdlib(Duration beyond timedelta)",
+        lambda: to_stdlib(Duration.seconds(86400 * 10**9)),
+        ValueError,
+        "Duration.nanoseconds(86400000000000000000000) cannot be converted to datetime.timedelta: it is outside "
+        "timedelta's range of -999999999 to 999999999 days",
+    ),
+    # What names no merandol value
+    (
+        "from_stdlib(naive datetime)",
+        lambda: from_stdlib(dt.datetime(2024, 1, 5)),
+        ValueError,
+        "datetime.datetime(2024, 1, 5, 0, 0) cannot be converted to merandol.OffsetDateTime: a naive datetime names "
+        "no instant; attach a tzinfo (for example datetime.UTC)",
+    ),
+    (
+        "from_stdlib(aware time)",
+        lambda: from_stdlib(dt.time(1, tzinfo=dt.UTC)),
+        ValueError,
+        "datetime.time(1, 0, tzinfo=datetime.timezone.utc) cannot be converted to merandol.Time: an aware time has "
+        "an offset that Time cannot hold; pass a naive time",
+    ),
+    (
+        "from_stdlib(offset with microseconds)",
+        lambda: from_stdlib(dt.datetime(2024, 1, 5, tzinfo=dt.timezone(dt.timedelta(microseconds=-1)))),
+        ValueError,
+        "datetime.datetime(2024, 1, 5, 0, 0, tzinfo=datetime.timezone(datetime.timedelta(days=-1, seconds=86399, "
+        "microseconds=999999))) cannot be converted to merandol.OffsetDateTime: its UTC offset "
+        "datetime.timedelta(days=-1, seconds=86399, microseconds=999999) is not a whole number of seconds",
+    ),
+    (
+        "from_stdlib(zone alone)",
+        lambda: from_stdlib(zoneinfo.ZoneInfo("Europe/Paris")),
+        ValueError,
+        "zoneinfo.ZoneInfo(key='Europe/Paris') cannot be converted to merandol.UtcOffset: only a datetime.timezone "
+        "is a fixed offset; convert an aware datetime instead, whose offset is the one its tzinfo gives for its "
+        "instant",
+    ),
+    # Other types and arguments
+    (
+        "from_stdlib(str)",
+        lambda: from_stdlib("2024-01-05"),
+        TypeError,
+        "from_stdlib() argument must be a datetime.date, datetime.datetime, datetime.time, datetime.timezone or "
+        "datetime.timedelta, not 'str'",
+    ),
+    (
+        "to_stdlib(Weekday)",
+        lambda: to_stdlib(Weekday.MONDAY),
+        TypeError,
+        "to_stdlib() argument must be a merandol Date, Time, DateTime, OffsetDateTime, UtcOffset or Duration, not "
+        "'merandol.Weekday'",
+    ),
+    (
+        "to_stdlib(positional truncate)",
+        lambda: to_stdlib(Date(2024, 1, 5), True),
+        TypeError,
+        "to_stdlib() takes 1 positional argument but 2 were given",
+    ),
+    (
+        "to_stdlib(truncate=1)",
+        lambda: to_stdlib(Date(2024, 1, 5), truncate=1),
+        TypeError,
+        "'int' object is not an instance of 'bool'",
+    ),
+    ("from_stdlib()", lambda: from_stdlib(), TypeError, "from_stdlib() missing 1 required positional argument: 'obj'"),
+    (
+        "to_stdlib(unknown keyword)",
+        lambda: to_stdlib(Date(2024, 1, 5), trunc=True),
+        TypeError,
+        "to_stdlib() got an unexpected keyword argument 'trunc'",
+    ),
+]
+
 # --- Every call, on success and on every error path ----------------------
 
 
@@ -852,6 +1016,8 @@ def calls(stable_only=False):
     for cls in SAMPLES:
         for slot in (hash, str, repr):
             yield f"{slot.__name__}({cls.__name__})", (lambda s=slot, v=SAMPLES[cls][1]: s(v)), None
+    for label, thunk, exc_type, _ in INTEROP_CALLS:
+        yield label, thunk, exc_type
     for label, function, classes, _, overflowing in OPERATORS:
         operands = [SAMPLES[c][0] for c in classes]
         yield label, (lambda f=function, o=operands: f(*o)), None
