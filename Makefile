@@ -70,7 +70,7 @@ demo: build
 # stubs against the built module.
 typecheck: build
 	MYPYPATH=stubs $(PYTHON) -m mypy --strict --no-incremental examples/tour.py
-	MYPYPATH=stubs $(RUN_PY) -m mypy.stubtest merandol
+	MYPYPATH=stubs $(RUN_PY) -m mypy.stubtest merandol merandol_interop
 
 # Built from the sdist, as pip would, without network access.
 wheel:

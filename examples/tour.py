@@ -1,11 +1,15 @@
 """A tour of merandol: parsing, printing, arithmetic, Unix time, offsets,
-sorting and hashing.  Every public member appears once, and each line
+sorting, hashing and the conversions to and from the standard datetime
+types.  Every public member appears once, and each line
 prints a result you can check by eye.  The file is also type-checked
 strictly against the stubs."""
 
+import datetime
 import pickle
+import zoneinfo
 
 from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset, Weekday
+from merandol_interop import from_stdlib, to_stdlib
 
 
 def show(label: str, value: object) -> None:
@@ -115,6 +119,33 @@ def sorting_and_hashing() -> None:
     show("pickled and back, equal", back == values)
 
 
+def standard_library() -> None:
+    print("== The standard datetime types")
+    v = OffsetDateTime.parse("2024-03-10T12:00:00.123456+05:30")
+    aware: datetime.datetime = to_stdlib(v)
+    show("to_stdlib(OffsetDateTime)", repr(aware))
+    show("to_stdlib(DateTime) is at datetime.UTC", to_stdlib(v.utc).tzinfo is datetime.UTC)
+    day: datetime.date = to_stdlib(Date(2024, 2, 29))
+    clock: datetime.time = to_stdlib(Time(9, 5, 0, 123456789), truncate=True)
+    zone: datetime.timezone = to_stdlib(UtcOffset.from_seconds(-3600))
+    span: datetime.timedelta = to_stdlib(Duration.seconds(90))
+    show("date, time (floored), timezone, timedelta", (str(day), str(clock), str(zone), str(span)))
+    paris = datetime.datetime(2024, 10, 27, 2, 30, fold=1, tzinfo=zoneinfo.ZoneInfo("Europe/Paris"))
+    back: OffsetDateTime = from_stdlib(paris)
+    show("from_stdlib(02:30 Paris, the second time)", back)
+    pieces: tuple[Date, Time, UtcOffset, Duration] = (
+        from_stdlib(day),
+        from_stdlib(clock),
+        from_stdlib(zone),
+        from_stdlib(span),
+    )
+    show("and back", tuple(str(p) for p in pieces))
+    try:
+        to_stdlib(Time(9, 5, 0, 123456789))
+    except ValueError as e:
+        show("nanoseconds without truncate", f"ValueError: {e}")
+
+
 def main() -> None:
     dates()
     times()
@@ -122,6 +153,7 @@ def main() -> None:
     date_times()
     offsets()
     sorting_and_hashing()
+    standard_library()
 
 
 if __name__ == "__main__":
