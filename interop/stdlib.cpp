@@ -238,18 +238,8 @@ const char kToStdlibDoc[] =
     "nanoseconds that are not whole microseconds unless truncate is true, which\n"
     "floors them.";
 
-PyObject *interop_to_stdlib(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"value", "truncate"};
-    static const Params params = {"to_stdlib()", names, 2, 1};
-    // truncate is keyword-only.
-    if (MERANDOL_UNLIKELY(nargs > 1))
-        return PyErr_Format(PyExc_TypeError, "to_stdlib() takes 1 positional argument but %zd were given", nargs);
-    PyObject *arg[2];
-    bool truncate = false;
-    if (!bind(params, args, nargs, kwnames, arg) || (arg[1] != nullptr && !to_bool(arg[1], truncate, "truncate")))
-        return nullptr;
-    PyObject *value = arg[0];
-    // The classes are final: the exact type decides.
+// The classes are final: the exact type decides.
+static PyObject *to_stdlib(PyObject *value, bool truncate) {
     PyTypeObject *type = Py_TYPE(value);
     if (type == OffsetDateTimeObject::type()) return offset_datetime_to_stdlib(value, truncate);
     if (type == DateTimeObject::type()) return datetime_to_stdlib(value, truncate);
@@ -261,6 +251,27 @@ PyObject *interop_to_stdlib(PyObject *, PyObject *const *args, Py_ssize_t nargs,
                         "to_stdlib() argument must be a merandol Date, Time, DateTime, OffsetDateTime, UtcOffset or "
                         "Duration, not '%T'",
                         value);
+}
+
+[[gnu::noinline]] static PyObject *to_stdlib_with_keywords(PyObject *const *args, Py_ssize_t nargs,
+                                                           PyObject *kwnames) {
+    static const char *const names[] = {"value", "truncate"};
+    static const Params params = {"to_stdlib()", names, 2, 1};
+    // truncate is keyword-only.
+    if (MERANDOL_UNLIKELY(nargs > 1))
+        return PyErr_Format(PyExc_TypeError, "to_stdlib() takes 1 positional argument but %zd were given", nargs);
+    PyObject *arg[2];
+    bool truncate = false;
+    if (!bind(params, args, nargs, kwnames, arg) || (arg[1] != nullptr && !to_bool(arg[1], truncate, "truncate")))
+        return nullptr;
+    return to_stdlib(arg[0], truncate);
+}
+
+// The common call, one positional argument, goes straight to the
+// conversion; the rest is bound out of line.
+PyObject *interop_to_stdlib(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    if (nargs == 1 && kwnames == nullptr) return to_stdlib(args[0], false);
+    return to_stdlib_with_keywords(args, nargs, kwnames);
 }
 
 // --- The standard library to merandol ---------------------------------------
@@ -356,12 +367,7 @@ const char kFromStdlibDoc[] =
     "Raises ValueError for a naive datetime, an aware time, an offset that is not\n"
     "a whole number of seconds, and a tzinfo other than datetime.timezone.";
 
-PyObject *interop_from_stdlib(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"obj"};
-    static const Params params = {"from_stdlib()", names, 1, 1};
-    PyObject *arg[1];
-    if (!bind(params, args, nargs, kwnames, arg)) return nullptr;
-    PyObject *obj = arg[0];
+static PyObject *from_stdlib(PyObject *obj) {
     // A datetime is also a date: it is asked first.
     if (PyDateTime_Check(obj)) return datetime_from_stdlib(obj);
     if (PyDate_Check(obj))
@@ -374,6 +380,14 @@ PyObject *interop_from_stdlib(PyObject *, PyObject *const *args, Py_ssize_t narg
                         "from_stdlib() argument must be a datetime.date, datetime.datetime, datetime.time, "
                         "datetime.timezone or datetime.timedelta, not '%T'",
                         obj);
+}
+
+PyObject *interop_from_stdlib(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const names[] = {"obj"};
+    static const Params params = {"from_stdlib()", names, 1, 1};
+    PyObject *arg[1];
+    if (!bind(params, args, nargs, kwnames, arg)) return nullptr;
+    return from_stdlib(arg[0]);
 }
 
 }  // namespace merandol::py
