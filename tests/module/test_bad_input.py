@@ -2,7 +2,9 @@
 catalogue.py): only the documented exceptions arise, each with its message
 and note, and the readers accept exactly what their references accept."""
 
+import datetime as dt
 import operator
+import zoneinfo
 
 import pytest
 from catalogue import (
@@ -26,6 +28,8 @@ from catalogue import (
 )
 from hypothesis import given, settings
 from hypothesis import strategies as st
+from merandol import OffsetDateTime
+from merandol_interop import from_stdlib, to_stdlib
 
 
 class IntSub(int):
@@ -306,3 +310,43 @@ def test_operators_with_anything(label, function, classes, oracle, _, data):
     if message is not None:
         return expect_raise(lambda: function(*operands), OPERATOR_ERRORS[message], message)
     assert check(function(*operands))
+
+
+# --- merandol_interop ----------------------------------------------------------
+
+standard_objects = st.one_of(
+    st.dates(),
+    st.times(timezones=st.none() | st.just(dt.UTC)),
+    st.datetimes(timezones=st.none() | st.timezones()),
+    st.timedeltas(),
+    st.sampled_from([dt.UTC, dt.timezone(dt.timedelta(microseconds=1)), dt.tzinfo(), zoneinfo.ZoneInfo("UTC")]),
+)
+
+
+def type_name(x):
+    t = type(x)
+    return t.__qualname__ if t.__module__ == "builtins" else f"{t.__module__}.{t.__qualname__}"
+
+
+def name_of(x):
+    """How a refusal names the value: its repr, or for an offset date-time
+    whose local reading has no text, its UTC reading."""
+    try:
+        return repr(x)
+    except ValueError:
+        assert isinstance(x, OffsetDateTime)
+        return "OffsetDateTime.from_utc("
+
+
+@given(st.one_of(objects, standard_objects), st.booleans())
+def test_conversions_of_any_object(x, truncate):
+    """Either a value of the other side, or a refusal that names the object."""
+    for conversion in (lambda: to_stdlib(x, truncate=truncate), lambda: from_stdlib(x)):
+        try:
+            result = conversion()
+        except TypeError as e:
+            assert str(e).endswith(f", not '{type_name(x)}'")
+        except ValueError as e:
+            assert str(e).startswith(name_of(x)) and " cannot be converted to " in str(e)
+        else:
+            assert type(result).__module__ in ("datetime", "merandol")
