@@ -32,7 +32,9 @@ def failing_clock(tmp_path_factory):
     subprocess.run(
         [compiler, "-x", "c", "-shared", "-fPIC", "-O2", "-Wall", "-Werror", "-o", library, source, "-ldl"], check=True
     )
-    preload = " ".join(filter(None, [os.environ.get("LD_PRELOAD"), str(library)]))
+    # Colons, not spaces: valgrind cleans its own entries out of a child's
+    # LD_PRELOAD by colon-separated element.
+    preload = ":".join(filter(None, [os.environ.get("LD_PRELOAD"), str(library)]))
 
     def run(program):
         return subprocess.run(
