@@ -34,7 +34,7 @@ BENCH_VENV := $(or $(MERANDOL_CACHE),/var/cache/merandol)/bench-venv
 BENCH_PY := $(MODULE_PATH) $(BENCH_VENV)/bin/python
 
 .DEFAULT_GOAL := build
-.PHONY: build test bench bench-peers bench-instr python demo typecheck wheel test-wheel lint clean
+.PHONY: build test bench bench-peers bench-instr bench-check bench-baseline python demo typecheck wheel test-wheel lint clean
 .PHONY: test-asan fuzz test-refleak test-valgrind test-ft coverage
 
 $(BUILD)/build.ninja $(BUILD)/Makefile:
@@ -59,6 +59,16 @@ bench: build bench-peers
 # Instructions per call of each merandol operation, under callgrind.
 bench-instr: build
 	$(RUN_PY) benchmarks/instructions.py
+
+# The guard against regressions: instructions per call against the baseline
+# committed in benchmarks/baseline.json; fails when any operation costs more
+# than 3% above it.  bench-baseline rewrites the baseline from a new count:
+# commit it, deliberately, with the change that moved the figures.
+bench-check: bench-instr
+	$(PYTHON) benchmarks/check.py
+
+bench-baseline: bench-instr
+	$(PYTHON) benchmarks/check.py --update
 
 python: build
 	$(RUN_PY) $(ARGS)

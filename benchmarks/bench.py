@@ -1,5 +1,5 @@
 """Times merandol against the standard datetime and the peers, side by side
-in one process, and reports on the performance targets.
+in one process, and reports on the performance targets and figures.
 
 Each statement is compiled once by timeit (no lambda in the timed loop) and
 the operations run in interleaved rounds: in every round each operation is
@@ -114,6 +114,7 @@ def main():
         "memory": memory,
     }
     summary["targets"] = report.targets(summary)
+    summary["figures"] = report.figures(summary)
 
     report.print_summary(summary, all_peers=options.peers)
     options.out.mkdir(parents=True, exist_ok=True)
@@ -145,6 +146,8 @@ def collect(prepared, subjects, problems):
             entry["near_floor"] = True
         if op.conversion:
             entry["conversion"] = True
+        if op.stdlib_bound is not None:
+            entry["stdlib_bound"] = op.stdlib_bound
         if op.per != 1:
             entry["per_element_of"] = op.per
         results.append(entry)

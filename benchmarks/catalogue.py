@@ -192,8 +192,13 @@ PEERS = [impl.name for impl in IMPLEMENTATIONS if impl.name != "merandol"]
 class Operation:
     name: str
     cases: dict[str, str]  # implementation name: statement
-    # Whether the operation should cost no more than twice the floor.
+    # Whether the operation is of the kind that costs little more than the
+    # floor (reported as a multiple of it).
     near_floor: bool = False
+    # Held to this multiple of the standard datetime's time instead of to the
+    # fastest peer: where the peers return a hash kept in the object, which
+    # merandol's objects have no room for.
+    stdlib_bound: float | None = None
     # Operations per run of the statement: the bulk operations run over
     # every element of "many".
     per: int = 1
@@ -432,6 +437,7 @@ OPERATIONS = [
         "hash(DateTime)",
         {name: "hash(dt)" for name in ("merandol", "datetime", "pendulum", "arrow", "numpy", "whenever")},
         near_floor=True,
+        stdlib_bound=1.2,
     ),
     Operation(
         "DateTime == DateTime",
@@ -467,6 +473,7 @@ OPERATIONS = [
         f"set of {BULK_SIZE:,} DateTime, per element",
         {name: "set(many)" for name in ("merandol", "datetime", "pendulum", "arrow", "numpy", "whenever")},
         per=BULK_SIZE,
+        stdlib_bound=1.2,
     ),
 ]
 

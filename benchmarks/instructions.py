@@ -98,15 +98,26 @@ def run_under_callgrind(folder):
         "--dump-instr=no",
         "--dump-line=no",
         sys.executable,
-        __file__,
+        str(Path(__file__).resolve()),
         "--child",
         str(folder / "plan.json"),
     ]
-    # Fixed string hashing, so the sets hash alike in every run.
-    environment = dict(os.environ, PYTHONHASHSEED="0")
+    # The count must not depend on who runs it or where: string hashing is
+    # fixed (it orders the namespaces' dicts and sets), and the child sees
+    # only the variables that find valgrind and the module, in a folder of
+    # its own, so that neither the caller's environment nor its working
+    # directory shifts the layout of its memory.
+    environment = {
+        "PATH": os.environ.get("PATH", os.defpath),
+        "PYTHONPATH": os.environ.get("PYTHONPATH", ""),
+        "PYTHONHASHSEED": "0",
+        "LC_ALL": "C.UTF-8",
+    }
     log = folder / "valgrind.log"
     with log.open("w") as stream:
-        finished = subprocess.run(command, env=environment, stdout=stream, stderr=subprocess.STDOUT, check=False)
+        finished = subprocess.run(
+            command, env=environment, cwd=folder, stdout=stream, stderr=subprocess.STDOUT, check=False
+        )
     if finished.returncode != 0:
         sys.exit(f"valgrind failed ({finished.returncode}):\n{log.read_text()[-3000:]}")
     return json.loads((folder / "plan.json").read_text()), dump_totals(folder)

@@ -778,10 +778,10 @@ READERS = [
     (OffsetDateTime.parse, read_rfc3339, offset_datetime_fields, rfc3339_message),
 ]
 
-# Statements that stop with PanicException (source text, run after
-# `from merandol import *` in a fresh process), for the race on the first
-# creation of that class.
-PANICS = []
+# Statements that stop with PanicException, and its message, in a fresh
+# process whose real-time clock cannot be read (the failing_clock fixture);
+# the source text runs after `from merandol import *`.
+PANICS = [("DateTime.now_utc()", "Failed to get current time: the real-time clock could not be read")]
 
 # --- merandol_interop ----------------------------------------------------------
 

@@ -1,5 +1,10 @@
 import os
+import pathlib
+import shutil
+import subprocess
+import sys
 
+import pytest
 from hypothesis import HealthCheck, settings
 
 # MERANDOL_HYPOTHESIS=thorough runs many more examples per property;
@@ -11,3 +16,36 @@ settings.register_profile(
 )
 settings.register_profile("default", deadline=None)
 settings.load_profile(os.environ.get("MERANDOL_HYPOTHESIS", "default"))
+
+
+@pytest.fixture(scope="session")
+def failing_clock(tmp_path_factory):
+    """Runs a program in a fresh interpreter whose real-time clock cannot be
+    read: realtime_fails.c, built here into a library that is preloaded
+    after whatever the suite itself runs with (a sanitizer's runtime must
+    stay first).  Returns the finished process."""
+    compiler = next((c for c in (os.environ.get("CC"), "cc", "gcc", "g++") if c and shutil.which(c)), None)
+    if compiler is None:
+        pytest.skip("no C compiler to build the library that makes the real-time clock fail")
+    library = tmp_path_factory.mktemp("preload") / "realtime_fails.so"
+    source = pathlib.Path(__file__).with_name("realtime_fails.c")
+    # The compiler runs without the suite's own preloads (a sanitizer's).
+    subprocess.run(
+        [compiler, "-x", "c", "-shared", "-fPIC", "-O2", "-Wall", "-Werror", "-o", library, source, "-ldl"],
+        env={k: v for k, v in os.environ.items() if k != "LD_PRELOAD"},
+        check=True,
+    )
+    # Colons, not spaces: valgrind cleans its own entries out of a child's
+    # LD_PRELOAD by colon-separated element.
+    preload = ":".join(filter(None, [os.environ.get("LD_PRELOAD"), str(library)]))
+
+    def run(program):
+        return subprocess.run(
+            [sys.executable, "-c", program],
+            env=dict(os.environ, LD_PRELOAD=preload),
+            capture_output=True,
+            text=True,
+            check=False,
+        )
+
+    return run
