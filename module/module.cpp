@@ -28,10 +28,27 @@ static PyMutex g_build_lock;
 // specialise `Date.parse` as a plain class attribute load, with no bound
 // method made and freed per call.  Calls through an instance see the same
 // object, as they would through the descriptor.
+//
+// The interpreter's specialised call of a built-in function checks that its
+// flags are exactly METH_FASTCALL | METH_KEYWORDS; METH_CLASS, which only
+// the descriptor needs, would fail that check on every call and send it down
+// the generic call path.  Each bound function therefore gets a copy of its
+// entry without METH_CLASS, kept for the life of the process as the class is.
+static constexpr unsigned kBoundMethodCapacity = 32;  // the classes have 15 class methods
+static PyMethodDef g_bound_methods[kBoundMethodCapacity];
+static unsigned g_bound_method_count;
+
 static int bind_class_methods(PyTypeObject *type) {
     for (PyMethodDef *def = type->tp_methods; def != nullptr && def->ml_name != nullptr; ++def) {
         if (!(def->ml_flags & METH_CLASS)) continue;
-        PyObject *bound = PyCMethod_New(def, reinterpret_cast<PyObject *>(type), nullptr, nullptr);
+        if (g_bound_method_count == kBoundMethodCapacity) {
+            PyErr_SetString(PyExc_SystemError, "merandol: too many class methods");
+            return -1;
+        }
+        PyMethodDef *copy = &g_bound_methods[g_bound_method_count++];
+        *copy = *def;
+        copy->ml_flags &= ~METH_CLASS;
+        PyObject *bound = PyCMethod_New(copy, reinterpret_cast<PyObject *>(type), nullptr, nullptr);
         if (bound == nullptr) return -1;
         const int stored = PyObject_SetAttrString(reinterpret_cast<PyObject *>(type), def->ml_name, bound);
         Py_DECREF(bound);
