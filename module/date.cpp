@@ -168,13 +168,10 @@ static PyObject *date_repr(PyObject *self) {
     return ascii(buffer, p);
 }
 
+// Year (4 bytes, little-endian), month, day.
 static Py_hash_t date_hash(PyObject *self) {
     const Date d = DateObject::of(self);
-    unsigned char bytes[6];
-    unsigned char *p = put_le(bytes, d.year);
-    *p++ = d.month;
-    *p++ = d.day;
-    return hash_bytes(bytes);
+    return hash_words<6>({word_bits(d.year) | word_bits(d.month) << 32 | word_bits(d.day) << 40});
 }
 
 static PyObject *date_richcompare(PyObject *self, PyObject *other, int op) {

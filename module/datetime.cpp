@@ -117,20 +117,8 @@ static PyObject *datetime_repr(PyObject *self) {
     return ascii(buffer, put(p, "')"));
 }
 
-unsigned char *put_datetime_fields(unsigned char *p, const DateTime &dt) noexcept {
-    p = put_le(p, dt.date.year);
-    *p++ = dt.date.month;
-    *p++ = dt.date.day;
-    *p++ = dt.time.hour;
-    *p++ = dt.time.minute;
-    *p++ = dt.time.second;
-    return put_le(p, dt.time.nanosecond);
-}
-
 static Py_hash_t datetime_hash(PyObject *self) {
-    unsigned char bytes[kDateTimeHashBytes];
-    put_datetime_fields(bytes, DateTimeObject::of(self));
-    return hash_bytes(bytes);
+    return hash_words<kDateTimeHashBytes>(datetime_hash_words(DateTimeObject::of(self)));
 }
 
 static PyObject *datetime_richcompare(PyObject *self, PyObject *other, int op) {

@@ -94,10 +94,11 @@ static PyObject *duration_repr(PyObject *self) {
     return ascii(buffer, put(p, ")"));
 }
 
+// The 16 bytes of the two's-complement count, little-endian: two full
+// words and an empty last one.
 static Py_hash_t duration_hash(PyObject *self) {
-    unsigned char bytes[16];
-    put_le(bytes, DurationObject::of(self));
-    return hash_bytes(bytes);
+    const auto bits = static_cast<unsigned __int128>(DurationObject::of(self));
+    return hash_words<16>({static_cast<std::uint64_t>(bits), static_cast<std::uint64_t>(bits >> 64), 0});
 }
 
 static PyObject *duration_richcompare(PyObject *self, PyObject *other, int op) {

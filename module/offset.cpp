@@ -58,9 +58,7 @@ static PyObject *utcoffset_repr(PyObject *self) {
 }
 
 static Py_hash_t utcoffset_hash(PyObject *self) {
-    unsigned char bytes[4];
-    put_le(bytes, UtcOffsetObject::of(self).seconds);
-    return hash_bytes(bytes);
+    return hash_words<4>({word_bits(UtcOffsetObject::of(self).seconds)});
 }
 
 static PyObject *utcoffset_richcompare(PyObject *self, PyObject *other, int op) {
@@ -220,11 +218,13 @@ static PyObject *offsetdatetime_repr(PyObject *self) {
     return ascii(buffer, put(*end, "')"));
 }
 
+// The date-time's 13 bytes, then the offset's 4 (little-endian): bytes 13
+// to 15 close the second word, byte 16 is the last word.
 static Py_hash_t offsetdatetime_hash(PyObject *self) {
     const OffsetDateTime &v = OffsetDateTimeObject::of(self);
-    unsigned char bytes[kDateTimeHashBytes + 4];
-    put_le(put_datetime_fields(bytes, v.utc), v.offset.seconds);
-    return hash_bytes(bytes);
+    const auto [first, second] = datetime_hash_words(v.utc);
+    const std::uint64_t offset = word_bits(v.offset.seconds);
+    return hash_words<kDateTimeHashBytes + 4>({first, second | offset << 40, offset >> 24});
 }
 
 static PyObject *offsetdatetime_richcompare(PyObject *self, PyObject *other, int op) {

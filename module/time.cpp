@@ -81,11 +81,11 @@ static PyObject *time_repr(PyObject *self) {
     return ascii(buffer, p);
 }
 
+// Hour, minute, second, then the nanosecond (4 bytes, little-endian).
 static Py_hash_t time_hash(PyObject *self) {
     const Time t = TimeObject::of(self);
-    unsigned char bytes[7] = {t.hour, t.minute, t.second};
-    put_le(bytes + 3, t.nanosecond);
-    return hash_bytes(bytes);
+    return hash_words<7>(
+        {word_bits(t.hour) | word_bits(t.minute) << 8 | word_bits(t.second) << 16 | word_bits(t.nanosecond) << 24});
 }
 
 static PyObject *time_richcompare(PyObject *self, PyObject *other, int op) {
