@@ -29,19 +29,26 @@ char *write_date(char *out, Date d) noexcept {
     return digits::write2(out, d.day);
 }
 
+bool read_fixed_date(std::string_view text, Date &out) noexcept {
+    if (text.size() != 10) return false;
+    // Two overlapping words: "YYYY-MM-" and "YY-MM-DD".
+    constexpr digits::Shape kHead = digits::shape("0000-00-"), kTail = digits::shape("00-00-00");
+    const std::uint64_t head = digits::lanes(digits::load8(text.data()), kHead);
+    const std::uint64_t tail = digits::lanes(digits::load8(text.data() + 2), kTail);
+    if (digits::misfit(head, kHead) | digits::misfit(tail, kTail)) return false;
+    const std::uint64_t head_pairs = digits::pairs(head);
+    const auto year = static_cast<std::int32_t>(digits::lane(head_pairs, 0) * 100 + digits::lane(head_pairs, 2));
+    const unsigned month = digits::lane(head_pairs, 5), day = digits::lane(digits::pairs(tail), 6);
+    if (month - 1 >= 12 || day - 1 >= days_in_month(year, month)) return false;
+    out = Date{year, static_cast<std::uint8_t>(month), static_cast<std::uint8_t>(day)};
+    return true;
+}
+
 std::expected<Date, DateError> parse_date(std::string_view text) noexcept {
     const auto fail = std::unexpected(DateError::InvalidDate);
     const std::size_t n = text.size();
 
-    // The canonical "YYYY-MM-DD" is read at fixed places without searching;
-    // for that shape the general reader below gives the same answer.
-    if (n == 10 && text[4] == '-' && text[7] == '-') {
-        unsigned d[10];
-        for (int i = 0; i < 10; ++i) d[i] = static_cast<unsigned>(static_cast<unsigned char>(text[i])) - '0';
-        if (d[0] < 10 && d[1] < 10 && d[2] < 10 && d[3] < 10 && d[5] < 10 && d[6] < 10 && d[8] < 10 && d[9] < 10)
-            return Date::make(static_cast<std::int32_t>(d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3]),
-                              static_cast<std::uint8_t>(d[5] * 10 + d[6]), static_cast<std::uint8_t>(d[8] * 10 + d[9]));
-    }
+    if (Date date; read_fixed_date(text, date)) return date;
 
     if (n < 2) return fail;
     const bool signed_year = text[0] == '+' || text[0] == '-';

@@ -145,6 +145,25 @@ constexpr std::expected<Date, DateError> add_days(Date d, i64 days) noexcept {
     return from_days_since_unix_epoch(n);
 }
 
+// The neighbouring days, stepped through the month and the year rather than
+// through the day number.
+constexpr std::expected<Date, DateError> day_after(Date d) noexcept {
+    if (d.day < days_in_month(d.year, d.month)) return Date{d.year, d.month, static_cast<std::uint8_t>(d.day + 1)};
+    if (d.month < 12) return Date{d.year, static_cast<std::uint8_t>(d.month + 1), 1};
+    if (d.year == INT32_MAX) return std::unexpected(DateError::OutOfRange);
+    return Date{d.year + 1, 1, 1};
+}
+
+constexpr std::expected<Date, DateError> day_before(Date d) noexcept {
+    if (d.day > 1) return Date{d.year, d.month, static_cast<std::uint8_t>(d.day - 1)};
+    if (d.month > 1) {
+        const auto month = static_cast<std::uint8_t>(d.month - 1);
+        return Date{d.year, month, static_cast<std::uint8_t>(days_in_month(d.year, month))};
+    }
+    if (d.year == INT32_MIN) return std::unexpected(DateError::OutOfRange);
+    return Date{d.year - 1, 12, 31};
+}
+
 constexpr Weekday weekday(Date d) noexcept {
     // Day 0, 1970-01-01, is a Thursday: remainders 0..6 map to Thu..Wed.
     static constexpr std::uint8_t from_remainder[7] = {3, 4, 5, 6, 0, 1, 2};
@@ -172,6 +191,12 @@ inline constexpr std::size_t kDateTextMax = 17;
 char *write_date(char *out, Date d) noexcept;
 std::expected<Date, DateError> parse_date(std::string_view text) noexcept;
 
+// Exactly "YYYY-MM-DD", the shape every writer produces, read at fixed
+// places into `out`.  False for any other text or a day that does not
+// exist, which parse_date then decides.  (A flag and an output, rather than
+// an optional, keep the fields in registers through the callers.)
+bool read_fixed_date(std::string_view text, Date &out) noexcept;
+
 // --- Compile-time checks of key identities -------------------------------
 static_assert(days_since_unix_epoch({1970, 1, 1}) == 0);
 static_assert(days_since_unix_epoch({1969, 12, 31}) == -1);
@@ -184,6 +209,10 @@ static_assert(*from_days_since_unix_epoch(kMinDayNumber) == Date{INT32_MIN, 1, 1
 static_assert(*from_days_since_unix_epoch(kMaxDayNumber) == Date{INT32_MAX, 12, 31});
 static_assert(!from_days_since_unix_epoch(kMinDayNumber - 1).has_value());
 static_assert(!from_days_since_unix_epoch(kMaxDayNumber + 1).has_value());
+static_assert(*day_after({2024, 2, 28}) == Date{2024, 2, 29} && *day_after({2023, 2, 28}) == Date{2023, 3, 1});
+static_assert(*day_after({-1, 12, 31}) == Date{0, 1, 1} && !day_after({INT32_MAX, 12, 31}));
+static_assert(*day_before({2024, 3, 1}) == Date{2024, 2, 29} && *day_before({0, 1, 1}) == Date{-1, 12, 31});
+static_assert(!day_before({INT32_MIN, 1, 1}));
 static_assert(weekday({1970, 1, 1}) == Weekday::Thursday);
 static_assert(weekday({2024, 1, 1}) == Weekday::Monday);
 static_assert(is_leap_year(2000) && is_leap_year(0) && is_leap_year(-400) && !is_leap_year(1900) &&

@@ -21,10 +21,18 @@ char *write_datetime(char *out, DateTime dt) noexcept {
     return out;
 }
 
+bool read_fixed_datetime(std::string_view text, DateTime &out) noexcept {
+    return text.size() >= 19 && text[10] == 'T' && read_fixed_date(text.substr(0, 10), out.date) &&
+           read_fixed_time(text.substr(11), out.time);
+}
+
 std::expected<DateTime, ParseError> parse_datetime(std::string_view text) noexcept {
     const auto fail = std::unexpected(ParseError::Rejected);
     if (text.empty() || (text.back() | 0x20) != 'z') return fail;
     text.remove_suffix(1);
+    // With "T" at its place the date holds no other "T", so this is the
+    // split the search below would make.
+    if (DateTime dt; read_fixed_datetime(text, dt)) return dt;
     std::size_t sep = text.find('T');
     if (sep == std::string_view::npos) sep = text.find(' ');
     if (sep == std::string_view::npos) return fail;

@@ -133,6 +133,12 @@ inline constexpr std::size_t kDateTimeTextMax = kDateTextMax + 1 + kTimeTextMax 
 char *write_datetime(char *out, DateTime dt) noexcept;
 std::expected<DateTime, ParseError> parse_datetime(std::string_view text) noexcept;
 
+// Exactly "YYYY-MM-DDTHH:MM:SS" with an optional fraction of one to nine
+// digits (no zone designator), the shape every writer produces, read at
+// fixed places into `out`.  False for any other text or a field out of
+// range, which the general readers then decide.
+bool read_fixed_datetime(std::string_view text, DateTime &out) noexcept;
+
 static_assert(*from_unix_timestamp(0, 0) == DateTime{{1970, 1, 1}, {0, 0, 0, 0}});
 static_assert(*from_unix_timestamp(0, -1) == DateTime{{1969, 12, 31}, {23, 59, 59, 999999999}});
 static_assert(*from_unix_timestamp(951782400, 0) == DateTime{{2000, 2, 29}, {0, 0, 0, 0}});

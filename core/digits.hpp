@@ -3,6 +3,7 @@
 // like std::to_chars: they write into a caller's buffer and return the end.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -25,6 +26,68 @@ constexpr bool read_bounded(std::string_view field, std::uint64_t bound, std::ui
     value = v;
     return true;
 }
+
+// --- Fixed shapes, eight characters at a time -------------------------------
+//
+// Eight characters of a fixed shape ("2024-01-", "12:34:56") are checked
+// with a few word operations.  Each byte is XORed with the shape's pattern,
+// which has '0' in every digit's place: a digit lane then holds the digit's
+// value (c ^ '0' is below 10 exactly when c is an ASCII digit) and a
+// separator lane is zero exactly when it holds the separator.  Adding 0x76
+// to a digit lane (0x7f to a separator lane) sets its top bit exactly when
+// the lane is at least 10 (at least 1); lanes of 0x80 and above are caught
+// by OR-ing in the lanes themselves.  Only such a lane can carry into the
+// next, so a carry never hides a misfit.
+
+struct Shape {
+    std::uint64_t pattern;  // the characters, '0' standing for any digit
+    std::uint64_t limit;    // per lane: 0x76 for a digit, 0x7f for a separator
+};
+
+inline constexpr std::uint64_t kTopBits = 0x8080808080808080;
+
+// Eight characters as a word, the first in the low byte.
+constexpr std::uint64_t word_of(const char (&s)[9]) noexcept {
+    std::uint64_t w = 0;
+    for (int i = 0; i < 8; ++i) w |= std::uint64_t{static_cast<unsigned char>(s[i])} << (8 * i);
+    return w;
+}
+
+constexpr Shape shape(const char (&s)[9]) noexcept {
+    std::uint64_t limit = 0;
+    for (int i = 0; i < 8; ++i) limit |= std::uint64_t{s[i] == '0' ? 0x76u : 0x7fu} << (8 * i);
+    return {word_of(s), limit};
+}
+
+inline std::uint64_t load8(const char *p) noexcept {
+    static_assert(std::endian::native == std::endian::little);
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
+}
+
+// The lanes of `word` against `s`: digit values, and zero separators when
+// the word fits.
+constexpr std::uint64_t lanes(std::uint64_t word, Shape s) noexcept { return word ^ s.pattern; }
+
+// Non-zero when some lane does not fit its place in the shape.
+constexpr std::uint64_t misfit(std::uint64_t lanes, Shape s) noexcept { return ((lanes + s.limit) | lanes) & kTopBits; }
+
+// Lane i becomes 10 * lane i + lane i+1: the two-digit number starting at
+// i (at most 99, so no lane overflows).
+constexpr std::uint64_t pairs(std::uint64_t lanes) noexcept { return lanes * 10 + (lanes >> 8); }
+
+constexpr unsigned lane(std::uint64_t w, int i) noexcept { return static_cast<unsigned>(w >> (8 * i)) & 0xff; }
+
+static_assert(misfit(lanes(word_of("2024-01-"), shape("0000-00-")), shape("0000-00-")) == 0);
+static_assert(misfit(lanes(word_of("2024-01:"), shape("0000-00-")), shape("0000-00-")) != 0);
+static_assert(misfit(lanes(word_of("20/4-01-"), shape("0000-00-")), shape("0000-00-")) != 0);  // '0' - 1
+static_assert(misfit(lanes(word_of("2:24-01-"), shape("0000-00-")), shape("0000-00-")) != 0);  // '9' + 1
+static_assert(misfit(lanes(word_of("\xb0"
+                                   "024-01-"),
+                           shape("0000-00-")),
+                     shape("0000-00-")) != 0);  // '0' + 0x80
+static_assert(lane(pairs(lanes(word_of("2024-01-"), shape("0000-00-"))), 2) == 24);
 
 inline constexpr char kPairs[201] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"

@@ -51,20 +51,19 @@ static_assert(sizeof(OffsetDateTime) == 20 && std::is_trivially_copyable_v<Offse
 
 constexpr OffsetDateTime from_utc(DateTime utc, UtcOffset offset) noexcept { return {utc, offset}; }
 
-// A date-time moved by a whole number of seconds, |seconds| <= 86400.
-// Most shifts stay within the day, or step to a neighbouring day inside the
-// same month; only the rest take the road through the day number.
+// A date-time moved by a whole number of seconds, |seconds| <= 86400: at
+// most one day either way, so the date steps to a neighbouring day without
+// the road through the day number.
 constexpr std::expected<DateTime, DateError> shift_seconds(DateTime dt, std::int32_t seconds) noexcept {
-    const std::int32_t sod = static_cast<std::int32_t>(seconds_since_midnight(dt.time)) + seconds;
+    const std::int32_t sod = static_cast<std::int32_t>(seconds_since_midnight(dt.time)) + seconds;  // [-86400, 172799]
     if (sod >= 0 && sod < kSecondsPerDay)
         return DateTime{dt.date, Time::from_second_of_day(static_cast<std::uint32_t>(sod), dt.time.nanosecond)};
-    if (sod >= kSecondsPerDay && sod < 2 * kSecondsPerDay && dt.date.day < 28)
-        return DateTime{{dt.date.year, dt.date.month, static_cast<std::uint8_t>(dt.date.day + 1)},
-                        Time::from_second_of_day(static_cast<std::uint32_t>(sod - kSecondsPerDay), dt.time.nanosecond)};
-    if (sod < 0 && sod >= -kSecondsPerDay && dt.date.day > 1)
-        return DateTime{{dt.date.year, dt.date.month, static_cast<std::uint8_t>(dt.date.day - 1)},
-                        Time::from_second_of_day(static_cast<std::uint32_t>(sod + kSecondsPerDay), dt.time.nanosecond)};
-    return from_unix_timestamp(unix_timestamp(dt) + seconds, static_cast<std::int32_t>(dt.time.nanosecond));
+    const bool forward = sod >= kSecondsPerDay;
+    const auto date = forward ? day_after(dt.date) : day_before(dt.date);
+    if (!date) return std::unexpected(date.error());
+    const std::int32_t rest =
+        forward ? sod - static_cast<std::int32_t>(kSecondsPerDay) : sod + static_cast<std::int32_t>(kSecondsPerDay);
+    return DateTime{*date, Time::from_second_of_day(static_cast<std::uint32_t>(rest), dt.time.nanosecond)};
 }
 
 // The local reading moved back by the offset; only whole seconds move.

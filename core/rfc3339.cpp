@@ -70,19 +70,27 @@ std::string_view trim_white_space(std::string_view text) noexcept {
     return text;
 }
 
+// "+HH:MM" or "-HH:MM", the shape every writer produces, read at fixed
+// places into `out`; false for any other text or hours above 23 or minutes
+// above 59.
+static bool read_fixed_offset(std::string_view text, UtcOffset &out) noexcept {
+    if (text.size() != 6 || (text[0] != '+' && text[0] != '-') || text[3] != ':') return false;
+    auto digit = [&text](std::size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(text[i])) - '0'; };
+    const unsigned h1 = digit(1), h2 = digit(2), m1 = digit(4), m2 = digit(5);
+    if ((h1 > 9) | (h2 > 9) | (m1 > 9) | (m2 > 9)) return false;
+    const unsigned hours = h1 * 10 + h2, minutes = m1 * 10 + m2;
+    if (hours > 23 || minutes > 59) return false;
+    const auto magnitude = static_cast<std::int32_t>(hours * 3600 + minutes * 60);
+    out = UtcOffset{text[0] == '-' ? -magnitude : magnitude};
+    return true;
+}
+
 // "+HH", "+HHMM", or "+H[H]:[M[M]]"; hours at most 23, minutes at most 59.
 static std::expected<UtcOffset, ParseError> parse_offset(std::string_view text) noexcept {
     const auto fail = std::unexpected(ParseError::Rejected);
+    if (UtcOffset offset; read_fixed_offset(text, offset)) return offset;
     if (text.size() < 3 || (text[0] != '+' && text[0] != '-')) return fail;
     const bool negative = text[0] == '-';
-    auto digit = [&text](std::size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(text[i])) - '0'; };
-    // "+HH:MM", read at fixed places.
-    if (text.size() == 6 && text[3] == ':' && digit(1) < 10 && digit(2) < 10 && digit(4) < 10 && digit(5) < 10) {
-        const unsigned hours = digit(1) * 10 + digit(2), minutes = digit(4) * 10 + digit(5);
-        if (hours > 23 || minutes > 59) return fail;
-        const auto magnitude = static_cast<std::int32_t>(hours * 3600 + minutes * 60);
-        return UtcOffset{negative ? -magnitude : magnitude};
-    }
     const std::string_view d = text.substr(1);
     std::string_view hour_digits, minute_digits;
     if (const std::size_t colon = d.find(':'); colon != std::string_view::npos) {
@@ -104,6 +112,23 @@ static std::expected<UtcOffset, ParseError> parse_offset(std::string_view text) 
 
 std::expected<OffsetDateTime, ParseError> parse_rfc3339(std::string_view text) noexcept {
     const auto fail = std::unexpected(ParseError::Rejected);
+
+    // The shapes every writer produces: a fixed-place local reading, then
+    // "Z" or "+HH:MM".  Such a text starts with a digit and ends with a
+    // letter or a digit, so there is nothing to trim, and the general road
+    // below would split it at the same places.
+    if (const std::size_t n = text.size(); n >= 20) {
+        DateTime local;
+        if ((text[n - 1] | 0x20) == 'z') {
+            if (read_fixed_datetime(text.substr(0, n - 1), local)) return OffsetDateTime{local, {0}};
+        } else if (n >= 25) {
+            UtcOffset offset;
+            if (read_fixed_offset(text.substr(n - 6), offset) && read_fixed_datetime(text.substr(0, n - 6), local)) {
+                if (const auto value = from_local(local.date, local.time, offset)) return *value;
+            }
+        }
+    }
+
     text = trim_white_space(text);
 
     std::size_t sep = text.find('T');

@@ -35,30 +35,36 @@ char *write_time(char *out, Time t) noexcept {
 
 static constexpr std::uint32_t kPow10[10] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
 
+bool read_fixed_time(std::string_view text, Time &out) noexcept {
+    const std::size_t n = text.size();
+    if (n < 8 || (n > 8 && (n < 10 || n > 18 || text[8] != '.'))) return false;
+    constexpr digits::Shape kShape = digits::shape("00:00:00");
+    const std::uint64_t lanes = digits::lanes(digits::load8(text.data()), kShape);
+    // The fraction's digits, at most nine: their value and whether any byte
+    // was not a digit.
+    std::uint32_t fraction = 0;
+    unsigned misfit = 0;
+    for (std::size_t i = 9; i < n; ++i) {
+        const unsigned digit = static_cast<unsigned>(static_cast<unsigned char>(text[i])) - '0';
+        misfit |= digit > 9;
+        fraction = fraction * 10 + digit;
+    }
+    if (digits::misfit(lanes, kShape) | misfit) return false;
+    const std::uint64_t pairs = digits::pairs(lanes);
+    // 10^(9 - fraction digits); n is 8 without a fraction, or 10 to 18.
+    const std::uint32_t scale = n == 8 ? 0 : kPow10[18 - n];
+    const unsigned hour = digits::lane(pairs, 0), minute = digits::lane(pairs, 3), second = digits::lane(pairs, 6);
+    if (hour > 23 || minute > 59 || second > 59) return false;
+    out = Time{static_cast<std::uint8_t>(hour), static_cast<std::uint8_t>(minute), static_cast<std::uint8_t>(second),
+               fraction * scale};
+    return true;
+}
+
 std::expected<Time, TimeError> parse_time(std::string_view text) noexcept {
     const auto fail = std::unexpected(TimeError::InvalidTime);
     if (text.empty()) return fail;
 
-    // The canonical "HH:MM:SS" with an optional fraction is read at fixed
-    // places; for that shape the general reader below gives the same answer.
-    if (text.size() >= 8 && text[2] == ':' && text[5] == ':' && (text.size() == 8 || text[8] == '.')) {
-        unsigned d[8];
-        for (int i = 0; i < 8; ++i) d[i] = static_cast<unsigned>(static_cast<unsigned char>(text[i])) - '0';
-        const std::size_t fraction_length = text.size() > 8 ? text.size() - 9 : 0;
-        if (d[0] < 10 && d[1] < 10 && d[3] < 10 && d[4] < 10 && d[6] < 10 && d[7] < 10 && fraction_length <= 9) {
-            std::uint32_t fraction = 0;
-            bool digits_only = true;
-            for (std::size_t i = 9; i < text.size(); ++i) {
-                const unsigned digit = static_cast<unsigned>(static_cast<unsigned char>(text[i])) - '0';
-                digits_only &= digit < 10;
-                fraction = fraction * 10 + digit;
-            }
-            if (digits_only && (text.size() == 8 || fraction_length > 0))
-                return Time::make(static_cast<std::uint8_t>(d[0] * 10 + d[1]),
-                                  static_cast<std::uint8_t>(d[3] * 10 + d[4]),
-                                  static_cast<std::uint8_t>(d[6] * 10 + d[7]), fraction * kPow10[9 - fraction_length]);
-        }
-    }
+    if (Time time; read_fixed_time(text, time)) return time;
 
     const std::size_t dot = text.find('.');
     if (dot == 0) return fail;

@@ -57,6 +57,11 @@ inline constexpr std::size_t kTimeTextMax = 18;
 char *write_time(char *out, Time t) noexcept;
 std::expected<Time, TimeError> parse_time(std::string_view text) noexcept;
 
+// Exactly "HH:MM:SS" with an optional fraction of one to nine digits, the
+// shape every writer produces, read at fixed places into `out`.  False for
+// any other text or a field out of range, which parse_time then decides.
+bool read_fixed_time(std::string_view text, Time &out) noexcept;
+
 static_assert(seconds_since_midnight({23, 59, 59, 999999999}) == 86399);
 static_assert(nanos_since_midnight({23, 59, 59, 999999999}) == 86399999999999);
 static_assert(Time::from_second_of_day(86399, 5) == Time{23, 59, 59, 5});
