@@ -92,12 +92,18 @@ inline FreeList *free_list_for(Py_ssize_t size) noexcept {
 
 PyObject *instance_alloc_slow(PyTypeObject *type);
 
-inline PyObject *instance_alloc(PyTypeObject *type, Py_ssize_t = 0) {
+// `size` is the class's tp_basicsize; a caller that knows it at compile
+// time (Instance::wrap_as) lets the list be chosen without reading it.
+inline PyObject *instance_alloc_sized(PyTypeObject *type, [[maybe_unused]] Py_ssize_t size) {
 #ifdef MERANDOL_FREE_LISTS
-    if (FreeList *list = free_list_for(type->tp_basicsize); list != nullptr && list->count > 0)
+    if (FreeList *list = free_list_for(size); list != nullptr && list->count > 0)
         return PyObject_Init(static_cast<PyObject *>(list->items[--list->count]), type);
 #endif
     return instance_alloc_slow(type);
+}
+
+inline PyObject *instance_alloc(PyTypeObject *type, Py_ssize_t = 0) {
+    return instance_alloc_sized(type, type->tp_basicsize);
 }
 
 #endif
@@ -134,8 +140,13 @@ struct Instance {
 
     static PyObject *wrap_as(PyTypeObject *t, const Value &v) noexcept {
         if (MERANDOL_UNLIKELY(t == nullptr)) return nullptr;
-        // Every class's allocation slot is instance_alloc, called directly.
+        // Every class's allocation slot is instance_alloc, called directly;
+        // the classes are final, so t's instances have exactly this size.
+#ifdef MERANDOL_BORROWED_CLASSES
         auto *o = reinterpret_cast<Instance *>(instance_alloc(t));
+#else
+        auto *o = reinterpret_cast<Instance *>(instance_alloc_sized(t, sizeof(Instance)));
+#endif
         if (MERANDOL_UNLIKELY(o == nullptr)) return nullptr;
         o->value = v;
         return reinterpret_cast<PyObject *>(o);
