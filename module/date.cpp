@@ -41,7 +41,7 @@ static PyMethodDef weekday_methods[] = {
 };
 
 static PyType_Slot weekday_slots[] = {
-    MERANDOL_INSTANCE_SLOTS,
+    MERANDOL_INSTANCE_SLOTS(WeekdayObject),
     {Py_tp_repr, reinterpret_cast<void *>(weekday_str)},
     {Py_tp_str, reinterpret_cast<void *>(weekday_str)},
     {Py_tp_methods, weekday_methods},
@@ -212,7 +212,7 @@ static PyMethodDef date_methods[] = {
 };
 
 static PyType_Slot date_slots[] = {
-    MERANDOL_INSTANCE_SLOTS,
+    MERANDOL_INSTANCE_SLOTS(DateObject),
     {Py_tp_doc, const_cast<char *>("Date(year, month, day)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void *>(date_new)},
 #ifdef Py_tp_vectorcall  // CPython 3.14 and later

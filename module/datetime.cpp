@@ -164,7 +164,7 @@ static PyMethodDef datetime_methods[] = {
 };
 
 static PyType_Slot datetime_slots[] = {
-    MERANDOL_INSTANCE_SLOTS,
+    MERANDOL_INSTANCE_SLOTS(DateTimeObject),
     {Py_tp_doc, const_cast<char *>("DateTime(date, time)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void *>(datetime_new)},
 #ifdef Py_tp_vectorcall  // CPython 3.14 and later

@@ -130,7 +130,7 @@ static PyMethodDef duration_methods[] = {
 };
 
 static PyType_Slot duration_slots[] = {
-    MERANDOL_INSTANCE_SLOTS,
+    MERANDOL_INSTANCE_SLOTS(DurationObject),
     {Py_nb_negative, reinterpret_cast<void *>(duration_negative)},
     {Py_tp_str, reinterpret_cast<void *>(duration_str)},
     {Py_tp_repr, reinterpret_cast<void *>(duration_repr)},

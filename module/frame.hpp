@@ -108,12 +108,27 @@ inline PyObject *instance_alloc(PyTypeObject *type, Py_ssize_t = 0) {
 
 #endif
 
-void instance_dealloc(PyObject *self);
+// Release of an instance of `Size` bytes (the class's tp_basicsize, known
+// to each class unit at compile time).
+template <Py_ssize_t Size>
+void instance_dealloc(PyObject *self) {
+    PyTypeObject *type = Py_TYPE(self);
+#ifdef MERANDOL_FREE_LISTS
+    if (FreeList *list = free_list_for(Size); list != nullptr && list->count < FreeList::kCapacity) {
+        list->items[list->count++] = self;
+        Py_DECREF(type);
+        return;
+    }
+#endif
+    type->tp_free(self);
+    Py_DECREF(type);
+}
 
+// The slots of a class whose instances are `InstanceType`.
 // clang-format off
-#define MERANDOL_INSTANCE_SLOTS                                                                        \
-    {Py_tp_alloc, reinterpret_cast<void *>(::merandol::py::instance_alloc)},                            \
-        {Py_tp_dealloc, reinterpret_cast<void *>(::merandol::py::instance_dealloc)},                    \
+#define MERANDOL_INSTANCE_SLOTS(InstanceType)                                                              \
+    {Py_tp_alloc, reinterpret_cast<void *>(::merandol::py::instance_alloc)},                                \
+        {Py_tp_dealloc, reinterpret_cast<void *>(::merandol::py::instance_dealloc<sizeof(InstanceType)>)},  \
         {Py_tp_free, reinterpret_cast<void *>(PyObject_Free)}
 // clang-format on
 

@@ -83,19 +83,6 @@ PyObject *instance_alloc_slow(PyTypeObject *type) {
     return PyObject_Init(static_cast<PyObject *>(memory), type);
 }
 
-void instance_dealloc(PyObject *self) {
-    PyTypeObject *type = Py_TYPE(self);
-#ifdef MERANDOL_FREE_LISTS
-    if (FreeList *list = free_list_for(type->tp_basicsize); list != nullptr && list->count < FreeList::kCapacity) {
-        list->items[list->count++] = self;
-        Py_DECREF(type);
-        return;
-    }
-#endif
-    type->tp_free(self);
-    Py_DECREF(type);
-}
-
 // --- Errors ----------------------------------------------------------------
 
 static std::atomic<PyObject *> g_panic_exception;

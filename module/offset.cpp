@@ -89,7 +89,7 @@ static PyMethodDef utcoffset_methods[] = {
 };
 
 static PyType_Slot utcoffset_slots[] = {
-    MERANDOL_INSTANCE_SLOTS,
+    MERANDOL_INSTANCE_SLOTS(UtcOffsetObject),
     {Py_tp_str, reinterpret_cast<void *>(utcoffset_str)},
     {Py_tp_repr, reinterpret_cast<void *>(utcoffset_repr)},
     {Py_tp_richcompare, reinterpret_cast<void *>(utcoffset_richcompare)},
@@ -279,7 +279,7 @@ static PyMethodDef offsetdatetime_methods[] = {
 };
 
 static PyType_Slot offsetdatetime_slots[] = {
-    MERANDOL_INSTANCE_SLOTS,
+    MERANDOL_INSTANCE_SLOTS(OffsetDateTimeObject),
     {Py_tp_str, reinterpret_cast<void *>(offsetdatetime_str)},
     {Py_tp_repr, reinterpret_cast<void *>(offsetdatetime_repr)},
     {Py_tp_richcompare, reinterpret_cast<void *>(offsetdatetime_richcompare)},

@@ -120,7 +120,7 @@ static PyMethodDef time_methods[] = {
 };
 
 static PyType_Slot time_slots[] = {
-    MERANDOL_INSTANCE_SLOTS,
+    MERANDOL_INSTANCE_SLOTS(TimeObject),
     {Py_tp_doc, const_cast<char *>("Time(hour, minute, second, nanosecond=0)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void *>(time_new)},
 #ifdef Py_tp_vectorcall  // CPython 3.14 and later
