@@ -79,6 +79,16 @@ constexpr std::uint64_t pairs(std::uint64_t lanes) noexcept { return lanes * 10 
 
 constexpr unsigned lane(std::uint64_t w, int i) noexcept { return static_cast<unsigned>(w >> (8 * i)) & 0xff; }
 
+// The number whose eight decimal digits are the lanes, the first (most
+// significant) in the low lane.  Neighbours are joined in three steps, each
+// keeping every other field: two-digit fields of 8 bits (at most 99), four
+// of 16 bits (9999), then the eight digits in the low 32 bits (99999999).
+constexpr std::uint32_t eight_digits(std::uint64_t lanes) noexcept {
+    lanes = (lanes * 10 + (lanes >> 8)) & 0x00ff00ff00ff00ff;
+    lanes = (lanes * 100 + (lanes >> 16)) & 0x0000ffff0000ffff;
+    return static_cast<std::uint32_t>(lanes * 10000 + (lanes >> 32));
+}
+
 static_assert(misfit(lanes(word_of("2024-01-"), shape("0000-00-")), shape("0000-00-")) == 0);
 static_assert(misfit(lanes(word_of("2024-01:"), shape("0000-00-")), shape("0000-00-")) != 0);
 static_assert(misfit(lanes(word_of("20/4-01-"), shape("0000-00-")), shape("0000-00-")) != 0);  // '0' - 1
@@ -88,6 +98,8 @@ static_assert(misfit(lanes(word_of("\xb0"
                            shape("0000-00-")),
                      shape("0000-00-")) != 0);  // '0' + 0x80
 static_assert(lane(pairs(lanes(word_of("2024-01-"), shape("0000-00-"))), 2) == 24);
+static_assert(eight_digits(lanes(word_of("90817263"), shape("00000000"))) == 90817263);
+static_assert(eight_digits(lanes(word_of("99999999"), shape("00000000"))) == 99999999);
 
 inline constexpr char kPairs[201] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"

@@ -38,25 +38,35 @@ static constexpr std::uint32_t kPow10[10] = {1, 10, 100, 1000, 10000, 100000, 10
 bool read_fixed_time(std::string_view text, Time &out) noexcept {
     const std::size_t n = text.size();
     if (n < 8 || (n > 8 && (n < 10 || n > 18 || text[8] != '.'))) return false;
-    constexpr digits::Shape kShape = digits::shape("00:00:00");
+    constexpr digits::Shape kShape = digits::shape("00:00:00"), kDigits = digits::shape("00000000");
     const std::uint64_t lanes = digits::lanes(digits::load8(text.data()), kShape);
-    // The fraction's digits, at most nine: their value and whether any byte
-    // was not a digit.
-    std::uint32_t fraction = 0;
-    unsigned misfit = 0;
-    for (std::size_t i = 9; i < n; ++i) {
-        const unsigned digit = static_cast<unsigned>(static_cast<unsigned char>(text[i])) - '0';
-        misfit |= digit > 9;
-        fraction = fraction * 10 + digit;
+    std::uint64_t misfit = digits::misfit(lanes, kShape);
+    // The fraction, k = n - 9 digits: the last eight characters as a word,
+    // of which the top min(k, 8) lanes are the fraction's last digits; the
+    // lanes below them are cleared, which reads them as leading zeros.  A
+    // ninth digit is read on its own.
+    std::uint32_t nanosecond = 0;
+    if (n > 8) {
+        const std::size_t k = n - 9;
+        const std::size_t in_word = k < 8 ? k : 8;
+        const std::uint64_t tail =
+            digits::lanes(digits::load8(text.data() + n - 8), kDigits) & ~std::uint64_t{0} << (64 - 8 * in_word);
+        misfit |= digits::misfit(tail, kDigits);
+        const std::uint32_t last = digits::eight_digits(tail);
+        if (k == 9) {
+            const unsigned first = static_cast<unsigned>(static_cast<unsigned char>(text[9])) - '0';
+            misfit |= first > 9;
+            nanosecond = first * 100000000 + last;
+        } else {
+            nanosecond = last * kPow10[9 - k];
+        }
     }
-    if (digits::misfit(lanes, kShape) | misfit) return false;
+    if (misfit) return false;
     const std::uint64_t pairs = digits::pairs(lanes);
-    // 10^(9 - fraction digits); n is 8 without a fraction, or 10 to 18.
-    const std::uint32_t scale = n == 8 ? 0 : kPow10[18 - n];
     const unsigned hour = digits::lane(pairs, 0), minute = digits::lane(pairs, 3), second = digits::lane(pairs, 6);
     if (hour > 23 || minute > 59 || second > 59) return false;
     out = Time{static_cast<std::uint8_t>(hour), static_cast<std::uint8_t>(minute), static_cast<std::uint8_t>(second),
-               fraction * scale};
+               nanosecond};
     return true;
 }
 
