@@ -59,10 +59,12 @@ constexpr Shape shape(const char (&s)[9]) noexcept {
     return {word_of(s), limit};
 }
 
-inline std::uint64_t load8(const char *p) noexcept {
+// The eight characters of `text` from `at` as a word, the first in the low
+// byte; the caller has checked that at + 8 <= text.size().
+inline std::uint64_t load8(std::string_view text, std::size_t at) noexcept {
     static_assert(std::endian::native == std::endian::little);
     std::uint64_t w;
-    std::memcpy(&w, p, 8);
+    std::memcpy(&w, text.substr(at, 8).data(), 8);
     return w;
 }
 

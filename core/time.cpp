@@ -39,7 +39,7 @@ bool read_fixed_time(std::string_view text, Time &out) noexcept {
     const std::size_t n = text.size();
     if (n < 8 || (n > 8 && (n < 10 || n > 18 || text[8] != '.'))) return false;
     constexpr digits::Shape kShape = digits::shape("00:00:00"), kDigits = digits::shape("00000000");
-    const std::uint64_t lanes = digits::lanes(digits::load8(text.data()), kShape);
+    const std::uint64_t lanes = digits::lanes(digits::load8(text, 0), kShape);
     std::uint64_t misfit = digits::misfit(lanes, kShape);
     // The fraction, k = n - 9 digits: the last eight characters as a word,
     // of which the top min(k, 8) lanes are the fraction's last digits; the
@@ -49,8 +49,8 @@ bool read_fixed_time(std::string_view text, Time &out) noexcept {
     if (n > 8) {
         const std::size_t k = n - 9;
         const std::size_t in_word = k < 8 ? k : 8;
-        const std::uint64_t tail =
-            digits::lanes(digits::load8(text.data() + n - 8), kDigits) & ~std::uint64_t{0} << (64 - 8 * in_word);
+        const std::uint64_t tail = digits::lanes(digits::load8(text, n - 8), kDigits) & ~std::uint64_t{0}
+                                                                                            << (64 - 8 * in_word);
         misfit |= digits::misfit(tail, kDigits);
         const std::uint32_t last = digits::eight_digits(tail);
         if (k == 9) {
