@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+#include "core/digits.hpp"
+
 namespace merandol {
 
 std::expected<std::expected<DateTime, DateError>, ClockUnreadable> now_utc() noexcept {
@@ -30,7 +32,7 @@ std::expected<DateTime, ParseError> parse_datetime(std::string_view text) noexce
     if (sep == std::string_view::npos) return fail;
     const auto date = parse_date(text.substr(0, sep));
     if (!date) return fail;
-    const auto time = parse_time(text.substr(sep + 1));
+    const auto time = parse_time(digits::tail(text, sep + 1));
     if (!time) return fail;
     return DateTime{*date, *time};
 }

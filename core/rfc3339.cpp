@@ -83,15 +83,15 @@ static std::expected<UtcOffset, ParseError> parse_offset(std::string_view text) 
         const auto magnitude = static_cast<std::int32_t>(hours * 3600 + minutes * 60);
         return UtcOffset{negative ? -magnitude : magnitude};
     }
-    const std::string_view d = text.substr(1);
+    const std::string_view d = digits::tail(text, 1);
     std::string_view hour_digits, minute_digits;
     if (const std::size_t colon = d.find(':'); colon != std::string_view::npos) {
         hour_digits = d.substr(0, colon);
-        minute_digits = d.substr(colon + 1);
+        minute_digits = digits::tail(d, colon + 1);
         if (hour_digits.empty() || hour_digits.size() > 2 || minute_digits.size() > 2) return fail;
     } else if (d.size() == 2 || d.size() == 4) {
         hour_digits = d.substr(0, 2);
-        minute_digits = d.substr(2);
+        minute_digits = digits::tail(d, 2);
     } else {
         return fail;
     }
@@ -114,7 +114,7 @@ std::expected<OffsetDateTime, ParseError> parse_rfc3339(std::string_view text) n
 
     // "+" and "-" never occur inside a multi-byte UTF-8 character, so a
     // backward byte search finds the last such character.
-    std::string_view rest = text.substr(sep + 1), time_part;
+    std::string_view rest = digits::tail(text, sep + 1), time_part;
     UtcOffset offset{0};
     const std::size_t n = rest.size();
     if (n != 0 && (rest.back() | 0x20) == 'z') {
@@ -123,14 +123,14 @@ std::expected<OffsetDateTime, ParseError> parse_rfc3339(std::string_view text) n
         // "+HH:MM" at the end: its sign is the last one in the text, as
         // nothing after it may be a sign.
         time_part = rest.substr(0, n - 6);
-        const auto parsed = parse_offset(rest.substr(n - 6));
+        const auto parsed = parse_offset(digits::tail(rest, n - 6));
         if (!parsed) return fail;
         offset = *parsed;
     } else {
         const std::size_t sign = rest.find_last_of("+-");
         if (sign == std::string_view::npos) return fail;
         time_part = rest.substr(0, sign);
-        const auto parsed = parse_offset(rest.substr(sign));
+        const auto parsed = parse_offset(digits::tail(rest, sign));
         if (!parsed) return fail;
         offset = *parsed;
     }

@@ -71,13 +71,13 @@ std::expected<Time, TimeError> parse_time(std::string_view text) noexcept {
 
     std::uint64_t hour, minute, sec;
     if (!digits::read_bounded(main.substr(0, first), 23, hour) ||
-        !digits::read_bounded(main.substr(first + 1, second - first - 1), 59, minute) ||
-        !digits::read_bounded(main.substr(second + 1), 59, sec))
+        !digits::read_bounded(digits::slice(main, first + 1, second), 59, minute) ||
+        !digits::read_bounded(digits::tail(main, second + 1), 59, sec))
         return fail;
 
     std::uint64_t nanosecond = 0;
     if (dot != std::string_view::npos) {
-        const std::string_view fraction = text.substr(dot + 1);
+        const std::string_view fraction = digits::tail(text, dot + 1);
         if (fraction.empty() || fraction.size() > 9) return fail;
         std::uint64_t value;
         if (!digits::read_bounded(fraction, 999999999, value)) return fail;
