@@ -80,6 +80,7 @@ typecheck: build
 MANYLINUX := manylinux_2_17_$(shell uname -m)
 wheel:
 	rm -rf build/dist build/dist-raw
+	mkdir -p build
 	$(PYTHON) -m build --no-isolation --outdir build/dist-raw . >build/wheel.log 2>&1 || { tail -n 30 build/wheel.log; exit 1; }
 	$(PYTHON) -m auditwheel repair --plat $(MANYLINUX) --wheel-dir build/dist build/dist-raw/*.whl \
 		>>build/wheel.log 2>&1 || { tail -n 30 build/wheel.log; exit 1; }
