@@ -82,14 +82,25 @@ typecheck: build
 	MYPYPATH=stubs $(PYTHON) -m mypy --strict --no-incremental examples/tour.py
 	MYPYPATH=stubs $(RUN_PY) -m mypy.stubtest merandol merandol_interop
 
-# Built from the sdist, as pip would, without network access.
+# The sdist, a wheel built from it as pip would (without network access),
+# and that wheel repaired by auditwheel: checked against the manylinux2014
+# policy (glibc 2.17 and GCC 4.8's libstdc++ and libgcc_s) and tagged for
+# it, or refused.  build/dist holds the sdist and the repaired wheel; the
+# wheel as built stays in build/dist-raw.
+MANYLINUX := manylinux_2_17_$(shell uname -m)
 wheel:
-	rm -rf build/dist
-	$(PYTHON) -m build --no-isolation --outdir build/dist . >build/wheel.log 2>&1 || { tail -n 30 build/wheel.log; exit 1; }
+	rm -rf build/dist build/dist-raw
+	mkdir -p build
+	$(PYTHON) -m build --no-isolation --outdir build/dist-raw . >build/wheel.log 2>&1 || { tail -n 30 build/wheel.log; exit 1; }
+	$(PYTHON) -m auditwheel repair --plat $(MANYLINUX) --wheel-dir build/dist build/dist-raw/*.whl \
+		>>build/wheel.log 2>&1 || { tail -n 30 build/wheel.log; exit 1; }
+	cp build/dist-raw/*.tar.gz build/dist/
 	@ls -l build/dist
 
-# The installed wheel, not the build tree, under the whole Python suite and
-# strict mypy with the shipped stubs.
+# The repaired wheel, installed, not the build tree, under the whole Python
+# suite and strict mypy with the shipped stubs; then the sdist built and
+# installed by pip in a fresh environment; last, what the wheel asks of
+# the system: its tags, auditwheel's verdict and the newest symbol versions.
 WHEEL_VENV := build/wheel-venv
 test-wheel: wheel
 	rm -rf $(WHEEL_VENV)
@@ -97,6 +108,8 @@ test-wheel: wheel
 	$(WHEEL_VENV)/bin/python -m pip install -q --no-index --no-deps build/dist/*.whl
 	cd build && MERANDOL_EXPECT_INSTALLED=1 $(CURDIR)/$(WHEEL_VENV)/bin/python -m pytest -q -p no:cacheprovider $(CURDIR)/tests/module
 	cd build && $(CURDIR)/$(WHEEL_VENV)/bin/python -m mypy --strict --no-incremental $(CURDIR)/examples/tour.py
+	MERANDOL_DIST=$(CURDIR)/build/dist $(PYTHON) -m pytest -q -p no:cacheprovider tests/packaging
+	@$(PYTHON) tools/wheel-report build/dist/*.whl
 
 # Conventions: clang-format in check mode, clang-tidy on the core and the
 # module (one unit at a time; its analyser is not run), ruff on the Python.

@@ -62,14 +62,14 @@ std::expected<Date, DateError> parse_date(std::string_view text) noexcept {
 
     // Year: the bound of the magnitude is 2^31 for a negative year and
     // 2^31 - 1 otherwise.
-    std::string_view year_digits = text.substr(0, first);
+    std::string_view year_digits = digits::slice(text, 0, first);
     const bool negative = year_digits[0] == '-';
     if (signed_year) year_digits.remove_prefix(1);
     std::uint64_t year_mag, month, day;
     if (!digits::read_bounded(year_digits, negative ? 2147483648u : 2147483647u, year_mag)) return fail;
-    if (!digits::read_bounded(text.substr(first + 1, second - first - 1), 12, month) || month == 0) return fail;
+    if (!digits::read_bounded(digits::slice(text, first + 1, second), 12, month) || month == 0) return fail;
     const auto year = static_cast<std::int32_t>(negative ? 0 - year_mag : year_mag);
-    if (!digits::read_bounded(text.substr(second + 1), days_in_month(year, static_cast<unsigned>(month)), day) ||
+    if (!digits::read_bounded(digits::tail(text, second + 1), days_in_month(year, static_cast<unsigned>(month)), day) ||
         day == 0)
         return fail;
     return Date{year, static_cast<std::uint8_t>(month), static_cast<std::uint8_t>(day)};

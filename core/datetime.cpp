@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+#include "core/digits.hpp"
+
 namespace merandol {
 
 std::expected<std::expected<DateTime, DateError>, ClockUnreadable> now_utc() noexcept {
@@ -22,8 +24,8 @@ char *write_datetime(char *out, DateTime dt) noexcept {
 }
 
 bool read_fixed_datetime(std::string_view text, DateTime &out) noexcept {
-    return text.size() >= 19 && text[10] == 'T' && read_fixed_date(text.substr(0, 10), out.date) &&
-           read_fixed_time(text.substr(11), out.time);
+    return text.size() >= 19 && text[10] == 'T' && read_fixed_date(digits::slice(text, 0, 10), out.date) &&
+           read_fixed_time(digits::tail(text, 11), out.time);
 }
 
 std::expected<DateTime, ParseError> parse_datetime(std::string_view text) noexcept {
@@ -36,9 +38,9 @@ std::expected<DateTime, ParseError> parse_datetime(std::string_view text) noexce
     std::size_t sep = text.find('T');
     if (sep == std::string_view::npos) sep = text.find(' ');
     if (sep == std::string_view::npos) return fail;
-    const auto date = parse_date(text.substr(0, sep));
+    const auto date = parse_date(digits::slice(text, 0, sep));
     if (!date) return fail;
-    const auto time = parse_time(text.substr(sep + 1));
+    const auto time = parse_time(digits::tail(text, sep + 1));
     if (!time) return fail;
     return DateTime{*date, *time};
 }

@@ -1,6 +1,7 @@
-// Small helpers shared by the text readers and writers: ASCII digit tests,
-// bounded decimal accumulation and fixed-width digit writers.  Writers work
-// like std::to_chars: they write into a caller's buffer and return the end.
+// Small helpers shared by the text readers and writers: slices of a view,
+// ASCII digit tests, bounded decimal accumulation and fixed-width digit
+// writers.  Writers work like std::to_chars: they write into a caller's
+// buffer and return the end.
 #pragma once
 
 #include <bit>
@@ -9,6 +10,19 @@
 #include <string_view>
 
 namespace merandol::digits {
+
+// Slices whose bounds the reader has already established (its positions
+// come from its own searches and length checks).  std::string_view::substr
+// checks them again and throws std::out_of_range, which would make the
+// module call into the C++ runtime's exception support: a dependency on
+// libstdc++ that nothing else here has.
+constexpr std::string_view tail(std::string_view text, std::size_t begin) noexcept {  // begin <= size
+    return {text.data() + begin, text.size() - begin};
+}
+
+constexpr std::string_view slice(std::string_view text, std::size_t begin, std::size_t end) noexcept {
+    return {text.data() + begin, end - begin};  // begin <= end <= size
+}
 
 constexpr bool is_digit(char c) noexcept { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0' < 10u; }
 
@@ -64,7 +78,7 @@ constexpr Shape shape(const char (&s)[9]) noexcept {
 inline std::uint64_t load8(std::string_view text, std::size_t at) noexcept {
     static_assert(std::endian::native == std::endian::little);
     std::uint64_t w;
-    std::memcpy(&w, text.substr(at, 8).data(), 8);
+    std::memcpy(&w, text.data() + at, 8);
     return w;
 }
 

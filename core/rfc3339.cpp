@@ -91,15 +91,15 @@ static std::expected<UtcOffset, ParseError> parse_offset(std::string_view text) 
     if (UtcOffset offset; read_fixed_offset(text, offset)) return offset;
     if (text.size() < 3 || (text[0] != '+' && text[0] != '-')) return fail;
     const bool negative = text[0] == '-';
-    const std::string_view d = text.substr(1);
+    const std::string_view d = digits::tail(text, 1);
     std::string_view hour_digits, minute_digits;
     if (const std::size_t colon = d.find(':'); colon != std::string_view::npos) {
-        hour_digits = d.substr(0, colon);
-        minute_digits = d.substr(colon + 1);
+        hour_digits = digits::slice(d, 0, colon);
+        minute_digits = digits::tail(d, colon + 1);
         if (hour_digits.empty() || hour_digits.size() > 2 || minute_digits.size() > 2) return fail;
     } else if (d.size() == 2 || d.size() == 4) {
-        hour_digits = d.substr(0, 2);
-        minute_digits = d.substr(2);
+        hour_digits = digits::slice(d, 0, 2);
+        minute_digits = digits::tail(d, 2);
     } else {
         return fail;
     }
@@ -120,10 +120,11 @@ std::expected<OffsetDateTime, ParseError> parse_rfc3339(std::string_view text) n
     if (const std::size_t n = text.size(); n >= 20) {
         DateTime local;
         if ((text[n - 1] | 0x20) == 'z') {
-            if (read_fixed_datetime(text.substr(0, n - 1), local)) return OffsetDateTime{local, {0}};
+            if (read_fixed_datetime(digits::slice(text, 0, n - 1), local)) return OffsetDateTime{local, {0}};
         } else if (n >= 25) {
             UtcOffset offset;
-            if (read_fixed_offset(text.substr(n - 6), offset) && read_fixed_datetime(text.substr(0, n - 6), local)) {
+            if (read_fixed_offset(digits::tail(text, n - 6), offset) &&
+                read_fixed_datetime(digits::slice(text, 0, n - 6), local)) {
                 if (const auto value = from_local(local.date, local.time, offset)) return *value;
             }
         }
@@ -134,28 +135,28 @@ std::expected<OffsetDateTime, ParseError> parse_rfc3339(std::string_view text) n
     std::size_t sep = text.find('T');
     if (sep == std::string_view::npos) sep = text.find(' ');
     if (sep == std::string_view::npos) return fail;
-    const auto date = parse_date(text.substr(0, sep));
+    const auto date = parse_date(digits::slice(text, 0, sep));
     if (!date) return fail;
 
     // "+" and "-" never occur inside a multi-byte UTF-8 character, so a
     // backward byte search finds the last such character.
-    std::string_view rest = text.substr(sep + 1), time_part;
+    std::string_view rest = digits::tail(text, sep + 1), time_part;
     UtcOffset offset{0};
     const std::size_t n = rest.size();
     if (n != 0 && (rest.back() | 0x20) == 'z') {
-        time_part = rest.substr(0, n - 1);
+        time_part = digits::slice(rest, 0, n - 1);
     } else if (n >= 6 && (rest[n - 6] == '+' || rest[n - 6] == '-') && rest[n - 3] == ':') {
         // "+HH:MM" at the end: its sign is the last one in the text, as
         // nothing after it may be a sign.
-        time_part = rest.substr(0, n - 6);
-        const auto parsed = parse_offset(rest.substr(n - 6));
+        time_part = digits::slice(rest, 0, n - 6);
+        const auto parsed = parse_offset(digits::tail(rest, n - 6));
         if (!parsed) return fail;
         offset = *parsed;
     } else {
         const std::size_t sign = rest.find_last_of("+-");
         if (sign == std::string_view::npos) return fail;
-        time_part = rest.substr(0, sign);
-        const auto parsed = parse_offset(rest.substr(sign));
+        time_part = digits::slice(rest, 0, sign);
+        const auto parsed = parse_offset(digits::tail(rest, sign));
         if (!parsed) return fail;
         offset = *parsed;
     }

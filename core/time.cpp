@@ -78,7 +78,7 @@ std::expected<Time, TimeError> parse_time(std::string_view text) noexcept {
 
     const std::size_t dot = text.find('.');
     if (dot == 0) return fail;
-    const std::string_view main = text.substr(0, dot);  // all of it when there is no "."
+    const std::string_view main = dot == std::string_view::npos ? text : digits::slice(text, 0, dot);
 
     const std::size_t first = main.find(':');
     if (first == std::string_view::npos) return fail;
@@ -86,14 +86,14 @@ std::expected<Time, TimeError> parse_time(std::string_view text) noexcept {
     if (second == std::string_view::npos || main.find(':', second + 1) != std::string_view::npos) return fail;
 
     std::uint64_t hour, minute, sec;
-    if (!digits::read_bounded(main.substr(0, first), 23, hour) ||
-        !digits::read_bounded(main.substr(first + 1, second - first - 1), 59, minute) ||
-        !digits::read_bounded(main.substr(second + 1), 59, sec))
+    if (!digits::read_bounded(digits::slice(main, 0, first), 23, hour) ||
+        !digits::read_bounded(digits::slice(main, first + 1, second), 59, minute) ||
+        !digits::read_bounded(digits::tail(main, second + 1), 59, sec))
         return fail;
 
     std::uint64_t nanosecond = 0;
     if (dot != std::string_view::npos) {
-        const std::string_view fraction = text.substr(dot + 1);
+        const std::string_view fraction = digits::tail(text, dot + 1);
         if (fraction.empty() || fraction.size() > 9) return fail;
         std::uint64_t value;
         if (!digits::read_bounded(fraction, 999999999, value)) return fail;
