@@ -80,7 +80,9 @@ static bool open_texts(PyObject *texts, Texts &out) {
     }
     if (!PyList_Check(texts) && !PyTuple_Check(texts) && PyObject_CheckBuffer(texts)) {
         if (PyObject_GetBuffer(texts, &out.view, PyBUF_RECORDS_RO) == 0) {
-            if (ucs4_format(out.view.format, out.chars) && out.view.itemsize == 4 * out.chars) {
+            const bool aligned = reinterpret_cast<std::uintptr_t>(out.view.buf) % 4 == 0 &&
+                                 (out.view.ndim != 1 || out.view.strides[0] % 4 == 0);
+            if (aligned && ucs4_format(out.view.format, out.chars) && out.view.itemsize == 4 * out.chars) {
                 if (out.view.ndim != 1) {
                     PyErr_Format(PyExc_ValueError, "texts must be one-dimensional, not an array of %d dimensions",
                                  out.view.ndim);
@@ -112,15 +114,17 @@ static inline Py_ssize_t item_length(const char *item, Py_ssize_t chars) noexcep
 }
 
 // The element as ASCII in `out`; false when it is longer than kShortText or
-// holds a code point beyond ASCII.
+// holds a code point beyond ASCII.  open_texts takes this road only for
+// arrays whose elements are aligned to 4 bytes, so that the code points are
+// read as such and the narrowing loop is vectorised.
 static inline bool ascii_item(const char *item, Py_ssize_t chars, char *out, std::size_t &n) noexcept {
     const Py_ssize_t length = item_length(item, chars);
     if (static_cast<std::size_t>(length) > kShortText) return false;
+    const auto *codes = static_cast<const std::uint32_t *>(__builtin_assume_aligned(item, 4));
     std::uint32_t seen = 0;
     for (Py_ssize_t i = 0; i < length; ++i) {
-        const std::uint32_t c = code_point(item, i);
-        seen |= c;
-        out[i] = static_cast<char>(c);
+        seen |= codes[i];
+        out[i] = static_cast<char>(codes[i]);
     }
     n = static_cast<std::size_t>(length);
     return seen < 0x80;
@@ -141,10 +145,12 @@ static PyObject *array_item_str(const char *item, Py_ssize_t chars, Py_ssize_t i
     return s;
 }
 
-// A new reference to texts[i] as a str, for messages.
+// A new reference to texts[i] as an exact str (numpy.str_ shows its class
+// in its repr), for messages.
 static PyObject *item_object(const Texts &t, Py_ssize_t i) {
-    if (t.seq != nullptr) return Py_NewRef(PySequence_Fast_ITEMS(t.seq)[i]);
-    return array_item_str(t.item(i), t.chars, i);
+    if (t.seq == nullptr) return array_item_str(t.item(i), t.chars, i);
+    PyObject *item = PySequence_Fast_ITEMS(t.seq)[i];
+    return PyUnicode_CheckExact(item) ? Py_NewRef(item) : PyUnicode_FromObject(item);
 }
 
 // The UTF-8 text of an element that must be a str.
@@ -283,10 +289,12 @@ static inline Outcome read_instant(std::string_view text, std::int64_t &out) noe
     if (MERANDOL_UNLIKELY(!value)) return Outcome::Unreadable;
     const std::uint32_t nanos = value->utc.time.nanosecond;
     if (MERANDOL_UNLIKELY(nanos % NanosPerUnit != 0)) return Outcome::Remainder;
-    std::int64_t units;
-    if (MERANDOL_UNLIKELY(__builtin_mul_overflow(unix_timestamp(value->utc), kNanosPerSecond / NanosPerUnit, &units) ||
-                          __builtin_add_overflow(units, std::int64_t{nanos / NanosPerUnit}, &units) ||
-                          units == INT64_MIN))
+    // Before the epoch a fraction is taken from the next second up, so that
+    // the seconds alone do not overflow near the lower end of the range.
+    std::int64_t seconds = unix_timestamp(value->utc), fraction = nanos / NanosPerUnit, units;
+    if (seconds < 0 && fraction != 0) seconds += 1, fraction -= kNanosPerSecond / NanosPerUnit;
+    if (MERANDOL_UNLIKELY(__builtin_mul_overflow(seconds, kNanosPerSecond / NanosPerUnit, &units) ||
+                          __builtin_add_overflow(units, fraction, &units) || units == INT64_MIN))
         return Outcome::OutOfRange;
     out = units;
     return Outcome::Ok;

@@ -419,6 +419,21 @@ static Outcome encode_duration(PyObject *o, ColumnUnit u, std::int64_t &out) {
     return to_units(DurationObject::of(o), u, out);
 }
 
+// The repr of a value, or for an OffsetDateTime whose local reading has no
+// text, the call that makes it from its UTC reading.
+static PyObject *describe(PyObject *o) {
+    PyObject *text = PyObject_Repr(o);
+    if (text != nullptr || !Py_IS_TYPE(o, OffsetDateTimeObject::type())) return text;
+    PyErr_Clear();
+    const OffsetDateTime v = OffsetDateTimeObject::of(o);
+    PyObject *utc = DateTimeObject::wrap(v.utc);
+    PyObject *offset = utc ? UtcOffsetObject::wrap(v.offset) : nullptr;
+    text = offset ? PyUnicode_FromFormat("OffsetDateTime.from_utc(%R, %R)", utc, offset) : nullptr;
+    Py_XDECREF(utc);
+    Py_XDECREF(offset);
+    return text;
+}
+
 // Fills `out` from a list or tuple of values of exactly `type`.
 static bool encode_all(PyObject *seq, Py_ssize_t size, PyTypeObject *type, Encode encode, ColumnUnit u, PyObject *dtype,
                        std::int64_t *out) {
@@ -430,10 +445,13 @@ static bool encode_all(PyObject *seq, Py_ssize_t size, PyTypeObject *type, Encod
         }
         const Outcome outcome = encode(o, u, out[i]);
         if (MERANDOL_UNLIKELY(outcome != Outcome::Ok)) {
+            PyObject *text = describe(o);
+            if (text == nullptr) return false;
             if (outcome == Outcome::Remainder)
-                PyErr_Format(PyExc_ValueError, "values[%zd] = %R is not a whole number of units of %U", i, o, dtype);
+                PyErr_Format(PyExc_ValueError, "values[%zd] = %U is not a whole number of units of %U", i, text, dtype);
             else
-                PyErr_Format(PyExc_ValueError, "values[%zd] = %R is outside the range of %U", i, o, dtype);
+                PyErr_Format(PyExc_ValueError, "values[%zd] = %U is outside the range of %U", i, text, dtype);
+            Py_DECREF(text);
             return false;
         }
     }
