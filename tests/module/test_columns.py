@@ -6,14 +6,14 @@ import subprocess
 import sys
 from fractions import Fraction
 
-import numpy as np
-import pandas as pd
 import pytest
 from catalogue import COLUMN_CALLS, MAX_NANOS, MIN_NANOS
 from hypothesis import given
 from hypothesis import strategies as st
 from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset
 from merandol_interop import format_numpy, from_numpy, parse_many, parse_to_numpy, to_numpy
+
+np = pytest.importorskip("numpy", reason="the column functions read and make numpy arrays")
 
 I64 = (-(2**63), 2**63 - 1)
 DAY_NS = 86400 * 10**9
@@ -111,6 +111,7 @@ def test_parse_to_numpy_reads_each_text_as_offset_datetime_parse(kind, unit, tex
 
 
 def test_parse_to_numpy_agrees_with_pandas():
+    pd = pytest.importorskip("pandas", reason="pandas is the oracle")
     texts = ["2024-03-10T12:00:00.123456789+05:30", "1677-09-21T00:12:43.145224193Z", "2262-04-11T23:47:16.854775807Z"]
     expected = pd.to_datetime(texts, format="ISO8601", utc=True).asi8
     assert parse_to_numpy(texts).view("int64").tolist() == list(expected)
