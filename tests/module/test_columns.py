@@ -13,7 +13,7 @@ from hypothesis import strategies as st
 from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset
 from merandol_interop import format_numpy, from_numpy, parse_many, parse_to_numpy, to_numpy
 
-np = pytest.importorskip("numpy", reason="the column functions read and make numpy arrays")
+np = pytest.importorskip("numpy", reason="the column functions read and make numpy arrays", exc_type=ImportError)
 
 I64 = (-(2**63), 2**63 - 1)
 DAY_NS = 86400 * 10**9
