@@ -379,7 +379,7 @@ PyObject *interop_parse_to_numpy(PyObject *, PyObject *const *args, Py_ssize_t n
         return nullptr;
     using Fill = bool (*)(const Texts &, std::int64_t *, const char *);
     static constexpr struct {
-        std::string_view unit;
+        const char *unit;
         Fill fill;
         const char *dtype;
     } kUnits[] = {
@@ -388,7 +388,7 @@ PyObject *interop_parse_to_numpy(PyObject *, PyObject *const *args, Py_ssize_t n
         {"ms", fill_instants<1000000>, "datetime64[ms]"},
         {"s", fill_instants<1000000000>, "datetime64[s]"},
     };
-    const auto *chosen = std::ranges::find(kUnits, unit, [](const auto &u) { return u.unit; });
+    const auto *chosen = std::ranges::find(kUnits, unit, [](const auto &u) { return std::string_view(u.unit); });
     if (chosen == std::end(kUnits))
         return PyErr_Format(PyExc_ValueError, "unit must be 's', 'ms', 'us' or 'ns', not %R", arg[1]);
     const Numpy *np = numpy();
@@ -398,7 +398,7 @@ PyObject *interop_parse_to_numpy(PyObject *, PyObject *const *args, Py_ssize_t n
     Py_buffer out;
     PyObject *array = new_int64_array(*np, texts.size, out);
     if (array == nullptr) return nullptr;
-    const bool ok = chosen->fill(texts, static_cast<std::int64_t *>(out.buf), chosen->unit.data());
+    const bool ok = chosen->fill(texts, static_cast<std::int64_t *>(out.buf), chosen->unit);
     PyBuffer_Release(&out);
     if (!ok) {
         Py_DECREF(array);

@@ -72,7 +72,7 @@ PyObject *columns::view_as(PyObject *array, const char *dtype) {
 // units Y and M (num 0) count years and months from 1970.
 enum class Unit : std::uint8_t { Y, M, W, D, h, m, s, ms, us, ns, ps, fs, as };
 struct UnitInfo {
-    std::string_view name;
+    const char *name;
     std::int64_t num, den;
 };
 inline constexpr std::int64_t kNanosPerDay = kSecondsPerDay * kNanosPerSecond;
@@ -95,7 +95,7 @@ static_assert(std::size(kUnits) == static_cast<std::size_t>(Unit::as) + 1);
 
 static bool find_unit(std::string_view name, Unit &out) {
     for (std::size_t i = 0; i < std::size(kUnits); ++i)
-        if (kUnits[i].name == name) {
+        if (std::string_view(kUnits[i].name) == name) {
             out = static_cast<Unit>(i);
             return true;
         }
@@ -114,9 +114,8 @@ struct ColumnUnit {
     // "datetime64[ns]", "timedelta64[10ms]".
     PyObject *dtype(bool datetime) const {
         const char *kind = datetime ? "datetime64" : "timedelta64";
-        const int n = static_cast<int>(info().name.size());
-        if (count == 1) return PyUnicode_FromFormat("%s[%.*s]", kind, n, info().name.data());
-        return PyUnicode_FromFormat("%s[%lld%.*s]", kind, static_cast<long long>(count), n, info().name.data());
+        if (count == 1) return PyUnicode_FromFormat("%s[%s]", kind, info().name);
+        return PyUnicode_FromFormat("%s[%lld%s]", kind, static_cast<long long>(count), info().name);
     }
 };
 
@@ -261,7 +260,8 @@ static bool open_column(const Numpy &np, PyObject *array, const char *fn, bool d
                      is_datetime ? "datetime64" : "timedelta64");
         return false;
     }
-    if ((out.dtype = out.unit.dtype(is_datetime)) == nullptr) return false;
+    out.dtype = out.unit.dtype(is_datetime);
+    if (out.dtype == nullptr) return false;
     out.ints = PyObject_CallMethod(array, "view", "s", big_endian ? ">i8" : "<i8");
     if (out.ints == nullptr || PyObject_GetBuffer(out.ints, &out.view, PyBUF_STRIDES) < 0) return false;
     if (out.view.ndim != 1) {

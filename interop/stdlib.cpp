@@ -253,8 +253,7 @@ static PyObject *to_stdlib(PyObject *value, bool truncate) {
                         value);
 }
 
-[[gnu::noinline]] static PyObject *to_stdlib_with_keywords(PyObject *const *args, Py_ssize_t nargs,
-                                                           PyObject *kwnames) {
+[[gnu::noinline]] static PyObject *to_stdlib_with_keywords(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {"value", "truncate"};
     static const Params params = {"to_stdlib()", names, 2, 1};
     // truncate is keyword-only.
