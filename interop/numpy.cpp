@@ -243,11 +243,13 @@ static bool open_column(const Numpy &np, PyObject *array, const char *fn, bool d
     }
     Py_DECREF(dtype);
     if (data == nullptr) return false;
-    // datetime_data gives (unit, count), for example ('ns', 1).
+    // datetime_data gives (unit, count), for example ('ns', 1).  The unit's
+    // text lives in the tuple, so it is looked up before the tuple goes.
     std::string_view name;
     const bool read = PyTuple_Check(data) && PyTuple_GET_SIZE(data) == 2 &&
                       to_text(PyTuple_GET_ITEM(data, 0), name, "unit") &&
                       to_i64(PyTuple_GET_ITEM(data, 1), out.unit.count, "count");
+    const bool known = read && find_unit(name, out.unit.unit) && out.unit.count >= 1;
     Py_DECREF(data);
     if (!read) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "numpy.datetime_data() gave no (unit, count)");
@@ -255,7 +257,8 @@ static bool open_column(const Numpy &np, PyObject *array, const char *fn, bool d
     }
     out.datetime = is_datetime;
     out.swap = big_endian;
-    if (name == "generic" || !find_unit(name, out.unit.unit) || out.unit.count < 1) {
+    // "generic", numpy's datetime64 without a unit, is no unit of the table.
+    if (!known) {
         PyErr_Format(PyExc_ValueError, "%s: an array of %s without a unit of time holds no values", fn,
                      is_datetime ? "datetime64" : "timedelta64");
         return false;
