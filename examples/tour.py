@@ -9,7 +9,7 @@ import pickle
 import zoneinfo
 
 from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset, Weekday
-from merandol_interop import from_stdlib, to_stdlib
+from merandol_interop import format_numpy, from_numpy, from_stdlib, parse_many, parse_to_numpy, to_numpy, to_stdlib
 
 
 def show(label: str, value: object) -> None:
@@ -146,6 +146,21 @@ def standard_library() -> None:
         show("nanoseconds without truncate", f"ValueError: {e}")
 
 
+def columns() -> None:
+    print("== Columns")
+    texts = ["2024-03-10T12:00:00Z", "2024-03-10T12:00:00.5+01:00"]
+    values: list[OffsetDateTime] = parse_many(OffsetDateTime, texts)
+    show("parse_many(OffsetDateTime, ...)", values)
+    instants = parse_to_numpy(texts, unit="ms")
+    show("parse_to_numpy(..., unit='ms')", str(instants))
+    show("format_numpy(instants)", format_numpy(instants))
+    show("at -05:00", format_numpy(instants, UtcOffset.from_seconds(-18000)))
+    show("from_numpy(instants)", from_numpy(instants))
+    show("to_numpy(dates)", str(to_numpy([Date(2024, 2, 29), Date(1969, 7, 20)])))
+    spans: list[Duration] = from_numpy(to_numpy([Duration.seconds(90)], unit="s"))
+    show("Durations through timedelta64[s]", spans)
+
+
 def main() -> None:
     dates()
     times()
@@ -154,6 +169,7 @@ def main() -> None:
     offsets()
     sorting_and_hashing()
     standard_library()
+    columns()
 
 
 if __name__ == "__main__":

@@ -14,4 +14,18 @@ extern const char kToStdlibDoc[];
 extern const char kFromStdlibDoc[];
 int stdlib_exec();
 
+// Columns: parse_many(cls, texts) and parse_to_numpy(texts, unit="ns")
+// (columns.cpp); to_numpy(values, unit=None), from_numpy(array) and
+// format_numpy(array, offset=None) (numpy.cpp).
+PyObject *interop_parse_many(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames);
+PyObject *interop_parse_to_numpy(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames);
+PyObject *interop_to_numpy(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames);
+PyObject *interop_from_numpy(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames);
+PyObject *interop_format_numpy(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames);
+extern const char kParseManyDoc[];
+extern const char kParseToNumpyDoc[];
+extern const char kToNumpyDoc[];
+extern const char kFromNumpyDoc[];
+extern const char kFormatNumpyDoc[];
+
 }  // namespace merandol::py

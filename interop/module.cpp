@@ -52,6 +52,11 @@ PyTypeObject *build_class(ClassId id) {
 static PyMethodDef interop_methods[] = {
     {"to_stdlib", method(interop_to_stdlib), METH_FASTCALL | METH_KEYWORDS, kToStdlibDoc},
     {"from_stdlib", method(interop_from_stdlib), METH_FASTCALL | METH_KEYWORDS, kFromStdlibDoc},
+    {"parse_many", method(interop_parse_many), METH_FASTCALL | METH_KEYWORDS, kParseManyDoc},
+    {"parse_to_numpy", method(interop_parse_to_numpy), METH_FASTCALL | METH_KEYWORDS, kParseToNumpyDoc},
+    {"to_numpy", method(interop_to_numpy), METH_FASTCALL | METH_KEYWORDS, kToNumpyDoc},
+    {"from_numpy", method(interop_from_numpy), METH_FASTCALL | METH_KEYWORDS, kFromNumpyDoc},
+    {"format_numpy", method(interop_format_numpy), METH_FASTCALL | METH_KEYWORDS, kFormatNumpyDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

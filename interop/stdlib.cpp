@@ -253,8 +253,7 @@ static PyObject *to_stdlib(PyObject *value, bool truncate) {
                         value);
 }
 
-[[gnu::noinline]] static PyObject *to_stdlib_with_keywords(PyObject *const *args, Py_ssize_t nargs,
-                                                           PyObject *kwnames) {
+[[gnu::noinline]] static PyObject *to_stdlib_with_keywords(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {"value", "truncate"};
     static const Params params = {"to_stdlib()", names, 2, 1};
     // truncate is keyword-only.
@@ -301,9 +300,10 @@ static PyObject *datetime_from_stdlib(PyObject *obj) {
     if (tzinfo != PyDateTime_TimeZone_UTC) {
         // A timezone's utcoffset() is its fixed offset; any other tzinfo
         // answers through the datetime, which checks the answer.
-        PyObject *delta = tzinfo == Py_None                      ? Py_NewRef(Py_None)
-                          : Py_IS_TYPE(tzinfo, g_timezone_type) ? PyObject_CallMethodOneArg(tzinfo, g_utcoffset_name, obj)
-                                                                : PyObject_CallMethodNoArgs(obj, g_utcoffset_name);
+        PyObject *delta = tzinfo == Py_None ? Py_NewRef(Py_None)
+                          : Py_IS_TYPE(tzinfo, g_timezone_type)
+                              ? PyObject_CallMethodOneArg(tzinfo, g_utcoffset_name, obj)
+                              : PyObject_CallMethodNoArgs(obj, g_utcoffset_name);
         if (delta == nullptr) return nullptr;
         const bool naive = delta == Py_None;
         const bool ok = !naive && offset_seconds(obj, target, delta, offset);
@@ -337,9 +337,9 @@ static PyObject *timedelta_from_stdlib(PyObject *obj) {
     const int nanos = extra_nanos(obj, PyDateTimeAPI->DeltaType, g_nanoseconds_name, "merandol.Duration");
     if (nanos < 0) return nullptr;
     // At most about 8.6 * 10^22 nanoseconds, beyond 64 bits.
-    const i128 micros = (i128{PyDateTime_DELTA_GET_DAYS(obj)} * kSecondsPerDay + PyDateTime_DELTA_GET_SECONDS(obj)) *
-                            kMicrosPerSecond +
-                        PyDateTime_DELTA_GET_MICROSECONDS(obj);
+    const i128 micros =
+        (i128{PyDateTime_DELTA_GET_DAYS(obj)} * kSecondsPerDay + PyDateTime_DELTA_GET_SECONDS(obj)) * kMicrosPerSecond +
+        PyDateTime_DELTA_GET_MICROSECONDS(obj);
     return DurationObject::wrap(micros * kNanosPerMicro + nanos);
 }
 

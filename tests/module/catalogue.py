@@ -8,7 +8,8 @@ succeed, arguments that fail in the core with their message, and an oracle
 that predicts the outcome for any converted arguments.  A new class joins
 by adding its samples to SAMPLES, its members to MEMBERS and its slots to
 SLOTS; the sweeping tests need no change.  merandol_interop's conversions
-join through INTEROP_CALLS.
+join through INTEROP_CALLS, its column functions through COLUMN_CALLS (those
+that need numpy only where it can be imported).
 """
 
 import datetime as dt
@@ -20,7 +21,12 @@ from dataclasses import dataclass, field
 from typing import Any
 
 from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset, Weekday
-from merandol_interop import from_stdlib, to_stdlib
+from merandol_interop import format_numpy, from_numpy, from_stdlib, parse_many, parse_to_numpy, to_numpy, to_stdlib
+
+try:
+    import numpy as np
+except ImportError:  # the debug and free-threaded interpreters have no numpy
+    np = None
 
 I32 = (-(2**31), 2**31 - 1)
 I64 = (-(2**63), 2**63 - 1)
@@ -943,6 +949,278 @@ INTEROP_CALLS = [
     ),
 ]
 
+# --- merandol_interop's columns ----------------------------------------------
+
+# (label, call, exception or None, message, notes) for each column function
+# on success and on every way it refuses.
+RFC_ERROR = (
+    "Invalid offset datetime string '2024-01-05 12:00'. Expected RFC 3339 format: "
+    "YYYY-MM-DDTHH:MM:SS[.fffffffff][Z|\u00b1HH:MM]"
+)
+COLUMN_TEXTS = ["2024-01-05T12:00:00.5+05:30", "1969-12-31T23:59:59.999999999Z", "\u00a02024-01-05 12:00:00Z"]
+COLUMN_CALLS = [
+    ("parse_many(Date)", lambda: parse_many(Date, ("2024-01-05", "-0001-12-31")), None, None, []),
+    ("parse_many(OffsetDateTime)", lambda: parse_many(OffsetDateTime, iter(COLUMN_TEXTS)), None, None, []),
+    (
+        "parse_many(Time, bad text)",
+        lambda: parse_many(Time, ["12:00:00", "12:00:60"]),
+        ValueError,
+        "Invalid time string: InvalidTime",
+        ["at index 1"],
+    ),
+    (
+        "parse_many(DateTime, bad text)",
+        lambda: parse_many(DateTime, ["2024-01-05T12:00:00+00:00"]),
+        ValueError,
+        "Invalid datetime string '2024-01-05T12:00:00+00:00'. Expected format: YYYY-MM-DDTHH:MM:SS[.fffffffff]Z",
+        ["at index 0"],
+    ),
+    (
+        "parse_many(Date, surrogate)",
+        lambda: parse_many(Date, ["2024-01-05", "\ud800"]),
+        UnicodeEncodeError,
+        "'utf-8' codec can't encode character '\\ud800' in position 0: surrogates not allowed",
+        ["at index 1"],
+    ),
+    ("parse_many(Date, int)", lambda: parse_many(Date, ["2024-01-05", 5]), TypeError, "texts[1] is 'int', not str", []),
+    (
+        "parse_many(Date, one str)",
+        lambda: parse_many(Date, "2024-01-05"),
+        TypeError,
+        "texts must be an iterable of str, not a single 'str'",
+        [],
+    ),
+    ("parse_many(Date, 5)", lambda: parse_many(Date, 5), TypeError, "texts must be an iterable of str", []),
+    (
+        "parse_many(Duration)",
+        lambda: parse_many(Duration, []),
+        TypeError,
+        "parse_many() cls must be merandol's Date, Time, DateTime or OffsetDateTime, not <class 'merandol.Duration'>",
+        [],
+    ),
+    (
+        "parse_many()",
+        lambda: parse_many(Date),
+        TypeError,
+        "parse_many() missing 1 required positional argument: 'texts'",
+        [],
+    ),
+]
+# Labels of the calls that go through numpy, whose own reference counts
+# drift under the debug interpreter (numpy.empty(3) alone gains one a call,
+# with no block allocated): for these only the allocated blocks are judged.
+NUMPY_LABELS = set()
+if np is not None:
+    D8 = np.array([0, 1, -(2**63)], dtype="datetime64[D]")
+    _before = len(COLUMN_CALLS)
+    COLUMN_CALLS += [
+        ("parse_to_numpy(list)", lambda: parse_to_numpy(COLUMN_TEXTS, unit="ns"), None, None, []),
+        ("parse_to_numpy(array)", lambda: parse_to_numpy(np.array(COLUMN_TEXTS * 3), "ns"), None, None, []),
+        (
+            "parse_to_numpy(bad text)",
+            lambda: parse_to_numpy(np.array(["2024-01-05T12:00:00Z", "2024-01-05 12:00"])),
+            ValueError,
+            RFC_ERROR,
+            ["at index 1"],
+        ),
+        (
+            "parse_to_numpy(year 3000 in ns)",
+            lambda: parse_to_numpy(["2024-01-05T12:00:00Z", "3000-01-01T00:00:00Z"]),
+            ValueError,
+            "texts[1] = '3000-01-01T00:00:00Z' is outside the range of datetime64[ns]",
+            [],
+        ),
+        (
+            "parse_to_numpy(NaT's instant)",
+            lambda: parse_to_numpy(["1677-09-21T00:12:43.145224192Z"]),
+            ValueError,
+            "texts[0] = '1677-09-21T00:12:43.145224192Z' is outside the range of datetime64[ns]",
+            [],
+        ),
+        (
+            "parse_to_numpy(fraction below the unit)",
+            lambda: parse_to_numpy(np.array(["2024-01-05T12:00:00.0001Z"]), "ms"),
+            ValueError,
+            "texts[0] = '2024-01-05T12:00:00.0001Z' has a fraction of a second that datetime64[ms] cannot hold",
+            [],
+        ),
+        (
+            "parse_to_numpy(2-D)",
+            lambda: parse_to_numpy(np.array([COLUMN_TEXTS])),
+            ValueError,
+            "texts must be one-dimensional, not an array of 2 dimensions",
+            [],
+        ),
+        (
+            "parse_to_numpy(unit='D')",
+            lambda: parse_to_numpy(COLUMN_TEXTS, "D"),
+            ValueError,
+            "unit must be 's', 'ms', 'us' or 'ns', not 'D'",
+            [],
+        ),
+        ("to_numpy(DateTime)", lambda: to_numpy([DateTime.parse("2024-01-01T00:00:00Z")], "M"), None, None, []),
+        ("to_numpy(Duration)", lambda: to_numpy((Duration.seconds(-5),), unit="as"), None, None, []),
+        ("to_numpy(Date)", lambda: to_numpy([Date(2024, 1, 5)]), None, None, []),
+        (
+            "to_numpy(mixed)",
+            lambda: to_numpy([DateTime.parse("2024-01-05T00:00:00Z"), BEYOND]),
+            TypeError,
+            "values[1] is 'merandol.OffsetDateTime', but values[0] is 'merandol.DateTime'",
+            [],
+        ),
+        (
+            "to_numpy(int)",
+            lambda: to_numpy([5]),
+            TypeError,
+            "values[0] is 'int', not a merandol Date, DateTime, OffsetDateTime or Duration",
+            [],
+        ),
+        (
+            "to_numpy(year 3000 in ns)",
+            lambda: to_numpy([DateTime.parse("3000-01-01T00:00:00Z")]),
+            ValueError,
+            "values[0] = DateTime.parse('3000-01-01T00:00:00Z') is outside the range of datetime64[ns]",
+            [],
+        ),
+        (
+            "to_numpy(local reading beyond the range)",
+            lambda: to_numpy([BEYOND], "D"),
+            ValueError,
+            "values[0] = OffsetDateTime.from_utc(DateTime.parse('2147483647-12-31T23:00:00Z'), "
+            "UtcOffset.from_seconds(3600)) is not a whole number of units of datetime64[D]",
+            [],
+        ),
+        (
+            "to_numpy(not a month start)",
+            lambda: to_numpy([DateTime.parse("2024-01-05T00:00:00Z")], "M"),
+            ValueError,
+            "values[0] = DateTime.parse('2024-01-05T00:00:00Z') is not a whole number of units of datetime64[M]",
+            [],
+        ),
+        (
+            "to_numpy(Duration in ms)",
+            lambda: to_numpy([Duration.nanoseconds(1)], "ms"),
+            ValueError,
+            "values[0] = Duration.nanoseconds(1) is not a whole number of units of timedelta64[ms]",
+            [],
+        ),
+        (
+            "to_numpy(Duration in Y)",
+            lambda: to_numpy([Duration.nanoseconds(1)], "Y"),
+            ValueError,
+            "to_numpy(): a Duration has no length in 'Y' units",
+            [],
+        ),
+        (
+            "to_numpy(Date in s)",
+            lambda: to_numpy([Date(2024, 1, 5)], "s"),
+            ValueError,
+            "to_numpy(): dates are datetime64[D], not datetime64['s']",
+            [],
+        ),
+        (
+            "to_numpy(unit='days')",
+            lambda: to_numpy([], "days"),
+            ValueError,
+            "to_numpy(): 'days' is not a unit of numpy's datetime64",
+            [],
+        ),
+        ("from_numpy(D)", lambda: from_numpy(D8[:2]), None, None, []),
+        ("from_numpy(Y)", lambda: from_numpy(np.array([-5, 50], dtype=">M8[Y]")), None, None, []),
+        ("from_numpy(timedelta)", lambda: from_numpy(np.array([1, -3], dtype="m8[ps]")[::-1] * 1000), None, None, []),
+        ("from_numpy(NaT)", lambda: from_numpy(D8), ValueError, "array[2] is NaT, which is no instant", []),
+        (
+            "from_numpy(beyond DateTime)",
+            lambda: from_numpy(np.array([2**62], dtype="M8[M]")),
+            ValueError,
+            "array[0] = 4611686018427387904 of datetime64[M] is outside the range of DateTime",
+            [],
+        ),
+        (
+            "from_numpy(fraction of a nanosecond)",
+            lambda: from_numpy(np.array([1000, 1001], dtype="m8[ps]")),
+            ValueError,
+            "array[1] = 1001 of timedelta64[ps] is not a whole number of nanoseconds",
+            [],
+        ),
+        (
+            "from_numpy(timedelta64[M])",
+            lambda: from_numpy(np.array([1], dtype="m8[M]")),
+            ValueError,
+            "from_numpy(): timedelta64[M] has no fixed length in nanoseconds",
+            [],
+        ),
+        (
+            "from_numpy(generic)",
+            lambda: from_numpy(np.zeros(1, dtype="M8")),
+            ValueError,
+            "from_numpy(): an array of datetime64 without a unit of time holds no values",
+            [],
+        ),
+        (
+            "from_numpy(int64)",
+            lambda: from_numpy(np.array([1])),
+            TypeError,
+            "from_numpy() argument must be a numpy datetime64 or timedelta64 array, not an array of dtype int64",
+            [],
+        ),
+        (
+            "from_numpy(list)",
+            lambda: from_numpy([1]),
+            TypeError,
+            "from_numpy() argument must be a numpy datetime64 or timedelta64 array, not 'list'",
+            [],
+        ),
+        (
+            "from_numpy(2-D)",
+            lambda: from_numpy(D8[:2].reshape(1, 2)),
+            ValueError,
+            "from_numpy(): the array must be one-dimensional, not of 2 dimensions",
+            [],
+        ),
+        ("format_numpy(D)", lambda: format_numpy(D8[:2]), None, None, []),
+        (
+            "format_numpy(offset)",
+            lambda: format_numpy(np.array([0, 1], dtype="M8[10ms]"), UtcOffset.from_seconds(-3600)),
+            None,
+            None,
+            [],
+        ),
+        (
+            "format_numpy(D with offset)",
+            lambda: format_numpy(D8[:2], UtcOffset.from_seconds(0)),
+            ValueError,
+            "format_numpy(): the values of datetime64[D] are dates, to which an offset does not apply",
+            [],
+        ),
+        (
+            "format_numpy(local reading beyond the range)",
+            lambda: format_numpy(
+                np.array([2147483647 - 1970], dtype="M8[Y]") + np.timedelta64(364, "D") + np.timedelta64(23, "h"),
+                UtcOffset.from_seconds(3600),
+            ),
+            ValueError,
+            "array[0] = 18824437842647 of datetime64[h] has a local reading at offset "
+            "UtcOffset.from_seconds(3600) outside the range of DateTime",
+            [],
+        ),
+        (
+            "format_numpy(timedelta)",
+            lambda: format_numpy(np.array([1], dtype="m8[s]")),
+            TypeError,
+            "format_numpy() argument must be a numpy datetime64 array, not an array of dtype timedelta64[s]",
+            [],
+        ),
+        (
+            "format_numpy(offset=0)",
+            lambda: format_numpy(D8[:2], 0),
+            TypeError,
+            "'int' object is not an instance of 'UtcOffset'",
+            ["while processing 'offset'"],
+        ),
+    ]
+    NUMPY_LABELS = {c[0] for c in COLUMN_CALLS[_before:]}
+
 # --- Every call, on success and on every error path ----------------------
 
 
@@ -1017,6 +1295,8 @@ def calls(stable_only=False):
         for slot in (hash, str, repr):
             yield f"{slot.__name__}({cls.__name__})", (lambda s=slot, v=SAMPLES[cls][1]: s(v)), None
     for label, thunk, exc_type, _ in INTEROP_CALLS:
+        yield label, thunk, exc_type
+    for label, thunk, exc_type, *_ in COLUMN_CALLS:
         yield label, thunk, exc_type
     for label, function, classes, _, overflowing in OPERATORS:
         operands = [SAMPLES[c][0] for c in classes]

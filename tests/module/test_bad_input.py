@@ -4,6 +4,7 @@ and note, and the readers accept exactly what their references accept."""
 
 import datetime as dt
 import operator
+import re
 import zoneinfo
 
 import pytest
@@ -28,8 +29,13 @@ from catalogue import (
 )
 from hypothesis import given, settings
 from hypothesis import strategies as st
-from merandol import OffsetDateTime
-from merandol_interop import from_stdlib, to_stdlib
+from merandol import Date, DateTime, OffsetDateTime, Time
+from merandol_interop import format_numpy, from_numpy, from_stdlib, parse_many, parse_to_numpy, to_numpy, to_stdlib
+
+try:
+    import numpy as np
+except ImportError:  # the free-threaded interpreter has none
+    np = None
 
 
 class IntSub(int):
@@ -350,3 +356,34 @@ def test_conversions_of_any_object(x, truncate):
             assert str(e).startswith(name_of(x)) and " cannot be converted to " in str(e)
         else:
             assert type(result).__module__ in ("datetime", "merandol")
+
+
+# Where a refusal of a column names what it refused: the element's index in
+# the message or (for a reader's own error) in a note, or the argument.
+COLUMN_REFUSAL = re.compile(r"(texts|values|array)\[\d+\]|texts must|(parse_many|to_numpy|from_numpy|format_numpy)\(\)")
+
+
+@given(
+    st.lists(st.one_of(objects, reader_texts), max_size=4),
+    st.sampled_from([Date, Time, DateTime, OffsetDateTime]),
+    st.sampled_from(["Y", "D", "s", "ns", "as", None]),
+)
+def test_columns_of_any_objects(items, cls, unit):
+    """Each column function returns a whole result or refuses, naming the
+    element or the argument it refused."""
+    calls = [lambda: parse_many(cls, items)]
+    if np is not None:
+        calls += [
+            lambda: parse_to_numpy(items),
+            lambda: to_numpy(items, unit),
+            lambda: from_numpy(np.array(items, dtype=object)),
+            lambda: format_numpy(items),
+        ]
+    for call in calls:
+        try:
+            result = call()
+        except (TypeError, ValueError) as e:
+            notes = getattr(e, "__notes__", [])
+            assert COLUMN_REFUSAL.match(str(e)) or (notes and notes[-1].startswith("at index ")), e
+        else:
+            assert len(result) == len(items)

@@ -1,0 +1,410 @@
+// Columns of texts: parse_many reads them into merandol values with the
+// class's own reader, parse_to_numpy reads RFC 3339 texts straight into a
+// datetime64 array of their instants.  Either returns everything or raises
+// at the first element that fails, naming its index.
+#include <algorithm>
+
+#include "core/date.hpp"
+#include "core/datetime.hpp"
+#include "core/rfc3339.hpp"
+#include "core/time.hpp"
+#include "interop/columns.hpp"
+#include "module/date.hpp"
+#include "module/datetime.hpp"
+#include "module/offset.hpp"
+#include "module/time.hpp"
+
+namespace merandol::py {
+
+using namespace columns;
+
+void columns::note_index(Py_ssize_t index) {
+    PyObject *exc = PyErr_GetRaisedException();
+    if (exc == nullptr) return;
+    PyObject *note = PyUnicode_FromFormat("at index %zd", index);
+    PyObject *result = note ? PyObject_CallMethod(exc, "add_note", "O", note) : nullptr;
+    // A note that cannot be added is dropped; the error itself stands.
+    if (result == nullptr) PyErr_Clear();
+    Py_XDECREF(result);
+    Py_XDECREF(note);
+    PyErr_SetRaisedException(exc);
+}
+
+// --- The texts of a column --------------------------------------------------
+
+// An element of a numpy str array longer than this is made into a str and
+// read like one; every valid text without padding is shorter (a date-time
+// with offset has at most 42 characters).
+inline constexpr std::size_t kShortText = 64;
+static_assert(kRfc3339TextMax <= kShortText);
+
+// A list or tuple is read in place; a one-dimensional numpy array of str
+// (dtype U: UCS4 code points, padded with NUL) straight from its buffer; any
+// other iterable is first copied to a list.
+struct Texts {
+    PyObject *seq = nullptr;  // the list or tuple, or nullptr for an array
+    Py_buffer view{};
+    Py_ssize_t size = 0;
+    Py_ssize_t chars = 0;  // code points per array element
+
+    Texts() = default;
+    Texts(const Texts &) = delete;
+    Texts &operator=(const Texts &) = delete;
+    ~Texts() {
+        if (seq != nullptr)
+            Py_DECREF(seq);
+        else if (view.obj != nullptr)
+            PyBuffer_Release(&view);
+    }
+
+    const char *item(Py_ssize_t i) const noexcept { return static_cast<const char *>(view.buf) + i * view.strides[0]; }
+};
+
+// "Nw" with an optional native or little-endian prefix: UCS4 of N code
+// points in this machine's order.  Big-endian arrays take the general road.
+static bool ucs4_format(const char *format, Py_ssize_t &chars) {
+    if (format == nullptr) return false;
+    if (*format == '<' || *format == '=' || *format == '@') ++format;
+    Py_ssize_t n = 0;
+    bool counted = false;
+    for (; *format >= '0' && *format <= '9'; ++format, counted = true) n = n * 10 + (*format - '0');
+    if (format[0] != 'w' || format[1] != '\0') return false;
+    chars = counted ? n : 1;
+    return true;
+}
+
+static bool open_texts(PyObject *texts, Texts &out) {
+    if (PyUnicode_Check(texts) || PyBytes_Check(texts)) {
+        PyErr_Format(PyExc_TypeError, "texts must be an iterable of str, not a single '%T'", texts);
+        return false;
+    }
+    if (!PyList_Check(texts) && !PyTuple_Check(texts) && PyObject_CheckBuffer(texts)) {
+        if (PyObject_GetBuffer(texts, &out.view, PyBUF_RECORDS_RO) == 0) {
+            const bool aligned = reinterpret_cast<std::uintptr_t>(out.view.buf) % 4 == 0 &&
+                                 (out.view.ndim != 1 || out.view.strides[0] % 4 == 0);
+            if (aligned && ucs4_format(out.view.format, out.chars) && out.view.itemsize == 4 * out.chars) {
+                if (out.view.ndim != 1) {
+                    PyErr_Format(PyExc_ValueError, "texts must be one-dimensional, not an array of %d dimensions",
+                                 out.view.ndim);
+                    return false;
+                }
+                out.size = out.view.shape[0];
+                return true;
+            }
+            PyBuffer_Release(&out.view);
+        } else {
+            PyErr_Clear();  // no buffer of this kind: iterated like any other object
+        }
+    }
+    out.seq = PySequence_Fast(texts, "texts must be an iterable of str");
+    if (out.seq == nullptr) return false;
+    out.size = PySequence_Fast_GET_SIZE(out.seq);
+    return true;
+}
+
+static inline std::uint32_t code_point(const char *item, Py_ssize_t i) noexcept {
+    std::uint32_t c;
+    std::memcpy(&c, item + 4 * i, 4);
+    return c;
+}
+
+static inline Py_ssize_t item_length(const char *item, Py_ssize_t chars) noexcept {
+    while (chars > 0 && code_point(item, chars - 1) == 0) --chars;
+    return chars;
+}
+
+// The element as ASCII in `out`; false when it is longer than kShortText or
+// holds a code point beyond ASCII.  open_texts takes this road only for
+// arrays whose elements are aligned to 4 bytes, so that the code points are
+// read as such and the narrowing loop is vectorised.
+static inline bool ascii_item(const char *item, Py_ssize_t chars, char *out, std::size_t &n) noexcept {
+    const Py_ssize_t length = item_length(item, chars);
+    if (static_cast<std::size_t>(length) > kShortText) return false;
+    const auto *codes = static_cast<const std::uint32_t *>(__builtin_assume_aligned(item, 4));
+    std::uint32_t seen = 0;
+    for (Py_ssize_t i = 0; i < length; ++i) {
+        seen |= codes[i];
+        out[i] = static_cast<char>(codes[i]);
+    }
+    n = static_cast<std::size_t>(length);
+    return seen < 0x80;
+}
+
+// A new str of an array element.
+static PyObject *array_item_str(const char *item, Py_ssize_t chars, Py_ssize_t index) {
+    const Py_ssize_t length = item_length(item, chars);
+    std::uint32_t max = 0;
+    for (Py_ssize_t i = 0; i < length; ++i) max = std::max(max, code_point(item, i));
+    if (max > 0x10ffff)
+        return PyErr_Format(PyExc_ValueError, "texts[%zd] holds U+%X, which is not a code point", index, max);
+    PyObject *s = PyUnicode_New(length, static_cast<Py_UCS4>(max));
+    if (s == nullptr) return nullptr;
+    const int kind = PyUnicode_KIND(s);
+    void *data = PyUnicode_DATA(s);
+    for (Py_ssize_t i = 0; i < length; ++i) PyUnicode_WRITE(kind, data, i, code_point(item, i));
+    return s;
+}
+
+// A new reference to texts[i] as an exact str (numpy.str_ shows its class
+// in its repr), for messages.
+static PyObject *item_object(const Texts &t, Py_ssize_t i) {
+    if (t.seq == nullptr) return array_item_str(t.item(i), t.chars, i);
+    PyObject *item = PySequence_Fast_ITEMS(t.seq)[i];
+    return PyUnicode_CheckExact(item) ? Py_NewRef(item) : PyUnicode_FromObject(item);
+}
+
+// The UTF-8 text of an element that must be a str.
+static bool item_text(PyObject *item, Py_ssize_t i, std::string_view &out) {
+    if (PyUnicode_Check(item) && PyUnicode_IS_COMPACT_ASCII(item)) {
+        out = std::string_view(static_cast<const char *>(PyUnicode_DATA(item)),
+                               static_cast<std::size_t>(PyUnicode_GET_LENGTH(item)));
+        return true;
+    }
+    if (MERANDOL_UNLIKELY(!PyUnicode_Check(item))) {
+        PyErr_Format(PyExc_TypeError, "texts[%zd] is '%T', not str", i, item);
+        return false;
+    }
+    Py_ssize_t size;
+    const char *utf8 = PyUnicode_AsUTF8AndSize(item, &size);
+    if (utf8 == nullptr) {
+        note_index(i);
+        return false;
+    }
+    out = std::string_view(utf8, static_cast<std::size_t>(size));
+    return true;
+}
+
+// Calls visit(i, text) for every element in order until it returns false.
+// A list is held in a critical section and read afresh at every step, since
+// an allocation in `visit` may run a collection, and with it code that
+// changes the list.
+template <class Visit>
+static bool each_text(const Texts &t, Visit &&visit) {
+    if (t.seq == nullptr) {
+        for (Py_ssize_t i = 0; i < t.size; ++i) {
+            const char *item = t.item(i);
+            char buffer[kShortText];
+            std::size_t n;
+            if (ascii_item(item, t.chars, buffer, n)) {
+                if (!visit(i, std::string_view(buffer, n))) return false;
+                continue;
+            }
+            PyObject *s = array_item_str(item, t.chars, i);
+            if (s == nullptr) return false;
+            std::string_view text;
+            const bool ok = item_text(s, i, text) && visit(i, text);
+            Py_DECREF(s);
+            if (!ok) return false;
+        }
+        return true;
+    }
+    bool ok = true;
+    Py_BEGIN_CRITICAL_SECTION(t.seq);
+    for (Py_ssize_t i = 0; ok && i < t.size; ++i) {
+        if (MERANDOL_UNLIKELY(i >= PySequence_Fast_GET_SIZE(t.seq))) {
+            PyErr_SetString(PyExc_RuntimeError, "texts changed size while it was read");
+            ok = false;
+            break;
+        }
+        std::string_view text;
+        ok = item_text(PySequence_Fast_ITEMS(t.seq)[i], i, text) && visit(i, text);
+    }
+    Py_END_CRITICAL_SECTION();
+    return ok;
+}
+
+// Raises the error that cls.parse(texts[i]) raises, the class reader's own,
+// with a note naming the index.
+static bool reader_error(PyTypeObject *cls, const Texts &t, Py_ssize_t i) {
+    PyObject *text = item_object(t, i);
+    if (text == nullptr) return false;
+    PyObject *result = PyObject_CallMethod(reinterpret_cast<PyObject *>(cls), "parse", "O", text);
+    if (result != nullptr) {
+        PyErr_Format(PyExc_SystemError, "%R was refused in a column but read alone", text);
+        Py_DECREF(result);
+    }
+    Py_DECREF(text);
+    note_index(i);
+    return false;
+}
+
+// --- parse_many -------------------------------------------------------------
+
+template <class Object, auto reader>
+static PyObject *parse_column(const Texts &t) {
+    PyObject *result = PyList_New(t.size);
+    if (result == nullptr) return nullptr;
+    const bool ok = each_text(t, [&](Py_ssize_t i, std::string_view text) {
+        const auto value = reader(text);
+        if (MERANDOL_UNLIKELY(!value)) return reader_error(Object::type(), t, i);
+        PyObject *o = Object::wrap(*value);
+        if (o == nullptr) return false;
+        PyList_SET_ITEM(result, i, o);
+        return true;
+    });
+    if (ok) return result;
+    Py_DECREF(result);
+    return nullptr;
+}
+
+const char kParseManyDoc[] =
+    "parse_many($module, cls, texts)\n--\n\n"
+    "A list of cls values (cls is Date, Time, DateTime or OffsetDateTime) read from\n"
+    "an iterable of str with exactly cls.parse.  Lists, tuples and numpy str arrays\n"
+    "are read in place.\n\n"
+    "Raises the error cls.parse raises for the first text it refuses, with a note\n"
+    "naming its index, and TypeError for an element that is not a str.";
+
+PyObject *interop_parse_many(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const names[] = {"cls", "texts"};
+    static const Params params = {"parse_many()", names, 2, 2};
+    PyObject *arg[2];
+    if (!bind(params, args, nargs, kwnames, arg)) return nullptr;
+    PyObject *cls = arg[0];
+    using Parser = PyObject *(*)(const Texts &);
+    Parser parse;
+    if (cls == reinterpret_cast<PyObject *>(OffsetDateTimeObject::type()))
+        parse = parse_column<OffsetDateTimeObject, parse_rfc3339>;
+    else if (cls == reinterpret_cast<PyObject *>(DateTimeObject::type()))
+        parse = parse_column<DateTimeObject, parse_datetime>;
+    else if (cls == reinterpret_cast<PyObject *>(DateObject::type()))
+        parse = parse_column<DateObject, parse_date>;
+    else if (cls == reinterpret_cast<PyObject *>(TimeObject::type()))
+        parse = parse_column<TimeObject, parse_time>;
+    else
+        return PyErr_Format(PyExc_TypeError,
+                            "parse_many() cls must be merandol's Date, Time, DateTime or OffsetDateTime, not %R", cls);
+    Texts texts;
+    if (!open_texts(arg[1], texts)) return nullptr;
+    return parse(texts);
+}
+
+// --- parse_to_numpy ---------------------------------------------------------
+
+// The instant of an RFC 3339 text in units of NanosPerUnit nanoseconds.
+// INT64_MIN is numpy's NaT, so it is out of range too.
+template <std::int64_t NanosPerUnit>
+static inline Outcome read_instant(std::string_view text, std::int64_t &out) noexcept {
+    const auto value = parse_rfc3339(text);
+    if (MERANDOL_UNLIKELY(!value)) return Outcome::Unreadable;
+    const std::uint32_t nanos = value->utc.time.nanosecond;
+    if (MERANDOL_UNLIKELY(nanos % NanosPerUnit != 0)) return Outcome::Remainder;
+    // Before the epoch a fraction is taken from the next second up, so that
+    // the seconds alone do not overflow near the lower end of the range.
+    std::int64_t seconds = unix_timestamp(value->utc), fraction = nanos / NanosPerUnit, units;
+    if (seconds < 0 && fraction != 0) seconds += 1, fraction -= kNanosPerSecond / NanosPerUnit;
+    if (MERANDOL_UNLIKELY(__builtin_mul_overflow(seconds, kNanosPerSecond / NanosPerUnit, &units) ||
+                          __builtin_add_overflow(units, fraction, &units) || units == INT64_MIN))
+        return Outcome::OutOfRange;
+    out = units;
+    return Outcome::Ok;
+}
+
+static bool instant_error(const Texts &t, Py_ssize_t i, Outcome outcome, const char *unit) {
+    if (outcome == Outcome::Unreadable) return reader_error(OffsetDateTimeObject::type(), t, i);
+    PyObject *text = item_object(t, i);
+    if (text == nullptr) return false;
+    if (outcome == Outcome::OutOfRange)
+        PyErr_Format(PyExc_ValueError, "texts[%zd] = %R is outside the range of datetime64[%s]", i, text, unit);
+    else
+        PyErr_Format(PyExc_ValueError, "texts[%zd] = %R has a fraction of a second that datetime64[%s] cannot hold", i,
+                     text, unit);
+    Py_DECREF(text);
+    return false;
+}
+
+// Array elements from `i` on, up to the first that is not short ASCII or
+// not a valid instant in range; returns its index (the size when none).
+// Runs without the interpreter: it reads only the array's buffer, which the
+// view keeps alive, and writes only the new array.
+template <std::int64_t NanosPerUnit>
+static Py_ssize_t fill_from_array(const Texts &t, Py_ssize_t i, std::int64_t *out) noexcept {
+    for (; i < t.size; ++i) {
+        char buffer[kShortText];
+        std::size_t n;
+        if (!ascii_item(t.item(i), t.chars, buffer, n) ||
+            read_instant<NanosPerUnit>(std::string_view(buffer, n), out[i]) != Outcome::Ok)
+            break;
+    }
+    return i;
+}
+
+// Elements that are long or not ASCII, and every error, take the road of a
+// str object.
+template <std::int64_t NanosPerUnit>
+static bool fill_one(const Texts &t, Py_ssize_t i, std::int64_t *out, const char *unit) {
+    PyObject *s = item_object(t, i);
+    if (s == nullptr) return false;
+    std::string_view text;
+    bool ok = item_text(s, i, text);
+    if (ok) {
+        const Outcome outcome = read_instant<NanosPerUnit>(text, out[i]);
+        ok = outcome == Outcome::Ok || instant_error(t, i, outcome, unit);
+    }
+    Py_DECREF(s);
+    return ok;
+}
+
+template <std::int64_t NanosPerUnit>
+static bool fill_instants(const Texts &t, std::int64_t *out, const char *unit) {
+    if (t.seq != nullptr)
+        return each_text(t, [&](Py_ssize_t i, std::string_view text) {
+            const Outcome outcome = read_instant<NanosPerUnit>(text, out[i]);
+            return outcome == Outcome::Ok || instant_error(t, i, outcome, unit);
+        });
+    for (Py_ssize_t i = 0;; ++i) {
+        Py_BEGIN_ALLOW_THREADS;
+        i = fill_from_array<NanosPerUnit>(t, i, out);
+        Py_END_ALLOW_THREADS;
+        if (i == t.size) return true;
+        if (!fill_one<NanosPerUnit>(t, i, out, unit)) return false;
+    }
+}
+
+const char kParseToNumpyDoc[] =
+    "parse_to_numpy($module, texts, unit='ns')\n--\n\n"
+    "A numpy datetime64[unit] array of the instants of RFC 3339 texts, read as\n"
+    "OffsetDateTime.parse reads them; unit is 's', 'ms', 'us' or 'ns'.  texts is an\n"
+    "iterable of str; lists, tuples and numpy str arrays are read in place.\n\n"
+    "Raises the error OffsetDateTime.parse raises for the first text it refuses,\n"
+    "with a note naming its index, and ValueError for an instant outside the\n"
+    "unit's range or with a fraction of a second finer than the unit.";
+
+PyObject *interop_parse_to_numpy(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const names[] = {"texts", "unit"};
+    static const Params params = {"parse_to_numpy()", names, 2, 1};
+    PyObject *arg[2];
+    std::string_view unit = "ns";
+    if (!bind(params, args, nargs, kwnames, arg) || (arg[1] != nullptr && !to_text(arg[1], unit, "unit")))
+        return nullptr;
+    using Fill = bool (*)(const Texts &, std::int64_t *, const char *);
+    static constexpr struct {
+        const char *unit;
+        Fill fill;
+        const char *dtype;
+    } kUnits[] = {
+        {"ns", fill_instants<1>, "datetime64[ns]"},
+        {"us", fill_instants<1000>, "datetime64[us]"},
+        {"ms", fill_instants<1000000>, "datetime64[ms]"},
+        {"s", fill_instants<1000000000>, "datetime64[s]"},
+    };
+    const auto *chosen = std::ranges::find(kUnits, unit, [](const auto &u) { return std::string_view(u.unit); });
+    if (chosen == std::end(kUnits))
+        return PyErr_Format(PyExc_ValueError, "unit must be 's', 'ms', 'us' or 'ns', not %R", arg[1]);
+    const Numpy *np = numpy();
+    if (np == nullptr) return nullptr;
+    Texts texts;
+    if (!open_texts(arg[0], texts)) return nullptr;
+    Py_buffer out;
+    PyObject *array = new_int64_array(*np, texts.size, out);
+    if (array == nullptr) return nullptr;
+    const bool ok = chosen->fill(texts, static_cast<std::int64_t *>(out.buf), chosen->unit);
+    PyBuffer_Release(&out);
+    if (!ok) {
+        Py_DECREF(array);
+        return nullptr;
+    }
+    return view_as(array, chosen->dtype);
+}
+
+}  // namespace merandol::py

@@ -1,0 +1,535 @@
+// merandol values to and from numpy's datetime64 and timedelta64 arrays, and
+// datetime64 arrays to text.  numpy is imported on the first call of one of
+// these functions.  It exports no datetime64 buffer, so arrays are made as
+// int64, filled through their buffer and viewed as datetime64, and read
+// through an int64 view.  Every conversion is exact: a value that the unit
+// cannot hold, or that would lose a remainder below the unit, is refused,
+// and nothing is returned in part.
+#include "core/offset.hpp"
+#include "core/rfc3339.hpp"
+#include "interop/columns.hpp"
+#include "module/date.hpp"
+#include "module/datetime.hpp"
+#include "module/duration.hpp"
+#include "module/offset.hpp"
+
+namespace merandol::py {
+
+using namespace columns;
+
+// --- numpy --------------------------------------------------------------------
+
+static PyMutex g_numpy_lock;
+static Numpy g_numpy_storage;
+static std::atomic<const Numpy *> g_numpy;
+
+// Found under the lock, so that one set of references is kept for the life
+// of the process.
+const Numpy *columns::numpy() {
+    if (const Numpy *np = g_numpy.load(std::memory_order_acquire)) return np;
+    PyMutex_Lock(&g_numpy_lock);
+    const Numpy *np = g_numpy.load(std::memory_order_acquire);
+    if (np == nullptr) {
+        PyObject *module = PyImport_ImportModule("numpy");
+        PyObject *empty = module ? PyObject_GetAttrString(module, "empty") : nullptr;
+        PyObject *datetime_data = empty ? PyObject_GetAttrString(module, "datetime_data") : nullptr;
+        PyObject *ndarray = datetime_data ? PyObject_GetAttrString(module, "ndarray") : nullptr;
+        Py_XDECREF(module);
+        if (ndarray != nullptr && PyType_Check(ndarray)) {
+            g_numpy_storage = {empty, datetime_data, reinterpret_cast<PyTypeObject *>(ndarray)};
+            np = &g_numpy_storage;
+            g_numpy.store(np, std::memory_order_release);
+        } else {
+            if (ndarray != nullptr) PyErr_SetString(PyExc_ImportError, "numpy.ndarray is not a type");
+            Py_XDECREF(empty);
+            Py_XDECREF(datetime_data);
+            Py_XDECREF(ndarray);
+        }
+    }
+    PyMutex_Unlock(&g_numpy_lock);
+    return np;
+}
+
+PyObject *columns::new_int64_array(const Numpy &np, Py_ssize_t n, Py_buffer &view) {
+    PyObject *array = PyObject_CallFunction(np.empty, "ns", n, "int64");
+    if (array == nullptr) return nullptr;
+    if (PyObject_GetBuffer(array, &view, PyBUF_WRITABLE) < 0) {
+        Py_DECREF(array);
+        return nullptr;
+    }
+    return array;
+}
+
+PyObject *columns::view_as(PyObject *array, const char *dtype) {
+    PyObject *view = PyObject_CallMethod(array, "view", "s", dtype);
+    Py_DECREF(array);
+    return view;
+}
+
+// --- Units --------------------------------------------------------------------
+
+// numpy's units.  A linear unit holds num / den nanoseconds; the calendar
+// units Y and M (num 0) count years and months from 1970.
+enum class Unit : std::uint8_t { Y, M, W, D, h, m, s, ms, us, ns, ps, fs, as };
+struct UnitInfo {
+    const char *name;
+    std::int64_t num, den;
+};
+inline constexpr std::int64_t kNanosPerDay = kSecondsPerDay * kNanosPerSecond;
+static constexpr UnitInfo kUnits[] = {
+    {"Y", 0, 1},
+    {"M", 0, 1},
+    {"W", 7 * kNanosPerDay, 1},
+    {"D", kNanosPerDay, 1},
+    {"h", 3600 * kNanosPerSecond, 1},
+    {"m", 60 * kNanosPerSecond, 1},
+    {"s", kNanosPerSecond, 1},
+    {"ms", 1000000, 1},
+    {"us", 1000, 1},
+    {"ns", 1, 1},
+    {"ps", 1, 1000},
+    {"fs", 1, 1000000},
+    {"as", 1, 1000000000},
+};
+static_assert(std::size(kUnits) == static_cast<std::size_t>(Unit::as) + 1);
+
+static bool find_unit(std::string_view name, Unit &out) {
+    for (std::size_t i = 0; i < std::size(kUnits); ++i)
+        if (std::string_view(kUnits[i].name) == name) {
+            out = static_cast<Unit>(i);
+            return true;
+        }
+    return false;
+}
+
+static bool is_calendar(Unit u) noexcept { return u == Unit::Y || u == Unit::M; }
+
+// A unit with numpy's multiplier, as "datetime64[10ms]" has.
+struct ColumnUnit {
+    Unit unit;
+    std::int64_t count;
+
+    const UnitInfo &info() const noexcept { return kUnits[static_cast<std::size_t>(unit)]; }
+
+    // "datetime64[ns]", "timedelta64[10ms]".
+    PyObject *dtype(bool datetime) const {
+        const char *kind = datetime ? "datetime64" : "timedelta64";
+        if (count == 1) return PyUnicode_FromFormat("%s[%s]", kind, info().name);
+        return PyUnicode_FromFormat("%s[%lld%s]", kind, static_cast<long long>(count), info().name);
+    }
+};
+
+// Nanoseconds to units, exactly.  INT64_MIN is NaT, so it is out of range.
+static Outcome to_units(i128 nanos, ColumnUnit u, std::int64_t &out) noexcept {
+    i128 scaled;
+    if (__builtin_mul_overflow(nanos, i128{u.info().den}, &scaled)) return Outcome::OutOfRange;
+    const i128 per = i128{u.info().num} * u.count;
+    if (scaled % per != 0) return Outcome::Remainder;
+    const i128 units = scaled / per;
+    if (units <= INT64_MIN || units > INT64_MAX) return Outcome::OutOfRange;
+    out = static_cast<std::int64_t>(units);
+    return Outcome::Ok;
+}
+
+// Units to nanoseconds, exactly.
+static Outcome from_units(std::int64_t v, ColumnUnit u, i128 &out) noexcept {
+    i128 scaled;
+    if (__builtin_mul_overflow(i128{v}, i128{u.info().num} * u.count, &scaled)) return Outcome::OutOfRange;
+    if (scaled % u.info().den != 0) return Outcome::Remainder;
+    out = scaled / u.info().den;
+    return Outcome::Ok;
+}
+
+static Outcome datetime_to_units(const DateTime &dt, ColumnUnit u, std::int64_t &out) noexcept {
+    if (!is_calendar(u.unit)) return to_units(unix_timestamp_nanos(dt), u, out);
+    // Years or months since 1970, which the value must begin.
+    const bool months = u.unit == Unit::M;
+    if (dt.date.day != 1 || (!months && dt.date.month != 1) || dt.time != Time{0, 0, 0, 0}) return Outcome::Remainder;
+    const std::int64_t years = std::int64_t{dt.date.year} - 1970;
+    const std::int64_t n = months ? years * 12 + dt.date.month - 1 : years;
+    if (n % u.count != 0) return Outcome::Remainder;
+    out = n / u.count;
+    return Outcome::Ok;
+}
+
+static Outcome datetime_from_units(std::int64_t v, ColumnUnit u, DateTime &out) noexcept {
+    if (!is_calendar(u.unit)) {
+        i128 nanos;
+        const Outcome outcome = from_units(v, u, nanos);
+        if (outcome != Outcome::Ok) return outcome;
+        const auto dt = from_unix_nanos(nanos);
+        if (!dt) return Outcome::OutOfRange;
+        out = *dt;
+        return Outcome::Ok;
+    }
+    // |v * count| < 2^94, far inside 128 bits.
+    i128 n = i128{v} * u.count;
+    unsigned month = 1;
+    if (u.unit == Unit::M) {
+        i128 years = n / 12, rest = n % 12;
+        if (rest < 0) years -= 1, rest += 12;
+        n = years;
+        month = static_cast<unsigned>(rest) + 1;
+    }
+    const i128 year = n + 1970;
+    if (year < INT32_MIN || year > INT32_MAX) return Outcome::OutOfRange;
+    out = DateTime{{static_cast<std::int32_t>(year), static_cast<std::uint8_t>(month), 1}, {0, 0, 0, 0}};
+    return Outcome::Ok;
+}
+
+static Outcome date_from_units(std::int64_t v, ColumnUnit u, Date &out) noexcept {
+    // Days: numpy's D with its multiplier.
+    i128 days = i128{v} * u.count;
+    if (days < INT64_MIN || days > INT64_MAX) return Outcome::OutOfRange;
+    const auto date = from_days_since_unix_epoch(static_cast<std::int64_t>(days));
+    if (!date) return Outcome::OutOfRange;
+    out = *date;
+    return Outcome::Ok;
+}
+
+// --- Reading an array -------------------------------------------------------
+
+// A one-dimensional datetime64 or timedelta64 array, read through an int64
+// view of its memory in its own byte order.
+struct Column {
+    PyObject *ints = nullptr;
+    Py_buffer view{};
+    PyObject *dtype = nullptr;  // its name, for messages
+    bool datetime = false;
+    bool swap = false;
+    ColumnUnit unit{Unit::ns, 1};
+    Py_ssize_t size = 0;
+
+    Column() = default;
+    Column(const Column &) = delete;
+    Column &operator=(const Column &) = delete;
+    ~Column() {
+        if (view.obj != nullptr) PyBuffer_Release(&view);
+        Py_XDECREF(ints);
+        Py_XDECREF(dtype);
+    }
+
+    std::int64_t at(Py_ssize_t i) const noexcept {
+        std::uint64_t raw;
+        std::memcpy(&raw, static_cast<const char *>(view.buf) + i * view.strides[0], 8);
+        return static_cast<std::int64_t>(swap ? __builtin_bswap64(raw) : raw);
+    }
+};
+
+static bool str_attr_is(PyObject *o, const char *name, const char *expected, bool &out) {
+    PyObject *attr = PyObject_GetAttrString(o, name);
+    if (attr == nullptr) return false;
+    out = PyUnicode_Check(attr) && PyUnicode_EqualToUTF8(attr, expected);
+    Py_DECREF(attr);
+    return true;
+}
+
+static bool open_column(const Numpy &np, PyObject *array, const char *fn, bool datetime_only, Column &out) {
+    const char *wanted = datetime_only ? "a numpy datetime64 array" : "a numpy datetime64 or timedelta64 array";
+    if (!PyObject_TypeCheck(array, np.ndarray)) {
+        PyErr_Format(PyExc_TypeError, "%s argument must be %s, not '%T'", fn, wanted, array);
+        return false;
+    }
+    PyObject *dtype = PyObject_GetAttrString(array, "dtype");
+    if (dtype == nullptr) return false;
+    bool is_datetime = false, is_timedelta = false, big_endian = false;
+    PyObject *data = nullptr;
+    if (str_attr_is(dtype, "kind", "M", is_datetime) && str_attr_is(dtype, "kind", "m", is_timedelta) &&
+        str_attr_is(dtype, "byteorder", ">", big_endian)) {
+        if (is_datetime || (is_timedelta && !datetime_only))
+            data = PyObject_CallOneArg(np.datetime_data, dtype);
+        else
+            PyErr_Format(PyExc_TypeError, "%s argument must be %s, not an array of dtype %S", fn, wanted, dtype);
+    }
+    Py_DECREF(dtype);
+    if (data == nullptr) return false;
+    // datetime_data gives (unit, count), for example ('ns', 1).  The unit's
+    // text lives in the tuple, so it is looked up before the tuple goes.
+    std::string_view name;
+    const bool read = PyTuple_Check(data) && PyTuple_GET_SIZE(data) == 2 &&
+                      to_text(PyTuple_GET_ITEM(data, 0), name, "unit") &&
+                      to_i64(PyTuple_GET_ITEM(data, 1), out.unit.count, "count");
+    const bool known = read && find_unit(name, out.unit.unit) && out.unit.count >= 1;
+    Py_DECREF(data);
+    if (!read) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "numpy.datetime_data() gave no (unit, count)");
+        return false;
+    }
+    out.datetime = is_datetime;
+    out.swap = big_endian;
+    // "generic", numpy's datetime64 without a unit, is no unit of the table.
+    if (!known) {
+        PyErr_Format(PyExc_ValueError, "%s: an array of %s without a unit of time holds no values", fn,
+                     is_datetime ? "datetime64" : "timedelta64");
+        return false;
+    }
+    out.dtype = out.unit.dtype(is_datetime);
+    if (out.dtype == nullptr) return false;
+    out.ints = PyObject_CallMethod(array, "view", "s", big_endian ? ">i8" : "<i8");
+    if (out.ints == nullptr || PyObject_GetBuffer(out.ints, &out.view, PyBUF_STRIDES) < 0) return false;
+    if (out.view.ndim != 1) {
+        PyErr_Format(PyExc_ValueError, "%s: the array must be one-dimensional, not of %d dimensions", fn,
+                     out.view.ndim);
+        return false;
+    }
+    out.size = out.view.shape[0];
+    return true;
+}
+
+static bool is_nat(const Column &c, Py_ssize_t i) {
+    if (c.at(i) != INT64_MIN) return false;
+    PyErr_Format(PyExc_ValueError, "array[%zd] is NaT, which is no %s", i, c.datetime ? "instant" : "duration");
+    return true;
+}
+
+static bool element_error(const Column &c, Py_ssize_t i, Outcome outcome, const char *target) {
+    if (outcome == Outcome::Remainder)
+        PyErr_Format(PyExc_ValueError, "array[%zd] = %lld of %U is not a whole number of nanoseconds", i,
+                     static_cast<long long>(c.at(i)), c.dtype);
+    else
+        PyErr_Format(PyExc_ValueError, "array[%zd] = %lld of %U is outside the range of %s", i,
+                     static_cast<long long>(c.at(i)), c.dtype, target);
+    return false;
+}
+
+// --- from_numpy -------------------------------------------------------------
+
+template <class Decode>
+static PyObject *list_of(const Column &c, Decode &&decode) {
+    PyObject *result = PyList_New(c.size);
+    if (result == nullptr) return nullptr;
+    for (Py_ssize_t i = 0; i < c.size; ++i) {
+        PyObject *o = is_nat(c, i) ? nullptr : decode(i, c.at(i));
+        if (o == nullptr) {
+            Py_DECREF(result);
+            return nullptr;
+        }
+        PyList_SET_ITEM(result, i, o);
+    }
+    return result;
+}
+
+const char kFromNumpyDoc[] =
+    "from_numpy($module, array)\n--\n\n"
+    "A list of the values of a one-dimensional numpy array: Date for datetime64[D],\n"
+    "DateTime for every other datetime64 unit (calendar units Y, M and W included)\n"
+    "and Duration for timedelta64.\n\n"
+    "Raises ValueError, naming the index, for NaT, for a value outside the range of\n"
+    "the result's class and for a fraction of a nanosecond; TypeError for an array\n"
+    "of another dtype.";
+
+PyObject *interop_from_numpy(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const names[] = {"array"};
+    static const Params params = {"from_numpy()", names, 1, 1};
+    PyObject *arg[1];
+    if (!bind(params, args, nargs, kwnames, arg)) return nullptr;
+    const Numpy *np = numpy();
+    Column c;
+    if (np == nullptr || !open_column(*np, arg[0], "from_numpy()", false, c)) return nullptr;
+    const ColumnUnit u = c.unit;
+    if (!c.datetime) {
+        if (is_calendar(u.unit))
+            return PyErr_Format(PyExc_ValueError, "from_numpy(): %U has no fixed length in nanoseconds", c.dtype);
+        return list_of(c, [&](Py_ssize_t i, std::int64_t v) -> PyObject * {
+            i128 span;
+            const Outcome outcome = from_units(v, u, span);
+            if (outcome != Outcome::Ok) return element_error(c, i, outcome, "Duration"), nullptr;
+            return DurationObject::wrap(span);
+        });
+    }
+    if (u.unit == Unit::D)
+        return list_of(c, [&](Py_ssize_t i, std::int64_t v) -> PyObject * {
+            Date date;
+            const Outcome outcome = date_from_units(v, u, date);
+            if (outcome != Outcome::Ok) return element_error(c, i, outcome, "Date"), nullptr;
+            return DateObject::wrap(date);
+        });
+    return list_of(c, [&](Py_ssize_t i, std::int64_t v) -> PyObject * {
+        DateTime dt;
+        const Outcome outcome = datetime_from_units(v, u, dt);
+        if (outcome != Outcome::Ok) return element_error(c, i, outcome, "DateTime"), nullptr;
+        return DateTimeObject::wrap(dt);
+    });
+}
+
+// --- format_numpy -----------------------------------------------------------
+
+const char kFormatNumpyDoc[] =
+    "format_numpy($module, array, offset=None)\n--\n\n"
+    "A list of the texts of a one-dimensional numpy datetime64 array: dates for\n"
+    "unit D, otherwise the text of the DateTime (UTC, ending in \"Z\") or, with a\n"
+    "UtcOffset, the RFC 3339 text of the instant at that offset.\n\n"
+    "Raises ValueError, naming the index, for NaT, for a value outside merandol's\n"
+    "range and for a fraction of a nanosecond, and for an offset given with unit D.";
+
+PyObject *interop_format_numpy(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const names[] = {"array", "offset"};
+    static const Params params = {"format_numpy()", names, 2, 1};
+    PyObject *arg[2];
+    if (!bind(params, args, nargs, kwnames, arg)) return nullptr;
+    const bool with_offset = arg[1] != nullptr && arg[1] != Py_None;
+    UtcOffset offset{0};
+    if (with_offset && !to_instance<UtcOffsetObject>(arg[1], offset, "offset")) return nullptr;
+    const Numpy *np = numpy();
+    Column c;
+    if (np == nullptr || !open_column(*np, arg[0], "format_numpy()", true, c)) return nullptr;
+    const ColumnUnit u = c.unit;
+    if (u.unit == Unit::D) {
+        if (with_offset)
+            return PyErr_Format(PyExc_ValueError,
+                                "format_numpy(): the values of %U are dates, to which an offset does not apply",
+                                c.dtype);
+        return list_of(c, [&](Py_ssize_t i, std::int64_t v) -> PyObject * {
+            Date date;
+            const Outcome outcome = date_from_units(v, u, date);
+            if (outcome != Outcome::Ok) return element_error(c, i, outcome, "Date"), nullptr;
+            char buffer[kDateTextMax];
+            return ascii(buffer, write_date(buffer, date));
+        });
+    }
+    return list_of(c, [&](Py_ssize_t i, std::int64_t v) -> PyObject * {
+        DateTime dt;
+        const Outcome outcome = datetime_from_units(v, u, dt);
+        if (outcome != Outcome::Ok) return element_error(c, i, outcome, "DateTime"), nullptr;
+        char buffer[kRfc3339TextMax];
+        if (!with_offset) return ascii(buffer, write_datetime(buffer, dt));
+        const auto end = write_rfc3339(buffer, from_utc(dt, offset));
+        if (!end)
+            return PyErr_Format(PyExc_ValueError,
+                                "array[%zd] = %lld of %U has a local reading at offset %R outside the range of "
+                                "DateTime",
+                                i, static_cast<long long>(v), c.dtype, arg[1]);
+        return ascii(buffer, *end);
+    });
+}
+
+// --- to_numpy -------------------------------------------------------------------
+
+// The value of one element in the column's unit.
+using Encode = Outcome (*)(PyObject *, ColumnUnit, std::int64_t &);
+
+static Outcome encode_date(PyObject *o, ColumnUnit, std::int64_t &out) {
+    out = days_since_unix_epoch(DateObject::of(o));
+    return Outcome::Ok;
+}
+static Outcome encode_datetime(PyObject *o, ColumnUnit u, std::int64_t &out) {
+    return datetime_to_units(DateTimeObject::of(o), u, out);
+}
+static Outcome encode_offset_datetime(PyObject *o, ColumnUnit u, std::int64_t &out) {
+    return datetime_to_units(OffsetDateTimeObject::of(o).utc, u, out);
+}
+static Outcome encode_duration(PyObject *o, ColumnUnit u, std::int64_t &out) {
+    return to_units(DurationObject::of(o), u, out);
+}
+
+// The repr of a value, or for an OffsetDateTime whose local reading has no
+// text, the call that makes it from its UTC reading.
+static PyObject *describe(PyObject *o) {
+    PyObject *text = PyObject_Repr(o);
+    if (text != nullptr || !Py_IS_TYPE(o, OffsetDateTimeObject::type())) return text;
+    PyErr_Clear();
+    const OffsetDateTime v = OffsetDateTimeObject::of(o);
+    PyObject *utc = DateTimeObject::wrap(v.utc);
+    PyObject *offset = utc ? UtcOffsetObject::wrap(v.offset) : nullptr;
+    text = offset ? PyUnicode_FromFormat("OffsetDateTime.from_utc(%R, %R)", utc, offset) : nullptr;
+    Py_XDECREF(utc);
+    Py_XDECREF(offset);
+    return text;
+}
+
+// Fills `out` from a list or tuple of values of exactly `type`.
+static bool encode_all(PyObject *seq, Py_ssize_t size, PyTypeObject *type, Encode encode, ColumnUnit u, PyObject *dtype,
+                       std::int64_t *out) {
+    for (Py_ssize_t i = 0; i < size && i < PySequence_Fast_GET_SIZE(seq); ++i) {
+        PyObject *o = PySequence_Fast_ITEMS(seq)[i];
+        if (MERANDOL_UNLIKELY(!Py_IS_TYPE(o, type))) {
+            PyErr_Format(PyExc_TypeError, "values[%zd] is '%T', but values[0] is '%s'", i, o, type->tp_name);
+            return false;
+        }
+        const Outcome outcome = encode(o, u, out[i]);
+        if (MERANDOL_UNLIKELY(outcome != Outcome::Ok)) {
+            PyObject *text = describe(o);
+            if (text == nullptr) return false;
+            if (outcome == Outcome::Remainder)
+                PyErr_Format(PyExc_ValueError, "values[%zd] = %U is not a whole number of units of %U", i, text, dtype);
+            else
+                PyErr_Format(PyExc_ValueError, "values[%zd] = %U is outside the range of %U", i, text, dtype);
+            Py_DECREF(text);
+            return false;
+        }
+    }
+    if (PySequence_Fast_GET_SIZE(seq) != size) {
+        PyErr_SetString(PyExc_RuntimeError, "values changed size while it was read");
+        return false;
+    }
+    return true;
+}
+
+const char kToNumpyDoc[] =
+    "to_numpy($module, values, unit=None)\n--\n\n"
+    "A numpy array of a sequence of values of one class: Date gives datetime64[D],\n"
+    "DateTime and OffsetDateTime (its instant) datetime64[unit], and Duration\n"
+    "timedelta64[unit].  unit is one of numpy's units, \"ns\" when not given (\"D\" for\n"
+    "dates); an empty sequence gives datetime64[unit].\n\n"
+    "Raises ValueError, naming the index, for a value outside the unit's range or\n"
+    "not a whole number of units; TypeError for a sequence of mixed classes.";
+
+PyObject *interop_to_numpy(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const names[] = {"values", "unit"};
+    static const Params params = {"to_numpy()", names, 2, 1};
+    PyObject *arg[2];
+    std::string_view unit_name;
+    if (!bind(params, args, nargs, kwnames, arg) ||
+        (arg[1] != nullptr && arg[1] != Py_None && !to_text(arg[1], unit_name, "unit")))
+        return nullptr;
+    const Numpy *np = numpy();
+    if (np == nullptr) return nullptr;
+    PyObject *seq = PySequence_Fast(arg[0], "values must be an iterable of merandol values");
+    if (seq == nullptr) return nullptr;
+    PyObject *result = nullptr;
+    Py_BEGIN_CRITICAL_SECTION(seq);
+    const Py_ssize_t size = PySequence_Fast_GET_SIZE(seq);
+    PyTypeObject *type = size > 0 ? Py_TYPE(PySequence_Fast_ITEMS(seq)[0]) : nullptr;
+    Encode encode = nullptr;
+    bool datetime = true;
+    if (type == DateObject::type())
+        encode = encode_date;
+    else if (type == DateTimeObject::type())
+        encode = encode_datetime;
+    else if (type == OffsetDateTimeObject::type())
+        encode = encode_offset_datetime;
+    else if (type == DurationObject::type())
+        encode = encode_duration, datetime = false;
+    ColumnUnit u{type == DateObject::type() ? Unit::D : Unit::ns, 1};
+    PyObject *dtype = nullptr;
+    if (size > 0 && encode == nullptr)
+        PyErr_Format(PyExc_TypeError, "values[0] is '%T', not a merandol Date, DateTime, OffsetDateTime or Duration",
+                     PySequence_Fast_ITEMS(seq)[0]);
+    else if (arg[1] != nullptr && arg[1] != Py_None && !find_unit(unit_name, u.unit))
+        PyErr_Format(PyExc_ValueError, "to_numpy(): %R is not a unit of numpy's datetime64", arg[1]);
+    else if (type == DateObject::type() && u.unit != Unit::D)
+        PyErr_Format(PyExc_ValueError, "to_numpy(): dates are datetime64[D], not datetime64[%R]", arg[1]);
+    else if (!datetime && is_calendar(u.unit))
+        PyErr_Format(PyExc_ValueError, "to_numpy(): a Duration has no length in %R units", arg[1]);
+    else
+        dtype = u.dtype(datetime);
+    if (dtype != nullptr) {
+        Py_buffer out;
+        PyObject *array = new_int64_array(*np, size, out);
+        if (array != nullptr) {
+            const bool ok =
+                size == 0 || encode_all(seq, size, type, encode, u, dtype, static_cast<std::int64_t *>(out.buf));
+            PyBuffer_Release(&out);
+            if (ok)
+                result = view_as(array, PyUnicode_AsUTF8(dtype));
+            else
+                Py_DECREF(array);
+        }
+        Py_DECREF(dtype);
+    }
+    Py_END_CRITICAL_SECTION();
+    Py_DECREF(seq);
+    return result;
+}
+
+}  // namespace merandol::py

@@ -1,0 +1,306 @@
+"""merandol_interop's column functions against outside oracles: each
+element read alone with cls.parse, numpy's own datetime64 arithmetic and
+text, and pandas; and every refusal once."""
+
+import subprocess
+import sys
+from fractions import Fraction
+
+import pytest
+from catalogue import COLUMN_CALLS, MAX_NANOS, MIN_NANOS
+from hypothesis import given
+from hypothesis import strategies as st
+from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset
+from merandol_interop import format_numpy, from_numpy, parse_many, parse_to_numpy, to_numpy
+
+np = pytest.importorskip("numpy", reason="the column functions read and make numpy arrays", exc_type=ImportError)
+
+I64 = (-(2**63), 2**63 - 1)
+DAY_NS = 86400 * 10**9
+# Nanoseconds in one unit; the calendar units Y and M have none.
+UNIT_NS = {
+    "W": 7 * DAY_NS,
+    "D": DAY_NS,
+    "h": 3600 * 10**9,
+    "m": 60 * 10**9,
+    "s": 10**9,
+    "ms": 10**6,
+    "us": 10**3,
+    "ns": 1,
+    "ps": Fraction(1, 10**3),
+    "fs": Fraction(1, 10**6),
+    "as": Fraction(1, 10**9),
+}
+UNITS = ["Y", "M", *UNIT_NS]
+TEXT_UNITS = ["s", "ms", "us", "ns"]
+
+
+def texts_as(kind, texts):
+    """The same texts as a list, a tuple, a generator or numpy arrays."""
+    if kind == "list":
+        return list(texts)
+    if kind == "tuple":
+        return tuple(texts)
+    if kind == "generator":
+        return (t for t in texts)
+    array = np.array(list(texts), dtype=str)
+    if kind == "array":
+        return array
+    if kind == "strided":
+        return np.repeat(array, 2)[::2]
+    return array.astype(">U80")  # big-endian: read through str objects
+
+
+TEXT_KINDS = ["list", "tuple", "generator", "array", "strided", "big-endian"]
+
+# RFC 3339 texts with 0 to 9 fraction digits and mixed offsets, some padded
+# with white space (also beyond ASCII and beyond the short-text fast path),
+# and now and then one that the reader refuses.
+fields = st.tuples(
+    st.integers(0, 9999),
+    st.integers(1, 12),
+    st.integers(1, 28),
+    st.integers(0, 23),
+    st.integers(0, 59),
+    st.integers(0, 59),
+    st.text("0123456789", max_size=9),
+    st.sampled_from(["Z", "z", "+00:00", "+05:30", "-08:00", "+23:59", "-23:59", "+0100"]),
+    st.sampled_from(["", " ", "\u00a0", " " * 40]),
+)
+rfc3339 = fields.map(
+    lambda f: (
+        f"{f[8]}{f[0]:04d}-{f[1]:02d}-{f[2]:02d}T{f[3]:02d}:{f[4]:02d}:{f[5]:02d}" + (f".{f[6]}" if f[6] else "") + f[7]
+    )
+)
+maybe_rfc3339 = st.one_of(rfc3339, rfc3339.map(lambda s: s.replace("T", "X", 1)))
+
+
+def expected_instants(texts, unit):
+    """Per element with OffsetDateTime.parse: the int64 values, or the index
+    and first words of the first refusal."""
+    scale = 10**9 // {"s": 1, "ms": 10**3, "us": 10**6, "ns": 10**9}[unit]
+    out = []
+    for i, s in enumerate(texts):
+        try:
+            nanos = OffsetDateTime.parse(s).unix_timestamp_nanos()
+        except ValueError as e:
+            return i, str(e)
+        if nanos % scale:
+            return i, f"texts[{i}] = {s!r} has a fraction of a second"
+        if not I64[0] < nanos // scale <= I64[1]:
+            return i, f"texts[{i}] = {s!r} is outside the range"
+        out.append(nanos // scale)
+    return out
+
+
+@pytest.mark.parametrize("kind", TEXT_KINDS)
+@pytest.mark.parametrize("unit", TEXT_UNITS)
+@given(texts=st.lists(st.one_of(rfc3339, maybe_rfc3339), max_size=8))
+def test_parse_to_numpy_reads_each_text_as_offset_datetime_parse(kind, unit, texts):
+    expected = expected_instants(texts, unit)
+    if isinstance(expected, tuple):
+        index, message = expected
+        with pytest.raises(ValueError) as info:
+            parse_to_numpy(texts_as(kind, texts), unit)
+        assert str(info.value).startswith(message)
+        assert getattr(info.value, "__notes__", [f"at index {index}"]) == [f"at index {index}"]
+    else:
+        got = parse_to_numpy(texts_as(kind, texts), unit)
+        assert got.dtype == np.dtype(f"datetime64[{unit}]")
+        assert got.view("int64").tolist() == expected
+
+
+def test_parse_to_numpy_agrees_with_pandas():
+    pd = pytest.importorskip("pandas", reason="pandas is the oracle")
+    texts = ["2024-03-10T12:00:00.123456789+05:30", "1677-09-21T00:12:43.145224193Z", "2262-04-11T23:47:16.854775807Z"]
+    expected = pd.to_datetime(texts, format="ISO8601", utc=True).asi8
+    assert parse_to_numpy(texts).view("int64").tolist() == list(expected)
+
+
+def outcome(call):
+    try:
+        return "ok", call()
+    except (ValueError, TypeError) as e:
+        return type(e), str(e), getattr(e, "__notes__", [])
+
+
+@pytest.mark.parametrize("kind", TEXT_KINDS)
+@pytest.mark.parametrize("cls", [Date, Time, DateTime, OffsetDateTime])
+@given(
+    texts=st.lists(
+        st.one_of(
+            rfc3339,
+            rfc3339.map(lambda s: s.strip().split("T")[0]),
+            rfc3339.map(lambda s: s.strip().split("T")[1][:-1]),
+            st.builds(lambda t: t.strip().replace("+00:00", "Z"), rfc3339),
+            st.text(max_size=12).filter(lambda s: not s.endswith("\0")),
+        ),
+        max_size=6,
+    )
+)
+def test_parse_many_reads_each_text_as_cls_parse(kind, cls, texts):
+    try:
+        expected = [cls.parse(s) for s in texts]
+    except (ValueError, UnicodeEncodeError) as e:
+        index = next(i for i, s in enumerate(texts) if outcome(lambda s=s: cls.parse(s))[0] != "ok")
+        with pytest.raises(type(e)) as info:
+            parse_many(cls, texts_as(kind, texts))
+        assert str(info.value) == str(e)
+        assert info.value.__notes__[-1] == f"at index {index}"
+    else:
+        got = parse_many(cls, texts_as(kind, texts))
+        assert got == expected and all(type(v) is cls for v in got)
+
+
+# --- to_numpy and from_numpy ------------------------------------------------
+
+
+def units_of(nanos, unit):
+    """Exact count of `unit` in a span of nanoseconds from the epoch, or None."""
+    q = Fraction(nanos) / UNIT_NS[unit]
+    return q.numerator if q.denominator == 1 else None
+
+
+def calendar_count(dt, unit):
+    d, t = dt.date, dt.time
+    if d.day != 1 or (t.hour, t.minute, t.second, t.nanosecond) != (0, 0, 0, 0) or (unit == "Y" and d.month != 1):
+        return None
+    return d.year - 1970 if unit == "Y" else (d.year - 1970) * 12 + d.month - 1
+
+
+instants = st.one_of(
+    st.integers(MIN_NANOS + DAY_NS, MAX_NANOS - DAY_NS), st.integers(-(2**63), 2**63).map(lambda n: n - n % 10**6)
+)
+datetimes = instants.map(lambda n: DateTime.from_unix_timestamp(n // 10**9, n % 10**9))
+offset_datetimes = st.builds(
+    lambda dt, s: OffsetDateTime.from_utc(dt, UtcOffset.from_seconds(s)), datetimes, st.integers(-86400, 86400)
+)
+
+
+@pytest.mark.parametrize("unit", UNITS)
+@given(
+    values=st.lists(st.one_of(datetimes, offset_datetimes), min_size=1, max_size=4).map(
+        lambda vs: [v for v in vs if type(v) is type(vs[0])]
+    )
+)
+def test_datetimes_to_numpy_and_back(unit, values):
+    utc = [v if type(v) is DateTime else v.utc for v in values]
+    counts = [calendar_count(dt, unit) if unit in "YM" else units_of(dt.unix_timestamp_nanos(), unit) for dt in utc]
+    bad = next((i for i, c in enumerate(counts) if c is None or not I64[0] < c <= I64[1]), None)
+    if bad is not None:
+        with pytest.raises(ValueError, match=rf"^values\[{bad}\] = "):
+            to_numpy(values, unit)
+        return
+    array = to_numpy(values, unit)
+    assert array.dtype == np.dtype(f"datetime64[{unit}]")
+    assert array.view("int64").tolist() == counts
+    assert from_numpy(array) == ([dt.date for dt in utc] if unit == "D" else utc)
+    # numpy's own calendar agrees on the dates, where its text reaches (it
+    # has no factor from ps, fs and as to days).
+    if unit in ("ps", "fs", "as"):
+        return
+    days = array.astype("datetime64[D]")
+    for dt, day in zip(utc, days.tolist(), strict=True):
+        if 1 <= dt.date.year <= 9999:
+            assert str(day) == str(dt.date)
+
+
+@pytest.mark.parametrize("unit", [u for u in UNITS if u not in "YM"])
+@given(spans=st.lists(st.integers(-(2**127), 2**127 - 1) | st.integers(-(2**70), 2**70), min_size=1, max_size=4))
+def test_durations_to_numpy_and_back(unit, spans):
+    counts = [units_of(n, unit) for n in spans]
+    bad = next((i for i, c in enumerate(counts) if c is None or not I64[0] < c <= I64[1]), None)
+    values = [Duration.nanoseconds(n) for n in spans]
+    if bad is not None:
+        with pytest.raises(ValueError, match=rf"^values\[{bad}\] = "):
+            to_numpy(values, unit)
+        return
+    array = to_numpy(values, unit)
+    assert array.dtype == np.dtype(f"timedelta64[{unit}]") and array.view("int64").tolist() == counts
+    assert from_numpy(array) == values
+    # numpy's own arithmetic: the same span in nanoseconds where they fit.
+    if unit != "ns" and all(I64[0] < n <= I64[1] for n in spans) and UNIT_NS[unit] >= 1:
+        assert array.astype("timedelta64[ns]").view("int64").tolist() == spans
+
+
+@given(days=st.lists(st.integers(-784353015833, 784351576776), min_size=1, max_size=4))
+def test_dates_to_numpy_and_back(days):
+    dates = [Date.from_days_since_unix_epoch(n) for n in days]
+    array = to_numpy(dates)
+    assert array.dtype == np.dtype("datetime64[D]") and array.view("int64").tolist() == days
+    assert from_numpy(array) == dates
+    assert format_numpy(array) == [str(d) for d in dates]
+
+
+@pytest.mark.parametrize("unit", UNITS)
+@given(raw=st.lists(st.integers(-(2**63) + 1, 2**63 - 1), min_size=1, max_size=4), count=st.sampled_from([1, 7]))
+def test_from_numpy_follows_numpys_arithmetic(unit, raw, count):
+    """Any int64 values in any unit (with numpy's multiplier): the result's
+    distance from the epoch is numpy's own, or the element is refused."""
+    array = np.array(raw, dtype="int64").view(f"datetime64[{count}{unit}]")
+    try:
+        got = from_numpy(array)
+    except ValueError as e:
+        assert str(e).startswith("array[")
+        return
+    if unit == "D":
+        assert [d.days_since_unix_epoch() for d in got] == [r * count for r in raw]
+    elif unit in "YM":
+        assert [calendar_count(dt, unit) for dt in got] == [r * count for r in raw]
+    else:
+        assert [dt.unix_timestamp_nanos() for dt in got] == [r * count * UNIT_NS[unit] for r in raw]
+    # numpy's own calendar: the whole seconds (days for D) since the epoch,
+    # away from the ends of int64, where its own floor division wraps around.
+    # It has no factor from as to s.
+    if unit == "as" or not all(abs(r * count) < 2**62 for r in raw):
+        return
+    if unit == "D":
+        assert [d.days_since_unix_epoch() for d in got] == array.astype("datetime64[D]").view("int64").tolist()
+    else:
+        assert [dt.unix_timestamp() for dt in got] == array.astype("datetime64[s]").view("int64").tolist()
+
+
+# --- format_numpy -----------------------------------------------------------
+
+
+@pytest.mark.parametrize("unit", [*TEXT_UNITS, "W", "h"])
+@given(
+    raw=st.lists(st.integers(-(2**63) + 1, 2**63 - 1), max_size=4),
+    offset=st.none() | st.integers(-86340, 86340).map(lambda s: UtcOffset.from_seconds(s - s % 60)),
+)
+def test_format_numpy_reads_back_to_the_same_instants(unit, raw, offset):
+    array = np.array(raw, dtype="int64").view(f"datetime64[{unit}]")
+    try:
+        texts = format_numpy(array, offset)
+    except ValueError as e:
+        assert str(e).startswith("array[")
+        return
+    assert [DateTime.parse(t) if offset is None else OffsetDateTime.parse(t).utc for t in texts] == from_numpy(array)
+    if unit in TEXT_UNITS:
+        assert (parse_to_numpy(texts, unit) == array).all()
+    # numpy's own text of the same values.
+    if offset is None and unit in TEXT_UNITS:
+        assert [DateTime.parse(t + "Z") for t in np.datetime_as_string(array)] == from_numpy(array)
+
+
+# --- Refusals and laziness ---------------------------------------------------
+
+
+@pytest.mark.parametrize("label, call, exc_type, message, notes", COLUMN_CALLS, ids=[c[0] for c in COLUMN_CALLS])
+def test_refusals(label, call, exc_type, message, notes):
+    if exc_type is None:
+        call()
+        return
+    with pytest.raises(exc_type) as info:
+        call()
+    assert str(info.value) == message
+    assert getattr(info.value, "__notes__", []) == notes
+
+
+def test_parse_many_of_a_list_does_not_import_numpy():
+    code = (
+        "import sys, merandol, merandol_interop as m\n"
+        "assert m.parse_many(merandol.Date, ['2024-01-01']) == [merandol.Date(2024, 1, 1)]\n"
+        "assert 'numpy' not in sys.modules\n"
+    )
+    subprocess.run([sys.executable, "-c", code], check=True)
