@@ -8,6 +8,9 @@ that rotates from round to round.  The figure reported is the median
 nanoseconds per operation over the rounds.  The floor, -f on a float (one
 slot call and one allocation), is timed in the same rounds.
 
+The columns section (columns.py) follows: whole columns of timestamps read,
+converted and written by merandol_interop and by the column libraries.
+
 Writes build/bench/results.json and build/bench/results.png."""
 
 import argparse
@@ -23,6 +26,7 @@ from dataclasses import dataclass, field
 from pathlib import Path
 
 import catalogue
+import columns
 import report
 
 
@@ -65,9 +69,18 @@ def main():
     parser.add_argument("--quick", action="store_true", help="fewer and shorter rounds (under a minute)")
     parser.add_argument("--out", type=Path, default=Path("build/bench"), help="folder for results.json and .png")
     parser.add_argument("--peers", action="store_true", help="also print every peer's figure")
+    parser.add_argument("--columns-only", action="store_true", help="only the columns section")
     options = parser.parse_args()
     settings = QUICK if options.quick else FULL
     started = time.perf_counter()
+    options.out.mkdir(parents=True, exist_ok=True)
+
+    if options.columns_only:
+        summary = {"python": sys.version.split()[0], "quick": options.quick, "columns": run_columns(options)}
+        (options.out / "results.json").write_text(json.dumps(summary, indent=2) + "\n")
+        print(f"\nWrote {options.out / 'results.json'}")
+        print(f"Wall time {time.perf_counter() - started:.0f} s")
+        return
 
     print("Preparing values ...", file=sys.stderr)
     sample = catalogue.sample_instants(catalogue.BULK_SIZE)
@@ -117,11 +130,17 @@ def main():
     summary["figures"] = report.figures(summary)
 
     report.print_summary(summary, all_peers=options.peers)
-    options.out.mkdir(parents=True, exist_ok=True)
+    summary["columns"] = run_columns(options)
     (options.out / "results.json").write_text(json.dumps(summary, indent=2) + "\n")
     chart = report.chart(summary, options.out / "results.png")
     print(f"\nWrote {options.out / 'results.json'}" + (f" and {chart}" if chart else ""))
     print(f"Wall time {time.perf_counter() - started:.0f} s")
+
+
+def run_columns(options):
+    section = columns.run(quick=options.quick, progress=lambda line: print(line, file=sys.stderr))
+    columns.print_summary(section)
+    return section
 
 
 def collect(prepared, subjects, problems):

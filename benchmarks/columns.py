@@ -1,0 +1,593 @@
+"""The columns section of the benchmark: merandol_interop's column functions
+beside the column readers and converters of the standard datetime, pandas,
+numpy, pyarrow and polars, on one column of generated RFC 3339 texts.
+
+Every subject runs twice.  The first run is checked against the instants
+the texts were generated from: to the nanosecond, or to the subject's own
+unit where it holds less (the standard datetime keeps microseconds and
+drops further digits).  A subject whose result differs is reported with
+the first difference and not timed.  The second run is timed: one run over
+a column of 10^6 values (10^5 with --quick) is long enough to be a figure.
+Reported are wall-clock and process CPU nanoseconds per element; CPU time
+above wall time tells a subject that used more than one thread."""
+
+import gc
+import importlib
+import importlib.metadata
+import time
+import warnings
+from collections.abc import Callable
+from dataclasses import dataclass, field
+
+SIZE = 1_000_000
+QUICK_SIZE = 100_000
+SEED = 20240105
+
+# 2000-01-01 and 2040-01-01 as Unix seconds: realistic instants, well inside
+# datetime64[ns]'s range (1677 to 2262).
+FIRST_SECOND = 946_684_800
+LAST_SECOND = 2_208_988_800
+# Offsets in minutes, UTC ("Z") four times over as in most logs; the others
+# are clocks in use, a few of them off the whole hour.
+OFFSET_MINUTES = (0, 0, 0, 0, 60, 120, 180, 330, 345, 480, 540, 570, 600, -180, -210, -300, -420, -480)
+FRACTION_DIGITS = (0, 3, 6, 9)
+
+UNIT_NS = {"s": 1_000_000_000, "ms": 1_000_000, "us": 1_000, "ns": 1}
+
+PARSE_MANY_GOAL = 1.5
+
+
+@dataclass(frozen=True)
+class Column:
+    texts: list[str]
+    nanos: object  # numpy int64 array: the Unix nanoseconds of each text
+
+
+def offset_text(minutes):
+    if minutes == 0:
+        return "Z"
+    sign = "+" if minutes > 0 else "-"
+    hours, rest = divmod(abs(minutes), 60)
+    return f"{sign}{hours:02}:{rest:02}"
+
+
+def make_column(size, seed=SEED):
+    """Texts written from random instants, offsets and fraction widths, and
+    the instants themselves as the oracle.  numpy writes the local date and
+    time of day; the fraction and the offset are appended."""
+    import numpy as np
+
+    rng = np.random.default_rng(seed)
+    seconds = rng.integers(FIRST_SECOND, LAST_SECOND, size)
+    digits = rng.choice(FRACTION_DIGITS, size)
+    scale = 10 ** (9 - digits)
+    fraction = rng.integers(0, 1_000_000_000, size) // scale
+    offsets = rng.choice(OFFSET_MINUTES, size)
+    local = np.datetime_as_string((seconds + offsets * 60).astype("datetime64[s]")).tolist()
+    zones = {minutes: offset_text(minutes) for minutes in OFFSET_MINUTES}
+    texts = [
+        f"{stamp}.{value:0{width}}{zones[minutes]}" if width else f"{stamp}{zones[minutes]}"
+        for stamp, width, value, minutes in zip(
+            local, digits.tolist(), fraction.tolist(), offsets.tolist(), strict=True
+        )
+    ]
+    return Column(texts, seconds * 1_000_000_000 + fraction * scale)
+
+
+@dataclass
+class Subject:
+    """One call over the whole column, and how to read its result back as
+    int64 counts of `unit` since the Unix epoch."""
+
+    label: str
+    implementation: str
+    run: Callable[[], object] | None
+    reading: Callable[[object], object] | None
+    unit: str = "ns"
+    note: str = ""
+    ours: bool = False  # a column function of merandol_interop
+    problem: str | None = None  # why it cannot run: absent, unavailable, failed or wrong
+    ns: float | None = None
+    cpu_ns: float | None = None
+
+    def as_dict(self):
+        return {
+            "label": self.label,
+            "implementation": self.implementation,
+            "unit": self.unit,
+            "ns": self.ns,
+            "cpu_ns": self.cpu_ns,
+            "problem": self.problem,
+            "note": self.note,
+        }
+
+
+@dataclass
+class Table:
+    title: str
+    function: str = ""  # the merandol_interop function it times
+    subjects: list[Subject] = field(default_factory=list)
+
+    def find(self, label):
+        return next(s for s in self.subjects if s.label == label)
+
+    def peers(self):
+        return [s for s in self.subjects if not s.ours]
+
+
+def _import(name):
+    try:
+        return importlib.import_module(name), None
+    except ImportError as error:
+        return None, str(error)
+
+
+def _version(distribution):
+    try:
+        return importlib.metadata.version(distribution)
+    except importlib.metadata.PackageNotFoundError:
+        return "unknown version"
+
+
+class Peers:
+    """The modules the section uses, each imported once, or why not."""
+
+    NAMES = ("numpy", "pandas", "pyarrow", "polars")
+
+    def __init__(self):
+        self.modules, self.absent, self.versions = {}, {}, {}
+        for name in self.NAMES:
+            module, why = _import(name)
+            if module is None:
+                self.absent[name] = why
+            else:
+                self.modules[name] = module
+                self.versions[name] = _version(name)
+        if "polars" in self.modules:
+            # polars' own distribution is Python; its compiled part comes
+            # from a runtime distribution, whose version is the one that runs.
+            runtimes = [
+                d.metadata["Name"]
+                for d in importlib.metadata.distributions()
+                if (d.metadata["Name"] or "").startswith("polars-runtime")
+            ]
+            if runtimes:
+                self.versions["polars"] += f" ({runtimes[0]} {_version(runtimes[0])})"
+        self.interop, why = _import("merandol_interop")
+        if self.interop is None:
+            self.absent["merandol_interop"] = why
+
+    def subject(self, label, implementation, run, reading, **extra):
+        """A subject whose callables are made only when the modules it needs
+        are there: `run` and `reading` take the module (or None for the
+        standard library) and return the callables."""
+        module = None
+        if implementation in self.NAMES:
+            module = self.modules.get(implementation)
+            if module is None:
+                return Subject(label, implementation, None, None, problem=f"absent: {self.absent[implementation]}")
+        return Subject(label, implementation, run(module), reading(module), **extra)
+
+    def interop_subject(self, label, function, call, reading, **extra):
+        """A subject of merandol_interop.`function`, unavailable while the
+        module lacks it."""
+        if self.interop is None:
+            problem = f"absent: {self.absent['merandol_interop']}"
+        elif not hasattr(self.interop, function):
+            problem = f"unavailable: merandol_interop has no {function}"
+        else:
+            return Subject(label, "merandol", call(getattr(self.interop, function)), reading, ours=True, **extra)
+        return Subject(label, "merandol", None, None, ours=True, problem=problem)
+
+
+def _instants(values):
+    """Unix nanoseconds of a list of merandol values."""
+    import numpy as np
+
+    return np.fromiter((v.unix_timestamp_nanos() for v in values), dtype=np.int64, count=len(values))
+
+
+def _stdlib_micros(values):
+    """Unix microseconds of a list of standard datetimes (aware or, read as
+    UTC, naive)."""
+    from datetime import UTC, datetime, timedelta
+
+    import numpy as np
+
+    aware, naive, micro = datetime(1970, 1, 1, tzinfo=UTC), datetime(1970, 1, 1), timedelta(microseconds=1)
+    return np.fromiter(
+        ((v - (naive if v.tzinfo is None else aware)) // micro for v in values), dtype=np.int64, count=len(values)
+    )
+
+
+def _datetime64_counts(unit):
+    def reading(array):
+        if str(array.dtype) != f"datetime64[{unit}]":
+            raise TypeError(f"dtype {array.dtype}, expected datetime64[{unit}]")
+        return array.view("int64")
+
+    return reading
+
+
+def _utc_texts_read_back(unit):
+    """Instants of UTC texts ending in "Z", read back by numpy."""
+
+    def reading(texts):
+        import numpy as np
+
+        texts = list(texts)
+        if not all(t.endswith("Z") for t in texts):
+            raise ValueError("a text without the UTC designator Z")
+        return np.array([t[:-1] for t in texts], dtype=f"datetime64[{unit}]").view("int64")
+
+    return reading
+
+
+PARSE_TO_NUMPY = "merandol_interop.parse_to_numpy(texts)"
+PARSE_MANY = "merandol_interop.parse_many(OffsetDateTime, texts)"
+COMPREHENSION = "[OffsetDateTime.parse(s) for s in texts]"
+
+
+def reading_table(peers, column, inputs):
+    """RFC 3339 texts to instants."""
+    from merandol import OffsetDateTime
+
+    texts = column.texts
+    table = Table("RFC 3339 texts to instants")
+    add = table.subjects.append
+    add(
+        peers.interop_subject(
+            PARSE_TO_NUMPY,
+            "parse_to_numpy",
+            lambda f: lambda: f(texts),
+            _datetime64_counts("ns"),
+        )
+    )
+    add(
+        peers.interop_subject(
+            "merandol_interop.parse_to_numpy(numpy str array)",
+            "parse_to_numpy",
+            lambda f: lambda: f(inputs["text_array"]),
+            _datetime64_counts("ns"),
+        )
+    )
+    add(
+        peers.interop_subject(
+            PARSE_MANY,
+            "parse_many",
+            lambda f: lambda: f(OffsetDateTime, texts),
+            _instants,
+        )
+    )
+    add(
+        Subject(
+            COMPREHENSION,
+            "merandol",
+            lambda: [OffsetDateTime.parse(s) for s in texts],
+            _instants,
+        )
+    )
+    from datetime import datetime
+
+    add(
+        Subject(
+            "[datetime.fromisoformat(s) for s in texts]",
+            "datetime",
+            lambda: [datetime.fromisoformat(s) for s in texts],
+            _stdlib_micros,
+            unit="us",
+            note="keeps microseconds and drops further digits",
+        )
+    )
+    add(
+        peers.subject(
+            'pandas.to_datetime(texts, format="ISO8601", utc=True)',
+            "pandas",
+            lambda pd: lambda: pd.to_datetime(texts, format="ISO8601", utc=True),
+            lambda pd: lambda index: index.asi8,
+        )
+    )
+
+    def numpy_run(np):
+        def run():
+            # numpy reads the offsets and converts to UTC, but warns for
+            # each text that has one.
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore", UserWarning)
+                return np.array(texts, dtype="datetime64[ns]")
+
+        return run
+
+    add(
+        peers.subject(
+            'numpy.array(texts, dtype="datetime64[ns]")',
+            "numpy",
+            numpy_run,
+            lambda np: _datetime64_counts("ns"),
+            note="reads offsets, warning for each text that has one (timed with the warning ignored)",
+        )
+    )
+    add(
+        peers.subject(
+            'pyarrow.compute.cast(strings, pyarrow.timestamp("ns", "UTC"))',
+            "pyarrow",
+            lambda pa: lambda: inputs["pc"].cast(inputs["arrow_strings"], pa.timestamp("ns", "UTC")),
+            lambda pa: lambda array: array.cast(pa.int64()).to_numpy(),
+            note=inputs.get("arrow_note", ""),
+        )
+    )
+    add(
+        peers.subject(
+            'polars: strings.str.to_datetime(format="%+", time_unit="ns")',
+            "polars",
+            lambda pl: lambda: inputs["polars_strings"].str.to_datetime(format="%+", time_unit="ns"),
+            lambda pl: lambda series: series.dt.epoch("ns").to_numpy(),
+            note=inputs.get("polars_note", ""),
+        )
+    )
+    return table
+
+
+def conversion_tables(peers, column, inputs):
+    """to_numpy, from_numpy and format_numpy beside their nearest pandas
+    and numpy equivalents."""
+    ns_array, us_array = inputs["ns_array"], inputs["us_array"]
+
+    to_numpy = Table("merandol values to datetime64 (to_numpy)", "to_numpy")
+    to_numpy.subjects += [
+        peers.interop_subject(
+            "merandol_interop.to_numpy(date_times)",
+            "to_numpy",
+            lambda f: lambda: f(inputs["date_times"]),
+            _datetime64_counts("ns"),
+        ),
+        peers.subject(
+            "pandas.to_datetime(aware_datetimes, utc=True)",
+            "pandas",
+            lambda pd: lambda: pd.to_datetime(inputs["aware_datetimes"], utc=True),
+            lambda pd: lambda index: index.asi8 // 1000,
+            unit="us",
+            note="the datetimes hold microseconds",
+        ),
+        peers.subject(
+            'numpy.array(naive_datetimes, dtype="datetime64[us]")',
+            "numpy",
+            lambda np: lambda: np.array(inputs["naive_datetimes"], dtype="datetime64[us]"),
+            lambda np: _datetime64_counts("us"),
+            unit="us",
+            note="the datetimes hold microseconds",
+        ),
+    ]
+
+    from_numpy = Table("datetime64 to a list of values (from_numpy)", "from_numpy")
+    from_numpy.subjects += [
+        peers.interop_subject(
+            "merandol_interop.from_numpy(ns_array)", "from_numpy", lambda f: lambda: f(ns_array), _instants
+        ),
+        peers.subject(
+            "pandas.DatetimeIndex(ns_array).tolist()",
+            "pandas",
+            lambda pd: lambda: pd.DatetimeIndex(ns_array).tolist(),
+            lambda pd: lambda stamps: inputs["numpy"].fromiter((t.value for t in stamps), "int64", len(stamps)),
+            note="Timestamps",
+        ),
+        peers.subject(
+            "us_array.tolist()",
+            "numpy",
+            lambda np: lambda: us_array.tolist(),
+            lambda np: _stdlib_micros,
+            unit="us",
+            note="datetimes; of a datetime64[ns] array tolist() gives ints",
+        ),
+    ]
+
+    format_numpy = Table("datetime64 to UTC texts (format_numpy)", "format_numpy")
+    format_numpy.subjects += [
+        peers.interop_subject(
+            "merandol_interop.format_numpy(ns_array)",
+            "format_numpy",
+            lambda f: lambda: f(ns_array),
+            _utc_texts_read_back("ns"),
+        ),
+        peers.subject(
+            'numpy.datetime_as_string(ns_array, timezone="UTC").tolist()',
+            "numpy",
+            lambda np: lambda: np.datetime_as_string(ns_array, timezone="UTC").tolist(),
+            lambda np: _utc_texts_read_back("ns"),
+            note="always nine fraction digits",
+        ),
+        peers.subject(
+            'pandas.DatetimeIndex(ns_array).strftime("%Y-%m-%dT%H:%M:%S.%fZ").tolist()',
+            "pandas",
+            lambda pd: lambda: pd.DatetimeIndex(ns_array).strftime("%Y-%m-%dT%H:%M:%S.%fZ").tolist(),
+            lambda pd: _utc_texts_read_back("us"),
+            unit="us",
+            note="%f writes microseconds",
+        ),
+    ]
+    return [to_numpy, from_numpy, format_numpy]
+
+
+def prepare_inputs(peers, column):
+    """Each subject's input in the form it takes, made outside the timing."""
+    from merandol import DateTime
+
+    np = peers.modules["numpy"]
+    inputs = {"numpy": np}
+    inputs["text_array"] = np.array(column.texts)
+    inputs["ns_array"] = column.nanos.astype("datetime64[ns]")
+    inputs["us_array"] = inputs["ns_array"].astype("datetime64[us]")
+    inputs["date_times"] = [DateTime.from_unix_timestamp(*divmod(n, 1_000_000_000)) for n in column.nanos.tolist()]
+    inputs["naive_datetimes"] = inputs["us_array"].tolist()
+    from datetime import UTC
+
+    inputs["aware_datetimes"] = [d.replace(tzinfo=UTC) for d in inputs["naive_datetimes"]]
+    size = len(column.texts)
+    # pyarrow and polars read their own string columns; building one from
+    # the list of texts is not timed, and its cost is noted.
+    if "pyarrow" in peers.modules:
+        pa = peers.modules["pyarrow"]
+        inputs["pc"] = importlib.import_module("pyarrow.compute")
+        pa.array(column.texts[:1000], type=pa.string())  # first-call set-up out of the figure
+        started = time.perf_counter()
+        inputs["arrow_strings"] = pa.array(column.texts, type=pa.string())
+        built = (time.perf_counter() - started) / size * 1e9
+        inputs["arrow_note"] = (
+            f"string array built from the list untimed ({built:.0f} ns); "
+            "compute.strptime refuses '+05:30' offsets with %z, cast reads them"
+        )
+    if "polars" in peers.modules:
+        pl = peers.modules["polars"]
+        pl.Series(column.texts[:1000], dtype=pl.String)
+        started = time.perf_counter()
+        inputs["polars_strings"] = pl.Series(column.texts, dtype=pl.String)
+        built = (time.perf_counter() - started) / size * 1e9
+        inputs["polars_note"] = f"Series built from the list untimed ({built:.0f} ns)"
+    return inputs
+
+
+def check(subject, column):
+    """Runs the subject once and compares its reading with the oracle;
+    records the problem, if any."""
+    np = importlib.import_module("numpy")
+    expected = column.nanos // UNIT_NS[subject.unit]
+    try:
+        result = subject.run()
+    except Exception as error:
+        subject.problem = f"failed: {type(error).__name__}: {error}"
+        return
+    try:
+        got = np.asarray(subject.reading(result), dtype=np.int64)
+    except Exception as error:
+        subject.problem = f"wrong: unreadable result ({type(error).__name__}: {error})"
+        return
+    if got.shape != expected.shape:
+        subject.problem = f"wrong: {got.shape[0] if got.ndim else 0} values for {expected.shape[0]}"
+        return
+    differ = np.flatnonzero(got != expected)
+    if differ.size:
+        i = int(differ[0])
+        subject.problem = (
+            f"wrong: {differ.size} values differ, first at index {i} ({column.texts[i]!r}): "
+            f"{got[i]} {subject.unit}, expected {expected[i]}"
+        )
+
+
+def timed(subject, size):
+    gc.collect()
+    gc.disable()
+    try:
+        cpu, wall = time.process_time(), time.perf_counter()
+        result = subject.run()
+        wall, cpu = time.perf_counter() - wall, time.process_time() - cpu
+    finally:
+        gc.enable()
+    del result
+    subject.ns, subject.cpu_ns = wall / size * 1e9, cpu / size * 1e9
+
+
+def _target(text, failures, unmeasured, **figures):
+    status = "fails" if failures else "incomplete" if unmeasured else "holds"
+    return {"target": text, "status": status, "failures": failures, "unmeasured": unmeasured, **figures}
+
+
+def _beats_every_peer(text, ours, peers):
+    if ours.ns is None:
+        return _target(text, [], [ours.label])
+    slower = [f"{p.label}: {p.ns:.1f} ns, {ours.ns / p.ns:.2f}x faster" for p in peers if p.ns and p.ns <= ours.ns]
+    unmeasured = [f"{p.label} ({p.problem.split(':')[0]})" for p in peers if p.ns is None]
+    return _target(text, slower, unmeasured)
+
+
+def targets(reading, conversions):
+    found = []
+    ours = reading.find(PARSE_TO_NUMPY)
+    found.append(_beats_every_peer("parse_to_numpy faster per element than every other reader", ours, reading.peers()))
+
+    many, comprehension = reading.find(PARSE_MANY), reading.find(COMPREHENSION)
+    text = f"parse_many at least {PARSE_MANY_GOAL}x as fast as the list comprehension of parse"
+    if many.ns is None or comprehension.ns is None:
+        found.append(_target(text, [], [s.label for s in (many, comprehension) if s.ns is None]))
+    else:
+        ratio = comprehension.ns / many.ns
+        short = [] if ratio >= PARSE_MANY_GOAL else [f"{comprehension.ns:.1f} ns against {many.ns:.1f} ns"]
+        found.append(_target(text, short, [], value=ratio))
+
+    for table in conversions:
+        ours = next(s for s in table.subjects if s.ours)
+        found.append(
+            _beats_every_peer(f"{table.function} faster than its pandas and numpy equivalents", ours, table.peers())
+        )
+    return found
+
+
+def run(quick=False, progress=print):
+    """Generates the column, checks and times every subject; returns the
+    section's summary (JSON-ready)."""
+    size = QUICK_SIZE if quick else SIZE
+    started = time.perf_counter()
+    peers = Peers()
+    summary = {"size": size, "seed": SEED, "versions": peers.versions, "absent": peers.absent, "tables": []}
+    if "numpy" not in peers.modules:
+        summary["skipped"] = f"numpy is absent: {peers.absent['numpy']}"
+        return summary
+
+    progress(f"Columns: generating {size:,} texts ...")
+    column = make_column(size)
+    inputs = prepare_inputs(peers, column)
+    reading = reading_table(peers, column, inputs)
+    conversions = conversion_tables(peers, column, inputs)
+    for table in [reading, *conversions]:
+        progress(f"Columns: {table.title} ...")
+        for subject in table.subjects:
+            if subject.problem is None:
+                check(subject, column)
+            if subject.problem is None:
+                timed(subject, size)
+    summary["tables"] = [
+        {"title": table.title, "subjects": [s.as_dict() for s in table.subjects]} for table in [reading, *conversions]
+    ]
+    summary["targets"] = targets(reading, conversions)
+    summary["seconds"] = time.perf_counter() - started
+    return summary
+
+
+def _ns(value):
+    return "-" if value is None else f"{value:.1f}"
+
+
+def print_summary(summary):
+    size = summary["size"]
+    print(
+        f"\nColumns: {size:,} RFC 3339 texts (offsets Z and +-HH:MM; 0, 3, 6 or 9 fraction digits; seed "
+        f"{summary['seed']}), ns per element, one timed run after a checked one"
+    )
+    present = [f"{name} {version}" for name, version in summary["versions"].items()]
+    absent = [f"{name} ABSENT ({why})" for name, why in summary["absent"].items()]
+    print("  " + ", ".join(present + absent))
+    if "skipped" in summary:
+        print(f"  skipped: {summary['skipped']}")
+        return
+    notes = []
+    width = max(len(s["label"]) for table in summary["tables"] for s in table["subjects"])
+    for table in summary["tables"]:
+        print(f"\n{table['title']:{width}} {'ns':>8} {'cpu ns':>8}  checked")
+        for s in table["subjects"]:
+            checked = f"to the {s['unit']}" if s["ns"] is not None else s["problem"].split(":")[0]
+            print(f"{s['label']:{width}} {_ns(s['ns']):>8} {_ns(s['cpu_ns']):>8}  {checked}")
+            if s["problem"] and not s["problem"].startswith("absent"):
+                notes.append(f"{s['label']}: {s['problem']}")
+            elif s["note"]:
+                notes.append(f"{s['label']}: {s['note']}")
+    if notes:
+        print("\nNotes:")
+        for note in notes:
+            print(f"  {note}")
+    print(f"\nColumn targets ({summary['seconds']:.0f} s):")
+    for t in summary["targets"]:
+        value = f" ({t['value']:.2f}x)" if t.get("value") is not None else ""
+        print(f"  [{t['status']:^10}] {t['target']}{value}")
+        for failure in t["failures"]:
+            print(f"      {failure}")
+        if t["unmeasured"]:
+            print(f"      not measured: {', '.join(t['unmeasured'])}")
