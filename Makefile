@@ -52,9 +52,10 @@ bench-peers:
 	@PYTHON=$(PYTHON) tools/bench-venv $(BENCH_VENV)
 
 # Timings against datetime and the peers: a table, build/bench/results.json
-# and results.png.  QUICK=1 makes it a run of under a minute.
+# and results.png.  QUICK=1 makes it a run of under a minute; ARGS passes
+# options on (ARGS=--columns-only, ARGS=--peers).
 bench: build bench-peers
-	$(BENCH_PY) benchmarks/bench.py $(if $(QUICK),--quick)
+	$(BENCH_PY) benchmarks/bench.py $(if $(QUICK),--quick) $(ARGS)
 
 # Instructions per call of each merandol operation, under callgrind.
 bench-instr: build
