@@ -2,17 +2,17 @@
 beside the column readers and converters of the standard datetime, pandas,
 numpy, pyarrow and polars, on one column of generated RFC 3339 texts.
 
-Every subject first runs once to be checked against the instants the
+Every subject runs over the whole column of 10^6 values (10^5 with
+--quick).  The result of its first run is checked against the instants the
 texts were generated from: to the nanosecond, or to the subject's own unit
 where it holds less (the standard datetime keeps microseconds and drops
 further digits).  A subject whose result differs is reported with the first
-difference and not timed.  Then it is timed over the whole column of 10^6
-values (10^5 with --quick): one run, repeated while the runs so far took
-less than TIME_BUDGET seconds, at most MAX_RUNS times, and the fastest run
-reported.  A slow subject thus runs once; a fast one, whose single run a
-busy machine's scheduler can spoil, gets a few tries.  Reported are
-wall-clock and process CPU nanoseconds per element; CPU time above wall
-time tells a subject that used more than one thread."""
+difference, and no time of it.  The runs repeat while they took less than
+TIME_BUDGET seconds together, at most MAX_RUNS times, and the fastest is
+reported: a slow subject runs once, and a fast one, whose single run a busy
+machine's scheduler can spoil, gets a few tries.  Reported are wall-clock
+and process CPU nanoseconds per element; CPU time above wall time tells a
+subject that used more than one thread."""
 
 import gc
 import importlib
@@ -454,47 +454,57 @@ def prepare_inputs(peers, column):
     return inputs
 
 
-def check(subject, column):
-    """Runs the subject once and compares its reading with the oracle;
-    records the problem, if any."""
+def check(subject, result, column):
+    """The problem with the subject's result, or None when its reading
+    equals the oracle."""
     np = importlib.import_module("numpy")
     expected = column.nanos // UNIT_NS[subject.unit]
     try:
-        result = subject.run()
-    except Exception as error:
-        subject.problem = f"failed: {type(error).__name__}: {error}"
-        return
-    try:
         got = np.asarray(subject.reading(result), dtype=np.int64)
     except Exception as error:
-        subject.problem = f"wrong: unreadable result ({type(error).__name__}: {error})"
-        return
+        return f"wrong: unreadable result ({type(error).__name__}: {error})"
     if got.shape != expected.shape:
-        subject.problem = f"wrong: {got.shape[0] if got.ndim else 0} values for {expected.shape[0]}"
-        return
+        return f"wrong: {got.shape[0] if got.ndim else 0} values for {expected.shape[0]}"
     differ = np.flatnonzero(got != expected)
     if differ.size:
         i = int(differ[0])
-        subject.problem = (
+        return (
             f"wrong: {differ.size} values differ, first at index {i} ({column.texts[i]!r}): "
             f"{got[i]} {subject.unit}, expected {expected[i]}"
         )
+    return None
 
 
-def timed(subject, size, budget):
-    runs = []
+def timed_run(subject):
+    """(result, wall seconds, CPU seconds) of one run, the collector off
+    as in timeit."""
+    gc.collect()
+    gc.disable()
+    try:
+        cpu, wall = time.process_time(), time.perf_counter()
+        result = subject.run()
+        return result, time.perf_counter() - wall, time.process_time() - cpu
+    finally:
+        gc.enable()
+
+
+def measure(subject, column, budget):
+    """Times the subject's runs and checks the first one's result; records
+    the fastest run, or the problem."""
+    try:
+        result, wall, cpu = timed_run(subject)
+    except Exception as error:
+        subject.problem = f"failed: {type(error).__name__}: {error}"
+        return
+    subject.problem = check(subject, result, column)
+    del result
+    if subject.problem:
+        return
+    runs = [(wall, cpu)]
     while len(runs) < MAX_RUNS and sum(wall for wall, _ in runs) < budget:
-        gc.collect()
-        gc.disable()
-        try:
-            cpu, wall = time.process_time(), time.perf_counter()
-            result = subject.run()
-            wall, cpu = time.perf_counter() - wall, time.process_time() - cpu
-        finally:
-            gc.enable()
-        del result
-        runs.append((wall, cpu))
+        runs.append(timed_run(subject)[1:])
     wall, cpu = min(runs)
+    size = len(column.texts)
     subject.runs, subject.ns, subject.cpu_ns = len(runs), wall / size * 1e9, cpu / size * 1e9
 
 
@@ -553,9 +563,7 @@ def run(quick=False, progress=print):
         progress(f"Columns: {table.title} ...")
         for subject in table.subjects:
             if subject.problem is None:
-                check(subject, column)
-            if subject.problem is None:
-                timed(subject, size, TIME_BUDGET[quick])
+                measure(subject, column, TIME_BUDGET[quick])
     summary["tables"] = [
         {"title": table.title, "subjects": [s.as_dict() for s in table.subjects]} for table in [reading, *conversions]
     ]
@@ -572,7 +580,7 @@ def print_summary(summary):
     size = summary["size"]
     print(
         f"\nColumns: {size:,} RFC 3339 texts (offsets Z and +-HH:MM; 0, 3, 6 or 9 fraction digits; seed "
-        f"{summary['seed']}), ns per element, the fastest of the runs after a checked one"
+        f"{summary['seed']}), ns per element, the fastest of the runs, the first one checked"
     )
     present = [f"{name} {version}" for name, version in summary["versions"].items()]
     absent = [f"{name} ABSENT ({why})" for name, why in summary["absent"].items()]
