@@ -78,9 +78,18 @@ def worker_pythonpath():
 
 
 def start_cluster():
-    """Two single-threaded worker processes; the scheduler and the workers
-    listen on loopback; no dashboard."""
-    return LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1", dashboard_address=None)
+    """Two single-threaded worker processes and no dashboard.  Everything
+    listens on loopback only: the scheduler, the workers, and the HTTP
+    server of the scheduler's health and metrics routes, which takes a free
+    port rather than 8787, where another cluster may already be."""
+    return LocalCluster(
+        n_workers=2,
+        threads_per_worker=1,
+        processes=True,
+        host="127.0.0.1",
+        dashboard_address=None,
+        scheduler_kwargs={"dashboard_address": "127.0.0.1:0"},
+    )
 
 
 def main():
