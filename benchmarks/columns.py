@@ -442,7 +442,7 @@ def prepare_inputs(peers, column):
         built = (time.perf_counter() - started) / size * 1e9
         inputs["arrow_note"] = (
             f"string array built from the list untimed ({built:.0f} ns); "
-            "compute.strptime refuses '+05:30' offsets with %z, cast reads them"
+            "compute.strptime refuses fraction digits (its %S takes whole seconds); cast reads them"
         )
     if "polars" in peers.modules:
         pl = peers.modules["polars"]
