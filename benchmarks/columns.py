@@ -336,7 +336,7 @@ def reading_table(peers, column, inputs):
     return table
 
 
-def conversion_tables(peers, column, inputs):
+def conversion_tables(peers, inputs):
     """to_numpy, from_numpy and format_numpy beside their nearest pandas
     and numpy equivalents."""
     ns_array, us_array = inputs["ns_array"], inputs["us_array"]
@@ -558,7 +558,7 @@ def run(quick=False, progress=print):
     column = make_column(size)
     inputs = prepare_inputs(peers, column)
     reading = reading_table(peers, column, inputs)
-    conversions = conversion_tables(peers, column, inputs)
+    conversions = conversion_tables(peers, inputs)
     for table in [reading, *conversions]:
         progress(f"Columns: {table.title} ...")
         for subject in table.subjects:
