@@ -114,10 +114,10 @@ test-wheel: wheel
 
 # Conventions: clang-format in check mode, clang-tidy on the core and the
 # module (one unit at a time; its analyser is not run), ruff on the Python.
-FORMATTED = $(wildcard core/*.[hc]pp module/*.[hc]pp tests/core/*.cpp fuzz/*.[hc]pp)
+FORMATTED = $(wildcard core/*.[hc]pp module/*.[hc]pp interop/*.[hc]pp tests/core/*.cpp fuzz/*.[hc]pp)
 lint: build
 	clang-format-21 --dry-run -Werror $(FORMATTED)
-	@for f in core/*.cpp module/*.cpp; do \
+	@for f in core/*.cpp module/*.cpp interop/*.cpp; do \
 		out=$$(clang-tidy-21 -p $(BUILD) --quiet "$$f" 2>&1) || { echo "$$out"; exit 1; }; \
 	done; echo "clang-tidy: clean"
 	ruff check .

@@ -39,8 +39,10 @@ int stdlib_exec() {
     g_timezone_type = Py_TYPE(PyDateTime_TimeZone_UTC);
     // Interned for the life of the process, like the class objects.
     for (auto [slot, text] : {std::pair{&g_utcoffset_name, "utcoffset"}, std::pair{&g_nanosecond_name, "nanosecond"},
-                              std::pair{&g_nanoseconds_name, "nanoseconds"}})
-        if (*slot == nullptr && (*slot = PyUnicode_InternFromString(text)) == nullptr) return -1;
+                              std::pair{&g_nanoseconds_name, "nanoseconds"}}) {
+        if (*slot == nullptr) *slot = PyUnicode_InternFromString(text);
+        if (*slot == nullptr) return -1;
+    }
     return 0;
 }
 
