@@ -110,7 +110,7 @@ static std::expected<UtcOffset, ParseError> parse_offset(std::string_view text) 
     return UtcOffset{negative ? -magnitude : magnitude};
 }
 
-std::expected<OffsetDateTime, ParseError> parse_rfc3339(std::string_view text) noexcept {
+std::expected<Rfc3339Reading, ParseError> read_rfc3339(std::string_view text) noexcept {
     const auto fail = std::unexpected(ParseError::Rejected);
 
     // The shapes every writer produces: a fixed-place local reading, then
@@ -120,13 +120,12 @@ std::expected<OffsetDateTime, ParseError> parse_rfc3339(std::string_view text) n
     if (const std::size_t n = text.size(); n >= 20) {
         DateTime local;
         if ((text[n - 1] | 0x20) == 'z') {
-            if (read_fixed_datetime(digits::slice(text, 0, n - 1), local)) return OffsetDateTime{local, {0}};
+            if (read_fixed_datetime(digits::slice(text, 0, n - 1), local)) return Rfc3339Reading{local, {0}};
         } else if (n >= 25) {
             UtcOffset offset;
             if (read_fixed_offset(digits::tail(text, n - 6), offset) &&
-                read_fixed_datetime(digits::slice(text, 0, n - 6), local)) {
-                if (const auto value = from_local(local.date, local.time, offset)) return *value;
-            }
+                read_fixed_datetime(digits::slice(text, 0, n - 6), local))
+                return Rfc3339Reading{local, offset};
         }
     }
 
@@ -162,9 +161,16 @@ std::expected<OffsetDateTime, ParseError> parse_rfc3339(std::string_view text) n
     }
     const auto time = parse_time(time_part);
     if (!time) return fail;
+    return Rfc3339Reading{{*date, *time}, offset};
+}
 
-    const auto value = from_local(*date, *time, offset);
-    if (!value) return fail;
+std::expected<OffsetDateTime, ParseError> parse_rfc3339(std::string_view text) noexcept {
+    const auto reading = read_rfc3339(text);
+    if (!reading) return std::unexpected(reading.error());
+    // A zero offset leaves the reading as it is.
+    if (reading->offset.seconds == 0) return OffsetDateTime{reading->local, reading->offset};
+    const auto value = from_local(reading->local.date, reading->local.time, reading->offset);
+    if (!value) return std::unexpected(ParseError::Rejected);
     return *value;
 }
 

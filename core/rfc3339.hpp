@@ -17,8 +17,19 @@ std::expected<char *, DateError> write_rfc3339(char *out, OffsetDateTime v) noex
 
 // Reads the text after trimming Unicode white space (UTF-8) at both ends.
 // Also accepts a space for "T", "z" for "Z", and offsets "+HH", "+HHMM",
-// "+H:", "+HH:", "+H:M", "+H:MM", "+HH:M".
+// "+H:", "+HH:", "+H:M", "+H:MM", "+HH:M".  Fails too when the UTC reading
+// lies beyond either end of the DateTime range.
 std::expected<OffsetDateTime, ParseError> parse_rfc3339(std::string_view text) noexcept;
+
+// The local reading and the offset of a text, before they are turned into
+// UTC: the first step of parse_rfc3339, for readers that want the instant
+// alone (it is unix_timestamp(local) - offset, and parse_rfc3339 accepts
+// the text exactly when that lies from kMinUnixSeconds to kMaxUnixSeconds).
+struct Rfc3339Reading {
+    DateTime local;
+    UtcOffset offset;
+};
+std::expected<Rfc3339Reading, ParseError> read_rfc3339(std::string_view text) noexcept;
 
 // The text with White_Space characters removed from both ends.
 std::string_view trim_white_space(std::string_view text) noexcept;

@@ -285,13 +285,18 @@ PyObject *interop_parse_many(PyObject *, PyObject *const *args, Py_ssize_t nargs
 // INT64_MIN is numpy's NaT, so it is out of range too.
 template <std::int64_t NanosPerUnit>
 static inline Outcome read_instant(std::string_view text, std::int64_t &out) noexcept {
-    const auto value = parse_rfc3339(text);
-    if (MERANDOL_UNLIKELY(!value)) return Outcome::Unreadable;
-    const std::uint32_t nanos = value->utc.time.nanosecond;
+    // The instant straight from the local reading, without the UTC fields
+    // that OffsetDateTime.parse makes; the text is refused exactly when that
+    // reader refuses it, its UTC reading leaving the range included.
+    const auto reading = read_rfc3339(text);
+    if (MERANDOL_UNLIKELY(!reading)) return Outcome::Unreadable;
+    std::int64_t seconds = unix_timestamp(reading->local) - reading->offset.seconds;
+    if (MERANDOL_UNLIKELY(seconds < kMinUnixSeconds || seconds > kMaxUnixSeconds)) return Outcome::Unreadable;
+    const std::uint32_t nanos = reading->local.time.nanosecond;
     if (MERANDOL_UNLIKELY(nanos % NanosPerUnit != 0)) return Outcome::Remainder;
     // Before the epoch a fraction is taken from the next second up, so that
     // the seconds alone do not overflow near the lower end of the range.
-    std::int64_t seconds = unix_timestamp(value->utc), fraction = nanos / NanosPerUnit, units;
+    std::int64_t fraction = nanos / NanosPerUnit, units;
     if (seconds < 0 && fraction != 0) seconds += 1, fraction -= kNanosPerSecond / NanosPerUnit;
     if (MERANDOL_UNLIKELY(__builtin_mul_overflow(seconds, kNanosPerSecond / NanosPerUnit, &units) ||
                           __builtin_add_overflow(units, fraction, &units) || units == INT64_MIN))

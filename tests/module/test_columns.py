@@ -8,7 +8,7 @@ from fractions import Fraction
 
 import pytest
 from catalogue import COLUMN_CALLS, MAX_NANOS, MIN_NANOS
-from hypothesis import given
+from hypothesis import example, given
 from hypothesis import strategies as st
 from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset
 from merandol_interop import format_numpy, from_numpy, parse_many, parse_to_numpy, to_numpy
@@ -96,6 +96,9 @@ def expected_instants(texts, unit):
 @pytest.mark.parametrize("kind", TEXT_KINDS)
 @pytest.mark.parametrize("unit", TEXT_UNITS)
 @given(texts=st.lists(st.one_of(rfc3339, maybe_rfc3339), max_size=8))
+# Local readings in range whose UTC reading is not, at both ends.
+@example(texts=["2024-01-05T00:00:00Z", "2147483647-12-31T23:00:00-05:00"])
+@example(texts=["-2147483648-01-01T00:00:00+00:01"])
 def test_parse_to_numpy_reads_each_text_as_offset_datetime_parse(kind, unit, texts):
     expected = expected_instants(texts, unit)
     if isinstance(expected, tuple):
