@@ -110,25 +110,24 @@ static std::expected<UtcOffset, ParseError> parse_offset(std::string_view text) 
     return UtcOffset{negative ? -magnitude : magnitude};
 }
 
-std::expected<Rfc3339Reading, ParseError> read_rfc3339(std::string_view text) noexcept {
-    const auto fail = std::unexpected(ParseError::Rejected);
-
-    // The shapes every writer produces: a fixed-place local reading, then
-    // "Z" or "+HH:MM".  Such a text starts with a digit and ends with a
-    // letter or a digit, so there is nothing to trim, and the general road
-    // below would split it at the same places.
-    if (const std::size_t n = text.size(); n >= 20) {
-        DateTime local;
-        if ((text[n - 1] | 0x20) == 'z') {
-            if (read_fixed_datetime(digits::slice(text, 0, n - 1), local)) return Rfc3339Reading{local, {0}};
-        } else if (n >= 25) {
-            UtcOffset offset;
-            if (read_fixed_offset(digits::tail(text, n - 6), offset) &&
-                read_fixed_datetime(digits::slice(text, 0, n - 6), local))
-                return Rfc3339Reading{local, offset};
-        }
+// The shapes every writer produces: a fixed-place local reading, then "Z"
+// or "+HH:MM".  Such a text starts with a digit and ends with a letter or a
+// digit, so there is nothing to trim, and the general road would split it
+// at the same places.
+[[gnu::always_inline]] static inline bool read_fixed_rfc3339(std::string_view text, Rfc3339Reading &out) noexcept {
+    const std::size_t n = text.size();
+    if (n < 20) return false;
+    if ((text[n - 1] | 0x20) == 'z') {
+        out.offset = UtcOffset{0};
+        return read_fixed_datetime(digits::slice(text, 0, n - 1), out.local);
     }
+    return n >= 25 && read_fixed_offset(digits::tail(text, n - 6), out.offset) &&
+           read_fixed_datetime(digits::slice(text, 0, n - 6), out.local);
+}
 
+// Every other text, after trimming white space.
+static std::expected<Rfc3339Reading, ParseError> read_general_rfc3339(std::string_view text) noexcept {
+    const auto fail = std::unexpected(ParseError::Rejected);
     text = trim_white_space(text);
 
     std::size_t sep = text.find('T');
@@ -164,12 +163,21 @@ std::expected<Rfc3339Reading, ParseError> read_rfc3339(std::string_view text) no
     return Rfc3339Reading{{*date, *time}, offset};
 }
 
+std::expected<Rfc3339Reading, ParseError> read_rfc3339(std::string_view text) noexcept {
+    if (Rfc3339Reading reading; read_fixed_rfc3339(text, reading)) return reading;
+    return read_general_rfc3339(text);
+}
+
 std::expected<OffsetDateTime, ParseError> parse_rfc3339(std::string_view text) noexcept {
-    const auto reading = read_rfc3339(text);
-    if (!reading) return std::unexpected(reading.error());
+    Rfc3339Reading reading;
+    if (!read_fixed_rfc3339(text, reading)) {
+        const auto general = read_general_rfc3339(text);
+        if (!general) return std::unexpected(general.error());
+        reading = *general;
+    }
     // A zero offset leaves the reading as it is.
-    if (reading->offset.seconds == 0) return OffsetDateTime{reading->local, reading->offset};
-    const auto value = from_local(reading->local.date, reading->local.time, reading->offset);
+    if (reading.offset.seconds == 0) return OffsetDateTime{reading.local, reading.offset};
+    const auto value = from_local(reading.local.date, reading.local.time, reading.offset);
     if (!value) return std::unexpected(ParseError::Rejected);
     return *value;
 }
