@@ -118,15 +118,23 @@ static inline Py_ssize_t item_length(const char *item, Py_ssize_t chars) noexcep
 // arrays whose elements are aligned to 4 bytes, so that the code points are
 // read as such and the narrowing loop is vectorised.
 static inline bool ascii_item(const char *item, Py_ssize_t chars, char *out, std::size_t &n) noexcept {
-    const Py_ssize_t length = item_length(item, chars);
-    if (static_cast<std::size_t>(length) > kShortText) return false;
+    if (static_cast<std::size_t>(chars) > kShortText) {
+        // A wide dtype: only the element's own length must be short.
+        const Py_ssize_t length = item_length(item, chars);
+        if (static_cast<std::size_t>(length) > kShortText) return false;
+        chars = length;
+    }
+    // Every code point of the element, padding included, in one loop of a
+    // fixed count for the whole array; the padding's NULs are then cut off.
     const auto *codes = static_cast<const std::uint32_t *>(__builtin_assume_aligned(item, 4));
     std::uint32_t seen = 0;
-    for (Py_ssize_t i = 0; i < length; ++i) {
+    for (Py_ssize_t i = 0; i < chars; ++i) {
         seen |= codes[i];
         out[i] = static_cast<char>(codes[i]);
     }
-    n = static_cast<std::size_t>(length);
+    std::size_t length = static_cast<std::size_t>(chars);
+    while (length > 0 && out[length - 1] == 0) --length;
+    n = length;
     return seen < 0x80;
 }
 
