@@ -18,17 +18,7 @@ namespace merandol::py {
 
 using namespace columns;
 
-void columns::note_index(Py_ssize_t index) {
-    PyObject *exc = PyErr_GetRaisedException();
-    if (exc == nullptr) return;
-    PyObject *note = PyUnicode_FromFormat("at index %zd", index);
-    PyObject *result = note ? PyObject_CallMethod(exc, "add_note", "O", note) : nullptr;
-    // A note that cannot be added is dropped; the error itself stands.
-    if (result == nullptr) PyErr_Clear();
-    Py_XDECREF(result);
-    Py_XDECREF(note);
-    PyErr_SetRaisedException(exc);
-}
+void columns::note_index(Py_ssize_t index) { add_note("at index %zd", index); }
 
 // --- The texts of a column --------------------------------------------------
 

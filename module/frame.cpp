@@ -1,5 +1,7 @@
 #include "module/frame.hpp"
 
+#include <cstdarg>
+
 namespace merandol::py {
 
 // --- Argument binding ------------------------------------------------------
@@ -89,17 +91,22 @@ bool bind_tuple(const Params &p, PyObject *args, PyObject *kwargs, PyObject **ou
 
 // --- Argument conversion ---------------------------------------------------
 
-void note_argument(const char *name) {
+void add_note(const char *format, ...) {
     PyObject *exc = PyErr_GetRaisedException();
     if (exc == nullptr) return;
-    PyObject *note = PyUnicode_FromFormat("while processing '%s'", name);
+    std::va_list args;
+    va_start(args, format);
+    PyObject *note = PyUnicode_FromFormatV(format, args);
+    va_end(args);
     PyObject *result = note ? PyObject_CallMethod(exc, "add_note", "O", note) : nullptr;
-    // A note that cannot be added is dropped; the conversion's error stands.
+    // A note that cannot be added is dropped; the error itself stands.
     if (result == nullptr) PyErr_Clear();
     Py_XDECREF(result);
     Py_XDECREF(note);
     PyErr_SetRaisedException(exc);
 }
+
+void note_argument(const char *name) { add_note("while processing '%s'", name); }
 
 bool to_i64_slow(PyObject *o, std::int64_t &out) {
     static_assert(sizeof(long) == sizeof(std::int64_t));

@@ -204,6 +204,10 @@ bool bind_tuple(const Params &p, PyObject *args, PyObject *kwargs, PyObject **ou
 
 // --- Argument conversion ---------------------------------------------------
 
+// Adds a note, formatted as PyUnicode_FromFormat does, to the pending
+// exception.
+void add_note(const char *format, ...);
+
 // Adds "while processing '{name}'" to the pending exception.
 void note_argument(const char *name);
 
