@@ -10,6 +10,7 @@
 #include <type_traits>
 
 #include "core/date.hpp"
+#include "core/floor.hpp"
 #include "core/time.hpp"
 
 namespace merandol {
@@ -48,14 +49,7 @@ constexpr std::expected<DateTime, DateError> from_unix_timestamp(i64 secs, std::
         if (__builtin_sub_overflow(secs, 1, &secs)) return std::unexpected(DateError::OutOfRange);
         nanos += static_cast<std::int32_t>(kNanosPerSecond);
     }
-    // Floor division: one truncating division by the constant (a multiply
-    // by its reciprocal), corrected for a negative remainder.
-    i64 days = secs / kSecondsPerDay;
-    i64 sod = secs % kSecondsPerDay;
-    if (sod < 0) {
-        days -= 1;
-        sod += kSecondsPerDay;
-    }
+    const auto [days, sod] = floor_divmod(secs, kSecondsPerDay);
     const auto date = from_days_since_unix_epoch(days);
     if (!date) return std::unexpected(date.error());
     return DateTime{*date,
@@ -68,19 +62,10 @@ constexpr std::expected<DateTime, DateError> from_unix_nanos(i128 instant) noexc
     if (instant >= INT64_MIN && instant <= INT64_MAX) {
         // Years 1677 to 2262: a 64-bit division is enough and nothing can
         // overflow.
-        const auto n = static_cast<i64>(instant);
-        i64 secs = n / kNanosPerSecond, nanos = n % kNanosPerSecond;
-        if (nanos < 0) {
-            secs -= 1;
-            nanos += kNanosPerSecond;
-        }
+        const auto [secs, nanos] = floor_divmod(static_cast<i64>(instant), kNanosPerSecond);
         return from_unix_timestamp(secs, static_cast<std::int32_t>(nanos));
     }
-    i128 secs = instant / kNanosPerSecond, nanos = instant % kNanosPerSecond;
-    if (nanos < 0) {
-        secs -= 1;
-        nanos += kNanosPerSecond;
-    }
+    const auto [secs, nanos] = floor_divmod(instant, i128{kNanosPerSecond});
     if (secs < INT64_MIN || secs > INT64_MAX) return std::unexpected(DateError::OutOfRange);
     return from_unix_timestamp(static_cast<i64>(secs), static_cast<std::int32_t>(nanos));
 }

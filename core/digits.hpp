@@ -7,7 +7,9 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string_view>
+#include <type_traits>
 
 namespace merandol::digits {
 
@@ -169,8 +171,15 @@ inline char *write_i64(char *out, std::int64_t v) noexcept {
     return write_u64(out, mag);
 }
 
-// Longest decimal text of a signed 128-bit value: sign plus 39 digits.
-inline constexpr std::size_t kI128TextMax = 40;
+// Longest decimal text of a value of T: one digit more than digits10
+// guarantees, and a sign for a signed type.
+template <class T>
+inline constexpr std::size_t kTextMax = std::numeric_limits<T>::digits10 + 1 + std::is_signed_v<T>;
+static_assert(kTextMax<std::int32_t> == sizeof("-2147483648") - 1 && kTextMax<std::uint8_t> == sizeof("255") - 1);
+
+// Sign plus 39 digits.
+inline constexpr std::size_t kI128TextMax = kTextMax<__int128>;
+static_assert(kI128TextMax == 40);
 
 inline char *write_i128(char *out, __int128 v) noexcept {
     unsigned __int128 mag = static_cast<unsigned __int128>(v);
