@@ -245,35 +245,31 @@ static PyObject *parse_column(const Texts &t) {
     return nullptr;
 }
 
-const char kParseManyDoc[] =
-    "parse_many($module, cls, texts)\n--\n\n"
+static constexpr auto parse_many_decl = module_function(
+    "parse_many",
     "A list of cls values (cls is Date, Time, DateTime or OffsetDateTime) read from\n"
     "an iterable of str with exactly cls.parse.  Lists, tuples and numpy str arrays\n"
     "are read in place.\n\n"
     "Raises the error cls.parse raises for the first text it refuses, with a note\n"
-    "naming its index, and TypeError for an element that is not a str.";
+    "naming its index, and TypeError for an element that is not a str.",
+    param<Any>("cls"), param<Any>("texts"));
 
-PyObject *interop_parse_many(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"cls", "texts"};
-    static const Params params = {"parse_many()", names, 2, 2};
-    PyObject *arg[2];
-    if (!bind(params, args, nargs, kwnames, arg)) return nullptr;
-    PyObject *cls = arg[0];
+using ParsedClasses = ClassSet<ClassId::Date, ClassId::Time, ClassId::DateTime, ClassId::OffsetDateTime>;
+
+static PyObject *parse_many(PyObject *, PyObject *cls, PyObject *texts_object) {
     using Parser = PyObject *(*)(const Texts &);
     Parser parse;
-    if (cls == reinterpret_cast<PyObject *>(OffsetDateTimeObject::type()))
-        parse = parse_column<OffsetDateTimeObject, parse_rfc3339>;
-    else if (cls == reinterpret_cast<PyObject *>(DateTimeObject::type()))
-        parse = parse_column<DateTimeObject, parse_datetime>;
-    else if (cls == reinterpret_cast<PyObject *>(DateObject::type()))
-        parse = parse_column<DateObject, parse_date>;
-    else if (cls == reinterpret_cast<PyObject *>(TimeObject::type()))
-        parse = parse_column<TimeObject, parse_time>;
-    else
-        return PyErr_Format(PyExc_TypeError,
-                            "parse_many() cls must be merandol's Date, Time, DateTime or OffsetDateTime, not %R", cls);
+    switch (ParsedClasses::find(cls)) {
+        case ClassId::OffsetDateTime: parse = parse_column<OffsetDateTimeObject, parse_rfc3339>; break;
+        case ClassId::DateTime: parse = parse_column<DateTimeObject, parse_datetime>; break;
+        case ClassId::Date: parse = parse_column<DateObject, parse_date>; break;
+        case ClassId::Time: parse = parse_column<TimeObject, parse_time>; break;
+        default:
+            return PyErr_Format(PyExc_TypeError, "parse_many() cls must be merandol's %s, not %R",
+                                ParsedClasses::kNames.data(), cls);
+    }
     Texts texts;
-    if (!open_texts(arg[1], texts)) return nullptr;
+    if (!open_texts(texts_object, texts)) return nullptr;
     return parse(texts);
 }
 
@@ -364,50 +360,75 @@ static bool fill_instants(const Texts &t, std::int64_t *out, const char *unit) {
     }
 }
 
-const char kParseToNumpyDoc[] =
-    "parse_to_numpy($module, texts, unit='ns')\n--\n\n"
+static constexpr auto parse_to_numpy_decl = module_function(
+    "parse_to_numpy",
     "A numpy datetime64[unit] array of the instants of RFC 3339 texts, read as\n"
     "OffsetDateTime.parse reads them; unit is 's', 'ms', 'us' or 'ns'.  texts is an\n"
     "iterable of str; lists, tuples and numpy str arrays are read in place.\n\n"
     "Raises the error OffsetDateTime.parse raises for the first text it refuses,\n"
     "with a note naming its index, and ValueError for an instant outside the\n"
-    "unit's range or with a fraction of a second finer than the unit.";
+    "unit's range or with a fraction of a second finer than the unit.",
+    param<Any>("texts"), param<Keep<Text>>("unit", {"ns", nullptr}));
 
-PyObject *interop_parse_to_numpy(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"texts", "unit"};
-    static const Params params = {"parse_to_numpy()", names, 2, 1};
-    PyObject *arg[2];
-    std::string_view unit = "ns";
-    if (!bind(params, args, nargs, kwnames, arg) || (arg[1] != nullptr && !to_text(arg[1], unit, "unit")))
-        return nullptr;
-    using Fill = bool (*)(const Texts &, std::int64_t *, const char *);
-    static constexpr struct {
-        const char *unit;
-        Fill fill;
-        const char *dtype;
-    } kUnits[] = {
-        {"ns", fill_instants<1>, "datetime64[ns]"},
-        {"us", fill_instants<1000>, "datetime64[us]"},
-        {"ms", fill_instants<1000000>, "datetime64[ms]"},
-        {"s", fill_instants<1000000000>, "datetime64[s]"},
-    };
-    const auto *chosen = std::ranges::find(kUnits, unit, [](const auto &u) { return std::string_view(u.unit); });
-    if (chosen == std::end(kUnits))
-        return PyErr_Format(PyExc_ValueError, "unit must be 's', 'ms', 'us' or 'ns', not %R", arg[1]);
+// A unit that texts are read in: the reading, and the dtype of its array.
+struct TextUnit {
+    const char *name;
+    bool (*fill)(const Texts &, std::int64_t *, const char *unit);
+    const char *dtype;
+};
+
+template <Unit U>
+constexpr void put_datetime64(TextWriter &w) noexcept {
+    w.put("datetime64[");
+    w.put(info(U).name);
+    w.put(']');
+}
+
+template <Unit U>
+inline constexpr auto kDatetime64 = compose<put_datetime64<U>>();
+
+template <Unit U>
+inline constexpr TextUnit kTextUnit = {info(U).name, fill_instants<info(U).num>, kDatetime64<U>.data()};
+
+// Whole seconds and their decimal fractions, whose sizes divide 10^9.
+static const TextUnit *text_unit(std::string_view name) noexcept {
+    Unit unit;
+    if (!find_unit(name, unit)) return nullptr;
+    switch (unit) {
+        case Unit::s: return &kTextUnit<Unit::s>;
+        case Unit::ms: return &kTextUnit<Unit::ms>;
+        case Unit::us: return &kTextUnit<Unit::us>;
+        case Unit::ns: return &kTextUnit<Unit::ns>;
+        default: return nullptr;
+    }
+}
+
+static PyObject *parse_to_numpy(PyObject *, PyObject *texts_object, Kept<std::string_view> unit_name) {
+    const TextUnit *unit = text_unit(unit_name.value);
+    if (unit == nullptr)
+        return PyErr_Format(PyExc_ValueError, "unit must be 's', 'ms', 'us' or 'ns', not %R", unit_name.object);
     const Numpy *np = numpy();
     if (np == nullptr) return nullptr;
     Texts texts;
-    if (!open_texts(arg[0], texts)) return nullptr;
+    if (!open_texts(texts_object, texts)) return nullptr;
     Py_buffer out;
     PyObject *array = new_int64_array(*np, texts.size, out);
     if (array == nullptr) return nullptr;
-    const bool ok = chosen->fill(texts, static_cast<std::int64_t *>(out.buf), chosen->unit);
+    const bool ok = unit->fill(texts, static_cast<std::int64_t *>(out.buf), unit->name);
     PyBuffer_Release(&out);
     if (!ok) {
         Py_DECREF(array);
         return nullptr;
     }
-    return view_as(array, chosen->dtype);
+    return view_as(array, unit->dtype);
 }
+
+static PyMethodDef columns_functions[] = {
+    row<parse_many_decl, parse_many>(),
+    row<parse_to_numpy_decl, parse_to_numpy>(),
+    kEndOfMethods,
+};
+
+extern const InteropUnit kColumnsUnit = {columns_functions, nullptr};
 
 }  // namespace merandol::py

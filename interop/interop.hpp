@@ -1,31 +1,41 @@
-// merandol_interop: conversions between merandol's values and the standard
-// datetime types.  Each unit provides its module functions and, where it
-// needs one, a step that runs once when the module is executed.
+// What the units of merandol_interop share: how a unit hands its functions
+// to the module, and the one way a function tells which of merandol's
+// classes it was given.
 #pragma once
 
-#include "module/frame.hpp"
+#include "module/declare.hpp"
 
 namespace merandol::py {
 
-// to_stdlib(value, *, truncate=False) and from_stdlib(obj).
-PyObject *interop_to_stdlib(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames);
-PyObject *interop_from_stdlib(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames);
-extern const char kToStdlibDoc[];
-extern const char kFromStdlibDoc[];
-int stdlib_exec();
+// A unit's module functions (a method table ending in kEndOfMethods) and a
+// step that runs once when the module is executed, or nullptr.
+struct InteropUnit {
+    PyMethodDef *functions;
+    int (*exec)();
+};
 
-// Columns: parse_many(cls, texts) and parse_to_numpy(texts, unit="ns")
-// (columns.cpp); to_numpy(values, unit=None), from_numpy(array) and
-// format_numpy(array, offset=None) (numpy.cpp).
-PyObject *interop_parse_many(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames);
-PyObject *interop_parse_to_numpy(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames);
-PyObject *interop_to_numpy(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames);
-PyObject *interop_from_numpy(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames);
-PyObject *interop_format_numpy(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames);
-extern const char kParseManyDoc[];
-extern const char kParseToNumpyDoc[];
-extern const char kToNumpyDoc[];
-extern const char kFromNumpyDoc[];
-extern const char kFormatNumpyDoc[];
+// Some of merandol's classes, in the order a message lists them.  The
+// classes are final, so an object's exact type decides.
+template <ClassId... Ids>
+struct ClassSet {
+    // The class of these that `type` is, or ClassId::Count.
+    static ClassId find(const void *type) noexcept {
+        ClassId found = ClassId::Count;
+        (void)((type == class_object(Ids) ? (found = Ids, true) : false) || ...);
+        return found;
+    }
+
+    // "Date, Time or DateTime".
+    static constexpr void put_names(TextWriter &w) noexcept {
+        std::size_t i = 0;
+        auto put_one = [&](ClassId id) {
+            if (i > 0) w.put(i + 1 == sizeof...(Ids) ? " or " : ", ");
+            w.put(kClassNames[static_cast<unsigned>(id)]);
+            ++i;
+        };
+        (put_one(Ids), ...);
+    }
+    static constexpr auto kNames = compose<put_names>();
+};
 
 }  // namespace merandol::py

@@ -1,6 +1,7 @@
 // The merandol_interop module.  It builds no classes: its class cache holds
 // the class objects of the merandol module, looked up once, so that every
-// value it takes or returns is of merandol's own classes.
+// value it takes or returns is of merandol's own classes.  Each unit brings
+// its own functions.
 #include "interop/interop.hpp"
 #include "module/date.hpp"
 #include "module/datetime.hpp"
@@ -12,17 +13,14 @@ namespace merandol::py {
 
 std::atomic<PyTypeObject *> g_class_cache[kClassCount];
 
-// In registration order, as ClassId numbers them.
-static const char *const kClassNames[kClassCount] = {
-    "Weekday", "Date", "Time", "Duration", "DateTime", "UtcOffset", "OffsetDateTime",
-};
+// Through the class's allocation slot: merandol's own, with its free lists.
+PyObject *allocate_instance(PyTypeObject *type, Py_ssize_t) noexcept { return type->tp_alloc(type, 0); }
 
 // The size of an instance of each class, to check that the object found
 // under the name is the class these units were compiled against.
-static constexpr Py_ssize_t kBasicSizes[kClassCount] = {
-    sizeof(WeekdayObject),  sizeof(DateObject),      sizeof(TimeObject),           sizeof(DurationObject),
-    sizeof(DateTimeObject), sizeof(UtcOffsetObject), sizeof(OffsetDateTimeObject),
-};
+#define MERANDOL_INSTANCE_SIZE(Name) sizeof(Name##Object),
+static constexpr Py_ssize_t kInstanceSizes[kClassCount] = {MERANDOL_CLASSES(MERANDOL_INSTANCE_SIZE)};
+#undef MERANDOL_INSTANCE_SIZE
 
 // Every class is looked up while the module executes; a later call only
 // finds an empty slot if that failed, and then tries again.  Two threads
@@ -34,7 +32,7 @@ PyTypeObject *build_class(ClassId id) {
     PyObject *found = PyObject_GetAttrString(module, kClassNames[index]);
     Py_DECREF(module);
     if (found == nullptr) return nullptr;
-    if (!PyType_Check(found) || reinterpret_cast<PyTypeObject *>(found)->tp_basicsize != kBasicSizes[index]) {
+    if (!PyType_Check(found) || reinterpret_cast<PyTypeObject *>(found)->tp_basicsize != kInstanceSizes[index]) {
         PyErr_Format(PyExc_ImportError, "merandol.%s is not the class merandol_interop was built for",
                      kClassNames[index]);
         Py_DECREF(found);
@@ -49,37 +47,37 @@ PyTypeObject *build_class(ClassId id) {
     return type;
 }
 
-static PyMethodDef interop_methods[] = {
-    {"to_stdlib", method(interop_to_stdlib), METH_FASTCALL | METH_KEYWORDS, kToStdlibDoc},
-    {"from_stdlib", method(interop_from_stdlib), METH_FASTCALL | METH_KEYWORDS, kFromStdlibDoc},
-    {"parse_many", method(interop_parse_many), METH_FASTCALL | METH_KEYWORDS, kParseManyDoc},
-    {"parse_to_numpy", method(interop_parse_to_numpy), METH_FASTCALL | METH_KEYWORDS, kParseToNumpyDoc},
-    {"to_numpy", method(interop_to_numpy), METH_FASTCALL | METH_KEYWORDS, kToNumpyDoc},
-    {"from_numpy", method(interop_from_numpy), METH_FASTCALL | METH_KEYWORDS, kFromNumpyDoc},
-    {"format_numpy", method(interop_format_numpy), METH_FASTCALL | METH_KEYWORDS, kFormatNumpyDoc},
-    {nullptr, nullptr, 0, nullptr},
-};
+// The units, in the order their functions are listed in __all__.
+extern const InteropUnit kStdlibUnit, kColumnsUnit, kNumpyUnit;
+static const InteropUnit *const kUnits[] = {&kStdlibUnit, &kColumnsUnit, &kNumpyUnit};
 
 static int interop_exec(PyObject *module) {
     for (unsigned index = 0; index < kClassCount; ++index)
         if (class_object(static_cast<ClassId>(index)) == nullptr) return -1;
-    if (stdlib_exec() < 0) return -1;
     PyObject *all = PyList_New(0);
     if (all == nullptr) return -1;
-    for (const PyMethodDef *def = interop_methods; def->ml_name != nullptr; ++def) {
-        PyObject *name = PyUnicode_FromString(def->ml_name);
-        const int appended = name ? PyList_Append(all, name) : -1;
-        Py_XDECREF(name);
-        if (appended < 0) {
+    for (const InteropUnit *unit : kUnits) {
+        if ((unit->exec != nullptr && unit->exec() < 0) || PyModule_AddFunctions(module, unit->functions) < 0) {
             Py_DECREF(all);
             return -1;
+        }
+        for (const PyMethodDef *def = unit->functions; def->ml_name != nullptr; ++def) {
+            PyObject *name = PyUnicode_FromString(def->ml_name);
+            const int appended = name ? PyList_Append(all, name) : -1;
+            Py_XDECREF(name);
+            if (appended < 0) {
+                Py_DECREF(all);
+                return -1;
+            }
         }
     }
     return PyModule_Add(module, "__all__", all);
 }
 
-// The caches hold objects of the interpreter that filled them, so the module
-// stays with the main interpreter.
+// merandol's caches hold only its own classes.  This module's also hold
+// objects of other modules (numpy's functions, datetime's timezones), which
+// belong to the interpreter that imported them, so the module stays with
+// the main interpreter.
 static PyModuleDef_Slot interop_slots[] = {
     {Py_mod_exec, reinterpret_cast<void *>(interop_exec)},
     {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
@@ -92,7 +90,7 @@ static PyModuleDef interop_def = {
     .m_name = "merandol_interop",
     .m_doc = "Conversions between merandol's values and the standard datetime types.",
     .m_size = 0,
-    .m_methods = interop_methods,
+    .m_methods = nullptr,
     .m_slots = interop_slots,
     .m_traverse = nullptr,
     .m_clear = nullptr,

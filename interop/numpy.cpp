@@ -5,6 +5,7 @@
 // through an int64 view.  Every conversion is exact: a value that the unit
 // cannot hold, or that would lose a remainder below the unit, is refused,
 // and nothing is returned in part.
+#include "core/floor.hpp"
 #include "core/offset.hpp"
 #include "core/rfc3339.hpp"
 #include "interop/columns.hpp"
@@ -68,32 +69,7 @@ PyObject *columns::view_as(PyObject *array, const char *dtype) {
 
 // --- Units --------------------------------------------------------------------
 
-// numpy's units.  A linear unit holds num / den nanoseconds; the calendar
-// units Y and M (num 0) count years and months from 1970.
-enum class Unit : std::uint8_t { Y, M, W, D, h, m, s, ms, us, ns, ps, fs, as };
-struct UnitInfo {
-    const char *name;
-    std::int64_t num, den;
-};
-inline constexpr std::int64_t kNanosPerDay = kSecondsPerDay * kNanosPerSecond;
-static constexpr UnitInfo kUnits[] = {
-    {"Y", 0, 1},
-    {"M", 0, 1},
-    {"W", 7 * kNanosPerDay, 1},
-    {"D", kNanosPerDay, 1},
-    {"h", 3600 * kNanosPerSecond, 1},
-    {"m", 60 * kNanosPerSecond, 1},
-    {"s", kNanosPerSecond, 1},
-    {"ms", 1000000, 1},
-    {"us", 1000, 1},
-    {"ns", 1, 1},
-    {"ps", 1, 1000},
-    {"fs", 1, 1000000},
-    {"as", 1, 1000000000},
-};
-static_assert(std::size(kUnits) == static_cast<std::size_t>(Unit::as) + 1);
-
-static bool find_unit(std::string_view name, Unit &out) {
+bool columns::find_unit(std::string_view name, Unit &out) noexcept {
     for (std::size_t i = 0; i < std::size(kUnits); ++i)
         if (std::string_view(kUnits[i].name) == name) {
             out = static_cast<Unit>(i);
@@ -109,7 +85,7 @@ struct ColumnUnit {
     Unit unit;
     std::int64_t count;
 
-    const UnitInfo &info() const noexcept { return kUnits[static_cast<std::size_t>(unit)]; }
+    const UnitInfo &info() const noexcept { return columns::info(unit); }
 
     // "datetime64[ns]", "timedelta64[10ms]".
     PyObject *dtype(bool datetime) const {
@@ -166,8 +142,7 @@ static Outcome datetime_from_units(std::int64_t v, ColumnUnit u, DateTime &out) 
     i128 n = i128{v} * u.count;
     unsigned month = 1;
     if (u.unit == Unit::M) {
-        i128 years = n / 12, rest = n % 12;
-        if (rest < 0) years -= 1, rest += 12;
+        const auto [years, rest] = floor_divmod(n, i128{12});
         n = years;
         month = static_cast<unsigned>(rest) + 1;
     }
@@ -292,14 +267,24 @@ static bool element_error(const Column &c, Py_ssize_t i, Outcome outcome, const 
     return false;
 }
 
-// --- from_numpy -------------------------------------------------------------
+// --- from_numpy and format_numpy ---------------------------------------------
 
-template <class Decode>
-static PyObject *list_of(const Column &c, Decode &&decode) {
+// A list of one object per element: decode(v, value) reads the element into
+// a Value, make(i, v, value) makes its object.  NaT and an element that
+// decode refuses raise a ValueError naming the index, as the result's class
+// `target` cannot hold it.
+template <class Value, class Decode, class Make>
+static PyObject *list_of(const Column &c, const char *target, Decode &&decode, Make &&make) {
     PyObject *result = PyList_New(c.size);
     if (result == nullptr) return nullptr;
     for (Py_ssize_t i = 0; i < c.size; ++i) {
-        PyObject *o = is_nat(c, i) ? nullptr : decode(i, c.at(i));
+        PyObject *o = nullptr;
+        const std::int64_t v = c.at(i);
+        if (!is_nat(c, i)) {
+            Value value;
+            const Outcome outcome = decode(v, value);
+            o = outcome == Outcome::Ok ? make(i, v, value) : (element_error(c, i, outcome, target), nullptr);
+        }
         if (o == nullptr) {
             Py_DECREF(result);
             return nullptr;
@@ -309,98 +294,76 @@ static PyObject *list_of(const Column &c, Decode &&decode) {
     return result;
 }
 
-const char kFromNumpyDoc[] =
-    "from_numpy($module, array)\n--\n\n"
+static constexpr auto from_numpy_decl = module_function(
+    "from_numpy",
     "A list of the values of a one-dimensional numpy array: Date for datetime64[D],\n"
     "DateTime for every other datetime64 unit (calendar units Y, M and W included)\n"
     "and Duration for timedelta64.\n\n"
     "Raises ValueError, naming the index, for NaT, for a value outside the range of\n"
     "the result's class and for a fraction of a nanosecond; TypeError for an array\n"
-    "of another dtype.";
+    "of another dtype.",
+    param<Any>("array"));
 
-PyObject *interop_from_numpy(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"array"};
-    static const Params params = {"from_numpy()", names, 1, 1};
-    PyObject *arg[1];
-    if (!bind(params, args, nargs, kwnames, arg)) return nullptr;
+static PyObject *from_numpy(PyObject *, PyObject *array) {
     const Numpy *np = numpy();
     Column c;
-    if (np == nullptr || !open_column(*np, arg[0], "from_numpy()", false, c)) return nullptr;
+    if (np == nullptr || !open_column(*np, array, "from_numpy()", false, c)) return nullptr;
     const ColumnUnit u = c.unit;
     if (!c.datetime) {
         if (is_calendar(u.unit))
             return PyErr_Format(PyExc_ValueError, "from_numpy(): %U has no fixed length in nanoseconds", c.dtype);
-        return list_of(c, [&](Py_ssize_t i, std::int64_t v) -> PyObject * {
-            i128 span;
-            const Outcome outcome = from_units(v, u, span);
-            if (outcome != Outcome::Ok) return element_error(c, i, outcome, "Duration"), nullptr;
-            return DurationObject::wrap(span);
-        });
+        return list_of<i128>(
+            c, "Duration", [&](std::int64_t v, i128 &span) { return from_units(v, u, span); },
+            [](Py_ssize_t, std::int64_t, i128 span) { return DurationObject::wrap(span); });
     }
     if (u.unit == Unit::D)
-        return list_of(c, [&](Py_ssize_t i, std::int64_t v) -> PyObject * {
-            Date date;
-            const Outcome outcome = date_from_units(v, u, date);
-            if (outcome != Outcome::Ok) return element_error(c, i, outcome, "Date"), nullptr;
-            return DateObject::wrap(date);
-        });
-    return list_of(c, [&](Py_ssize_t i, std::int64_t v) -> PyObject * {
-        DateTime dt;
-        const Outcome outcome = datetime_from_units(v, u, dt);
-        if (outcome != Outcome::Ok) return element_error(c, i, outcome, "DateTime"), nullptr;
-        return DateTimeObject::wrap(dt);
-    });
+        return list_of<Date>(
+            c, "Date", [&](std::int64_t v, Date &date) { return date_from_units(v, u, date); },
+            [](Py_ssize_t, std::int64_t, const Date &date) { return DateObject::wrap(date); });
+    return list_of<DateTime>(
+        c, "DateTime", [&](std::int64_t v, DateTime &dt) { return datetime_from_units(v, u, dt); },
+        [](Py_ssize_t, std::int64_t, const DateTime &dt) { return DateTimeObject::wrap(dt); });
 }
 
-// --- format_numpy -----------------------------------------------------------
-
-const char kFormatNumpyDoc[] =
-    "format_numpy($module, array, offset=None)\n--\n\n"
+static constexpr auto format_numpy_decl = module_function(
+    "format_numpy",
     "A list of the texts of a one-dimensional numpy datetime64 array: dates for\n"
     "unit D, otherwise the text of the DateTime (UTC, ending in \"Z\") or, with a\n"
     "UtcOffset, the RFC 3339 text of the instant at that offset.\n\n"
     "Raises ValueError, naming the index, for NaT, for a value outside merandol's\n"
-    "range and for a fraction of a nanosecond, and for an offset given with unit D.";
+    "range and for a fraction of a nanosecond, and for an offset given with unit D.",
+    param<Any>("array"), param<Keep<OrNone<Of<UtcOffsetObject>>>>("offset", {}));
 
-PyObject *interop_format_numpy(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"array", "offset"};
-    static const Params params = {"format_numpy()", names, 2, 1};
-    PyObject *arg[2];
-    if (!bind(params, args, nargs, kwnames, arg)) return nullptr;
-    const bool with_offset = arg[1] != nullptr && arg[1] != Py_None;
-    UtcOffset offset{0};
-    if (with_offset && !to_instance<UtcOffsetObject>(arg[1], offset, "offset")) return nullptr;
+static PyObject *format_numpy(PyObject *, PyObject *array, Kept<std::optional<UtcOffset>> offset) {
     const Numpy *np = numpy();
     Column c;
-    if (np == nullptr || !open_column(*np, arg[0], "format_numpy()", true, c)) return nullptr;
+    if (np == nullptr || !open_column(*np, array, "format_numpy()", true, c)) return nullptr;
     const ColumnUnit u = c.unit;
     if (u.unit == Unit::D) {
-        if (with_offset)
+        if (offset.value)
             return PyErr_Format(PyExc_ValueError,
                                 "format_numpy(): the values of %U are dates, to which an offset does not apply",
                                 c.dtype);
-        return list_of(c, [&](Py_ssize_t i, std::int64_t v) -> PyObject * {
-            Date date;
-            const Outcome outcome = date_from_units(v, u, date);
-            if (outcome != Outcome::Ok) return element_error(c, i, outcome, "Date"), nullptr;
-            char buffer[kDateTextMax];
-            return ascii(buffer, write_date(buffer, date));
-        });
+        return list_of<Date>(
+            c, "Date", [&](std::int64_t v, Date &date) { return date_from_units(v, u, date); },
+            [](Py_ssize_t, std::int64_t, const Date &date) {
+                char buffer[kDateTextMax];
+                return ascii(buffer, write_date(buffer, date));
+            });
     }
-    return list_of(c, [&](Py_ssize_t i, std::int64_t v) -> PyObject * {
-        DateTime dt;
-        const Outcome outcome = datetime_from_units(v, u, dt);
-        if (outcome != Outcome::Ok) return element_error(c, i, outcome, "DateTime"), nullptr;
-        char buffer[kRfc3339TextMax];
-        if (!with_offset) return ascii(buffer, write_datetime(buffer, dt));
-        const auto end = write_rfc3339(buffer, from_utc(dt, offset));
-        if (!end)
-            return PyErr_Format(PyExc_ValueError,
-                                "array[%zd] = %lld of %U has a local reading at offset %R outside the range of "
-                                "DateTime",
-                                i, static_cast<long long>(v), c.dtype, arg[1]);
-        return ascii(buffer, *end);
-    });
+    return list_of<DateTime>(
+        c, "DateTime", [&](std::int64_t v, DateTime &dt) { return datetime_from_units(v, u, dt); },
+        [&](Py_ssize_t i, std::int64_t v, const DateTime &dt) -> PyObject * {
+            char buffer[kRfc3339TextMax];
+            if (!offset.value) return ascii(buffer, write_datetime(buffer, dt));
+            const auto end = write_rfc3339(buffer, from_utc(dt, *offset.value));
+            if (!end)
+                return PyErr_Format(PyExc_ValueError,
+                                    "array[%zd] = %lld of %U has a local reading at offset %R outside the range of "
+                                    "DateTime",
+                                    i, static_cast<long long>(v), c.dtype, offset.object);
+            return ascii(buffer, *end);
+        });
 }
 
 // --- to_numpy -------------------------------------------------------------------
@@ -465,52 +428,48 @@ static bool encode_all(PyObject *seq, Py_ssize_t size, PyTypeObject *type, Encod
     return true;
 }
 
-const char kToNumpyDoc[] =
-    "to_numpy($module, values, unit=None)\n--\n\n"
+static constexpr auto to_numpy_decl = module_function(
+    "to_numpy",
     "A numpy array of a sequence of values of one class: Date gives datetime64[D],\n"
     "DateTime and OffsetDateTime (its instant) datetime64[unit], and Duration\n"
     "timedelta64[unit].  unit is one of numpy's units, \"ns\" when not given (\"D\" for\n"
     "dates); an empty sequence gives datetime64[unit].\n\n"
     "Raises ValueError, naming the index, for a value outside the unit's range or\n"
-    "not a whole number of units; TypeError for a sequence of mixed classes.";
+    "not a whole number of units; TypeError for a sequence of mixed classes.",
+    param<Any>("values"), param<Keep<OrNone<Text>>>("unit", {}));
 
-PyObject *interop_to_numpy(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"values", "unit"};
-    static const Params params = {"to_numpy()", names, 2, 1};
-    PyObject *arg[2];
-    std::string_view unit_name;
-    if (!bind(params, args, nargs, kwnames, arg) ||
-        (arg[1] != nullptr && arg[1] != Py_None && !to_text(arg[1], unit_name, "unit")))
-        return nullptr;
+using NumpyClasses = ClassSet<ClassId::Date, ClassId::DateTime, ClassId::OffsetDateTime, ClassId::Duration>;
+
+static PyObject *to_numpy(PyObject *, PyObject *values, Kept<std::optional<std::string_view>> unit) {
     const Numpy *np = numpy();
     if (np == nullptr) return nullptr;
-    PyObject *seq = PySequence_Fast(arg[0], "values must be an iterable of merandol values");
+    PyObject *seq = PySequence_Fast(values, "values must be an iterable of merandol values");
     if (seq == nullptr) return nullptr;
     PyObject *result = nullptr;
     Py_BEGIN_CRITICAL_SECTION(seq);
     const Py_ssize_t size = PySequence_Fast_GET_SIZE(seq);
     PyTypeObject *type = size > 0 ? Py_TYPE(PySequence_Fast_ITEMS(seq)[0]) : nullptr;
+    const ClassId id = size > 0 ? NumpyClasses::find(type) : ClassId::DateTime;
     Encode encode = nullptr;
-    bool datetime = true;
-    if (type == DateObject::type())
-        encode = encode_date;
-    else if (type == DateTimeObject::type())
-        encode = encode_datetime;
-    else if (type == OffsetDateTimeObject::type())
-        encode = encode_offset_datetime;
-    else if (type == DurationObject::type())
-        encode = encode_duration, datetime = false;
-    ColumnUnit u{type == DateObject::type() ? Unit::D : Unit::ns, 1};
+    switch (id) {
+        case ClassId::Date: encode = encode_date; break;
+        case ClassId::DateTime: encode = encode_datetime; break;
+        case ClassId::OffsetDateTime: encode = encode_offset_datetime; break;
+        case ClassId::Duration: encode = encode_duration; break;
+        default: break;
+    }
+    const bool datetime = id != ClassId::Duration;
+    ColumnUnit u{id == ClassId::Date ? Unit::D : Unit::ns, 1};
     PyObject *dtype = nullptr;
-    if (size > 0 && encode == nullptr)
-        PyErr_Format(PyExc_TypeError, "values[0] is '%T', not a merandol Date, DateTime, OffsetDateTime or Duration",
-                     PySequence_Fast_ITEMS(seq)[0]);
-    else if (arg[1] != nullptr && arg[1] != Py_None && !find_unit(unit_name, u.unit))
-        PyErr_Format(PyExc_ValueError, "to_numpy(): %R is not a unit of numpy's datetime64", arg[1]);
-    else if (type == DateObject::type() && u.unit != Unit::D)
-        PyErr_Format(PyExc_ValueError, "to_numpy(): dates are datetime64[D], not datetime64[%R]", arg[1]);
+    if (encode == nullptr)
+        PyErr_Format(PyExc_TypeError, "values[0] is '%T', not a merandol %s", PySequence_Fast_ITEMS(seq)[0],
+                     NumpyClasses::kNames.data());
+    else if (unit.value && !find_unit(*unit.value, u.unit))
+        PyErr_Format(PyExc_ValueError, "to_numpy(): %R is not a unit of numpy's datetime64", unit.object);
+    else if (id == ClassId::Date && u.unit != Unit::D)
+        PyErr_Format(PyExc_ValueError, "to_numpy(): dates are datetime64[D], not datetime64[%R]", unit.object);
     else if (!datetime && is_calendar(u.unit))
-        PyErr_Format(PyExc_ValueError, "to_numpy(): a Duration has no length in %R units", arg[1]);
+        PyErr_Format(PyExc_ValueError, "to_numpy(): a Duration has no length in %R units", unit.object);
     else
         dtype = u.dtype(datetime);
     if (dtype != nullptr) {
@@ -531,5 +490,14 @@ PyObject *interop_to_numpy(PyObject *, PyObject *const *args, Py_ssize_t nargs, 
     Py_DECREF(seq);
     return result;
 }
+
+static PyMethodDef numpy_functions[] = {
+    row<to_numpy_decl, to_numpy>(),
+    row<from_numpy_decl, from_numpy>(),
+    row<format_numpy_decl, format_numpy>(),
+    kEndOfMethods,
+};
+
+extern const InteropUnit kNumpyUnit = {numpy_functions, nullptr};
 
 }  // namespace merandol::py

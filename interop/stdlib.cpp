@@ -8,6 +8,7 @@
 #include <optional>
 #include <utility>
 
+#include "core/floor.hpp"
 #include "interop/interop.hpp"
 #include "module/date.hpp"
 #include "module/datetime.hpp"
@@ -33,7 +34,7 @@ static PyObject *g_nanosecond_name;    // "nanosecond", of a datetime subclass t
 static PyObject *g_nanoseconds_name;   // "nanoseconds", of a timedelta subclass that has one
 static PyTypeObject *g_timezone_type;  // datetime.timezone, the type of datetime.UTC
 
-int stdlib_exec() {
+static int stdlib_exec() {
     if (PyDateTimeAPI == nullptr) PyDateTime_IMPORT;
     if (PyDateTimeAPI == nullptr) return -1;
     g_timezone_type = Py_TYPE(PyDateTime_TimeZone_UTC);
@@ -187,22 +188,10 @@ static PyObject *utcoffset_to_stdlib(PyObject *value) {
     return timezone_of(offset.seconds);
 }
 
-// Floor division: the remainder takes the divisor's sign.
-template <class T>
-static constexpr std::pair<T, T> floor_divmod(T a, T b) noexcept {
-    T quotient = a / b, rest = a % b;
-    if (rest != 0 && (rest < 0) != (b < 0)) {
-        quotient -= 1;
-        rest += b;
-    }
-    return {quotient, rest};
-}
-static_assert(floor_divmod<std::int64_t>(-1, 1000) == std::pair<std::int64_t, std::int64_t>{-1, 999});
-
 // A span in whole microseconds as (days, microseconds of the day), floored
 // when `truncate`, else nothing when some nanoseconds would be lost.
 template <class T>
-static std::optional<std::pair<T, T>> days_and_micros(T span, bool truncate) noexcept {
+static std::optional<FloorDivided<T>> days_and_micros(T span, bool truncate) noexcept {
     const auto [micros, nanos] = floor_divmod<T>(span, kNanosPerMicro);
     if (nanos != 0 && !truncate) return std::nullopt;
     return floor_divmod<T>(micros, kMicrosPerDay);
@@ -213,10 +202,10 @@ static PyObject *duration_to_stdlib(PyObject *value, bool truncate) {
     const i128 span = DurationObject::of(value);
     // Spans within 64 bits (292 years either way, inside timedelta's range)
     // divide in 64 bits; a 128-bit division is a library call.
-    std::optional<std::pair<i128, i128>> split;
+    std::optional<FloorDivided<i128>> split;
     if (span >= INT64_MIN && span <= INT64_MAX) {
         if (const auto narrow = days_and_micros<std::int64_t>(static_cast<std::int64_t>(span), truncate))
-            split = std::pair<i128, i128>{narrow->first, narrow->second};
+            split = FloorDivided<i128>{narrow->quotient, narrow->remainder};
     } else {
         split = days_and_micros<i128>(span, truncate);
     }
@@ -229,8 +218,8 @@ static PyObject *duration_to_stdlib(PyObject *value, bool truncate) {
                                           static_cast<int>(micros % kMicrosPerSecond), 0, PyDateTimeAPI->DeltaType);
 }
 
-const char kToStdlibDoc[] =
-    "to_stdlib($module, value, *, truncate=False)\n--\n\n"
+static constexpr auto to_stdlib_decl = module_function(
+    "to_stdlib",
     "The standard datetime object of a merandol value: a Date gives a datetime.date, a\n"
     "Time a naive datetime.time, a DateTime a datetime.datetime at datetime.UTC, an\n"
     "OffsetDateTime a datetime.datetime of its local reading with a datetime.timezone\n"
@@ -238,41 +227,24 @@ const char kToStdlibDoc[] =
     "Raises ValueError for what the standard types cannot hold: years outside 1 to\n"
     "9999, an offset of a full 24 hours, a Duration beyond timedelta's range, and\n"
     "nanoseconds that are not whole microseconds unless truncate is true, which\n"
-    "floors them.";
+    "floors them.",
+    param<Any>("value"), param<Bool>("truncate", false).keyword_only());
 
-// The classes are final: the exact type decides.
-static PyObject *to_stdlib(PyObject *value, bool truncate) {
-    PyTypeObject *type = Py_TYPE(value);
-    if (type == OffsetDateTimeObject::type()) return offset_datetime_to_stdlib(value, truncate);
-    if (type == DateTimeObject::type()) return datetime_to_stdlib(value, truncate);
-    if (type == DateObject::type()) return date_to_stdlib(value);
-    if (type == TimeObject::type()) return time_to_stdlib(value, truncate);
-    if (type == DurationObject::type()) return duration_to_stdlib(value, truncate);
-    if (type == UtcOffsetObject::type()) return utcoffset_to_stdlib(value);
-    return PyErr_Format(PyExc_TypeError,
-                        "to_stdlib() argument must be a merandol Date, Time, DateTime, OffsetDateTime, UtcOffset or "
-                        "Duration, not '%T'",
-                        value);
-}
+using StdlibClasses = ClassSet<ClassId::Date, ClassId::Time, ClassId::DateTime, ClassId::OffsetDateTime,
+                               ClassId::UtcOffset, ClassId::Duration>;
 
-[[gnu::noinline]] static PyObject *to_stdlib_with_keywords(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"value", "truncate"};
-    static const Params params = {"to_stdlib()", names, 2, 1};
-    // truncate is keyword-only.
-    if (MERANDOL_UNLIKELY(nargs > 1))
-        return PyErr_Format(PyExc_TypeError, "to_stdlib() takes 1 positional argument but %zd were given", nargs);
-    PyObject *arg[2];
-    bool truncate = false;
-    if (!bind(params, args, nargs, kwnames, arg) || (arg[1] != nullptr && !to_bool(arg[1], truncate, "truncate")))
-        return nullptr;
-    return to_stdlib(arg[0], truncate);
-}
-
-// The common call, one positional argument, goes straight to the
-// conversion; the rest is bound out of line.
-PyObject *interop_to_stdlib(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    if (nargs == 1 && kwnames == nullptr) return to_stdlib(args[0], false);
-    return to_stdlib_with_keywords(args, nargs, kwnames);
+static PyObject *to_stdlib(PyObject *, PyObject *value, bool truncate) {
+    switch (StdlibClasses::find(Py_TYPE(value))) {
+        case ClassId::OffsetDateTime: return offset_datetime_to_stdlib(value, truncate);
+        case ClassId::DateTime: return datetime_to_stdlib(value, truncate);
+        case ClassId::Date: return date_to_stdlib(value);
+        case ClassId::Time: return time_to_stdlib(value, truncate);
+        case ClassId::Duration: return duration_to_stdlib(value, truncate);
+        case ClassId::UtcOffset: return utcoffset_to_stdlib(value);
+        default:
+            return PyErr_Format(PyExc_TypeError, "to_stdlib() argument must be a merandol %s, not '%T'",
+                                StdlibClasses::kNames.data(), value);
+    }
 }
 
 // --- The standard library to merandol ---------------------------------------
@@ -359,17 +331,18 @@ static PyObject *tzinfo_from_stdlib(PyObject *obj) {
     return ok ? UtcOffsetObject::wrap(UtcOffset{seconds}) : nullptr;
 }
 
-const char kFromStdlibDoc[] =
-    "from_stdlib($module, obj)\n--\n\n"
+static constexpr auto from_stdlib_decl = module_function(
+    "from_stdlib",
     "The merandol value of a standard datetime object: a datetime.date gives a Date,\n"
     "an aware datetime.datetime an OffsetDateTime at the offset its utcoffset()\n"
     "reports, a naive datetime.time a Time, a datetime.timezone a UtcOffset and a\n"
     "datetime.timedelta a Duration.  Subclasses count as their base; a subclass's\n"
     "nanosecond (or, for a timedelta, nanoseconds) attribute is kept.\n\n"
     "Raises ValueError for a naive datetime, an aware time, an offset that is not\n"
-    "a whole number of seconds, and a tzinfo other than datetime.timezone.";
+    "a whole number of seconds, and a tzinfo other than datetime.timezone.",
+    param<Any>("obj"));
 
-static PyObject *from_stdlib(PyObject *obj) {
+static PyObject *from_stdlib(PyObject *, PyObject *obj) {
     // A datetime is also a date: it is asked first.
     if (PyDateTime_Check(obj)) return datetime_from_stdlib(obj);
     if (PyDate_Check(obj))
@@ -384,12 +357,12 @@ static PyObject *from_stdlib(PyObject *obj) {
                         obj);
 }
 
-PyObject *interop_from_stdlib(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"obj"};
-    static const Params params = {"from_stdlib()", names, 1, 1};
-    PyObject *arg[1];
-    if (!bind(params, args, nargs, kwnames, arg)) return nullptr;
-    return from_stdlib(arg[0]);
-}
+static PyMethodDef stdlib_functions[] = {
+    row<to_stdlib_decl, to_stdlib>(),
+    row<from_stdlib_decl, from_stdlib>(),
+    kEndOfMethods,
+};
+
+extern const InteropUnit kStdlibUnit = {stdlib_functions, stdlib_exec};
 
 }  // namespace merandol::py

@@ -2,7 +2,9 @@
 #include "core/date.hpp"
 
 #include "core/digits.hpp"
+#include "module/classes.hpp"
 #include "module/date.hpp"
+#include "module/declare.hpp"
 
 namespace merandol::py {
 
@@ -21,12 +23,15 @@ static PyObject *weekday_str(PyObject *self) {
     return ascii(name.data(), name.size());
 }
 
-static PyObject *weekday_number_from_monday(PyObject *self, PyObject *) {
+static constexpr auto weekday_number_from_monday_decl =
+    instance_method("Weekday", "number_from_monday", "Get the weekday number from Monday (1-7).");
+static PyObject *weekday_number_from_monday(PyObject *self) {
     return int_from(static_cast<std::int64_t>(number_from_monday(WeekdayObject::of(self))));
 }
 
 // Pickled by name, so that unpickling gives back the class attribute.
-static PyObject *weekday_reduce(PyObject *self, PyObject *) {
+static constexpr auto weekday_reduce_decl = reduce_method("Weekday");
+static PyObject *weekday_reduce(PyObject *self) {
     static const char *const attribute_names[7] = {"Weekday.MONDAY",   "Weekday.TUESDAY", "Weekday.WEDNESDAY",
                                                    "Weekday.THURSDAY", "Weekday.FRIDAY",  "Weekday.SATURDAY",
                                                    "Weekday.SUNDAY"};
@@ -34,10 +39,9 @@ static PyObject *weekday_reduce(PyObject *self, PyObject *) {
 }
 
 static PyMethodDef weekday_methods[] = {
-    {"number_from_monday", method(weekday_number_from_monday), METH_NOARGS,
-     "number_from_monday($self)\n--\n\nGet the weekday number from Monday (1-7)."},
-    {"__reduce__", method(weekday_reduce), METH_NOARGS, kReduceDoc},
-    {nullptr, nullptr, 0, nullptr},
+    row<weekday_number_from_monday_decl, weekday_number_from_monday>(),
+    row<weekday_reduce_decl, weekday_reduce>(),
+    kEndOfMethods,
 };
 
 static PyType_Slot weekday_slots[] = {
@@ -70,79 +74,62 @@ static int weekday_finish(PyTypeObject *type) {
     return 0;
 }
 
-const ClassDef kWeekdayClass = {"Weekday", &weekday_spec, weekday_finish};
+const ClassDef kWeekdayClass = {&weekday_spec, weekday_finish};
 
 // --- Date ------------------------------------------------------------------
 
-static const char *const date_names[] = {"year", "month", "day"};
-static const Params date_params = {"Date.__new__()", date_names, 3, 3};
-
-static PyObject *date_make(PyTypeObject *type, PyObject *const *arg) {
-    std::int32_t year = 0;
-    std::uint8_t month = 0, day = 0;
-    if (!to_int(arg[0], year, "year") || !to_int(arg[1], month, "month") || !to_int(arg[2], day, "day")) return nullptr;
+static constexpr auto date_new_decl = constructor("Date", param<Int<std::int32_t>>("year"),
+                                                   param<Int<std::uint8_t>>("month"), param<Int<std::uint8_t>>("day"));
+static PyObject *date_new(PyTypeObject *type, std::int32_t year, std::uint8_t month, std::uint8_t day) {
     const auto date = Date::make(year, month, day);
     if (MERANDOL_UNLIKELY(!date)) return value_error("Invalid date: ", error_name(date.error()));
     return DateObject::wrap_as(type, *date);
 }
 
-static PyObject *date_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
-    PyObject *arg[3];
-    return bind_tuple(date_params, args, kwargs, arg) ? date_make(type, arg) : nullptr;
-}
-
-#ifdef Py_tp_vectorcall  // CPython 3.14 and later
-static PyObject *date_vectorcall(PyObject *type, PyObject *const *args, std::size_t nargsf, PyObject *kwnames) {
-    PyObject *arg[3];
-    return bind(date_params, args, PyVectorcall_NARGS(nargsf), kwnames, arg)
-               ? date_make(reinterpret_cast<PyTypeObject *>(type), arg)
-               : nullptr;
-}
-#endif
-
 static PyObject *date_year(PyObject *self, void *) { return int_from(std::int64_t{DateObject::of(self).year}); }
 static PyObject *date_month(PyObject *self, void *) { return int_from(std::int64_t{DateObject::of(self).month}); }
 static PyObject *date_day(PyObject *self, void *) { return int_from(std::int64_t{DateObject::of(self).day}); }
 
-static PyObject *date_from_days_since_unix_epoch(PyObject *, PyObject *const *args, Py_ssize_t nargs,
-                                                 PyObject *kwnames) {
-    static const char *const names[] = {"days"};
-    static const Params params = {"Date.from_days_since_unix_epoch()", names, 1, 1};
-    PyObject *arg[1];
-    std::int64_t days = 0;
-    if (!bind(params, args, nargs, kwnames, arg) || !to_i64(arg[0], days, "days")) return nullptr;
+static constexpr auto date_from_days_since_unix_epoch_decl = class_method(
+    "Date", "from_days_since_unix_epoch",
+    "Create a Date from days since Unix epoch (1970-01-01).\n\nArgs:\n    days: Days since Unix epoch.\n\nReturns:\n"
+    "    Date: A new Date instance.\n\nRaises:\n    ValueError: If the date is out of range.",
+    param<I64>("days"));
+static PyObject *date_from_days_since_unix_epoch(PyObject *, std::int64_t days) {
     const auto date = from_days_since_unix_epoch(days);
     if (MERANDOL_UNLIKELY(!date)) return value_error("Invalid date: ", error_name(date.error()));
     return DateObject::wrap(*date);
 }
 
-static PyObject *date_days_since_unix_epoch(PyObject *self, PyObject *) {
+static constexpr auto date_days_since_unix_epoch_decl =
+    instance_method("Date", "days_since_unix_epoch", "Convert to days since Unix epoch (1970-01-01).");
+static PyObject *date_days_since_unix_epoch(PyObject *self) {
     return int_from(days_since_unix_epoch(DateObject::of(self)));
 }
 
-static PyObject *date_weekday(PyObject *self, PyObject *) { return weekday_object(weekday(DateObject::of(self))); }
+static constexpr auto date_weekday_decl = instance_method("Date", "weekday", "Get the weekday.");
+static PyObject *date_weekday(PyObject *self) { return weekday_object(weekday(DateObject::of(self))); }
 
-static PyObject *date_ordinal(PyObject *self, PyObject *) {
-    return int_from(std::int64_t{ordinal(DateObject::of(self))});
-}
+static constexpr auto date_ordinal_decl = instance_method("Date", "ordinal", "Get the day of the year (1-366).");
+static PyObject *date_ordinal(PyObject *self) { return int_from(std::int64_t{ordinal(DateObject::of(self))}); }
 
-static PyObject *date_add_days(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"days"};
-    static const Params params = {"Date.add_days()", names, 1, 1};
-    PyObject *arg[1];
-    std::int64_t days = 0;
-    if (!bind(params, args, nargs, kwnames, arg) || !to_i64(arg[0], days, "days")) return nullptr;
+static constexpr auto date_add_days_decl = instance_method(
+    "Date", "add_days",
+    "Add days to the date.\n\nArgs:\n    days: Number of days to add (can be negative).\n\nReturns:\n"
+    "    Date: A new Date instance.\n\nRaises:\n    ValueError: If the resulting date is out of range.",
+    param<I64>("days"));
+static PyObject *date_add_days(PyObject *self, std::int64_t days) {
     const auto date = add_days(DateObject::of(self), days);
     if (MERANDOL_UNLIKELY(!date)) return value_error("Date out of range: ", error_name(date.error()));
     return DateObject::wrap(*date);
 }
 
-static PyObject *date_parse(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"s"};
-    static const Params params = {"Date.parse()", names, 1, 1};
-    PyObject *arg[1];
-    std::string_view text;
-    if (!bind(params, args, nargs, kwnames, arg) || !to_text(arg[0], text, "s")) return nullptr;
+static constexpr auto date_parse_decl = class_method(
+    "Date", "parse",
+    "Parse a date from ISO format (YYYY-MM-DD).\n\nArgs:\n    s: The string to parse.\n\nReturns:\n"
+    "    Date: A new Date instance.\n\nRaises:\n    ValueError: If the string is not a valid date.",
+    param<Text>("s"));
+static PyObject *date_parse(PyObject *, std::string_view text) {
     const auto date = parse_date(text);
     if (MERANDOL_UNLIKELY(!date)) return value_error("Invalid date string: ", error_name(date.error()));
     return DateObject::wrap(*date);
@@ -155,8 +142,8 @@ static PyObject *date_str(PyObject *self) {
 
 static PyObject *date_repr(PyObject *self) {
     const Date d = DateObject::of(self);
-    // "Date(year=" 10 + year 11 + ", month=" 8 + 2 + ", day=" 6 + 2 + ")" 1
-    char buffer[48];
+    char buffer[length("Date(year=") + digits::kTextMax<std::int32_t> + length(", month=") +
+                digits::kTextMax<std::uint8_t> + length(", day=") + digits::kTextMax<std::uint8_t> + length(")")];
     char *p = buffer;
     p = put(p, "Date(year=");
     p = digits::write_i64(p, d.year);
@@ -179,7 +166,8 @@ static PyObject *date_richcompare(PyObject *self, PyObject *other, int op) {
         self, other, op);
 }
 
-static PyObject *date_reduce(PyObject *self, PyObject *) {
+static constexpr auto date_reduce_decl = reduce_method("Date");
+static PyObject *date_reduce(PyObject *self) {
     const Date d = DateObject::of(self);
     return reduce_value(DateObject::type(), nullptr,
                         Py_BuildValue("(iII)", d.year, unsigned{d.month}, unsigned{d.day}));
@@ -193,30 +181,22 @@ static PyGetSetDef date_getset[] = {
 };
 
 static PyMethodDef date_methods[] = {
-    {"from_days_since_unix_epoch", method(date_from_days_since_unix_epoch), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
-     "from_days_since_unix_epoch($cls, days)\n--\n\nCreate a Date from days since Unix epoch (1970-01-01).\n\n"
-     "Args:\n    days: Days since Unix epoch.\n\nReturns:\n    Date: A new Date instance.\n\n"
-     "Raises:\n    ValueError: If the date is out of range."},
-    {"days_since_unix_epoch", method(date_days_since_unix_epoch), METH_NOARGS,
-     "days_since_unix_epoch($self)\n--\n\nConvert to days since Unix epoch (1970-01-01)."},
-    {"weekday", method(date_weekday), METH_NOARGS, "weekday($self)\n--\n\nGet the weekday."},
-    {"ordinal", method(date_ordinal), METH_NOARGS, "ordinal($self)\n--\n\nGet the day of the year (1-366)."},
-    {"add_days", method(date_add_days), METH_FASTCALL | METH_KEYWORDS,
-     "add_days($self, days)\n--\n\nAdd days to the date.\n\nArgs:\n    days: Number of days to add (can be negative)."
-     "\n\nReturns:\n    Date: A new Date instance.\n\nRaises:\n    ValueError: If the resulting date is out of range."},
-    {"parse", method(date_parse), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
-     "parse($cls, s)\n--\n\nParse a date from ISO format (YYYY-MM-DD).\n\nArgs:\n    s: The string to parse.\n\n"
-     "Returns:\n    Date: A new Date instance.\n\nRaises:\n    ValueError: If the string is not a valid date."},
-    {"__reduce__", method(date_reduce), METH_NOARGS, kReduceDoc},
-    {nullptr, nullptr, 0, nullptr},
+    row<date_from_days_since_unix_epoch_decl, date_from_days_since_unix_epoch>(),
+    row<date_days_since_unix_epoch_decl, date_days_since_unix_epoch>(),
+    row<date_weekday_decl, date_weekday>(),
+    row<date_ordinal_decl, date_ordinal>(),
+    row<date_add_days_decl, date_add_days>(),
+    row<date_parse_decl, date_parse>(),
+    row<date_reduce_decl, date_reduce>(),
+    kEndOfMethods,
 };
 
 static PyType_Slot date_slots[] = {
     MERANDOL_INSTANCE_SLOTS(DateObject),
-    {Py_tp_doc, const_cast<char *>("Date(year, month, day)\n--\n\n")},
-    {Py_tp_new, reinterpret_cast<void *>(date_new)},
+    {Py_tp_doc, class_doc<date_new_decl>()},
+    {Py_tp_new, reinterpret_cast<void *>(constructor_new<date_new_decl, date_new>)},
 #ifdef Py_tp_vectorcall  // CPython 3.14 and later
-    {Py_tp_vectorcall, reinterpret_cast<void *>(date_vectorcall)},
+    {Py_tp_vectorcall, reinterpret_cast<void *>(constructor_vectorcall<date_new_decl, date_new>)},
 #endif
     {Py_tp_str, reinterpret_cast<void *>(date_str)},
     {Py_tp_repr, reinterpret_cast<void *>(date_repr)},
@@ -235,6 +215,6 @@ static PyType_Spec date_spec = {
     .slots = date_slots,
 };
 
-const ClassDef kDateClass = {"Date", &date_spec, nullptr};
+const ClassDef kDateClass = {&date_spec, nullptr};
 
 }  // namespace merandol::py

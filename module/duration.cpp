@@ -2,6 +2,8 @@
 #include "module/duration.hpp"
 
 #include "core/digits.hpp"
+#include "module/classes.hpp"
+#include "module/declare.hpp"
 
 namespace merandol::py {
 
@@ -13,49 +15,33 @@ static PyObject *duration_overflow() {
 // The three 64-bit factories: a signed 64-bit count times at most 10^9 always
 // fits in 128 bits, so none of them can fail after conversion.
 template <std::int64_t NanosPerUnit>
-static PyObject *duration_from_unit(const Params &params, const char *name, PyObject *const *args, Py_ssize_t nargs,
-                                    PyObject *kwnames) {
-    PyObject *arg[1];
-    std::int64_t count = 0;
-    if (!bind(params, args, nargs, kwnames, arg) || !to_i64(arg[0], count, name)) return nullptr;
+static PyObject *duration_from_unit(PyObject *, std::int64_t count) {
     return DurationObject::wrap(i128{count} * NanosPerUnit);
 }
 
-static PyObject *duration_seconds(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"secs"};
-    static const Params params = {"Duration.seconds()", names, 1, 1};
-    return duration_from_unit<1000000000>(params, "secs", args, nargs, kwnames);
-}
+static constexpr auto duration_seconds_decl =
+    class_method("Duration", "seconds", "Create a duration from seconds.", param<I64>("secs"));
+static constexpr auto duration_milliseconds_decl =
+    class_method("Duration", "milliseconds", "Create a duration from milliseconds.", param<I64>("ms"));
+static constexpr auto duration_microseconds_decl =
+    class_method("Duration", "microseconds", "Create a duration from microseconds.", param<I64>("us"));
 
-static PyObject *duration_milliseconds(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"ms"};
-    static const Params params = {"Duration.milliseconds()", names, 1, 1};
-    return duration_from_unit<1000000>(params, "ms", args, nargs, kwnames);
-}
+static constexpr auto duration_nanoseconds_decl =
+    class_method("Duration", "nanoseconds", "Create a duration from nanoseconds.", param<I128>("ns"));
+static PyObject *duration_nanoseconds(PyObject *, i128 span) { return DurationObject::wrap(span); }
 
-static PyObject *duration_microseconds(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"us"};
-    static const Params params = {"Duration.microseconds()", names, 1, 1};
-    return duration_from_unit<1000>(params, "us", args, nargs, kwnames);
-}
-
-static PyObject *duration_nanoseconds(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"ns"};
-    static const Params params = {"Duration.nanoseconds()", names, 1, 1};
-    PyObject *arg[1];
-    i128 span = 0;
-    if (!bind(params, args, nargs, kwnames, arg) || !to_i128(arg[0], span, "ns")) return nullptr;
-    return DurationObject::wrap(span);
-}
-
-static PyObject *duration_total_seconds(PyObject *self, PyObject *) {
+static constexpr auto duration_total_seconds_decl =
+    instance_method("Duration", "total_seconds", "Get total seconds as a float.");
+static PyObject *duration_total_seconds(PyObject *self) {
     // Round the span to the nearest double first, then one IEEE division:
     // not the correctly rounded quotient for spans above 2^53 ns.
     const double span = static_cast<double>(DurationObject::of(self));
     return PyFloat_FromDouble(span / 1e9);
 }
 
-static PyObject *duration_total_nanos(PyObject *self, PyObject *) { return int_from(DurationObject::of(self)); }
+static constexpr auto duration_total_nanos_decl =
+    instance_method("Duration", "total_nanos", "Get total nanoseconds as an integer.");
+static PyObject *duration_total_nanos(PyObject *self) { return int_from(DurationObject::of(self)); }
 
 static PyObject *duration_negative(PyObject *self) {
     i128 negated;
@@ -81,14 +67,14 @@ static PyObject *duration_subtract(PyObject *a, PyObject *b) {
 }
 
 static PyObject *duration_str(PyObject *self) {
-    char buffer[9 + digits::kI128TextMax + 4];
+    char buffer[length("Duration(") + digits::kI128TextMax + length(" ns)")];
     char *p = put(buffer, "Duration(");
     p = digits::write_i128(p, DurationObject::of(self));
     return ascii(buffer, put(p, " ns)"));
 }
 
 static PyObject *duration_repr(PyObject *self) {
-    char buffer[21 + digits::kI128TextMax + 1];
+    char buffer[length("Duration.nanoseconds(") + digits::kI128TextMax + length(")")];
     char *p = put(buffer, "Duration.nanoseconds(");
     p = digits::write_i128(p, DurationObject::of(self));
     return ascii(buffer, put(p, ")"));
@@ -107,26 +93,21 @@ static PyObject *duration_richcompare(PyObject *self, PyObject *other, int op) {
 }
 
 // The full 128-bit span, rebuilt through Duration.nanoseconds.
-static PyObject *duration_reduce(PyObject *self, PyObject *) {
+static constexpr auto duration_reduce_decl = reduce_method("Duration");
+static PyObject *duration_reduce(PyObject *self) {
     PyObject *span = int_from(DurationObject::of(self));
     return reduce_value(DurationObject::type(), "nanoseconds", span ? Py_BuildValue("(N)", span) : nullptr);
 }
 
 static PyMethodDef duration_methods[] = {
-    {"seconds", method(duration_seconds), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
-     "seconds($cls, secs)\n--\n\nCreate a duration from seconds."},
-    {"milliseconds", method(duration_milliseconds), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
-     "milliseconds($cls, ms)\n--\n\nCreate a duration from milliseconds."},
-    {"microseconds", method(duration_microseconds), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
-     "microseconds($cls, us)\n--\n\nCreate a duration from microseconds."},
-    {"nanoseconds", method(duration_nanoseconds), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
-     "nanoseconds($cls, ns)\n--\n\nCreate a duration from nanoseconds."},
-    {"total_seconds", method(duration_total_seconds), METH_NOARGS,
-     "total_seconds($self)\n--\n\nGet total seconds as a float."},
-    {"total_nanos", method(duration_total_nanos), METH_NOARGS,
-     "total_nanos($self)\n--\n\nGet total nanoseconds as an integer."},
-    {"__reduce__", method(duration_reduce), METH_NOARGS, kReduceDoc},
-    {nullptr, nullptr, 0, nullptr},
+    row<duration_seconds_decl, duration_from_unit<1000000000>>(),
+    row<duration_milliseconds_decl, duration_from_unit<1000000>>(),
+    row<duration_microseconds_decl, duration_from_unit<1000>>(),
+    row<duration_nanoseconds_decl, duration_nanoseconds>(),
+    row<duration_total_seconds_decl, duration_total_seconds>(),
+    row<duration_total_nanos_decl, duration_total_nanos>(),
+    row<duration_reduce_decl, duration_reduce>(),
+    kEndOfMethods,
 };
 
 static PyType_Slot duration_slots[] = {
@@ -150,6 +131,6 @@ static PyType_Spec duration_spec = {
     .slots = duration_slots,
 };
 
-const ClassDef kDurationClass = {"Duration", &duration_spec, nullptr};
+const ClassDef kDurationClass = {&duration_spec, nullptr};
 
 }  // namespace merandol::py

@@ -9,12 +9,12 @@ namespace merandol::py {
 static const char *was_or_were(Py_ssize_t k) { return k == 1 ? "was" : "were"; }
 
 static bool too_many_positional(const Params &p, Py_ssize_t k) {
-    if (p.required == p.count)
-        PyErr_Format(PyExc_TypeError, "%s takes %d positional arguments but %zd %s given", p.fn, p.count, k,
-                     was_or_were(k));
+    if (p.required == p.positional)
+        PyErr_Format(PyExc_TypeError, "%s takes %d positional %s but %zd %s given", p.fn, p.positional,
+                     p.positional == 1 && p.counts_as_interpreter ? "argument" : "arguments", k, was_or_were(k));
     else
         PyErr_Format(PyExc_TypeError, "%s takes from %d to %d positional arguments but %zd %s given", p.fn, p.required,
-                     p.count, k, was_or_were(k));
+                     p.positional, k, was_or_were(k));
     return false;
 }
 
@@ -26,6 +26,11 @@ static bool bind_keyword(const Params &p, PyObject *name, PyObject *value, PyObj
     for (int i = 0; utf8 != nullptr && i < p.count; ++i) {
         if (std::strlen(p.names[i]) != static_cast<std::size_t>(size) || std::memcmp(p.names[i], utf8, size) != 0)
             continue;
+        if (i < p.positional_only) {
+            PyErr_Format(PyExc_TypeError, "%s got some positional-only arguments passed as keyword arguments: '%s'",
+                         p.fn, p.names[i]);
+            return false;
+        }
         if (out[i] != nullptr) {
             PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'", p.fn, p.names[i]);
             return false;
@@ -66,7 +71,7 @@ static bool check_required(const Params &p, PyObject *const *out) {
 }
 
 bool bind_slow(const Params &p, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out) {
-    if (nargs > p.count) return too_many_positional(p, nargs);
+    if (nargs > p.positional) return too_many_positional(p, nargs);
     for (int i = 0; i < p.count; ++i) out[i] = i < nargs ? args[i] : nullptr;
     if (kwnames != nullptr) {
         const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
@@ -78,7 +83,7 @@ bool bind_slow(const Params &p, PyObject *const *args, Py_ssize_t nargs, PyObjec
 
 bool bind_tuple(const Params &p, PyObject *args, PyObject *kwargs, PyObject **out) {
     const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
-    if (nargs > p.count) return too_many_positional(p, nargs);
+    if (nargs > p.positional) return too_many_positional(p, nargs);
     for (int i = 0; i < p.count; ++i) out[i] = i < nargs ? PyTuple_GET_ITEM(args, i) : nullptr;
     if (kwargs != nullptr) {
         Py_ssize_t pos = 0;

@@ -25,29 +25,23 @@ using i128 = __int128;
 
 // --- Classes ---------------------------------------------------------------
 
-// Registration order; the module's __all__ lists the classes in this order.
-enum class ClassId : std::uint8_t { Weekday, Date, Time, Duration, DateTime, UtcOffset, OffsetDateTime, Count };
+// The classes of merandol, in registration order (the module's __all__
+// lists them so).  Everything that goes over the classes one by one (the
+// registry, merandol_interop's lookup) expands this one list.
+#define MERANDOL_CLASSES(X) X(Weekday) X(Date) X(Time) X(Duration) X(DateTime) X(UtcOffset) X(OffsetDateTime)
+
+#define MERANDOL_CLASS_ID(Name) Name,
+enum class ClassId : std::uint8_t { MERANDOL_CLASSES(MERANDOL_CLASS_ID) Count };
+#undef MERANDOL_CLASS_ID
 inline constexpr unsigned kClassCount = static_cast<unsigned>(ClassId::Count);
 
-// What a class unit provides to the frame: its bare name, its PyType_Spec
-// and, optionally, a step that runs once on the new class object before it
-// is published (Weekday stores its class attributes).
-struct ClassDef {
-    const char *name;
-    PyType_Spec *spec;
-    int (*finish)(PyTypeObject *type);
-};
+#define MERANDOL_CLASS_NAME(Name) #Name,
+inline constexpr const char *kClassNames[kClassCount] = {MERANDOL_CLASSES(MERANDOL_CLASS_NAME)};
+#undef MERANDOL_CLASS_NAME
 
-extern const ClassDef kWeekdayClass;
-extern const ClassDef kDateClass;
-extern const ClassDef kTimeClass;
-extern const ClassDef kDurationClass;
-extern const ClassDef kDateTimeClass;
-extern const ClassDef kUtcOffsetClass;
-extern const ClassDef kOffsetDateTimeClass;
-
-// Built on first request and kept for the life of the process (merandol_interop
-// fills it from the merandol module instead).
+// The process-wide class cache.  merandol builds each class on first
+// request; merandol_interop fills it with merandol's class objects.  Either
+// way a slot, once stored, holds its class for the life of the process.
 extern std::atomic<PyTypeObject *> g_class_cache[kClassCount];
 PyTypeObject *build_class(ClassId id);
 
@@ -56,81 +50,11 @@ inline PyTypeObject *class_object(ClassId id) noexcept {
     return type ? type : build_class(id);
 }
 
-// Slots every class shares: allocation without zero-filling or GC
-// bookkeeping (the instances hold no references), and release.
-//
-// merandol_interop (built with MERANDOL_BORROWED_CLASSES) makes no classes
-// of its own: its cache holds merandol's class objects, and it allocates
-// through their allocation slot, so that its instances come from and return
-// to merandol's own free lists.
-#ifdef MERANDOL_BORROWED_CLASSES
-inline PyObject *instance_alloc(PyTypeObject *type, Py_ssize_t = 0) { return type->tp_alloc(type, 0); }
-#else
-// With the GIL, released instances wait on a short list per size (24, 32 or
-// 40 bytes) and the next allocation of that size takes one back, a pop
-// instead of a trip through the object allocator.  The GIL serialises every
-// use of the lists; a free-threaded build goes to the allocator directly.
-// Builds under sanitizers or valgrind define MERANDOL_NO_FREE_LISTS, so that
-// a released instance goes back to the allocator, where any later use of it
-// is caught.
-#if !defined(Py_GIL_DISABLED) && !defined(MERANDOL_NO_FREE_LISTS)
-#define MERANDOL_FREE_LISTS 1
-struct FreeList {
-    static constexpr int kCapacity = 64;
-    int count;
-    void *items[kCapacity];
-};
-inline constexpr std::size_t kFreeListSizes = 3;
-extern FreeList g_free_lists[kFreeListSizes];
-
-// 24, 32, 40 bytes map to 0, 1, 2; anything else has no list.
-inline FreeList *free_list_for(Py_ssize_t size) noexcept {
-    const std::size_t index = static_cast<std::size_t>(size) / 8 - 3;
-    return index < kFreeListSizes && size % 8 == 0 ? &g_free_lists[index] : nullptr;
-}
-#endif
-
-PyObject *instance_alloc_slow(PyTypeObject *type);
-
-// `size` is the class's tp_basicsize; a caller that knows it at compile
-// time (Instance::wrap_as) lets the list be chosen without reading it.
-inline PyObject *instance_alloc_sized(PyTypeObject *type, [[maybe_unused]] Py_ssize_t size) {
-#ifdef MERANDOL_FREE_LISTS
-    if (FreeList *list = free_list_for(size); list != nullptr && list->count > 0)
-        return PyObject_Init(static_cast<PyObject *>(list->items[--list->count]), type);
-#endif
-    return instance_alloc_slow(type);
-}
-
-inline PyObject *instance_alloc(PyTypeObject *type, Py_ssize_t = 0) {
-    return instance_alloc_sized(type, type->tp_basicsize);
-}
-
-#endif
-
-// Release of an instance of `Size` bytes (the class's tp_basicsize, known
-// to each class unit at compile time).
-template <Py_ssize_t Size>
-void instance_dealloc(PyObject *self) {
-    PyTypeObject *type = Py_TYPE(self);
-#ifdef MERANDOL_FREE_LISTS
-    if (FreeList *list = free_list_for(Size); list != nullptr && list->count < FreeList::kCapacity) {
-        list->items[list->count++] = self;
-        Py_DECREF(type);
-        return;
-    }
-#endif
-    type->tp_free(self);
-    Py_DECREF(type);
-}
-
-// The slots of a class whose instances are `InstanceType`.
-// clang-format off
-#define MERANDOL_INSTANCE_SLOTS(InstanceType)                                                              \
-    {Py_tp_alloc, reinterpret_cast<void *>(::merandol::py::instance_alloc)},                                \
-        {Py_tp_dealloc, reinterpret_cast<void *>(::merandol::py::instance_dealloc<sizeof(InstanceType)>)},  \
-        {Py_tp_free, reinterpret_cast<void *>(PyObject_Free)}
-// clang-format on
+// A new, uninitialised instance of `type`, whose instances are `size` bytes
+// (its tp_basicsize, known at compile time to every caller).  Each module
+// defines it: merandol from its free lists, merandol_interop through the
+// class's allocation slot, which leads to the same lists.
+PyObject *allocate_instance(PyTypeObject *type, Py_ssize_t size) noexcept;
 
 // An instance: the object header followed by exactly one core value.
 template <ClassId Id, class Value>
@@ -153,38 +77,33 @@ struct Instance {
     // A new object of exactly this class holding `v`.
     static PyObject *wrap(const Value &v) noexcept { return wrap_as(type(), v); }
 
+    // The classes are final, so t's instances have exactly this size.
     static PyObject *wrap_as(PyTypeObject *t, const Value &v) noexcept {
         if (MERANDOL_UNLIKELY(t == nullptr)) return nullptr;
-        // Every class's allocation slot is instance_alloc, called directly;
-        // the classes are final, so t's instances have exactly this size.
-#ifdef MERANDOL_BORROWED_CLASSES
-        auto *o = reinterpret_cast<Instance *>(instance_alloc(t));
-#else
-        auto *o = reinterpret_cast<Instance *>(instance_alloc_sized(t, sizeof(Instance)));
-#endif
+        auto *o = reinterpret_cast<Instance *>(allocate_instance(t, sizeof(Instance)));
         if (MERANDOL_UNLIKELY(o == nullptr)) return nullptr;
         o->value = v;
         return reinterpret_cast<PyObject *>(o);
     }
 };
 
-// Method tables take PyCFunction; the real signatures differ by flags.
-template <class F>
-constexpr PyCFunction method(F *fn) noexcept {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
-}
-
-using FastcallKw = PyObject *(PyObject *, PyObject *const *, Py_ssize_t, PyObject *);
-
 // --- Argument binding ------------------------------------------------------
 
-// A member's parameter list.  `fn` is how messages name the member
-// ("Date.__new__()"); every parameter may be given by position or keyword.
+// A member's parameter list, as its declaration (module/declare.hpp)
+// derives it.  `fn` is how messages name the member ("Date.__new__()").
+// The first `positional` parameters may be given by position, the first
+// `positional_only` of them only so; the first `required` must be given.
 struct Params {
     const char *fn;
     const char *const *names;
     int count;
     int required;
+    int positional;
+    int positional_only;
+    // merandol's members say "takes 1 positional arguments", as they always
+    // have; a function with keyword-only parameters words its count as the
+    // interpreter does for its own ("takes 1 positional argument").
+    bool counts_as_interpreter;
 };
 
 bool bind_slow(const Params &p, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out);
@@ -192,7 +111,7 @@ bool bind_slow(const Params &p, PyObject *const *args, Py_ssize_t nargs, PyObjec
 // Vectorcall form: fills out[0..count) with borrowed references, nullptr
 // for an optional parameter that was not given.
 inline bool bind(const Params &p, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out) {
-    if (kwnames == nullptr && nargs >= p.required && nargs <= p.count) {
+    if (kwnames == nullptr && nargs >= p.required && nargs <= p.positional) {
         for (Py_ssize_t i = 0; i < p.count; ++i) out[i] = i < nargs ? args[i] : nullptr;
         return true;
     }
@@ -289,6 +208,12 @@ inline PyObject *ascii(const char *begin, const char *end) {
     return ascii(begin, static_cast<std::size_t>(end - begin));
 }
 
+// The length of a literal's text, to size a buffer by what goes into it.
+template <std::size_t N>
+consteval std::size_t length(const char (&)[N]) noexcept {
+    return N - 1;
+}
+
 // Copies `s` to `out` and returns the end, for composing str and repr text.
 inline char *put(char *out, std::string_view s) noexcept {
     std::memcpy(out, s.data(), s.size());
@@ -305,8 +230,6 @@ PyObject *int_from(i128 v);
 // the class itself or, with `factory`, one of its class methods.  Takes the
 // reference to `args`.
 PyObject *reduce_value(PyTypeObject *type, const char *factory, PyObject *args);
-
-inline constexpr const char kReduceDoc[] = "__reduce__($self)\n--\n\nReturn state information for pickling.";
 
 // --- Hash ------------------------------------------------------------------
 

@@ -3,15 +3,15 @@
 // the internal-failure exception and the module definition.  The companion
 // module merandol_interop shares the frame but not this unit: it works with
 // the class objects that this one builds.
-#include "module/frame.hpp"
+#include "module/classes.hpp"
 
 namespace merandol::py {
 
 // --- Classes ---------------------------------------------------------------
 
-static const ClassDef *const kClasses[kClassCount] = {
-    &kWeekdayClass, &kDateClass, &kTimeClass, &kDurationClass, &kDateTimeClass, &kUtcOffsetClass, &kOffsetDateTimeClass,
-};
+#define MERANDOL_CLASS_DEF_ADDRESS(Name) &k##Name##Class,
+static const ClassDef *const kClasses[kClassCount] = {MERANDOL_CLASSES(MERANDOL_CLASS_DEF_ADDRESS)};
+#undef MERANDOL_CLASS_DEF_ADDRESS
 
 std::atomic<PyTypeObject *> g_class_cache[kClassCount];
 
@@ -77,11 +77,13 @@ PyTypeObject *build_class(ClassId id) {
 FreeList g_free_lists[kFreeListSizes];
 #endif
 
-PyObject *instance_alloc_slow(PyTypeObject *type) {
+PyObject *instance_alloc_slow(PyTypeObject *type) noexcept {
     void *memory = PyObject_Malloc(static_cast<std::size_t>(type->tp_basicsize));
     if (MERANDOL_UNLIKELY(memory == nullptr)) return PyErr_NoMemory();
     return PyObject_Init(static_cast<PyObject *>(memory), type);
 }
+
+PyObject *allocate_instance(PyTypeObject *type, Py_ssize_t size) noexcept { return instance_alloc_sized(type, size); }
 
 // --- Errors ----------------------------------------------------------------
 
@@ -133,7 +135,7 @@ static int module_exec(PyObject *module) {
             PyErr_SetString(PyExc_TypeError, "module attribute '__all__' is not a list");
             return -1;
         }
-        const char *name = kClasses[index]->name;
+        const char *name = kClassNames[index];
         PyObject *text = PyUnicode_FromString(name);
         const int appended = text ? PyList_Append(all, text) : -1;
         Py_XDECREF(text);

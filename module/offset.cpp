@@ -3,8 +3,10 @@
 
 #include "core/digits.hpp"
 #include "core/rfc3339.hpp"
+#include "module/classes.hpp"
 #include "module/date.hpp"
 #include "module/datetime.hpp"
+#include "module/declare.hpp"
 #include "module/duration.hpp"
 #include "module/time.hpp"
 
@@ -12,36 +14,38 @@ namespace merandol::py {
 
 // --- UtcOffset -------------------------------------------------------------
 
-static PyObject *utcoffset_from_seconds(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"seconds"};
-    static const Params params = {"UtcOffset.from_seconds()", names, 1, 1};
-    PyObject *arg[1];
-    std::int32_t seconds = 0;
-    if (!bind(params, args, nargs, kwnames, arg) || !to_int(arg[0], seconds, "seconds")) return nullptr;
+static constexpr auto utcoffset_from_seconds_decl = class_method(
+    "UtcOffset", "from_seconds",
+    "Create a UtcOffset from total seconds.\n\nArgs:\n    seconds: Total seconds offset from UTC (roughly -86400 to "
+    "+86400).\n\nReturns:\n    UtcOffset: A new UtcOffset instance.\n\nRaises:\n    ValueError: If the offset is out "
+    "of range.",
+    param<Int<std::int32_t>>("seconds"));
+static PyObject *utcoffset_from_seconds(PyObject *, std::int32_t seconds) {
     const auto offset = UtcOffset::from_seconds(seconds);
     if (MERANDOL_UNLIKELY(!offset)) return value_error("Invalid offset: ", error_name(offset.error()));
     return UtcOffsetObject::wrap(*offset);
 }
 
-static PyObject *utcoffset_from_hours_minutes(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"sign_positive", "hours", "minutes"};
-    static const Params params = {"UtcOffset.from_hours_minutes()", names, 3, 3};
-    PyObject *arg[3];
-    bool sign_positive = true;
-    std::uint8_t hours = 0, minutes = 0;
-    if (!bind(params, args, nargs, kwnames, arg) || !to_bool(arg[0], sign_positive, "sign_positive") ||
-        !to_int(arg[1], hours, "hours") || !to_int(arg[2], minutes, "minutes"))
-        return nullptr;
+static constexpr auto utcoffset_from_hours_minutes_decl = class_method(
+    "UtcOffset", "from_hours_minutes",
+    "Create a UtcOffset from hours and minutes.\n\nArgs:\n    sign_positive: True for positive offset, False for "
+    "negative.\n    hours: Hours component (0-23).\n    minutes: Minutes component (0-59).\n\nReturns:\n"
+    "    UtcOffset: A new UtcOffset instance.\n\nRaises:\n    ValueError: If the offset is out of range.",
+    param<Bool>("sign_positive"), param<Int<std::uint8_t>>("hours"), param<Int<std::uint8_t>>("minutes"));
+static PyObject *utcoffset_from_hours_minutes(PyObject *, bool sign_positive, std::uint8_t hours,
+                                              std::uint8_t minutes) {
     const auto offset = UtcOffset::from_hours_minutes(sign_positive, hours, minutes);
     if (MERANDOL_UNLIKELY(!offset)) return value_error("Invalid offset: ", error_name(offset.error()));
     return UtcOffsetObject::wrap(*offset);
 }
 
-static PyObject *utcoffset_as_seconds(PyObject *self, PyObject *) {
+static constexpr auto utcoffset_as_seconds_decl = instance_method("UtcOffset", "as_seconds", "Get the offset as seconds.");
+static PyObject *utcoffset_as_seconds(PyObject *self) {
     return int_from(std::int64_t{UtcOffsetObject::of(self).seconds});
 }
 
-static PyObject *utcoffset_is_utc(PyObject *self, PyObject *) {
+static constexpr auto utcoffset_is_utc_decl = instance_method("UtcOffset", "is_utc", "Check if this is UTC (offset = 0).");
+static PyObject *utcoffset_is_utc(PyObject *self) {
     return Py_NewRef(is_utc(UtcOffsetObject::of(self)) ? Py_True : Py_False);
 }
 
@@ -51,7 +55,7 @@ static PyObject *utcoffset_str(PyObject *self) {
 }
 
 static PyObject *utcoffset_repr(PyObject *self) {
-    char buffer[22 + 11 + 1];
+    char buffer[length("UtcOffset.from_seconds(") + digits::kTextMax<std::int32_t> + length(")")];
     char *p = put(buffer, "UtcOffset.from_seconds(");
     p = digits::write_i64(p, UtcOffsetObject::of(self).seconds);
     return ascii(buffer, put(p, ")"));
@@ -67,25 +71,19 @@ static PyObject *utcoffset_richcompare(PyObject *self, PyObject *other, int op) 
         self, other, op);
 }
 
-static PyObject *utcoffset_reduce(PyObject *self, PyObject *) {
+static constexpr auto utcoffset_reduce_decl = reduce_method("UtcOffset");
+static PyObject *utcoffset_reduce(PyObject *self) {
     return reduce_value(UtcOffsetObject::type(), "from_seconds",
                         Py_BuildValue("(i)", UtcOffsetObject::of(self).seconds));
 }
 
 static PyMethodDef utcoffset_methods[] = {
-    {"from_seconds", method(utcoffset_from_seconds), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
-     "from_seconds($cls, seconds)\n--\n\nCreate a UtcOffset from total seconds.\n\nArgs:\n    seconds: Total seconds "
-     "offset from UTC (roughly -86400 to +86400).\n\nReturns:\n    UtcOffset: A new UtcOffset instance.\n\nRaises:\n"
-     "    ValueError: If the offset is out of range."},
-    {"from_hours_minutes", method(utcoffset_from_hours_minutes), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
-     "from_hours_minutes($cls, sign_positive, hours, minutes)\n--\n\nCreate a UtcOffset from hours and minutes.\n\n"
-     "Args:\n    sign_positive: True for positive offset, False for negative.\n    hours: Hours component (0-23).\n"
-     "    minutes: Minutes component (0-59).\n\nReturns:\n    UtcOffset: A new UtcOffset instance.\n\nRaises:\n"
-     "    ValueError: If the offset is out of range."},
-    {"as_seconds", method(utcoffset_as_seconds), METH_NOARGS, "as_seconds($self)\n--\n\nGet the offset as seconds."},
-    {"is_utc", method(utcoffset_is_utc), METH_NOARGS, "is_utc($self)\n--\n\nCheck if this is UTC (offset = 0)."},
-    {"__reduce__", method(utcoffset_reduce), METH_NOARGS, kReduceDoc},
-    {nullptr, nullptr, 0, nullptr},
+    row<utcoffset_from_seconds_decl, utcoffset_from_seconds>(),
+    row<utcoffset_from_hours_minutes_decl, utcoffset_from_hours_minutes>(),
+    row<utcoffset_as_seconds_decl, utcoffset_as_seconds>(),
+    row<utcoffset_is_utc_decl, utcoffset_is_utc>(),
+    row<utcoffset_reduce_decl, utcoffset_reduce>(),
+    kEndOfMethods,
 };
 
 static PyType_Slot utcoffset_slots[] = {
@@ -106,32 +104,26 @@ static PyType_Spec utcoffset_spec = {
     .slots = utcoffset_slots,
 };
 
-const ClassDef kUtcOffsetClass = {"UtcOffset", &utcoffset_spec, nullptr};
+const ClassDef kUtcOffsetClass = {&utcoffset_spec, nullptr};
 
 // --- OffsetDateTime --------------------------------------------------------
 
-static PyObject *offsetdatetime_from_utc(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"utc", "offset"};
-    static const Params params = {"OffsetDateTime.from_utc()", names, 2, 2};
-    PyObject *arg[2];
-    DateTime utc{};
-    UtcOffset offset{};
-    if (!bind(params, args, nargs, kwnames, arg) || !to_instance<DateTimeObject>(arg[0], utc, "utc") ||
-        !to_instance<UtcOffsetObject>(arg[1], offset, "offset"))
-        return nullptr;
+static constexpr auto offsetdatetime_from_utc_decl = class_method(
+    "OffsetDateTime", "from_utc",
+    "Create an OffsetDateTime from a UTC DateTime and offset.\n\nArgs:\n    utc: A DateTime instance (in UTC).\n"
+    "    offset: A UtcOffset instance.\n\nReturns:\n    OffsetDateTime: A new OffsetDateTime instance.",
+    param<Of<DateTimeObject>>("utc"), param<Of<UtcOffsetObject>>("offset"));
+static PyObject *offsetdatetime_from_utc(PyObject *, DateTime utc, UtcOffset offset) {
     return OffsetDateTimeObject::wrap(from_utc(utc, offset));
 }
 
-static PyObject *offsetdatetime_from_local(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"date", "time", "offset"};
-    static const Params params = {"OffsetDateTime.from_local()", names, 3, 3};
-    PyObject *arg[3];
-    Date date{};
-    Time time{};
-    UtcOffset offset{};
-    if (!bind(params, args, nargs, kwnames, arg) || !to_instance<DateObject>(arg[0], date, "date") ||
-        !to_instance<TimeObject>(arg[1], time, "time") || !to_instance<UtcOffsetObject>(arg[2], offset, "offset"))
-        return nullptr;
+static constexpr auto offsetdatetime_from_local_decl = class_method(
+    "OffsetDateTime", "from_local",
+    "Create an OffsetDateTime from local date, time, and offset.\n\nArgs:\n    date: A Date instance (in local "
+    "time).\n    time: A Time instance (in local time).\n    offset: A UtcOffset instance.\n\nReturns:\n"
+    "    OffsetDateTime: A new OffsetDateTime instance.\n\nRaises:\n    ValueError: If the conversion fails.",
+    param<Of<DateObject>>("date"), param<Of<TimeObject>>("time"), param<Of<UtcOffsetObject>>("offset"));
+static PyObject *offsetdatetime_from_local(PyObject *, Date date, Time time, UtcOffset offset) {
     const auto value = from_local(date, time, offset);
     if (MERANDOL_UNLIKELY(!value)) return value_error("Invalid local datetime: ", error_name(value.error()));
     return OffsetDateTimeObject::wrap(*value);
@@ -145,55 +137,61 @@ static PyObject *offsetdatetime_offset(PyObject *self, void *) {
     return UtcOffsetObject::wrap(OffsetDateTimeObject::of(self).offset);
 }
 
-static PyObject *offsetdatetime_to_local(PyObject *self, PyObject *) {
+static constexpr auto offsetdatetime_to_local_decl = instance_method(
+    "OffsetDateTime", "to_local",
+    "Convert to local DateTime.\n\nReturns:\n    DateTime: The local DateTime.\n\nRaises:\n"
+    "    ValueError: If the conversion fails.");
+static PyObject *offsetdatetime_to_local(PyObject *self) {
     const auto local = to_local(OffsetDateTimeObject::of(self));
     if (MERANDOL_UNLIKELY(!local)) return value_error("Local datetime out of range: ", error_name(local.error()));
     return DateTimeObject::wrap(*local);
 }
 
-static PyObject *offsetdatetime_unix_timestamp(PyObject *self, PyObject *) {
+static constexpr auto offsetdatetime_unix_timestamp_decl =
+    instance_method("OffsetDateTime", "unix_timestamp", "Get Unix timestamp (seconds since Unix epoch).");
+static PyObject *offsetdatetime_unix_timestamp(PyObject *self) {
     return int_from(unix_timestamp(OffsetDateTimeObject::of(self)));
 }
 
-static PyObject *offsetdatetime_unix_timestamp_nanos(PyObject *self, PyObject *) {
+static constexpr auto offsetdatetime_unix_timestamp_nanos_decl =
+    instance_method("OffsetDateTime", "unix_timestamp_nanos", "Get Unix timestamp in nanoseconds.");
+static PyObject *offsetdatetime_unix_timestamp_nanos(PyObject *self) {
     return int_from(unix_timestamp_nanos(OffsetDateTimeObject::of(self)));
 }
 
-static PyObject *offsetdatetime_add_duration(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
-                                             PyObject *kwnames) {
-    static const char *const names[] = {"dur"};
-    static const Params params = {"OffsetDateTime.add_duration()", names, 1, 1};
-    PyObject *arg[1];
-    i128 span = 0;
-    if (!bind(params, args, nargs, kwnames, arg) || !to_instance<DurationObject>(arg[0], span, "dur")) return nullptr;
+static constexpr auto offsetdatetime_add_duration_decl = instance_method(
+    "OffsetDateTime", "add_duration",
+    "Add a duration.\n\nArgs:\n    dur: A Duration instance.\n\nReturns:\n    OffsetDateTime: A new OffsetDateTime "
+    "instance.\n\nRaises:\n    ValueError: If the resulting datetime is out of range.",
+    param<Of<DurationObject>>("dur"));
+static PyObject *offsetdatetime_add_duration(PyObject *self, i128 span) {
     const auto value = add_duration(OffsetDateTimeObject::of(self), span);
     if (MERANDOL_UNLIKELY(!value)) return value_error("DateTime out of range: ", error_name(value.error()));
     return OffsetDateTimeObject::wrap(*value);
 }
 
-static PyObject *offsetdatetime_difference(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"other"};
-    static const Params params = {"OffsetDateTime.difference()", names, 1, 1};
-    PyObject *arg[1];
-    OffsetDateTime other{};
-    if (!bind(params, args, nargs, kwnames, arg) || !to_instance<OffsetDateTimeObject>(arg[0], other, "other"))
-        return nullptr;
+static constexpr auto offsetdatetime_difference_decl = instance_method(
+    "OffsetDateTime", "difference",
+    "Calculate the difference between two OffsetDateTimes.\n\nArgs:\n    other: Another OffsetDateTime instance.\n\n"
+    "Returns:\n    Duration: The duration between the two datetimes (self - other).",
+    param<Of<OffsetDateTimeObject>>("other"));
+static PyObject *offsetdatetime_difference(PyObject *self, OffsetDateTime other) {
     return DurationObject::wrap(difference(OffsetDateTimeObject::of(self), other));
 }
 
-static PyObject *offsetdatetime_parse(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"s"};
-    static const Params params = {"OffsetDateTime.parse()", names, 1, 1};
-    PyObject *arg[1];
-    std::string_view text;
-    if (!bind(params, args, nargs, kwnames, arg) || !to_text(arg[0], text, "s")) return nullptr;
-    const auto value = parse_rfc3339(text);
+static constexpr auto offsetdatetime_parse_decl = class_method(
+    "OffsetDateTime", "parse",
+    "Parse an OffsetDateTime from RFC 3339 format.\n\nArgs:\n    s: The string to parse.\n\nReturns:\n"
+    "    OffsetDateTime: A new OffsetDateTime instance.\n\nRaises:\n    ValueError: If the string is not valid.",
+    param<Keep<Text>>("s"));
+static PyObject *offsetdatetime_parse(PyObject *, Kept<std::string_view> text) {
+    const auto value = parse_rfc3339(text.value);
     if (MERANDOL_UNLIKELY(!value))
-        // The format text is ASCII; the "±" goes in through %s, which is UTF-8.
+        // The format text is ASCII; the "\u00b1" goes in through %s, which is UTF-8.
         return PyErr_Format(PyExc_ValueError,
                             "Invalid offset datetime string '%U'. Expected RFC 3339 format: "
                             "YYYY-MM-DDTHH:MM:SS[.fffffffff][Z|%sHH:MM]",
-                            arg[0], "\xc2\xb1");
+                            text.object, "\xc2\xb1");
     return OffsetDateTimeObject::wrap(*value);
 }
 
@@ -212,7 +210,7 @@ static PyObject *offsetdatetime_str(PyObject *self) {
 }
 
 static PyObject *offsetdatetime_repr(PyObject *self) {
-    char buffer[22 + kRfc3339TextMax + 2];
+    char buffer[length("OffsetDateTime.parse('") + kRfc3339TextMax + length("')")];
     const auto end = write_rfc3339(put(buffer, "OffsetDateTime.parse('"), OffsetDateTimeObject::of(self));
     if (MERANDOL_UNLIKELY(!end)) return local_out_of_range(end.error());
     return ascii(buffer, put(*end, "')"));
@@ -234,7 +232,8 @@ static PyObject *offsetdatetime_richcompare(PyObject *self, PyObject *other, int
 
 // The UTC reading and the offset, rebuilt through from_utc, so that a value
 // whose local reading has no text pickles exactly too.
-static PyObject *offsetdatetime_reduce(PyObject *self, PyObject *) {
+static constexpr auto offsetdatetime_reduce_decl = reduce_method("OffsetDateTime");
+static PyObject *offsetdatetime_reduce(PyObject *self) {
     return reduce_value(OffsetDateTimeObject::type(), "from_utc",
                         Py_BuildValue("(NN)", offsetdatetime_utc(self, nullptr), offsetdatetime_offset(self, nullptr)));
 }
@@ -246,36 +245,16 @@ static PyGetSetDef offsetdatetime_getset[] = {
 };
 
 static PyMethodDef offsetdatetime_methods[] = {
-    {"from_utc", method(offsetdatetime_from_utc), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
-     "from_utc($cls, utc, offset)\n--\n\nCreate an OffsetDateTime from a UTC DateTime and offset.\n\nArgs:\n    utc: "
-     "A DateTime instance (in UTC).\n    offset: A UtcOffset instance.\n\nReturns:\n    OffsetDateTime: A new "
-     "OffsetDateTime instance."},
-    {"from_local", method(offsetdatetime_from_local), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
-     "from_local($cls, date, time, offset)\n--\n\nCreate an OffsetDateTime from local date, time, and offset.\n\n"
-     "Args:\n    date: A Date instance (in local time).\n    time: A Time instance (in local time).\n    offset: A "
-     "UtcOffset instance.\n\nReturns:\n    OffsetDateTime: A new OffsetDateTime instance.\n\nRaises:\n    "
-     "ValueError: If the conversion fails."},
-    {"to_local", method(offsetdatetime_to_local), METH_NOARGS,
-     "to_local($self)\n--\n\nConvert to local DateTime.\n\nReturns:\n    DateTime: The local DateTime.\n\nRaises:\n"
-     "    ValueError: If the conversion fails."},
-    {"unix_timestamp", method(offsetdatetime_unix_timestamp), METH_NOARGS,
-     "unix_timestamp($self)\n--\n\nGet Unix timestamp (seconds since Unix epoch)."},
-    {"unix_timestamp_nanos", method(offsetdatetime_unix_timestamp_nanos), METH_NOARGS,
-     "unix_timestamp_nanos($self)\n--\n\nGet Unix timestamp in nanoseconds."},
-    {"add_duration", method(offsetdatetime_add_duration), METH_FASTCALL | METH_KEYWORDS,
-     "add_duration($self, dur)\n--\n\nAdd a duration.\n\nArgs:\n    dur: A Duration instance.\n\nReturns:\n    "
-     "OffsetDateTime: A new OffsetDateTime instance.\n\nRaises:\n    ValueError: If the resulting datetime is out of "
-     "range."},
-    {"difference", method(offsetdatetime_difference), METH_FASTCALL | METH_KEYWORDS,
-     "difference($self, other)\n--\n\nCalculate the difference between two OffsetDateTimes.\n\nArgs:\n    other: "
-     "Another OffsetDateTime instance.\n\nReturns:\n    Duration: The duration between the two datetimes (self - "
-     "other)."},
-    {"parse", method(offsetdatetime_parse), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
-     "parse($cls, s)\n--\n\nParse an OffsetDateTime from RFC 3339 format.\n\nArgs:\n    s: The string to parse.\n\n"
-     "Returns:\n    OffsetDateTime: A new OffsetDateTime instance.\n\nRaises:\n    ValueError: If the string is not "
-     "valid."},
-    {"__reduce__", method(offsetdatetime_reduce), METH_NOARGS, kReduceDoc},
-    {nullptr, nullptr, 0, nullptr},
+    row<offsetdatetime_from_utc_decl, offsetdatetime_from_utc>(),
+    row<offsetdatetime_from_local_decl, offsetdatetime_from_local>(),
+    row<offsetdatetime_to_local_decl, offsetdatetime_to_local>(),
+    row<offsetdatetime_unix_timestamp_decl, offsetdatetime_unix_timestamp>(),
+    row<offsetdatetime_unix_timestamp_nanos_decl, offsetdatetime_unix_timestamp_nanos>(),
+    row<offsetdatetime_add_duration_decl, offsetdatetime_add_duration>(),
+    row<offsetdatetime_difference_decl, offsetdatetime_difference>(),
+    row<offsetdatetime_parse_decl, offsetdatetime_parse>(),
+    row<offsetdatetime_reduce_decl, offsetdatetime_reduce>(),
+    kEndOfMethods,
 };
 
 static PyType_Slot offsetdatetime_slots[] = {
@@ -297,6 +276,6 @@ static PyType_Spec offsetdatetime_spec = {
     .slots = offsetdatetime_slots,
 };
 
-const ClassDef kOffsetDateTimeClass = {"OffsetDateTime", &offsetdatetime_spec, nullptr};
+const ClassDef kOffsetDateTimeClass = {&offsetdatetime_spec, nullptr};
 
 }  // namespace merandol::py

@@ -2,37 +2,21 @@
 #include "core/time.hpp"
 
 #include "core/digits.hpp"
+#include "module/classes.hpp"
+#include "module/declare.hpp"
 #include "module/time.hpp"
 
 namespace merandol::py {
 
-static const char *const time_names[] = {"hour", "minute", "second", "nanosecond"};
-static const Params time_params = {"Time.__new__()", time_names, 4, 3};
-
-static PyObject *time_make(PyTypeObject *type, PyObject *const *arg) {
-    std::uint8_t hour = 0, minute = 0, second = 0;
-    std::uint32_t nanosecond = 0;
-    if (!to_int(arg[0], hour, "hour") || !to_int(arg[1], minute, "minute") || !to_int(arg[2], second, "second") ||
-        (arg[3] != nullptr && !to_int(arg[3], nanosecond, "nanosecond")))
-        return nullptr;
+static constexpr auto time_new_decl =
+    constructor("Time", param<Int<std::uint8_t>>("hour"), param<Int<std::uint8_t>>("minute"),
+                param<Int<std::uint8_t>>("second"), param<Int<std::uint32_t>>("nanosecond", 0));
+static PyObject *time_new(PyTypeObject *type, std::uint8_t hour, std::uint8_t minute, std::uint8_t second,
+                          std::uint32_t nanosecond) {
     const auto time = Time::make(hour, minute, second, nanosecond);
     if (MERANDOL_UNLIKELY(!time)) return value_error("Invalid time: ", error_name(time.error()));
     return TimeObject::wrap_as(type, *time);
 }
-
-static PyObject *time_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
-    PyObject *arg[4];
-    return bind_tuple(time_params, args, kwargs, arg) ? time_make(type, arg) : nullptr;
-}
-
-#ifdef Py_tp_vectorcall  // CPython 3.14 and later
-static PyObject *time_vectorcall(PyObject *type, PyObject *const *args, std::size_t nargsf, PyObject *kwnames) {
-    PyObject *arg[4];
-    return bind(time_params, args, PyVectorcall_NARGS(nargsf), kwnames, arg)
-               ? time_make(reinterpret_cast<PyTypeObject *>(type), arg)
-               : nullptr;
-}
-#endif
 
 static PyObject *time_hour(PyObject *self, void *) { return int_from(std::int64_t{TimeObject::of(self).hour}); }
 static PyObject *time_minute(PyObject *self, void *) { return int_from(std::int64_t{TimeObject::of(self).minute}); }
@@ -41,20 +25,24 @@ static PyObject *time_nanosecond(PyObject *self, void *) {
     return int_from(std::int64_t{TimeObject::of(self).nanosecond});
 }
 
-static PyObject *time_seconds_since_midnight(PyObject *self, PyObject *) {
+static constexpr auto time_seconds_since_midnight_decl =
+    instance_method("Time", "seconds_since_midnight", "Get total seconds since midnight (ignoring nanoseconds).");
+static PyObject *time_seconds_since_midnight(PyObject *self) {
     return int_from(std::int64_t{seconds_since_midnight(TimeObject::of(self))});
 }
 
-static PyObject *time_nanos_since_midnight(PyObject *self, PyObject *) {
+static constexpr auto time_nanos_since_midnight_decl =
+    instance_method("Time", "nanos_since_midnight", "Get total nanoseconds since midnight.");
+static PyObject *time_nanos_since_midnight(PyObject *self) {
     return int_from(static_cast<std::int64_t>(nanos_since_midnight(TimeObject::of(self))));
 }
 
-static PyObject *time_parse(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"s"};
-    static const Params params = {"Time.parse()", names, 1, 1};
-    PyObject *arg[1];
-    std::string_view text;
-    if (!bind(params, args, nargs, kwnames, arg) || !to_text(arg[0], text, "s")) return nullptr;
+static constexpr auto time_parse_decl = class_method(
+    "Time", "parse",
+    "Parse a time from ISO format (HH:MM:SS[.fffffffff]).\n\nArgs:\n    s: The string to parse.\n\nReturns:\n"
+    "    Time: A new Time instance.\n\nRaises:\n    ValueError: If the string is not a valid time.",
+    param<Text>("s"));
+static PyObject *time_parse(PyObject *, std::string_view text) {
     const auto time = parse_time(text);
     if (MERANDOL_UNLIKELY(!time)) return value_error("Invalid time string: ", error_name(time.error()));
     return TimeObject::wrap(*time);
@@ -67,7 +55,9 @@ static PyObject *time_str(PyObject *self) {
 
 static PyObject *time_repr(PyObject *self) {
     const Time t = TimeObject::of(self);
-    char buffer[64];
+    char buffer[length("Time(hour=") + digits::kTextMax<std::uint8_t> + length(", minute=") +
+                digits::kTextMax<std::uint8_t> + length(", second=") + digits::kTextMax<std::uint8_t> +
+                length(", nanosecond=") + digits::kTextMax<std::uint32_t> + length(")")];
     char *p = buffer;
     p = put(p, "Time(hour=");
     p = digits::write_u64(p, t.hour);
@@ -93,7 +83,8 @@ static PyObject *time_richcompare(PyObject *self, PyObject *other, int op) {
         self, other, op);
 }
 
-static PyObject *time_reduce(PyObject *self, PyObject *) {
+static constexpr auto time_reduce_decl = reduce_method("Time");
+static PyObject *time_reduce(PyObject *self) {
     const Time t = TimeObject::of(self);
     return reduce_value(
         TimeObject::type(), nullptr,
@@ -107,24 +98,19 @@ static PyGetSetDef time_getset[] = {
 };
 
 static PyMethodDef time_methods[] = {
-    {"seconds_since_midnight", method(time_seconds_since_midnight), METH_NOARGS,
-     "seconds_since_midnight($self)\n--\n\nGet total seconds since midnight (ignoring nanoseconds)."},
-    {"nanos_since_midnight", method(time_nanos_since_midnight), METH_NOARGS,
-     "nanos_since_midnight($self)\n--\n\nGet total nanoseconds since midnight."},
-    {"parse", method(time_parse), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
-     "parse($cls, s)\n--\n\nParse a time from ISO format (HH:MM:SS[.fffffffff]).\n\nArgs:\n    s: The string to "
-     "parse.\n\nReturns:\n    Time: A new Time instance.\n\nRaises:\n    ValueError: If the string is not a valid "
-     "time."},
-    {"__reduce__", method(time_reduce), METH_NOARGS, kReduceDoc},
-    {nullptr, nullptr, 0, nullptr},
+    row<time_seconds_since_midnight_decl, time_seconds_since_midnight>(),
+    row<time_nanos_since_midnight_decl, time_nanos_since_midnight>(),
+    row<time_parse_decl, time_parse>(),
+    row<time_reduce_decl, time_reduce>(),
+    kEndOfMethods,
 };
 
 static PyType_Slot time_slots[] = {
     MERANDOL_INSTANCE_SLOTS(TimeObject),
-    {Py_tp_doc, const_cast<char *>("Time(hour, minute, second, nanosecond=0)\n--\n\n")},
-    {Py_tp_new, reinterpret_cast<void *>(time_new)},
+    {Py_tp_doc, class_doc<time_new_decl>()},
+    {Py_tp_new, reinterpret_cast<void *>(constructor_new<time_new_decl, time_new>)},
 #ifdef Py_tp_vectorcall  // CPython 3.14 and later
-    {Py_tp_vectorcall, reinterpret_cast<void *>(time_vectorcall)},
+    {Py_tp_vectorcall, reinterpret_cast<void *>(constructor_vectorcall<time_new_decl, time_new>)},
 #endif
     {Py_tp_str, reinterpret_cast<void *>(time_str)},
     {Py_tp_repr, reinterpret_cast<void *>(time_repr)},
@@ -143,6 +129,6 @@ static PyType_Spec time_spec = {
     .slots = time_slots,
 };
 
-const ClassDef kTimeClass = {"Time", &time_spec, nullptr};
+const ClassDef kTimeClass = {&time_spec, nullptr};
 
 }  // namespace merandol::py
