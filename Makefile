@@ -192,7 +192,8 @@ test-valgrind:
 	$(VALGRIND) $(VG)/tests/core/core_tests --gtest_brief=1
 	MERANDOL_HYPOTHESIS=slow PYTHONMALLOC=malloc PYTHONPATH=$(CURDIR)/$(VG)/module $(VALGRIND) $(PYTHON) $(PYTEST)
 
-# Line and branch coverage of core/ and module/ from the whole suite.
+# Line and branch coverage of core/, module/ and interop/ from the whole
+# suite.
 COV := build/coverage
 COVERAGE_MIN := 95
 coverage:
@@ -202,7 +203,7 @@ coverage:
 	cd $(COV) && ctest -j2 >/dev/null
 	PYTHONPATH=$(CURDIR)/$(COV)/module $(PYTHON) $(PYTEST)
 	mkdir -p $(COV)/html
-	gcovr --root . --filter core/ --filter module/ --exclude-unreachable-branches --exclude-throw-branches \
+	gcovr --root . --filter core/ --filter module/ --filter interop/ --exclude-unreachable-branches --exclude-throw-branches \
 		--html-details $(COV)/html/index.html --txt $(COV)/summary.txt --print-summary \
 		--fail-under-line $(COVERAGE_MIN) $(COV)
 	@echo "report: $(COV)/html/index.html"

@@ -30,7 +30,7 @@ char *write_date(char *out, Date d) noexcept {
 }
 
 bool read_fixed_date(std::string_view text, Date &out) noexcept {
-    if (text.size() != 10) return false;
+    if (text.size() != kFixedDateSize) return false;
     // Two overlapping words: "YYYY-MM-" and "YY-MM-DD".
     constexpr digits::Shape kHead = digits::shape("0000-00-"), kTail = digits::shape("00-00-00");
     const std::uint64_t head = digits::lanes(digits::load8(text, 0), kHead);

@@ -186,7 +186,7 @@ constexpr int compare(Date a, Date b) noexcept {
 
 // Text form "YYYY-MM-DD": the year signed, zero-padded to four characters
 // counting the sign.  The longest text is "-2147483648-12-31".
-inline constexpr std::size_t kDateTextMax = 17;
+inline constexpr std::size_t kDateTextMax = sizeof("-2147483648-12-31") - 1;
 
 char *write_date(char *out, Date d) noexcept;
 std::expected<Date, DateError> parse_date(std::string_view text) noexcept;
@@ -196,6 +196,7 @@ std::expected<Date, DateError> parse_date(std::string_view text) noexcept;
 // exist, which parse_date then decides.  (A flag and an output, rather than
 // an optional, keep the fields in registers through the callers.)
 bool read_fixed_date(std::string_view text, Date &out) noexcept;
+inline constexpr std::size_t kFixedDateSize = sizeof("YYYY-MM-DD") - 1;
 
 // --- Compile-time checks of key identities -------------------------------
 static_assert(days_since_unix_epoch({1970, 1, 1}) == 0);

@@ -24,8 +24,9 @@ char *write_datetime(char *out, DateTime dt) noexcept {
 }
 
 bool read_fixed_datetime(std::string_view text, DateTime &out) noexcept {
-    return text.size() >= 19 && text[10] == 'T' && read_fixed_date(digits::slice(text, 0, 10), out.date) &&
-           read_fixed_time(digits::tail(text, 11), out.time);
+    return text.size() >= kFixedDateTimeSize && text[kFixedDateSize] == 'T' &&
+           read_fixed_date(digits::slice(text, 0, kFixedDateSize), out.date) &&
+           read_fixed_time(digits::tail(text, kFixedDateSize + 1), out.time);
 }
 
 std::expected<DateTime, ParseError> parse_datetime(std::string_view text) noexcept {

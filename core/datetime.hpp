@@ -123,6 +123,7 @@ std::expected<DateTime, ParseError> parse_datetime(std::string_view text) noexce
 // fixed places into `out`.  False for any other text or a field out of
 // range, which the general readers then decide.
 bool read_fixed_datetime(std::string_view text, DateTime &out) noexcept;
+inline constexpr std::size_t kFixedDateTimeSize = kFixedDateSize + 1 + kFixedTimeSize;  // the "T" between
 
 static_assert(*from_unix_timestamp(0, 0) == DateTime{{1970, 1, 1}, {0, 0, 0, 0}});
 static_assert(*from_unix_timestamp(0, -1) == DateTime{{1969, 12, 31}, {23, 59, 59, 999999999}});

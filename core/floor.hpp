@@ -4,10 +4,9 @@
 
 namespace merandol {
 
-// The quotient rounded toward negative infinity, and the remainder, which
-// takes the divisor's sign: in [0, b) for the positive divisors used here.
-// A division by a constant compiles to a multiply by its reciprocal and one
-// correction.
+// The quotient rounded toward negative infinity and the remainder in
+// [0, b), for a positive divisor b.  A division by a constant compiles to a
+// multiply by its reciprocal and one correction.
 template <class T>
 struct FloorDivided {
     T quotient, remainder;
@@ -16,7 +15,7 @@ struct FloorDivided {
 template <class T>
 constexpr FloorDivided<T> floor_divmod(T a, T b) noexcept {
     T quotient = a / b, remainder = a % b;
-    if (remainder != 0 && (remainder < 0) != (b < 0)) {
+    if (remainder < 0) {
         quotient -= 1;
         remainder += b;
     }
@@ -26,6 +25,5 @@ constexpr FloorDivided<T> floor_divmod(T a, T b) noexcept {
 static_assert(floor_divmod(-1, 1000).quotient == -1 && floor_divmod(-1, 1000).remainder == 999);
 static_assert(floor_divmod(-1000, 1000).quotient == -1 && floor_divmod(-1000, 1000).remainder == 0);
 static_assert(floor_divmod(999, 1000).quotient == 0 && floor_divmod(999, 1000).remainder == 999);
-static_assert(floor_divmod(7, -2).quotient == -4 && floor_divmod(7, -2).remainder == -1);
 
 }  // namespace merandol

@@ -25,8 +25,15 @@ struct UtcOffset {
 
     static constexpr std::expected<UtcOffset, UtcOffsetError> from_hours_minutes(bool sign_positive, std::uint8_t hours,
                                                                                  std::uint8_t minutes) noexcept {
+        return from_fields(sign_positive, hours, minutes);
+    }
+
+    // The same from fields of any width, as a text reader has them: hours
+    // at most 23, minutes at most 59.
+    static constexpr std::expected<UtcOffset, UtcOffsetError> from_fields(bool sign_positive, std::uint64_t hours,
+                                                                          std::uint64_t minutes) noexcept {
         if (hours > 23 || minutes > 59) return std::unexpected(UtcOffsetError::OutOfRange);
-        const std::int32_t magnitude = hours * 3600 + minutes * 60;
+        const auto magnitude = static_cast<std::int32_t>(hours * 3600 + minutes * 60);
         return UtcOffset{sign_positive ? magnitude : -magnitude};
     }
 
@@ -37,7 +44,7 @@ static_assert(sizeof(UtcOffset) == 4 && std::is_trivially_copyable_v<UtcOffset>)
 constexpr bool is_utc(UtcOffset o) noexcept { return o.seconds == 0; }
 
 // "+HH:MM" or "-HH:MM"; leftover seconds are not shown.
-inline constexpr std::size_t kOffsetTextSize = 6;
+inline constexpr std::size_t kOffsetTextSize = sizeof("+HH:MM") - 1;
 char *write_offset(char *out, UtcOffset offset) noexcept;
 
 struct OffsetDateTime {

@@ -70,18 +70,20 @@ std::string_view trim_white_space(std::string_view text) noexcept {
     return text;
 }
 
+// The colon's place in "+HH:MM".
+inline constexpr std::size_t kOffsetColon = sizeof("+HH") - 1;
+
 // "+HH:MM" or "-HH:MM", the shape every writer produces, read at fixed
 // places into `out`; false for any other text or hours above 23 or minutes
 // above 59.
 static bool read_fixed_offset(std::string_view text, UtcOffset &out) noexcept {
-    if (text.size() != 6 || (text[0] != '+' && text[0] != '-') || text[3] != ':') return false;
+    if (text.size() != kOffsetTextSize || (text[0] != '+' && text[0] != '-') || text[kOffsetColon] != ':') return false;
     auto digit = [&text](std::size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(text[i])) - '0'; };
     const unsigned h1 = digit(1), h2 = digit(2), m1 = digit(4), m2 = digit(5);
     if ((h1 > 9) | (h2 > 9) | (m1 > 9) | (m2 > 9)) return false;
-    const unsigned hours = h1 * 10 + h2, minutes = m1 * 10 + m2;
-    if (hours > 23 || minutes > 59) return false;
-    const auto magnitude = static_cast<std::int32_t>(hours * 3600 + minutes * 60);
-    out = UtcOffset{text[0] == '-' ? -magnitude : magnitude};
+    const auto offset = UtcOffset::from_fields(text[0] == '+', h1 * 10 + h2, m1 * 10 + m2);
+    if (!offset) return false;
+    out = *offset;
     return true;
 }
 
@@ -103,11 +105,14 @@ static std::expected<UtcOffset, ParseError> parse_offset(std::string_view text) 
     } else {
         return fail;
     }
+    // Two digits at most, so anything read fits the offset type's fields,
+    // which bound them.
     std::uint64_t hours, minutes = 0;
-    if (!digits::read_bounded(hour_digits, 23, hours)) return fail;
-    if (!minute_digits.empty() && !digits::read_bounded(minute_digits, 59, minutes)) return fail;
-    const auto magnitude = static_cast<std::int32_t>(hours * 3600 + minutes * 60);
-    return UtcOffset{negative ? -magnitude : magnitude};
+    if (!digits::read_bounded(hour_digits, 99, hours)) return fail;
+    if (!minute_digits.empty() && !digits::read_bounded(minute_digits, 99, minutes)) return fail;
+    const auto offset = UtcOffset::from_fields(!negative, hours, minutes);
+    if (!offset) return fail;
+    return *offset;
 }
 
 // The shapes every writer produces: a fixed-place local reading, then "Z"
@@ -116,13 +121,14 @@ static std::expected<UtcOffset, ParseError> parse_offset(std::string_view text) 
 // at the same places.
 [[gnu::always_inline]] static inline bool read_fixed_rfc3339(std::string_view text, Rfc3339Reading &out) noexcept {
     const std::size_t n = text.size();
-    if (n < 20) return false;
+    if (n < kFixedDateTimeSize + 1) return false;  // and a "Z" at the least
     if ((text[n - 1] | 0x20) == 'z') {
         out.offset = UtcOffset{0};
         return read_fixed_datetime(digits::slice(text, 0, n - 1), out.local);
     }
-    return n >= 25 && read_fixed_offset(digits::tail(text, n - 6), out.offset) &&
-           read_fixed_datetime(digits::slice(text, 0, n - 6), out.local);
+    return n >= kFixedDateTimeSize + kOffsetTextSize &&
+           read_fixed_offset(digits::tail(text, n - kOffsetTextSize), out.offset) &&
+           read_fixed_datetime(digits::slice(text, 0, n - kOffsetTextSize), out.local);
 }
 
 // Every other text, after trimming white space.
@@ -143,11 +149,12 @@ static std::expected<Rfc3339Reading, ParseError> read_general_rfc3339(std::strin
     const std::size_t n = rest.size();
     if (n != 0 && (rest.back() | 0x20) == 'z') {
         time_part = digits::slice(rest, 0, n - 1);
-    } else if (n >= 6 && (rest[n - 6] == '+' || rest[n - 6] == '-') && rest[n - 3] == ':') {
+    } else if (n >= kOffsetTextSize && (rest[n - kOffsetTextSize] == '+' || rest[n - kOffsetTextSize] == '-') &&
+               rest[n - kOffsetTextSize + kOffsetColon] == ':') {
         // "+HH:MM" at the end: its sign is the last one in the text, as
         // nothing after it may be a sign.
-        time_part = digits::slice(rest, 0, n - 6);
-        const auto parsed = parse_offset(digits::tail(rest, n - 6));
+        time_part = digits::slice(rest, 0, n - kOffsetTextSize);
+        const auto parsed = parse_offset(digits::tail(rest, n - kOffsetTextSize));
         if (!parsed) return fail;
         offset = *parsed;
     } else {
@@ -163,18 +170,25 @@ static std::expected<Rfc3339Reading, ParseError> read_general_rfc3339(std::strin
     return Rfc3339Reading{{*date, *time}, offset};
 }
 
+// Both readers below take this one step, inline: the fixed shapes at
+// their places, every other text by the general road.  (A flag and an
+// output keep the reading in registers through the callers.)
+[[gnu::always_inline]] static inline bool read_reading(std::string_view text, Rfc3339Reading &out) noexcept {
+    if (read_fixed_rfc3339(text, out)) return true;
+    const auto general = read_general_rfc3339(text);
+    if (!general) return false;
+    out = *general;
+    return true;
+}
+
 std::expected<Rfc3339Reading, ParseError> read_rfc3339(std::string_view text) noexcept {
-    if (Rfc3339Reading reading; read_fixed_rfc3339(text, reading)) return reading;
-    return read_general_rfc3339(text);
+    if (Rfc3339Reading reading; read_reading(text, reading)) return reading;
+    return std::unexpected(ParseError::Rejected);
 }
 
 std::expected<OffsetDateTime, ParseError> parse_rfc3339(std::string_view text) noexcept {
     Rfc3339Reading reading;
-    if (!read_fixed_rfc3339(text, reading)) {
-        const auto general = read_general_rfc3339(text);
-        if (!general) return std::unexpected(general.error());
-        reading = *general;
-    }
+    if (!read_reading(text, reading)) return std::unexpected(ParseError::Rejected);
     // A zero offset leaves the reading as it is.
     if (reading.offset.seconds == 0) return OffsetDateTime{reading.local, reading.offset};
     const auto value = from_local(reading.local.date, reading.local.time, reading.offset);

@@ -52,7 +52,7 @@ constexpr int compare(Time a, Time b) noexcept {
 }
 
 // Text form "HH:MM:SS[.fffffffff]"; the longest is "23:59:59.999999999".
-inline constexpr std::size_t kTimeTextMax = 18;
+inline constexpr std::size_t kTimeTextMax = sizeof("23:59:59.999999999") - 1;
 
 char *write_time(char *out, Time t) noexcept;
 std::expected<Time, TimeError> parse_time(std::string_view text) noexcept;
@@ -61,6 +61,7 @@ std::expected<Time, TimeError> parse_time(std::string_view text) noexcept;
 // shape every writer produces, read at fixed places into `out`.  False for
 // any other text or a field out of range, which parse_time then decides.
 bool read_fixed_time(std::string_view text, Time &out) noexcept;
+inline constexpr std::size_t kFixedTimeSize = sizeof("HH:MM:SS") - 1;
 
 static_assert(seconds_since_midnight({23, 59, 59, 999999999}) == 86399);
 static_assert(nanos_since_midnight({23, 59, 59, 999999999}) == 86399999999999);

@@ -47,7 +47,23 @@ struct Texts {
             PyBuffer_Release(&view);
     }
 
-    const char *item(Py_ssize_t i) const noexcept { return static_cast<const char *>(view.buf) + i * view.strides[0]; }
+    // An array element as ASCII in `out` (kShortText bytes), without the
+    // interpreter; false when it is longer or holds a code point beyond
+    // ASCII.
+    bool ascii(Py_ssize_t i, char *out, std::size_t &n) const noexcept;
+
+    // A new reference to element i as an exact str, from either kind.
+    PyObject *str(Py_ssize_t i) const;
+
+    // Calls visit(i, text) with the UTF-8 text of element i: an array's
+    // short ASCII element straight from the buffer, any other through str.
+    template <class Visit>
+    bool visit_one(Py_ssize_t i, Visit &&visit) const;
+
+private:
+    const char *array_item(Py_ssize_t i) const noexcept {
+        return static_cast<const char *>(view.buf) + i * view.strides[0];
+    }
 };
 
 // "Nw" with an optional native or little-endian prefix: UCS4 of N code
@@ -98,61 +114,60 @@ static inline std::uint32_t code_point(const char *item, Py_ssize_t i) noexcept 
     return c;
 }
 
-static inline Py_ssize_t item_length(const char *item, Py_ssize_t chars) noexcept {
+// The code points of an array element before its NUL padding.
+static inline Py_ssize_t unpadded_length(const char *item, Py_ssize_t chars) noexcept {
     while (chars > 0 && code_point(item, chars - 1) == 0) --chars;
     return chars;
 }
 
-// The element as ASCII in `out`; false when it is longer than kShortText or
-// holds a code point beyond ASCII.  open_texts takes this road only for
-// arrays whose elements are aligned to 4 bytes, so that the code points are
-// read as such and the narrowing loop is vectorised.
-static inline bool ascii_item(const char *item, Py_ssize_t chars, char *out, std::size_t &n) noexcept {
-    if (static_cast<std::size_t>(chars) > kShortText) {
+// open_texts takes the array road only for elements aligned to 4 bytes, so
+// that the code points are read as such and the narrowing loop is
+// vectorised.
+bool Texts::ascii(Py_ssize_t i, char *out, std::size_t &n) const noexcept {
+    const char *item = array_item(i);
+    Py_ssize_t count = chars;
+    if (static_cast<std::size_t>(count) > kShortText) {
         // A wide dtype: only the element's own length must be short.
-        const Py_ssize_t length = item_length(item, chars);
-        if (static_cast<std::size_t>(length) > kShortText) return false;
-        chars = length;
+        count = unpadded_length(item, count);
+        if (static_cast<std::size_t>(count) > kShortText) return false;
     }
     // Every code point of the element, padding included, in one loop of a
     // fixed count for the whole array; the padding's NULs are then cut off.
     const auto *codes = static_cast<const std::uint32_t *>(__builtin_assume_aligned(item, 4));
     std::uint32_t seen = 0;
-    for (Py_ssize_t i = 0; i < chars; ++i) {
-        seen |= codes[i];
-        out[i] = static_cast<char>(codes[i]);
+    for (Py_ssize_t k = 0; k < count; ++k) {
+        seen |= codes[k];
+        out[k] = static_cast<char>(codes[k]);
     }
-    std::size_t length = static_cast<std::size_t>(chars);
+    std::size_t length = static_cast<std::size_t>(count);
     while (length > 0 && out[length - 1] == 0) --length;
     n = length;
     return seen < 0x80;
 }
 
-// A new str of an array element.
-static PyObject *array_item_str(const char *item, Py_ssize_t chars, Py_ssize_t index) {
-    const Py_ssize_t length = item_length(item, chars);
+// numpy.str_ shows its class in its repr, so an element is made an exact
+// str for messages.
+PyObject *Texts::str(Py_ssize_t i) const {
+    if (seq != nullptr) {
+        PyObject *item = PySequence_Fast_ITEMS(seq)[i];
+        return PyUnicode_CheckExact(item) ? Py_NewRef(item) : PyUnicode_FromObject(item);
+    }
+    const char *item = array_item(i);
+    const Py_ssize_t length = unpadded_length(item, chars);
     std::uint32_t max = 0;
-    for (Py_ssize_t i = 0; i < length; ++i) max = std::max(max, code_point(item, i));
+    for (Py_ssize_t k = 0; k < length; ++k) max = std::max(max, code_point(item, k));
     if (max > 0x10ffff)
-        return PyErr_Format(PyExc_ValueError, "texts[%zd] holds U+%X, which is not a code point", index, max);
+        return PyErr_Format(PyExc_ValueError, "texts[%zd] holds U+%X, which is not a code point", i, max);
     PyObject *s = PyUnicode_New(length, static_cast<Py_UCS4>(max));
     if (s == nullptr) return nullptr;
     const int kind = PyUnicode_KIND(s);
     void *data = PyUnicode_DATA(s);
-    for (Py_ssize_t i = 0; i < length; ++i) PyUnicode_WRITE(kind, data, i, code_point(item, i));
+    for (Py_ssize_t k = 0; k < length; ++k) PyUnicode_WRITE(kind, data, k, code_point(item, k));
     return s;
 }
 
-// A new reference to texts[i] as an exact str (numpy.str_ shows its class
-// in its repr), for messages.
-static PyObject *item_object(const Texts &t, Py_ssize_t i) {
-    if (t.seq == nullptr) return array_item_str(t.item(i), t.chars, i);
-    PyObject *item = PySequence_Fast_ITEMS(t.seq)[i];
-    return PyUnicode_CheckExact(item) ? Py_NewRef(item) : PyUnicode_FromObject(item);
-}
-
 // The UTF-8 text of an element that must be a str.
-static bool item_text(PyObject *item, Py_ssize_t i, std::string_view &out) {
+static bool utf8_of(PyObject *item, Py_ssize_t i, std::string_view &out) {
     if (PyUnicode_Check(item) && PyUnicode_IS_COMPACT_ASCII(item)) {
         out = std::string_view(static_cast<const char *>(PyUnicode_DATA(item)),
                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(item)));
@@ -172,6 +187,23 @@ static bool item_text(PyObject *item, Py_ssize_t i, std::string_view &out) {
     return true;
 }
 
+template <class Visit>
+bool Texts::visit_one(Py_ssize_t i, Visit &&visit) const {
+    if (seq != nullptr) {
+        std::string_view text;
+        return utf8_of(PySequence_Fast_ITEMS(seq)[i], i, text) && visit(i, text);
+    }
+    char buffer[kShortText];
+    std::size_t n;
+    if (ascii(i, buffer, n)) return visit(i, std::string_view(buffer, n));
+    PyObject *s = str(i);
+    if (s == nullptr) return false;
+    std::string_view text;
+    const bool ok = utf8_of(s, i, text) && visit(i, text);
+    Py_DECREF(s);
+    return ok;
+}
+
 // Calls visit(i, text) for every element in order until it returns false.
 // A list is held in a critical section and read afresh at every step, since
 // an allocation in `visit` may run a collection, and with it code that
@@ -179,21 +211,8 @@ static bool item_text(PyObject *item, Py_ssize_t i, std::string_view &out) {
 template <class Visit>
 static bool each_text(const Texts &t, Visit &&visit) {
     if (t.seq == nullptr) {
-        for (Py_ssize_t i = 0; i < t.size; ++i) {
-            const char *item = t.item(i);
-            char buffer[kShortText];
-            std::size_t n;
-            if (ascii_item(item, t.chars, buffer, n)) {
-                if (!visit(i, std::string_view(buffer, n))) return false;
-                continue;
-            }
-            PyObject *s = array_item_str(item, t.chars, i);
-            if (s == nullptr) return false;
-            std::string_view text;
-            const bool ok = item_text(s, i, text) && visit(i, text);
-            Py_DECREF(s);
-            if (!ok) return false;
-        }
+        for (Py_ssize_t i = 0; i < t.size; ++i)
+            if (!t.visit_one(i, visit)) return false;
         return true;
     }
     bool ok = true;
@@ -204,8 +223,7 @@ static bool each_text(const Texts &t, Visit &&visit) {
             ok = false;
             break;
         }
-        std::string_view text;
-        ok = item_text(PySequence_Fast_ITEMS(t.seq)[i], i, text) && visit(i, text);
+        ok = t.visit_one(i, visit);
     }
     Py_END_CRITICAL_SECTION();
     return ok;
@@ -214,7 +232,7 @@ static bool each_text(const Texts &t, Visit &&visit) {
 // Raises the error that cls.parse(texts[i]) raises, the class reader's own,
 // with a note naming the index.
 static bool reader_error(PyTypeObject *cls, const Texts &t, Py_ssize_t i) {
-    PyObject *text = item_object(t, i);
+    PyObject *text = t.str(i);
     if (text == nullptr) return false;
     PyObject *result = PyObject_CallMethod(reinterpret_cast<PyObject *>(cls), "parse", "O", text);
     if (result != nullptr) {
@@ -245,14 +263,14 @@ static PyObject *parse_column(const Texts &t) {
     return nullptr;
 }
 
-static constexpr auto parse_many_decl = module_function(
-    "parse_many",
-    "A list of cls values (cls is Date, Time, DateTime or OffsetDateTime) read from\n"
-    "an iterable of str with exactly cls.parse.  Lists, tuples and numpy str arrays\n"
-    "are read in place.\n\n"
-    "Raises the error cls.parse raises for the first text it refuses, with a note\n"
-    "naming its index, and TypeError for an element that is not a str.",
-    param<Any>("cls"), param<Any>("texts"));
+static constexpr auto parse_many_decl =
+    module_function("parse_many",
+                    "A list of cls values (cls is Date, Time, DateTime or OffsetDateTime) read from\n"
+                    "an iterable of str with exactly cls.parse.  Lists, tuples and numpy str arrays\n"
+                    "are read in place.\n\n"
+                    "Raises the error cls.parse raises for the first text it refuses, with a note\n"
+                    "naming its index, and TypeError for an element that is not a str.",
+                    param<Any>("cls"), param<Any>("texts"));
 
 using ParsedClasses = ClassSet<ClassId::Date, ClassId::Time, ClassId::DateTime, ClassId::OffsetDateTime>;
 
@@ -301,7 +319,7 @@ static inline Outcome read_instant(std::string_view text, std::int64_t &out) noe
 
 static bool instant_error(const Texts &t, Py_ssize_t i, Outcome outcome, const char *unit) {
     if (outcome == Outcome::Unreadable) return reader_error(OffsetDateTimeObject::type(), t, i);
-    PyObject *text = item_object(t, i);
+    PyObject *text = t.str(i);
     if (text == nullptr) return false;
     if (outcome == Outcome::OutOfRange)
         PyErr_Format(PyExc_ValueError, "texts[%zd] = %R is outside the range of datetime64[%s]", i, text, unit);
@@ -321,54 +339,39 @@ static Py_ssize_t fill_from_array(const Texts &t, Py_ssize_t i, std::int64_t *ou
     for (; i < t.size; ++i) {
         char buffer[kShortText];
         std::size_t n;
-        if (!ascii_item(t.item(i), t.chars, buffer, n) ||
-            read_instant<NanosPerUnit>(std::string_view(buffer, n), out[i]) != Outcome::Ok)
+        if (!t.ascii(i, buffer, n) || read_instant<NanosPerUnit>(std::string_view(buffer, n), out[i]) != Outcome::Ok)
             break;
     }
     return i;
 }
 
-// Elements that are long or not ASCII, and every error, take the road of a
-// str object.
-template <std::int64_t NanosPerUnit>
-static bool fill_one(const Texts &t, Py_ssize_t i, std::int64_t *out, const char *unit) {
-    PyObject *s = item_object(t, i);
-    if (s == nullptr) return false;
-    std::string_view text;
-    bool ok = item_text(s, i, text);
-    if (ok) {
-        const Outcome outcome = read_instant<NanosPerUnit>(text, out[i]);
-        ok = outcome == Outcome::Ok || instant_error(t, i, outcome, unit);
-    }
-    Py_DECREF(s);
-    return ok;
-}
-
 template <std::int64_t NanosPerUnit>
 static bool fill_instants(const Texts &t, std::int64_t *out, const char *unit) {
-    if (t.seq != nullptr)
-        return each_text(t, [&](Py_ssize_t i, std::string_view text) {
-            const Outcome outcome = read_instant<NanosPerUnit>(text, out[i]);
-            return outcome == Outcome::Ok || instant_error(t, i, outcome, unit);
-        });
+    auto fill = [&](Py_ssize_t i, std::string_view text) {
+        const Outcome outcome = read_instant<NanosPerUnit>(text, out[i]);
+        return outcome == Outcome::Ok || instant_error(t, i, outcome, unit);
+    };
+    if (t.seq != nullptr) return each_text(t, fill);
+    // An array's element that is long or not ASCII, and every error, is
+    // read again with the interpreter.
     for (Py_ssize_t i = 0;; ++i) {
         Py_BEGIN_ALLOW_THREADS;
         i = fill_from_array<NanosPerUnit>(t, i, out);
         Py_END_ALLOW_THREADS;
         if (i == t.size) return true;
-        if (!fill_one<NanosPerUnit>(t, i, out, unit)) return false;
+        if (!t.visit_one(i, fill)) return false;
     }
 }
 
-static constexpr auto parse_to_numpy_decl = module_function(
-    "parse_to_numpy",
-    "A numpy datetime64[unit] array of the instants of RFC 3339 texts, read as\n"
-    "OffsetDateTime.parse reads them; unit is 's', 'ms', 'us' or 'ns'.  texts is an\n"
-    "iterable of str; lists, tuples and numpy str arrays are read in place.\n\n"
-    "Raises the error OffsetDateTime.parse raises for the first text it refuses,\n"
-    "with a note naming its index, and ValueError for an instant outside the\n"
-    "unit's range or with a fraction of a second finer than the unit.",
-    param<Any>("texts"), param<Keep<Text>>("unit", {"ns", nullptr}));
+static constexpr auto parse_to_numpy_decl =
+    module_function("parse_to_numpy",
+                    "A numpy datetime64[unit] array of the instants of RFC 3339 texts, read as\n"
+                    "OffsetDateTime.parse reads them; unit is 's', 'ms', 'us' or 'ns'.  texts is an\n"
+                    "iterable of str; lists, tuples and numpy str arrays are read in place.\n\n"
+                    "Raises the error OffsetDateTime.parse raises for the first text it refuses,\n"
+                    "with a note naming its index, and ValueError for an instant outside the\n"
+                    "unit's range or with a fraction of a second finer than the unit.",
+                    param<Any>("texts"), param<Keep<Text>>("unit", {"ns", nullptr}));
 
 // A unit that texts are read in: the reading, and the dtype of its array.
 struct TextUnit {

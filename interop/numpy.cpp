@@ -294,15 +294,15 @@ static PyObject *list_of(const Column &c, const char *target, Decode &&decode, M
     return result;
 }
 
-static constexpr auto from_numpy_decl = module_function(
-    "from_numpy",
-    "A list of the values of a one-dimensional numpy array: Date for datetime64[D],\n"
-    "DateTime for every other datetime64 unit (calendar units Y, M and W included)\n"
-    "and Duration for timedelta64.\n\n"
-    "Raises ValueError, naming the index, for NaT, for a value outside the range of\n"
-    "the result's class and for a fraction of a nanosecond; TypeError for an array\n"
-    "of another dtype.",
-    param<Any>("array"));
+static constexpr auto from_numpy_decl =
+    module_function("from_numpy",
+                    "A list of the values of a one-dimensional numpy array: Date for datetime64[D],\n"
+                    "DateTime for every other datetime64 unit (calendar units Y, M and W included)\n"
+                    "and Duration for timedelta64.\n\n"
+                    "Raises ValueError, naming the index, for NaT, for a value outside the range of\n"
+                    "the result's class and for a fraction of a nanosecond; TypeError for an array\n"
+                    "of another dtype.",
+                    param<Any>("array"));
 
 static PyObject *from_numpy(PyObject *, PyObject *array) {
     const Numpy *np = numpy();
@@ -325,14 +325,14 @@ static PyObject *from_numpy(PyObject *, PyObject *array) {
         [](Py_ssize_t, std::int64_t, const DateTime &dt) { return DateTimeObject::wrap(dt); });
 }
 
-static constexpr auto format_numpy_decl = module_function(
-    "format_numpy",
-    "A list of the texts of a one-dimensional numpy datetime64 array: dates for\n"
-    "unit D, otherwise the text of the DateTime (UTC, ending in \"Z\") or, with a\n"
-    "UtcOffset, the RFC 3339 text of the instant at that offset.\n\n"
-    "Raises ValueError, naming the index, for NaT, for a value outside merandol's\n"
-    "range and for a fraction of a nanosecond, and for an offset given with unit D.",
-    param<Any>("array"), param<Keep<OrNone<Of<UtcOffsetObject>>>>("offset", {}));
+static constexpr auto format_numpy_decl =
+    module_function("format_numpy",
+                    "A list of the texts of a one-dimensional numpy datetime64 array: dates for\n"
+                    "unit D, otherwise the text of the DateTime (UTC, ending in \"Z\") or, with a\n"
+                    "UtcOffset, the RFC 3339 text of the instant at that offset.\n\n"
+                    "Raises ValueError, naming the index, for NaT, for a value outside merandol's\n"
+                    "range and for a fraction of a nanosecond, and for an offset given with unit D.",
+                    param<Any>("array"), param<Keep<OrNone<Of<UtcOffsetObject>>>>("offset", {}));
 
 static PyObject *format_numpy(PyObject *, PyObject *array, Kept<std::optional<UtcOffset>> offset) {
     const Numpy *np = numpy();
@@ -428,15 +428,15 @@ static bool encode_all(PyObject *seq, Py_ssize_t size, PyTypeObject *type, Encod
     return true;
 }
 
-static constexpr auto to_numpy_decl = module_function(
-    "to_numpy",
-    "A numpy array of a sequence of values of one class: Date gives datetime64[D],\n"
-    "DateTime and OffsetDateTime (its instant) datetime64[unit], and Duration\n"
-    "timedelta64[unit].  unit is one of numpy's units, \"ns\" when not given (\"D\" for\n"
-    "dates); an empty sequence gives datetime64[unit].\n\n"
-    "Raises ValueError, naming the index, for a value outside the unit's range or\n"
-    "not a whole number of units; TypeError for a sequence of mixed classes.",
-    param<Any>("values"), param<Keep<OrNone<Text>>>("unit", {}));
+static constexpr auto to_numpy_decl =
+    module_function("to_numpy",
+                    "A numpy array of a sequence of values of one class: Date gives datetime64[D],\n"
+                    "DateTime and OffsetDateTime (its instant) datetime64[unit], and Duration\n"
+                    "timedelta64[unit].  unit is one of numpy's units, \"ns\" when not given (\"D\" for\n"
+                    "dates); an empty sequence gives datetime64[unit].\n\n"
+                    "Raises ValueError, naming the index, for a value outside the unit's range or\n"
+                    "not a whole number of units; TypeError for a sequence of mixed classes.",
+                    param<Any>("values"), param<Keep<OrNone<Text>>>("unit", {}));
 
 using NumpyClasses = ClassSet<ClassId::Date, ClassId::DateTime, ClassId::OffsetDateTime, ClassId::Duration>;
 

@@ -79,7 +79,7 @@ const ClassDef kWeekdayClass = {&weekday_spec, weekday_finish};
 // --- Date ------------------------------------------------------------------
 
 static constexpr auto date_new_decl = constructor("Date", param<Int<std::int32_t>>("year"),
-                                                   param<Int<std::uint8_t>>("month"), param<Int<std::uint8_t>>("day"));
+                                                  param<Int<std::uint8_t>>("month"), param<Int<std::uint8_t>>("day"));
 static PyObject *date_new(PyTypeObject *type, std::int32_t year, std::uint8_t month, std::uint8_t day) {
     const auto date = Date::make(year, month, day);
     if (MERANDOL_UNLIKELY(!date)) return value_error("Invalid date: ", error_name(date.error()));
@@ -113,22 +113,22 @@ static PyObject *date_weekday(PyObject *self) { return weekday_object(weekday(Da
 static constexpr auto date_ordinal_decl = instance_method("Date", "ordinal", "Get the day of the year (1-366).");
 static PyObject *date_ordinal(PyObject *self) { return int_from(std::int64_t{ordinal(DateObject::of(self))}); }
 
-static constexpr auto date_add_days_decl = instance_method(
-    "Date", "add_days",
-    "Add days to the date.\n\nArgs:\n    days: Number of days to add (can be negative).\n\nReturns:\n"
-    "    Date: A new Date instance.\n\nRaises:\n    ValueError: If the resulting date is out of range.",
-    param<I64>("days"));
+static constexpr auto date_add_days_decl =
+    instance_method("Date", "add_days",
+                    "Add days to the date.\n\nArgs:\n    days: Number of days to add (can be negative).\n\nReturns:\n"
+                    "    Date: A new Date instance.\n\nRaises:\n    ValueError: If the resulting date is out of range.",
+                    param<I64>("days"));
 static PyObject *date_add_days(PyObject *self, std::int64_t days) {
     const auto date = add_days(DateObject::of(self), days);
     if (MERANDOL_UNLIKELY(!date)) return value_error("Date out of range: ", error_name(date.error()));
     return DateObject::wrap(*date);
 }
 
-static constexpr auto date_parse_decl = class_method(
-    "Date", "parse",
-    "Parse a date from ISO format (YYYY-MM-DD).\n\nArgs:\n    s: The string to parse.\n\nReturns:\n"
-    "    Date: A new Date instance.\n\nRaises:\n    ValueError: If the string is not a valid date.",
-    param<Text>("s"));
+static constexpr auto date_parse_decl =
+    class_method("Date", "parse",
+                 "Parse a date from ISO format (YYYY-MM-DD).\n\nArgs:\n    s: The string to parse.\n\nReturns:\n"
+                 "    Date: A new Date instance.\n\nRaises:\n    ValueError: If the string is not a valid date.",
+                 param<Text>("s"));
 static PyObject *date_parse(PyObject *, std::string_view text) {
     const auto date = parse_date(text);
     if (MERANDOL_UNLIKELY(!date)) return value_error("Invalid date string: ", error_name(date.error()));

@@ -73,12 +73,12 @@ static PyObject *datetime_now_utc(PyObject *) {
     return DateTimeObject::wrap(**reading);
 }
 
-static constexpr auto datetime_parse_decl = class_method(
-    "DateTime", "parse",
-    "Parse a DateTime from ISO 8601 / RFC 3339 UTC format.\n\nArgs:\n    s: The string to parse "
-    "(e.g., \"2024-01-01T12:00:00Z\").\n\nReturns:\n    DateTime: A new DateTime instance.\n\nRaises:\n"
-    "    ValueError: If the string is not a valid datetime.",
-    param<Keep<Text>>("s"));
+static constexpr auto datetime_parse_decl =
+    class_method("DateTime", "parse",
+                 "Parse a DateTime from ISO 8601 / RFC 3339 UTC format.\n\nArgs:\n    s: The string to parse "
+                 "(e.g., \"2024-01-01T12:00:00Z\").\n\nReturns:\n    DateTime: A new DateTime instance.\n\nRaises:\n"
+                 "    ValueError: If the string is not a valid datetime.",
+                 param<Keep<Text>>("s"));
 static PyObject *datetime_parse(PyObject *, Kept<std::string_view> text) {
     const auto dt = parse_datetime(text.value);
     if (MERANDOL_UNLIKELY(!dt))

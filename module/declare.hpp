@@ -216,9 +216,7 @@ constexpr Callable<> reduce_method(const char *owner) noexcept {
 
 namespace declare_detail {
 
-constexpr bool same(const char *a, const char *b) noexcept {
-    return std::string_view(a) == std::string_view(b);
-}
+constexpr bool same(const char *a, const char *b) noexcept { return std::string_view(a) == std::string_view(b); }
 
 // Every parameter as (name, required, passing), for the checks and texts.
 struct ParamFacts {
@@ -230,7 +228,9 @@ struct ParamFacts {
 template <const auto &D>
 constexpr auto facts() noexcept {
     return std::apply(
-        [](const auto &...p) { return std::array<ParamFacts, sizeof...(p)>{ParamFacts{p.name, p.required, p.passing}...}; },
+        [](const auto &...p) {
+            return std::array<ParamFacts, sizeof...(p)>{ParamFacts{p.name, p.required, p.passing}...};
+        },
         D.params);
 }
 
@@ -243,7 +243,7 @@ consteval bool check() {
     constexpr auto ps = facts<D>();
     if (D.name == nullptr || *D.name == '\0') declaration_is_wrong("a callable needs a name");
     if ((D.receiver == Receiver::Module) != (D.owner == nullptr))
-        declaration_is_wrong("a module function has no owner; every other callable names its class");
+        declaration_is_wrong("a module function has no owner, and every other callable names its class");
     bool optional_seen = false;
     Passing last = Passing::PositionalOnly;
     for (std::size_t i = 0; i < ps.size(); ++i) {
@@ -254,7 +254,8 @@ consteval bool check() {
             declaration_is_wrong("positional-only parameters come first and keyword-only ones last");
         last = ps[i].passing;
         if (ps[i].required && optional_seen) declaration_is_wrong("a required parameter follows one with a default");
-        if (ps[i].required && ps[i].passing == Passing::KeywordOnly) declaration_is_wrong("a keyword-only parameter needs a default");
+        if (ps[i].required && ps[i].passing == Passing::KeywordOnly)
+            declaration_is_wrong("a keyword-only parameter needs a default");
         optional_seen = optional_seen || !ps[i].required;
     }
     return true;
@@ -325,7 +326,8 @@ constexpr void put_doc(TextWriter &w) noexcept {
         separate();
         w.put(p.name);
         if (!p.required) w.put('='), put_default(w, p.fallback);
-        if (p.passing == Passing::PositionalOnly && (i + 1 == ps.size() || ps[i + 1].passing != Passing::PositionalOnly))
+        if (p.passing == Passing::PositionalOnly &&
+            (i + 1 == ps.size() || ps[i + 1].passing != Passing::PositionalOnly))
             separate(), w.put('/');
         ++i;
     };
@@ -357,29 +359,37 @@ constexpr Params params() noexcept {
         positional += p.passing != Passing::KeywordOnly;
         positional_only += p.passing == Passing::PositionalOnly;
     }
-    return {kFn<D>.data(), kNames<D>.data(), static_cast<int>(ps.size()), required, positional, positional_only,
+    return {kFn<D>.data(),
+            kNames<D>.data(),
+            static_cast<int>(ps.size()),
+            required,
+            positional,
+            positional_only,
             positional != static_cast<int>(ps.size())};
 }
 
 template <const auto &D>
 inline constexpr Params kParams = params<D>();
 
-// Takes the default for a parameter left out, else converts the argument.
-template <class C>
-inline bool convert_param(const Param<C> &p, PyObject *o, typename C::type &out) {
-    if (o == nullptr) {
-        out = p.fallback;
-        return true;
-    }
-    return C::convert(o, out, p.name);
-}
-
 // Converts the bound arguments in order, stopping at the first failure,
-// and calls the implementation with their values.
+// and calls the implementation with their values.  A required parameter
+// is never left out (the binder saw to it); an optional one left out takes
+// its default.
 template <const auto &D, auto Impl, class R, std::size_t... I>
 inline PyObject *call_converted(R receiver, PyObject *const *raw, std::index_sequence<I...>) {
     std::tuple<typename std::remove_cvref_t<decltype(std::get<I>(D.params))>::type...> values{};
-    if (!(convert_param(std::get<I>(D.params), raw[I], std::get<I>(values)) && ...)) return nullptr;
+    auto convert = [&]<std::size_t K>(std::integral_constant<std::size_t, K>) {
+        constexpr const auto &p = std::get<K>(D.params);
+        using C = typename std::remove_cvref_t<decltype(p)>::conversion;
+        if constexpr (!p.required) {
+            if (raw[K] == nullptr) {
+                std::get<K>(values) = p.fallback;
+                return true;
+            }
+        }
+        return C::convert(raw[K], std::get<K>(values), p.name);
+    };
+    if (!(convert(std::integral_constant<std::size_t, I>{}) && ...)) return nullptr;
     return Impl(receiver, std::get<I>(values)...);
 }
 

@@ -39,12 +39,14 @@ static PyObject *utcoffset_from_hours_minutes(PyObject *, bool sign_positive, st
     return UtcOffsetObject::wrap(*offset);
 }
 
-static constexpr auto utcoffset_as_seconds_decl = instance_method("UtcOffset", "as_seconds", "Get the offset as seconds.");
+static constexpr auto utcoffset_as_seconds_decl =
+    instance_method("UtcOffset", "as_seconds", "Get the offset as seconds.");
 static PyObject *utcoffset_as_seconds(PyObject *self) {
     return int_from(std::int64_t{UtcOffsetObject::of(self).seconds});
 }
 
-static constexpr auto utcoffset_is_utc_decl = instance_method("UtcOffset", "is_utc", "Check if this is UTC (offset = 0).");
+static constexpr auto utcoffset_is_utc_decl =
+    instance_method("UtcOffset", "is_utc", "Check if this is UTC (offset = 0).");
 static PyObject *utcoffset_is_utc(PyObject *self) {
     return Py_NewRef(is_utc(UtcOffsetObject::of(self)) ? Py_True : Py_False);
 }
@@ -137,10 +139,10 @@ static PyObject *offsetdatetime_offset(PyObject *self, void *) {
     return UtcOffsetObject::wrap(OffsetDateTimeObject::of(self).offset);
 }
 
-static constexpr auto offsetdatetime_to_local_decl = instance_method(
-    "OffsetDateTime", "to_local",
-    "Convert to local DateTime.\n\nReturns:\n    DateTime: The local DateTime.\n\nRaises:\n"
-    "    ValueError: If the conversion fails.");
+static constexpr auto offsetdatetime_to_local_decl =
+    instance_method("OffsetDateTime", "to_local",
+                    "Convert to local DateTime.\n\nReturns:\n    DateTime: The local DateTime.\n\nRaises:\n"
+                    "    ValueError: If the conversion fails.");
 static PyObject *offsetdatetime_to_local(PyObject *self) {
     const auto local = to_local(OffsetDateTimeObject::of(self));
     if (MERANDOL_UNLIKELY(!local)) return value_error("Local datetime out of range: ", error_name(local.error()));
