@@ -1335,6 +1335,11 @@ def expected_exception(target, o):
     raise AssertionError(f"{o!r} is accepted")
 
 
+def reduce(value):
+    """pickle's hook, the one slot that is called by name."""
+    return value.__reduce__()
+
+
 def calls(stable_only=False):
     """(label, thunk, exception the thunk raises or None) for every member on
     success and on every error path, every comparison (foreign operands
@@ -1376,7 +1381,7 @@ def calls(stable_only=False):
                 (None if op in ("eq", "ne") else TypeError),
             )
     for cls in SAMPLES:
-        for slot in (hash, str, repr):
+        for slot in (hash, str, repr, reduce):
             yield f"{slot.__name__}({cls.__name__})", (lambda s=slot, v=SAMPLES[cls][1]: s(v)), None
     for label, thunk, exc_type, _ in INTEROP_CALLS:
         yield label, thunk, exc_type
