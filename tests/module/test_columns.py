@@ -7,7 +7,7 @@ import sys
 from fractions import Fraction
 
 import pytest
-from catalogue import COLUMN_CALLS, MAX_NANOS, MIN_NANOS
+from catalogue import COLUMN_CALLS, I32, MAX_DAY, MAX_NANOS, MAX_SECS, MIN_DAY, MIN_NANOS, MIN_SECS
 from hypothesis import example, given
 from hypothesis import strategies as st
 from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset
@@ -76,19 +76,20 @@ maybe_rfc3339 = st.one_of(rfc3339, rfc3339.map(lambda s: s.replace("T", "X", 1))
 
 
 def expected_instants(texts, unit):
-    """Per element with OffsetDateTime.parse: the int64 values, or the index
-    and first words of the first refusal."""
+    """Per element with OffsetDateTime.parse: the int64 values, or the first
+    words of the first refusal and its notes (the reader's own message gets
+    a note naming the index; the column's own message names it itself)."""
     scale = 10**9 // {"s": 1, "ms": 10**3, "us": 10**6, "ns": 10**9}[unit]
     out = []
     for i, s in enumerate(texts):
         try:
             nanos = OffsetDateTime.parse(s).unix_timestamp_nanos()
         except ValueError as e:
-            return i, str(e)
+            return str(e), [f"at index {i}"]
         if nanos % scale:
-            return i, f"texts[{i}] = {s!r} has a fraction of a second"
+            return f"texts[{i}] = {s!r} has a fraction of a second", []
         if not I64[0] < nanos // scale <= I64[1]:
-            return i, f"texts[{i}] = {s!r} is outside the range"
+            return f"texts[{i}] = {s!r} is outside the range", []
         out.append(nanos // scale)
     return out
 
@@ -102,11 +103,11 @@ def expected_instants(texts, unit):
 def test_parse_to_numpy_reads_each_text_as_offset_datetime_parse(kind, unit, texts):
     expected = expected_instants(texts, unit)
     if isinstance(expected, tuple):
-        index, message = expected
+        message, notes = expected
         with pytest.raises(ValueError) as info:
             parse_to_numpy(texts_as(kind, texts), unit)
         assert str(info.value).startswith(message)
-        assert getattr(info.value, "__notes__", [f"at index {index}"]) == [f"at index {index}"]
+        assert getattr(info.value, "__notes__", []) == notes
     else:
         got = parse_to_numpy(texts_as(kind, texts), unit)
         assert got.dtype == np.dtype(f"datetime64[{unit}]")
@@ -235,17 +236,41 @@ def test_dates_to_numpy_and_back(days):
     assert format_numpy(array) == [str(d) for d in dates]
 
 
+def first_refused(raw, count, unit, offset=0):
+    """Index of the first element of datetime64[{count}{unit}] that no value
+    of merandol holds: past its range (whole years -2**31 to 2**31 - 1), or
+    with a local reading at `offset` seconds past it, or with a fraction of
+    a nanosecond; None when there is none."""
+    for i, r in enumerate(raw):
+        n = r * count
+        if unit == "D":
+            held = MIN_DAY <= n <= MAX_DAY
+        elif unit in ("Y", "M"):
+            held = I32[0] <= 1970 + (n if unit == "Y" else n // 12) <= I32[1]
+        else:
+            nanos = Fraction(n) * UNIT_NS[unit]
+            held = nanos.denominator == 1 and all(
+                MIN_NANOS <= instant <= MAX_NANOS for instant in (nanos, nanos + offset * 10**9)
+            )
+        if not held:
+            return i
+    return None
+
+
 @pytest.mark.parametrize("unit", UNITS)
 @given(raw=st.lists(st.integers(-(2**63) + 1, 2**63 - 1), min_size=1, max_size=4), count=st.sampled_from([1, 7]))
+@example(raw=[MIN_DAY, MAX_DAY, MAX_DAY + 1], count=1)  # the ends of the range in D
 def test_from_numpy_follows_numpys_arithmetic(unit, raw, count):
     """Any int64 values in any unit (with numpy's multiplier): the result's
-    distance from the epoch is numpy's own, or the element is refused."""
+    distance from the epoch is numpy's own, or the first element that no
+    value holds is refused."""
     array = np.array(raw, dtype="int64").view(f"datetime64[{count}{unit}]")
-    try:
-        got = from_numpy(array)
-    except ValueError as e:
-        assert str(e).startswith("array[")
+    bad = first_refused(raw, count, unit)
+    if bad is not None:
+        with pytest.raises(ValueError, match=rf"^array\[{bad}\] = {raw[bad]} of "):
+            from_numpy(array)
         return
+    got = from_numpy(array)
     if unit == "D":
         assert [d.days_since_unix_epoch() for d in got] == [r * count for r in raw]
     elif unit in "YM":
@@ -271,13 +296,17 @@ def test_from_numpy_follows_numpys_arithmetic(unit, raw, count):
     raw=st.lists(st.integers(-(2**63) + 1, 2**63 - 1), max_size=4),
     offset=st.none() | st.integers(-86340, 86340).map(lambda s: UtcOffset.from_seconds(s - s % 60)),
 )
+# In s, local readings past either end of the range.
+@example(raw=[0, MAX_SECS], offset=UtcOffset.from_seconds(3600))
+@example(raw=[MIN_SECS], offset=UtcOffset.from_seconds(-3600))
 def test_format_numpy_reads_back_to_the_same_instants(unit, raw, offset):
     array = np.array(raw, dtype="int64").view(f"datetime64[{unit}]")
-    try:
-        texts = format_numpy(array, offset)
-    except ValueError as e:
-        assert str(e).startswith("array[")
+    bad = first_refused(raw, 1, unit, 0 if offset is None else offset.as_seconds())
+    if bad is not None:
+        with pytest.raises(ValueError, match=rf"^array\[{bad}\] = {raw[bad]} of "):
+            format_numpy(array, offset)
         return
+    texts = format_numpy(array, offset)
     assert [DateTime.parse(t) if offset is None else OffsetDateTime.parse(t).utc for t in texts] == from_numpy(array)
     if unit in TEXT_UNITS:
         assert (parse_to_numpy(texts, unit) == array).all()
@@ -292,7 +321,10 @@ def test_format_numpy_reads_back_to_the_same_instants(unit, raw, offset):
 @pytest.mark.parametrize("label, call, exc_type, message, notes", COLUMN_CALLS, ids=[c[0] for c in COLUMN_CALLS])
 def test_refusals(label, call, exc_type, message, notes):
     if exc_type is None:
-        call()
+        got = call()
+        if isinstance(got, np.ndarray):
+            got = (str(got.dtype), got.view("int64").tolist())
+        assert got == message and [type(v) for v in got] == [type(v) for v in message]
         return
     with pytest.raises(exc_type) as info:
         call()

@@ -158,7 +158,15 @@ def test_subclasses_count_as_their_base_and_keep_nanoseconds():
     assert from_stdlib(pd.Timedelta(days=-3, nanoseconds=-7)).total_nanos() == -3 * DAY * 10**9 - 7
 
 
+SUCCESSES = [c for c in INTEROP_CALLS if c[2] is None]
 REFUSALS = [c for c in INTEROP_CALLS if c[2] is not None]
+
+
+@pytest.mark.parametrize("label, call, _, expected", SUCCESSES, ids=[c[0] for c in SUCCESSES])
+def test_conversions(label, call, _, expected):
+    # repr, beyond ==: the offset of a datetime and the class of each value.
+    got = call()
+    assert (type(got), repr(got)) == (type(expected), repr(expected))
 
 
 @pytest.mark.parametrize("label, call, exc_type, message", REFUSALS, ids=[c[0] for c in REFUSALS])
