@@ -114,7 +114,7 @@ test-wheel: wheel
 
 # Conventions: clang-format in check mode, clang-tidy on the core and the
 # module (one unit at a time; its analyser is not run), ruff on the Python.
-FORMATTED = $(wildcard core/*.[hc]pp module/*.[hc]pp interop/*.[hc]pp tests/core/*.cpp fuzz/*.[hc]pp)
+FORMATTED = $(wildcard core/*.[hc]pp module/*.[hc]pp interop/*.[hc]pp tests/core/*.cpp tests/declare/*.cpp fuzz/*.[hc]pp)
 lint: build
 	clang-format-21 --dry-run -Werror $(FORMATTED)
 	@for f in core/*.cpp module/*.cpp interop/*.cpp; do \
