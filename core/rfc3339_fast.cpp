@@ -87,87 +87,156 @@ static bool read_scalar(const char *text, std::size_t size, Rfc3339Instant &out)
 
 // --- Vectors ------------------------------------------------------------------
 //
-// The body's 32-byte window is XORed with the shape, which has '0' at every
-// digit's place: a digit lane then holds the digit's value (below 10 exactly
-// when the byte is an ASCII digit) and any other lane is zero exactly when it
-// holds its separator.  One bit per lane tells whether it fits; the lanes
-// from 0 to the body's end must all fit, except the separator's, checked on
-// its own since it may be "T" or " ".
+// Two loads: the body's 32-byte window from the text's start, and the last
+// 16 bytes of the text, which end with the zone (a text has at least 20, so
+// that load never leaves it).  Each is XORed with its shape, which has '0'
+// at every digit's place: a digit lane then holds the digit's value (below
+// 10 exactly when the byte is an ASCII digit) and any other lane is zero
+// when it holds its character, or equal to the shape's alternative there
+// (" " for "T", "z" for "Z", "-" for "+") when it holds that.  One bit per
+// lane tells whether it fits; the body's lanes and the zone's must all fit.
 //
 // The digits are then gathered by a byte shuffle into pairs, and each pair
-// (tens, ones) becomes a 16-bit number by one multiply-add with weights 10
-// and 1.  Half 0 of the window (bytes 0-15) gives the year's two halves,
-// month, day, hour and minute; half 1 (bytes 16-31) gives the second and the
-// fraction as a lone first digit and four pairs.  Fraction digits past the
-// body's end are cleared first, which reads a short fraction as padded with
-// zeros.
+// (tens, ones) becomes a 16-bit field by one multiply-add with weights 10
+// and 1: from half 0 of the window (bytes 0-15) the year's two halves,
+// month, day, hour and minute; from half 1 (bytes 16-31) the second and the
+// fraction as a lone first digit and four pairs, fraction digits past the
+// body's end left out (which reads a short fraction as padded with zeros);
+// and from the zone its hours and minutes.  One more multiply-add joins the
+// fields that only ever meet in a sum.
 
 // clang-format off
 #define MERANDOL_SHAPE '0', '0', '0', '0', '-', '0', '0', '-', '0', '0', 'T', '0', '0', ':', '0', '0', \
                        ':', '0', '0', '.', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0'
+#define MERANDOL_SHAPE_ALTERNATIVE 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'T' ^ ' ', 0, 0, 0, 0, 0, \
+                                   0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0
 #define MERANDOL_DIGIT_LANES -1, -1, -1, -1, 0, -1, -1, 0, -1, -1, 0, -1, -1, 0, -1, -1, \
                              0, -1, -1, 0, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1
 // Per half, the digits' bytes in pairs; -1 gives a zero byte.
 #define MERANDOL_GATHER_0 0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, -1, -1, -1, -1
 #define MERANDOL_GATHER_1 1, 2, -1, 4, 5, 6, 7, 8, 9, 10, 11, 12, -1, -1, -1, -1
 #define MERANDOL_WEIGHTS 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1
-// Per 16-bit field: year hundreds, year rest, month, day, hour, minute,
-// (none, none); second, first fraction digit, fraction pairs.
+// The 16-bit fields: year hundreds, year rest, month, day, hour, minute,
+// (none, none); second, first fraction digit, four fraction pairs, the
+// zone's hours and minutes.  Then the 32-bit sums: the year, the minute of
+// the day; the fraction's second and third four digits, the zone's minutes.
 #define MERANDOL_FIELD_MIN_0 0, 0, 1, 1, 0, 0, 0, 0
 #define MERANDOL_FIELD_MAX_0 99, 99, 12, 31, 23, 59, 0, 0
 #define MERANDOL_FIELD_MIN_1 0, 0, 0, 0, 0, 0, 0, 0
-#define MERANDOL_FIELD_MAX_1 59, 9, 99, 99, 99, 99, 0, 0
+#define MERANDOL_FIELD_MAX_1 59, 9, 99, 99, 99, 99, 23, 59
+#define MERANDOL_SUMS_0 100, 1, 0, 0, 60, 1, 0, 0
+#define MERANDOL_SUMS_1 0, 0, 100, 1, 100, 1, 60, 1
 #define MERANDOL_LANE_INDEX 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, \
                             16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31
 // clang-format on
 
-// The lanes that must fit for a body of `body` bytes: all below it but the
-// separator's.
+// The last 16 bytes of a text, by its zone: "+HH:MM" in lanes 10-15, or "Z"
+// in lane 15; and where the zone's four digits go in half 1 of the fields
+// (bytes 12-15, after the fraction).
+struct ZoneShape {
+    alignas(16) char pattern[16];
+    alignas(16) char alternative[16];
+    alignas(16) signed char digit_lanes[16];
+    alignas(16) signed char gather[16];
+    std::uint32_t required;
+};
+// clang-format off
+alignas(64) static constexpr ZoneShape kZoneShapes[2] = {
+    {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, '+', '0', '0', ':', '0', '0'},
+     {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, '+' ^ '-', 0, 0, 0, 0, 0},
+     {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1, -1, 0, -1, -1},
+     {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 11, 12, 14, 15},
+     0xfc00},
+    {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'Z'},
+     {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'Z' ^ 'z'},
+     {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+     {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+     0x8000},
+};
+// clang-format on
+
+// The lanes of the window that must fit for a body of `body` bytes.
 static constexpr std::uint32_t required_lanes(std::size_t body) noexcept {
-    return ((std::uint32_t{1} << body) - 1) & ~(std::uint32_t{1} << kSeparatorAt);
+    return (std::uint32_t{1} << body) - 1;
 }
 
-// The instant from the sixteen 16-bit fields of the two halves.
-[[gnu::always_inline]] static inline bool finish_fields(const std::uint16_t (&f)[16], std::int32_t offset,
-                                                        Rfc3339Instant &out) noexcept {
-    const auto year = static_cast<std::int32_t>(f[0] * 100u + f[1]);
-    const unsigned month = f[2], day = f[3];
-    if (day > 28 && day > days_in_month(year, month)) return false;
-    const std::uint32_t second_of_day = f[4] * 3600u + f[5] * 60u + f[8];
-    const std::uint32_t nanosecond = f[9] * 100000000u + f[10] * 1000000u + f[11] * 10000u + f[12] * 100u + f[13];
-    finish(Date{year, static_cast<std::uint8_t>(month), static_cast<std::uint8_t>(day)}, second_of_day, nanosecond,
-           offset, out);
+// Days from 1970-01-01 of a date of a four-digit year, in 32-bit steps.  The
+// year begins in March, so that the leap day ends it, and is moved on by 400
+// years (which keeps every weekday and leap year) so that it is positive:
+// Y in [399, 10399].  153 days fill five months from March, so
+// (153 * m + 2) / 5 is the days before month m of that year (m = 0 for
+// March).  865565 is this count for 1970-01-01.
+static constexpr std::int64_t days_of_four_digit_year(unsigned year, unsigned month, unsigned day) noexcept {
+    const bool jan_feb = month <= 2;
+    const unsigned y = year + 400 - jan_feb;          // [399, 10399]
+    const unsigned m = jan_feb ? month + 9 : month - 3;  // [0, 11]
+    const unsigned days = y * 365 + y / 4 - y / 100 + y / 400 + (153 * m + 2) / 5 + day - 1;
+    return static_cast<std::int64_t>(days) - 865565;
+}
+static_assert(days_of_four_digit_year(1970, 1, 1) == 0);
+static_assert(days_of_four_digit_year(2024, 2, 29) == days_since_unix_epoch({2024, 2, 29}));
+static_assert(days_of_four_digit_year(0, 1, 1) == days_since_unix_epoch({0, 1, 1}));
+static_assert(days_of_four_digit_year(9999, 12, 31) == days_since_unix_epoch({9999, 12, 31}));
+static_assert(days_of_four_digit_year(1900, 3, 1) == days_since_unix_epoch({1900, 3, 1}));
+
+// The instant from the fields (16-bit) and sums (32-bit) of the two halves.
+[[gnu::always_inline]] static inline bool finish_fields(const std::uint16_t (&field)[16], const std::int32_t (&sum)[8],
+                                                        bool negative, Rfc3339Instant &out) noexcept {
+    const auto year = static_cast<unsigned>(sum[0]);
+    const unsigned month = field[2], day = field[3];
+    if (day > 28 && day > days_in_month(static_cast<std::int32_t>(year), month)) return false;
+    const auto second_of_day = static_cast<std::int64_t>(sum[2]) * 60 + field[8];
+    const auto minutes = negative ? -sum[7] : sum[7];
+    out.seconds = days_of_four_digit_year(year, month, day) * kSecondsPerDay + second_of_day - minutes * 60;
+    out.nanosecond = field[9] * 100000000u + static_cast<std::uint32_t>(sum[5]) * 10000u +
+                     static_cast<std::uint32_t>(sum[6]);
+    out.offset = minutes * 60;
     return true;
+}
+
+// What both vector kernels check first: the length, and the body's length
+// that the zone leaves.
+[[gnu::always_inline]] static inline bool measure(const char *text, std::size_t size, std::size_t &body,
+                                                  bool &utc) noexcept {
+    if (size - kFastTextMin > kFastTextMax - kFastTextMin) return false;
+    utc = (text[size - 1] | 0x20) == 'z';
+    body = size - (utc ? 1 : 6);
+    return body_fits(body);
 }
 
 [[gnu::target("sse4.2")]] static bool read_sse42(const char *text, std::size_t size, Rfc3339Instant &out) noexcept {
     std::size_t body;
-    std::int32_t offset;
-    if (size - kFastTextMin > kFastTextMax - kFastTextMin || !read_zone(text, size, body, offset) ||
-        !body_fits(body) || !is_separator(text[kSeparatorAt]))
-        return false;
+    bool utc;
+    if (!measure(text, size, body, utc)) return false;
     alignas(16) static constexpr char kShape[32] = {MERANDOL_SHAPE};
+    alignas(16) static constexpr char kAlternative[32] = {MERANDOL_SHAPE_ALTERNATIVE};
     alignas(16) static constexpr signed char kDigitLanes[32] = {MERANDOL_DIGIT_LANES};
     alignas(16) static constexpr signed char kLaneIndex[32] = {MERANDOL_LANE_INDEX};
+    const ZoneShape &zone = kZoneShapes[utc];
     auto load = [](const void *p) { return _mm_loadu_si128(static_cast<const __m128i *>(p)); };
     auto aligned = [](const void *p) { return _mm_load_si128(static_cast<const __m128i *>(p)); };
+    const __m128i nine = _mm_set1_epi8(9), zero = _mm_setzero_si128();
+    auto fits = [&](__m128i x, const void *alternative, const void *digit_lanes) {
+        const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(x, nine), x);
+        const __m128i same = _mm_or_si128(_mm_cmpeq_epi8(x, zero), _mm_cmpeq_epi8(x, aligned(alternative)));
+        return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_or_si128(same, _mm_and_si128(digit, aligned(digit_lanes)))));
+    };
     const __m128i x0 = _mm_xor_si128(load(text), aligned(kShape));
     const __m128i x1 = _mm_xor_si128(load(text + 16), aligned(kShape + 16));
-    const __m128i nine = _mm_set1_epi8(9), zero = _mm_setzero_si128();
-    auto fits = [&](__m128i x, __m128i digit_lanes) {
-        const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(x, nine), x);
-        return _mm_or_si128(_mm_cmpeq_epi8(x, zero), _mm_and_si128(digit, digit_lanes));
-    };
-    const auto fitting = static_cast<std::uint32_t>(_mm_movemask_epi8(fits(x0, aligned(kDigitLanes)))) |
-                         static_cast<std::uint32_t>(_mm_movemask_epi8(fits(x1, aligned(kDigitLanes + 16)))) << 16;
+    const __m128i xz = _mm_xor_si128(load(text + size - 16), aligned(zone.pattern));
     const std::uint32_t required = required_lanes(body);
-    if ((fitting & required) != required) return false;
-    // Lanes past the body read as zero digits.
-    const __m128i end = _mm_set1_epi8(static_cast<char>(body));
-    const __m128i x1_body = _mm_and_si128(x1, _mm_cmpgt_epi8(end, aligned(kLaneIndex + 16)));
+    const std::uint32_t fitting =
+        fits(x0, kAlternative, kDigitLanes) | fits(x1, kAlternative + 16, kDigitLanes + 16) << 16;
+    if ((fitting & required) != required ||
+        (fits(xz, zone.alternative, zone.digit_lanes) & zone.required) != zone.required)
+        return false;
+    const __m128i in_body = _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(body)), aligned(kLaneIndex + 16));
     const __m128i weights = _mm_setr_epi8(MERANDOL_WEIGHTS);
     const __m128i f0 = _mm_maddubs_epi16(_mm_shuffle_epi8(x0, _mm_setr_epi8(MERANDOL_GATHER_0)), weights);
-    const __m128i f1 = _mm_maddubs_epi16(_mm_shuffle_epi8(x1_body, _mm_setr_epi8(MERANDOL_GATHER_1)), weights);
+    const __m128i f1 = _mm_maddubs_epi16(
+        _mm_or_si128(_mm_shuffle_epi8(_mm_and_si128(x1, in_body), _mm_setr_epi8(MERANDOL_GATHER_1)),
+                     _mm_shuffle_epi8(xz, aligned(zone.gather))),
+        weights);
     const __m128i out_of_range = _mm_or_si128(
         _mm_or_si128(_mm_cmpgt_epi16(f0, _mm_setr_epi16(MERANDOL_FIELD_MAX_0)),
                      _mm_cmpgt_epi16(_mm_setr_epi16(MERANDOL_FIELD_MIN_0), f0)),
@@ -175,38 +244,54 @@ static constexpr std::uint32_t required_lanes(std::size_t body) noexcept {
                      _mm_cmpgt_epi16(_mm_setr_epi16(MERANDOL_FIELD_MIN_1), f1)));
     if (!_mm_testz_si128(out_of_range, out_of_range)) return false;
     alignas(16) std::uint16_t fields[16];
+    alignas(16) std::int32_t sums[8];
     _mm_store_si128(reinterpret_cast<__m128i *>(fields), f0);
     _mm_store_si128(reinterpret_cast<__m128i *>(fields + 8), f1);
-    return finish_fields(fields, offset, out);
+    _mm_store_si128(reinterpret_cast<__m128i *>(sums), _mm_madd_epi16(f0, _mm_setr_epi16(MERANDOL_SUMS_0)));
+    _mm_store_si128(reinterpret_cast<__m128i *>(sums + 4), _mm_madd_epi16(f1, _mm_setr_epi16(MERANDOL_SUMS_1)));
+    return finish_fields(fields, sums, !utc && text[size - 6] == '-', out);
 }
 
 [[gnu::target("avx2")]] static bool read_avx2(const char *text, std::size_t size, Rfc3339Instant &out) noexcept {
     std::size_t body;
-    std::int32_t offset;
-    if (size - kFastTextMin > kFastTextMax - kFastTextMin || !read_zone(text, size, body, offset) ||
-        !body_fits(body) || !is_separator(text[kSeparatorAt]))
-        return false;
+    bool utc;
+    if (!measure(text, size, body, utc)) return false;
+    const ZoneShape &zone = kZoneShapes[utc];
+    auto aligned = [](const void *p) { return _mm_load_si128(static_cast<const __m128i *>(p)); };
     const __m256i x = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(text)),
                                        _mm256_setr_epi8(MERANDOL_SHAPE));
     const __m256i digit = _mm256_cmpeq_epi8(_mm256_min_epu8(x, _mm256_set1_epi8(9)), x);
-    const __m256i fits = _mm256_or_si256(_mm256_cmpeq_epi8(x, _mm256_setzero_si256()),
-                                         _mm256_and_si256(digit, _mm256_setr_epi8(MERANDOL_DIGIT_LANES)));
-    const auto fitting = static_cast<std::uint32_t>(_mm256_movemask_epi8(fits));
+    const __m256i same = _mm256_or_si256(_mm256_cmpeq_epi8(x, _mm256_setzero_si256()),
+                                         _mm256_cmpeq_epi8(x, _mm256_setr_epi8(MERANDOL_SHAPE_ALTERNATIVE)));
+    const auto fitting = static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_or_si256(same, _mm256_and_si256(digit, _mm256_setr_epi8(MERANDOL_DIGIT_LANES)))));
+    const __m128i xz = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text + size - 16)),
+                                     aligned(zone.pattern));
+    const __m128i zone_digit = _mm_cmpeq_epi8(_mm_min_epu8(xz, _mm_set1_epi8(9)), xz);
+    const __m128i zone_same =
+        _mm_or_si128(_mm_cmpeq_epi8(xz, _mm_setzero_si128()), _mm_cmpeq_epi8(xz, aligned(zone.alternative)));
+    const auto zone_fitting = static_cast<std::uint32_t>(
+        _mm_movemask_epi8(_mm_or_si128(zone_same, _mm_and_si128(zone_digit, aligned(zone.digit_lanes)))));
     const std::uint32_t required = required_lanes(body);
-    if ((fitting & required) != required) return false;
-    // Lanes past the body read as zero digits.
+    if ((fitting & required) != required || (zone_fitting & zone.required) != zone.required) return false;
+    // Fraction lanes past the body are left out; the zone's digits join
+    // half 1.
     const __m256i in_body =
         _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(body)), _mm256_setr_epi8(MERANDOL_LANE_INDEX));
-    const __m256i gathered =
-        _mm256_shuffle_epi8(_mm256_and_si256(x, in_body), _mm256_setr_epi8(MERANDOL_GATHER_0, MERANDOL_GATHER_1));
+    const __m256i gathered = _mm256_or_si256(
+        _mm256_shuffle_epi8(_mm256_and_si256(x, in_body), _mm256_setr_epi8(MERANDOL_GATHER_0, MERANDOL_GATHER_1)),
+        _mm256_inserti128_si256(_mm256_setzero_si256(), _mm_shuffle_epi8(xz, aligned(zone.gather)), 1));
     const __m256i f = _mm256_maddubs_epi16(gathered, _mm256_setr_epi8(MERANDOL_WEIGHTS, MERANDOL_WEIGHTS));
     const __m256i out_of_range =
         _mm256_or_si256(_mm256_cmpgt_epi16(f, _mm256_setr_epi16(MERANDOL_FIELD_MAX_0, MERANDOL_FIELD_MAX_1)),
                         _mm256_cmpgt_epi16(_mm256_setr_epi16(MERANDOL_FIELD_MIN_0, MERANDOL_FIELD_MIN_1), f));
     if (!_mm256_testz_si256(out_of_range, out_of_range)) return false;
     alignas(32) std::uint16_t fields[16];
+    alignas(32) std::int32_t sums[8];
     _mm256_store_si256(reinterpret_cast<__m256i *>(fields), f);
-    return finish_fields(fields, offset, out);
+    _mm256_store_si256(reinterpret_cast<__m256i *>(sums),
+                       _mm256_madd_epi16(f, _mm256_setr_epi16(MERANDOL_SUMS_0, MERANDOL_SUMS_1)));
+    return finish_fields(fields, sums, !utc && text[size - 6] == '-', out);
 }
 
 #endif  // MERANDOL_FAST_X86
