@@ -26,8 +26,8 @@ namespace merandol {
 namespace {
 
 constexpr int kRuns = 7;
-constexpr std::int64_t kFirstSecond = 946684800;   // 2000-01-01
-constexpr std::int64_t kLastSecond = 2208988800;   // 2040-01-01
+constexpr std::int64_t kFirstSecond = 946684800;  // 2000-01-01
+constexpr std::int64_t kLastSecond = 2208988800;  // 2040-01-01
 constexpr int kOffsetMinutes[] = {0, 0, 0, 0, 60, 120, 180, 330, 345, 480, 540, 570, 600, -180, -210, -300, -420, -480};
 constexpr int kFractionDigits[] = {0, 3, 6, 9};
 
@@ -108,7 +108,8 @@ int run(std::size_t count) {
     std::vector<std::int64_t> values(count);
     std::vector<std::uint8_t> validity((count + 7) / 8);
     auto text = [&c](std::size_t i) {
-        return std::string_view(c.data.data() + c.offsets[i], static_cast<std::size_t>(c.offsets[i + 1] - c.offsets[i]));
+        return std::string_view(c.data.data() + c.offsets[i],
+                                static_cast<std::size_t>(c.offsets[i + 1] - c.offsets[i]));
     };
 
     const double floor = best_ns_per_element(count, [&] {

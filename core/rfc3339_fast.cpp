@@ -22,10 +22,10 @@ namespace merandol {
 // zone, which tells where the body ends.
 
 inline constexpr std::size_t kFastTextMin = 19 + 1;
-inline constexpr std::size_t kBodyPlain = 19;                      // no fraction
-inline constexpr std::size_t kBodyShortest = kBodyPlain + 2;       // a dot and one digit
-inline constexpr std::size_t kBodyLongest = kBodyPlain + 10;       // a dot and nine digits
-inline constexpr std::size_t kSeparatorAt = 10;                    // "T" or " "
+inline constexpr std::size_t kBodyPlain = 19;                 // no fraction
+inline constexpr std::size_t kBodyShortest = kBodyPlain + 2;  // a dot and one digit
+inline constexpr std::size_t kBodyLongest = kBodyPlain + 10;  // a dot and nine digits
+inline constexpr std::size_t kSeparatorAt = 10;               // "T" or " "
 static_assert(kBodyLongest <= kFastWindow && kFastTextMax == kBodyLongest + 6);
 
 // The zone at the end of a text of at least kFastTextMin bytes: "Z" or "z",
@@ -71,8 +71,8 @@ static constexpr bool body_fits(std::size_t body) noexcept {
 static bool read_scalar(const char *text, std::size_t size, Rfc3339Instant &out) noexcept {
     std::size_t body;
     std::int32_t offset;
-    if (size - kFastTextMin > kFastTextMax - kFastTextMin || !read_zone(text, size, body, offset) ||
-        !body_fits(body) || !is_separator(text[kSeparatorAt]))
+    if (size - kFastTextMin > kFastTextMax - kFastTextMin || !read_zone(text, size, body, offset) || !body_fits(body) ||
+        !is_separator(text[kSeparatorAt]))
         return false;
     Date date;
     Time time;
@@ -156,9 +156,7 @@ alignas(64) static constexpr ZoneShape kZoneShapes[2] = {
 // clang-format on
 
 // The lanes of the window that must fit for a body of `body` bytes.
-static constexpr std::uint32_t required_lanes(std::size_t body) noexcept {
-    return (std::uint32_t{1} << body) - 1;
-}
+static constexpr std::uint32_t required_lanes(std::size_t body) noexcept { return (std::uint32_t{1} << body) - 1; }
 
 // Days from 1970-01-01 of a date of a four-digit year, in 32-bit steps.  The
 // year begins in March, so that the leap day ends it, and is moved on by 400
@@ -168,7 +166,7 @@ static constexpr std::uint32_t required_lanes(std::size_t body) noexcept {
 // March).  865565 is this count for 1970-01-01.
 static constexpr std::int64_t days_of_four_digit_year(unsigned year, unsigned month, unsigned day) noexcept {
     const bool jan_feb = month <= 2;
-    const unsigned y = year + 400 - jan_feb;          // [399, 10399]
+    const unsigned y = year + 400 - jan_feb;             // [399, 10399]
     const unsigned m = jan_feb ? month + 9 : month - 3;  // [0, 11]
     const unsigned days = y * 365 + y / 4 - y / 100 + y / 400 + (153 * m + 2) / 5 + day - 1;
     return static_cast<std::int64_t>(days) - 865565;
@@ -192,10 +190,11 @@ static_assert(days_of_four_digit_year(1900, 3, 1) == days_since_unix_epoch({1900
     if (day > month_days) return false;
     const auto second_of_day = static_cast<std::int64_t>(sum[2]) * 60 + field[8];
     const std::int32_t minutes = sum[7] * (1 - 2 * static_cast<std::int32_t>(negative));
-    out.seconds = days_of_four_digit_year(year, month, day) * kSecondsPerDay + second_of_day - minutes * 60;
-    out.nanosecond = field[9] * 100000000u + static_cast<std::uint32_t>(sum[5]) * 10000u +
-                     static_cast<std::uint32_t>(sum[6]);
-    out.offset = minutes * 60;
+    const std::int32_t offset = minutes * 60;  // within a day
+    out.seconds = days_of_four_digit_year(year, month, day) * kSecondsPerDay + second_of_day - offset;
+    out.nanosecond =
+        field[9] * 100000000u + static_cast<std::uint32_t>(sum[5]) * 10000u + static_cast<std::uint32_t>(sum[6]);
+    out.offset = offset;
     return true;
 }
 
@@ -224,29 +223,29 @@ static_assert(days_of_four_digit_year(1900, 3, 1) == days_since_unix_epoch({1900
     auto fits = [&](__m128i x, const void *alternative, const void *digit_lanes) {
         const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(x, nine), x);
         const __m128i same = _mm_or_si128(_mm_cmpeq_epi8(x, zero), _mm_cmpeq_epi8(x, aligned(alternative)));
-        return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_or_si128(same, _mm_and_si128(digit, aligned(digit_lanes)))));
+        return static_cast<std::uint32_t>(
+            _mm_movemask_epi8(_mm_or_si128(same, _mm_and_si128(digit, aligned(digit_lanes)))));
     };
     const __m128i x0 = _mm_xor_si128(load(text), aligned(kShape));
     const __m128i x1 = _mm_xor_si128(load(text + 16), aligned(kShape + 16));
     const __m128i xz = _mm_xor_si128(load(text + size - 16), aligned(zone.pattern));
     const std::uint32_t required = required_lanes(body);
-    const std::uint32_t fitting =
-        fits(x0, kAlternative, kDigitLanes) | fits(x1, kAlternative + 16, kDigitLanes + 16) << 16;
+    const std::uint32_t fitting = fits(x0, kAlternative, kDigitLanes) | fits(x1, kAlternative + 16, kDigitLanes + 16)
+                                                                            << 16;
     if ((fitting & required) != required ||
         (fits(xz, zone.alternative, zone.digit_lanes) & zone.required) != zone.required)
         return false;
     const __m128i in_body = _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(body)), aligned(kLaneIndex + 16));
     const __m128i weights = _mm_setr_epi8(MERANDOL_WEIGHTS);
     const __m128i f0 = _mm_maddubs_epi16(_mm_shuffle_epi8(x0, _mm_setr_epi8(MERANDOL_GATHER_0)), weights);
-    const __m128i f1 = _mm_maddubs_epi16(
-        _mm_or_si128(_mm_shuffle_epi8(_mm_and_si128(x1, in_body), _mm_setr_epi8(MERANDOL_GATHER_1)),
-                     _mm_shuffle_epi8(xz, aligned(zone.gather))),
-        weights);
-    const __m128i out_of_range = _mm_or_si128(
-        _mm_or_si128(_mm_cmpgt_epi16(f0, _mm_setr_epi16(MERANDOL_FIELD_MAX_0)),
-                     _mm_cmpgt_epi16(_mm_setr_epi16(MERANDOL_FIELD_MIN_0), f0)),
-        _mm_or_si128(_mm_cmpgt_epi16(f1, _mm_setr_epi16(MERANDOL_FIELD_MAX_1)),
-                     _mm_cmpgt_epi16(_mm_setr_epi16(MERANDOL_FIELD_MIN_1), f1)));
+    const __m128i f1 =
+        _mm_maddubs_epi16(_mm_or_si128(_mm_shuffle_epi8(_mm_and_si128(x1, in_body), _mm_setr_epi8(MERANDOL_GATHER_1)),
+                                       _mm_shuffle_epi8(xz, aligned(zone.gather))),
+                          weights);
+    const __m128i out_of_range = _mm_or_si128(_mm_or_si128(_mm_cmpgt_epi16(f0, _mm_setr_epi16(MERANDOL_FIELD_MAX_0)),
+                                                           _mm_cmpgt_epi16(_mm_setr_epi16(MERANDOL_FIELD_MIN_0), f0)),
+                                              _mm_or_si128(_mm_cmpgt_epi16(f1, _mm_setr_epi16(MERANDOL_FIELD_MAX_1)),
+                                                           _mm_cmpgt_epi16(_mm_setr_epi16(MERANDOL_FIELD_MIN_1), f1)));
     if (!_mm_testz_si128(out_of_range, out_of_range)) return false;
     alignas(16) std::uint16_t fields[16];
     alignas(16) std::int32_t sums[8];
@@ -263,15 +262,15 @@ static_assert(days_of_four_digit_year(1900, 3, 1) == days_since_unix_epoch({1900
     if (!measure(text, size, body, utc)) return false;
     const ZoneShape &zone = kZoneShapes[utc];
     auto aligned = [](const void *p) { return _mm_load_si128(static_cast<const __m128i *>(p)); };
-    const __m256i x = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(text)),
-                                       _mm256_setr_epi8(MERANDOL_SHAPE));
+    const __m256i x =
+        _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(text)), _mm256_setr_epi8(MERANDOL_SHAPE));
     const __m256i digit = _mm256_cmpeq_epi8(_mm256_min_epu8(x, _mm256_set1_epi8(9)), x);
     const __m256i same = _mm256_or_si256(_mm256_cmpeq_epi8(x, _mm256_setzero_si256()),
                                          _mm256_cmpeq_epi8(x, _mm256_setr_epi8(MERANDOL_SHAPE_ALTERNATIVE)));
     const auto fitting = static_cast<std::uint32_t>(
         _mm256_movemask_epi8(_mm256_or_si256(same, _mm256_and_si256(digit, _mm256_setr_epi8(MERANDOL_DIGIT_LANES)))));
-    const __m128i xz = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text + size - 16)),
-                                     aligned(zone.pattern));
+    const __m128i xz =
+        _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text + size - 16)), aligned(zone.pattern));
     const __m128i zone_digit = _mm_cmpeq_epi8(_mm_min_epu8(xz, _mm_set1_epi8(9)), xz);
     const __m128i zone_same =
         _mm_or_si128(_mm_cmpeq_epi8(xz, _mm_setzero_si128()), _mm_cmpeq_epi8(xz, aligned(zone.alternative)));
@@ -347,7 +346,7 @@ bool read_fast_rfc3339(std::string_view text, std::size_t readable, Rfc3339Insta
     const std::size_t size = text.size();
     if (size - kFastTextMin > kFastTextMax - kFastTextMin) return false;
     const FastRead read = g_fast_read.load(std::memory_order_relaxed);
-    if (readable >= kFastWindow) return read(text.data(), size, out);
+    if (readable >= kFastWindow) return read(text.data(), text.size(), out);
     // Near the end of its buffer (so shorter than the window): a copy.
     char window[kFastWindow] = {};
     std::memcpy(window, text.data(), size);

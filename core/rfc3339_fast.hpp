@@ -19,7 +19,7 @@ namespace merandol {
 // An instant and the offset it was written at: the whole Unix seconds of the
 // UTC reading and the nanosecond within that second.
 struct Rfc3339Instant {
-    std::int64_t seconds;     // [kMinUnixSeconds, kMaxUnixSeconds]
+    std::int64_t seconds;      // [kMinUnixSeconds, kMaxUnixSeconds]
     std::uint32_t nanosecond;  // [0, 999999999]
     std::int32_t offset;       // seconds east of UTC, a whole minute within 23:59
 

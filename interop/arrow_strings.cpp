@@ -218,8 +218,7 @@ static std::expected<std::int64_t, RowFailure> fill(const StringColumn &c, Finer
         if (!read && !read_rfc3339_instant_slowly(text, instant))
             return std::unexpected(RowFailure{row, RowError::Unreadable});
         RowError error;
-        if (!to_units<NanosPerUnit>(instant, finer, values[row], error))
-            return std::unexpected(RowFailure{row, error});
+        if (!to_units<NanosPerUnit>(instant, finer, values[row], error)) return std::unexpected(RowFailure{row, error});
     }
     return nulls;
 }
@@ -259,7 +258,8 @@ std::expected<std::int64_t, RowFailure> read_timestamps(const StringColumn &colu
             validity[row >> 3] |= static_cast<std::uint8_t>(column.is_valid(row)) << (row & 7);
     }
     // The spare bits of the last byte stay clear.
-    if (const auto spare = column.size & 7; spare != 0) validity[bytes - 1] &= static_cast<std::uint8_t>((1u << spare) - 1);
+    if (const auto spare = column.size & 7; spare != 0)
+        validity[bytes - 1] &= static_cast<std::uint8_t>((1u << spare) - 1);
     return nulls;
 }
 

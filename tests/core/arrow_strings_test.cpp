@@ -51,7 +51,8 @@ struct Built {
 // `skipped` rows of other texts before `texts`, which start at the offset.
 Texts with_skipped(const Texts &texts, std::size_t skipped) {
     Texts all;
-    for (std::size_t i = 0; i < skipped; ++i) all.emplace_back(i % 2 ? std::nullopt : std::optional(std::string(i, 'x')));
+    for (std::size_t i = 0; i < skipped; ++i)
+        all.emplace_back(i % 2 ? std::nullopt : std::optional(std::string(i, 'x')));
     all.insert(all.end(), texts.begin(), texts.end());
     return all;
 }
@@ -87,7 +88,8 @@ Built offsets_array(const Texts &texts, std::size_t skipped, bool bitmap = true)
     }
     char *bytes = b.add<char>(data.size());
     if (!data.empty()) std::memcpy(bytes, data.data(), data.size());
-    b.finish(static_cast<std::int64_t>(texts.size()), bitmap ? count_nulls(texts) : 0, static_cast<std::int64_t>(skipped));
+    b.finish(static_cast<std::int64_t>(texts.size()), bitmap ? count_nulls(texts) : 0,
+             static_cast<std::int64_t>(skipped));
     return b;
 }
 
@@ -123,7 +125,8 @@ Built views_array(const Texts &texts, std::size_t skipped, bool bitmap = true) {
     auto *sizes = b.add<std::int64_t>(2);
     sizes[0] = static_cast<std::int64_t>(data[0].size());
     sizes[1] = static_cast<std::int64_t>(data[1].size());
-    b.finish(static_cast<std::int64_t>(texts.size()), bitmap ? count_nulls(texts) : 0, static_cast<std::int64_t>(skipped));
+    b.finish(static_cast<std::int64_t>(texts.size()), bitmap ? count_nulls(texts) : 0,
+             static_cast<std::int64_t>(skipped));
     return b;
 }
 
@@ -199,15 +202,16 @@ TEST(ArrowStrings, Layouts) {
 }
 
 TEST(ArrowStrings, EachTextInPlace) {
-    const Texts texts = {"", std::nullopt, "twelve bytes", "thirteen byte", std::nullopt, "a longer text of some bytes"};
+    const Texts texts = {
+        "", std::nullopt, "twelve bytes", "thirteen byte", std::nullopt, "a longer text of some bytes"};
     for (StringLayout layout : kLayouts) {
         for (std::size_t skipped : {0, 3, 9}) {
             Built b = build(layout, texts, skipped);
             const auto column = StringColumn::open(b.array, layout);
             ASSERT_TRUE(column.has_value());
             Texts seen;
-            EXPECT_TRUE(for_each_text(
-                *column, [&](std::int64_t row, std::optional<std::string_view> text = std::nullopt) {
+            EXPECT_TRUE(
+                for_each_text(*column, [&](std::int64_t row, std::optional<std::string_view> text = std::nullopt) {
                     EXPECT_EQ(row, static_cast<std::int64_t>(seen.size()));
                     seen.emplace_back(text ? std::optional(std::string(*text)) : std::nullopt);
                     return true;
@@ -228,7 +232,8 @@ TEST(ArrowStrings, TimestampsEqualTheTextsReadOneByOne) {
             for (bool bitmap : {true, false}) {
                 const Texts rows = bitmap ? texts : accepted_texts(1000, 8 + skipped);
                 Texts present;
-                for (const auto &t : rows) present.push_back(t ? t : std::optional<std::string>("2000-01-01T00:00:00Z"));
+                for (const auto &t : rows)
+                    present.push_back(t ? t : std::optional<std::string>("2000-01-01T00:00:00Z"));
                 const Texts &used = bitmap ? rows : present;
                 Built b = build(layout, used, skipped, bitmap);
                 const auto column = StringColumn::open(b.array, layout);
@@ -243,7 +248,8 @@ TEST(ArrowStrings, TimestampsEqualTheTextsReadOneByOne) {
                         const bool valid = (validity[i / 8] >> (i % 8) & 1) != 0;
                         ASSERT_EQ(valid, used[i].has_value()) << i;
                         const auto expected = used[i] ? expected_units(*used[i], nanos, false) : std::optional(-7l);
-                        ASSERT_EQ(std::optional(values[i]), expected) << used[i].value_or("null") << " in units of " << nanos;
+                        ASSERT_EQ(std::optional(values[i]), expected)
+                            << used[i].value_or("null") << " in units of " << nanos;
                     }
                     if (used.size() % 8 != 0) {
                         EXPECT_EQ(validity.back() >> (used.size() % 8), 0);
@@ -264,7 +270,11 @@ TEST(ArrowStrings, TheFirstFailingRow) {
     };
     const Case cases[] = {
         // Unreadable, counted with the nulls before it.
-        {{"2024-01-01T00:00:00Z", nullptr, "2024-01-01T00:00:00"}, TimeUnit::Nano, Finer::Floor, 2, RowError::Unreadable},
+        {{"2024-01-01T00:00:00Z", nullptr, "2024-01-01T00:00:00"},
+         TimeUnit::Nano,
+         Finer::Floor,
+         2,
+         RowError::Unreadable},
         {{nullptr, "", "junk"}, TimeUnit::Second, Finer::Floor, 1, RowError::Unreadable},
         {{"-2147483648-01-01T00:30:00+01:00"}, TimeUnit::Second, Finer::Floor, 0, RowError::Unreadable},
         // Beyond 64 bits of the unit; the lowest value is numpy's NaT.

@@ -203,9 +203,7 @@ std::string near_shape(std::mt19937_64 &rng) {
 void mutate(std::string &s, std::mt19937_64 &rng) {
     static constexpr char kBytes[] = "0123456789-:.T tZz+,\xc2\xa0\xff";
     auto pick = [&rng](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); };
-    auto byte = [&] {
-        return pick(2) == 0 ? static_cast<char>(pick(256)) : kBytes[pick(sizeof kBytes - 1)];
-    };
+    auto byte = [&] { return pick(2) == 0 ? static_cast<char>(pick(256)) : kBytes[pick(sizeof kBytes - 1)]; };
     const std::size_t edits = 1 + pick(3);
     for (std::size_t e = 0; e < edits; ++e) {
         switch (pick(3)) {
