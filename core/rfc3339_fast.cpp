@@ -1,5 +1,6 @@
 #include "core/rfc3339_fast.hpp"
 
+#include <array>
 #include <atomic>
 #include <cstring>
 
@@ -155,6 +156,57 @@ alignas(64) static constexpr ZoneShape kZoneShapes[2] = {
 };
 // clang-format on
 
+// A whole text of at most 32 bytes lies in the window: then one shape per
+// zone and length checks and gathers it all, the zone included, and the
+// fraction's lanes past the body are simply not gathered.
+struct WindowShape {
+    alignas(32) char pattern[32];
+    alignas(32) char alternative[32];
+    alignas(32) signed char digit_lanes[32];
+    alignas(32) signed char gather[32];
+};
+
+static constexpr WindowShape window_shape(bool utc, std::size_t size) noexcept {
+    WindowShape s{};
+    const std::size_t body = size - (utc ? 1 : 6);
+    if (size < kFastTextMin || size > kFastWindow || !body_fits(body)) return s;  // never used
+    constexpr char kBody[] = "0000-00-00T00:00:00.000000000";
+    static_assert(sizeof kBody - 1 == kBodyLongest);
+    for (std::size_t i = 0; i < body; ++i) {
+        s.pattern[i] = kBody[i];
+        s.digit_lanes[i] = kBody[i] == '0' ? -1 : 0;
+    }
+    s.alternative[kSeparatorAt] = 'T' ^ ' ';
+    constexpr signed char kGather[32] = {MERANDOL_GATHER_0, MERANDOL_GATHER_1};
+    for (std::size_t i = 0; i < 32; ++i)
+        s.gather[i] = i >= 16 && kGather[i] >= 0 && kGather[i] + 16u >= body ? -1 : kGather[i];
+    if (utc) {
+        s.pattern[body] = 'Z';
+        s.alternative[body] = 'Z' ^ 'z';
+        return s;
+    }
+    s.pattern[body] = '+';
+    s.alternative[body] = '+' ^ '-';
+    s.pattern[body + 3] = ':';
+    constexpr std::size_t kZoneDigits[4] = {1, 2, 4, 5};
+    for (std::size_t k = 0; k < 4; ++k) {
+        s.pattern[body + kZoneDigits[k]] = '0';
+        s.digit_lanes[body + kZoneDigits[k]] = -1;
+        s.gather[28 + k] = static_cast<signed char>(body + kZoneDigits[k] - 16);
+    }
+    return s;
+}
+
+// By zone ("Z" second) and length.
+alignas(64) static constexpr auto kWindowShapes = [] {
+    std::array<WindowShape, 2 * (kFastWindow + 1)> shapes{};
+    for (std::size_t size = 0; size <= kFastWindow; ++size) {
+        shapes[size] = window_shape(false, size);
+        shapes[kFastWindow + 1 + size] = window_shape(true, size);
+    }
+    return shapes;
+}();
+
 // The lanes of the window that must fit for a body of `body` bytes.
 static constexpr std::uint32_t required_lanes(std::size_t body) noexcept { return (std::uint32_t{1} << body) - 1; }
 
@@ -256,19 +308,55 @@ static_assert(days_of_four_digit_year(1900, 3, 1) == days_since_unix_epoch({1900
     return finish_fields(fields, sums, (text[size - 6] == '-') & !utc, out);
 }
 
+// The fields and sums of gathered digits, checked, to the instant.
+[[gnu::target("avx2"), gnu::always_inline]] static inline bool convert_avx2(__m256i gathered, bool negative,
+                                                                           Rfc3339Instant &out) noexcept {
+    const __m256i f = _mm256_maddubs_epi16(gathered, _mm256_setr_epi8(MERANDOL_WEIGHTS, MERANDOL_WEIGHTS));
+    const __m256i out_of_range =
+        _mm256_or_si256(_mm256_cmpgt_epi16(f, _mm256_setr_epi16(MERANDOL_FIELD_MAX_0, MERANDOL_FIELD_MAX_1)),
+                        _mm256_cmpgt_epi16(_mm256_setr_epi16(MERANDOL_FIELD_MIN_0, MERANDOL_FIELD_MIN_1), f));
+    if (!_mm256_testz_si256(out_of_range, out_of_range)) return false;
+    alignas(32) std::uint16_t fields[16];
+    alignas(32) std::int32_t sums[8];
+    _mm256_store_si256(reinterpret_cast<__m256i *>(fields), f);
+    _mm256_store_si256(reinterpret_cast<__m256i *>(sums),
+                       _mm256_madd_epi16(f, _mm256_setr_epi16(MERANDOL_SUMS_0, MERANDOL_SUMS_1)));
+    return finish_fields(fields, sums, negative, out);
+}
+
+[[gnu::target("avx2"), gnu::always_inline]] static inline __m256i load_avx2(const void *aligned) noexcept {
+    return _mm256_load_si256(static_cast<const __m256i *>(aligned));
+}
+
+// One bit per lane of x, set when it fits its place: zero, the
+// alternative, or a digit where a digit belongs.
+[[gnu::target("avx2"), gnu::always_inline]] static inline std::uint32_t fitting_avx2(__m256i x, __m256i alternative,
+                                                                                    __m256i digit_lanes) noexcept {
+    const __m256i digit = _mm256_cmpeq_epi8(_mm256_min_epu8(x, _mm256_set1_epi8(9)), x);
+    const __m256i same = _mm256_or_si256(_mm256_cmpeq_epi8(x, _mm256_setzero_si256()), _mm256_cmpeq_epi8(x, alternative));
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(same, _mm256_and_si256(digit, digit_lanes))));
+}
+
 [[gnu::target("avx2")]] static bool read_avx2(const char *text, std::size_t size, Rfc3339Instant &out) noexcept {
     std::size_t body;
     bool utc;
     if (!measure(text, size, body, utc)) return false;
+    const bool negative = (text[size - 6] == '-') & !utc;
+    const __m256i window = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(text));
+    if (size <= kFastWindow) {
+        const WindowShape &shape = kWindowShapes[(utc ? kFastWindow + 1 : 0) + size];
+        const __m256i x = _mm256_xor_si256(window, load_avx2(shape.pattern));
+        const auto required = static_cast<std::uint32_t>((std::uint64_t{1} << size) - 1);
+        if ((fitting_avx2(x, load_avx2(shape.alternative), load_avx2(shape.digit_lanes)) & required) != required) return false;
+        return convert_avx2(_mm256_shuffle_epi8(x, load_avx2(shape.gather)), negative, out);
+    }
+    // Longer texts end past the window: their zone is read from the text's
+    // last 16 bytes.
     const ZoneShape &zone = kZoneShapes[utc];
     auto aligned = [](const void *p) { return _mm_load_si128(static_cast<const __m128i *>(p)); };
-    const __m256i x =
-        _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(text)), _mm256_setr_epi8(MERANDOL_SHAPE));
-    const __m256i digit = _mm256_cmpeq_epi8(_mm256_min_epu8(x, _mm256_set1_epi8(9)), x);
-    const __m256i same = _mm256_or_si256(_mm256_cmpeq_epi8(x, _mm256_setzero_si256()),
-                                         _mm256_cmpeq_epi8(x, _mm256_setr_epi8(MERANDOL_SHAPE_ALTERNATIVE)));
-    const auto fitting = static_cast<std::uint32_t>(
-        _mm256_movemask_epi8(_mm256_or_si256(same, _mm256_and_si256(digit, _mm256_setr_epi8(MERANDOL_DIGIT_LANES)))));
+    const __m256i x = _mm256_xor_si256(window, _mm256_setr_epi8(MERANDOL_SHAPE));
+    const std::uint32_t fitting = fitting_avx2(x, _mm256_setr_epi8(MERANDOL_SHAPE_ALTERNATIVE),
+                                               _mm256_setr_epi8(MERANDOL_DIGIT_LANES));
     const __m128i xz =
         _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text + size - 16)), aligned(zone.pattern));
     const __m128i zone_digit = _mm_cmpeq_epi8(_mm_min_epu8(xz, _mm_set1_epi8(9)), xz);
@@ -285,17 +373,7 @@ static_assert(days_of_four_digit_year(1900, 3, 1) == days_since_unix_epoch({1900
     const __m256i gathered = _mm256_or_si256(
         _mm256_shuffle_epi8(_mm256_and_si256(x, in_body), _mm256_setr_epi8(MERANDOL_GATHER_0, MERANDOL_GATHER_1)),
         _mm256_inserti128_si256(_mm256_setzero_si256(), _mm_shuffle_epi8(xz, aligned(zone.gather)), 1));
-    const __m256i f = _mm256_maddubs_epi16(gathered, _mm256_setr_epi8(MERANDOL_WEIGHTS, MERANDOL_WEIGHTS));
-    const __m256i out_of_range =
-        _mm256_or_si256(_mm256_cmpgt_epi16(f, _mm256_setr_epi16(MERANDOL_FIELD_MAX_0, MERANDOL_FIELD_MAX_1)),
-                        _mm256_cmpgt_epi16(_mm256_setr_epi16(MERANDOL_FIELD_MIN_0, MERANDOL_FIELD_MIN_1), f));
-    if (!_mm256_testz_si256(out_of_range, out_of_range)) return false;
-    alignas(32) std::uint16_t fields[16];
-    alignas(32) std::int32_t sums[8];
-    _mm256_store_si256(reinterpret_cast<__m256i *>(fields), f);
-    _mm256_store_si256(reinterpret_cast<__m256i *>(sums),
-                       _mm256_madd_epi16(f, _mm256_setr_epi16(MERANDOL_SUMS_0, MERANDOL_SUMS_1)));
-    return finish_fields(fields, sums, (text[size - 6] == '-') & !utc, out);
+    return convert_avx2(gathered, negative, out);
 }
 
 #endif  // MERANDOL_FAST_X86
