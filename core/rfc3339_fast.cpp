@@ -310,7 +310,7 @@ static_assert(days_of_four_digit_year(1900, 3, 1) == days_since_unix_epoch({1900
 
 // The fields and sums of gathered digits, checked, to the instant.
 [[gnu::target("avx2"), gnu::always_inline]] static inline bool convert_avx2(__m256i gathered, bool negative,
-                                                                           Rfc3339Instant &out) noexcept {
+                                                                            Rfc3339Instant &out) noexcept {
     const __m256i f = _mm256_maddubs_epi16(gathered, _mm256_setr_epi8(MERANDOL_WEIGHTS, MERANDOL_WEIGHTS));
     const __m256i out_of_range =
         _mm256_or_si256(_mm256_cmpgt_epi16(f, _mm256_setr_epi16(MERANDOL_FIELD_MAX_0, MERANDOL_FIELD_MAX_1)),
@@ -331,10 +331,12 @@ static_assert(days_of_four_digit_year(1900, 3, 1) == days_since_unix_epoch({1900
 // One bit per lane of x, set when it fits its place: zero, the
 // alternative, or a digit where a digit belongs.
 [[gnu::target("avx2"), gnu::always_inline]] static inline std::uint32_t fitting_avx2(__m256i x, __m256i alternative,
-                                                                                    __m256i digit_lanes) noexcept {
+                                                                                     __m256i digit_lanes) noexcept {
     const __m256i digit = _mm256_cmpeq_epi8(_mm256_min_epu8(x, _mm256_set1_epi8(9)), x);
-    const __m256i same = _mm256_or_si256(_mm256_cmpeq_epi8(x, _mm256_setzero_si256()), _mm256_cmpeq_epi8(x, alternative));
-    return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(same, _mm256_and_si256(digit, digit_lanes))));
+    const __m256i same =
+        _mm256_or_si256(_mm256_cmpeq_epi8(x, _mm256_setzero_si256()), _mm256_cmpeq_epi8(x, alternative));
+    return static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_or_si256(same, _mm256_and_si256(digit, digit_lanes))));
 }
 
 [[gnu::target("avx2")]] static bool read_avx2(const char *text, std::size_t size, Rfc3339Instant &out) noexcept {
@@ -347,7 +349,8 @@ static_assert(days_of_four_digit_year(1900, 3, 1) == days_since_unix_epoch({1900
         const WindowShape &shape = kWindowShapes[(utc ? kFastWindow + 1 : 0) + size];
         const __m256i x = _mm256_xor_si256(window, load_avx2(shape.pattern));
         const auto required = static_cast<std::uint32_t>((std::uint64_t{1} << size) - 1);
-        if ((fitting_avx2(x, load_avx2(shape.alternative), load_avx2(shape.digit_lanes)) & required) != required) return false;
+        if ((fitting_avx2(x, load_avx2(shape.alternative), load_avx2(shape.digit_lanes)) & required) != required)
+            return false;
         return convert_avx2(_mm256_shuffle_epi8(x, load_avx2(shape.gather)), negative, out);
     }
     // Longer texts end past the window: their zone is read from the text's
@@ -355,8 +358,8 @@ static_assert(days_of_four_digit_year(1900, 3, 1) == days_since_unix_epoch({1900
     const ZoneShape &zone = kZoneShapes[utc];
     auto aligned = [](const void *p) { return _mm_load_si128(static_cast<const __m128i *>(p)); };
     const __m256i x = _mm256_xor_si256(window, _mm256_setr_epi8(MERANDOL_SHAPE));
-    const std::uint32_t fitting = fitting_avx2(x, _mm256_setr_epi8(MERANDOL_SHAPE_ALTERNATIVE),
-                                               _mm256_setr_epi8(MERANDOL_DIGIT_LANES));
+    const std::uint32_t fitting =
+        fitting_avx2(x, _mm256_setr_epi8(MERANDOL_SHAPE_ALTERNATIVE), _mm256_setr_epi8(MERANDOL_DIGIT_LANES));
     const __m128i xz =
         _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text + size - 16)), aligned(zone.pattern));
     const __m128i zone_digit = _mm_cmpeq_epi8(_mm_min_epu8(xz, _mm_set1_epi8(9)), xz);

@@ -4,8 +4,9 @@
 // read, every number that places a text (lengths, offsets, buffer indexes)
 // is checked against what the array itself declares, so that reading stays
 // inside the buffers wherever the interface lets a consumer know their
-// extent.  (It gives no sizes for the validity, offsets and views buffers:
-// those hold the rows that length and offset declare.)
+// extent.  (It gives no sizes for the list of buffers, nor for the validity,
+// offsets and views buffers: those hold what n_buffers, length and offset
+// declare; and a utf8 data buffer holds what its last offset declares.)
 //
 // Plain C++: the Python binding opens the capsules and hands over the
 // structs.
