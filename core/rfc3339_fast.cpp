@@ -213,33 +213,34 @@ static constexpr std::uint32_t required_lanes(std::size_t body) noexcept { retur
 // Days from 1970-01-01 of a date of a four-digit year, in 32-bit steps.  The
 // year begins in March, so that the leap day ends it, and is moved on by 400
 // years (which keeps every weekday and leap year) so that it is positive:
-// Y in [399, 10399].  153 days fill five months from March, so
-// (153 * m + 2) / 5 is the days before month m of that year (m = 0 for
-// March).  865565 is this count for 1970-01-01.
+// Y in [399, 10399].  865565 is this count for 1970-01-01.
+//
+// Days before the first of each month in such a year (January and February
+// close it), less one for the day's own.
+inline constexpr std::int16_t kDaysBeforeMonth[13] = {0, 305, 336, -1, 30, 60, 91, 121, 152, 183, 213, 244, 274};
 static constexpr std::int64_t days_of_four_digit_year(unsigned year, unsigned month, unsigned day) noexcept {
-    const bool jan_feb = month <= 2;
-    const unsigned y = year + 400 - jan_feb;             // [399, 10399]
-    const unsigned m = jan_feb ? month + 9 : month - 3;  // [0, 11]
-    const unsigned days = y * 365 + y / 4 - y / 100 + y / 400 + (153 * m + 2) / 5 + day - 1;
-    return static_cast<std::int64_t>(days) - 865565;
+    const unsigned y = year + 400 - (month <= 2);  // [399, 10399]
+    const unsigned centuries = y * 5243 >> 19;     // y / 100 for y < 43699 (5243 = ceil(2^19 / 100))
+    const int days = static_cast<int>(y * 365 + y / 4 - centuries + centuries / 4 + day) + kDaysBeforeMonth[month];
+    return days - 865565;
 }
 static_assert(days_of_four_digit_year(1970, 1, 1) == 0);
 static_assert(days_of_four_digit_year(2024, 2, 29) == days_since_unix_epoch({2024, 2, 29}));
 static_assert(days_of_four_digit_year(0, 1, 1) == days_since_unix_epoch({0, 1, 1}));
 static_assert(days_of_four_digit_year(9999, 12, 31) == days_since_unix_epoch({9999, 12, 31}));
 static_assert(days_of_four_digit_year(1900, 3, 1) == days_since_unix_epoch({1900, 3, 1}));
+static_assert(days_of_four_digit_year(2100, 1, 31) == days_since_unix_epoch({2100, 1, 31}));
+static_assert(days_of_four_digit_year(2000, 12, 31) == days_since_unix_epoch({2000, 12, 31}));
 
 // The instant from the fields (16-bit) and sums (32-bit) of the two halves.
 [[gnu::always_inline]] static inline bool finish_fields(const std::uint16_t (&field)[16], const std::int32_t (&sum)[8],
                                                         bool negative, Rfc3339Instant &out) noexcept {
     const auto year = static_cast<unsigned>(sum[0]);
     const unsigned month = field[2], day = field[3];
-    // Without branches, which mixed columns would mispredict: February's
-    // length from the leap-year rule, the others' from the month's parity
-    // (flipped from August on).
-    const unsigned leap = (year % 4 == 0) & ((year % 100 != 0) | (year % 400 == 0));
-    const unsigned month_days = month == 2 ? 28 + leap : 30 | ((month ^ (month >> 3)) & 1);
-    if (day > month_days) return false;
+    // Without branches, which mixed columns would mispredict.
+    static constexpr std::uint8_t kMonthDays[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const unsigned leap = month == 2 && is_leap_year(static_cast<std::int32_t>(year));
+    if (day > kMonthDays[month] + leap) return false;
     const auto second_of_day = static_cast<std::int64_t>(sum[2]) * 60 + field[8];
     const std::int32_t minutes = sum[7] * (1 - 2 * static_cast<std::int32_t>(negative));
     const std::int32_t offset = minutes * 60;  // within a day
