@@ -119,14 +119,16 @@ static bool read_scalar(const char *text, std::size_t size, Rfc3339Instant &out)
 #define MERANDOL_WEIGHTS 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1
 // The 16-bit fields: year hundreds, year rest, month, day, hour, minute,
 // (none, none); second, first fraction digit, four fraction pairs, the
-// zone's hours and minutes.  Then the 32-bit sums: the year, the minute of
-// the day; the fraction's second and third four digits, the zone's minutes.
+// zone's hours and minutes.  Then the 32-bit sums: the year, the month and
+// day as 32 * month + day, the minute of the day, (none); the second and
+// the fraction's first digit as second + 64 * digit, the fraction's next
+// four digits and last four, the zone's minutes.
 #define MERANDOL_FIELD_MIN_0 0, 0, 1, 1, 0, 0, 0, 0
 #define MERANDOL_FIELD_MAX_0 99, 99, 12, 31, 23, 59, 0, 0
 #define MERANDOL_FIELD_MIN_1 0, 0, 0, 0, 0, 0, 0, 0
 #define MERANDOL_FIELD_MAX_1 59, 9, 99, 99, 99, 99, 23, 59
-#define MERANDOL_SUMS_0 100, 1, 0, 0, 60, 1, 0, 0
-#define MERANDOL_SUMS_1 0, 0, 100, 1, 100, 1, 60, 1
+#define MERANDOL_SUMS_0 100, 1, 32, 1, 60, 1, 0, 0
+#define MERANDOL_SUMS_1 1, 64, 100, 1, 100, 1, 60, 1
 #define MERANDOL_LANE_INDEX 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, \
                             16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31
 // clang-format on
@@ -232,21 +234,23 @@ static_assert(days_of_four_digit_year(1900, 3, 1) == days_since_unix_epoch({1900
 static_assert(days_of_four_digit_year(2100, 1, 31) == days_since_unix_epoch({2100, 1, 31}));
 static_assert(days_of_four_digit_year(2000, 12, 31) == days_since_unix_epoch({2000, 12, 31}));
 
-// The instant from the fields (16-bit) and sums (32-bit) of the two halves.
-[[gnu::always_inline]] static inline bool finish_fields(const std::uint16_t (&field)[16], const std::int32_t (&sum)[8],
-                                                        bool negative, Rfc3339Instant &out) noexcept {
-    const auto year = static_cast<unsigned>(sum[0]);
-    const unsigned month = field[2], day = field[3];
+// The instant from the eight 32-bit sums, two to a word.
+[[gnu::always_inline]] static inline bool finish_sums(std::uint64_t date, std::uint64_t time, std::uint64_t fraction,
+                                                      std::uint64_t zone, bool negative, Rfc3339Instant &out) noexcept {
+    const auto year = static_cast<std::uint32_t>(date), month_day = static_cast<std::uint32_t>(date >> 32);
+    const unsigned month = month_day >> 5, day = month_day & 31;
     // Without branches, which mixed columns would mispredict.
     static constexpr std::uint8_t kMonthDays[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const unsigned leap = month == 2 && is_leap_year(static_cast<std::int32_t>(year));
+    const unsigned leap = (month == 2) & is_leap_year(static_cast<std::int32_t>(year));
     if (day > kMonthDays[month] + leap) return false;
-    const auto second_of_day = static_cast<std::int64_t>(sum[2]) * 60 + field[8];
-    const std::int32_t minutes = sum[7] * (1 - 2 * static_cast<std::int32_t>(negative));
+    const auto second_digit = static_cast<std::uint32_t>(fraction);
+    const std::int64_t second_of_day =
+        static_cast<std::int64_t>(static_cast<std::uint32_t>(time)) * 60 + (second_digit & 63);
+    const std::int32_t minutes = static_cast<std::int32_t>(zone >> 32) * (1 - 2 * static_cast<std::int32_t>(negative));
     const std::int32_t offset = minutes * 60;  // within a day
     out.seconds = days_of_four_digit_year(year, month, day) * kSecondsPerDay + second_of_day - offset;
-    out.nanosecond =
-        field[9] * 100000000u + static_cast<std::uint32_t>(sum[5]) * 10000u + static_cast<std::uint32_t>(sum[6]);
+    out.nanosecond = (second_digit >> 6) * 100000000u + static_cast<std::uint32_t>(fraction >> 32) * 10000u +
+                     static_cast<std::uint32_t>(zone);
     out.offset = offset;
     return true;
 }
@@ -300,13 +304,12 @@ static_assert(days_of_four_digit_year(2000, 12, 31) == days_since_unix_epoch({20
                                               _mm_or_si128(_mm_cmpgt_epi16(f1, _mm_setr_epi16(MERANDOL_FIELD_MAX_1)),
                                                            _mm_cmpgt_epi16(_mm_setr_epi16(MERANDOL_FIELD_MIN_1), f1)));
     if (!_mm_testz_si128(out_of_range, out_of_range)) return false;
-    alignas(16) std::uint16_t fields[16];
-    alignas(16) std::int32_t sums[8];
-    _mm_store_si128(reinterpret_cast<__m128i *>(fields), f0);
-    _mm_store_si128(reinterpret_cast<__m128i *>(fields + 8), f1);
-    _mm_store_si128(reinterpret_cast<__m128i *>(sums), _mm_madd_epi16(f0, _mm_setr_epi16(MERANDOL_SUMS_0)));
-    _mm_store_si128(reinterpret_cast<__m128i *>(sums + 4), _mm_madd_epi16(f1, _mm_setr_epi16(MERANDOL_SUMS_1)));
-    return finish_fields(fields, sums, (text[size - 6] == '-') & !utc, out);
+    const __m128i sums0 = _mm_madd_epi16(f0, _mm_setr_epi16(MERANDOL_SUMS_0));
+    const __m128i sums1 = _mm_madd_epi16(f1, _mm_setr_epi16(MERANDOL_SUMS_1));
+    return finish_sums(static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums0)),
+                       static_cast<std::uint64_t>(_mm_extract_epi64(sums0, 1)),
+                       static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums1)),
+                       static_cast<std::uint64_t>(_mm_extract_epi64(sums1, 1)), (text[size - 6] == '-') & !utc, out);
 }
 
 // The fields and sums of gathered digits, checked, to the instant.
@@ -317,12 +320,12 @@ static_assert(days_of_four_digit_year(2000, 12, 31) == days_since_unix_epoch({20
         _mm256_or_si256(_mm256_cmpgt_epi16(f, _mm256_setr_epi16(MERANDOL_FIELD_MAX_0, MERANDOL_FIELD_MAX_1)),
                         _mm256_cmpgt_epi16(_mm256_setr_epi16(MERANDOL_FIELD_MIN_0, MERANDOL_FIELD_MIN_1), f));
     if (!_mm256_testz_si256(out_of_range, out_of_range)) return false;
-    alignas(32) std::uint16_t fields[16];
-    alignas(32) std::int32_t sums[8];
-    _mm256_store_si256(reinterpret_cast<__m256i *>(fields), f);
-    _mm256_store_si256(reinterpret_cast<__m256i *>(sums),
-                       _mm256_madd_epi16(f, _mm256_setr_epi16(MERANDOL_SUMS_0, MERANDOL_SUMS_1)));
-    return finish_fields(fields, sums, negative, out);
+    const __m256i sums = _mm256_madd_epi16(f, _mm256_setr_epi16(MERANDOL_SUMS_0, MERANDOL_SUMS_1));
+    const __m128i sums0 = _mm256_castsi256_si128(sums), sums1 = _mm256_extracti128_si256(sums, 1);
+    return finish_sums(static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums0)),
+                       static_cast<std::uint64_t>(_mm_extract_epi64(sums0, 1)),
+                       static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums1)),
+                       static_cast<std::uint64_t>(_mm_extract_epi64(sums1, 1)), negative, out);
 }
 
 [[gnu::target("avx2"), gnu::always_inline]] static inline __m256i load_avx2(const void *aligned) noexcept {
