@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "core/datetime.hpp"
-#include "core/digits.hpp"
 #include "core/rfc3339.hpp"
 
 #if defined(__x86_64__)
@@ -90,7 +89,8 @@ static bool read_scalar(const char *text, std::size_t size, Rfc3339Instant &out)
 //
 // Two loads: the body's 32-byte window from the text's start, and the last
 // 16 bytes of the text, which end with the zone (a text has at least 20, so
-// that load never leaves it).  Each is XORed with its shape, which has '0'
+// that load never leaves it).  (The AVX2 kernel reads a text that fits the
+// window with that one load: see WindowShape.)  Each is XORed with its shape, which has '0'
 // at every digit's place: a digit lane then holds the digit's value (below
 // 10 exactly when the byte is an ASCII digit) and any other lane is zero
 // when it holds its character, or equal to the shape's alternative there
