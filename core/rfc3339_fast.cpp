@@ -1,0 +1,456 @@
+#include "core/rfc3339_fast.hpp"
+
+#include <array>
+#include <atomic>
+#include <cstring>
+
+#include "core/datetime.hpp"
+#include "core/rfc3339.hpp"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define MERANDOL_FAST_X86 1
+#endif
+
+namespace merandol {
+
+// --- What every kernel shares -------------------------------------------------
+//
+// A text of the shape is the body, "YYYY-MM-DDTHH:MM:SS" with an optional
+// "." and one to nine digits (19 or 21 to 29 bytes), then the zone, "Z" or
+// "+HH:MM" (1 or 6 bytes): 20 to 35 bytes in all.  Its last byte tells the
+// zone, which tells where the body ends.
+
+inline constexpr std::size_t kFastTextMin = 19 + 1;
+inline constexpr std::size_t kBodyPlain = 19;                 // no fraction
+inline constexpr std::size_t kBodyShortest = kBodyPlain + 2;  // a dot and one digit
+inline constexpr std::size_t kBodyLongest = kBodyPlain + 10;  // a dot and nine digits
+inline constexpr std::size_t kSeparatorAt = 10;               // "T" or " "
+static_assert(kBodyLongest <= kFastWindow && kFastTextMax == kBodyLongest + 6);
+
+// The zone at the end of a text of at least kFastTextMin bytes: "Z" or "z",
+// or "+HH:MM" / "-HH:MM" with hours at most 23 and minutes at most 59, as
+// the full reader bounds them.  Gives the length of the body before it.
+[[gnu::always_inline]] static inline bool read_zone(const char *text, std::size_t size, std::size_t &body,
+                                                    std::int32_t &offset) noexcept {
+    if ((text[size - 1] | 0x20) == 'z') {
+        body = size - 1;
+        offset = 0;
+        return true;
+    }
+    const char *zone = text + size - 6;
+    auto digit = [zone](int i) { return static_cast<unsigned>(static_cast<unsigned char>(zone[i])) - '0'; };
+    const unsigned h1 = digit(1), h2 = digit(2), m1 = digit(4), m2 = digit(5);
+    const unsigned hours = h1 * 10 + h2, minutes = m1 * 10 + m2;
+    const bool sign = zone[0] == '+' || zone[0] == '-';
+    if (!sign | (zone[3] != ':') | (h1 > 9) | (h2 > 9) | (m1 > 9) | (m2 > 9) | (hours > 23) | (minutes > 59))
+        return false;
+    const auto magnitude = static_cast<std::int32_t>(hours * 3600 + minutes * 60);
+    offset = zone[0] == '-' ? -magnitude : magnitude;
+    body = size - 6;
+    return true;
+}
+
+static constexpr bool body_fits(std::size_t body) noexcept {
+    return body == kBodyPlain || (body >= kBodyShortest && body <= kBodyLongest);
+}
+
+[[gnu::always_inline]] static inline bool is_separator(char c) noexcept { return c == 'T' || c == ' '; }
+
+// The instant from checked fields; a four-digit year and an offset within a
+// day keep it far inside the range.
+[[gnu::always_inline]] static inline void finish(Date date, std::uint32_t second_of_day, std::uint32_t nanosecond,
+                                                 std::int32_t offset, Rfc3339Instant &out) noexcept {
+    out.seconds = days_since_unix_epoch(date) * kSecondsPerDay + second_of_day - offset;
+    out.nanosecond = nanosecond;
+    out.offset = offset;
+}
+
+// --- Scalar: the fixed-place readers of the date and the time -----------------
+
+static bool read_scalar(const char *text, std::size_t size, Rfc3339Instant &out) noexcept {
+    std::size_t body;
+    std::int32_t offset;
+    if (size - kFastTextMin > kFastTextMax - kFastTextMin || !read_zone(text, size, body, offset) || !body_fits(body) ||
+        !is_separator(text[kSeparatorAt]))
+        return false;
+    Date date;
+    Time time;
+    if (!read_fixed_date(std::string_view(text, kSeparatorAt), date) ||
+        !read_fixed_time(std::string_view(text + kSeparatorAt + 1, body - kSeparatorAt - 1), time))
+        return false;
+    finish(date, seconds_since_midnight(time), time.nanosecond, offset, out);
+    return true;
+}
+
+#if MERANDOL_FAST_X86
+
+// --- Vectors ------------------------------------------------------------------
+//
+// Two loads: the body's 32-byte window from the text's start, and the last
+// 16 bytes of the text, which end with the zone (a text has at least 20, so
+// that load never leaves it).  (The AVX2 kernel reads a text that fits the
+// window with that one load: see WindowShape.)  Each is XORed with its shape, which has '0'
+// at every digit's place: a digit lane then holds the digit's value (below
+// 10 exactly when the byte is an ASCII digit) and any other lane is zero
+// when it holds its character, or equal to the shape's alternative there
+// (" " for "T", "z" for "Z", "-" for "+") when it holds that.  One bit per
+// lane tells whether it fits; the body's lanes and the zone's must all fit.
+//
+// The digits are then gathered by a byte shuffle into pairs, and each pair
+// (tens, ones) becomes a 16-bit field by one multiply-add with weights 10
+// and 1: from half 0 of the window (bytes 0-15) the year's two halves,
+// month, day, hour and minute; from half 1 (bytes 16-31) the second and the
+// fraction as a lone first digit and four pairs, fraction digits past the
+// body's end left out (which reads a short fraction as padded with zeros);
+// and from the zone its hours and minutes.  One more multiply-add joins the
+// fields that only ever meet in a sum.
+
+// clang-format off
+#define MERANDOL_SHAPE '0', '0', '0', '0', '-', '0', '0', '-', '0', '0', 'T', '0', '0', ':', '0', '0', \
+                       ':', '0', '0', '.', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0'
+#define MERANDOL_SHAPE_ALTERNATIVE 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'T' ^ ' ', 0, 0, 0, 0, 0, \
+                                   0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0
+#define MERANDOL_DIGIT_LANES -1, -1, -1, -1, 0, -1, -1, 0, -1, -1, 0, -1, -1, 0, -1, -1, \
+                             0, -1, -1, 0, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1
+// Per half, the digits' bytes in pairs; -1 gives a zero byte.
+#define MERANDOL_GATHER_0 0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, -1, -1, -1, -1
+#define MERANDOL_GATHER_1 1, 2, -1, 4, 5, 6, 7, 8, 9, 10, 11, 12, -1, -1, -1, -1
+#define MERANDOL_WEIGHTS 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1
+// The 16-bit fields: year hundreds, year rest, month, day, hour, minute,
+// (none, none); second, first fraction digit, four fraction pairs, the
+// zone's hours and minutes.  Then the 32-bit sums: the year, the month and
+// day as 32 * month + day, the minute of the day, (none); the second and
+// the fraction's first digit as second + 64 * digit, the fraction's next
+// four digits and last four, the zone's minutes.
+#define MERANDOL_FIELD_MIN_0 0, 0, 1, 1, 0, 0, 0, 0
+#define MERANDOL_FIELD_MAX_0 99, 99, 12, 31, 23, 59, 0, 0
+#define MERANDOL_FIELD_MIN_1 0, 0, 0, 0, 0, 0, 0, 0
+#define MERANDOL_FIELD_MAX_1 59, 9, 99, 99, 99, 99, 23, 59
+#define MERANDOL_SUMS_0 100, 1, 32, 1, 60, 1, 0, 0
+#define MERANDOL_SUMS_1 1, 64, 100, 1, 100, 1, 60, 1
+#define MERANDOL_LANE_INDEX 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, \
+                            16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31
+// clang-format on
+
+// The last 16 bytes of a text, by its zone: "+HH:MM" in lanes 10-15, or "Z"
+// in lane 15; and where the zone's four digits go in half 1 of the fields
+// (bytes 12-15, after the fraction).
+struct ZoneShape {
+    alignas(16) char pattern[16];
+    alignas(16) char alternative[16];
+    alignas(16) signed char digit_lanes[16];
+    alignas(16) signed char gather[16];
+    std::uint32_t required;
+};
+// clang-format off
+alignas(64) static constexpr ZoneShape kZoneShapes[2] = {
+    {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, '+', '0', '0', ':', '0', '0'},
+     {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, '+' ^ '-', 0, 0, 0, 0, 0},
+     {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1, -1, 0, -1, -1},
+     {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 11, 12, 14, 15},
+     0xfc00},
+    {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'Z'},
+     {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'Z' ^ 'z'},
+     {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+     {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+     0x8000},
+};
+// clang-format on
+
+// A whole text of at most 32 bytes lies in the window: then one shape per
+// zone and length checks and gathers it all, the zone included, and the
+// fraction's lanes past the body are simply not gathered.
+struct WindowShape {
+    alignas(32) char pattern[32];
+    alignas(32) char alternative[32];
+    alignas(32) signed char digit_lanes[32];
+    alignas(32) signed char gather[32];
+};
+
+static constexpr WindowShape window_shape(bool utc, std::size_t size) noexcept {
+    WindowShape s{};
+    const std::size_t body = size - (utc ? 1 : 6);
+    if (size < kFastTextMin || size > kFastWindow || !body_fits(body)) return s;  // never used
+    constexpr char kBody[] = "0000-00-00T00:00:00.000000000";
+    static_assert(sizeof kBody - 1 == kBodyLongest);
+    for (std::size_t i = 0; i < body; ++i) {
+        s.pattern[i] = kBody[i];
+        s.digit_lanes[i] = kBody[i] == '0' ? -1 : 0;
+    }
+    s.alternative[kSeparatorAt] = 'T' ^ ' ';
+    constexpr signed char kGather[32] = {MERANDOL_GATHER_0, MERANDOL_GATHER_1};
+    for (std::size_t i = 0; i < 32; ++i)
+        s.gather[i] = i >= 16 && kGather[i] >= 0 && kGather[i] + 16u >= body ? -1 : kGather[i];
+    if (utc) {
+        s.pattern[body] = 'Z';
+        s.alternative[body] = 'Z' ^ 'z';
+        return s;
+    }
+    s.pattern[body] = '+';
+    s.alternative[body] = '+' ^ '-';
+    s.pattern[body + 3] = ':';
+    constexpr std::size_t kZoneDigits[4] = {1, 2, 4, 5};
+    for (std::size_t k = 0; k < 4; ++k) {
+        s.pattern[body + kZoneDigits[k]] = '0';
+        s.digit_lanes[body + kZoneDigits[k]] = -1;
+        s.gather[28 + k] = static_cast<signed char>(body + kZoneDigits[k] - 16);
+    }
+    return s;
+}
+
+// By zone ("Z" second) and length.
+alignas(64) static constexpr auto kWindowShapes = [] {
+    std::array<WindowShape, 2 * (kFastWindow + 1)> shapes{};
+    for (std::size_t size = 0; size <= kFastWindow; ++size) {
+        shapes[size] = window_shape(false, size);
+        shapes[kFastWindow + 1 + size] = window_shape(true, size);
+    }
+    return shapes;
+}();
+
+// The lanes of the window that must fit for a body of `body` bytes.
+static constexpr std::uint32_t required_lanes(std::size_t body) noexcept { return (std::uint32_t{1} << body) - 1; }
+
+// Days from 1970-01-01 of a date of a four-digit year, in 32-bit steps.  The
+// year begins in March, so that the leap day ends it, and is moved on by 400
+// years (which keeps every weekday and leap year) so that it is positive:
+// Y in [399, 10399].  865565 is this count for 1970-01-01.
+//
+// Days before the first of each month in such a year (January and February
+// close it), less one for the day's own.
+inline constexpr std::int16_t kDaysBeforeMonth[13] = {0, 305, 336, -1, 30, 60, 91, 121, 152, 183, 213, 244, 274};
+static constexpr std::int64_t days_of_four_digit_year(unsigned year, unsigned month, unsigned day) noexcept {
+    const unsigned y = year + 400 - (month <= 2);  // [399, 10399]
+    const unsigned centuries = y * 5243 >> 19;     // y / 100 for y < 43699 (5243 = ceil(2^19 / 100))
+    const int days = static_cast<int>(y * 365 + y / 4 - centuries + centuries / 4 + day) + kDaysBeforeMonth[month];
+    return days - 865565;
+}
+static_assert(days_of_four_digit_year(1970, 1, 1) == 0);
+static_assert(days_of_four_digit_year(2024, 2, 29) == days_since_unix_epoch({2024, 2, 29}));
+static_assert(days_of_four_digit_year(0, 1, 1) == days_since_unix_epoch({0, 1, 1}));
+static_assert(days_of_four_digit_year(9999, 12, 31) == days_since_unix_epoch({9999, 12, 31}));
+static_assert(days_of_four_digit_year(1900, 3, 1) == days_since_unix_epoch({1900, 3, 1}));
+static_assert(days_of_four_digit_year(2100, 1, 31) == days_since_unix_epoch({2100, 1, 31}));
+static_assert(days_of_four_digit_year(2000, 12, 31) == days_since_unix_epoch({2000, 12, 31}));
+
+// The instant from the eight 32-bit sums, two to a word.
+[[gnu::always_inline]] static inline bool finish_sums(std::uint64_t date, std::uint64_t time, std::uint64_t fraction,
+                                                      std::uint64_t zone, bool negative, Rfc3339Instant &out) noexcept {
+    const auto year = static_cast<std::uint32_t>(date), month_day = static_cast<std::uint32_t>(date >> 32);
+    const unsigned month = month_day >> 5, day = month_day & 31;
+    // Without branches, which mixed columns would mispredict.
+    static constexpr std::uint8_t kMonthDays[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const unsigned leap = (month == 2) & is_leap_year(static_cast<std::int32_t>(year));
+    if (day > kMonthDays[month] + leap) return false;
+    const auto second_digit = static_cast<std::uint32_t>(fraction);
+    const std::int64_t second_of_day =
+        static_cast<std::int64_t>(static_cast<std::uint32_t>(time)) * 60 + (second_digit & 63);
+    const std::int32_t minutes = static_cast<std::int32_t>(zone >> 32) * (1 - 2 * static_cast<std::int32_t>(negative));
+    const std::int32_t offset = minutes * 60;  // within a day
+    out.seconds = days_of_four_digit_year(year, month, day) * kSecondsPerDay + second_of_day - offset;
+    out.nanosecond = (second_digit >> 6) * 100000000u + static_cast<std::uint32_t>(fraction >> 32) * 10000u +
+                     static_cast<std::uint32_t>(zone);
+    out.offset = offset;
+    return true;
+}
+
+// What both vector kernels check first: the length, and the body's length
+// that the zone leaves.
+[[gnu::always_inline]] static inline bool measure(const char *text, std::size_t size, std::size_t &body,
+                                                  bool &utc) noexcept {
+    if (size - kFastTextMin > kFastTextMax - kFastTextMin) return false;
+    utc = (text[size - 1] | 0x20) == 'z';
+    body = size - (utc ? 1 : 6);
+    return body_fits(body);
+}
+
+[[gnu::target("sse4.2")]] static bool read_sse42(const char *text, std::size_t size, Rfc3339Instant &out) noexcept {
+    std::size_t body;
+    bool utc;
+    if (!measure(text, size, body, utc)) return false;
+    alignas(16) static constexpr char kShape[32] = {MERANDOL_SHAPE};
+    alignas(16) static constexpr char kAlternative[32] = {MERANDOL_SHAPE_ALTERNATIVE};
+    alignas(16) static constexpr signed char kDigitLanes[32] = {MERANDOL_DIGIT_LANES};
+    alignas(16) static constexpr signed char kLaneIndex[32] = {MERANDOL_LANE_INDEX};
+    const ZoneShape &zone = kZoneShapes[utc];
+    auto load = [](const void *p) { return _mm_loadu_si128(static_cast<const __m128i *>(p)); };
+    auto aligned = [](const void *p) { return _mm_load_si128(static_cast<const __m128i *>(p)); };
+    const __m128i nine = _mm_set1_epi8(9), zero = _mm_setzero_si128();
+    auto fits = [&](__m128i x, const void *alternative, const void *digit_lanes) {
+        const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(x, nine), x);
+        const __m128i same = _mm_or_si128(_mm_cmpeq_epi8(x, zero), _mm_cmpeq_epi8(x, aligned(alternative)));
+        return static_cast<std::uint32_t>(
+            _mm_movemask_epi8(_mm_or_si128(same, _mm_and_si128(digit, aligned(digit_lanes)))));
+    };
+    const __m128i x0 = _mm_xor_si128(load(text), aligned(kShape));
+    const __m128i x1 = _mm_xor_si128(load(text + 16), aligned(kShape + 16));
+    const __m128i xz = _mm_xor_si128(load(text + size - 16), aligned(zone.pattern));
+    const std::uint32_t required = required_lanes(body);
+    const std::uint32_t fitting = fits(x0, kAlternative, kDigitLanes) | fits(x1, kAlternative + 16, kDigitLanes + 16)
+                                                                            << 16;
+    if ((fitting & required) != required ||
+        (fits(xz, zone.alternative, zone.digit_lanes) & zone.required) != zone.required)
+        return false;
+    const __m128i in_body = _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(body)), aligned(kLaneIndex + 16));
+    const __m128i weights = _mm_setr_epi8(MERANDOL_WEIGHTS);
+    const __m128i f0 = _mm_maddubs_epi16(_mm_shuffle_epi8(x0, _mm_setr_epi8(MERANDOL_GATHER_0)), weights);
+    const __m128i f1 =
+        _mm_maddubs_epi16(_mm_or_si128(_mm_shuffle_epi8(_mm_and_si128(x1, in_body), _mm_setr_epi8(MERANDOL_GATHER_1)),
+                                       _mm_shuffle_epi8(xz, aligned(zone.gather))),
+                          weights);
+    const __m128i out_of_range = _mm_or_si128(_mm_or_si128(_mm_cmpgt_epi16(f0, _mm_setr_epi16(MERANDOL_FIELD_MAX_0)),
+                                                           _mm_cmpgt_epi16(_mm_setr_epi16(MERANDOL_FIELD_MIN_0), f0)),
+                                              _mm_or_si128(_mm_cmpgt_epi16(f1, _mm_setr_epi16(MERANDOL_FIELD_MAX_1)),
+                                                           _mm_cmpgt_epi16(_mm_setr_epi16(MERANDOL_FIELD_MIN_1), f1)));
+    if (!_mm_testz_si128(out_of_range, out_of_range)) return false;
+    const __m128i sums0 = _mm_madd_epi16(f0, _mm_setr_epi16(MERANDOL_SUMS_0));
+    const __m128i sums1 = _mm_madd_epi16(f1, _mm_setr_epi16(MERANDOL_SUMS_1));
+    return finish_sums(static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums0)),
+                       static_cast<std::uint64_t>(_mm_extract_epi64(sums0, 1)),
+                       static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums1)),
+                       static_cast<std::uint64_t>(_mm_extract_epi64(sums1, 1)), (text[size - 6] == '-') & !utc, out);
+}
+
+// The fields and sums of gathered digits, checked, to the instant.
+[[gnu::target("avx2"), gnu::always_inline]] static inline bool convert_avx2(__m256i gathered, bool negative,
+                                                                            Rfc3339Instant &out) noexcept {
+    const __m256i f = _mm256_maddubs_epi16(gathered, _mm256_setr_epi8(MERANDOL_WEIGHTS, MERANDOL_WEIGHTS));
+    const __m256i out_of_range =
+        _mm256_or_si256(_mm256_cmpgt_epi16(f, _mm256_setr_epi16(MERANDOL_FIELD_MAX_0, MERANDOL_FIELD_MAX_1)),
+                        _mm256_cmpgt_epi16(_mm256_setr_epi16(MERANDOL_FIELD_MIN_0, MERANDOL_FIELD_MIN_1), f));
+    if (!_mm256_testz_si256(out_of_range, out_of_range)) return false;
+    const __m256i sums = _mm256_madd_epi16(f, _mm256_setr_epi16(MERANDOL_SUMS_0, MERANDOL_SUMS_1));
+    const __m128i sums0 = _mm256_castsi256_si128(sums), sums1 = _mm256_extracti128_si256(sums, 1);
+    return finish_sums(static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums0)),
+                       static_cast<std::uint64_t>(_mm_extract_epi64(sums0, 1)),
+                       static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums1)),
+                       static_cast<std::uint64_t>(_mm_extract_epi64(sums1, 1)), negative, out);
+}
+
+[[gnu::target("avx2"), gnu::always_inline]] static inline __m256i load_avx2(const void *aligned) noexcept {
+    return _mm256_load_si256(static_cast<const __m256i *>(aligned));
+}
+
+// One bit per lane of x, set when it fits its place: zero, the
+// alternative, or a digit where a digit belongs.
+[[gnu::target("avx2"), gnu::always_inline]] static inline std::uint32_t fitting_avx2(__m256i x, __m256i alternative,
+                                                                                     __m256i digit_lanes) noexcept {
+    const __m256i digit = _mm256_cmpeq_epi8(_mm256_min_epu8(x, _mm256_set1_epi8(9)), x);
+    const __m256i same =
+        _mm256_or_si256(_mm256_cmpeq_epi8(x, _mm256_setzero_si256()), _mm256_cmpeq_epi8(x, alternative));
+    return static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_or_si256(same, _mm256_and_si256(digit, digit_lanes))));
+}
+
+[[gnu::target("avx2")]] static bool read_avx2(const char *text, std::size_t size, Rfc3339Instant &out) noexcept {
+    std::size_t body;
+    bool utc;
+    if (!measure(text, size, body, utc)) return false;
+    const bool negative = (text[size - 6] == '-') & !utc;
+    const __m256i window = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(text));
+    if (size <= kFastWindow) {
+        const WindowShape &shape = kWindowShapes[(utc ? kFastWindow + 1 : 0) + size];
+        const __m256i x = _mm256_xor_si256(window, load_avx2(shape.pattern));
+        const auto required = static_cast<std::uint32_t>((std::uint64_t{1} << size) - 1);
+        if ((fitting_avx2(x, load_avx2(shape.alternative), load_avx2(shape.digit_lanes)) & required) != required)
+            return false;
+        return convert_avx2(_mm256_shuffle_epi8(x, load_avx2(shape.gather)), negative, out);
+    }
+    // Longer texts end past the window: their zone is read from the text's
+    // last 16 bytes.
+    const ZoneShape &zone = kZoneShapes[utc];
+    auto aligned = [](const void *p) { return _mm_load_si128(static_cast<const __m128i *>(p)); };
+    const __m256i x = _mm256_xor_si256(window, _mm256_setr_epi8(MERANDOL_SHAPE));
+    const std::uint32_t fitting =
+        fitting_avx2(x, _mm256_setr_epi8(MERANDOL_SHAPE_ALTERNATIVE), _mm256_setr_epi8(MERANDOL_DIGIT_LANES));
+    const __m128i xz =
+        _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text + size - 16)), aligned(zone.pattern));
+    const __m128i zone_digit = _mm_cmpeq_epi8(_mm_min_epu8(xz, _mm_set1_epi8(9)), xz);
+    const __m128i zone_same =
+        _mm_or_si128(_mm_cmpeq_epi8(xz, _mm_setzero_si128()), _mm_cmpeq_epi8(xz, aligned(zone.alternative)));
+    const auto zone_fitting = static_cast<std::uint32_t>(
+        _mm_movemask_epi8(_mm_or_si128(zone_same, _mm_and_si128(zone_digit, aligned(zone.digit_lanes)))));
+    const std::uint32_t required = required_lanes(body);
+    if ((fitting & required) != required || (zone_fitting & zone.required) != zone.required) return false;
+    // Fraction lanes past the body are left out; the zone's digits join
+    // half 1.
+    const __m256i in_body =
+        _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(body)), _mm256_setr_epi8(MERANDOL_LANE_INDEX));
+    const __m256i gathered = _mm256_or_si256(
+        _mm256_shuffle_epi8(_mm256_and_si256(x, in_body), _mm256_setr_epi8(MERANDOL_GATHER_0, MERANDOL_GATHER_1)),
+        _mm256_inserti128_si256(_mm256_setzero_si256(), _mm_shuffle_epi8(xz, aligned(zone.gather)), 1));
+    return convert_avx2(gathered, negative, out);
+}
+
+#endif  // MERANDOL_FAST_X86
+
+// --- Choosing a kernel --------------------------------------------------------
+
+bool fast_kernel_supported(FastKernel kernel) noexcept {
+#if MERANDOL_FAST_X86
+    __builtin_cpu_init();
+    switch (kernel) {
+        case FastKernel::Scalar: return true;
+        case FastKernel::Sse42: return __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("sse4.2");
+        case FastKernel::Avx2: return __builtin_cpu_supports("avx2");
+    }
+    return false;
+#else
+    return kernel == FastKernel::Scalar;
+#endif
+}
+
+FastKernel best_fast_kernel() noexcept {
+    for (FastKernel kernel : {FastKernel::Avx2, FastKernel::Sse42})
+        if (fast_kernel_supported(kernel)) return kernel;
+    return FastKernel::Scalar;
+}
+
+FastRead fast_reader(FastKernel kernel) noexcept {
+#if MERANDOL_FAST_X86
+    if (kernel == FastKernel::Avx2) return read_avx2;
+    if (kernel == FastKernel::Sse42) return read_sse42;
+#endif
+    (void)kernel;
+    return read_scalar;
+}
+
+// The first call through the pointer chooses the kernel and puts its reader
+// in place; any thread may do it, as they all choose the same.
+static bool choose_and_read(const char *text, std::size_t size, Rfc3339Instant &out) noexcept;
+static std::atomic<FastRead> g_fast_read{choose_and_read};
+
+static bool choose_and_read(const char *text, std::size_t size, Rfc3339Instant &out) noexcept {
+    const FastRead read = fast_reader(best_fast_kernel());
+    g_fast_read.store(read, std::memory_order_relaxed);
+    return read(text, size, out);
+}
+
+bool read_fast_rfc3339(std::string_view text, std::size_t readable, Rfc3339Instant &out) noexcept {
+    const std::size_t size = text.size();
+    if (size - kFastTextMin > kFastTextMax - kFastTextMin) return false;
+    const FastRead read = g_fast_read.load(std::memory_order_relaxed);
+    if (readable >= kFastWindow) return read(text.data(), text.size(), out);
+    // Near the end of its buffer (so shorter than the window): a copy.
+    char window[kFastWindow] = {};
+    std::memcpy(window, text.data(), size);
+    return read(window, size, out);
+}
+
+bool read_rfc3339_instant_slowly(std::string_view text, Rfc3339Instant &out) noexcept {
+    const auto reading = read_rfc3339(text);
+    if (!reading) return false;
+    // parse_rfc3339 refuses exactly the readings whose UTC reading leaves
+    // the range.
+    const std::int64_t seconds = unix_timestamp(reading->local) - reading->offset.seconds;
+    if (seconds < kMinUnixSeconds || seconds > kMaxUnixSeconds) return false;
+    out = {seconds, reading->local.time.nanosecond, reading->offset.seconds};
+    return true;
+}
+
+bool read_rfc3339_instant(std::string_view text, std::size_t readable, Rfc3339Instant &out) noexcept {
+    return read_fast_rfc3339(text, readable, out) || read_rfc3339_instant_slowly(text, out);
+}
+
+}  // namespace merandol

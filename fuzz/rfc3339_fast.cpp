@@ -1,0 +1,47 @@
+// The two roads to an RFC 3339 instant on arbitrary bytes: every kernel of
+// the fast path this processor runs either leaves the text to the full
+// reader or gives exactly the instant parse_rfc3339 reads, whatever follows
+// the text in its window; the kernels answer alike; and the whole road
+// accepts exactly what parse_rfc3339 accepts, with the same instant.
+#include <cstring>
+
+#include "core/rfc3339.hpp"
+#include "core/rfc3339_fast.hpp"
+#include "fuzz/check.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    using namespace merandol;
+    const std::string_view text(reinterpret_cast<const char *>(data), size);
+
+    const auto parsed = parse_rfc3339(text);
+    Rfc3339Instant expected{};
+    if (parsed) expected = {unix_timestamp(*parsed), parsed->utc.time.nanosecond, parsed->offset.seconds};
+
+    if (size <= kFastTextMax) {
+        // The window past the text holds the input's bytes again, then ones.
+        char window[kFastWindow + kFastTextMax];
+        std::memset(window, 0xff, sizeof window);
+        std::memcpy(window, data, size);
+        std::memcpy(window + size, data, size < sizeof window - size ? size : sizeof window - size);
+        int first = -1;
+        Rfc3339Instant first_instant{};
+        for (FastKernel kernel : {FastKernel::Scalar, FastKernel::Sse42, FastKernel::Avx2}) {
+            if (!fast_kernel_supported(kernel)) continue;
+            Rfc3339Instant out;
+            const bool read = fast_reader(kernel)(window, size, out);
+            if (read) MERANDOL_REQUIRE(parsed && out == expected, text);
+            if (first < 0) {
+                first = read;
+                first_instant = out;
+            }
+            MERANDOL_REQUIRE(read == (first == 1) && (!read || out == first_instant), text);
+        }
+    }
+
+    // The whole road, the text at the very end of its buffer.
+    Rfc3339Instant out;
+    const bool read = read_rfc3339_instant(text, out);
+    MERANDOL_REQUIRE(read == parsed.has_value(), text);
+    if (read) MERANDOL_REQUIRE(out == expected, text);
+    return 0;
+}

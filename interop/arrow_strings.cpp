@@ -1,0 +1,266 @@
+#include "interop/arrow_strings.hpp"
+
+#include <cstring>
+#include <type_traits>
+
+#include "core/datetime.hpp"
+#include "core/rfc3339_fast.hpp"
+
+namespace merandol::arrow {
+
+bool string_layout(std::string_view format, StringLayout &out) noexcept {
+    if (format == "u")
+        out = StringLayout::Utf8;
+    else if (format == "U")
+        out = StringLayout::LargeUtf8;
+    else if (format == "vu")
+        out = StringLayout::Utf8View;
+    else
+        return false;
+    return true;
+}
+
+std::string_view describe(ArrayFault fault) noexcept {
+    switch (fault) {
+        case ArrayFault::NegativeLength: return "a negative length";
+        case ArrayFault::NegativeOffset: return "a negative offset";
+        case ArrayFault::RowsOverflow: return "an offset and length beyond 64 bits";
+        case ArrayFault::BufferCount: return "a number of buffers its type does not have";
+        case ArrayFault::MissingBuffer: return "a missing buffer";
+        case ArrayFault::NullCount: return "a null count outside its length";
+        case ArrayFault::NegativeTextStart: return "a negative first text offset";
+        case ArrayFault::OffsetsDecrease: return "text offsets that decrease";
+        case ArrayFault::ViewLength: return "a string view of negative length";
+        case ArrayFault::ViewBuffer: return "a string view naming a data buffer it does not have";
+        case ArrayFault::ViewRange: return "a string view reaching outside its data buffer";
+        case ArrayFault::BufferSize: return "a data buffer of negative size";
+    }
+    return "an unknown fault";
+}
+
+// --- Layouts ------------------------------------------------------------------
+
+// A utf8 view: the length, then either the text itself (at most 12 bytes) or
+// its first four bytes, the index of its data buffer and its offset there.
+inline constexpr std::size_t kViewSize = 16;
+inline constexpr std::int32_t kViewInlineMax = 12;
+
+struct View {
+    std::int32_t length, prefix, buffer, offset;
+};
+static_assert(sizeof(View) == kViewSize);
+
+static inline View view_at(const void *views, std::int64_t row) noexcept {
+    View v;
+    std::memcpy(&v, static_cast<const char *>(views) + row * static_cast<std::int64_t>(kViewSize), sizeof v);
+    return v;
+}
+
+// Where no text has a byte: the data of a column whose texts are all empty,
+// when its producer gives no data buffer.
+static constexpr char kNoBytes[1] = {};
+
+template <class Offset>
+static std::expected<void, ArrayFault> open_offsets(const ArrowArray &array, StringColumn &c) noexcept {
+    const auto *offsets = static_cast<const Offset *>(array.buffers[1]);
+    if (offsets == nullptr) return std::unexpected(ArrayFault::MissingBuffer);
+    offsets += array.offset;
+    if (offsets[0] < 0) return std::unexpected(ArrayFault::NegativeTextStart);
+    // One pass without branches before any text is read.
+    bool decrease = false;
+    for (std::int64_t row = 0; row < array.length; ++row) decrease |= offsets[row + 1] < offsets[row];
+    if (decrease) return std::unexpected(ArrayFault::OffsetsDecrease);
+    const auto *data = static_cast<const char *>(array.buffers[2]);
+    c.offsets = offsets;
+    c.base = offsets[0];
+    c.data_size = offsets[array.length] - c.base;
+    if (data == nullptr) {
+        if (c.data_size != 0) return std::unexpected(ArrayFault::MissingBuffer);
+        c.data = kNoBytes;
+    } else {
+        c.data = data + c.base;
+    }
+    return {};
+}
+
+static std::expected<void, ArrayFault> open_views(const ArrowArray &array, StringColumn &c) noexcept {
+    const void *views = array.buffers[1];
+    if (views == nullptr) return std::unexpected(ArrayFault::MissingBuffer);
+    c.offsets = static_cast<const char *>(views) + array.offset * static_cast<std::int64_t>(kViewSize);
+    c.buffer_count = array.n_buffers - 3;
+    c.buffers = reinterpret_cast<const char *const *>(array.buffers + 2);
+    c.buffer_sizes = static_cast<const std::int64_t *>(array.buffers[array.n_buffers - 1]);
+    if (c.buffer_count > 0 && c.buffer_sizes == nullptr) return std::unexpected(ArrayFault::MissingBuffer);
+    for (std::int64_t row = 0; row < c.size; ++row) {
+        if (!c.is_valid(row)) continue;
+        const View v = view_at(c.offsets, row);
+        if (v.length < 0) return std::unexpected(ArrayFault::ViewLength);
+        if (v.length <= kViewInlineMax) continue;
+        if (v.buffer < 0 || v.buffer >= c.buffer_count) return std::unexpected(ArrayFault::ViewBuffer);
+        if (c.buffers[v.buffer] == nullptr) return std::unexpected(ArrayFault::MissingBuffer);
+        const std::int64_t size = c.buffer_sizes[v.buffer];
+        if (size < 0) return std::unexpected(ArrayFault::BufferSize);
+        if (v.offset < 0 || v.offset > size - v.length) return std::unexpected(ArrayFault::ViewRange);
+    }
+    return {};
+}
+
+std::expected<StringColumn, ArrayFault> StringColumn::open(const ArrowArray &array, StringLayout layout) noexcept {
+    if (array.length < 0) return std::unexpected(ArrayFault::NegativeLength);
+    if (array.offset < 0) return std::unexpected(ArrayFault::NegativeOffset);
+    if (std::int64_t end; __builtin_add_overflow(array.offset, array.length, &end))
+        return std::unexpected(ArrayFault::RowsOverflow);
+    if (array.null_count < -1 || array.null_count > array.length) return std::unexpected(ArrayFault::NullCount);
+    // Views: validity, the views, the data buffers, their sizes.
+    const bool views = layout == StringLayout::Utf8View;
+    if (views ? array.n_buffers < 3 : array.n_buffers != 3) return std::unexpected(ArrayFault::BufferCount);
+    if (array.buffers == nullptr) return std::unexpected(ArrayFault::MissingBuffer);
+
+    StringColumn c{};
+    c.layout = layout;
+    c.size = array.length;
+    c.data = kNoBytes;
+    // A null count of zero makes the bitmap moot, as Arrow's own importer
+    // takes it.
+    const auto *validity = static_cast<const std::uint8_t *>(array.buffers[0]);
+    if (array.null_count != 0 && validity != nullptr) {
+        c.validity = validity;
+        c.validity_bit = array.offset;
+    } else if (array.null_count > 0) {
+        return std::unexpected(ArrayFault::MissingBuffer);
+    }
+    if (array.length == 0) return c;
+
+    std::expected<void, ArrayFault> opened;
+    switch (layout) {
+        case StringLayout::Utf8: opened = open_offsets<std::int32_t>(array, c); break;
+        case StringLayout::LargeUtf8: opened = open_offsets<std::int64_t>(array, c); break;
+        case StringLayout::Utf8View: opened = open_views(array, c); break;
+    }
+    if (!opened) return std::unexpected(opened.error());
+    return c;
+}
+
+template <StringLayout Layout>
+[[gnu::always_inline]] static inline std::string_view text_of(const StringColumn &c, std::int64_t row,
+                                                              std::size_t &readable) noexcept {
+    if constexpr (Layout == StringLayout::Utf8View) {
+        const View v = view_at(c.offsets, row);
+        const auto length = static_cast<std::size_t>(v.length);
+        if (v.length <= kViewInlineMax) {
+            readable = kViewInlineMax;
+            return {static_cast<const char *>(c.offsets) + row * static_cast<std::int64_t>(kViewSize) + 4, length};
+        }
+        readable = static_cast<std::size_t>(c.buffer_sizes[v.buffer] - v.offset);
+        return {c.buffers[v.buffer] + v.offset, length};
+    } else {
+        using Offset = std::conditional_t<Layout == StringLayout::Utf8, std::int32_t, std::int64_t>;
+        const auto *offsets = static_cast<const Offset *>(c.offsets);
+        const std::int64_t start = offsets[row] - c.base, end = offsets[row + 1] - c.base;
+        readable = static_cast<std::size_t>(c.data_size - start);
+        return {c.data + start, static_cast<std::size_t>(end - start)};
+    }
+}
+
+std::string_view StringColumn::text(std::int64_t row, std::size_t &readable) const noexcept {
+    switch (layout) {
+        case StringLayout::Utf8: return text_of<StringLayout::Utf8>(*this, row, readable);
+        case StringLayout::LargeUtf8: return text_of<StringLayout::LargeUtf8>(*this, row, readable);
+        case StringLayout::Utf8View: return text_of<StringLayout::Utf8View>(*this, row, readable);
+    }
+    return {};
+}
+
+// --- Timestamps ---------------------------------------------------------------
+
+// An instant in units of NanosPerUnit nanoseconds; INT64_MIN, which numpy
+// takes for NaT, is out of range too, so that a column reads the same here
+// and through parse_to_numpy.
+template <std::int64_t NanosPerUnit>
+[[gnu::always_inline]] static inline bool to_units(const Rfc3339Instant &instant, Finer finer, std::int64_t &out,
+                                                   RowError &error) noexcept {
+    constexpr std::int64_t kPerSecond = kNanosPerSecond / NanosPerUnit;
+    static_assert(kPerSecond * NanosPerUnit == kNanosPerSecond);
+    if (NanosPerUnit > 1 && finer == Finer::Refuse && instant.nanosecond % NanosPerUnit != 0) {
+        error = RowError::Finer;
+        return false;
+    }
+    // The nanosecond is never negative, so dropping its rest floors.  Before
+    // the epoch a fraction is taken from the next second up, so that the
+    // seconds alone do not overflow near the lower end of the range.
+    std::int64_t seconds = instant.seconds, fraction = instant.nanosecond / NanosPerUnit, units;
+    if (seconds < 0 && fraction != 0) seconds += 1, fraction -= kPerSecond;
+    if (__builtin_mul_overflow(seconds, kPerSecond, &units) || __builtin_add_overflow(units, fraction, &units) ||
+        units == INT64_MIN) {
+        error = RowError::OutOfRange;
+        return false;
+    }
+    out = units;
+    return true;
+}
+
+template <StringLayout Layout, std::int64_t NanosPerUnit>
+static std::expected<std::int64_t, RowFailure> fill(const StringColumn &c, Finer finer, std::int64_t null_value,
+                                                    std::int64_t *values) noexcept {
+    const FastRead fast = fast_reader(best_fast_kernel());
+    std::int64_t nulls = 0;
+    for (std::int64_t row = 0; row < c.size; ++row) {
+        if (!c.is_valid(row)) {
+            values[row] = null_value;
+            ++nulls;
+            continue;
+        }
+        std::size_t readable;
+        const std::string_view text = text_of<Layout>(c, row, readable);
+        Rfc3339Instant instant;
+        const bool read = readable >= kFastWindow ? fast(text.data(), text.size(), instant)
+                                                  : read_fast_rfc3339(text, readable, instant);
+        if (!read && !read_rfc3339_instant_slowly(text, instant))
+            return std::unexpected(RowFailure{row, RowError::Unreadable});
+        RowError error;
+        if (!to_units<NanosPerUnit>(instant, finer, values[row], error)) return std::unexpected(RowFailure{row, error});
+    }
+    return nulls;
+}
+
+template <StringLayout Layout>
+static std::expected<std::int64_t, RowFailure> fill_in(const StringColumn &c, TimeUnit unit, Finer finer,
+                                                       std::int64_t null_value, std::int64_t *values) noexcept {
+    switch (unit) {
+        case TimeUnit::Second: return fill<Layout, 1000000000>(c, finer, null_value, values);
+        case TimeUnit::Milli: return fill<Layout, 1000000>(c, finer, null_value, values);
+        case TimeUnit::Micro: return fill<Layout, 1000>(c, finer, null_value, values);
+        case TimeUnit::Nano: return fill<Layout, 1>(c, finer, null_value, values);
+    }
+    return 0;
+}
+
+std::expected<std::int64_t, RowFailure> read_timestamps(const StringColumn &column, TimeUnit unit, Finer finer,
+                                                        std::int64_t null_value, std::int64_t *values,
+                                                        std::uint8_t *validity) noexcept {
+    std::expected<std::int64_t, RowFailure> nulls;
+    switch (column.layout) {
+        case StringLayout::Utf8: nulls = fill_in<StringLayout::Utf8>(column, unit, finer, null_value, values); break;
+        case StringLayout::LargeUtf8:
+            nulls = fill_in<StringLayout::LargeUtf8>(column, unit, finer, null_value, values);
+            break;
+        case StringLayout::Utf8View:
+            nulls = fill_in<StringLayout::Utf8View>(column, unit, finer, null_value, values);
+            break;
+    }
+    if (!nulls || validity == nullptr) return nulls;
+    const auto bytes = static_cast<std::size_t>((column.size + 7) / 8);
+    if (column.validity == nullptr) {
+        std::memset(validity, 0xff, bytes);
+    } else {
+        std::memset(validity, 0, bytes);
+        for (std::int64_t row = 0; row < column.size; ++row)
+            validity[row >> 3] |= static_cast<std::uint8_t>(column.is_valid(row)) << (row & 7);
+    }
+    // The spare bits of the last byte stay clear.
+    if (const auto spare = column.size & 7; spare != 0)
+        validity[bytes - 1] &= static_cast<std::uint8_t>((1u << spare) - 1);
+    return nulls;
+}
+
+}  // namespace merandol::arrow
