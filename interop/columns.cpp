@@ -98,8 +98,10 @@ static bool open_texts(PyObject *texts, Texts &out) {
                 return true;
             }
             PyBuffer_Release(&out.view);
+        } else if (PyErr_ExceptionMatches(PyExc_BufferError) || PyErr_ExceptionMatches(PyExc_ValueError)) {
+            PyErr_Clear();  // no buffer of this kind (numpy refuses with ValueError): iterated like any other object
         } else {
-            PyErr_Clear();  // no buffer of this kind: iterated like any other object
+            return false;  // out of memory, say: no refusal
         }
     }
     out.seq = PySequence_Fast(texts, "texts must be an iterable of str");

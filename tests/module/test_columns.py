@@ -332,6 +332,31 @@ def test_refusals(label, call, exc_type, message, notes):
     assert getattr(info.value, "__notes__", []) == notes
 
 
+class FailingExport:
+    """One text, iterable, whose buffer export fails with `error`."""
+
+    def __init__(self, error):
+        self.error = error
+
+    def __buffer__(self, flags):
+        raise self.error
+
+    def __iter__(self):
+        return iter(["2024-01-05T12:00:00Z"])
+
+
+@pytest.mark.parametrize(
+    "read", [lambda texts: parse_many(OffsetDateTime, texts), parse_to_numpy], ids=["parse_many", "parse_to_numpy"]
+)
+def test_a_refused_buffer_is_iterated_and_a_failed_one_raises(read):
+    # A refusal of the kind of buffer asked for (numpy's is a ValueError)
+    # leaves the texts to be iterated; running out of memory is no refusal.
+    assert len(read(FailingExport(BufferError("no such buffer")))) == 1
+    assert len(read(FailingExport(ValueError("cannot include dtype 'M' in a buffer")))) == 1
+    with pytest.raises(MemoryError):
+        read(FailingExport(MemoryError()))
+
+
 def test_parse_many_of_a_list_does_not_import_numpy():
     code = (
         "import sys, merandol, merandol_interop as m\n"
