@@ -35,7 +35,7 @@ BENCH_PY := $(MODULE_PATH) $(BENCH_VENV)/bin/python
 
 .DEFAULT_GOAL := build
 .PHONY: build test bench bench-native bench-peers bench-instr bench-check bench-baseline python demo typecheck wheel test-wheel lint clean
-.PHONY: test-asan fuzz test-refleak test-valgrind test-ft coverage
+.PHONY: test-asan fuzz test-refleak test-valgrind test-ft coverage test-nomemory test-tsan
 
 $(BUILD)/build.ninja $(BUILD)/Makefile:
 	cmake -S . -B $(BUILD) -G "$(GENERATOR)" -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
@@ -184,6 +184,19 @@ test-refleak:
 	cmake --build $(DBG)
 	PYTHONPATH=$(CURDIR)/$(DBG)/module $(DBG_PYTHON) -m pytest tests/refleak -q -p no:cacheprovider
 	MERANDOL_HYPOTHESIS=slow PYTHONPATH=$(CURDIR)/$(DBG)/module $(DBG_PYTHON) $(PYTEST)
+
+# Every call of the catalogue with its Nth allocation failing, for N = 1, 2,
+# ... until the call no longer reaches N: each run must end in the call's
+# result, a MemoryError or its documented error, with the reference total
+# and the allocated blocks back where they were.  The debug interpreter
+# counts both; released instances go back to the allocator, so that each
+# new instance is an allocation that can fail.
+NOMEM := build/nomemory
+test-nomemory:
+	$(call configure,$(NOMEM),-DPython_EXECUTABLE=$$(command -v $(DBG_PYTHON)) -DCMAKE_BUILD_TYPE=Debug \
+		-DMERANDOL_TESTS=OFF -DCMAKE_NO_SYSTEM_FROM_IMPORTED=ON -DCMAKE_CXX_FLAGS=-DMERANDOL_NO_FREE_LISTS)
+	cmake --build $(NOMEM)
+	PYTHONPATH=$(CURDIR)/$(NOMEM)/module $(DBG_PYTHON) -m pytest tests/nomemory -q -p no:cacheprovider $(PYTEST_ARGS)
 
 # valgrind memcheck over the core tests and the whole suite: any invalid
 # access or definite leak fails.  Python's allocator is replaced by malloc so
