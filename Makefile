@@ -263,7 +263,7 @@ test-tsan:
 		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DMERANDOL_SANITIZE=thread \
 		-DMERANDOL_PYTHON_VERSION=$$($(TSAN_PYTHON) -c 'import sys; print("%d.%d" % sys.version_info[:2])'))
 	cmake --build $(TSAN)
-	$(TSAN_ENV) MERANDOL_REQUIRE_NO_GIL=1 $(TSAN_PYTHON) -m pytest -p _hypothesis_pytestplugin $(TSAN_TESTS) \
-		-q -p no:cacheprovider $(PYTEST_ARGS)
+	$(TSAN_ENV) MERANDOL_REQUIRE_NO_GIL=1 MERANDOL_AT_ONCE=2000 $(TSAN_PYTHON) -m pytest -p _hypothesis_pytestplugin $(TSAN_TESTS) \
+		-q -p no:cacheprovider --capture=sys $(PYTEST_ARGS)
 
 endif
