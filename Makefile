@@ -246,9 +246,10 @@ test-ft:
 # The same free-threaded CPython built with ThreadSanitizer by clang
 # (tools/python-ft builds it once; forty minutes on two busy cores), the
 # module built with -fsanitize=thread by the same clang, and under it the
-# thread stress test (every call of the catalogue from eight threads) and
-# the suite's other tests that need no hypothesis: under the sanitizer
-# the whole suite takes well over ten minutes.  Any report ends the run.
+# thread tests (every call of the catalogue from eight threads, and each
+# member from two threads at once for 2000 calls), pickling and the panic:
+# under the sanitizer the whole suite, mostly hypothesis, takes well over
+# ten minutes.  Any report ends the run, and is printed.
 # Only the interpreter's own known races are suppressed, by the list of its
 # source; none of merandol's is.
 TSAN := build/tsan
