@@ -3,8 +3,9 @@ and on every error path, run again and again with its Nth allocation
 failing (every allocator domain of the interpreter, whoever allocates), for
 N = 1, 2, ... until the call completes without reaching N.  Each run must
 end in the call's own outcome or a MemoryError, and leave the reference
-total and the allocated blocks where they were.  The calls through numpy
-are not in the catalogue here: the debug interpreter has no numpy."""
+total and the allocated blocks where they were.  For the calls through
+numpy, numpy's own allocations are not failed and only the blocks are
+judged (numpy's own reference counts drift under the debug interpreter)."""
 
 import sys
 
