@@ -330,7 +330,7 @@ LocalCandidates Zone::local_candidates(i64 local_seconds) const noexcept {
         }
         if (!inside) break;
         const std::int32_t after = offset_at(*change);
-        if (found == 0 && !gap && *change - 1 + o < l && *change + after > l) gap.emplace(o, after);
+        if (!gap && *change - 1 + o < l && *change + after > l) gap.emplace(o, after);
         from = *change;
         o = after;
     }

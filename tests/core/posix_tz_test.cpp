@@ -193,6 +193,12 @@ TEST(PosixTzRule, AllYearDaylightTimeNeverChanges) {
             EXPECT_EQ(zone.offset_at(day_of(year, 1, 1) * kDay + second), -4 * 3600) << year;
     EXPECT_FALSE(zone.next_transition(0).has_value());
     EXPECT_FALSE(zone.previous_transition(0).has_value());
+    // Both changes of a year at one instant (10 April 00:00 UTC): the start
+    // is the later, so daylight time never ends, as zoneinfo reads it too.
+    const Zone same = Zone::from_rule(rule("AAA0BBB-1,J100/0,J100/1"));
+    for (i64 s : {day_of(2024, 4, 10) * kDay - 1, day_of(2024, 4, 10) * kDay, i64{0}})
+        EXPECT_EQ(same.offset_at(s), 3600) << s;
+    EXPECT_FALSE(same.next_transition(0).has_value());
 }
 
 // --- A brute-force reference -------------------------------------------------
