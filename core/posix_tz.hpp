@@ -28,9 +28,12 @@ enum class PosixTzError : std::uint8_t {
 
 constexpr std::string_view describe(PosixTzError e) noexcept {
     constexpr std::string_view text[] = {
-        "a zone name is not three or more letters or a <...> name", "an offset is not [+-]hh[:mm[:ss]]",
-        "an offset lies beyond 24 hours",                           "daylight time has no start and end rule",
-        "a day rule is not Jn, n or Mm.w.d in range",               "a change time is not [+-]hhh[:mm[:ss]] within 167 hours",
+        "a zone name is not three or more letters or a <...> name",
+        "an offset is not [+-]hh[:mm[:ss]]",
+        "an offset lies beyond 24 hours",
+        "daylight time has no start and end rule",
+        "a day rule is not Jn, n or Mm.w.d in range",
+        "a change time is not [+-]hhh[:mm[:ss]] within 167 hours",
         "text follows the rule",
     };
     return text[static_cast<unsigned>(e)];
@@ -91,7 +94,7 @@ constexpr i64 first_day_of_year(i64 year) noexcept {
 constexpr i64 year_of_day(i64 day) noexcept {
     const i64 z = day + 719468;
     const i64 era = floor_div(z, 146097);
-    const i64 doe = z - era * 146097;                                      // [0, 146096]
+    const i64 doe = z - era * 146097;                                       // [0, 146096]
     const i64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // [0, 399]
     const i64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100);                // [0, 365], from 1 March
     return yoe + era * 400 + (doy >= 306);                                  // 306 days from 1 March to 1 January
@@ -111,7 +114,7 @@ constexpr i64 rule_day(DayRule r, i64 year) noexcept {
     const i64 length = days_before_month[r.month] - days_before_month[r.month - 1] + (leap && r.month == 2);
     // Day 0 is a Thursday, weekday 4 counted from Sunday.
     const i64 first_weekday = floor_mod(first + 4, 7);
-    i64 day = first + floor_mod(r.weekday - first_weekday, 7) + 7 * (r.week - 1);
+    i64 day = first + floor_mod(r.weekday - first_weekday, 7) + i64{7} * (r.week - 1);
     if (day >= first + length) day -= 7;  // week 5 in a month with four such weekdays
     return day;
 }
@@ -155,7 +158,8 @@ std::optional<i64> next_change(const PosixTz &tz, i64 seconds) noexcept;
 std::optional<i64> previous_change(const PosixTz &tz, i64 seconds) noexcept;
 
 static_assert(first_day_of_year(1970) == 0 && first_day_of_year(2000) == 10957 && first_day_of_year(1969) == -365);
-static_assert(first_day_of_year(INT32_MIN) == kMinDayNumber && first_day_of_year(i64{INT32_MAX} + 1) == kMaxDayNumber + 1);
+static_assert(first_day_of_year(INT32_MIN) == kMinDayNumber &&
+              first_day_of_year(i64{INT32_MAX} + 1) == kMaxDayNumber + 1);
 static_assert(year_of_day(0) == 1970 && year_of_day(-1) == 1969 && year_of_day(kMaxDayNumber) == INT32_MAX &&
               year_of_day(kMinDayNumber) == INT32_MIN && year_of_day(kMaxDayNumber + 1) == i64{INT32_MAX} + 1);
 // 2024: M3.5.0 is Sunday 31 March, M10.5.0 Sunday 27 October, J60 and 59

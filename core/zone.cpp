@@ -128,6 +128,7 @@ Zone &Zone::operator=(Zone &&other) noexcept {
     offset_count_ = std::exchange(other.offset_count_, 0);
     initial_offset_ = other.initial_offset_;
     footer_ = other.footer_;
+    has_footer_ = other.has_footer_;
     footer_from_ = other.footer_from_;
     handoff_changes_ = other.handoff_changes_;
     return *this;
@@ -139,6 +140,7 @@ Zone Zone::from_rule(const PosixTz &rule) noexcept {
     Zone z;
     z.initial_offset_ = rule.std_offset;
     z.footer_ = rule;
+    z.has_footer_ = true;
     return z;
 }
 
@@ -209,10 +211,13 @@ std::expected<Zone, TzifError> parse_tzif(std::span<const std::uint8_t> data) no
 
     Zone z;
     z.initial_offset_ = initial;
-    z.footer_ = footer;
-    if (footer && n > 0) {
-        z.footer_from_ = block->time(n - 1);
-        z.handoff_changes_ = merandol::offset_at(*footer, z.footer_from_) != last;
+    if (footer) {
+        z.footer_ = *footer;
+        z.has_footer_ = true;
+        if (n > 0) {
+            z.footer_from_ = block->time(n - 1);
+            z.handoff_changes_ = merandol::offset_at(z.footer_, z.footer_from_) != last;
+        }
     }
     if (count == 0) return z;
     // Instants first keeps every part aligned: 8-byte, then 4, then 1.
@@ -255,22 +260,22 @@ std::int32_t Zone::table_offset_at(i64 seconds) const noexcept {
 }
 
 std::int32_t Zone::offset_at(i64 seconds) const noexcept {
-    return in_footer(seconds) ? merandol::offset_at(*footer_, seconds) : table_offset_at(seconds);
+    return in_footer(seconds) ? merandol::offset_at(footer_, seconds) : table_offset_at(seconds);
 }
 
 std::optional<i64> Zone::next_change(i64 seconds) const noexcept {
-    if (in_footer(seconds)) return merandol::next_change(*footer_, seconds);
+    if (in_footer(seconds)) return merandol::next_change(footer_, seconds);
     const auto i = static_cast<std::size_t>(std::upper_bound(times_, times_ + count_, seconds) - times_);
     if (i < count_) return times_[i];
-    if (!footer_) return std::nullopt;
+    if (!has_footer_) return std::nullopt;
     if (handoff_changes_) return footer_from_;
     // The footer's own changes after its start, which follows `seconds`.
-    return merandol::next_change(*footer_, footer_from_);
+    return merandol::next_change(footer_, footer_from_);
 }
 
 std::optional<i64> Zone::previous_change(i64 seconds) const noexcept {
-    if (footer_ && seconds > footer_from_) {
-        const auto p = merandol::previous_change(*footer_, seconds);
+    if (has_footer_ && seconds > footer_from_) {
+        const auto p = merandol::previous_change(footer_, seconds);
         if (p && *p > footer_from_) return p;
         if (handoff_changes_) return footer_from_;
     }

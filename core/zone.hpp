@@ -143,7 +143,7 @@ public:
     std::size_t memory_size() const noexcept;
     // Instants kept where the offset changes before the footer takes over.
     std::size_t table_size() const noexcept { return count_; }
-    const std::optional<PosixTz> &footer() const noexcept { return footer_; }
+    std::optional<PosixTz> footer() const noexcept { return has_footer_ ? std::optional(footer_) : std::nullopt; }
 
 private:
     friend std::expected<Zone, TzifError> parse_tzif(std::span<const std::uint8_t> data) noexcept;
@@ -152,7 +152,7 @@ private:
     std::int32_t table_offset_at(i64 seconds) const noexcept;
     std::int32_t offset_after(std::size_t i) const noexcept { return offsets_[index_[i]]; }
     std::int32_t offset_before(std::size_t i) const noexcept { return i == 0 ? initial_offset_ : offset_after(i - 1); }
-    bool in_footer(i64 seconds) const noexcept { return footer_ && seconds >= footer_from_; }
+    bool in_footer(i64 seconds) const noexcept { return has_footer_ && seconds >= footer_from_; }
     std::optional<i64> next_change(i64 seconds) const noexcept;
     std::optional<i64> previous_change(i64 seconds) const noexcept;
     std::optional<ZoneTransition> transition_at(std::optional<i64> at) const noexcept;
@@ -168,7 +168,8 @@ private:
     std::int32_t initial_offset_ = 0;
     // The footer rules from footer_from_ on; the offset changes there when
     // handoff_changes_.
-    std::optional<PosixTz> footer_;
+    PosixTz footer_{};
+    bool has_footer_ = false;
     i64 footer_from_ = INT64_MIN;
     bool handoff_changes_ = false;
 };

@@ -22,7 +22,7 @@ struct RawZone {
     std::vector<i64> times;
     std::vector<std::int32_t> offset_after;  // of each transition
     std::int32_t type0 = 0;
-    std::vector<std::int32_t> all_offsets;   // every type's and the footer's
+    std::vector<std::int32_t> all_offsets;  // every type's and the footer's
     std::optional<PosixTz> footer;
 };
 

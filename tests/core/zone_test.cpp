@@ -58,8 +58,8 @@ std::string header(char version, const Spec &s) {
     std::string out = "TZif";
     out += version;
     out.append(15, '\0');
-    for (std::size_t count : {s.isut.size(), s.isstd.size(), std::size_t{s.leapcnt}, s.times.size(), s.types.size(),
-                              s.chars.size()})
+    for (std::size_t count :
+         {s.isut.size(), s.isstd.size(), std::size_t{s.leapcnt}, s.times.size(), s.types.size(), s.chars.size()})
         put32(out, static_cast<std::uint32_t>(count));
     return out;
 }
@@ -141,8 +141,7 @@ TEST(TzifReader, DamagedFilesNameTheirFault) {
         // Truncated: the counts ask for more than there is
         {"inside the header", none, [](std::string &b) { b.resize(30); }, TzifError::Truncated},
         {"inside the first block", none, [](std::string &b) { b.resize(48); }, TzifError::Truncated},
-        {"inside the second header", none, [](std::string &b) { b.resize(kSecondHeader + 10); },
-         TzifError::Truncated},
+        {"inside the second header", none, [](std::string &b) { b.resize(kSecondHeader + 10); }, TzifError::Truncated},
         {"inside the second block", none, [](std::string &b) { b.resize(kSecondHeader + 44 + 9); },
          TzifError::Truncated},
         {"before the footer", none, [](std::string &b) { b.resize(b.size() - 7); }, TzifError::Truncated},
@@ -170,10 +169,9 @@ TEST(TzifReader, DamagedFilesNameTheirFault) {
         {"designations unterminated", [](Spec &s) { s.chars.pop_back(); }, same, TzifError::DesignationUnterminated},
         // Indicators
         {"isstd 2", [](Spec &s) { s.isstd = std::string("\2\0", 2); }, same, TzifError::BadIndicator},
-        {"isut without isstd", [](Spec &s) { s.isstd = std::string(2, '\0'), s.isut = std::string("\0\1", 2); },
-         same, TzifError::BadIndicator},
-        {"isut with no isstd at all", [](Spec &s) { s.isut = std::string("\1\1", 2); }, same,
+        {"isut without isstd", [](Spec &s) { s.isstd = std::string(2, '\0'), s.isut = std::string("\0\1", 2); }, same,
          TzifError::BadIndicator},
+        {"isut with no isstd at all", [](Spec &s) { s.isut = std::string("\1\1", 2); }, same, TzifError::BadIndicator},
         // Footer
         {"footer not framed", none, [](std::string &b) { b[b.size() - 7] = ' '; }, TzifError::BadFooter},
         {"footer does not parse", [](Spec &s) { s.footer = "AAA"; }, same, TzifError::BadFooter},
