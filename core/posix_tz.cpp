@@ -124,6 +124,31 @@ std::expected<PosixTz, PosixTzError> parse_posix_tz(std::string_view text) noexc
     return tz;
 }
 
+FooterRule::FooterRule(const PosixTz &rule) noexcept : rule_(rule) {
+    // 2000 to 2027 hold every kind of year: each weekday of 1 January for
+    // common years, and for the leap years 2000 to 2024.
+    constexpr i64 kMargin = 16 * kSecondsPerDay;
+    for (i64 year = 2000; year < 2028; ++year) {
+        const i64 first_day = first_day_of_year(year);
+        const bool leap = is_leap_year(year);
+        const unsigned k = kind(first_day, leap);
+        const YearChanges c = year_changes(rule, year);
+        const i64 base = first_day * kSecondsPerDay;
+        start_[k] = static_cast<std::int32_t>(c.start - base);
+        end_[k] = static_cast<std::int32_t>(c.end - base);
+        const i64 lo = std::min(c.start, c.end) - base, hi = std::max(c.start, c.end) - base;
+        if (lo >= kMargin && hi < (365 + leap) * kSecondsPerDay - kMargin && hi - lo >= kMargin)
+            simple_ = static_cast<std::uint16_t>(simple_ | 1u << k);
+    }
+}
+
+YearChanges FooterRule::changes(i64 year) const noexcept {
+    const i64 first_day = first_day_of_year(year);
+    const unsigned k = kind(first_day, is_leap_year(year));
+    const i64 base = first_day * kSecondsPerDay;
+    return {base + start_[k], base + end_[k]};
+}
+
 namespace {
 
 // One change of the rule: the year it belongs to and whether it starts
@@ -146,8 +171,8 @@ constexpr bool before(const Change &a, const Change &b) noexcept {
 // whole sequence from the point where both begin.
 class ChangeStream {
 public:
-    ChangeStream(const PosixTz &tz, i64 year, bool forward) noexcept
-        : tz_(tz), step_(forward ? 1 : -1), start_year_(year), end_year_(year) {
+    ChangeStream(const FooterRule &rule, i64 year, bool forward) noexcept
+        : rule_(rule), step_(forward ? 1 : -1), start_year_(year), end_year_(year) {
         load_start();
         load_end();
     }
@@ -166,17 +191,16 @@ public:
     }
 
 private:
-    void load_start() noexcept { start_ = {year_changes(tz_, start_year_).start, start_year_, true}; }
-    void load_end() noexcept { end_ = {year_changes(tz_, end_year_).end, end_year_, false}; }
+    void load_start() noexcept { start_ = {rule_.changes(start_year_).start, start_year_, true}; }
+    void load_end() noexcept { end_ = {rule_.changes(end_year_).end, end_year_, false}; }
 
-    const PosixTz &tz_;
+    const FooterRule &rule_;
     i64 step_;
     i64 start_year_, end_year_;
     Change start_{}, end_{};
 };
 
 constexpr i64 clamp_seconds(i64 s) noexcept { return std::clamp(s, kFooterMinSeconds, kFooterMaxSeconds); }
-constexpr i64 year_of_seconds(i64 s) noexcept { return year_of_day(floor_div(s, kSecondsPerDay)); }
 
 // A year's changes lie in [1 January - 8 days, 1 January of the next year +
 // 9 days]: those of year - 2 all precede any instant of `year`, those of
@@ -187,23 +211,21 @@ constexpr int kMaxChanges = 2 * 401;
 
 }  // namespace
 
-bool daylight_at(const PosixTz &tz, i64 seconds) noexcept {
+bool FooterRule::daylight_at(i64 seconds) const noexcept {
     const i64 s = clamp_seconds(seconds);
-    const i64 year = year_of_seconds(s);
-    const YearChanges c = year_changes(tz, year);
-    // The common case: both changes at least 16 days inside the year and 16
-    // days apart.  Then a week's drift from one year to the next keeps the
-    // neighbouring years' changes in their own years and in the same order,
-    // so the state before this year's first change is the one after its
-    // last.
-    constexpr i64 kMargin = 16 * kSecondsPerDay;
-    const i64 lo = std::min(c.start, c.end), hi = std::max(c.start, c.end);
-    if (lo >= first_day_of_year(year) * kSecondsPerDay + kMargin &&
-        hi < first_day_of_year(year + 1) * kSecondsPerDay - kMargin && hi - lo >= kMargin)
-        return c.start < c.end ? (c.start <= s && s < c.end) : !(c.end <= s && s < c.start);
+    const YearStart y = year_start(floor_div(s, kSecondsPerDay));
+    const unsigned k = kind(y.first_day, y.leap);
+    if (simple_ >> k & 1) {
+        // The state before the year's first change is the one after its
+        // last: on from the start to the end when the start comes first,
+        // off from the end to the start otherwise.
+        const i64 base = y.first_day * kSecondsPerDay;
+        const i64 start = base + start_[k], end = base + end_[k];
+        return (s >= start) ^ (s >= end) ^ (end < start);
+    }
     // Otherwise the latest change at or before the instant, counting back
     // from the first year whose changes all follow it.
-    ChangeStream back(tz, year + 1, false);
+    ChangeStream back(*this, y.year + 1, false);
     for (int i = 0; i < 4 * (kYearsBack + 2); ++i) {
         const Change ch = back.next();
         if (ch.at <= s) return ch.start;
@@ -211,11 +233,23 @@ bool daylight_at(const PosixTz &tz, i64 seconds) noexcept {
     return false;  // not reached: every change of year - 2 precedes the instant
 }
 
-std::optional<i64> next_change(const PosixTz &tz, i64 seconds) noexcept {
-    if (!tz.changes()) return std::nullopt;
+std::optional<i64> FooterRule::next_change(i64 seconds) const noexcept {
+    if (!rule_.changes()) return std::nullopt;
     const i64 s = clamp_seconds(seconds);
-    bool state = daylight_at(tz, s);
-    ChangeStream forward(tz, year_of_seconds(s) - 1, true);
+    const YearStart y = year_start(floor_div(s, kSecondsPerDay));
+    const unsigned k = kind(y.first_day, y.leap);
+    if (simple_ >> k & 1) {
+        // Each change of a simple year is a change of offset, and the next
+        // year's first change is the other kind of its last.
+        const i64 base = y.first_day * kSecondsPerDay;
+        const i64 first = base + std::min(start_[k], end_[k]), last = base + std::max(start_[k], end_[k]);
+        if (s < first) return first;
+        if (s < last) return last;
+        const YearChanges next = changes(y.year + 1);
+        return std::min(next.start, next.end);
+    }
+    bool state = daylight_at(s);
+    ChangeStream forward(*this, y.year - 1, true);
     Change ch = forward.next();
     for (int i = 0; i < kMaxChanges; ++i) {
         const Change following = forward.next();
@@ -229,14 +263,24 @@ std::optional<i64> next_change(const PosixTz &tz, i64 seconds) noexcept {
     return std::nullopt;
 }
 
-std::optional<i64> previous_change(const PosixTz &tz, i64 seconds) noexcept {
-    if (!tz.changes()) return std::nullopt;
+std::optional<i64> FooterRule::previous_change(i64 seconds) const noexcept {
+    if (!rule_.changes()) return std::nullopt;
     const i64 s = clamp_seconds(seconds);
+    const YearStart y = year_start(floor_div(s, kSecondsPerDay));
+    const unsigned k = kind(y.first_day, y.leap);
+    if (simple_ >> k & 1) {
+        const i64 base = y.first_day * kSecondsPerDay;
+        const i64 first = base + std::min(start_[k], end_[k]), last = base + std::max(start_[k], end_[k]);
+        if (s > last) return last;
+        if (s > first) return first;
+        const YearChanges previous = changes(y.year - 1);
+        return std::max(previous.start, previous.end);
+    }
     // Back from the first year whose changes all follow the instant; the
     // first change seen at an instant is the last in order there, so it
     // gives the state after that instant, and the next instant back gives
     // the state before it.
-    ChangeStream back(tz, year_of_seconds(s) + 1, false);
+    ChangeStream back(*this, y.year + 1, false);
     std::optional<Change> later;  // the latest instant before `s` seen so far
     for (int i = 0; i < kMaxChanges; ++i) {
         const Change ch = back.next();

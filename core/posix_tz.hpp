@@ -130,6 +130,29 @@ constexpr YearChanges year_changes(const PosixTz &tz, i64 year) noexcept {
             rule_day(tz.end, year) * kSecondsPerDay + tz.end_time - tz.dst_offset};
 }
 
+// The year of a day number, its 1 January and whether it is a leap year,
+// by Hinnant's civil_from_days: March-based years counted from 0000-03-01
+// (719468 days before 1970-01-01), so that the leap day ends the year.
+struct YearStart {
+    i64 year;
+    i64 first_day;
+    bool leap;
+};
+
+constexpr YearStart year_start(i64 day) noexcept {
+    const i64 z = day + 719468;
+    const i64 era = floor_div(z, 146097);
+    const i64 doe = z - era * 146097;                                       // [0, 146096]
+    const i64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // [0, 399]
+    const i64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100);                // [0, 365], from 1 March
+    // 1 January is day 306 from 1 March; 1 March is 59 days (60 in a leap
+    // year) after 1 January.
+    const bool jan_feb = doy >= 306;
+    const i64 year = yoe + era * 400 + jan_feb;
+    const bool leap = is_leap_year(year);
+    return {year, jan_feb ? day - (doy - 306) : day - doy - 59 - leap, leap};
+}
+
 // --- The offset in force ----------------------------------------------------
 // Daylight time is on at an instant when the latest change at or before it
 // is a start.  Changes at the same instant are ordered by year, and within
@@ -145,18 +168,50 @@ constexpr YearChanges year_changes(const PosixTz &tz, i64 year) noexcept {
 inline constexpr i64 kFooterMinSeconds = kMinUnixSeconds - 4 * kSecondsPerDay;
 inline constexpr i64 kFooterMaxSeconds = kMaxUnixSeconds + 4 * kSecondsPerDay;
 
-bool daylight_at(const PosixTz &tz, i64 seconds) noexcept;
+// A rule made ready for queries.  A year's changes depend only on the
+// weekday of its 1 January and on whether it is a leap year, so they are
+// worked out once for each of the 14 kinds of year, as seconds after 1
+// January 00:00 UTC: a year's changes then cost a day number and a lookup.
+class FooterRule {
+public:
+    FooterRule() noexcept = default;
+    explicit FooterRule(const PosixTz &rule) noexcept;
 
-constexpr std::int32_t offset_at(const PosixTz &tz, i64 seconds) noexcept {
-    return tz.changes() && daylight_at(tz, seconds) ? tz.dst_offset : tz.std_offset;
-}
+    const PosixTz &rule() const noexcept { return rule_; }
+    // The same as year_changes(rule(), year).
+    YearChanges changes(i64 year) const noexcept;
 
-// The nearest instant strictly after (before) `seconds` where the offset
-// changes; none when it never does.  Searches at most 400 years, a whole
-// period of the rule.
-std::optional<i64> next_change(const PosixTz &tz, i64 seconds) noexcept;
-std::optional<i64> previous_change(const PosixTz &tz, i64 seconds) noexcept;
+    bool daylight_at(i64 seconds) const noexcept;
+    std::int32_t offset_at(i64 seconds) const noexcept {
+        return rule_.changes() && daylight_at(seconds) ? rule_.dst_offset : rule_.std_offset;
+    }
+    // The nearest instant strictly after (before) `seconds` where the offset
+    // changes; none when it never does.  Searches at most 400 years, a whole
+    // period of the rule.
+    std::optional<i64> next_change(i64 seconds) const noexcept;
+    std::optional<i64> previous_change(i64 seconds) const noexcept;
 
+private:
+    // The kind of a year: the weekday of 1 January (0 = Sunday) + 7 in a
+    // leap year.
+    static constexpr unsigned kind(i64 first_day, bool leap) noexcept {
+        return static_cast<unsigned>(floor_mod(first_day + 4, 7)) + 7 * leap;  // day 0 is a Thursday
+    }
+
+    PosixTz rule_{};
+    std::int32_t start_[14]{};  // [-9 days, 375 days] in seconds
+    std::int32_t end_[14]{};
+    // A bit per kind of year whose changes both lie 16 days or more inside
+    // it and 16 days or more apart: then a week's drift from one year to the
+    // next keeps the neighbouring years' changes in their own years and in
+    // the same order, and the year's own changes settle any instant in it.
+    std::uint16_t simple_ = 0;
+};
+
+static_assert(year_start(0).year == 1970 && year_start(0).first_day == 0 && year_start(59).first_day == 0);
+static_assert(year_start(19782).first_day == 19723 && year_start(19782).leap && year_start(19783).first_day == 19723);
+static_assert(year_start(-1).year == 1969 && year_start(-1).first_day == -365 && !year_start(-1).leap);
+static_assert(year_start(kMaxDayNumber).year == INT32_MAX && year_start(kMinDayNumber).first_day == kMinDayNumber);
 static_assert(first_day_of_year(1970) == 0 && first_day_of_year(2000) == 10957 && first_day_of_year(1969) == -365);
 static_assert(first_day_of_year(INT32_MIN) == kMinDayNumber &&
               first_day_of_year(i64{INT32_MAX} + 1) == kMaxDayNumber + 1);

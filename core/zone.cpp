@@ -139,7 +139,7 @@ Zone::~Zone() { std::free(block_); }
 Zone Zone::from_rule(const PosixTz &rule) noexcept {
     Zone z;
     z.initial_offset_ = rule.std_offset;
-    z.footer_ = rule;
+    z.footer_ = FooterRule(rule);
     z.has_footer_ = true;
     return z;
 }
@@ -212,11 +212,11 @@ std::expected<Zone, TzifError> parse_tzif(std::span<const std::uint8_t> data) no
     Zone z;
     z.initial_offset_ = initial;
     if (footer) {
-        z.footer_ = *footer;
+        z.footer_ = FooterRule(*footer);
         z.has_footer_ = true;
         if (n > 0) {
             z.footer_from_ = block->time(n - 1);
-            z.handoff_changes_ = merandol::offset_at(z.footer_, z.footer_from_) != last;
+            z.handoff_changes_ = z.footer_.offset_at(z.footer_from_) != last;
         }
     }
     if (count == 0) return z;
@@ -253,34 +253,52 @@ std::size_t Zone::memory_size() const noexcept {
     return sizeof(Zone) + std::size_t{count_} * (sizeof(i64) + 1) + std::size_t{offset_count_} * sizeof(std::int32_t);
 }
 
-std::int32_t Zone::table_offset_at(i64 seconds) const noexcept {
-    // The number of changes at or before the instant.
-    const auto i = static_cast<std::size_t>(std::upper_bound(times_, times_ + count_, seconds) - times_);
-    return offset_before(i);
+// Binary searches without a branch on the data (the compiler emits a
+// conditional move), so that their cost does not depend on the instants
+// asked for: the answer stays in [base - times_, base - times_ + n].
+std::size_t Zone::changes_up_to(i64 seconds) const noexcept {
+    if (count_ == 0) return 0;
+    const i64 *base = times_;
+    for (std::size_t n = count_; n > 1;) {
+        const std::size_t half = n / 2;
+        base = base[half] <= seconds ? base + half : base;
+        n -= half;
+    }
+    return static_cast<std::size_t>(base - times_) + (*base <= seconds);
+}
+
+std::size_t Zone::changes_before(i64 seconds) const noexcept {
+    if (count_ == 0) return 0;
+    const i64 *base = times_;
+    for (std::size_t n = count_; n > 1;) {
+        const std::size_t half = n / 2;
+        base = base[half] < seconds ? base + half : base;
+        n -= half;
+    }
+    return static_cast<std::size_t>(base - times_) + (*base < seconds);
 }
 
 std::int32_t Zone::offset_at(i64 seconds) const noexcept {
-    return in_footer(seconds) ? merandol::offset_at(footer_, seconds) : table_offset_at(seconds);
+    return in_footer(seconds) ? footer_.offset_at(seconds) : offset_before(changes_up_to(seconds));
 }
 
 std::optional<i64> Zone::next_change(i64 seconds) const noexcept {
-    if (in_footer(seconds)) return merandol::next_change(footer_, seconds);
-    const auto i = static_cast<std::size_t>(std::upper_bound(times_, times_ + count_, seconds) - times_);
+    if (in_footer(seconds)) return footer_.next_change(seconds);
+    const std::size_t i = changes_up_to(seconds);
     if (i < count_) return times_[i];
     if (!has_footer_) return std::nullopt;
     if (handoff_changes_) return footer_from_;
     // The footer's own changes after its start, which follows `seconds`.
-    return merandol::next_change(footer_, footer_from_);
+    return footer_.next_change(footer_from_);
 }
 
 std::optional<i64> Zone::previous_change(i64 seconds) const noexcept {
     if (has_footer_ && seconds > footer_from_) {
-        const auto p = merandol::previous_change(footer_, seconds);
+        const auto p = footer_.previous_change(seconds);
         if (p && *p > footer_from_) return p;
         if (handoff_changes_) return footer_from_;
     }
-    // The number of changes strictly before the instant.
-    const auto i = static_cast<std::size_t>(std::lower_bound(times_, times_ + count_, seconds) - times_);
+    const std::size_t i = changes_before(seconds);
     if (i == 0) return std::nullopt;
     return times_[i - 1];
 }
@@ -310,14 +328,16 @@ std::optional<ZoneTransition> Zone::previous_transition_before_instant(i128 inst
     return previous_transition(ceil_seconds(instant));
 }
 
-LocalCandidates Zone::local_candidates(i64 local_seconds) const noexcept {
+// Every offset lies within a day, so every instant of a local reading l
+// lies in [l - 1 day, l + 1 day].  The walk goes over the pieces of constant
+// offset there: a piece [from, to) at offset o holds the instant l - o when
+// that falls inside it.  The local reading u + o rises by one per second
+// within a piece, so when no piece holds the reading it passes over it at a
+// change: the first change whose local reading jumps past it.  `next(from)`
+// gives the first change after `from` with the offset after it.
+template <class Walk>
+LocalCandidates Zone::local_walk(i64 local_seconds, Walk &&next) const noexcept {
     const i64 l = local_seconds;
-    // Every offset lies within a day, so every instant of the reading lies
-    // in [l - 1 day, l + 1 day].  Walk its pieces of constant offset: a
-    // piece [from, to) at offset o holds the instant l - o when that falls
-    // inside it.  The local reading u + o rises by one per second within a
-    // piece, so when no piece holds the reading it passes over it at a
-    // change: the first change whose local reading jumps past it.
     const i64 lo = l - kSecondsPerDay, hi = l + kSecondsPerDay;
     i64 from = lo;
     std::int32_t o = offset_at(from);
@@ -325,18 +345,18 @@ LocalCandidates Zone::local_candidates(i64 local_seconds) const noexcept {
     std::int32_t earliest = 0, latest = 0;
     std::optional<std::pair<std::int32_t, std::int32_t>> gap;  // offsets before and after
     for (;;) {
-        const auto change = next_change(from);
-        const bool inside = change && *change > from && *change <= hi;
-        const i64 to = inside ? *change : hi + 1;
+        const std::optional<std::pair<i64, std::int32_t>> change = next(from);
+        const bool inside = change && change->first > from && change->first <= hi;
+        const i64 to = inside ? change->first : hi + 1;
         const i64 u = l - o;
         if (u >= from && u < to) {
             if (found++ == 0) earliest = o;
             latest = o;
         }
         if (!inside) break;
-        const std::int32_t after = offset_at(*change);
-        if (!gap && *change - 1 + o < l && *change + after > l) gap.emplace(o, after);
-        from = *change;
+        const auto [at, after] = *change;
+        if (!gap && at - 1 + o < l && at + after > l) gap.emplace(o, after);
+        from = at;
         o = after;
     }
     if (found == 1) return {LocalKind::Unique, earliest, earliest};
@@ -344,6 +364,26 @@ LocalCandidates Zone::local_candidates(i64 local_seconds) const noexcept {
     if (gap) return {LocalKind::Gap, gap->second, gap->first};
     const std::int32_t fallback = offset_at(l);  // not reached: see above
     return {LocalKind::Unique, fallback, fallback};
+}
+
+LocalCandidates Zone::local_candidates(i64 local_seconds) const noexcept {
+    using Change = std::optional<std::pair<i64, std::int32_t>>;
+    if (!has_footer_ || local_seconds + kSecondsPerDay < footer_from_) {
+        // Within the table: the changes one after the other from a single
+        // search.
+        std::size_t i = changes_up_to(local_seconds - kSecondsPerDay);
+        return local_walk(local_seconds, [this, &i](i64) -> Change {
+            if (i == count_) return std::nullopt;
+            const Change c{{times_[i], offset_after(i)}};
+            ++i;
+            return c;
+        });
+    }
+    return local_walk(local_seconds, [this](i64 from) -> Change {
+        const auto at = next_change(from);
+        if (!at) return std::nullopt;
+        return Change{{*at, offset_at(*at)}};
+    });
 }
 
 std::expected<ZonedSeconds, LocalError> Zone::resolve_local(i64 local_seconds, Disambiguate how) const noexcept {

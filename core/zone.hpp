@@ -143,13 +143,18 @@ public:
     std::size_t memory_size() const noexcept;
     // Instants kept where the offset changes before the footer takes over.
     std::size_t table_size() const noexcept { return count_; }
-    std::optional<PosixTz> footer() const noexcept { return has_footer_ ? std::optional(footer_) : std::nullopt; }
+    std::optional<PosixTz> footer() const noexcept {
+        return has_footer_ ? std::optional(footer_.rule()) : std::nullopt;
+    }
 
 private:
     friend std::expected<Zone, TzifError> parse_tzif(std::span<const std::uint8_t> data) noexcept;
 
-    // The changes before the footer's start and the offset after each.
-    std::int32_t table_offset_at(i64 seconds) const noexcept;
+    // The number of kept changes at or before (strictly before) an instant.
+    std::size_t changes_up_to(i64 seconds) const noexcept;
+    std::size_t changes_before(i64 seconds) const noexcept;
+    template <class Walk>
+    LocalCandidates local_walk(i64 local_seconds, Walk &&next) const noexcept;
     std::int32_t offset_after(std::size_t i) const noexcept { return offsets_[index_[i]]; }
     std::int32_t offset_before(std::size_t i) const noexcept { return i == 0 ? initial_offset_ : offset_after(i - 1); }
     bool in_footer(i64 seconds) const noexcept { return has_footer_ && seconds >= footer_from_; }
@@ -168,7 +173,7 @@ private:
     std::int32_t initial_offset_ = 0;
     // The footer rules from footer_from_ on; the offset changes there when
     // handoff_changes_.
-    PosixTz footer_{};
+    FooterRule footer_{};
     bool has_footer_ = false;
     i64 footer_from_ = INT64_MIN;
     bool handoff_changes_ = false;

@@ -304,11 +304,15 @@ TEST(PosixTzRule, AgreesWithBruteForceOnRandomRules) {
     std::mt19937_64 rng(18);
     for (int r = 0; r < 3000; ++r) {
         const PosixTz tz = random_rule(rng);
+        const FooterRule footer(tz);
         for (int k = 0; k < 20; ++k) {
             const i64 s = std::clamp(random_instant(rng, tz), kMinUnixSeconds, kMaxUnixSeconds);
-            ASSERT_EQ(daylight_at(tz, s), reference_daylight(tz, s)) << r << " at " << s;
-            ASSERT_EQ(next_change(tz, s), reference_next(tz, s)) << r << " at " << s;
-            ASSERT_EQ(previous_change(tz, s), reference_previous(tz, s)) << r << " at " << s;
+            const i64 year = year_at(s);
+            ASSERT_EQ(footer.changes(year).start, year_changes(tz, year).start) << r << " in " << year;
+            ASSERT_EQ(footer.changes(year).end, year_changes(tz, year).end) << r << " in " << year;
+            ASSERT_EQ(footer.daylight_at(s), reference_daylight(tz, s)) << r << " at " << s;
+            ASSERT_EQ(footer.next_change(s), reference_next(tz, s)) << r << " at " << s;
+            ASSERT_EQ(footer.previous_change(s), reference_previous(tz, s)) << r << " at " << s;
         }
     }
 }
