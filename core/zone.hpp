@@ -21,6 +21,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "core/offset.hpp"
 #include "core/posix_tz.hpp"
 
 namespace merandol {
@@ -192,6 +193,51 @@ constexpr i64 ceil_seconds(i128 instant) noexcept {
     if (instant % kNanosPerSecond > 0) s += 1;
     return s < INT64_MIN ? INT64_MIN : s > INT64_MAX ? INT64_MAX : static_cast<i64>(s);
 }
+// --- The queries on date-times ------------------------------------------------
+// What the bindings need, on the value types.  A zone's offsets all lie
+// within a day, so each is a valid UtcOffset.
+
+// The instant at the offset in force there.  Always a value; its local
+// reading may lie beyond the range, as with any OffsetDateTime.
+inline OffsetDateTime to_zone(const Zone &zone, DateTime utc) noexcept {
+    return {utc, UtcOffset{zone.offset_at(unix_timestamp(utc))}};
+}
+
+enum class ZoneLocalError : std::uint8_t {
+    Skipped,     // in a gap, asked to raise
+    Repeated,    // in a fold, asked to raise
+    OutOfRange,  // the instant lies beyond the DateTime range
+};
+
+// A local reading in the zone, settled as `how` says, at the offset in force
+// at its instant (in a gap that is the offset after the change, so the
+// reading shown moves by the gap's length).
+inline std::expected<OffsetDateTime, ZoneLocalError> from_zone_local(const Zone &zone, DateTime local,
+                                                                     Disambiguate how) noexcept {
+    const auto resolved = zone.resolve_local(unix_timestamp(local), how);
+    if (!resolved)
+        return std::unexpected(resolved.error() == LocalError::Skipped ? ZoneLocalError::Skipped
+                                                                       : ZoneLocalError::Repeated);
+    const auto utc = from_unix_timestamp(resolved->seconds, static_cast<std::int32_t>(local.time.nanosecond));
+    if (!utc) return std::unexpected(ZoneLocalError::OutOfRange);
+    return OffsetDateTime{*utc, UtcOffset{resolved->offset}};
+}
+
+// The nearest change strictly after (before) the instant, at its new
+// offset; none past the last (first) change of the range.
+inline std::optional<OffsetDateTime> transition_value(std::optional<ZoneTransition> t) noexcept {
+    if (!t) return std::nullopt;
+    const auto at = from_unix_timestamp(t->at, 0);  // reported changes lie in the range
+    if (!at) return std::nullopt;
+    return OffsetDateTime{*at, UtcOffset{t->offset_after}};
+}
+inline std::optional<OffsetDateTime> next_zone_transition(const Zone &zone, DateTime utc) noexcept {
+    return transition_value(zone.next_transition_after_instant(unix_timestamp_nanos(utc)));
+}
+inline std::optional<OffsetDateTime> previous_zone_transition(const Zone &zone, DateTime utc) noexcept {
+    return transition_value(zone.previous_transition_before_instant(unix_timestamp_nanos(utc)));
+}
+
 static_assert(floor_seconds(-1) == -1 && ceil_seconds(-1) == 0 && floor_seconds(1) == 0 && ceil_seconds(1) == 1);
 static_assert(floor_seconds(-kNanosPerSecond) == -1 && ceil_seconds(kNanosPerSecond) == 1);
 

@@ -349,6 +349,44 @@ TEST(Zone, LocalReadingsInGapsAndFolds) {
     EXPECT_EQ(z.local_candidates(kMinUnixSeconds).kind, LocalKind::Unique);
 }
 
+TEST(Zone, QueriesOnDateTimes) {
+    const Zone z = Zone::from_rule(*parse_posix_tz("CET-1CEST,M3.5.0,M10.5.0/3"));
+    const auto dt = [](std::int32_t y, std::uint8_t mo, std::uint8_t d, std::uint8_t h, std::uint8_t mi,
+                       std::uint32_t ns = 0) { return DateTime{{y, mo, d}, {h, mi, 0, ns}}; };
+    EXPECT_EQ(to_zone(z, dt(2024, 7, 1, 12, 0)), (OffsetDateTime{dt(2024, 7, 1, 12, 0), UtcOffset{7200}}));
+    EXPECT_EQ(to_zone(z, dt(INT32_MAX, 12, 31, 23, 30)).offset.seconds, 3600);
+
+    struct Case {
+        DateTime local;
+        Disambiguate how;
+        std::expected<OffsetDateTime, ZoneLocalError> expected;
+    };
+    const Case cases[] = {
+        // 02:30 skipped: forward to 03:30 at +02:00, or back to 01:30 at +01:00.
+        {dt(2024, 3, 31, 2, 30, 5), Disambiguate::Compatible, OffsetDateTime{dt(2024, 3, 31, 1, 30, 5), {7200}}},
+        {dt(2024, 3, 31, 2, 30, 5), Disambiguate::Earlier, OffsetDateTime{dt(2024, 3, 31, 0, 30, 5), {3600}}},
+        {dt(2024, 3, 31, 2, 30), Disambiguate::Raise, std::unexpected(ZoneLocalError::Skipped)},
+        // 02:30 repeated.
+        {dt(2024, 10, 27, 2, 30), Disambiguate::Compatible, OffsetDateTime{dt(2024, 10, 27, 0, 30), {7200}}},
+        {dt(2024, 10, 27, 2, 30), Disambiguate::Later, OffsetDateTime{dt(2024, 10, 27, 1, 30), {3600}}},
+        {dt(2024, 10, 27, 2, 30), Disambiguate::Raise, std::unexpected(ZoneLocalError::Repeated)},
+        // The first reading of the range is an hour before its first instant.
+        {dt(INT32_MIN, 1, 1, 0, 30), Disambiguate::Compatible, std::unexpected(ZoneLocalError::OutOfRange)},
+        {dt(INT32_MIN, 1, 1, 1, 30), Disambiguate::Compatible, OffsetDateTime{dt(INT32_MIN, 1, 1, 0, 30), {3600}}},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(from_zone_local(z, c.local, c.how), c.expected) << c.local.date.year << " " << int{c.local.time.hour};
+
+    EXPECT_EQ(next_zone_transition(z, dt(2024, 3, 31, 0, 59, 999999999)),
+              (OffsetDateTime{dt(2024, 3, 31, 1, 0), UtcOffset{7200}}));
+    EXPECT_EQ(next_zone_transition(z, dt(2024, 3, 31, 1, 0)),
+              (OffsetDateTime{dt(2024, 10, 27, 1, 0), UtcOffset{3600}}));
+    EXPECT_EQ(previous_zone_transition(z, dt(2024, 3, 31, 1, 0, 1)),
+              (OffsetDateTime{dt(2024, 3, 31, 1, 0), UtcOffset{7200}}));
+    EXPECT_FALSE(next_zone_transition(z, dt(INT32_MAX, 11, 1, 0, 0)).has_value());
+    EXPECT_FALSE(previous_zone_transition(z, dt(INT32_MIN, 3, 1, 0, 0)).has_value());
+}
+
 // --- The system's zone files ------------------------------------------------------
 
 constexpr const char *kZoneFolder = "/usr/share/zoneinfo";
