@@ -74,9 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // The first and last transitions, a second either side, and their
     // local readings at every offset.
     for (std::size_t i = 0; i < raw.times.size(); ++i) {
-        if (i == 8 && raw.times.size() > 16) i = raw.times.size() - 8;
+        if (i == 4 && raw.times.size() > 8) i = raw.times.size() - 4;
         for (i64 d : {-1, 0, 1}) points.push_back(std::clamp(raw.times[i], kMinUnixSeconds, kMaxUnixSeconds) + d);
-        for (std::size_t k = 0; k < raw.all_offsets.size() && k < 8; ++k)
+        for (std::size_t k = 0; k < raw.all_offsets.size() && k < 4; ++k)
             points.push_back(std::clamp(raw.times[i], kMinUnixSeconds, kMaxUnixSeconds) + raw.all_offsets[k]);
     }
     // The footer's changes in a recent year, far out, and at the end.

@@ -91,13 +91,13 @@ inline std::optional<ZoneTransition> reported(const RawZone &z, i64 c) {
 }
 
 inline std::optional<ZoneTransition> reference_next(const RawZone &z, i64 s) {
-    for (i64 c : candidate_changes(z, s, 1, 25))
+    for (i64 c : candidate_changes(z, s, 1, 12))
         if (c > s && changes_at(z, c)) return reported(z, c);
     return std::nullopt;
 }
 
 inline std::optional<ZoneTransition> reference_previous(const RawZone &z, i64 s) {
-    const auto candidates = candidate_changes(z, s, 25, 1);
+    const auto candidates = candidate_changes(z, s, 12, 1);
     for (auto it = candidates.rbegin(); it != candidates.rend(); ++it)
         if (*it < s && changes_at(z, *it)) return reported(z, *it);
     return std::nullopt;
