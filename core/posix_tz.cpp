@@ -213,7 +213,7 @@ constexpr int kMaxChanges = 2 * 401;
 
 bool FooterRule::daylight_at(i64 seconds) const noexcept {
     const i64 s = clamp_seconds(seconds);
-    const YearStart y = year_start(floor_div(s, kSecondsPerDay));
+    const YearStart y = year_start(floor_divmod<i64>(s, kSecondsPerDay).quotient);
     const unsigned k = kind(y.first_day, y.leap);
     if (simple_ >> k & 1) {
         // The state before the year's first change is the one after its
@@ -236,7 +236,7 @@ bool FooterRule::daylight_at(i64 seconds) const noexcept {
 std::optional<i64> FooterRule::next_change(i64 seconds) const noexcept {
     if (!rule_.changes()) return std::nullopt;
     const i64 s = clamp_seconds(seconds);
-    const YearStart y = year_start(floor_div(s, kSecondsPerDay));
+    const YearStart y = year_start(floor_divmod<i64>(s, kSecondsPerDay).quotient);
     const unsigned k = kind(y.first_day, y.leap);
     if (simple_ >> k & 1) {
         // Each change of a simple year is a change of offset, and the next
@@ -266,7 +266,7 @@ std::optional<i64> FooterRule::next_change(i64 seconds) const noexcept {
 std::optional<i64> FooterRule::previous_change(i64 seconds) const noexcept {
     if (!rule_.changes()) return std::nullopt;
     const i64 s = clamp_seconds(seconds);
-    const YearStart y = year_start(floor_div(s, kSecondsPerDay));
+    const YearStart y = year_start(floor_divmod<i64>(s, kSecondsPerDay).quotient);
     const unsigned k = kind(y.first_day, y.leap);
     if (simple_ >> k & 1) {
         const i64 base = y.first_day * kSecondsPerDay;

@@ -13,6 +13,7 @@
 #include <type_traits>
 
 #include "core/datetime.hpp"
+#include "core/floor.hpp"
 
 namespace merandol {
 
@@ -74,9 +75,6 @@ std::expected<PosixTz, PosixTzError> parse_posix_tz(std::string_view text) noexc
 
 // --- Calendar arithmetic on 64-bit years ------------------------------------
 
-constexpr i64 floor_div(i64 a, i64 b) noexcept { return a / b - (a % b != 0 && ((a < 0) != (b < 0))); }
-constexpr i64 floor_mod(i64 a, i64 b) noexcept { return a - floor_div(a, b) * b; }
-
 constexpr bool is_leap_year(i64 year) noexcept { return (year % 25 == 0) ? (year & 15) == 0 : (year & 3) == 0; }
 
 // Day number of 1 January of `year`.  Whole 400-year cycles of 146097 days
@@ -84,20 +82,8 @@ constexpr bool is_leap_year(i64 year) noexcept { return (year % 25 == 0) ? (year
 // from 0001-01-01 to 1970-01-01.
 constexpr i64 first_day_of_year(i64 year) noexcept {
     const i64 y = year - 1;
-    const i64 era = floor_div(y, 400);
-    const i64 yoe = y - era * 400;
+    const auto [era, yoe] = floor_divmod<i64>(y, 400);
     return era * 146097 + 365 * yoe + yoe / 4 - yoe / 100 - 719162;
-}
-
-// The year a day number falls in: Hinnant's civil_from_days, counting
-// March-based years from 0000-03-01 (719468 days before 1970-01-01).
-constexpr i64 year_of_day(i64 day) noexcept {
-    const i64 z = day + 719468;
-    const i64 era = floor_div(z, 146097);
-    const i64 doe = z - era * 146097;                                       // [0, 146096]
-    const i64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // [0, 399]
-    const i64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100);                // [0, 365], from 1 March
-    return yoe + era * 400 + (doy >= 306);                                  // 306 days from 1 March to 1 January
 }
 
 // The day number of a rule's day in `year`.
@@ -113,8 +99,8 @@ constexpr i64 rule_day(DayRule r, i64 year) noexcept {
     const i64 first = jan1 + days_before_month[r.month - 1] + (leap && r.month > 2);
     const i64 length = days_before_month[r.month] - days_before_month[r.month - 1] + (leap && r.month == 2);
     // Day 0 is a Thursday, weekday 4 counted from Sunday.
-    const i64 first_weekday = floor_mod(first + 4, 7);
-    i64 day = first + floor_mod(r.weekday - first_weekday, 7) + i64{7} * (r.week - 1);
+    const i64 first_weekday = floor_divmod<i64>(first + 4, 7).remainder;
+    i64 day = first + floor_divmod<i64>(r.weekday - first_weekday, 7).remainder + i64{7} * (r.week - 1);
     if (day >= first + length) day -= 7;  // week 5 in a month with four such weekdays
     return day;
 }
@@ -141,8 +127,7 @@ struct YearStart {
 
 constexpr YearStart year_start(i64 day) noexcept {
     const i64 z = day + 719468;
-    const i64 era = floor_div(z, 146097);
-    const i64 doe = z - era * 146097;                                       // [0, 146096]
+    const auto [era, doe] = floor_divmod<i64>(z, 146097);                   // doe in [0, 146096]
     const i64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // [0, 399]
     const i64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100);                // [0, 365], from 1 March
     // 1 January is day 306 from 1 March; 1 March is 59 days (60 in a leap
@@ -195,7 +180,7 @@ private:
     // The kind of a year: the weekday of 1 January (0 = Sunday) + 7 in a
     // leap year.
     static constexpr unsigned kind(i64 first_day, bool leap) noexcept {
-        return static_cast<unsigned>(floor_mod(first_day + 4, 7)) + 7 * leap;  // day 0 is a Thursday
+        return static_cast<unsigned>(floor_divmod<i64>(first_day + 4, 7).remainder) + 7 * leap;  // day 0 is a Thursday
     }
 
     PosixTz rule_{};
@@ -212,11 +197,11 @@ static_assert(year_start(0).year == 1970 && year_start(0).first_day == 0 && year
 static_assert(year_start(19782).first_day == 19723 && year_start(19782).leap && year_start(19783).first_day == 19723);
 static_assert(year_start(-1).year == 1969 && year_start(-1).first_day == -365 && !year_start(-1).leap);
 static_assert(year_start(kMaxDayNumber).year == INT32_MAX && year_start(kMinDayNumber).first_day == kMinDayNumber);
+static_assert(year_start(kMaxDayNumber + 1).year == i64{INT32_MAX} + 1 &&
+              year_start(kMinDayNumber - 1).year == i64{INT32_MIN} - 1);
 static_assert(first_day_of_year(1970) == 0 && first_day_of_year(2000) == 10957 && first_day_of_year(1969) == -365);
 static_assert(first_day_of_year(INT32_MIN) == kMinDayNumber &&
               first_day_of_year(i64{INT32_MAX} + 1) == kMaxDayNumber + 1);
-static_assert(year_of_day(0) == 1970 && year_of_day(-1) == 1969 && year_of_day(kMaxDayNumber) == INT32_MAX &&
-              year_of_day(kMinDayNumber) == INT32_MIN && year_of_day(kMaxDayNumber + 1) == i64{INT32_MAX} + 1);
 // 2024: M3.5.0 is Sunday 31 March, M10.5.0 Sunday 27 October, J60 and 59
 // both 1 March in a common year; 59 is 29 February in a leap year.
 static_assert(rule_day({DayRule::Kind::MonthWeekDay, 3, 5, 0, 0}, 2024) == 19813);

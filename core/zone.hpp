@@ -21,6 +21,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "core/floor.hpp"
 #include "core/offset.hpp"
 #include "core/posix_tz.hpp"
 
@@ -183,15 +184,15 @@ private:
 std::expected<Zone, TzifError> parse_tzif(std::span<const std::uint8_t> data) noexcept;
 
 // Floor and ceiling of an instant in whole seconds, saturated to 64 bits.
-constexpr i64 floor_seconds(i128 instant) noexcept {
-    i128 s = instant / kNanosPerSecond;
-    if (instant % kNanosPerSecond < 0) s -= 1;
+constexpr i64 saturate_seconds(i128 s) noexcept {
     return s < INT64_MIN ? INT64_MIN : s > INT64_MAX ? INT64_MAX : static_cast<i64>(s);
 }
+constexpr i64 floor_seconds(i128 instant) noexcept {
+    return saturate_seconds(floor_divmod<i128>(instant, kNanosPerSecond).quotient);
+}
 constexpr i64 ceil_seconds(i128 instant) noexcept {
-    i128 s = instant / kNanosPerSecond;
-    if (instant % kNanosPerSecond > 0) s += 1;
-    return s < INT64_MIN ? INT64_MIN : s > INT64_MAX ? INT64_MAX : static_cast<i64>(s);
+    const auto [seconds, nanos] = floor_divmod<i128>(instant, kNanosPerSecond);
+    return saturate_seconds(seconds + (nanos != 0));
 }
 // --- The queries on date-times ------------------------------------------------
 // What the bindings need, on the value types.  A zone's offsets all lie

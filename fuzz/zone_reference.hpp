@@ -43,7 +43,7 @@ inline std::vector<RuleChange> rule_changes(const PosixTz &tz, i64 first_year, i
     return out;
 }
 
-inline i64 year_at(i64 s) { return year_of_day(floor_div(s, kSecondsPerDay)); }
+inline i64 year_at(i64 s) { return year_start(floor_divmod<i64>(s, kSecondsPerDay).quotient).year; }
 
 inline std::int32_t reference_rule_offset(const PosixTz &tz, i64 s) {
     if (!tz.has_dst) return tz.std_offset;

@@ -220,7 +220,7 @@ std::vector<Event> events(const PosixTz &tz, i64 first_year, i64 last_year) {
     return out;
 }
 
-i64 year_at(i64 s) { return year_of_day(floor_div(s, kDay)); }
+i64 year_at(i64 s) { return year_start(floor_divmod<i64>(s, kDay).quotient).year; }
 
 bool reference_daylight(const PosixTz &tz, i64 s) {
     const i64 y = year_at(s);

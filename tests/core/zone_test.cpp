@@ -288,8 +288,8 @@ TEST(Zone, WithoutTransitionsTheFooterRulesThroughout) {
     EXPECT_EQ((ZoneTransition{t->at, -18000, -14400}), *t);
     EXPECT_GE(t->at, seconds_at(-5000, 3, 8, 7));
     EXPECT_LE(t->at, seconds_at(-5000, 3, 14, 7));
-    EXPECT_EQ(floor_mod(t->at - 7 * kHour, kDay), 0);
-    EXPECT_EQ(weekday(*from_days_since_unix_epoch(floor_div(t->at, kDay))), Weekday::Sunday);
+    EXPECT_EQ(floor_divmod<i64>(t->at - 7 * kHour, kDay).remainder, 0);
+    EXPECT_EQ(weekday(*from_days_since_unix_epoch(floor_divmod<i64>(t->at, kDay).quotient)), Weekday::Sunday);
 }
 
 TEST(Zone, InstantsInNanoseconds) {
