@@ -440,6 +440,13 @@ static PyObject *zone_reduce(PyObject *self) {
     return Py_BuildValue("(O(O))", reinterpret_cast<PyObject *>(zone_type()), key);
 }
 
+// The object and the zone's own table; its key is a str of its own.
+static constexpr auto zone_sizeof_decl = instance_method("Zone", "__sizeof__", "Size of the zone in memory, in bytes.");
+static PyObject *zone_sizeof(PyObject *self) {
+    const Zone &zone = zone_of(self);
+    return int_from(static_cast<std::int64_t>(sizeof(ZoneObject) - sizeof(Zone) + zone.memory_size()));
+}
+
 // A zone is immutable: a copy is the zone itself.
 static constexpr auto zone_copy_decl = instance_method("Zone", "__copy__", "The zone itself.");
 static PyObject *zone_copy(PyObject *self) { return Py_NewRef(self); }
@@ -457,6 +464,7 @@ static PyMethodDef zone_methods[] = {
     row<zone_next_transition_decl, zone_next_transition>(),
     row<zone_previous_transition_decl, zone_previous_transition>(),
     row<zone_reduce_decl, zone_reduce>(),
+    row<zone_sizeof_decl, zone_sizeof>(),
     row<zone_copy_decl, zone_copy>(),
     row<zone_deepcopy_decl, zone_deepcopy>(),
     kEndOfMethods,

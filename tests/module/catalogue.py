@@ -1026,6 +1026,7 @@ ZONE_CALLS = [
         None,
         OffsetDateTime.parse("2024-03-31T03:00:00+02:00"),
     ),
+    ("Zone.__sizeof__", lambda: PARIS.__sizeof__() > 1000, None, True),
     ("Zone.__copy__", lambda: PARIS.__copy__(), None, PARIS),
     ("Zone.__deepcopy__", lambda: PARIS.__deepcopy__({}), None, PARIS),
     ("reduce(Zone)", lambda: PARIS.__reduce__()[1], None, ("Europe/Paris",)),
