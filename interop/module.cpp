@@ -65,7 +65,8 @@ static int interop_exec(PyObject *module) {
     PyObject *all = PyList_New(0);
     if (all == nullptr) return -1;
     for (const InteropUnit *unit : kUnits) {
-        bool ok = (unit->exec == nullptr || unit->exec(module) == 0) && PyModule_AddFunctions(module, unit->functions) == 0;
+        bool ok =
+            (unit->exec == nullptr || unit->exec(module) == 0) && PyModule_AddFunctions(module, unit->functions) == 0;
         for (const PyMethodDef *def = unit->functions; ok && def->ml_name != nullptr; ++def)
             ok = append_name(all, def->ml_name) == 0;
         for (const char *name : unit->attributes) ok = ok && (name == nullptr || append_name(all, name) == 0);

@@ -186,7 +186,8 @@ static PyObject *offset_datetime_to_stdlib(PyObject *value, bool truncate) {
 // The standard library's zone of the same key, zoneinfo.ZoneInfo(key).
 static PyObject *zone_to_stdlib(PyObject *value) {
     PyObject *key = zone_key(value);
-    if (key == nullptr) return refuse(value, "zoneinfo.ZoneInfo", "a zone read from bytes without a key has no ZoneInfo");
+    if (key == nullptr)
+        return refuse(value, "zoneinfo.ZoneInfo", "a zone read from bytes without a key has no ZoneInfo");
     PyObject *zoneinfo = PyImport_ImportModule("zoneinfo");
     if (zoneinfo == nullptr) return nullptr;
     PyObject *zone = PyObject_CallMethod(zoneinfo, "ZoneInfo", "O", key);

@@ -286,8 +286,8 @@ static PyObject *zone_from_tzif(PyObject *, PyObject *data, std::optional<PyObje
         return PyErr_Format(PyExc_TypeError, "a zone key must be a str or None, not '%T'", key);
     Py_buffer view;
     if (PyObject_GetBuffer(data, &view, PyBUF_SIMPLE) < 0) return nullptr;
-    PyObject *zone = zone_from_bytes({static_cast<const std::uint8_t *>(view.buf), static_cast<std::size_t>(view.len)},
-                                     key);
+    PyObject *zone =
+        zone_from_bytes({static_cast<const std::uint8_t *>(view.buf), static_cast<std::size_t>(view.len)}, key);
     PyBuffer_Release(&view);
     return zone;
 }
@@ -350,15 +350,15 @@ static PyObject *zone_name(PyObject *self) {
     return key != nullptr ? Py_NewRef(key) : PyUnicode_FromString("a zone read from bytes");
 }
 
-static constexpr auto zone_from_local_decl = instance_method(
-    "Zone", "from_local",
-    "The OffsetDateTime of a local reading in the zone, at the offset in force at its\n"
-    "instant.  A reading that a change skips (a gap) or repeats (a fold) is settled by\n"
-    "disambiguate: \"compatible\" takes the earlier instant of a fold and moves a reading\n"
-    "in a gap forward by the gap's length, \"earlier\" and \"later\" take that one of the\n"
-    "two candidates, and \"raise\" raises ValueError.",
-    param<Of<DateObject>>("date"), param<Of<TimeObject>>("time"),
-    param<DisambiguateWord>("disambiguate", Disambiguate::Compatible));
+static constexpr auto zone_from_local_decl =
+    instance_method("Zone", "from_local",
+                    "The OffsetDateTime of a local reading in the zone, at the offset in force at its\n"
+                    "instant.  A reading that a change skips (a gap) or repeats (a fold) is settled by\n"
+                    "disambiguate: \"compatible\" takes the earlier instant of a fold and moves a reading\n"
+                    "in a gap forward by the gap's length, \"earlier\" and \"later\" take that one of the\n"
+                    "two candidates, and \"raise\" raises ValueError.",
+                    param<Of<DateObject>>("date"), param<Of<TimeObject>>("time"),
+                    param<DisambiguateWord>("disambiguate", Disambiguate::Compatible));
 static PyObject *zone_from_local(PyObject *self, Date date, Time time, Disambiguate how) {
     const auto value = from_zone_local(zone_of(self), DateTime{date, time}, how);
     if (value) return OffsetDateTimeObject::wrap(*value);
@@ -380,20 +380,20 @@ static PyObject *optional_value(std::optional<OffsetDateTime> v) {
     return OffsetDateTimeObject::wrap(*v);
 }
 
-static constexpr auto zone_next_transition_decl = instance_method(
-    "Zone", "next_transition",
-    "The nearest instant strictly after this one where the offset changes, as an\n"
-    "OffsetDateTime at the new offset, or None.",
-    param<Instant>("instant"));
+static constexpr auto zone_next_transition_decl =
+    instance_method("Zone", "next_transition",
+                    "The nearest instant strictly after this one where the offset changes, as an\n"
+                    "OffsetDateTime at the new offset, or None.",
+                    param<Instant>("instant"));
 static PyObject *zone_next_transition(PyObject *self, DateTime utc) {
     return optional_value(next_zone_transition(zone_of(self), utc));
 }
 
-static constexpr auto zone_previous_transition_decl = instance_method(
-    "Zone", "previous_transition",
-    "The nearest instant strictly before this one where the offset changes, as an\n"
-    "OffsetDateTime at the new offset, or None.",
-    param<Instant>("instant"));
+static constexpr auto zone_previous_transition_decl =
+    instance_method("Zone", "previous_transition",
+                    "The nearest instant strictly before this one where the offset changes, as an\n"
+                    "OffsetDateTime at the new offset, or None.",
+                    param<Instant>("instant"));
 static PyObject *zone_previous_transition(PyObject *self, DateTime utc) {
     return optional_value(previous_zone_transition(zone_of(self), utc));
 }
@@ -435,8 +435,7 @@ static Py_hash_t zone_hash(PyObject *self) {
 static constexpr auto zone_reduce_decl = reduce_method("Zone");
 static PyObject *zone_reduce(PyObject *self) {
     PyObject *key = zone_key(self);
-    if (key == nullptr)
-        return PyErr_Format(PyExc_TypeError, "a Zone read from bytes without a key cannot be pickled");
+    if (key == nullptr) return PyErr_Format(PyExc_TypeError, "a Zone read from bytes without a key cannot be pickled");
     return Py_BuildValue("(O(O))", reinterpret_cast<PyObject *>(zone_type()), key);
 }
 
