@@ -115,6 +115,7 @@ def main():
     print("Checking memory ...", file=sys.stderr)
     memory = memory_check(prepared["merandol"], settings.memory_repeats)
     sizes = object_sizes(prepared["merandol"].namespace)
+    zones = zone_sizes()
 
     summary = {
         "python": sys.version.split()[0],
@@ -124,6 +125,7 @@ def main():
         "implementations": {name: {"version": p.version, "absent": p.absent} for name, p in prepared.items()},
         "operations": results,
         "sizes": sizes,
+        "zone_sizes": zones,
         "memory": memory,
     }
     summary["targets"] = report.targets(summary)
@@ -244,6 +246,23 @@ def object_sizes(merandol_namespace):
             "stdlib": counterpart,
             "stdlib_bytes": sys.getsizeof(eval(theirs, stdlib)),
         }
+    return sizes
+
+
+ZONE_KEYS = ["UTC", "Asia/Kolkata", "America/Sao_Paulo", "Australia/Sydney", "Europe/Paris", "America/New_York"]
+
+
+def zone_sizes():
+    """A loaded zone's bytes (sys.getsizeof: the object and its table) beside
+    its file's, for a few zones from none to many transitions."""
+    import zoneinfo
+
+    from merandol_interop import Zone
+
+    sizes = {}
+    for key in ZONE_KEYS:
+        path = next((Path(folder) / key for folder in zoneinfo.TZPATH if (Path(folder) / key).is_file()), None)
+        sizes[key] = {"loaded": sys.getsizeof(Zone(key)), "file": path.stat().st_size if path else None}
     return sizes
 
 

@@ -70,7 +70,7 @@ IMPLEMENTATIONS = [
         "merandol",
         "merandol",
         None,
-        "from merandol import *; from merandol_interop import from_stdlib, to_stdlib; import datetime as std",
+        "from merandol import *; from merandol_interop import Zone, from_stdlib, to_stdlib; import datetime as std",
         {
             "d": "Date(2024, 1, 5)",
             "t": "Time(12, 34, 56, 123456000)",
@@ -82,6 +82,7 @@ IMPLEMENTATIONS = [
             "odt": "OffsetDateTime.parse(offset_text)",
             "offset": "UtcOffset.from_seconds(19800)",
             "many": "[DateTime.from_unix_timestamp(s, n) for s, n in sample]",
+            "paris": "Zone('Europe/Paris')",
             **STDLIB_VALUES,
         },
     ),
@@ -89,7 +90,7 @@ IMPLEMENTATIONS = [
         "datetime",
         "_datetime",  # the C implementation; the pure-Python fallback does not count
         None,
-        "from datetime import UTC, date, datetime, time, timedelta, timezone",
+        "from datetime import UTC, date, datetime, time, timedelta, timezone; from zoneinfo import ZoneInfo",
         {
             "d": "date(2024, 1, 5)",
             "t": "time(12, 34, 56, 123456)",
@@ -104,6 +105,7 @@ IMPLEMENTATIONS = [
             "ist_delta": "timedelta(seconds=19800)",
             "ist": "timezone(ist_delta)",
             "many": "[datetime.fromtimestamp(s, UTC).replace(microsecond=n // 1000) for s, n in sample]",
+            "paris": "ZoneInfo('Europe/Paris')",
         },
     ),
     Implementation(
@@ -122,6 +124,7 @@ IMPLEMENTATIONS = [
             "dt_later": "dt + hour",
             "odt": "pendulum.parse(offset_text)",
             "many": "[pendulum.from_timestamp(s).replace(microsecond=n // 1000) for s, n in sample]",
+            "paris": "pendulum.timezone('Europe/Paris')",
             **STDLIB_VALUES,
         },
     ),
@@ -168,7 +171,7 @@ IMPLEMENTATIONS = [
         "whenever",
         "whenever",
         "whenever",
-        "from whenever import Date, Instant, OffsetDateTime, Time, TimeDelta; import datetime as std",
+        "from whenever import Date, Instant, OffsetDateTime, Time, TimeDelta, ZonedDateTime; import datetime as std",
         {
             "d": "Date(2024, 1, 5)",
             "t": "Time(12, 34, 56, nanosecond=123456000)",
@@ -531,6 +534,48 @@ OPERATIONS += [
     ),
     _conversion("from_stdlib(timezone)", "from_stdlib(py_tz)", "timezone(ist_delta)"),
     _conversion("from_stdlib(timedelta)", "from_stdlib(py_td)", "timedelta(seconds=3600)", whenever="TimeDelta(py_td)"),
+]
+
+
+# Time zones: one zone of the database, looked up again (cached) and asked
+# for the offset, the local reading and the instant of a local reading; the
+# standard library's zone is a zoneinfo.ZoneInfo.
+OPERATIONS += [
+    Operation(
+        "Zone(key), cached",
+        {
+            "merandol": "Zone('Europe/Paris')",
+            "datetime": "ZoneInfo('Europe/Paris')",
+            "pendulum": "pendulum.timezone('Europe/Paris')",
+        },
+    ),
+    Operation(
+        "offset_at",
+        {
+            "merandol": "paris.offset_at(dt)",
+            "datetime": "dt.astimezone(paris).utcoffset()",
+            "whenever": "dt.to_tz('Europe/Paris').offset",
+            "pendulum": "dt.in_timezone(paris).utcoffset()",
+        },
+    ),
+    Operation(
+        "to_local",
+        {
+            "merandol": "paris.to_local(dt)",
+            "datetime": "dt.astimezone(paris)",
+            "whenever": "dt.to_tz('Europe/Paris')",
+            "pendulum": "dt.in_timezone(paris)",
+        },
+    ),
+    Operation(
+        "from_local",
+        {
+            "merandol": "paris.from_local(d, t)",
+            "datetime": "datetime(2024, 1, 5, 12, 34, 56, 123456, tzinfo=paris).utcoffset()",
+            "whenever": "ZonedDateTime(2024, 1, 5, 12, 34, 56, nanosecond=123456000, tz='Europe/Paris')",
+            "pendulum": "pendulum.datetime(2024, 1, 5, 12, 34, 56, 123456, tz=paris)",
+        },
+    ),
 ]
 
 

@@ -95,6 +95,10 @@ def targets(summary):
     unmeasured = [name for name, s in sizes.items() if s["bytes"] is None]
     found.append(_target("object sizes as targeted and no larger than the standard counterparts", wrong, unmeasured))
 
+    print("\nZones in memory beside their files (bytes):")
+    for key, z in summary.get("zone_sizes", {}).items():
+        print(f"  {key:20} loaded {z['loaded']:>6}  file {z['file']!s:>6}")
+
     memory = summary["memory"]
     growing = []
     for op, check in memory["operations"].items():

@@ -9,7 +9,16 @@ import pickle
 import zoneinfo
 
 from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset, Weekday
-from merandol_interop import format_numpy, from_numpy, from_stdlib, parse_many, parse_to_numpy, to_numpy, to_stdlib
+from merandol_interop import (
+    Zone,
+    format_numpy,
+    from_numpy,
+    from_stdlib,
+    parse_many,
+    parse_to_numpy,
+    to_numpy,
+    to_stdlib,
+)
 
 
 def show(label: str, value: object) -> None:
@@ -161,6 +170,18 @@ def columns() -> None:
     show("Durations through timedelta64[s]", spans)
 
 
+def zones() -> None:
+    print("== Time zones")
+    paris = Zone("Europe/Paris")
+    summer = DateTime.parse("2024-07-01T12:00:00Z")
+    show("Zone('Europe/Paris').to_local(...)", paris.to_local(summer))
+    show("offset_at", paris.offset_at(summer))
+    show("next_transition", paris.next_transition(summer))
+    show("from_local in the spring gap", paris.from_local(Date(2024, 3, 31), Time(2, 30, 0)))
+    show("from_local in the autumn fold, later", paris.from_local(Date(2024, 10, 27), Time(2, 30, 0), "later"))
+    show("to_stdlib(paris)", to_stdlib(paris))
+
+
 def main() -> None:
     dates()
     times()
@@ -170,6 +191,7 @@ def main() -> None:
     sorting_and_hashing()
     standard_library()
     columns()
+    zones()
 
 
 if __name__ == "__main__":

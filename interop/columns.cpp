@@ -434,6 +434,6 @@ static PyMethodDef columns_functions[] = {
     kEndOfMethods,
 };
 
-extern const InteropUnit kColumnsUnit = {columns_functions, nullptr};
+extern const InteropUnit kColumnsUnit = {columns_functions, nullptr, {}};
 
 }  // namespace merandol::py

@@ -7,11 +7,14 @@
 
 namespace merandol::py {
 
-// A unit's module functions (a method table ending in kEndOfMethods) and a
-// step that runs once when the module is executed, or nullptr.
+// A unit's module functions (a method table ending in kEndOfMethods), a
+// step that runs when the module is executed, or nullptr, and the other
+// attributes that step adds (a class, an exception), listed in __all__
+// after the functions.
 struct InteropUnit {
     PyMethodDef *functions;
-    int (*exec)();
+    int (*exec)(PyObject *module);
+    std::array<const char *, 2> attributes;
 };
 
 // Some of merandol's classes, in the order a message lists them.  The

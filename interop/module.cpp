@@ -48,8 +48,16 @@ PyTypeObject *build_class(ClassId id) {
 }
 
 // The units, in the order their functions are listed in __all__.
-extern const InteropUnit kStdlibUnit, kColumnsUnit, kNumpyUnit;
-static const InteropUnit *const kUnits[] = {&kStdlibUnit, &kColumnsUnit, &kNumpyUnit};
+extern const InteropUnit kStdlibUnit, kColumnsUnit, kNumpyUnit, kZonesUnit;
+static const InteropUnit *const kUnits[] = {&kStdlibUnit, &kColumnsUnit, &kNumpyUnit, &kZonesUnit};
+
+// Appends `name` to the list.
+static int append_name(PyObject *all, const char *name) {
+    PyObject *text = PyUnicode_FromString(name);
+    const int appended = text ? PyList_Append(all, text) : -1;
+    Py_XDECREF(text);
+    return appended;
+}
 
 static int interop_exec(PyObject *module) {
     for (unsigned index = 0; index < kClassCount; ++index)
@@ -57,18 +65,14 @@ static int interop_exec(PyObject *module) {
     PyObject *all = PyList_New(0);
     if (all == nullptr) return -1;
     for (const InteropUnit *unit : kUnits) {
-        if ((unit->exec != nullptr && unit->exec() < 0) || PyModule_AddFunctions(module, unit->functions) < 0) {
+        bool ok =
+            (unit->exec == nullptr || unit->exec(module) == 0) && PyModule_AddFunctions(module, unit->functions) == 0;
+        for (const PyMethodDef *def = unit->functions; ok && def->ml_name != nullptr; ++def)
+            ok = append_name(all, def->ml_name) == 0;
+        for (const char *name : unit->attributes) ok = ok && (name == nullptr || append_name(all, name) == 0);
+        if (!ok) {
             Py_DECREF(all);
             return -1;
-        }
-        for (const PyMethodDef *def = unit->functions; def->ml_name != nullptr; ++def) {
-            PyObject *name = PyUnicode_FromString(def->ml_name);
-            const int appended = name ? PyList_Append(all, name) : -1;
-            Py_XDECREF(name);
-            if (appended < 0) {
-                Py_DECREF(all);
-                return -1;
-            }
         }
     }
     return PyModule_Add(module, "__all__", all);

@@ -498,6 +498,6 @@ static PyMethodDef numpy_functions[] = {
     kEndOfMethods,
 };
 
-extern const InteropUnit kNumpyUnit = {numpy_functions, nullptr};
+extern const InteropUnit kNumpyUnit = {numpy_functions, nullptr, {}};
 
 }  // namespace merandol::py

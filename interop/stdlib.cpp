@@ -10,6 +10,7 @@
 
 #include "core/floor.hpp"
 #include "interop/interop.hpp"
+#include "interop/zones.hpp"
 #include "module/date.hpp"
 #include "module/datetime.hpp"
 #include "module/duration.hpp"
@@ -34,7 +35,7 @@ static PyObject *g_nanosecond_name;    // "nanosecond", of a datetime subclass t
 static PyObject *g_nanoseconds_name;   // "nanoseconds", of a timedelta subclass that has one
 static PyTypeObject *g_timezone_type;  // datetime.timezone, the type of datetime.UTC
 
-static int stdlib_exec() {
+static int stdlib_exec(PyObject *) {
     if (PyDateTimeAPI == nullptr) PyDateTime_IMPORT;
     if (PyDateTimeAPI == nullptr) return -1;
     g_timezone_type = Py_TYPE(PyDateTime_TimeZone_UTC);
@@ -182,6 +183,18 @@ static PyObject *offset_datetime_to_stdlib(PyObject *value, bool truncate) {
     return result;
 }
 
+// The standard library's zone of the same key, zoneinfo.ZoneInfo(key).
+static PyObject *zone_to_stdlib(PyObject *value) {
+    PyObject *key = zone_key(value);
+    if (key == nullptr)
+        return refuse(value, "zoneinfo.ZoneInfo", "a zone read from bytes without a key has no ZoneInfo");
+    PyObject *zoneinfo = PyImport_ImportModule("zoneinfo");
+    if (zoneinfo == nullptr) return nullptr;
+    PyObject *zone = PyObject_CallMethod(zoneinfo, "ZoneInfo", "O", key);
+    Py_DECREF(zoneinfo);
+    return zone;
+}
+
 static PyObject *utcoffset_to_stdlib(PyObject *value) {
     const UtcOffset offset = UtcOffsetObject::of(value);
     if (MERANDOL_UNLIKELY(is_full_day(offset))) return full_day_refused(value, "datetime.timezone");
@@ -223,7 +236,8 @@ static constexpr auto to_stdlib_decl =
                     "The standard datetime object of a merandol value: a Date gives a datetime.date, a\n"
                     "Time a naive datetime.time, a DateTime a datetime.datetime at datetime.UTC, an\n"
                     "OffsetDateTime a datetime.datetime of its local reading with a datetime.timezone\n"
-                    "of its offset, a UtcOffset a datetime.timezone and a Duration a datetime.timedelta.\n\n"
+                    "of its offset, a UtcOffset a datetime.timezone, a Duration a datetime.timedelta\n"
+                    "and a Zone the zoneinfo.ZoneInfo of its key.\n\n"
                     "Raises ValueError for what the standard types cannot hold: years outside 1 to\n"
                     "9999, an offset of a full 24 hours, a Duration beyond timedelta's range, and\n"
                     "nanoseconds that are not whole microseconds unless truncate is true, which\n"
@@ -242,7 +256,8 @@ static PyObject *to_stdlib(PyObject *, PyObject *value, bool truncate) {
         case ClassId::Duration: return duration_to_stdlib(value, truncate);
         case ClassId::UtcOffset: return utcoffset_to_stdlib(value);
         default:
-            return PyErr_Format(PyExc_TypeError, "to_stdlib() argument must be a merandol %s, not '%T'",
+            if (is_zone(value)) return zone_to_stdlib(value);
+            return PyErr_Format(PyExc_TypeError, "to_stdlib() argument must be a merandol %s, or a Zone, not '%T'",
                                 StdlibClasses::kNames.data(), value);
     }
 }
@@ -317,8 +332,35 @@ static PyObject *timedelta_from_stdlib(PyObject *obj) {
     return DurationObject::wrap(micros * kNanosPerMicro + nanos);
 }
 
+// A zoneinfo.ZoneInfo (or subclass) gives the Zone of its key: a new
+// reference, nullptr with an error, or None when `obj` is no ZoneInfo.
+// zoneinfo is imported only when a tzinfo of another kind comes.
+static PyObject *zone_from_stdlib(PyObject *obj) {
+    PyObject *zoneinfo = PyImport_ImportModule("zoneinfo");
+    PyObject *type = zoneinfo ? PyObject_GetAttrString(zoneinfo, "ZoneInfo") : nullptr;
+    Py_XDECREF(zoneinfo);
+    if (type == nullptr) return nullptr;
+    const int is_zoneinfo = PyObject_IsInstance(obj, type);
+    Py_DECREF(type);
+    if (is_zoneinfo <= 0) return is_zoneinfo < 0 ? nullptr : Py_NewRef(Py_None);
+    PyObject *key = PyObject_GetAttrString(obj, "key");
+    if (key == nullptr) return nullptr;
+    if (key == Py_None) {
+        Py_DECREF(key);
+        return refuse(obj, "merandol_interop.Zone", "a ZoneInfo read from a file without a key names no zone");
+    }
+    PyObject *zone = zone_for_key(key);
+    Py_DECREF(key);
+    return zone;
+}
+
 static PyObject *tzinfo_from_stdlib(PyObject *obj) {
     static constexpr const char *target = "merandol.UtcOffset";
+    if (!Py_IS_TYPE(obj, g_timezone_type)) {
+        PyObject *zone = zone_from_stdlib(obj);
+        if (zone != Py_None) return zone;
+        Py_DECREF(zone);
+    }
     if (!Py_IS_TYPE(obj, g_timezone_type))
         return refuse(obj, target,
                       "only a datetime.timezone is a fixed offset; convert an aware datetime instead, whose offset "
@@ -335,11 +377,13 @@ static constexpr auto from_stdlib_decl =
     module_function("from_stdlib",
                     "The merandol value of a standard datetime object: a datetime.date gives a Date,\n"
                     "an aware datetime.datetime an OffsetDateTime at the offset its utcoffset()\n"
-                    "reports, a naive datetime.time a Time, a datetime.timezone a UtcOffset and a\n"
-                    "datetime.timedelta a Duration.  Subclasses count as their base; a subclass's\n"
-                    "nanosecond (or, for a timedelta, nanoseconds) attribute is kept.\n\n"
+                    "reports, a naive datetime.time a Time, a datetime.timezone a UtcOffset, a\n"
+                    "datetime.timedelta a Duration and a zoneinfo.ZoneInfo the Zone of its key.\n"
+                    "Subclasses count as their base; a subclass's nanosecond (or, for a timedelta,\n"
+                    "nanoseconds) attribute is kept.\n\n"
                     "Raises ValueError for a naive datetime, an aware time, an offset that is not\n"
-                    "a whole number of seconds, and a tzinfo other than datetime.timezone.",
+                    "a whole number of seconds, and a tzinfo other than datetime.timezone or\n"
+                    "zoneinfo.ZoneInfo.",
                     param<Any>("obj"));
 
 static PyObject *from_stdlib(PyObject *, PyObject *obj) {
@@ -363,6 +407,6 @@ static PyMethodDef stdlib_functions[] = {
     kEndOfMethods,
 };
 
-extern const InteropUnit kStdlibUnit = {stdlib_functions, stdlib_exec};
+extern const InteropUnit kStdlibUnit = {stdlib_functions, stdlib_exec, {}};
 
 }  // namespace merandol::py

@@ -325,7 +325,15 @@ constexpr void put_doc(TextWriter &w) noexcept {
             separate(), w.put('*');
         separate();
         w.put(p.name);
-        if (!p.required) w.put('='), put_default(w, p.fallback);
+        if (!p.required) {
+            // A conversion from words shows its default as its word.
+            using C = typename std::remove_cvref_t<decltype(p)>::conversion;
+            w.put('=');
+            if constexpr (requires { C::word_of(p.fallback); })
+                w.put('\''), w.put(C::word_of(p.fallback)), w.put('\'');
+            else
+                put_default(w, p.fallback);
+        }
         if (p.passing == Passing::PositionalOnly &&
             (i + 1 == ps.size() || ps[i + 1].passing != Passing::PositionalOnly))
             separate(), w.put('/');

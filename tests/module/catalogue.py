@@ -15,6 +15,7 @@ a public member that calls() does not reach.
 
 import datetime as dt
 import operator
+import pathlib
 import re
 import zoneinfo
 from collections.abc import Callable
@@ -22,7 +23,18 @@ from dataclasses import dataclass, field
 from typing import Any
 
 from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset, Weekday
-from merandol_interop import format_numpy, from_numpy, from_stdlib, parse_many, parse_to_numpy, to_numpy, to_stdlib
+from merandol_interop import (
+    Zone,
+    ZoneNotFoundError,
+    available_zones,
+    format_numpy,
+    from_numpy,
+    from_stdlib,
+    parse_many,
+    parse_to_numpy,
+    to_numpy,
+    to_stdlib,
+)
 
 try:
     import numpy as np
@@ -796,6 +808,16 @@ PANICS = [("DateTime.now_utc()", "Failed to get current time: the real-time cloc
 # each conversion, on success and on every way it refuses.  The results are
 # written with the other library's own constructors.
 STD_ZONE = dt.timezone(dt.timedelta(hours=5, minutes=30))
+
+
+class StdTzinfo(dt.tzinfo):
+    """A tzinfo that is neither a timezone nor a ZoneInfo."""
+
+    def __repr__(self):
+        return "<StdTzinfo>"
+
+
+STD_TZINFO = StdTzinfo()
 INTEROP_CALLS = [
     *[
         (f"to_stdlib({v!r})", (lambda v=v: to_stdlib(v)), None, x)
@@ -923,10 +945,10 @@ INTEROP_CALLS = [
         "datetime.timedelta(days=-1, seconds=86399, microseconds=999999) is not a whole number of seconds",
     ),
     (
-        "from_stdlib(zone alone)",
-        lambda: from_stdlib(zoneinfo.ZoneInfo("Europe/Paris")),
+        "from_stdlib(tzinfo of another kind)",
+        lambda: from_stdlib(STD_TZINFO),
         ValueError,
-        "zoneinfo.ZoneInfo(key='Europe/Paris') cannot be converted to merandol.UtcOffset: only a datetime.timezone "
+        "<StdTzinfo> cannot be converted to merandol.UtcOffset: only a datetime.timezone "
         "is a fixed offset; convert an aware datetime instead, whose offset is the one its tzinfo gives for its "
         "instant",
     ),
@@ -942,8 +964,8 @@ INTEROP_CALLS = [
         "to_stdlib(Weekday)",
         lambda: to_stdlib(Weekday.MONDAY),
         TypeError,
-        "to_stdlib() argument must be a merandol Date, Time, DateTime, OffsetDateTime, UtcOffset or Duration, not "
-        "'merandol.Weekday'",
+        "to_stdlib() argument must be a merandol Date, Time, DateTime, OffsetDateTime, UtcOffset or Duration, or a "
+        "Zone, not 'merandol.Weekday'",
     ),
     (
         "to_stdlib(positional truncate)",
@@ -965,6 +987,114 @@ INTEROP_CALLS = [
         "to_stdlib() got an unexpected keyword argument 'trunc'",
     ),
 ]
+
+# --- merandol_interop's zones ------------------------------------------------
+
+PARIS = Zone("Europe/Paris")
+SUMMER = DateTime.parse("2024-07-01T12:00:00Z")
+UTC_TZIF = (
+    pathlib.Path("/usr/share/zoneinfo/UTC").read_bytes() if pathlib.Path("/usr/share/zoneinfo/UTC").exists() else None
+)
+ZONE_CALLS = [
+    ("Zone(key)", lambda: Zone("Europe/Paris"), None, PARIS),
+    ("Zone.from_tzif", lambda: Zone.from_tzif(UTC_TZIF, key="UTC").key, None, "UTC"),
+    ("Zone.clear_cache", lambda: Zone.clear_cache(), None, None),
+    ("Zone.key", lambda: PARIS.key, None, "Europe/Paris"),
+    ("Zone.offset_at", lambda: PARIS.offset_at(SUMMER), None, UtcOffset.from_seconds(7200)),
+    ("Zone.to_local", lambda: PARIS.to_local(SUMMER), None, OffsetDateTime.parse("2024-07-01T14:00:00+02:00")),
+    (
+        "Zone.from_local(gap)",
+        lambda: PARIS.from_local(Date(2024, 3, 31), Time(2, 30, 0)),
+        None,
+        OffsetDateTime.parse("2024-03-31T03:30:00+02:00"),
+    ),
+    (
+        "Zone.from_local(fold, later)",
+        lambda: PARIS.from_local(Date(2024, 10, 27), Time(2, 30, 0), "later"),
+        None,
+        OffsetDateTime.parse("2024-10-27T02:30:00+01:00"),
+    ),
+    (
+        "Zone.next_transition",
+        lambda: PARIS.next_transition(SUMMER),
+        None,
+        OffsetDateTime.parse("2024-10-27T02:00:00+01:00"),
+    ),
+    (
+        "Zone.previous_transition",
+        lambda: PARIS.previous_transition(SUMMER),
+        None,
+        OffsetDateTime.parse("2024-03-31T03:00:00+02:00"),
+    ),
+    ("Zone.__sizeof__", lambda: PARIS.__sizeof__() > 1000, None, True),
+    ("Zone.__copy__", lambda: PARIS.__copy__(), None, PARIS),
+    ("Zone.__deepcopy__", lambda: PARIS.__deepcopy__({}), None, PARIS),
+    ("reduce(Zone)", lambda: PARIS.__reduce__()[1], None, ("Europe/Paris",)),
+    ("hash(Zone)", lambda: hash(PARIS) == hash("Europe/Paris"), None, True),
+    ("str(Zone)", lambda: str(PARIS), None, "Europe/Paris"),
+    ("repr(Zone)", lambda: repr(PARIS), None, "Zone('Europe/Paris')"),
+    ("Zone eq", lambda: PARIS == Zone.from_tzif(UTC_TZIF, key="Europe/Paris"), None, True),
+    ("to_stdlib(Zone)", lambda: to_stdlib(PARIS), None, zoneinfo.ZoneInfo("Europe/Paris")),
+    ("from_stdlib(ZoneInfo)", lambda: from_stdlib(zoneinfo.ZoneInfo("Europe/Paris")), None, PARIS),
+    ("available_zones", lambda: "Europe/Paris" in available_zones(), None, True),
+    # Refusals
+    ("Zone(int)", lambda: Zone(5), TypeError, "a zone key must be a str, not 'int'"),
+    (
+        "Zone(absolute)",
+        lambda: Zone("/etc/passwd"),
+        ValueError,
+        "'/etc/passwd' is not a valid zone key: it is an absolute path",
+    ),
+    (
+        "Zone(..)",
+        lambda: Zone("../zoneinfo/UTC"),
+        ValueError,
+        "'../zoneinfo/UTC' is not a valid zone key: it is not a normalised path below the zone folders",
+    ),
+    (
+        "Zone(folder)",
+        lambda: Zone("Europe"),
+        ValueError,
+        "'Europe' is not a valid zone key: it names a folder of zones",
+    ),
+    (
+        "ZoneNotFoundError",
+        lambda: Zone("Nowhere/Atlantis"),
+        ZoneNotFoundError,
+        "\"no time zone found for key 'Nowhere/Atlantis'\"",
+    ),
+    (
+        "Zone.from_tzif(damaged)",
+        lambda: Zone.from_tzif(b"TZif2" + bytes(40)),
+        ValueError,
+        "bytes: truncated: the data ends before its counts say",
+    ),
+    (
+        "Zone.from_local(raise)",
+        lambda: PARIS.from_local(Date(2024, 3, 31), Time(2, 30, 0), "raise"),
+        ValueError,
+        "2024-03-31T02:30:00 is skipped in Europe/Paris: a change of offset skips it (disambiguate='raise')",
+    ),
+    (
+        "Zone.from_local(bad word)",
+        lambda: PARIS.from_local(Date(2024, 3, 31), Time(2, 30, 0), "first"),
+        ValueError,
+        "disambiguate must be 'compatible', 'earlier', 'later' or 'raise', not 'first'",
+    ),
+    (
+        "Zone.offset_at(Date)",
+        lambda: PARIS.offset_at(Date(2024, 1, 1)),
+        TypeError,
+        "'merandol.Date' object is not a merandol DateTime or OffsetDateTime",
+    ),
+    (
+        "reduce(Zone from bytes)",
+        lambda: Zone.from_tzif(UTC_TZIF).__reduce__(),
+        TypeError,
+        "a Zone read from bytes without a key cannot be pickled",
+    ),
+]
+INTEROP_CALLS += ZONE_CALLS
 
 # --- merandol_interop's columns ----------------------------------------------
 

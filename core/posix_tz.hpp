@@ -1,0 +1,214 @@
+// The POSIX TZ string of a zone file's footer (RFC 8536 section 3.3): a
+// standard offset and, optionally, a daylight offset with the yearly rule
+// that switches between them.  The rule is the same every year, so the
+// offset at an instant follows from the changes of a few neighbouring years
+// alone, whatever the year (the whole signed 32-bit range and a little
+// beyond, for readings near its ends).
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string_view>
+#include <type_traits>
+
+#include "core/datetime.hpp"
+#include "core/floor.hpp"
+
+namespace merandol {
+
+enum class PosixTzError : std::uint8_t {
+    BadName,           // not three or more letters, or <...> of letters, digits, '+', '-'
+    BadOffset,         // not [+-]hh[:mm[:ss]] with hh up to 24
+    OffsetOutOfRange,  // beyond 24 hours either way, which no UtcOffset holds
+    MissingRule,       // a daylight name without ",start,end"
+    BadRule,           // not Jn, n or Mm.w.d in range
+    BadTime,           // not [+-]hhh[:mm[:ss]] with hhh up to 167
+    TrailingText,
+};
+
+constexpr std::string_view describe(PosixTzError e) noexcept {
+    constexpr std::string_view text[] = {
+        "a zone name is not three or more letters or a <...> name",
+        "an offset is not [+-]hh[:mm[:ss]]",
+        "an offset lies beyond 24 hours",
+        "daylight time has no start and end rule",
+        "a day rule is not Jn, n or Mm.w.d in range",
+        "a change time is not [+-]hhh[:mm[:ss]] within 167 hours",
+        "text follows the rule",
+    };
+    return text[static_cast<unsigned>(e)];
+}
+
+// The day of the year a change falls on.
+struct DayRule {
+    enum class Kind : std::uint8_t {
+        Julian,        // Jn: n in [1, 365], 29 February never counted
+        ZeroBased,     // n: n in [0, 365], 29 February counted
+        MonthWeekDay,  // Mm.w.d
+    };
+    Kind kind;
+    std::uint8_t month;    // [1, 12] for MonthWeekDay
+    std::uint8_t week;     // [1, 5], 5 = the last such weekday of the month
+    std::uint8_t weekday;  // [0, 6], 0 = Sunday
+    std::uint16_t day;     // Julian or ZeroBased
+
+    friend constexpr bool operator==(DayRule, DayRule) noexcept = default;
+};
+
+struct PosixTz {
+    std::int32_t std_offset;  // [-86400, 86400], east-positive (the text is west-positive)
+    std::int32_t dst_offset;  // the same range; equal to std_offset when there is no daylight time
+    bool has_dst;
+    DayRule start, end;       // into daylight time and back
+    std::int32_t start_time;  // local seconds after midnight, [-167 h, 167 h]; start read at std_offset
+    std::int32_t end_time;    // the same; end read at dst_offset
+
+    // Whether the offset ever changes.
+    constexpr bool changes() const noexcept { return has_dst && std_offset != dst_offset; }
+
+    friend constexpr bool operator==(const PosixTz &, const PosixTz &) noexcept = default;
+};
+static_assert(std::is_trivially_copyable_v<PosixTz>);
+
+std::expected<PosixTz, PosixTzError> parse_posix_tz(std::string_view text) noexcept;
+
+// --- Calendar arithmetic on 64-bit years ------------------------------------
+
+constexpr bool is_leap_year(i64 year) noexcept { return (year % 25 == 0) ? (year & 15) == 0 : (year & 3) == 0; }
+
+// Day number of 1 January of `year`.  Whole 400-year cycles of 146097 days
+// first, then the years into the cycle (yoe in [0, 399]); 719162 days run
+// from 0001-01-01 to 1970-01-01.
+constexpr i64 first_day_of_year(i64 year) noexcept {
+    const i64 y = year - 1;
+    const auto [era, yoe] = floor_divmod<i64>(y, 400);
+    return era * 146097 + 365 * yoe + yoe / 4 - yoe / 100 - 719162;
+}
+
+// The day number of a rule's day in `year`.
+constexpr i64 rule_day(DayRule r, i64 year) noexcept {
+    const i64 jan1 = first_day_of_year(year);
+    const bool leap = is_leap_year(year);
+    switch (r.kind) {
+        case DayRule::Kind::Julian: return jan1 + r.day - 1 + (leap && r.day >= 60);
+        case DayRule::Kind::ZeroBased: return jan1 + r.day;
+        case DayRule::Kind::MonthWeekDay: break;
+    }
+    constexpr std::uint16_t days_before_month[13] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365};
+    const i64 first = jan1 + days_before_month[r.month - 1] + (leap && r.month > 2);
+    const i64 length = days_before_month[r.month] - days_before_month[r.month - 1] + (leap && r.month == 2);
+    // Day 0 is a Thursday, weekday 4 counted from Sunday.
+    const i64 first_weekday = floor_divmod<i64>(first + 4, 7).remainder;
+    i64 day = first + floor_divmod<i64>(r.weekday - first_weekday, 7).remainder + i64{7} * (r.week - 1);
+    if (day >= first + length) day -= 7;  // week 5 in a month with four such weekdays
+    return day;
+}
+
+// The two changes of `year` in Unix seconds, in either order.
+struct YearChanges {
+    i64 start;  // into daylight time
+    i64 end;    // back to standard time
+};
+
+constexpr YearChanges year_changes(const PosixTz &tz, i64 year) noexcept {
+    return {rule_day(tz.start, year) * kSecondsPerDay + tz.start_time - tz.std_offset,
+            rule_day(tz.end, year) * kSecondsPerDay + tz.end_time - tz.dst_offset};
+}
+
+// The year of a day number, its 1 January and whether it is a leap year,
+// by Hinnant's civil_from_days: March-based years counted from 0000-03-01
+// (719468 days before 1970-01-01), so that the leap day ends the year.
+struct YearStart {
+    i64 year;
+    i64 first_day;
+    bool leap;
+};
+
+constexpr YearStart year_start(i64 day) noexcept {
+    const i64 z = day + 719468;
+    const auto [era, doe] = floor_divmod<i64>(z, 146097);                   // doe in [0, 146096]
+    const i64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // [0, 399]
+    const i64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100);                // [0, 365], from 1 March
+    // 1 January is day 306 from 1 March; 1 March is 59 days (60 in a leap
+    // year) after 1 January.
+    const bool jan_feb = doy >= 306;
+    const i64 year = yoe + era * 400 + jan_feb;
+    const bool leap = is_leap_year(year);
+    return {year, jan_feb ? day - (doy - 306) : day - doy - 59 - leap, leap};
+}
+
+// --- The offset in force ----------------------------------------------------
+// Daylight time is on at an instant when the latest change at or before it
+// is a start.  Changes at the same instant are ordered by year, and within
+// a year the end before the start, so that a rule starting where the last
+// one ended ("all year daylight time": 0/0 to J365/25 for a one-hour step)
+// stays on.  A year's changes lie within 8 days of the year (365 days and
+// 167 hours, plus 24 hours of offset), and the same change moves by at most
+// a week from one year to the next; the answers below rely on nothing else.
+//
+// Instants are Unix seconds in [kMinUnixSeconds, kMaxUnixSeconds], widened
+// by a few days so that local readings at the ends can be resolved; beyond
+// that the rule is read at the nearest allowed instant.
+inline constexpr i64 kFooterMinSeconds = kMinUnixSeconds - 4 * kSecondsPerDay;
+inline constexpr i64 kFooterMaxSeconds = kMaxUnixSeconds + 4 * kSecondsPerDay;
+
+// A rule made ready for queries.  A year's changes depend only on the
+// weekday of its 1 January and on whether it is a leap year, so they are
+// worked out once for each of the 14 kinds of year, as seconds after 1
+// January 00:00 UTC: a year's changes then cost a day number and a lookup.
+class FooterRule {
+public:
+    FooterRule() noexcept = default;
+    explicit FooterRule(const PosixTz &rule) noexcept;
+
+    const PosixTz &rule() const noexcept { return rule_; }
+    // The same as year_changes(rule(), year).
+    YearChanges changes(i64 year) const noexcept;
+
+    bool daylight_at(i64 seconds) const noexcept;
+    std::int32_t offset_at(i64 seconds) const noexcept {
+        return rule_.changes() && daylight_at(seconds) ? rule_.dst_offset : rule_.std_offset;
+    }
+    // The nearest instant strictly after (before) `seconds` where the offset
+    // changes; none when it never does.  Searches at most 400 years, a whole
+    // period of the rule.
+    std::optional<i64> next_change(i64 seconds) const noexcept;
+    std::optional<i64> previous_change(i64 seconds) const noexcept;
+
+private:
+    // The kind of a year: the weekday of 1 January (0 = Sunday) + 7 in a
+    // leap year.
+    static constexpr unsigned kind(i64 first_day, bool leap) noexcept {
+        return static_cast<unsigned>(floor_divmod<i64>(first_day + 4, 7).remainder) + 7 * leap;  // day 0 is a Thursday
+    }
+
+    PosixTz rule_{};
+    std::int32_t start_[14]{};  // [-9 days, 375 days] in seconds
+    std::int32_t end_[14]{};
+    // A bit per kind of year whose changes both lie 16 days or more inside
+    // it and 16 days or more apart: then a week's drift from one year to the
+    // next keeps the neighbouring years' changes in their own years and in
+    // the same order, and the year's own changes settle any instant in it.
+    std::uint16_t simple_ = 0;
+};
+
+static_assert(year_start(0).year == 1970 && year_start(0).first_day == 0 && year_start(59).first_day == 0);
+static_assert(year_start(19782).first_day == 19723 && year_start(19782).leap && year_start(19783).first_day == 19723);
+static_assert(year_start(-1).year == 1969 && year_start(-1).first_day == -365 && !year_start(-1).leap);
+static_assert(year_start(kMaxDayNumber).year == INT32_MAX && year_start(kMinDayNumber).first_day == kMinDayNumber);
+static_assert(year_start(kMaxDayNumber + 1).year == i64{INT32_MAX} + 1 &&
+              year_start(kMinDayNumber - 1).year == i64{INT32_MIN} - 1);
+static_assert(first_day_of_year(1970) == 0 && first_day_of_year(2000) == 10957 && first_day_of_year(1969) == -365);
+static_assert(first_day_of_year(INT32_MIN) == kMinDayNumber &&
+              first_day_of_year(i64{INT32_MAX} + 1) == kMaxDayNumber + 1);
+// 2024: M3.5.0 is Sunday 31 March, M10.5.0 Sunday 27 October, J60 and 59
+// both 1 March in a common year; 59 is 29 February in a leap year.
+static_assert(rule_day({DayRule::Kind::MonthWeekDay, 3, 5, 0, 0}, 2024) == 19813);
+static_assert(rule_day({DayRule::Kind::MonthWeekDay, 10, 5, 0, 0}, 2024) == 20023);
+static_assert(rule_day({DayRule::Kind::Julian, 0, 0, 0, 60}, 2023) == 19417 &&
+              rule_day({DayRule::Kind::Julian, 0, 0, 0, 60}, 2024) == 19783);
+static_assert(rule_day({DayRule::Kind::ZeroBased, 0, 0, 0, 59}, 2023) == 19417 &&
+              rule_day({DayRule::Kind::ZeroBased, 0, 0, 0, 59}, 2024) == 19782);
+
+}  // namespace merandol

@@ -1,0 +1,245 @@
+// A time zone read from a TZif file (RFC 8536, versions 1 to 4): the offset
+// in force at any instant, the instants of a local reading, and the nearest
+// changes of offset.  Before the first transition the file's type 0
+// applies; at and after the last one the footer's rule (an empty footer, or
+// a version 1 file, keeps the last transition's type; a file without
+// transitions follows its footer throughout).
+//
+// The file is hostile input: every count and index is checked against the
+// bytes before use, and a damaged file yields an error naming what is wrong.
+// What is kept is only what the queries need: the instants where the offset
+// changes, each with a byte index into the distinct offsets.  Leap-second
+// records, designations and the standard/UT indicators are checked and
+// dropped (there are no leap seconds here).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <type_traits>
+
+#include "core/floor.hpp"
+#include "core/offset.hpp"
+#include "core/posix_tz.hpp"
+
+namespace merandol {
+
+enum class TzifError : std::uint8_t {
+    WrongMagic,
+    UnknownVersion,
+    Truncated,
+    NoLocalTimeTypes,
+    NoDesignations,
+    IndicatorCountMismatch,
+    TransitionsOutOfOrder,
+    TypeIndexOutOfRange,
+    OffsetOutOfRange,
+    BadDaylightFlag,
+    DesignationIndexOutOfRange,
+    DesignationUnterminated,
+    BadIndicator,
+    BadFooter,
+    TrailingBytes,
+    OutOfMemory,
+};
+
+// What is wrong, for a message such as "Europe/Paris: <text>".
+constexpr std::string_view describe(TzifError e) noexcept {
+    constexpr std::string_view text[] = {
+        "not a TZif file (wrong magic)",
+        "unknown TZif version",
+        "truncated: the data ends before its counts say",
+        "no local time types (typecnt is 0)",
+        "no designation bytes (charcnt is 0)",
+        "isstdcnt or isutcnt is neither 0 nor typecnt",
+        "transition times are not strictly ascending",
+        "a transition's type index lies past the type table",
+        "a UTC offset is out of range (beyond 24 hours, or -2^31)",
+        "an isdst flag is neither 0 nor 1",
+        "a designation index lies past the designation bytes",
+        "the designation bytes do not end with NUL",
+        "a standard/wall or UT/local indicator is not 0 or 1, or UT without standard",
+        "the footer is not a newline-framed POSIX TZ string that parses",
+        "bytes follow the end of the data",
+        "out of memory",
+    };
+    return text[static_cast<unsigned>(e)];
+}
+
+// A change of offset: at `at` (Unix seconds) from `offset_before` to
+// `offset_after` (seconds east of UTC).
+struct ZoneTransition {
+    i64 at;
+    std::int32_t offset_before;
+    std::int32_t offset_after;
+
+    friend constexpr bool operator==(ZoneTransition, ZoneTransition) noexcept = default;
+};
+
+// The instants of a local reading L (local seconds: the reading counted as
+// if it were UTC), each written L - offset.
+//  - Unique: one instant; both offsets are its offset.
+//  - Fold: the reading is repeated; the earliest and latest instants.
+//  - Gap: the reading is skipped by a change from offset b to a (a > b);
+//    earlier_offset is a (L - a lies before the change) and later_offset b
+//    (L - b lies after it, the reading moved forward by the gap's length
+//    a - b).
+enum class LocalKind : std::uint8_t { Unique, Gap, Fold };
+
+struct LocalCandidates {
+    LocalKind kind;
+    std::int32_t earlier_offset;
+    std::int32_t later_offset;
+
+    friend constexpr bool operator==(LocalCandidates, LocalCandidates) noexcept = default;
+};
+
+// How a skipped or repeated reading is settled.  Compatible takes the
+// earlier instant of a fold and the later of a gap (the reading moved
+// forward by the gap's length).
+enum class Disambiguate : std::uint8_t { Compatible, Earlier, Later, Raise };
+enum class LocalError : std::uint8_t { Skipped, Repeated };
+
+// An instant with the offset in force at it.
+struct ZonedSeconds {
+    i64 seconds;
+    std::int32_t offset;
+
+    friend constexpr bool operator==(ZonedSeconds, ZonedSeconds) noexcept = default;
+};
+
+class Zone {
+public:
+    Zone() noexcept = default;
+    Zone(Zone &&other) noexcept;
+    Zone &operator=(Zone &&other) noexcept;
+    Zone(const Zone &) = delete;
+    Zone &operator=(const Zone &) = delete;
+    ~Zone();
+
+    // A zone that follows a footer rule at every instant.
+    static Zone from_rule(const PosixTz &rule) noexcept;
+
+    // Queries on Unix seconds.  The answers are exact over the DateTime
+    // range and a few days beyond it; further out the offset stays as it is
+    // there, and transitions outside the range are not reported.
+    std::int32_t offset_at(i64 seconds) const noexcept;
+    std::optional<ZoneTransition> next_transition(i64 seconds) const noexcept;      // strictly after
+    std::optional<ZoneTransition> previous_transition(i64 seconds) const noexcept;  // strictly before
+
+    // The same on instants in nanoseconds: a transition strictly after
+    // (before) the instant itself, not its second.
+    std::int32_t offset_at_instant(i128 instant) const noexcept;
+    std::optional<ZoneTransition> next_transition_after_instant(i128 instant) const noexcept;
+    std::optional<ZoneTransition> previous_transition_before_instant(i128 instant) const noexcept;
+
+    // Local seconds are whole: a reading's nanoseconds stay with it, since
+    // every offset is a whole number of seconds.
+    LocalCandidates local_candidates(i64 local_seconds) const noexcept;
+    std::expected<ZonedSeconds, LocalError> resolve_local(i64 local_seconds, Disambiguate how) const noexcept;
+
+    // Bytes held: the object and its table.
+    std::size_t memory_size() const noexcept;
+    // Instants kept where the offset changes before the footer takes over.
+    std::size_t table_size() const noexcept { return count_; }
+    std::optional<PosixTz> footer() const noexcept {
+        return has_footer_ ? std::optional(footer_.rule()) : std::nullopt;
+    }
+
+private:
+    friend std::expected<Zone, TzifError> parse_tzif(std::span<const std::uint8_t> data) noexcept;
+
+    // The number of kept changes at or before (strictly before) an instant.
+    std::size_t changes_up_to(i64 seconds) const noexcept;
+    std::size_t changes_before(i64 seconds) const noexcept;
+    template <class Walk>
+    LocalCandidates local_walk(i64 local_seconds, Walk &&next) const noexcept;
+    std::int32_t offset_after(std::size_t i) const noexcept { return offsets_[index_[i]]; }
+    std::int32_t offset_before(std::size_t i) const noexcept { return i == 0 ? initial_offset_ : offset_after(i - 1); }
+    bool in_footer(i64 seconds) const noexcept { return has_footer_ && seconds >= footer_from_; }
+    std::optional<i64> next_change(i64 seconds) const noexcept;
+    std::optional<i64> previous_change(i64 seconds) const noexcept;
+    std::optional<ZoneTransition> transition_at(std::optional<i64> at) const noexcept;
+
+    // One allocation: count_ instants (i64), count_ indexes into the
+    // offsets (u8), then offset_count_ offsets (i32).
+    void *block_ = nullptr;
+    const i64 *times_ = nullptr;
+    const std::uint8_t *index_ = nullptr;
+    const std::int32_t *offsets_ = nullptr;
+    std::uint32_t count_ = 0;
+    std::uint16_t offset_count_ = 0;  // [1, 256]: indexes are bytes
+    std::int32_t initial_offset_ = 0;
+    // The footer rules from footer_from_ on; the offset changes there when
+    // handoff_changes_.
+    FooterRule footer_{};
+    bool has_footer_ = false;
+    i64 footer_from_ = INT64_MIN;
+    bool handoff_changes_ = false;
+};
+
+std::expected<Zone, TzifError> parse_tzif(std::span<const std::uint8_t> data) noexcept;
+
+// Floor and ceiling of an instant in whole seconds, saturated to 64 bits.
+constexpr i64 saturate_seconds(i128 s) noexcept {
+    return s < INT64_MIN ? INT64_MIN : s > INT64_MAX ? INT64_MAX : static_cast<i64>(s);
+}
+constexpr i64 floor_seconds(i128 instant) noexcept {
+    return saturate_seconds(floor_divmod<i128>(instant, kNanosPerSecond).quotient);
+}
+constexpr i64 ceil_seconds(i128 instant) noexcept {
+    const auto [seconds, nanos] = floor_divmod<i128>(instant, kNanosPerSecond);
+    return saturate_seconds(seconds + (nanos != 0));
+}
+// --- The queries on date-times ------------------------------------------------
+// What the bindings need, on the value types.  A zone's offsets all lie
+// within a day, so each is a valid UtcOffset.
+
+// The instant at the offset in force there.  Always a value; its local
+// reading may lie beyond the range, as with any OffsetDateTime.
+inline OffsetDateTime to_zone(const Zone &zone, DateTime utc) noexcept {
+    return {utc, UtcOffset{zone.offset_at(unix_timestamp(utc))}};
+}
+
+enum class ZoneLocalError : std::uint8_t {
+    Skipped,     // in a gap, asked to raise
+    Repeated,    // in a fold, asked to raise
+    OutOfRange,  // the instant lies beyond the DateTime range
+};
+
+// A local reading in the zone, settled as `how` says, at the offset in force
+// at its instant (in a gap that is the offset after the change, so the
+// reading shown moves by the gap's length).
+inline std::expected<OffsetDateTime, ZoneLocalError> from_zone_local(const Zone &zone, DateTime local,
+                                                                     Disambiguate how) noexcept {
+    const auto resolved = zone.resolve_local(unix_timestamp(local), how);
+    if (!resolved)
+        return std::unexpected(resolved.error() == LocalError::Skipped ? ZoneLocalError::Skipped
+                                                                       : ZoneLocalError::Repeated);
+    const auto utc = from_unix_timestamp(resolved->seconds, static_cast<std::int32_t>(local.time.nanosecond));
+    if (!utc) return std::unexpected(ZoneLocalError::OutOfRange);
+    return OffsetDateTime{*utc, UtcOffset{resolved->offset}};
+}
+
+// The nearest change strictly after (before) the instant, at its new
+// offset; none past the last (first) change of the range.
+inline std::optional<OffsetDateTime> transition_value(std::optional<ZoneTransition> t) noexcept {
+    if (!t) return std::nullopt;
+    const auto at = from_unix_timestamp(t->at, 0);  // reported changes lie in the range
+    if (!at) return std::nullopt;
+    return OffsetDateTime{*at, UtcOffset{t->offset_after}};
+}
+inline std::optional<OffsetDateTime> next_zone_transition(const Zone &zone, DateTime utc) noexcept {
+    return transition_value(zone.next_transition_after_instant(unix_timestamp_nanos(utc)));
+}
+inline std::optional<OffsetDateTime> previous_zone_transition(const Zone &zone, DateTime utc) noexcept {
+    return transition_value(zone.previous_transition_before_instant(unix_timestamp_nanos(utc)));
+}
+
+static_assert(floor_seconds(-1) == -1 && ceil_seconds(-1) == 0 && floor_seconds(1) == 0 && ceil_seconds(1) == 1);
+static_assert(floor_seconds(-kNanosPerSecond) == -1 && ceil_seconds(kNanosPerSecond) == 1);
+
+}  // namespace merandol

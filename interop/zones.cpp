@@ -1,0 +1,548 @@
+// Time zones of the IANA database: the Zone class, read from the same
+// files as the standard zoneinfo (its TZPATH, then the tzdata package) and
+// kept in a cache by key, and the module functions around it.  Every answer
+// is one of merandol's own values.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <new>
+#include <vector>
+
+#include "core/zone.hpp"
+#include "interop/interop.hpp"
+#include "interop/zones.hpp"
+#include "module/date.hpp"
+#include "module/datetime.hpp"
+#include "module/offset.hpp"
+#include "module/time.hpp"
+
+namespace merandol::py {
+
+// The largest zone file read: the real ones are 100 bytes to 3 KB, so
+// anything past this is not a zone file, whatever its name.
+inline constexpr long kMaxZoneFileSize = 1 << 20;
+
+struct ZoneObject {
+    PyObject_HEAD
+    Zone zone;
+    PyObject *key;  // the str it was read under, or nullptr
+};
+
+static std::atomic<PyTypeObject *> g_zone_type;
+static std::atomic<PyObject *> g_zone_not_found;
+
+// Zones read by Zone(key), by key, under the lock; a lookup that reads a
+// file does so without it, and the first zone stored for a key wins.
+static PyMutex g_cache_lock;
+static PyObject *g_cache;  // dict, made at exec
+
+PyTypeObject *zone_type() noexcept { return g_zone_type.load(std::memory_order_acquire); }
+
+bool is_zone(PyObject *o) noexcept { return Py_IS_TYPE(o, zone_type()); }
+
+PyObject *zone_key(PyObject *zone) noexcept { return reinterpret_cast<ZoneObject *>(zone)->key; }
+
+const Zone &zone_of(PyObject *zone) noexcept { return reinterpret_cast<ZoneObject *>(zone)->zone; }
+
+// A new Zone object owning `zone`; takes no reference to `key`'s owner.
+static PyObject *zone_wrap(Zone &&zone, PyObject *key) {
+    PyTypeObject *type = zone_type();
+    auto *o = PyObject_New(ZoneObject, type);
+    if (o == nullptr) return nullptr;
+    new (&o->zone) Zone(std::move(zone));
+    o->key = Py_XNewRef(key);
+    return reinterpret_cast<PyObject *>(o);
+}
+
+static void zone_dealloc(PyObject *self) {
+    auto *o = reinterpret_cast<ZoneObject *>(self);
+    PyTypeObject *type = Py_TYPE(self);
+    o->zone.~Zone();
+    Py_XDECREF(o->key);
+    PyObject_Free(self);
+    Py_DECREF(type);
+}
+
+// ValueError "{source}: {what is wrong}", source the key or "bytes".
+static PyObject *damaged(PyObject *key, TzifError error) {
+    const std::string_view what = describe(error);
+    if (error == TzifError::OutOfMemory) return PyErr_NoMemory();
+    if (key == nullptr)
+        return PyErr_Format(PyExc_ValueError, "bytes: %.*s", static_cast<int>(what.size()), what.data());
+    return PyErr_Format(PyExc_ValueError, "%U: %.*s", key, static_cast<int>(what.size()), what.data());
+}
+
+static PyObject *zone_from_bytes(std::span<const std::uint8_t> data, PyObject *key) {
+    auto zone = parse_tzif(data);
+    if (!zone) return damaged(key, zone.error());
+    return zone_wrap(std::move(*zone), key);
+}
+
+// --- Finding a key ------------------------------------------------------------
+
+// A key as zoneinfo accepts one: a normalised relative path, so that no key
+// reads a file outside the search path.  ValueError otherwise.
+static bool check_key(PyObject *key, std::string_view &text) {
+    if (!PyUnicode_Check(key)) {
+        PyErr_Format(PyExc_TypeError, "a zone key must be a str, not '%T'", key);
+        return false;
+    }
+    if (!to_text(key, text, "key")) return false;
+    const char *why = nullptr;
+    if (text.empty())
+        why = "it is empty";
+    else if (text.find('\0') != std::string_view::npos)
+        why = "it holds a NUL character";
+    else if (text.front() == '/')
+        why = "it is an absolute path";
+    else
+        for (std::size_t start = 0; start <= text.size();) {
+            std::size_t end = text.find('/', start);
+            if (end == std::string_view::npos) end = text.size();
+            const std::string_view part = text.substr(start, end - start);
+            if (part.empty() || part == "." || part == "..") {
+                why = "it is not a normalised path below the zone folders";
+                break;
+            }
+            start = end + 1;
+        }
+    if (why == nullptr) return true;
+    PyErr_Format(PyExc_ValueError, "%R is not a valid zone key: %s", key, why);
+    return false;
+}
+
+enum class FileRead : std::uint8_t { Found, Missing, Folder, Failed };
+
+// The bytes of `path`, a regular file of at most kMaxZoneFileSize bytes.
+static FileRead read_file(const char *path, std::vector<std::uint8_t> &out) {
+    std::FILE *file = std::fopen(path, "rb");
+    if (file == nullptr) return errno == EISDIR ? FileRead::Folder : FileRead::Missing;
+    struct stat info;
+    FileRead result = FileRead::Found;
+    if (fstat(fileno(file), &info) != 0)
+        result = FileRead::Missing;
+    else if (S_ISDIR(info.st_mode))
+        result = FileRead::Folder;
+    else if (!S_ISREG(info.st_mode) || info.st_size > kMaxZoneFileSize)
+        result = FileRead::Missing;
+    if (result == FileRead::Found) {
+        out.resize(static_cast<std::size_t>(info.st_size));
+        const std::size_t n = std::fread(out.data(), 1, out.size(), file);
+        // A file that changed size under us is read as what was there.
+        if (std::ferror(file)) result = FileRead::Failed;
+        out.resize(n);
+    }
+    std::fclose(file);
+    return result;
+}
+
+// The zone's file on the standard library's search path (zoneinfo.TZPATH,
+// which honours PYTHONTZPATH and reset_tzpath): found, missing from every
+// folder, or a folder itself.
+static FileRead read_from_tzpath(PyObject *key, std::string_view key_text, std::vector<std::uint8_t> &out) {
+    PyObject *zoneinfo = PyImport_ImportModule("zoneinfo");
+    PyObject *tzpath = zoneinfo ? PyObject_GetAttrString(zoneinfo, "TZPATH") : nullptr;
+    Py_XDECREF(zoneinfo);
+    PyObject *seq = tzpath ? PySequence_Fast(tzpath, "zoneinfo.TZPATH is not a sequence") : nullptr;
+    Py_XDECREF(tzpath);
+    if (seq == nullptr) return FileRead::Failed;
+    FileRead result = FileRead::Missing;
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq) && result != FileRead::Found; ++i) {
+        PyObject *folder = PySequence_Fast_ITEMS(seq)[i];
+        PyObject *path = PyUnicode_FromFormat("%S/%U", folder, key);
+        PyObject *encoded = path ? PyUnicode_EncodeFSDefault(path) : nullptr;
+        Py_XDECREF(path);
+        if (encoded == nullptr) {
+            result = FileRead::Failed;
+            break;
+        }
+        const FileRead read = read_file(PyBytes_AS_STRING(encoded), out);
+        Py_DECREF(encoded);
+        if (read == FileRead::Failed) {
+            PyErr_Format(PyExc_OSError, "%U: the zone file could not be read", key);
+            result = read;
+            break;
+        }
+        if (read == FileRead::Found || (read == FileRead::Folder && result == FileRead::Missing)) result = read;
+    }
+    (void)key_text;
+    Py_DECREF(seq);
+    return result;
+}
+
+// The zone's file in the tzdata package, when it is installed: bytes, or
+// None when neither the package nor the file is there.
+static PyObject *read_from_tzdata(std::string_view key_text) {
+    const std::size_t slash = key_text.rfind('/');
+    std::string_view folder = slash == std::string_view::npos ? std::string_view{} : key_text.substr(0, slash);
+    const std::string_view name = slash == std::string_view::npos ? key_text : key_text.substr(slash + 1);
+    PyObject *package = PyUnicode_FromStringAndSize("tzdata.zoneinfo", 15);
+    // Each folder of the key is a subpackage: "America/Argentina/Salta"
+    // lives in tzdata.zoneinfo.America.Argentina.
+    while (package != nullptr && !folder.empty()) {
+        const std::size_t cut = folder.find('/');
+        const std::string_view part = folder.substr(0, cut);
+        PyObject *next = PyUnicode_FromFormat("%U.%.*s", package, static_cast<int>(part.size()), part.data());
+        Py_SETREF(package, next);
+        folder = cut == std::string_view::npos ? std::string_view{} : folder.substr(cut + 1);
+    }
+    if (package == nullptr) return nullptr;
+    PyObject *resources = PyImport_ImportModule("importlib.resources");
+    PyObject *files = resources ? PyObject_CallMethod(resources, "files", "O", package) : nullptr;
+    Py_XDECREF(resources);
+    Py_DECREF(package);
+    PyObject *resource =
+        files ? PyObject_CallMethod(files, "joinpath", "s#", name.data(), static_cast<Py_ssize_t>(name.size()))
+              : nullptr;
+    Py_XDECREF(files);
+    PyObject *data = resource ? PyObject_CallMethod(resource, "read_bytes", nullptr) : nullptr;
+    Py_XDECREF(resource);
+    if (data != nullptr) return data;
+    // No such package or file: the key is not there.
+    if (PyErr_ExceptionMatches(PyExc_ImportError) || PyErr_ExceptionMatches(PyExc_OSError) ||
+        PyErr_ExceptionMatches(PyExc_ValueError)) {
+        PyErr_Clear();
+        Py_RETURN_NONE;
+    }
+    return nullptr;
+}
+
+static PyObject *not_found(PyObject *key) {
+    PyObject *message = PyUnicode_FromFormat("no time zone found for key %R", key);
+    if (message == nullptr) return nullptr;
+    PyErr_SetObject(g_zone_not_found.load(std::memory_order_acquire), message);
+    Py_DECREF(message);
+    return nullptr;
+}
+
+// A new zone read for `key` from the search path, then tzdata.
+static PyObject *load_zone(PyObject *key, std::string_view key_text) {
+    std::vector<std::uint8_t> bytes;
+    const FileRead read = read_from_tzpath(key, key_text, bytes);
+    if (read == FileRead::Failed) return nullptr;
+    if (read == FileRead::Found) return zone_from_bytes(bytes, key);
+    PyObject *data = read_from_tzdata(key_text);
+    if (data == nullptr) return nullptr;
+    if (data == Py_None) {
+        Py_DECREF(data);
+        if (read == FileRead::Folder)
+            return PyErr_Format(PyExc_ValueError, "%R is not a valid zone key: it names a folder of zones", key);
+        return not_found(key);
+    }
+    const auto *begin = reinterpret_cast<const std::uint8_t *>(PyBytes_AS_STRING(data));
+    PyObject *zone = zone_from_bytes({begin, static_cast<std::size_t>(PyBytes_GET_SIZE(data))}, key);
+    Py_DECREF(data);
+    return zone;
+}
+
+PyObject *zone_for_key(PyObject *key) {
+    std::string_view text;
+    if (!check_key(key, text)) return nullptr;
+    PyObject *zone;
+    PyMutex_Lock(&g_cache_lock);
+    const int found = PyDict_GetItemRef(g_cache, key, &zone);
+    PyMutex_Unlock(&g_cache_lock);
+    if (found != 0) return found < 0 ? nullptr : zone;
+    PyObject *loaded = load_zone(key, text);
+    if (loaded == nullptr) return nullptr;
+    PyMutex_Lock(&g_cache_lock);
+    const int stored = PyDict_SetDefaultRef(g_cache, key, loaded, &zone);
+    PyMutex_Unlock(&g_cache_lock);
+    Py_DECREF(loaded);
+    return stored < 0 ? nullptr : zone;
+}
+
+// --- The Zone class ---------------------------------------------------------------
+
+// A DateTime, or an OffsetDateTime's instant.
+struct Instant {
+    using type = DateTime;
+    static bool convert(PyObject *o, type &out, const char *name) {
+        using Instants = ClassSet<ClassId::DateTime, ClassId::OffsetDateTime>;
+        switch (Instants::find(Py_TYPE(o))) {
+            case ClassId::DateTime: out = DateTimeObject::of(o); return true;
+            case ClassId::OffsetDateTime: out = OffsetDateTimeObject::of(o).utc; return true;
+            default:
+                PyErr_Format(PyExc_TypeError, "'%T' object is not a merandol %s", o, Instants::kNames.data());
+                note_argument(name);
+                return false;
+        }
+    }
+};
+
+static constexpr auto zone_new_decl = constructor("Zone", param<Any>("key"));
+static PyObject *zone_new(PyTypeObject *, PyObject *key) { return zone_for_key(key); }
+
+static constexpr auto zone_from_tzif_decl =
+    class_method("Zone", "from_tzif",
+                 "A zone read from the bytes of a TZif file (RFC 8536), with the given key or none.\n"
+                 "It is not cached.\n\n"
+                 "Raises ValueError naming the key (or \"bytes\") and what is wrong for a damaged file.",
+                 param<Any>("data"), param<OrNone<Any>>("key", {}));
+static PyObject *zone_from_tzif(PyObject *, PyObject *data, std::optional<PyObject *> given_key) {
+    PyObject *key = given_key.value_or(nullptr);
+    if (key != nullptr && !PyUnicode_Check(key))
+        return PyErr_Format(PyExc_TypeError, "a zone key must be a str or None, not '%T'", key);
+    Py_buffer view;
+    if (PyObject_GetBuffer(data, &view, PyBUF_SIMPLE) < 0) return nullptr;
+    PyObject *zone =
+        zone_from_bytes({static_cast<const std::uint8_t *>(view.buf), static_cast<std::size_t>(view.len)}, key);
+    PyBuffer_Release(&view);
+    return zone;
+}
+
+static constexpr auto zone_clear_cache_decl =
+    class_method("Zone", "clear_cache", "Forget the zones read by key; the next Zone(key) reads its file again.");
+static PyObject *zone_clear_cache(PyObject *) {
+    PyMutex_Lock(&g_cache_lock);
+    PyObject *old = g_cache;
+    PyObject *fresh = PyDict_New();
+    if (fresh != nullptr) g_cache = fresh;
+    PyMutex_Unlock(&g_cache_lock);
+    if (fresh == nullptr) return nullptr;
+    Py_DECREF(old);
+    Py_RETURN_NONE;
+}
+
+static constexpr auto zone_offset_at_decl = instance_method(
+    "Zone", "offset_at", "The UtcOffset in force at a DateTime or OffsetDateTime instant.", param<Instant>("instant"));
+static PyObject *zone_offset_at(PyObject *self, DateTime utc) {
+    return UtcOffsetObject::wrap(UtcOffset{zone_of(self).offset_at(unix_timestamp(utc))});
+}
+
+static constexpr auto zone_to_local_decl =
+    instance_method("Zone", "to_local", "The same instant as an OffsetDateTime at the offset in force there.",
+                    param<Instant>("instant"));
+static PyObject *zone_to_local(PyObject *self, DateTime utc) {
+    return OffsetDateTimeObject::wrap(to_zone(zone_of(self), utc));
+}
+
+// "compatible", "earlier", "later" or "raise".
+struct DisambiguateWord {
+    using type = Disambiguate;
+    static constexpr std::pair<std::string_view, Disambiguate> kWords[] = {
+        {"compatible", Disambiguate::Compatible},
+        {"earlier", Disambiguate::Earlier},
+        {"later", Disambiguate::Later},
+        {"raise", Disambiguate::Raise},
+    };
+    static constexpr std::string_view word_of(Disambiguate how) noexcept {
+        return kWords[static_cast<unsigned>(how)].first;
+    }
+    static bool convert(PyObject *o, type &out, const char *name) {
+        std::string_view word;
+        if (!to_text(o, word, name)) return false;
+        for (const auto &[text, how] : kWords)
+            if (word == text) {
+                out = how;
+                return true;
+            }
+        PyErr_Format(PyExc_ValueError, "disambiguate must be 'compatible', 'earlier', 'later' or 'raise', not %R", o);
+        return false;
+    }
+};
+
+static_assert(DisambiguateWord::word_of(Disambiguate::Raise) == "raise");
+
+static PyObject *zone_name(PyObject *self) {
+    PyObject *key = zone_key(self);
+    return key != nullptr ? Py_NewRef(key) : PyUnicode_FromString("a zone read from bytes");
+}
+
+static constexpr auto zone_from_local_decl =
+    instance_method("Zone", "from_local",
+                    "The OffsetDateTime of a local reading in the zone, at the offset in force at its\n"
+                    "instant.  A reading that a change skips (a gap) or repeats (a fold) is settled by\n"
+                    "disambiguate: \"compatible\" takes the earlier instant of a fold and moves a reading\n"
+                    "in a gap forward by the gap's length, \"earlier\" and \"later\" take that one of the\n"
+                    "two candidates, and \"raise\" raises ValueError.",
+                    param<Of<DateObject>>("date"), param<Of<TimeObject>>("time"),
+                    param<DisambiguateWord>("disambiguate", Disambiguate::Compatible));
+static PyObject *zone_from_local(PyObject *self, Date date, Time time, Disambiguate how) {
+    const auto value = from_zone_local(zone_of(self), DateTime{date, time}, how);
+    if (value) return OffsetDateTimeObject::wrap(*value);
+    if (value.error() == ZoneLocalError::OutOfRange) return value_error("Invalid local datetime: ", "OutOfRange");
+    char reading[kDateTimeTextMax];
+    char *end = write_datetime(reading, DateTime{date, time}) - 1;  // without the "Z"
+    PyObject *name = zone_name(self);
+    if (name == nullptr) return nullptr;
+    const bool skipped = value.error() == ZoneLocalError::Skipped;
+    PyErr_Format(PyExc_ValueError, "%.*s is %s in %U: a change of offset %s it (disambiguate='raise')",
+                 static_cast<int>(end - reading), reading, skipped ? "skipped" : "repeated", name,
+                 skipped ? "skips" : "repeats");
+    Py_DECREF(name);
+    return nullptr;
+}
+
+static PyObject *optional_value(std::optional<OffsetDateTime> v) {
+    if (!v) Py_RETURN_NONE;
+    return OffsetDateTimeObject::wrap(*v);
+}
+
+static constexpr auto zone_next_transition_decl =
+    instance_method("Zone", "next_transition",
+                    "The nearest instant strictly after this one where the offset changes, as an\n"
+                    "OffsetDateTime at the new offset, or None.",
+                    param<Instant>("instant"));
+static PyObject *zone_next_transition(PyObject *self, DateTime utc) {
+    return optional_value(next_zone_transition(zone_of(self), utc));
+}
+
+static constexpr auto zone_previous_transition_decl =
+    instance_method("Zone", "previous_transition",
+                    "The nearest instant strictly before this one where the offset changes, as an\n"
+                    "OffsetDateTime at the new offset, or None.",
+                    param<Instant>("instant"));
+static PyObject *zone_previous_transition(PyObject *self, DateTime utc) {
+    return optional_value(previous_zone_transition(zone_of(self), utc));
+}
+
+static PyObject *zone_get_key(PyObject *self, void *) {
+    PyObject *key = zone_key(self);
+    return Py_NewRef(key != nullptr ? key : Py_None);
+}
+
+static PyObject *zone_repr(PyObject *self) {
+    PyObject *key = zone_key(self);
+    if (key == nullptr) return PyUnicode_FromFormat("<Zone read from bytes at %p>", self);
+    return PyUnicode_FromFormat("Zone(%R)", key);
+}
+
+static PyObject *zone_str(PyObject *self) {
+    PyObject *key = zone_key(self);
+    return key != nullptr ? Py_NewRef(key) : zone_repr(self);
+}
+
+// Zones with keys are equal when their keys are; one without a key is
+// equal only to itself.
+static PyObject *zone_richcompare(PyObject *self, PyObject *other, int op) {
+    if (!is_zone(other) || (op != Py_EQ && op != Py_NE)) Py_RETURN_NOTIMPLEMENTED;
+    PyObject *a = zone_key(self), *b = zone_key(other);
+    int equal = self == other;
+    if (!equal && a != nullptr && b != nullptr) {
+        equal = PyUnicode_Compare(a, b) == 0;
+        if (PyErr_Occurred()) return nullptr;
+    }
+    return Py_NewRef((equal != 0) == (op == Py_EQ) ? Py_True : Py_False);
+}
+
+static Py_hash_t zone_hash(PyObject *self) {
+    PyObject *key = zone_key(self);
+    return key != nullptr ? PyObject_Hash(key) : Py_HashPointer(self);
+}
+
+static constexpr auto zone_reduce_decl = reduce_method("Zone");
+static PyObject *zone_reduce(PyObject *self) {
+    PyObject *key = zone_key(self);
+    if (key == nullptr) return PyErr_Format(PyExc_TypeError, "a Zone read from bytes without a key cannot be pickled");
+    return Py_BuildValue("(O(O))", reinterpret_cast<PyObject *>(zone_type()), key);
+}
+
+// The object and the zone's own table; its key is a str of its own.
+static constexpr auto zone_sizeof_decl = instance_method("Zone", "__sizeof__", "Size of the zone in memory, in bytes.");
+static PyObject *zone_sizeof(PyObject *self) {
+    const Zone &zone = zone_of(self);
+    return int_from(static_cast<std::int64_t>(sizeof(ZoneObject) - sizeof(Zone) + zone.memory_size()));
+}
+
+// A zone is immutable: a copy is the zone itself.
+static constexpr auto zone_copy_decl = instance_method("Zone", "__copy__", "The zone itself.");
+static PyObject *zone_copy(PyObject *self) { return Py_NewRef(self); }
+
+static constexpr auto zone_deepcopy_decl =
+    instance_method("Zone", "__deepcopy__", "The zone itself.", param<Any>("memo"));
+static PyObject *zone_deepcopy(PyObject *self, PyObject *) { return Py_NewRef(self); }
+
+static PyMethodDef zone_methods[] = {
+    row<zone_from_tzif_decl, zone_from_tzif>(),
+    row<zone_clear_cache_decl, zone_clear_cache>(),
+    row<zone_offset_at_decl, zone_offset_at>(),
+    row<zone_to_local_decl, zone_to_local>(),
+    row<zone_from_local_decl, zone_from_local>(),
+    row<zone_next_transition_decl, zone_next_transition>(),
+    row<zone_previous_transition_decl, zone_previous_transition>(),
+    row<zone_reduce_decl, zone_reduce>(),
+    row<zone_sizeof_decl, zone_sizeof>(),
+    row<zone_copy_decl, zone_copy>(),
+    row<zone_deepcopy_decl, zone_deepcopy>(),
+    kEndOfMethods,
+};
+
+static PyGetSetDef zone_getset[] = {
+    {"key", zone_get_key, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+static PyType_Slot zone_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void *>(zone_dealloc)},
+    {Py_tp_doc, class_doc<zone_new_decl>()},
+    {Py_tp_new, reinterpret_cast<void *>(constructor_new<zone_new_decl, zone_new>)},
+#ifdef Py_tp_vectorcall  // CPython 3.14 and later
+    {Py_tp_vectorcall, reinterpret_cast<void *>(constructor_vectorcall<zone_new_decl, zone_new>)},
+#endif
+    {Py_tp_repr, reinterpret_cast<void *>(zone_repr)},
+    {Py_tp_str, reinterpret_cast<void *>(zone_str)},
+    {Py_tp_richcompare, reinterpret_cast<void *>(zone_richcompare)},
+    {Py_tp_hash, reinterpret_cast<void *>(zone_hash)},
+    {Py_tp_getset, zone_getset},
+    {Py_tp_methods, zone_methods},
+    {0, nullptr},
+};
+
+static PyType_Spec zone_spec = {
+    .name = "merandol_interop.Zone",
+    .basicsize = sizeof(ZoneObject),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT,
+    .slots = zone_slots,
+};
+
+// --- Module functions ------------------------------------------------------------
+
+static constexpr auto available_zones_decl =
+    module_function("available_zones", "The set of keys that Zone(key) finds, as zoneinfo.available_timezones().");
+static PyObject *available_zones(PyObject *) {
+    PyObject *zoneinfo = PyImport_ImportModule("zoneinfo");
+    if (zoneinfo == nullptr) return nullptr;
+    PyObject *keys = PyObject_CallMethod(zoneinfo, "available_timezones", nullptr);
+    Py_DECREF(zoneinfo);
+    return keys;
+}
+
+static PyMethodDef zones_functions[] = {
+    row<available_zones_decl, available_zones>(),
+    kEndOfMethods,
+};
+
+// The class, its cache and ZoneNotFoundError, made once for the process.
+static int zones_exec(PyObject *module) {
+    static PyMutex lock;
+    PyMutex_Lock(&lock);
+    int result = 0;
+    if (zone_type() == nullptr) {
+        PyObject *not_found_error = PyErr_NewExceptionWithDoc(
+            "merandol_interop.ZoneNotFoundError", "No time zone was found for the key.", PyExc_KeyError, nullptr);
+        PyObject *cache = not_found_error ? PyDict_New() : nullptr;
+        PyObject *type = cache ? PyType_FromSpec(&zone_spec) : nullptr;
+        if (type == nullptr) {
+            Py_XDECREF(not_found_error);
+            Py_XDECREF(cache);
+            result = -1;
+        } else {
+            g_cache = cache;
+            g_zone_not_found.store(not_found_error, std::memory_order_release);
+            g_zone_type.store(reinterpret_cast<PyTypeObject *>(type), std::memory_order_release);
+        }
+    }
+    PyMutex_Unlock(&lock);
+    if (result < 0) return -1;
+    if (PyModule_AddObjectRef(module, "Zone", reinterpret_cast<PyObject *>(zone_type())) < 0 ||
+        PyModule_AddObjectRef(module, "ZoneNotFoundError", g_zone_not_found.load(std::memory_order_acquire)) < 0)
+        return -1;
+    return 0;
+}
+
+extern const InteropUnit kZonesUnit = {zones_functions, zones_exec, {"Zone", "ZoneNotFoundError"}};
+
+}  // namespace merandol::py

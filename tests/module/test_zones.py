@@ -1,0 +1,152 @@
+"""Zones against the standard zoneinfo, the oracle wherever both answer
+(years 1 to 9999, whole seconds): offsets at every transition of every zone
+and at arbitrary instants, local readings settled as fold=0 and fold=1
+settle them, and the footer's rule repeating every 400 years beyond."""
+
+import datetime as dt
+import pickle
+import threading
+import zoneinfo
+
+import pytest
+from hypothesis import given
+from hypothesis import strategies as st
+from merandol import Date, DateTime, Duration, Time
+from merandol_interop import Zone, available_zones
+
+KEYS = sorted(zoneinfo.available_timezones())
+UTC = dt.UTC
+EPOCH = dt.datetime(1970, 1, 1, tzinfo=UTC)
+FIRST, LAST = DateTime.parse("0001-01-02T00:00:00Z"), DateTime.parse("9999-12-30T00:00:00Z")
+NS = Duration.nanoseconds(1)
+DAYS_400_YEARS = 146097
+
+
+def std_offset(key, seconds):
+    """zoneinfo's offset, in seconds, at a Unix time."""
+    return int((EPOCH + dt.timedelta(seconds=seconds)).astimezone(zoneinfo.ZoneInfo(key)).utcoffset().total_seconds())
+
+
+def at(seconds):
+    return DateTime.from_unix_timestamp(seconds)
+
+
+def test_the_keys_are_zoneinfos():
+    assert available_zones() == zoneinfo.available_timezones()
+
+
+@pytest.mark.parametrize("key", KEYS)
+def test_every_transition_up_to_2038_agrees(key):
+    """Walk the zone's changes: the offset a nanosecond before, at and after
+    each is zoneinfo's, and no change is missed between two of them."""
+    zone, t, previous = Zone(key), FIRST, None
+    end = DateTime.parse("2038-01-01T00:00:00Z").unix_timestamp()
+    while (change := zone.next_transition(t)) is not None and change.unix_timestamp() < end:
+        s = change.unix_timestamp()
+        assert zone.offset_at(change.utc.add_duration(Duration.nanoseconds(-1))).as_seconds() == std_offset(key, s - 1)
+        assert zone.offset_at(change).as_seconds() == change.offset.as_seconds() == std_offset(key, s)
+        assert zone.offset_at(change.utc.add_duration(NS)) == change.offset
+        assert zone.previous_transition(change.utc.add_duration(NS)) == change
+        if previous is not None:
+            middle = (previous + s) // 2
+            assert zone.offset_at(at(middle)).as_seconds() == std_offset(key, middle)
+        previous, t = s, change.utc
+
+
+@given(key=st.sampled_from(KEYS), seconds=st.integers(FIRST.unix_timestamp(), LAST.unix_timestamp()))
+def test_offset_and_local_reading_agree_with_zoneinfo(key, seconds):
+    zone = Zone(key)
+    local = zone.to_local(at(seconds))
+    assert local.offset == zone.offset_at(at(seconds))
+    assert local.offset.as_seconds() == std_offset(key, seconds)
+    assert local.utc == at(seconds)
+
+
+def std_readings(key, local):
+    """zoneinfo's (offset at fold=0, offset at fold=1) of a naive reading."""
+    return tuple(int(local.replace(tzinfo=zoneinfo.ZoneInfo(key), fold=f).utcoffset().total_seconds()) for f in (0, 1))
+
+
+@given(key=st.sampled_from(KEYS), local=st.datetimes(dt.datetime(1, 1, 2), dt.datetime(9999, 12, 30)))
+def test_local_readings_settle_as_fold_0_and_1(key, local):
+    zone = Zone(key)
+    date, time = Date(local.year, local.month, local.day), Time(local.hour, local.minute, local.second)
+    local_seconds = (
+        Date(local.year, local.month, local.day).days_since_unix_epoch() * 86400 + time.seconds_since_midnight()
+    )
+    off0, off1 = std_readings(key, local)
+    # zoneinfo's fold=0 is the reading with the offset before a change.
+    compatible = zone.from_local(date, time)
+    assert compatible.unix_timestamp() == local_seconds - off0
+    assert compatible.offset.as_seconds() == std_offset(key, local_seconds - off0)
+    earlier, later = (zone.from_local(date, time, how) for how in ("earlier", "later"))
+    assert (earlier.unix_timestamp(), later.unix_timestamp()) == tuple(
+        sorted((local_seconds - off0, local_seconds - off1))
+    )
+    if off0 == off1:
+        assert zone.from_local(date, time, "raise") == compatible
+    else:
+        with pytest.raises(ValueError, match="skipped" if off0 < off1 else "repeated"):
+            zone.from_local(date, time, "raise")
+
+
+@given(
+    key=st.sampled_from(KEYS),
+    seconds=st.integers(
+        DateTime.parse("2100-01-01T00:00:00Z").unix_timestamp(), LAST.unix_timestamp() - DAYS_400_YEARS * 86400
+    ),
+)
+def test_the_footer_repeats_every_400_years(key, seconds):
+    zone = Zone(key)
+    later = seconds + DAYS_400_YEARS * 86400
+    assert zone.offset_at(at(later)) == zone.offset_at(at(seconds))
+    assert zone.offset_at(at(later)).as_seconds() == std_offset(key, later)
+
+
+def test_the_ends_of_the_range_answer():
+    zone = Zone("America/New_York")
+    lowest, highest = DateTime.parse("-2147483648-01-01T00:00:00Z"), DateTime.parse("2147483647-12-31T23:59:59Z")
+    # Before the first change the file's first type holds, as far back as the range goes.
+    assert zone.offset_at(lowest) == zone.offset_at(FIRST)
+    assert zone.previous_transition(lowest) is None
+    assert zone.next_transition(highest) is None
+    # Every year's changes exist up to the last year of the range.
+    last = zone.previous_transition(highest)
+    assert last is not None and last.utc.date.year == 2147483647
+    with pytest.raises(ValueError, match="Invalid local datetime"):
+        zone.from_local(Date(2147483647, 12, 31), Time(23, 0, 0))
+
+
+def test_cache_pickle_and_identity():
+    paris = Zone("Europe/Paris")
+    assert Zone("Europe/Paris") is paris and pickle.loads(pickle.dumps(paris)) is paris
+    Zone.clear_cache()
+    again = Zone("Europe/Paris")
+    assert again is not paris and again == paris and hash(again) == hash(paris)
+    with open("/usr/share/zoneinfo/Europe/Paris", "rb") as file:
+        anonymous = Zone.from_tzif(file.read())
+    assert anonymous.key is None and anonymous == anonymous and anonymous != paris
+    summer = DateTime.parse("2024-07-01T00:00:00Z")
+    assert anonymous.offset_at(summer) == paris.offset_at(summer)
+
+
+def test_zone_and_clear_cache_from_many_threads():
+    keys = KEYS[:40]
+    errors = []
+
+    def work(i):
+        try:
+            for round_ in range(30):
+                zone = Zone(keys[(i + round_) % len(keys)])
+                assert zone.key == keys[(i + round_) % len(keys)]
+                if round_ % 7 == i % 7:
+                    Zone.clear_cache()
+        except Exception as e:
+            errors.append(e)
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(8)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert errors == []
