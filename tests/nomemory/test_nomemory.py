@@ -15,7 +15,12 @@ from conftest import FIGURES
 
 pytestmark = pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs a debug interpreter")
 
-CALLS = list(calls())
+# available_zones() is the standard library's zoneinfo.available_timezones(),
+# whose own walk of the zone folders swallows any exception (a MemoryError
+# included) and keeps what importlib cached before the failure: its
+# failures are the standard library's, not ours.
+DELEGATED = {"available_zones"}
+CALLS = [call for call in calls() if call[0] not in DELEGATED]
 # The clock's calls return a new value each time: only their type is judged.
 UNSTABLE = {label for label, *_ in CALLS} - {label for label, *_ in calls(stable_only=True)}
 # No call of the catalogue makes a thousand allocations; one that seems to
