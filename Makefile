@@ -1,18 +1,25 @@
 # merandol: build, test and benchmark.
 #
-# Every target runs with CPython 3.14 and its headers.  When the host has
-# them (python3.14 on PATH and Python.h beside it) they are used directly;
-# otherwise the targets run inside the project's Debian testing root, which
-# tools/devroot builds on first use and caches outside the clone.
+# Every target runs with one CPython and its headers: PY=3.13, PY=3.14 (the
+# default, the reference that the README's figures are quoted for) or
+# PY=3.15.  When the host has them (pythonX.Y on PATH and Python.h beside
+# it) they are used directly; otherwise the targets run inside the project's
+# Debian testing root, which tools/devroot builds on first use and caches
+# outside the clone.
 
-PYTHON := python3.14
+PYTHONS := 3.13 3.14 3.15
+PY ?= 3.14
+ifeq ($(filter $(PY),$(PYTHONS)),)
+$(error PY=$(PY): merandol is built for CPython $(PYTHONS))
+endif
+PYTHON := python$(PY)
 HOST_HAS_PYTHON := $(shell command -v $(PYTHON) >/dev/null 2>&1 && \
 	test -f "$$($(PYTHON) -c 'import sysconfig; print(sysconfig.get_paths()["include"])' 2>/dev/null)/Python.h" && echo yes)
 
 ifneq ($(HOST_HAS_PYTHON),yes)
 
-# No Python 3.14 here: run the same goals inside the root.  Variables given
-# on the command line (QUICK=1, ARGS='...') travel in MAKEFLAGS.
+# No such Python here: run the same goals inside the root.  Variables given
+# on the command line (PY=3.13, QUICK=1, ARGS='...') travel in MAKEFLAGS.
 .DEFAULT_GOAL := build
 .PHONY: $(or $(MAKECMDGOALS),build)
 $(or $(MAKECMDGOALS),build):
@@ -23,33 +30,68 @@ $(wordlist 2,$(words $(MAKECMDGOALS)),$(MAKECMDGOALS)): $(firstword $(MAKECMDGOA
 else
 
 comma := ,
-BUILD := build/release
+CACHE := $(or $(MERANDOL_CACHE),/var/cache/merandol)
+# Every build folder of another version than the reference carries it, so
+# that the versions' builds live side by side.
+V := $(if $(filter 3.14,$(PY)),,-$(PY))
+BUILD := build/release$(V)
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo 'Unix Makefiles')
 # The built module is importable from the clone's root through this path.
 MODULE_PATH := PYTHONPATH=$(CURDIR)/$(BUILD)/module$${PYTHONPATH:+:$$PYTHONPATH}
 RUN_PY := $(MODULE_PATH) $(PYTHON)
+# The suite's interpreter sees Debian's packages through the system site
+# packages, and what Debian lacks for this version (numpy for 3.13, pandas
+# for 3.13 and 3.15) from the package index, installed by tools/python-venv.
+# pandas is the oracle of a few column tests: the release that Debian ships
+# for 3.14 where the index has it, and the first with wheels for 3.15 there.
+TEST_NEEDS := "numpy numpy~=2.4.0" \
+	"pandas pandas~=2.3.0; python_version < '3.15'" "pandas pandas~=3.1.0; python_version >= '3.15'"
+TEST_VENV := $(CACHE)/test-venv-$(PY)
+# Of the pytest plugins that Debian ships, the suite uses hypothesis' alone;
+# the others are not loaded, as their compiled parts may not fit every
+# version (time_machine's has no 3.13 build).
+TEST_PY := $(MODULE_PATH) PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 $(TEST_VENV)/bin/python
+MODULE_SUITE := -m pytest -p _hypothesis_pytestplugin tests/module $(PYTEST_ARGS)
 # The benchmark's interpreter sees the peers: Debian's through the system
-# site packages, the package index's installed by tools/bench-venv.
-BENCH_VENV := $(or $(MERANDOL_CACHE),/var/cache/merandol)/bench-venv
+# site packages, the package index's installed by tools/python-venv.
+# polars' own distribution is Python; it brings its compiled part through a
+# runtime distribution that it requires.  Each is pinned to one minor
+# release: the benchmark calls their APIs directly.
+BENCH_NEEDS := $(TEST_NEEDS) "whenever whenever~=0.11.0" "pyarrow pyarrow~=26.0" "polars polars~=2.2"
+BENCH_VENV := $(CACHE)/bench-venv$(V)
 BENCH_PY := $(MODULE_PATH) $(BENCH_VENV)/bin/python
 
 .DEFAULT_GOAL := build
-.PHONY: build test bench bench-native bench-peers bench-instr bench-check bench-baseline python demo typecheck wheel test-wheel lint clean
+.PHONY: build build-module test test-module test-venv bench bench-native bench-peers bench-instr bench-check bench-baseline python demo typecheck wheel test-wheel lint clean
 .PHONY: test-asan fuzz test-refleak test-valgrind test-ft coverage test-nomemory test-tsan
 
-$(BUILD)/build.ninja $(BUILD)/Makefile:
-	cmake -S . -B $(BUILD) -G "$(GENERATOR)" -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
+CONFIGURED := $(if $(filter Ninja,$(GENERATOR)),$(BUILD)/build.ninja,$(BUILD)/Makefile)
+$(CONFIGURED):
+	cmake -S . -B $(BUILD) -G "$(GENERATOR)" -DPython_EXECUTABLE=$$(command -v $(PYTHON)) \
+		-DMERANDOL_PYTHON_VERSION=$(PY) >/dev/null
 
-build: $(if $(filter Ninja,$(GENERATOR)),$(BUILD)/build.ninja,$(BUILD)/Makefile)
+build: $(CONFIGURED)
 	cmake --build $(BUILD)
 
+# The two extension modules alone, without the core tests.
+build-module: $(CONFIGURED)
+	cmake --build $(BUILD) --target merandol merandol_interop
+
+test-venv:
+	@PYTHON=$(PYTHON) tools/python-venv $(TEST_VENV) $(TEST_NEEDS)
+
 # Core tests through ctest, then the module's tests; pytest's summary last.
-test: build
+# The core does not depend on the interpreter: test-module runs the module's
+# tests alone, as CI does for the versions other than the reference.
+test: build test-venv
 	cd $(BUILD) && ctest --output-on-failure -j2
-	$(RUN_PY) -m pytest tests/module $(PYTEST_ARGS)
+	$(TEST_PY) $(MODULE_SUITE)
+
+test-module: build-module test-venv
+	$(TEST_PY) $(MODULE_SUITE)
 
 bench-peers:
-	@PYTHON=$(PYTHON) tools/bench-venv $(BENCH_VENV)
+	@PYTHON=$(PYTHON) tools/python-venv $(BENCH_VENV) $(BENCH_NEEDS)
 
 # Timings against datetime and the peers: a table, build/bench/results.json
 # and results.png.  QUICK=1 makes it a run of under a minute; ARGS passes

@@ -3,6 +3,7 @@
 
 #include "core/digits.hpp"
 #include "module/classes.hpp"
+#include "module/compat.hpp"
 #include "module/date.hpp"
 #include "module/declare.hpp"
 
@@ -195,9 +196,7 @@ static PyType_Slot date_slots[] = {
     MERANDOL_INSTANCE_SLOTS(DateObject),
     {Py_tp_doc, class_doc<date_new_decl>()},
     {Py_tp_new, reinterpret_cast<void *>(constructor_new<date_new_decl, date_new>)},
-#ifdef Py_tp_vectorcall  // CPython 3.14 and later
-    {Py_tp_vectorcall, reinterpret_cast<void *>(constructor_vectorcall<date_new_decl, date_new>)},
-#endif
+    {kVectorcallSlot, reinterpret_cast<void *>(constructor_vectorcall<date_new_decl, date_new>)},
     {Py_tp_str, reinterpret_cast<void *>(date_str)},
     {Py_tp_repr, reinterpret_cast<void *>(date_repr)},
     {Py_tp_richcompare, reinterpret_cast<void *>(date_richcompare)},

@@ -2,6 +2,7 @@
 #include "module/datetime.hpp"
 
 #include "module/classes.hpp"
+#include "module/compat.hpp"
 #include "module/date.hpp"
 #include "module/declare.hpp"
 #include "module/duration.hpp"
@@ -137,9 +138,7 @@ static PyType_Slot datetime_slots[] = {
     MERANDOL_INSTANCE_SLOTS(DateTimeObject),
     {Py_tp_doc, class_doc<datetime_new_decl>()},
     {Py_tp_new, reinterpret_cast<void *>(constructor_new<datetime_new_decl, datetime_new>)},
-#ifdef Py_tp_vectorcall  // CPython 3.14 and later
-    {Py_tp_vectorcall, reinterpret_cast<void *>(constructor_vectorcall<datetime_new_decl, datetime_new>)},
-#endif
+    {kVectorcallSlot, reinterpret_cast<void *>(constructor_vectorcall<datetime_new_decl, datetime_new>)},
     {Py_tp_str, reinterpret_cast<void *>(datetime_str)},
     {Py_tp_repr, reinterpret_cast<void *>(datetime_repr)},
     {Py_tp_richcompare, reinterpret_cast<void *>(datetime_richcompare)},

@@ -4,6 +4,7 @@
 // module merandol_interop shares the frame but not this unit: it works with
 // the class objects that this one builds.
 #include "module/classes.hpp"
+#include "module/compat.hpp"
 
 namespace merandol::py {
 
@@ -63,7 +64,7 @@ PyTypeObject *build_class(ClassId id) {
     PyTypeObject *type = g_class_cache[index].load(std::memory_order_acquire);
     if (type == nullptr) {
         const ClassDef &def = *kClasses[index];
-        type = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(def.spec));
+        type = reinterpret_cast<PyTypeObject *>(type_from_spec(def.spec));
         if (type != nullptr && bind_class_methods(type) < 0) Py_CLEAR(type);
         if (type != nullptr && def.finish != nullptr && def.finish(type) < 0) Py_CLEAR(type);
         // The cache keeps this reference for the life of the process.

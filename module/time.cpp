@@ -3,6 +3,7 @@
 
 #include "core/digits.hpp"
 #include "module/classes.hpp"
+#include "module/compat.hpp"
 #include "module/declare.hpp"
 #include "module/time.hpp"
 
@@ -109,9 +110,7 @@ static PyType_Slot time_slots[] = {
     MERANDOL_INSTANCE_SLOTS(TimeObject),
     {Py_tp_doc, class_doc<time_new_decl>()},
     {Py_tp_new, reinterpret_cast<void *>(constructor_new<time_new_decl, time_new>)},
-#ifdef Py_tp_vectorcall  // CPython 3.14 and later
-    {Py_tp_vectorcall, reinterpret_cast<void *>(constructor_vectorcall<time_new_decl, time_new>)},
-#endif
+    {kVectorcallSlot, reinterpret_cast<void *>(constructor_vectorcall<time_new_decl, time_new>)},
     {Py_tp_str, reinterpret_cast<void *>(time_str)},
     {Py_tp_repr, reinterpret_cast<void *>(time_repr)},
     {Py_tp_richcompare, reinterpret_cast<void *>(time_richcompare)},

@@ -61,7 +61,7 @@ def dask_mapper(client, chunk=500):
 
     def mapper(f, *columns):
         n = len(columns[0])
-        slices = [map(f, *(c[i : i + chunk] for c in columns), strict=False) for i in range(0, n, chunk)]
+        slices = [map(f, *(c[i : i + chunk] for c in columns)) for i in range(0, n, chunk)]
         parts = client.gather([client.submit(list, s, pure=False) for s in slices])
         return [x for part in parts for x in part]
 
