@@ -62,7 +62,7 @@ BENCH_VENV := $(CACHE)/bench-venv$(V)
 BENCH_PY := $(MODULE_PATH) $(BENCH_VENV)/bin/python
 
 .DEFAULT_GOAL := build
-.PHONY: build build-module test test-module test-venv bench bench-native bench-peers bench-instr bench-check bench-baseline python demo typecheck wheel test-wheel lint clean
+.PHONY: build build-module test test-module test-venv bench bench-native bench-peers bench-instr bench-check bench-baseline python demo typecheck wheel test-wheel wheel-suite lint clean
 .PHONY: test-asan fuzz test-refleak test-valgrind test-ft coverage test-nomemory test-tsan
 
 CONFIGURED := $(if $(filter Ninja,$(GENERATOR)),$(BUILD)/build.ninja,$(BUILD)/Makefile)
@@ -130,34 +130,60 @@ typecheck: build
 	MYPYPATH=stubs $(PYTHON) -m mypy --strict --no-incremental examples/tour.py
 	MYPYPATH=stubs $(RUN_PY) -m mypy.stubtest merandol merandol_interop
 
-# The sdist, a wheel built from it as pip would (without network access),
-# and that wheel repaired by auditwheel: checked against the manylinux2014
-# policy (glibc 2.17 and GCC 4.8's libstdc++ and libgcc_s) and tagged for
-# it, or refused.  build/dist holds the sdist and the repaired wheel; the
-# wheel as built stays in build/dist-raw.
+# The sdist, and from it one wheel per version as pip would build it
+# (without network access), each repaired by auditwheel: checked against the
+# manylinux2014 policy (glibc 2.17 and GCC 4.8's libstdc++ and libgcc_s) and
+# tagged for it, or refused.  build/dist holds the sdist and the repaired
+# wheels; the wheels as built stay in build/dist-raw.
 MANYLINUX := manylinux_2_17_$(shell uname -m)
+SDIST_TREE := build/sdist-tree
 wheel:
-	rm -rf build/dist build/dist-raw
-	mkdir -p build
-	$(PYTHON) -m build --no-isolation --outdir build/dist-raw . >build/wheel.log 2>&1 || { tail -n 30 build/wheel.log; exit 1; }
-	$(PYTHON) -m auditwheel repair --plat $(MANYLINUX) --wheel-dir build/dist build/dist-raw/*.whl \
-		>>build/wheel.log 2>&1 || { tail -n 30 build/wheel.log; exit 1; }
+	rm -rf build/dist build/dist-raw $(SDIST_TREE)
+	mkdir -p $(SDIST_TREE)
+	$(PYTHON) -m build --no-isolation --sdist --outdir build/dist-raw . >build/wheel.log 2>&1 \
+		|| { tail -n 30 build/wheel.log; exit 1; }
+	tar -xzf build/dist-raw/*.tar.gz -C $(SDIST_TREE)
+	for v in $(PYTHONS); do \
+		echo "wheel for CPython $$v" >>build/wheel.log; \
+		python$$v -m build --no-isolation --wheel --outdir build/dist-raw $(SDIST_TREE)/* >>build/wheel.log 2>&1 \
+			|| { tail -n 30 build/wheel.log; exit 1; }; \
+	done
+	for wheel in build/dist-raw/*.whl; do \
+		$(PYTHON) -m auditwheel repair --plat $(MANYLINUX) --wheel-dir build/dist $$wheel >>build/wheel.log 2>&1 \
+			|| { tail -n 30 build/wheel.log; exit 1; }; \
+	done
 	cp build/dist-raw/*.tar.gz build/dist/
 	@ls -l build/dist
 
-# The repaired wheel, installed, not the build tree, under the whole Python
-# suite and strict mypy with the shipped stubs; then the sdist built and
-# installed by pip in a fresh environment; last, what the wheel asks of
-# the system: its tags, auditwheel's verdict and the newest symbol versions.
-WHEEL_VENV := build/wheel-venv
+# Each version's repaired wheel, installed, not the build tree, under the
+# whole Python suite and strict mypy with the shipped stubs; then the sdist
+# built and installed by pip in a fresh environment of each version; last,
+# the wheels' set and tags, and what each asks of the system: auditwheel's
+# verdict and the newest symbol versions.
 test-wheel: wheel
+	@for v in $(PYTHONS); do $(MAKE) --no-print-directory wheel-suite PY=$$v || exit 1; done
+	MERANDOL_DIST=$(CURDIR)/build/dist MERANDOL_PYTHONS="$(PYTHONS)" PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 \
+		$(PYTHON) -m pytest -q -p no:cacheprovider tests/packaging/test_wheels.py
+	@for wheel in build/dist/*.whl; do $(PYTHON) tools/wheel-report $$wheel || exit 1; done
+
+# One version's part of test-wheel.  The environment is new but sees, as the
+# suite's own does, what the package index added for this version (a .pth
+# naming the suite's environment's site packages); mypy is the reference
+# interpreter's, checking against this environment and version.
+WHEEL_VENV := build/wheel-venv-$(PY)
+WHEEL_PY := $(CURDIR)/$(WHEEL_VENV)/bin/python
+wheel-suite: test-venv
 	rm -rf $(WHEEL_VENV)
 	$(PYTHON) -m venv --system-site-packages $(WHEEL_VENV)
-	$(WHEEL_VENV)/bin/python -m pip install -q --no-index --no-deps build/dist/*.whl
-	cd build && MERANDOL_EXPECT_INSTALLED=1 $(CURDIR)/$(WHEEL_VENV)/bin/python -m pytest -q -p no:cacheprovider $(CURDIR)/tests/module
-	cd build && $(CURDIR)/$(WHEEL_VENV)/bin/python -m mypy --strict --no-incremental $(CURDIR)/examples/tour.py
-	MERANDOL_DIST=$(CURDIR)/build/dist $(PYTHON) -m pytest -q -p no:cacheprovider tests/packaging
-	@$(PYTHON) tools/wheel-report build/dist/*.whl
+	$(TEST_VENV)/bin/python -c 'import sysconfig; print(sysconfig.get_path("purelib"))' \
+		>$$($(WHEEL_PY) -c 'import sysconfig; print(sysconfig.get_path("purelib"))')/merandol-test-needs.pth
+	$(WHEEL_PY) -m pip install -q --no-index --no-deps build/dist/*-cp$(subst .,,$(PY))-*.whl
+	cd build && MERANDOL_EXPECT_INSTALLED=1 PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 \
+		$(WHEEL_PY) -m pytest -p _hypothesis_pytestplugin -q -p no:cacheprovider $(CURDIR)/tests/module
+	cd build && python3.14 -m mypy --strict --no-incremental --python-executable $(WHEEL_PY) --python-version $(PY) \
+		$(CURDIR)/examples/tour.py
+	MERANDOL_DIST=$(CURDIR)/build/dist PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 \
+		$(PYTHON) -m pytest -q -p no:cacheprovider tests/packaging/test_sdist.py
 
 # Conventions: clang-format in check mode, clang-tidy on the core and the
 # module (one unit at a time; its analyser is not run), ruff on the Python.

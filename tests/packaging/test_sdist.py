@@ -1,6 +1,7 @@
-"""The sdist, built and installed by pip in a new environment, gives the
-files of the repaired wheel, and its extension modules import there.
-`make test-wheel` runs this with MERANDOL_DIST naming build/dist."""
+"""The sdist, built and installed by pip in a new environment of the
+interpreter running this, gives the files of that interpreter's repaired
+wheel, and its extension modules import there.  `make test-wheel` runs this
+under each supported version with MERANDOL_DIST naming build/dist."""
 
 import csv
 import io
@@ -25,7 +26,8 @@ def shipped(record_lines):
 
 def test_sdist_installs_what_the_wheel_ships(tmp_path):
     (sdist,) = Path(DIST).glob("*.tar.gz")
-    (wheel,) = Path(DIST).glob("*.whl")
+    tag = f"cp{sys.version_info.major}{sys.version_info.minor}"
+    (wheel,) = Path(DIST).glob(f"*-{tag}-{tag}-*.whl")
     with zipfile.ZipFile(wheel) as archive:
         record = next(n for n in archive.namelist() if n.endswith(".dist-info/RECORD"))
         expected = shipped(io.StringIO(archive.read(record).decode()))
