@@ -53,11 +53,13 @@ TEST_VENV := $(CACHE)/test-venv-$(PY)
 TEST_PY := $(MODULE_PATH) PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 $(TEST_VENV)/bin/python
 MODULE_SUITE := -m pytest -p _hypothesis_pytestplugin tests/module $(PYTEST_ARGS)
 # The benchmark's interpreter sees the peers: Debian's through the system
-# site packages, the package index's installed by tools/python-venv.
+# site packages, the package index's installed by tools/python-venv, which
+# also brings those whose compiled parts Debian builds for 3.14 alone.
 # polars' own distribution is Python; it brings its compiled part through a
 # runtime distribution that it requires.  Each is pinned to one minor
 # release: the benchmark calls their APIs directly.
-BENCH_NEEDS := $(TEST_NEEDS) "whenever whenever~=0.11.0" "pyarrow pyarrow~=26.0" "polars polars~=2.2"
+BENCH_NEEDS := $(TEST_NEEDS) "pendulum._pendulum pendulum~=3.2" "ciso8601 ciso8601~=2.3" \
+	"whenever whenever~=0.11.0" "pyarrow pyarrow~=26.0" "polars polars~=2.2"
 BENCH_VENV := $(CACHE)/bench-venv$(V)
 BENCH_PY := $(MODULE_PATH) $(BENCH_VENV)/bin/python
 
@@ -94,10 +96,11 @@ bench-peers:
 	@PYTHON=$(PYTHON) tools/python-venv $(BENCH_VENV) $(BENCH_NEEDS)
 
 # Timings against datetime and the peers: a table, build/bench/results.json
-# and results.png.  QUICK=1 makes it a run of under a minute; ARGS passes
-# options on (ARGS=--columns-only, ARGS=--peers).
-bench: build bench-peers
-	$(BENCH_PY) benchmarks/bench.py $(if $(QUICK),--quick) $(ARGS)
+# and results.png (build/bench-3.13/ and so on for the other versions).
+# QUICK=1 makes it a run of under a minute; ARGS passes options on
+# (ARGS=--columns-only, ARGS=--peers).
+bench: build-module bench-peers
+	$(BENCH_PY) benchmarks/bench.py --out build/bench$(V) $(if $(QUICK),--quick) $(ARGS)
 
 # The RFC 3339 column readers without Python, in ns per element beside a
 # copy of the same text buffer; ARGS=COUNT sets the number of texts.
@@ -162,7 +165,7 @@ wheel:
 # verdict and the newest symbol versions.
 test-wheel: wheel
 	@for v in $(PYTHONS); do $(MAKE) --no-print-directory wheel-suite PY=$$v || exit 1; done
-	MERANDOL_DIST=$(CURDIR)/build/dist MERANDOL_PYTHONS="$(PYTHONS)" PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 \
+	MERANDOL_DIST=$(CURDIR)/build/dist PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 \
 		$(PYTHON) -m pytest -q -p no:cacheprovider tests/packaging/test_wheels.py
 	@for wheel in build/dist/*.whl; do $(PYTHON) tools/wheel-report $$wheel || exit 1; done
 
