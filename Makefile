@@ -219,7 +219,7 @@ PYTEST := -m pytest tests/module -q -p no:cacheprovider
 # at exit are not ours to judge, so leak detection is off there.  Released
 # instances go back to the allocator rather than to the free lists, so that a
 # use after release is caught (also under valgrind).
-ASAN := build/asan
+ASAN := build/asan$(V)
 SANITIZER_ENV := ASAN_SYMBOLIZER_PATH=$(SYMBOLIZER) UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 test-asan:
 	$(call configure,$(ASAN),$(WITH_PYTHON) -DCMAKE_CXX_COMPILER=$(CLANGXX) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -243,12 +243,12 @@ fuzz:
 
 # The debug interpreter: the refcount and allocation checks of every member,
 # then the whole suite.  Its extensions carry the debug ABI, so it has its
-# own build.  Debian's python3.14d headers are symlinks into python3.14 except
+# own build.  Debian's python3.Xd headers are symlinks into python3.X except
 # pyconfig.h, and g++ resolves a system include's own folder through the link:
 # with -isystem the release pyconfig.h (no Py_DEBUG) would be read, so the
 # interpreter's headers are taken with -I here.
-DBG := build/debug
-DBG_PYTHON := python3.14-dbg
+DBG := build/debug$(V)
+DBG_PYTHON := python$(PY)-dbg
 test-refleak:
 	$(call configure,$(DBG),-DPython_EXECUTABLE=$$(command -v $(DBG_PYTHON)) -DCMAKE_BUILD_TYPE=Debug \
 		-DMERANDOL_TESTS=OFF -DCMAKE_NO_SYSTEM_FROM_IMPORTED=ON)
@@ -272,7 +272,7 @@ test-nomemory:
 # valgrind memcheck over the core tests and the whole suite: any invalid
 # access or definite leak fails.  Python's allocator is replaced by malloc so
 # that memcheck sees every object.
-VG := build/valgrind
+VG := build/valgrind$(V)
 VALGRIND := valgrind -q --error-exitcode=99 --leak-check=full --show-leak-kinds=definite \
 	--errors-for-leak-kinds=definite --suppressions=$(CURDIR)/tools/valgrind.supp
 test-valgrind:
