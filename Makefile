@@ -108,13 +108,17 @@ bench-native: build
 	$(BUILD)/bench_fast_rfc3339 $(ARGS)
 
 # Instructions per call of each merandol operation, under callgrind.
-bench-instr: build
-	$(RUN_PY) benchmarks/instructions.py
+bench-instr: build-module
+	$(RUN_PY) benchmarks/instructions.py --out build/bench$(V)
 
 # The guard against regressions: instructions per call against the baseline
 # committed in benchmarks/baseline.json; fails when any operation costs more
 # than 3% above it.  bench-baseline rewrites the baseline from a new count:
-# commit it, deliberately, with the change that moved the figures.
+# commit it, deliberately, with the change that moved the figures.  The
+# baseline is counted on the reference version alone.
+ifneq ($(and $(V),$(filter bench-check bench-baseline,$(MAKECMDGOALS))),)
+$(error the instruction-count baseline is CPython 3.14's: run bench-check and bench-baseline without PY)
+endif
 bench-check: bench-instr
 	$(PYTHON) benchmarks/check.py
 
