@@ -2,6 +2,7 @@
 for manylinux2014 alone and found consistent with it by auditwheel.
 `make test-wheel` runs this with MERANDOL_DIST naming build/dist."""
 
+import json
 import os
 import platform
 import re
@@ -49,3 +50,41 @@ def test_wheel_is_manylinux2014_and_auditwheel_agrees(version):
     # auditwheel wraps its sentences at the terminal's width.
     verdict = " ".join(shown.stdout.split())
     assert re.search(rf'consistent with the following platform tag: "{MANYLINUX}"', verdict), verdict
+
+
+def differences(reference, other, path=""):
+    """The paths at which two JSON values differ, each with both sides."""
+    if isinstance(reference, dict) and isinstance(other, dict):
+        return [
+            found
+            for key in sorted(set(reference) | set(other))
+            for found in differences(reference.get(key), other.get(key), f"{path}/{key}")
+        ]
+    if isinstance(reference, list) and isinstance(other, list) and len(reference) == len(other):
+        pairs = enumerate(zip(reference, other, strict=True))
+        return [found for i, pair in pairs for found in differences(*pair, f"{path}/{i}")]
+    return [] if reference == other else [f"{path}: {reference!r} against {other!r}"]
+
+
+def test_scripts_see_the_same_on_every_version():
+    """fingerprint.py under each version's installed wheel (the environments
+    that `make test-wheel` made beside build/dist) prints the same."""
+    build = Path(DIST).parent
+    fingerprint = Path(__file__).with_name("fingerprint.py")
+    seen = {}
+    for version in SUPPORTED:
+        python = build / f"wheel-venv-{version}" / "bin" / "python"
+        # A fixed seed, so that nothing of the interpreters' own hashing
+        # varies between the runs.
+        run = subprocess.run(
+            [python, fingerprint],
+            capture_output=True,
+            text=True,
+            check=True,
+            cwd=build,
+            env={"PATH": os.environ.get("PATH", ""), "PYTHONHASHSEED": "0"},
+        )
+        seen[version] = json.loads(run.stdout)
+    for version in SUPPORTED:
+        found = differences(seen["3.14"], seen[version])
+        assert not found, f"{version} differs from 3.14 at:\n" + "\n".join(found)
