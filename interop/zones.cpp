@@ -12,6 +12,7 @@
 #include "core/zone.hpp"
 #include "interop/interop.hpp"
 #include "interop/zones.hpp"
+#include "module/compat.hpp"
 #include "module/date.hpp"
 #include "module/datetime.hpp"
 #include "module/offset.hpp"
@@ -478,9 +479,7 @@ static PyType_Slot zone_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void *>(zone_dealloc)},
     {Py_tp_doc, class_doc<zone_new_decl>()},
     {Py_tp_new, reinterpret_cast<void *>(constructor_new<zone_new_decl, zone_new>)},
-#ifdef Py_tp_vectorcall  // CPython 3.14 and later
-    {Py_tp_vectorcall, reinterpret_cast<void *>(constructor_vectorcall<zone_new_decl, zone_new>)},
-#endif
+    {kVectorcallSlot, reinterpret_cast<void *>(constructor_vectorcall<zone_new_decl, zone_new>)},
     {Py_tp_repr, reinterpret_cast<void *>(zone_repr)},
     {Py_tp_str, reinterpret_cast<void *>(zone_str)},
     {Py_tp_richcompare, reinterpret_cast<void *>(zone_richcompare)},
@@ -524,7 +523,7 @@ static int zones_exec(PyObject *module) {
         PyObject *not_found_error = PyErr_NewExceptionWithDoc(
             "merandol_interop.ZoneNotFoundError", "No time zone was found for the key.", PyExc_KeyError, nullptr);
         PyObject *cache = not_found_error ? PyDict_New() : nullptr;
-        PyObject *type = cache ? PyType_FromSpec(&zone_spec) : nullptr;
+        PyObject *type = cache ? type_from_spec(&zone_spec) : nullptr;
         if (type == nullptr) {
             Py_XDECREF(not_found_error);
             Py_XDECREF(cache);
