@@ -9,6 +9,7 @@
 #include "core/offset.hpp"
 #include "core/rfc3339.hpp"
 #include "interop/columns.hpp"
+#include "interop/zones.hpp"
 #include "module/date.hpp"
 #include "module/datetime.hpp"
 #include "module/duration.hpp"
@@ -325,16 +326,146 @@ static PyObject *from_numpy(PyObject *, PyObject *array) {
         [](Py_ssize_t, std::int64_t, const DateTime &dt) { return DateTimeObject::wrap(dt); });
 }
 
+// A UtcOffset, or a Zone whose offset each instant looks up.
+struct OffsetOrZone {
+    struct Value {
+        UtcOffset offset;
+        const Zone *zone;  // the zone object's, alive while the call holds it
+    };
+    using type = Value;
+    static bool convert(PyObject *o, type &out, const char *name) {
+        if (is_zone(o)) {
+            out = {UtcOffset{0}, &zone_of(o)};
+            return true;
+        }
+        out.zone = nullptr;
+        return to_instance<UtcOffsetObject>(o, out.offset, name);
+    }
+};
+
+// A Zone argument.
+struct ZoneArg {
+    using type = const Zone *;
+    static bool convert(PyObject *o, type &out, const char *name) {
+        if (is_zone(o)) {
+            out = &zone_of(o);
+            return true;
+        }
+        PyErr_Format(PyExc_TypeError, "'%T' object is not an instance of 'Zone'", o);
+        note_argument(name);
+        return false;
+    }
+};
+
+// The units per second of a datetime64 column whose values a whole offset
+// of seconds shifts exactly: s, ms, us and ns (with numpy's multiplier 1).
+static bool units_per_second(const Column &c, const char *fn, std::int64_t &out) {
+    const UnitInfo &u = c.unit.info();
+    if (c.unit.count != 1 || u.den != 1 || u.num == 0 || u.num > kNanosPerSecond || kNanosPerSecond % u.num != 0) {
+        PyErr_Format(PyExc_ValueError, "%s: %U is not datetime64 in s, ms, us or ns", fn, c.dtype);
+        return false;
+    }
+    out = kNanosPerSecond / u.num;
+    return true;
+}
+
+// A new array of the column's dtype from `fill(i, v, out)` for each
+// element that is not NaT (which stays NaT); nullptr when a fill fails.
+template <class Fill>
+static PyObject *map_column(const Numpy &np, PyObject *array, const Column &c, Fill &&fill) {
+    Py_buffer out;
+    PyObject *result = new_int64_array(np, c.size, out);
+    if (result == nullptr) return nullptr;
+    auto *values = static_cast<std::int64_t *>(out.buf);
+    bool ok = true;
+    for (Py_ssize_t i = 0; ok && i < c.size; ++i) {
+        const std::int64_t v = c.at(i);
+        values[i] = v;
+        if (v != INT64_MIN) ok = fill(i, v, values[i]);
+    }
+    PyBuffer_Release(&out);
+    if (!ok) {
+        Py_DECREF(result);
+        return nullptr;
+    }
+    PyObject *dtype = PyObject_GetAttrString(array, "dtype");
+    PyObject *viewed = dtype ? PyObject_CallMethod(result, "view", "O", dtype) : nullptr;
+    Py_XDECREF(dtype);
+    Py_DECREF(result);
+    return viewed;
+}
+
+static bool local_out_of_range(const Column &c, Py_ssize_t i, std::int64_t v) {
+    PyErr_Format(PyExc_ValueError, "array[%zd] = %lld of %U: its local reading is outside the range of %U", i,
+                 static_cast<long long>(v), c.dtype, c.dtype);
+    return false;
+}
+
+static constexpr auto to_local_numpy_decl =
+    module_function("to_local_numpy",
+                    "The local readings in a Zone of a datetime64 array of instants (s, ms, us or ns),\n"
+                    "in an array of the same dtype; NaT stays NaT.\n\n"
+                    "Raises ValueError, naming the index, for a reading outside the dtype's range.",
+                    param<Any>("array"), param<ZoneArg>("zone"));
+
+static PyObject *to_local_numpy(PyObject *, PyObject *array, const Zone *zone) {
+    const Numpy *np = numpy();
+    Column c;
+    std::int64_t per_second;
+    if (np == nullptr || !open_column(*np, array, "to_local_numpy()", true, c) ||
+        !units_per_second(c, "to_local_numpy()", per_second))
+        return nullptr;
+    return map_column(*np, array, c, [&](Py_ssize_t i, std::int64_t v, std::int64_t &out) {
+        const std::int64_t offset = zone->offset_at(floor_divmod(v, per_second).quotient);
+        if (__builtin_add_overflow(v, offset * per_second, &out) || out == INT64_MIN)
+            return local_out_of_range(c, i, v);
+        return true;
+    });
+}
+
+static constexpr auto from_local_numpy_decl = module_function(
+    "from_local_numpy",
+    "The instants of a datetime64 array of local readings in a Zone (s, ms, us or ns),\n"
+    "in an array of the same dtype; NaT stays NaT.  disambiguate settles readings in a\n"
+    "gap or a fold as Zone.from_local does.\n\n"
+    "Raises ValueError, naming the index, for a reading that disambiguate='raise'\n"
+    "refuses or whose instant is outside the dtype's range.",
+    param<Any>("array"), param<ZoneArg>("zone"), param<DisambiguateWord>("disambiguate", Disambiguate::Compatible));
+
+static PyObject *from_local_numpy(PyObject *, PyObject *array, const Zone *zone, Disambiguate how) {
+    const Numpy *np = numpy();
+    Column c;
+    std::int64_t per_second;
+    if (np == nullptr || !open_column(*np, array, "from_local_numpy()", true, c) ||
+        !units_per_second(c, "from_local_numpy()", per_second))
+        return nullptr;
+    return map_column(*np, array, c, [&](Py_ssize_t i, std::int64_t v, std::int64_t &out) {
+        const std::int64_t seconds = floor_divmod(v, per_second).quotient;
+        const auto resolved = zone->resolve_local(seconds, how);
+        if (!resolved) {
+            PyErr_Format(PyExc_ValueError, "array[%zd] = %lld of %U is a reading that a change of offset %s", i,
+                         static_cast<long long>(v), c.dtype,
+                         resolved.error() == LocalError::Skipped ? "skips" : "repeats");
+            return false;
+        }
+        // The instant is the reading moved by the offset in force there.
+        const std::int64_t shift = (resolved->seconds - seconds) * per_second;
+        if (__builtin_add_overflow(v, shift, &out) || out == INT64_MIN) return local_out_of_range(c, i, v);
+        return true;
+    });
+}
+
 static constexpr auto format_numpy_decl =
     module_function("format_numpy",
                     "A list of the texts of a one-dimensional numpy datetime64 array: dates for\n"
                     "unit D, otherwise the text of the DateTime (UTC, ending in \"Z\") or, with a\n"
-                    "UtcOffset, the RFC 3339 text of the instant at that offset.\n\n"
+                    "UtcOffset, the RFC 3339 text of the instant at that offset, or with a Zone, at\n"
+                    "the offset in force at each instant.\n\n"
                     "Raises ValueError, naming the index, for NaT, for a value outside merandol's\n"
                     "range and for a fraction of a nanosecond, and for an offset given with unit D.",
-                    param<Any>("array"), param<Keep<OrNone<Of<UtcOffsetObject>>>>("offset", {}));
+                    param<Any>("array"), param<Keep<OrNone<OffsetOrZone>>>("offset", {}));
 
-static PyObject *format_numpy(PyObject *, PyObject *array, Kept<std::optional<UtcOffset>> offset) {
+static PyObject *format_numpy(PyObject *, PyObject *array, Kept<std::optional<OffsetOrZone::Value>> offset) {
     const Numpy *np = numpy();
     Column c;
     if (np == nullptr || !open_column(*np, array, "format_numpy()", true, c)) return nullptr;
@@ -356,7 +487,9 @@ static PyObject *format_numpy(PyObject *, PyObject *array, Kept<std::optional<Ut
         [&](Py_ssize_t i, std::int64_t v, const DateTime &dt) -> PyObject * {
             char buffer[kRfc3339TextMax];
             if (!offset.value) return ascii(buffer, write_datetime(buffer, dt));
-            const auto end = write_rfc3339(buffer, from_utc(dt, *offset.value));
+            const OffsetDateTime local =
+                offset.value->zone != nullptr ? to_zone(*offset.value->zone, dt) : from_utc(dt, offset.value->offset);
+            const auto end = write_rfc3339(buffer, local);
             if (!end)
                 return PyErr_Format(PyExc_ValueError,
                                     "array[%zd] = %lld of %U has a local reading at offset %R outside the range of "
@@ -492,6 +625,8 @@ static PyObject *to_numpy(PyObject *, PyObject *values, Kept<std::optional<std::
 }
 
 static PyMethodDef numpy_functions[] = {
+    row<to_local_numpy_decl, to_local_numpy>(),
+    row<from_local_numpy_decl, from_local_numpy>(),
     row<to_numpy_decl, to_numpy>(),
     row<from_numpy_decl, from_numpy>(),
     row<format_numpy_decl, format_numpy>(),

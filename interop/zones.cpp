@@ -319,31 +319,6 @@ static PyObject *zone_to_local(PyObject *self, DateTime utc) {
     return OffsetDateTimeObject::wrap(to_zone(zone_of(self), utc));
 }
 
-// "compatible", "earlier", "later" or "raise".
-struct DisambiguateWord {
-    using type = Disambiguate;
-    static constexpr std::pair<std::string_view, Disambiguate> kWords[] = {
-        {"compatible", Disambiguate::Compatible},
-        {"earlier", Disambiguate::Earlier},
-        {"later", Disambiguate::Later},
-        {"raise", Disambiguate::Raise},
-    };
-    static constexpr std::string_view word_of(Disambiguate how) noexcept {
-        return kWords[static_cast<unsigned>(how)].first;
-    }
-    static bool convert(PyObject *o, type &out, const char *name) {
-        std::string_view word;
-        if (!to_text(o, word, name)) return false;
-        for (const auto &[text, how] : kWords)
-            if (word == text) {
-                out = how;
-                return true;
-            }
-        PyErr_Format(PyExc_ValueError, "disambiguate must be 'compatible', 'earlier', 'later' or 'raise', not %R", o);
-        return false;
-    }
-};
-
 static_assert(DisambiguateWord::word_of(Disambiguate::Raise) == "raise");
 
 static PyObject *zone_name(PyObject *self) {

@@ -1,7 +1,9 @@
 // The Zone class, for the units that take or give a zone.
 #pragma once
 
+#include <utility>
 #include "core/zone.hpp"
+
 #include "module/frame.hpp"
 
 namespace merandol::py {
@@ -16,5 +18,30 @@ const Zone &zone_of(PyObject *zone) noexcept;
 
 // Zone(key): the cached zone, or one read and cached now.
 PyObject *zone_for_key(PyObject *key);
+
+// "compatible", "earlier", "later" or "raise".
+struct DisambiguateWord {
+    using type = Disambiguate;
+    static constexpr std::pair<std::string_view, Disambiguate> kWords[] = {
+        {"compatible", Disambiguate::Compatible},
+        {"earlier", Disambiguate::Earlier},
+        {"later", Disambiguate::Later},
+        {"raise", Disambiguate::Raise},
+    };
+    static constexpr std::string_view word_of(Disambiguate how) noexcept {
+        return kWords[static_cast<unsigned>(how)].first;
+    }
+    static bool convert(PyObject *o, type &out, const char *name) {
+        std::string_view word;
+        if (!to_text(o, word, name)) return false;
+        for (const auto &[text, how] : kWords)
+            if (word == text) {
+                out = how;
+                return true;
+            }
+        PyErr_Format(PyExc_ValueError, "disambiguate must be 'compatible', 'earlier', 'later' or 'raise', not %R", o);
+        return false;
+    }
+};
 
 }  // namespace merandol::py

@@ -12,10 +12,12 @@ __all__ = [
     "ZoneNotFoundError",
     "available_zones",
     "format_numpy",
+    "from_local_numpy",
     "from_numpy",
     "from_stdlib",
     "parse_many",
     "parse_to_numpy",
+    "to_local_numpy",
     "to_numpy",
     "to_stdlib",
 ]
@@ -62,7 +64,13 @@ def to_numpy(values: Iterable[Duration], unit: str | None = None) -> NDArray[np.
 def from_numpy(array: NDArray[np.timedelta64]) -> list[Duration]: ...
 @overload
 def from_numpy(array: NDArray[np.datetime64]) -> list[Date] | list[DateTime]: ...
-def format_numpy(array: NDArray[np.datetime64], offset: UtcOffset | None = None) -> list[str]: ...
+def format_numpy(array: NDArray[np.datetime64], offset: UtcOffset | Zone | None = None) -> list[str]: ...
+def to_local_numpy(array: NDArray[np.datetime64], zone: Zone) -> NDArray[np.datetime64]: ...
+def from_local_numpy(
+    array: NDArray[np.datetime64],
+    zone: Zone,
+    disambiguate: Literal["compatible", "earlier", "later", "raise"] = "compatible",
+) -> NDArray[np.datetime64]: ...
 
 class ZoneNotFoundError(KeyError): ...
 

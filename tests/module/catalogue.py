@@ -28,10 +28,12 @@ from merandol_interop import (
     ZoneNotFoundError,
     available_zones,
     format_numpy,
+    from_local_numpy,
     from_numpy,
     from_stdlib,
     parse_many,
     parse_to_numpy,
+    to_local_numpy,
     to_numpy,
     to_stdlib,
 )
@@ -1255,6 +1257,36 @@ if np is not None:
             lambda: to_numpy((Duration.seconds(-5),), unit="as"),
             None,
             ("timedelta64[as]", [-5 * 10**18]),
+            [],
+        ),
+        (
+            "to_local_numpy",
+            lambda: to_local_numpy(np.array([1719835200, -(2**63)], dtype="datetime64[s]"), PARIS),
+            None,
+            # 2024-07-01T12:00:00Z is 14:00 in Paris; NaT stays NaT.
+            ("datetime64[s]", [1719835200 + 7200, -(2**63)]),
+            [],
+        ),
+        (
+            "from_local_numpy",
+            lambda: from_local_numpy(np.array([1711852200], dtype="datetime64[s]"), PARIS, "earlier"),
+            None,
+            # 2024-03-31T02:30 is skipped; the earlier candidate is 00:30Z.
+            ("datetime64[s]", [1711852200 - 7200]),
+            [],
+        ),
+        (
+            "from_local_numpy(raise)",
+            lambda: from_local_numpy(np.array([1711852200], dtype="datetime64[s]"), PARIS, "raise"),
+            ValueError,
+            "array[0] = 1711852200 of datetime64[s] is a reading that a change of offset skips",
+            [],
+        ),
+        (
+            "format_numpy(Zone)",
+            lambda: format_numpy(np.array([1719835200], dtype="datetime64[s]"), PARIS),
+            None,
+            ["2024-07-01T14:00:00+02:00"],
             [],
         ),
         (

@@ -154,3 +154,60 @@ def test_zone_and_clear_cache_from_many_threads():
     for t in threads:
         t.join()
     assert errors == []
+
+
+# --- Columns ---------------------------------------------------------------
+
+np = pytest.importorskip("numpy", reason="the column functions make numpy arrays")
+from merandol_interop import format_numpy, from_local_numpy, to_local_numpy  # noqa: E402
+
+UNIT_NS = {"s": 10**9, "ms": 10**6, "us": 10**3, "ns": 1}
+# datetime64[ns] spans 1677 to 2262; the other units the whole range kept small.
+SPAN = st.integers(-(2**62) // 10**9, 2**62 // 10**9)
+
+
+@pytest.mark.parametrize("unit", UNIT_NS)
+@given(key=st.sampled_from(KEYS), seconds=st.lists(SPAN, max_size=6), nat=st.booleans())
+def test_columns_agree_with_the_scalar_members(unit, key, seconds, nat):
+    zone = Zone(key)
+    raw = [s * 10**9 // UNIT_NS[unit] + 1 for s in seconds] + ([np.iinfo(np.int64).min] if nat else [])
+    array = np.array(raw, dtype="int64").view(f"datetime64[{unit}]")
+    instants = [
+        DateTime.from_unix_timestamp(0).add_duration(Duration.nanoseconds(v * UNIT_NS[unit]))
+        for v in raw[: len(seconds)]
+    ]
+    local = to_local_numpy(array, zone)
+    assert local.dtype == array.dtype and (np.isnat(local) == np.isnat(array)).all()
+    expected = [zone.to_local(i).to_local().unix_timestamp_nanos() // UNIT_NS[unit] for i in instants]
+    assert local.view("int64")[: len(seconds)].tolist() == expected
+    assert format_numpy(array[: len(seconds)], zone) == [str(zone.to_local(i)) for i in instants]
+    for how in ("compatible", "earlier", "later"):
+        back = from_local_numpy(local, zone, how)
+        readings = [zone.to_local(i).to_local() for i in instants]
+        assert back.view("int64")[: len(seconds)].tolist() == [
+            zone.from_local(r.date, r.time, how).unix_timestamp_nanos() // UNIT_NS[unit] for r in readings
+        ]
+
+
+def test_to_local_numpy_agrees_with_pandas():
+    pd = pytest.importorskip("pandas", reason="pandas is the oracle")
+    rng = np.random.default_rng(5)
+    # 1970 to 2037: pandas rounds local mean time to the minute and applies no
+    # rule beyond the file's last transition, where zoneinfo is the oracle.
+    array = rng.integers(0, 2_145_916_800 * 10**9, 1000).view("datetime64[ns]")
+    expected = pd.DatetimeIndex(array).tz_localize("UTC").tz_convert("America/New_York").tz_localize(None)
+    assert (to_local_numpy(array, Zone("America/New_York")) == expected.to_numpy()).all()
+
+
+def test_column_refusals_name_the_index():
+    paris = Zone("Europe/Paris")
+    gap = np.array(["2024-01-01T00:00", "2024-03-31T02:30"], dtype="datetime64[s]")
+    with pytest.raises(ValueError, match=r"^array\[1\] = .* skips"):
+        from_local_numpy(gap, paris, "raise")
+    with pytest.raises(ValueError, match="not datetime64 in s, ms, us or ns"):
+        to_local_numpy(gap.astype("datetime64[D]"), paris)
+    with pytest.raises(TypeError, match="'Zone'"):
+        to_local_numpy(gap, "Europe/Paris")
+    top = np.array([np.iinfo(np.int64).max], dtype="int64").view("datetime64[ns]")
+    with pytest.raises(ValueError, match=r"^array\[0\] = "):
+        to_local_numpy(top, paris)
