@@ -2,13 +2,14 @@
 // files as the standard zoneinfo (its TZPATH, then the tzdata package) and
 // kept in a cache by key, and the module functions around it.  Every answer
 // is one of merandol's own values.
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
+#include <cstdlib>
 #include <new>
-#include <vector>
 
+#include "core/digits.hpp"
 #include "core/zone.hpp"
 #include "interop/interop.hpp"
 #include "interop/zones.hpp"
@@ -101,7 +102,7 @@ static bool check_key(PyObject *key, std::string_view &text) {
         for (std::size_t start = 0; start <= text.size();) {
             std::size_t end = text.find('/', start);
             if (end == std::string_view::npos) end = text.size();
-            const std::string_view part = text.substr(start, end - start);
+            const std::string_view part = digits::slice(text, start, end);
             if (part.empty() || part == "." || part == "..") {
                 why = "it is not a normalised path below the zone folders";
                 break;
@@ -115,33 +116,53 @@ static bool check_key(PyObject *key, std::string_view &text) {
 
 enum class FileRead : std::uint8_t { Found, Missing, Folder, Failed };
 
-// The bytes of `path`, a regular file of at most kMaxZoneFileSize bytes.
-static FileRead read_file(const char *path, std::vector<std::uint8_t> &out) {
-    std::FILE *file = std::fopen(path, "rb");
-    if (file == nullptr) return errno == EISDIR ? FileRead::Folder : FileRead::Missing;
-    struct stat info;
+// The bytes of a file read whole, owned: plain C allocation and plain
+// system calls, which the oldest glibc the wheel is made for has (stat and
+// the standard library's containers would ask for newer symbol versions).
+struct FileBytes {
+    std::uint8_t *data = nullptr;
+    std::size_t size = 0;
+
+    FileBytes() = default;
+    FileBytes(const FileBytes &) = delete;
+    FileBytes &operator=(const FileBytes &) = delete;
+    ~FileBytes() { std::free(data); }
+};
+
+// The bytes of `path`, at most kMaxZoneFileSize of them.  A folder fails to
+// read with EISDIR; a FIFO, opened without blocking, reads as empty.
+static FileRead read_file(const char *path, FileBytes &out) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return errno == EISDIR ? FileRead::Folder : FileRead::Missing;
+    std::free(out.data);
+    out.data = static_cast<std::uint8_t *>(std::malloc(kMaxZoneFileSize));
+    out.size = 0;
     FileRead result = FileRead::Found;
-    if (fstat(fileno(file), &info) != 0)
-        result = FileRead::Missing;
-    else if (S_ISDIR(info.st_mode))
-        result = FileRead::Folder;
-    else if (!S_ISREG(info.st_mode) || info.st_size > kMaxZoneFileSize)
-        result = FileRead::Missing;
-    if (result == FileRead::Found) {
-        out.resize(static_cast<std::size_t>(info.st_size));
-        const std::size_t n = std::fread(out.data(), 1, out.size(), file);
-        // A file that changed size under us is read as what was there.
-        if (std::ferror(file)) result = FileRead::Failed;
-        out.resize(n);
+    if (out.data == nullptr) {
+        PyErr_NoMemory();
+        result = FileRead::Failed;
     }
-    std::fclose(file);
+    while (result == FileRead::Found) {
+        if (out.size == static_cast<std::size_t>(kMaxZoneFileSize)) {
+            result = FileRead::Missing;  // too long to be a zone file
+            break;
+        }
+        const ssize_t n = read(fd, out.data + out.size, static_cast<std::size_t>(kMaxZoneFileSize) - out.size);
+        if (n == 0) break;
+        if (n > 0) {
+            out.size += static_cast<std::size_t>(n);
+        } else if (errno != EINTR) {
+            result = errno == EISDIR ? FileRead::Folder : FileRead::Failed;
+        }
+    }
+    close(fd);
     return result;
 }
 
 // The zone's file on the standard library's search path (zoneinfo.TZPATH,
 // which honours PYTHONTZPATH and reset_tzpath): found, missing from every
 // folder, or a folder itself.
-static FileRead read_from_tzpath(PyObject *key, std::string_view key_text, std::vector<std::uint8_t> &out) {
+static FileRead read_from_tzpath(PyObject *key, std::string_view key_text, FileBytes &out) {
     PyObject *zoneinfo = PyImport_ImportModule("zoneinfo");
     PyObject *tzpath = zoneinfo ? PyObject_GetAttrString(zoneinfo, "TZPATH") : nullptr;
     Py_XDECREF(zoneinfo);
@@ -161,7 +182,7 @@ static FileRead read_from_tzpath(PyObject *key, std::string_view key_text, std::
         const FileRead read = read_file(PyBytes_AS_STRING(encoded), out);
         Py_DECREF(encoded);
         if (read == FileRead::Failed) {
-            PyErr_Format(PyExc_OSError, "%U: the zone file could not be read", key);
+            if (!PyErr_Occurred()) PyErr_Format(PyExc_OSError, "%U: the zone file could not be read", key);
             result = read;
             break;
         }
@@ -176,17 +197,17 @@ static FileRead read_from_tzpath(PyObject *key, std::string_view key_text, std::
 // None when neither the package nor the file is there.
 static PyObject *read_from_tzdata(std::string_view key_text) {
     const std::size_t slash = key_text.rfind('/');
-    std::string_view folder = slash == std::string_view::npos ? std::string_view{} : key_text.substr(0, slash);
-    const std::string_view name = slash == std::string_view::npos ? key_text : key_text.substr(slash + 1);
+    std::string_view folder = slash == std::string_view::npos ? std::string_view{} : digits::slice(key_text, 0, slash);
+    const std::string_view name = slash == std::string_view::npos ? key_text : digits::tail(key_text, slash + 1);
     PyObject *package = PyUnicode_FromStringAndSize("tzdata.zoneinfo", 15);
     // Each folder of the key is a subpackage: "America/Argentina/Salta"
     // lives in tzdata.zoneinfo.America.Argentina.
     while (package != nullptr && !folder.empty()) {
         const std::size_t cut = folder.find('/');
-        const std::string_view part = folder.substr(0, cut);
+        const std::string_view part = cut == std::string_view::npos ? folder : digits::slice(folder, 0, cut);
         PyObject *next = PyUnicode_FromFormat("%U.%.*s", package, static_cast<int>(part.size()), part.data());
         Py_SETREF(package, next);
-        folder = cut == std::string_view::npos ? std::string_view{} : folder.substr(cut + 1);
+        folder = cut == std::string_view::npos ? std::string_view{} : digits::tail(folder, cut + 1);
     }
     if (package == nullptr) return nullptr;
     PyObject *resources = PyImport_ImportModule("importlib.resources");
@@ -219,10 +240,10 @@ static PyObject *not_found(PyObject *key) {
 
 // A new zone read for `key` from the search path, then tzdata.
 static PyObject *load_zone(PyObject *key, std::string_view key_text) {
-    std::vector<std::uint8_t> bytes;
+    FileBytes bytes;
     const FileRead read = read_from_tzpath(key, key_text, bytes);
     if (read == FileRead::Failed) return nullptr;
-    if (read == FileRead::Found) return zone_from_bytes(bytes, key);
+    if (read == FileRead::Found) return zone_from_bytes({bytes.data, bytes.size}, key);
     PyObject *data = read_from_tzdata(key_text);
     if (data == nullptr) return nullptr;
     if (data == Py_None) {
