@@ -36,9 +36,11 @@ def names(module):
             continue
         seen[name] = described(obj)
         if isinstance(obj, type):
+            # The class's own members: what an exception class inherits
+            # from the interpreter's BaseException is the interpreter's.
             seen[name]["members"] = {
                 member: described(getattr(obj, member))
-                for member in sorted(dir(obj))
+                for member in sorted(vars(obj))
                 if not member.startswith("__") or member in vars(obj)
             }
     return seen
