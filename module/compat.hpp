@@ -13,7 +13,7 @@ namespace merandol::py {
 // A class's vectorcall constructor.  From 3.14 a spec names it in the slot
 // Py_tp_vectorcall.  3.13 has no such slot, though it calls a class through
 // the class's tp_vectorcall all the same: there the slot travels under the
-// number 3.14 gave it, type_from_spec takes it out of the spec, which
+// number 3.14 gave it, type_from_spec takes it out of the PyType_Spec, which
 // PyType_FromSpec would refuse, and stores the function in the new class.
 #ifdef Py_tp_vectorcall
 inline constexpr int kVectorcallSlot = Py_tp_vectorcall;
