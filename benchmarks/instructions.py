@@ -5,10 +5,18 @@ The script runs itself under valgrind.  Inside, every statement is warmed
 up and then run n times and 2n times, each run between two calls of
 os.getppid(), on whose entry callgrind writes out and resets its counters
 (--dump-before).  The difference of the two runs, divided by n, is the
-cost of one iteration with everything around the runs cancelled.  The pair
-is repeated and the median taken, so that a one-off cost (a new memory
-pool, say) that falls into one run does not count; the cost of an
-iteration of the empty loop is then taken off.
+cost of one iteration with everything around the runs cancelled.
+
+The pair is repeated, each time with one more live object in every size
+class of the interpreter's small-object allocator, and the least of the
+pairs taken.  An operation that allocates and frees an object each call
+costs some 20 instructions more when the allocator's current pool for that
+size has exactly one free block, since every call then fills the pool and
+the free empties it again; whether it has depends on everything allocated
+before, so a change anywhere (a longer catalogue, a path) moved unrelated
+operations by 4%.  The shift puts at least one pair off that boundary, and
+the least also drops a one-off cost (a new pool, say) that falls into one
+run.  The cost of an iteration of the empty loop is then taken off.
 
 Prints a table and writes build/bench/instructions.json."""
 
@@ -19,7 +27,6 @@ import json
 import os
 import re
 import shutil
-import statistics
 import subprocess
 import sys
 import timeit
@@ -27,10 +34,14 @@ from pathlib import Path
 
 import catalogue
 
-# Iterations per measured run, and pairs of runs; the bulk statements go
-# over 100,000 values per run, so one pair of one and two runs is plenty.
+# Iterations per measured run, and pairs of runs: with one allocator shift
+# per pair, an operation whose objects fall into k size classes can sit on
+# a pool's boundary in at most k of the pairs, and four exceed the classes
+# any one operation here allocates from.  The bulk statements go over
+# 100,000 values per run, where a boundary costs nothing per element, so
+# one pair of one and two runs is plenty.
 ITERATIONS = 2000
-PAIRS = 3
+PAIRS = 4
 BULK_ITERATIONS = 1
 BULK_PAIRS = 1
 TRIGGER = "getppid"
@@ -63,11 +74,11 @@ def measured():
 
 
 def child(plan_path):
-    """Runs under callgrind: one trigger, then two per pair, for each
-    statement merandol can run."""
+    """Runs under callgrind: three triggers per pair, for each statement
+    merandol can run."""
     sample = catalogue.sample_instants(catalogue.BULK_SIZE)
     merandol = catalogue.prepare(catalogue.IMPLEMENTATIONS[0], sample)
-    plan = []
+    plan, ballast = [], []
     for label, statement, per, iterations, pairs in measured():
         problem = merandol.problem(statement)
         if problem:
@@ -75,14 +86,23 @@ def child(plan_path):
             continue
         timer = timeit.Timer(statement, globals=merandol.namespace)
         timer.timeit(iterations)  # specialise the bytecode, fill the freelists
-        os.getppid()
         for _ in range(pairs):
+            ballast.append(one_block_per_size_class())
+            os.getppid()
             timer.timeit(iterations)
             os.getppid()
             timer.timeit(2 * iterations)
             os.getppid()
         plan.append({"op": label, "per": per, "iterations": iterations, "pairs": pairs})
     Path(plan_path).write_text(json.dumps(plan))
+
+
+def one_block_per_size_class():
+    """One more live object in each size class of 48 to 512 bytes (16 apart
+    on 64-bit builds): bytes(n) takes n + 33 bytes, and bytes(0) is a shared
+    constant, hence the start at 1.  The smaller classes hold floats and
+    small ints, which free lists serve before the allocator."""
+    return [bytes(n) for n in range(1, 480, 16)]
 
 
 def dump_totals(folder):
@@ -138,11 +158,11 @@ def per_call(plan, totals):
         if "unavailable" in entry:
             counts[entry["op"]] = None
             continue
-        # The first trigger closes the warm-up; then each pair of triggers
-        # closes an n and a 2n run.
-        differences = [totals[part + 2 + 2 * pair] - totals[part + 1 + 2 * pair] for pair in range(entry["pairs"])]
-        counts[entry["op"]] = statistics.median(differences) / entry["iterations"]
-        part += 1 + 2 * entry["pairs"]
+        # Of each pair's three triggers, the first closes the warm-up or the
+        # ballast, the others an n and a 2n run.
+        differences = [totals[part + 2 + 3 * pair] - totals[part + 1 + 3 * pair] for pair in range(entry["pairs"])]
+        counts[entry["op"]] = min(differences) / entry["iterations"]
+        part += 3 * entry["pairs"]
     return counts
 
 
