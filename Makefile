@@ -59,7 +59,7 @@ MODULE_SUITE := -m pytest -p _hypothesis_pytestplugin tests/module $(PYTEST_ARGS
 # runtime distribution that it requires.  Each is pinned to one minor
 # release: the benchmark calls their APIs directly.
 BENCH_NEEDS := $(TEST_NEEDS) "pendulum._pendulum pendulum~=3.2" "ciso8601 ciso8601~=2.3" \
-	"whenever whenever~=0.11.0" "pyarrow pyarrow~=26.0" "polars polars~=2.2"
+	"whenever whenever~=0.11.0" "pyarrow pyarrow~=26.0" "polars polars~=2.2" "duckdb duckdb~=2.0"
 BENCH_VENV := $(CACHE)/bench-venv$(V)
 BENCH_PY := $(MODULE_PATH) $(BENCH_VENV)/bin/python
 
@@ -84,9 +84,14 @@ test-venv:
 
 # Core tests through ctest, then the module's tests; pytest's summary last.
 # The core does not depend on the interpreter: test-module runs the module's
-# tests alone, as CI does for the versions other than the reference.
+# tests alone, as CI does for the versions other than the reference.  The
+# Arrow tests and the README run again with the benchmark's interpreter,
+# where pyarrow, polars and DuckDB are, when it has been made (make
+# bench-peers).
+ARROW_SUITE := -m pytest -p _hypothesis_pytestplugin -q -p no:cacheprovider tests/module/test_arrow.py tests/module/test_readme.py
 test: build test-venv
 	cd $(BUILD) && ctest --output-on-failure -j2
+	if [ -x $(BENCH_VENV)/bin/python ]; then $(MODULE_PATH) PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 $(BENCH_VENV)/bin/python $(ARROW_SUITE); fi
 	$(TEST_PY) $(MODULE_SUITE)
 
 test-module: build-module test-venv

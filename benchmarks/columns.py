@@ -140,7 +140,7 @@ def _version(distribution):
 class Peers:
     """The modules the section uses, each imported once, or why not."""
 
-    NAMES = ("numpy", "pandas", "pyarrow", "polars")
+    NAMES = ("numpy", "pandas", "pyarrow", "polars", "duckdb")
 
     def __init__(self):
         self.modules, self.absent, self.versions = {}, {}, {}
@@ -232,6 +232,10 @@ def _utc_texts_read_back(unit):
 
 
 PARSE_TO_NUMPY = "merandol_interop.parse_to_numpy(texts)"
+PARSE_TO_ARROW = "merandol_interop.parse_to_arrow(strings)"
+ARROW_GOAL_NS = 10
+ARROW_GOAL_RATIO = 3
+ARROW_PEERS = ("pyarrow.compute.cast", "polars:", "duckdb:")
 PARSE_MANY = "merandol_interop.parse_many(OffsetDateTime, texts)"
 COMPREHENSION = "[OffsetDateTime.parse(s) for s in texts]"
 
@@ -259,6 +263,31 @@ def reading_table(peers, column, inputs):
             _datetime64_counts("ns"),
         )
     )
+    if "pyarrow" in peers.modules:
+        pa = peers.modules["pyarrow"]
+
+        def arrow_counts(column):
+            return pa.array(column).cast(pa.int64()).to_numpy()
+
+        add(
+            peers.interop_subject(
+                PARSE_TO_ARROW,
+                "parse_to_arrow",
+                lambda f: lambda: f(inputs["arrow_strings"]),
+                arrow_counts,
+                note="a pyarrow string array, read in place",
+            )
+        )
+        if "polars" in peers.modules:
+            add(
+                peers.interop_subject(
+                    "merandol_interop.parse_to_arrow(polars strings)",
+                    "parse_to_arrow",
+                    lambda f: lambda: f(inputs["polars_strings"]),
+                    arrow_counts,
+                    note="polars' string views, read in place",
+                )
+            )
     add(
         peers.interop_subject(
             PARSE_MANY,
@@ -331,6 +360,20 @@ def reading_table(peers, column, inputs):
             lambda pl: lambda: inputs["polars_strings"].str.to_datetime(format="%+", time_unit="ns"),
             lambda pl: lambda series: series.dt.epoch("ns").to_numpy(),
             note=inputs.get("polars_note", ""),
+        )
+    )
+    add(
+        peers.subject(
+            "duckdb: SELECT CAST(s AS TIMESTAMPTZ) FROM strings",
+            "duckdb",
+            lambda duckdb: lambda: inputs["duckdb"].sql("SELECT CAST(s AS TIMESTAMPTZ) FROM strings").to_arrow_table(),
+            lambda duckdb: lambda table: table.column(0).cast(inputs["pa"].int64()).to_numpy(),
+            unit="us",
+            note="TIMESTAMPTZ holds microseconds; the pyarrow table of strings is scanned in place",
+        )
+        if "duckdb" in inputs or "duckdb" not in peers.modules
+        else Subject(
+            "duckdb: SELECT CAST(s AS TIMESTAMPTZ) FROM strings", "duckdb", None, None, problem="absent: pyarrow"
         )
     )
     return table
@@ -440,6 +483,11 @@ def prepare_inputs(peers, column):
         started = time.perf_counter()
         inputs["arrow_strings"] = pa.array(column.texts, type=pa.string())
         built = (time.perf_counter() - started) / size * 1e9
+        inputs["pa"] = pa
+        if "duckdb" in peers.modules:
+            # A connection of its own that sees the table of strings by name.
+            inputs["duckdb"] = peers.modules["duckdb"].connect()
+            inputs["duckdb"].register("strings", pa.table({"s": inputs["arrow_strings"]}))
         inputs["arrow_note"] = (
             f"string array built from the list untimed ({built:.0f} ns); "
             "compute.strptime refuses fraction digits (its %S takes whole seconds); cast reads them"
@@ -543,6 +591,35 @@ def targets(reading, conversions):
     return found
 
 
+def text_buffer_floor(inputs):
+    """ns per element of a copy of the pyarrow string array's text bytes:
+    what reading the texts once costs at the least."""
+    if "pa" not in inputs:
+        return None
+    np = inputs["numpy"]
+    strings = inputs["arrow_strings"]
+    data = np.frombuffer(strings.buffers()[2], dtype=np.uint8)
+    best = min(timed_run(Subject("floor", "numpy", data.copy, None))[1] for _ in range(MAX_RUNS))
+    return best / len(strings) * 1e9
+
+
+def arrow_target(reading):
+    text = (
+        f"parse_to_arrow of a pyarrow string array at most {ARROW_GOAL_NS} ns per element and "
+        f"{ARROW_GOAL_RATIO}x faster than pyarrow's cast, polars and DuckDB"
+    )
+    ours = next((s for s in reading.subjects if s.label == PARSE_TO_ARROW), None)
+    if ours is None or ours.ns is None:
+        return _target(text, [], [PARSE_TO_ARROW])
+    failures = [f"{ours.ns:.1f} ns per element"] if ours.ns > ARROW_GOAL_NS else []
+    peers = [s for s in reading.subjects if s.label.startswith(ARROW_PEERS)]
+    failures += [
+        f"{p.label}: {p.ns:.1f} ns, {p.ns / ours.ns:.2f}x" for p in peers if p.ns and p.ns < ARROW_GOAL_RATIO * ours.ns
+    ]
+    unmeasured = [p.label for p in peers if p.ns is None]
+    return _target(text, failures, unmeasured)
+
+
 def run(quick=False, progress=print):
     """Generates the column, checks and times every subject; returns the
     section's summary (JSON-ready)."""
@@ -567,7 +644,9 @@ def run(quick=False, progress=print):
     summary["tables"] = [
         {"title": table.title, "subjects": [s.as_dict() for s in table.subjects]} for table in [reading, *conversions]
     ]
+    summary["floor"] = text_buffer_floor(inputs)
     summary["targets"] = targets(reading, conversions)
+    summary["targets"].append(arrow_target(reading))
     summary["seconds"] = time.perf_counter() - started
     return summary
 
@@ -603,6 +682,10 @@ def print_summary(summary):
         print("\nNotes:")
         for note in notes:
             print(f"  {note}")
+    if summary.get("floor"):
+        ours = next((s["ns"] for t in summary["tables"] for s in t["subjects"] if s["label"] == PARSE_TO_ARROW), None)
+        ratio = f", parse_to_arrow {ours / summary['floor']:.1f}x of it" if ours else ""
+        print(f"\nFloor: a copy of the pyarrow text buffer, {summary['floor']:.2f} ns per element{ratio}")
     print(f"\nColumn targets ({summary['seconds']:.0f} s):")
     for t in summary["targets"]:
         value = f" ({t['value']:.2f}x)" if t.get("value") is not None else ""

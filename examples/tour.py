@@ -10,11 +10,14 @@ import zoneinfo
 
 from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset, Weekday
 from merandol_interop import (
+    ArrowColumn,
     Zone,
+    format_arrow,
     format_numpy,
     from_numpy,
     from_stdlib,
     parse_many,
+    parse_to_arrow,
     parse_to_numpy,
     to_numpy,
     to_stdlib,
@@ -168,6 +171,12 @@ def columns() -> None:
     show("to_numpy(dates)", str(to_numpy([Date(2024, 2, 29), Date(1969, 7, 20)])))
     spans: list[Duration] = from_numpy(to_numpy([Duration.seconds(90)], unit="s"))
     show("Durations through timedelta64[s]", spans)
+    # An Arrow column for pyarrow, polars or DuckDB; its texts may also come
+    # from any of them.
+    column: ArrowColumn = parse_to_arrow(texts, unit="us")
+    show("parse_to_arrow(..., unit='us')", (repr(column), len(column)))
+    show("and read as an Arrow column", str(parse_to_numpy(column, unit="us")))
+    show("format_arrow(instants)", repr(format_arrow(instants, UtcOffset.from_seconds(3600))))
 
 
 def zones() -> None:

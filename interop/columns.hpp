@@ -62,4 +62,11 @@ constexpr const UnitInfo &info(Unit u) noexcept { return kUnits[static_cast<std:
 // The unit named `name` ("ns"), or false.
 bool find_unit(std::string_view name, Unit &out) noexcept;
 
+// Reads the instants of texts, anything parse_to_numpy reads but an Arrow
+// column, in `unit` ("s", "ms", "us" or "ns") into the memory that
+// allocate(context, size) gives (nullptr with an error set when it cannot);
+// `target` names the result's type in messages.
+bool read_text_instants(PyObject *texts, std::string_view unit, const char *target,
+                        std::int64_t *(*allocate)(void *context, Py_ssize_t size), void *context);
+
 }  // namespace merandol::py::columns

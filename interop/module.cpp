@@ -48,8 +48,8 @@ PyTypeObject *build_class(ClassId id) {
 }
 
 // The units, in the order their functions are listed in __all__.
-extern const InteropUnit kStdlibUnit, kColumnsUnit, kNumpyUnit, kZonesUnit;
-static const InteropUnit *const kUnits[] = {&kStdlibUnit, &kColumnsUnit, &kNumpyUnit, &kZonesUnit};
+extern const InteropUnit kStdlibUnit, kColumnsUnit, kNumpyUnit, kZonesUnit, kArrowUnit;
+static const InteropUnit *const kUnits[] = {&kStdlibUnit, &kColumnsUnit, &kNumpyUnit, &kZonesUnit, &kArrowUnit};
 
 // Appends `name` to the list.
 static int append_name(PyObject *all, const char *name) {

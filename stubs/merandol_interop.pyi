@@ -1,7 +1,7 @@
 import datetime
 import zoneinfo
 from collections.abc import Iterable
-from typing import Any, Literal, final, overload
+from typing import Any, ClassVar, Literal, Protocol, final, overload, type_check_only
 
 import numpy as np
 from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset
@@ -11,17 +11,42 @@ __all__ = [
     "Zone",
     "ZoneNotFoundError",
     "available_zones",
+    "ArrowColumn",
+    "format_arrow",
     "format_numpy",
     "from_local_numpy",
     "from_numpy",
     "from_stdlib",
     "parse_many",
+    "parse_to_arrow",
     "parse_to_numpy",
     "to_local_numpy",
     "to_numpy",
     "to_stdlib",
 ]
 
+# Objects that export an Arrow column through the PyCapsule interface.
+@type_check_only
+class _ArrowStreamExportable(Protocol):
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
+
+@type_check_only
+class _ArrowArrayExportable(Protocol):
+    def __arrow_c_array__(self, requested_schema: object | None = None) -> tuple[object, object]: ...
+
+type _ArrowTexts = _ArrowStreamExportable | _ArrowArrayExportable
+type _Unit = Literal["s", "ms", "us", "ns"]
+
+@final
+class ArrowColumn:
+    def __arrow_c_schema__(self) -> Any: ...
+    def __arrow_c_array__(self, requested_schema: object | None = None) -> tuple[Any, Any]: ...
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> Any: ...
+    def __len__(self) -> int: ...
+    __hash__: ClassVar[None]  # type: ignore[assignment]
+
+def format_arrow(instants: _ArrowTexts | NDArray[np.datetime64], offset: UtcOffset | None = None) -> ArrowColumn: ...
+def parse_to_arrow(texts: _ArrowTexts | Iterable[str] | NDArray[np.str_], unit: _Unit = "ns") -> ArrowColumn: ...
 @overload
 def to_stdlib(value: Zone, *, truncate: bool = False) -> zoneinfo.ZoneInfo: ...
 @overload
@@ -52,7 +77,7 @@ def parse_many[T: (Date, Time, DateTime, OffsetDateTime)](
     cls: type[T], texts: Iterable[str] | NDArray[np.str_]
 ) -> list[T]: ...
 def parse_to_numpy(
-    texts: Iterable[str] | NDArray[np.str_], unit: Literal["s", "ms", "us", "ns"] = "ns"
+    texts: _ArrowTexts | Iterable[str] | NDArray[np.str_], unit: _Unit = "ns"
 ) -> NDArray[np.datetime64]: ...
 @overload
 def to_numpy(

@@ -22,16 +22,19 @@ from collections.abc import Callable
 from dataclasses import dataclass, field
 from typing import Any
 
+from arrow_ctypes import ArrayProducer, Producer, read_column, read_stream
 from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset, Weekday
 from merandol_interop import (
     Zone,
     ZoneNotFoundError,
     available_zones,
+    format_arrow,
     format_numpy,
     from_local_numpy,
     from_numpy,
     from_stdlib,
     parse_many,
+    parse_to_arrow,
     parse_to_numpy,
     to_local_numpy,
     to_numpy,
@@ -1181,6 +1184,115 @@ COLUMN_CALLS = [
         [],
     ),
 ]
+ARROW_TEXTS = [COLUMN_TEXTS[0], None, *COLUMN_TEXTS[1:]]
+ARROW_NANOS = [COLUMN_NANOS[0], None, *COLUMN_NANOS[1:]]
+COLUMN_CALLS += [
+    (
+        "parse_to_arrow(list)",
+        lambda: parse_to_arrow(COLUMN_TEXTS, unit="ns"),
+        None,
+        ("tsn:UTC", COLUMN_NANOS),
+        [],
+    ),
+    (
+        "parse_to_arrow(utf8 chunks)",
+        lambda: parse_to_arrow(Producer([ARROW_TEXTS[:2], ARROW_TEXTS[2:]], offset=2)),
+        None,
+        ("tsn:UTC", ARROW_NANOS),
+        [],
+    ),
+    (
+        "parse_to_arrow(string_view table)",
+        lambda: parse_to_arrow(Producer([ARROW_TEXTS], "string_view", table=True)),
+        None,
+        ("tsn:UTC", ARROW_NANOS),
+        [],
+    ),
+    (
+        "parse_to_arrow(large_utf8 array)",
+        lambda: parse_to_arrow(ArrayProducer([["2024-01-05T12:00:01Z", None]], "large_utf8"), "s"),
+        None,
+        ("tss:UTC", [1704456001, None]),
+        [],
+    ),
+    (
+        "parse_to_arrow(bad text)",
+        lambda: parse_to_arrow(Producer([ARROW_TEXTS, [None, "2024-01-05 12:00"]])),
+        ValueError,
+        RFC_ERROR,
+        ["at row 5"],
+    ),
+    (
+        "parse_to_arrow(fraction below the unit)",
+        lambda: parse_to_arrow(Producer([ARROW_TEXTS]), "us"),
+        ValueError,
+        "row 2 = '1969-12-31T23:59:59.999999999Z' has a fraction of a second that timestamp[us, tz=UTC] cannot hold",
+        [],
+    ),
+    (
+        "parse_to_arrow(integers)",
+        lambda: parse_to_arrow(Producer([["1"]], "l")),
+        TypeError,
+        "parse_to_arrow() texts must be an Arrow column of strings ('u', 'U' or 'vu'), not of format 'l'",
+        [],
+    ),
+    (
+        "parse_to_arrow(negative length)",
+        lambda: parse_to_arrow(Producer([ARROW_TEXTS], lie="negative length")),
+        ValueError,
+        "parse_to_arrow(): the Arrow array's producer declares a negative length",
+        [],
+    ),
+    (
+        "parse_to_arrow(failing stream)",
+        lambda: parse_to_arrow(Producer([ARROW_TEXTS, ARROW_TEXTS], lie="get_next")),
+        ValueError,
+        "parse_to_arrow(): the Arrow stream failed: the producer broke down",
+        [],
+    ),
+    (
+        "parse_to_arrow(unit='D')",
+        lambda: parse_to_arrow(COLUMN_TEXTS, "D"),
+        ValueError,
+        "unit must be 's', 'ms', 'us' or 'ns', not 'D'",
+        [],
+    ),
+    (
+        "parse_to_arrow(int)",
+        lambda: parse_to_arrow(5),
+        TypeError,
+        "texts must be an iterable of str",
+        [],
+    ),
+    (
+        "ArrowColumn (array export)",
+        lambda: read_column(parse_to_arrow(Producer([ARROW_TEXTS]))),
+        None,
+        ("tsn:UTC", ARROW_NANOS),
+        [],
+    ),
+    (
+        "ArrowColumn (stream export)",
+        lambda: read_stream(parse_to_arrow(COLUMN_TEXTS, "ns")),
+        None,
+        ("tsn:UTC", [COLUMN_NANOS]),
+        [],
+    ),
+    (
+        "parse_to_arrow(list, fraction below the unit)",
+        lambda: parse_to_arrow(COLUMN_TEXTS, "ms"),
+        ValueError,
+        "texts[1] = '1969-12-31T23:59:59.999999999Z' has a fraction of a second that timestamp[ms, tz=UTC] cannot hold",
+        [],
+    ),
+    (
+        "ArrowColumn (repr and length)",
+        lambda: [repr(c := parse_to_arrow(COLUMN_TEXTS[:1], "ms")), len(c), c.__arrow_c_schema__().__class__.__name__],
+        None,
+        ["ArrowColumn(timestamp[ms, tz=UTC], length=1)", 1, "PyCapsule"],
+        [],
+    ),
+]
 # Labels of the calls that go through numpy, whose own reference counts
 # drift under the debug interpreter (numpy.empty(3) alone gains one a call,
 # with no block allocated): for these only the allocated blocks are judged.
@@ -1202,6 +1314,20 @@ if np is not None:
             None,
             ("datetime64[ns]", COLUMN_NANOS * 3),
             [],
+        ),
+        (
+            "parse_to_numpy(Arrow chunks)",
+            lambda: parse_to_numpy(Producer([ARROW_TEXTS[:1], ARROW_TEXTS[1:]], "string_view")),
+            None,
+            ("datetime64[ns]", [COLUMN_NANOS[0], -(2**63), *COLUMN_NANOS[1:]]),
+            [],
+        ),
+        (
+            "parse_to_numpy(Arrow bad text)",
+            lambda: parse_to_numpy(Producer([ARROW_TEXTS, ["x"]], table=True)),
+            ValueError,
+            RFC_ERROR.replace("'2024-01-05 12:00'", "'x'"),
+            ["at row 4"],
         ),
         (
             "parse_to_numpy(bad text)",
@@ -1464,6 +1590,54 @@ if np is not None:
             TypeError,
             "'int' object is not an instance of 'UtcOffset'",
             ["while processing 'offset'"],
+        ),
+    ]
+    NS3 = np.array([0, -(2**63), -1], dtype="datetime64[ns]")
+    COLUMN_CALLS += [
+        (
+            "format_arrow(datetime64[ns])",
+            lambda: format_arrow(NS3),
+            None,
+            ("u", ["1970-01-01T00:00:00Z", None, "1969-12-31T23:59:59.999999999Z"]),
+            [],
+        ),
+        (
+            "format_arrow(datetime64[D], offset)",
+            lambda: format_arrow(D8[:2], UtcOffset.from_seconds(3600)),
+            ValueError,
+            "format_arrow(): the values of 'datetime64[D]' are dates, to which an offset does not apply",
+            [],
+        ),
+        (
+            "format_arrow(datetime64[s] beyond DateTime)",
+            lambda: format_arrow(np.array([0, 2**62], dtype="datetime64[s]"), UtcOffset.from_seconds(-60)),
+            ValueError,
+            f"row 1 = {2**62} of 'datetime64[s]' has a reading at offset UtcOffset.from_seconds(-60) outside the "
+            "range of DateTime",
+            [],
+        ),
+        (
+            "format_arrow(int64 array)",
+            lambda: format_arrow(np.array([1])),
+            TypeError,
+            "format_arrow() instants must be a datetime64 array of unit D, s, ms, us or ns, not of dtype "
+            "dtype('int64')",
+            [],
+        ),
+        (
+            "format_arrow(Arrow strings)",
+            lambda: format_arrow(Producer([["x"]])),
+            TypeError,
+            "format_arrow() instants must be an Arrow timestamp or date32 column, not of format 'u'",
+            [],
+        ),
+        (
+            "format_arrow(list)",
+            lambda: format_arrow([1]),
+            TypeError,
+            "format_arrow() instants must be an Arrow timestamp or date32 column or a numpy datetime64 array, "
+            "not 'list'",
+            [],
         ),
     ]
     NUMPY_LABELS = {c[0] for c in COLUMN_CALLS[_before:]}

@@ -6,16 +6,24 @@ import pytest
 README = pathlib.Path(__file__).resolve().parents[2] / "README.md"
 
 
+def without(text, section, *modules):
+    """text without the section when one of the modules cannot be imported."""
+    try:
+        for module in modules:
+            __import__(module)
+    except ImportError:
+        start = text.index(section)
+        text = text[:start] + text[text.index("\n##", start + len(section)) :]
+    return text
+
+
 def readme_text():
     """The README, without its Columns examples where numpy cannot be
-    imported (the free-threaded interpreter has none)."""
-    text = README.read_text()
-    try:
-        import numpy  # noqa: F401
-    except ImportError:
-        start = text.index("### Columns")
-        text = text[:start] + text[text.index("\n## ", start) :]
-    return text
+    imported (the free-threaded interpreter has none), nor its Arrow
+    examples where pyarrow, polars and DuckDB cannot (they come from the
+    benchmark's environment)."""
+    text = without(README.read_text(), "### Columns", "numpy")
+    return without(text, "### Arrow", "pyarrow", "polars", "duckdb")
 
 
 @pytest.mark.skipif(not README.exists(), reason="README.md is not beside the tests")
