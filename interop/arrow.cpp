@@ -14,7 +14,7 @@
 #include "core/datetime.hpp"
 #include "core/rfc3339.hpp"
 #include "interop/columns.hpp"
-#include "module/offset.hpp"
+#include "interop/zones.hpp"
 
 namespace merandol::py {
 
@@ -719,9 +719,9 @@ bool open_datetime64(PyObject *array, Source &src, PyObject *&ints, Py_buffer &v
 // The texts of a chunk's rows from output row `start` on; -1, or the chunk's
 // row whose instant has no text.  Runs without the interpreter.
 template <class Offset>
-std::int64_t write_texts(const Numbers &n, std::int64_t nanos_per_unit, const std::optional<UtcOffset> &offset,
-                         std::int64_t start, Offset *offsets, char *data, std::uint8_t *validity,
-                         std::int64_t &nulls) noexcept {
+std::int64_t write_texts(const Numbers &n, std::int64_t nanos_per_unit,
+                         const std::optional<OffsetOrZone::Value> &offset, std::int64_t start, Offset *offsets,
+                         char *data, std::uint8_t *validity, std::int64_t &nulls) noexcept {
     char *out = data + offsets[start];
     for (std::int64_t row = 0; row < n.size; ++row) {
         const std::int64_t v = n.at(row);
@@ -740,7 +740,7 @@ std::int64_t write_texts(const Numbers &n, std::int64_t nanos_per_unit, const st
             const auto dt = from_unix_timestamp(seconds, static_cast<std::int32_t>(rest * nanos_per_unit));
             if (!dt) return row;
             if (offset) {
-                const auto end = write_rfc3339(out, from_utc(*dt, *offset));
+                const auto end = write_rfc3339(out, offset->local(*dt));
                 if (!end) return row;
                 out = *end;
             } else {
@@ -753,7 +753,7 @@ std::int64_t write_texts(const Numbers &n, std::int64_t nanos_per_unit, const st
 }
 
 template <class Offset>
-Columnar *format_all(const Source &src, const std::optional<UtcOffset> &offset, std::int64_t &failed_chunk,
+Columnar *format_all(const Source &src, const std::optional<OffsetOrZone::Value> &offset, std::int64_t &failed_chunk,
                      std::int64_t &failed_row) {
     constexpr bool large = sizeof(Offset) == 8;
     Columnar *c = Columnar::make(large ? "U" : "u", large ? "large_string" : "string", src.rows, 3);
@@ -795,13 +795,14 @@ static constexpr auto format_arrow_decl =
                     "An ArrowColumn of utf8 texts of instants: an Arrow timestamp column (any unit;\n"
                     "its zone does not change the instants) or a numpy datetime64 array of unit s,\n"
                     "ms, us or ns gives the text of each instant in UTC, ending in \"Z\", or with a\n"
-                    "UtcOffset its RFC 3339 text at that offset; an Arrow date32 column or a\n"
-                    "datetime64[D] array gives date texts.  Nulls and NaT give nulls.\n\n"
+                    "UtcOffset its RFC 3339 text at that offset, or with a Zone at the offset in\n"
+                    "force at each instant; an Arrow date32 column or a datetime64[D] array gives\n"
+                    "date texts.  Nulls and NaT give nulls.\n\n"
                     "Raises ValueError, naming the row, for an instant outside merandol's range and\n"
                     "for an offset given with dates; TypeError for a column of another type.",
-                    param<Any>("instants"), param<Keep<OrNone<Of<UtcOffsetObject>>>>("offset", {}));
+                    param<Any>("instants"), param<Keep<OrNone<OffsetOrZone>>>("offset", {}));
 
-static PyObject *format_arrow(PyObject *, PyObject *instants, Kept<std::optional<UtcOffset>> offset) {
+static PyObject *format_arrow(PyObject *, PyObject *instants, Kept<std::optional<OffsetOrZone::Value>> offset) {
     Source src;
     const char *type = nullptr;
     PyObject *ints = nullptr;

@@ -326,23 +326,6 @@ static PyObject *from_numpy(PyObject *, PyObject *array) {
         [](Py_ssize_t, std::int64_t, const DateTime &dt) { return DateTimeObject::wrap(dt); });
 }
 
-// A UtcOffset, or a Zone whose offset each instant looks up.
-struct OffsetOrZone {
-    struct Value {
-        UtcOffset offset;
-        const Zone *zone;  // the zone object's, alive while the call holds it
-    };
-    using type = Value;
-    static bool convert(PyObject *o, type &out, const char *name) {
-        if (is_zone(o)) {
-            out = {UtcOffset{0}, &zone_of(o)};
-            return true;
-        }
-        out.zone = nullptr;
-        return to_instance<UtcOffsetObject>(o, out.offset, name);
-    }
-};
-
 // A Zone argument.
 struct ZoneArg {
     using type = const Zone *;
@@ -487,9 +470,7 @@ static PyObject *format_numpy(PyObject *, PyObject *array, Kept<std::optional<Of
         [&](Py_ssize_t i, std::int64_t v, const DateTime &dt) -> PyObject * {
             char buffer[kRfc3339TextMax];
             if (!offset.value) return ascii(buffer, write_datetime(buffer, dt));
-            const OffsetDateTime local =
-                offset.value->zone != nullptr ? to_zone(*offset.value->zone, dt) : from_utc(dt, offset.value->offset);
-            const auto end = write_rfc3339(buffer, local);
+            const auto end = write_rfc3339(buffer, offset.value->local(dt));
             if (!end)
                 return PyErr_Format(PyExc_ValueError,
                                     "array[%zd] = %lld of %U has a local reading at offset %R outside the range of "

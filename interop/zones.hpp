@@ -5,6 +5,7 @@
 #include "core/zone.hpp"
 
 #include "module/frame.hpp"
+#include "module/offset.hpp"
 
 namespace merandol::py {
 
@@ -18,6 +19,27 @@ const Zone &zone_of(PyObject *zone) noexcept;
 
 // Zone(key): the cached zone, or one read and cached now.
 PyObject *zone_for_key(PyObject *key);
+
+// A UtcOffset, or a Zone whose offset each instant looks up.
+struct OffsetOrZone {
+    struct Value {
+        UtcOffset offset;
+        const Zone *zone;  // the zone object's, alive while the call holds it
+
+        OffsetDateTime local(DateTime utc) const noexcept {
+            return zone != nullptr ? to_zone(*zone, utc) : from_utc(utc, offset);
+        }
+    };
+    using type = Value;
+    static bool convert(PyObject *o, type &out, const char *name) {
+        if (is_zone(o)) {
+            out = {UtcOffset{0}, &zone_of(o)};
+            return true;
+        }
+        out.zone = nullptr;
+        return to_instance<UtcOffsetObject>(o, out.offset, name);
+    }
+};
 
 // "compatible", "earlier", "later" or "raise".
 struct DisambiguateWord {

@@ -1602,6 +1602,13 @@ if np is not None:
             [],
         ),
         (
+            "format_arrow(datetime64[ns], zone)",
+            lambda: format_arrow(NS3, Zone("Europe/Paris")),
+            None,
+            ("u", ["1970-01-01T01:00:00+01:00", None, "1970-01-01T00:59:59.999999999+01:00"]),
+            [],
+        ),
+        (
             "format_arrow(datetime64[D], offset)",
             lambda: format_arrow(D8[:2], UtcOffset.from_seconds(3600)),
             ValueError,

@@ -15,7 +15,7 @@ from arrow_ctypes import ArrayProducer, ArrowArray, Producer, read_column, read_
 from hypothesis import example, given
 from hypothesis import strategies as st
 from merandol import UtcOffset
-from merandol_interop import ArrowColumn, format_arrow, format_numpy, parse_to_arrow, parse_to_numpy
+from merandol_interop import ArrowColumn, Zone, format_arrow, format_numpy, parse_to_arrow, parse_to_numpy
 from strategies import rfc3339_texts
 
 try:
@@ -160,12 +160,16 @@ def test_column_class_is_final_and_not_made_directly():
 @pytest.mark.parametrize("unit", [*UNITS, "D"])
 @given(
     raw=st.lists(st.integers(-(2**63), 2**63 - 1) | st.integers(-(10**12), 10**12), max_size=8),
-    minutes=st.none() | st.integers(-1439, 1439),
+    minutes=st.none() | st.integers(-1439, 1439) | st.sampled_from(["Europe/Paris", "America/St_Johns"]),
 )
 @example(raw=[-(2**63), 0, 2**31 - 1], minutes=None)
 def test_format_arrow_equals_format_numpy_with_nat_as_null(unit, raw, minutes):
+    """With no offset, a fixed one, or a zone's offset at each instant."""
     array = np.array(raw, dtype="int64").view(f"datetime64[{unit}]")
-    offset = None if minutes is None or unit == "D" else UtcOffset.from_seconds(60 * minutes)
+    if minutes is None or unit == "D":
+        offset = None
+    else:
+        offset = Zone(minutes) if isinstance(minutes, str) else UtcOffset.from_seconds(60 * minutes)
     valid = array[~np.isnat(array)]
     try:
         expected = iter(format_numpy(valid, offset))
