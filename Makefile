@@ -85,10 +85,11 @@ test-venv:
 # Core tests through ctest, then the module's tests; pytest's summary last.
 # The core does not depend on the interpreter: test-module runs the module's
 # tests alone, as CI does for the versions other than the reference.  The
-# Arrow tests and the README run again with the benchmark's interpreter,
-# where pyarrow, polars and DuckDB are, when it has been made (make
-# bench-peers).
-ARROW_SUITE := -m pytest -p _hypothesis_pytestplugin -q -p no:cacheprovider tests/module/test_arrow.py tests/module/test_readme.py
+# Arrow tests, the README and the Dask example run again with the
+# benchmark's interpreter, where pyarrow, polars and DuckDB are, when it has
+# been made (make bench-peers).
+ARROW_SUITE := -m pytest -p _hypothesis_pytestplugin -q -p no:cacheprovider \
+	tests/module/test_arrow.py tests/module/test_readme.py tests/module/test_dask.py
 test: build test-venv
 	cd $(BUILD) && ctest --output-on-failure -j2
 	if [ -x $(BENCH_VENV)/bin/python ]; then $(MODULE_PATH) PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 $(BENCH_VENV)/bin/python $(ARROW_SUITE); fi

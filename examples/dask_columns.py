@@ -9,12 +9,19 @@ they equal what a single process reads.
 
     make python ARGS=examples/dask_columns.py
 
+Where pyarrow is installed, the same partitions are read a second way, as
+a data tool would: pyarrow's CSV reader makes each file an Arrow string
+column on the worker, and parse_to_arrow reads its buffers where they lie,
+to a timestamp column.
+
 The cluster is two worker processes on this machine, reached over loopback
 only.  Workers start as new interpreters, so they are given a PYTHONPATH
 that finds the modules this process loaded.  The tasks are made of
 importable callables only (Path.read_text, str.splitlines, parse_to_numpy),
-so that they unpickle in any worker that has merandol."""
+so that they unpickle in any worker that has merandol; the Arrow reader is
+a function of this file, which Dask sends by value."""
 
+import importlib.util
 import os
 import random
 import site
@@ -67,6 +74,27 @@ def parse_files(paths):
     return [parse(lines(read(path))) for path in paths]
 
 
+def parse_arrow_file(path):
+    """One partition as an Arrow string column, read by pyarrow's CSV
+    reader, then parsed where its buffers lie.  The result travels as a
+    pyarrow array, which takes the ArrowColumn's buffers without a copy and,
+    unlike it, pickles."""
+    import pyarrow as pa
+    from pyarrow import csv
+
+    table = csv.read_csv(
+        path,
+        read_options=csv.ReadOptions(column_names=["instant"]),
+        convert_options=csv.ConvertOptions(column_types={"instant": pa.string()}),
+    )
+    return pa.array(merandol_interop.parse_to_arrow(table))
+
+
+def parse_arrow_files(paths):
+    """One lazy timestamp[ns, tz=UTC] pyarrow array per file."""
+    return [dask.delayed(parse_arrow_file)(path) for path in paths]
+
+
 def worker_pythonpath():
     """PYTHONPATH for the worker processes: the folders that merandol and
     merandol_interop were loaded from (unless they are site packages, which
@@ -94,6 +122,7 @@ def start_cluster():
 
 def main():
     texts = sample_texts(200_000)
+    with_arrow = importlib.util.find_spec("pyarrow") is not None
     os.environ["PYTHONPATH"] = worker_pythonpath()
     with tempfile.TemporaryDirectory() as folder:
         paths = write_partitions(folder, texts, partitions=8)
@@ -101,9 +130,15 @@ def main():
         with start_cluster() as cluster, Client(cluster):
             # Inside the block the client is the scheduler of dask.compute.
             instants = np.concatenate(dask.compute(*parse_files(paths)))
+            columns = dask.compute(*parse_arrow_files(paths)) if with_arrow else None
         elapsed = time.perf_counter() - started
     assert np.array_equal(instants, merandol_interop.parse_to_numpy(texts))
     print(f"{len(texts):,} texts in {len(paths)} files on 2 worker processes: {elapsed:.1f} s with the cluster's start")
+    if with_arrow:
+        import pyarrow as pa
+
+        assert pa.chunked_array(columns).combine_chunks().equals(pa.array(merandol_interop.parse_to_arrow(texts)))
+        print(f"  and as {len(columns)} Arrow columns, read by pyarrow's CSV reader and parse_to_arrow")
     for text, instant in zip(texts[:3], instants[:3], strict=True):
         print(f"  {text:36} -> {instant}")
     return 0

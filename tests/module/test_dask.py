@@ -1,6 +1,7 @@
 """The Dask example: a column of RFC 3339 texts in partition files, read
-with parse_to_numpy on two worker processes, equals the single-process read,
-and the cluster leaves no process behind."""
+with parse_to_numpy, or as Arrow columns with parse_to_arrow, on two worker
+processes, equals the single-process read, and the cluster leaves no
+process behind."""
 
 import importlib.util
 import multiprocessing
@@ -56,3 +57,22 @@ def test_partitioned_column_on_two_worker_processes(monkeypatch, tmp_path):
     instants = np.concatenate(parts)
     assert instants.dtype == np.dtype("datetime64[ns]")
     assert np.array_equal(instants, merandol_interop.parse_to_numpy(texts))
+
+
+def test_partitioned_arrow_column_on_two_worker_processes(monkeypatch, tmp_path):
+    example = load_example()
+    pa = pytest.importorskip("pyarrow", reason="the Arrow partitions are read by pyarrow's CSV reader")
+    import dask
+    import merandol_interop
+    from distributed import Client
+
+    texts = example.sample_texts(20_000)
+    paths = example.write_partitions(tmp_path, texts, partitions=7)
+    monkeypatch.setenv("PYTHONPATH", example.worker_pythonpath())
+    with example.start_cluster() as cluster, Client(cluster):
+        parts = dask.compute(*example.parse_arrow_files(paths))
+    assert cluster.status.name == "closed"
+    assert [len(part) for part in parts] == [len(p.read_text().splitlines()) for p in paths]
+    column = pa.chunked_array(parts).combine_chunks()
+    assert column.type == pa.timestamp("ns", tz="UTC")
+    assert column.equals(pa.array(merandol_interop.parse_to_arrow(texts)))
