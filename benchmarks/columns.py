@@ -92,6 +92,7 @@ class Subject:
     unit: str = "ns"
     note: str = ""
     ours: bool = False  # a column function of merandol_interop
+    expected: object = None  # int64 counts of ns that the reading must equal; None: the column's instants
     problem: str | None = None  # why it cannot run: absent, unavailable, failed or wrong
     ns: float | None = None
     cpu_ns: float | None = None
@@ -206,6 +207,22 @@ def _stdlib_micros(values):
     return np.fromiter(
         ((v - (naive if v.tzinfo is None else aware)) // micro for v in values), dtype=np.int64, count=len(values)
     )
+
+
+def _local_texts_read_back(unit):
+    """Local readings of texts that end in an offset ("+01:00" or "+0100"),
+    read back by numpy without it."""
+
+    def reading(texts):
+        import numpy as np
+
+        texts = list(texts)
+        bare = [t[: max(t.rfind("+"), t.rfind("-"))] for t in texts]
+        if any(len(b) < 19 for b in bare):
+            raise ValueError("a text without an offset")
+        return np.array(bare, dtype=f"datetime64[{unit}]").view("int64")
+
+    return reading
 
 
 def _datetime64_counts(unit):
@@ -459,6 +476,141 @@ def conversion_tables(peers, inputs):
     return [to_numpy, from_numpy, format_numpy]
 
 
+ZONE_KEY = "Europe/Paris"
+ZONE_GOAL_RATIO = 2
+PANDAS_ZONES_END = 2_145_916_800 * 1_000_000_000  # 2038-01-01 in Unix nanoseconds
+TWENTY_EIGHT_YEARS = (28 * 365 + 7) * 86_400 * 1_000_000_000  # seven leap days, none skipped from 1901 to 2099
+
+
+def physical(pl):
+    """The int64 values of a polars datetime Series."""
+    return lambda series: series.to_physical().to_numpy()
+
+
+def zone_tables(peers, column, inputs):
+    """to_local_numpy, from_local_numpy and format_numpy with a zone beside
+    pandas and polars doing the same in one zone with daylight saving.  The
+    expected local readings and, for the readings' way back, the instants
+    that the standard library's fold=0 gives (the earlier of a repeated
+    hour) come from zoneinfo, per element, outside the timing.
+
+    pandas' zones end their rules in 2037 (it was wrong in a few thousand of
+    the later instants), so the column's instants from 2038 on are moved
+    back 28 years, which keeps weekdays and leap years, for these tables."""
+    from datetime import UTC, datetime, timedelta
+    from zoneinfo import ZoneInfo
+
+    np = inputs["numpy"]
+    tz, second = ZoneInfo(ZONE_KEY), timedelta(seconds=1)
+    epoch, naive_epoch = datetime(1970, 1, 1, tzinfo=UTC), datetime(1970, 1, 1)
+    instants = np.where(column.nanos >= PANDAS_ZONES_END, column.nanos - TWENTY_EIGHT_YEARS, column.nanos)
+    seconds, rest = np.divmod(instants, 1_000_000_000)
+    shifts = np.fromiter(
+        (datetime.fromtimestamp(t, tz).utcoffset() // second for t in seconds.tolist()), np.int64, len(seconds)
+    )
+    local = instants + shifts * 1_000_000_000
+    # Aware datetimes subtract at the offset that fold=0 gives them.
+    earlier = np.fromiter(
+        (((naive_epoch + t * second).replace(tzinfo=tz) - epoch) // second for t in (seconds + shifts).tolist()),
+        np.int64,
+        len(seconds),
+    )
+    earlier_nanos = earlier * 1_000_000_000 + rest
+    local_array = local.astype("datetime64[ns]")
+    ns_array = instants.astype("datetime64[ns]")
+    zone = peers.interop.Zone(ZONE_KEY) if peers.interop is not None and hasattr(peers.interop, "Zone") else None
+    pd, pl = peers.modules.get("pandas"), peers.modules.get("polars")
+    utc_index = pd.DatetimeIndex(ns_array).tz_localize("UTC") if pd else None
+    local_index = pd.DatetimeIndex(local_array) if pd else None
+    fold_is_dst = np.ones(len(local), dtype=bool)
+    if pl:
+        utc_series = pl.Series(ns_array).dt.replace_time_zone("UTC")
+        local_series = pl.Series(local_array)
+
+    to_local = Table(f"instants to local readings in {ZONE_KEY} (to_local_numpy)", "to_local_numpy")
+    to_local.subjects += [
+        peers.interop_subject(
+            f'merandol_interop.to_local_numpy(ns_array, Zone("{ZONE_KEY}"))',
+            "to_local_numpy",
+            lambda f: lambda: f(ns_array, zone),
+            _datetime64_counts("ns"),
+            expected=local,
+        ),
+        peers.subject(
+            f'utc_index.tz_convert("{ZONE_KEY}").tz_localize(None)',
+            "pandas",
+            lambda pd: lambda: utc_index.tz_convert(ZONE_KEY).tz_localize(None),
+            lambda pd: lambda index: index.asi8,
+            expected=local,
+        ),
+        peers.subject(
+            f'utc_series.dt.convert_time_zone("{ZONE_KEY}").dt.replace_time_zone(None)',
+            "polars",
+            lambda pl: lambda: utc_series.dt.convert_time_zone(ZONE_KEY).dt.replace_time_zone(None),
+            physical,
+            expected=local,
+            note="convert_time_zone alone changes the metadata; replace_time_zone(None) makes the readings physical",
+        ),
+    ]
+
+    from_local = Table(f"local readings in {ZONE_KEY} to instants (from_local_numpy)", "from_local_numpy")
+    from_local.subjects += [
+        peers.interop_subject(
+            f'merandol_interop.from_local_numpy(local_array, Zone("{ZONE_KEY}"))',
+            "from_local_numpy",
+            lambda f: lambda: f(local_array, zone),
+            _datetime64_counts("ns"),
+            expected=earlier_nanos,
+        ),
+        peers.subject(
+            f'local_index.tz_localize("{ZONE_KEY}", ambiguous=dst, nonexistent=timedelta(hours=1))',
+            "pandas",
+            lambda pd: lambda: local_index.tz_localize(ZONE_KEY, ambiguous=fold_is_dst, nonexistent=timedelta(hours=1)),
+            lambda pd: lambda index: index.asi8,
+            expected=earlier_nanos,
+            note="ambiguous=an all-True array takes the earlier of a repeated hour",
+        ),
+        peers.subject(
+            f'local_series.dt.replace_time_zone("{ZONE_KEY}", ambiguous="earliest")',
+            "polars",
+            lambda pl: lambda: local_series.dt.replace_time_zone(ZONE_KEY, ambiguous="earliest"),
+            physical,
+            expected=earlier_nanos,
+            note="non_existent is 'raise' or 'null' only; readings of instants have no gap to move",
+        ),
+    ]
+
+    texts = Table(f"instants to texts at {ZONE_KEY}'s offsets (format_numpy)", "format_numpy with a zone")
+    texts.subjects += [
+        peers.interop_subject(
+            f'merandol_interop.format_numpy(ns_array, Zone("{ZONE_KEY}"))',
+            "format_numpy",
+            lambda f: lambda: f(ns_array, zone),
+            _local_texts_read_back("ns"),
+            expected=local,
+        ),
+        peers.subject(
+            f'utc_index.tz_convert("{ZONE_KEY}").strftime("%Y-%m-%dT%H:%M:%S.%f%z").tolist()',
+            "pandas",
+            lambda pd: lambda: utc_index.tz_convert(ZONE_KEY).strftime("%Y-%m-%dT%H:%M:%S.%f%z").tolist(),
+            lambda pd: _local_texts_read_back("us"),
+            unit="us",
+            expected=local,
+            note="%f writes microseconds",
+        ),
+        peers.subject(
+            f'utc_series.dt.convert_time_zone("{ZONE_KEY}").dt.to_string("%Y-%m-%dT%H:%M:%S%.f%:z").to_list()',
+            "polars",
+            lambda pl: (
+                lambda: utc_series.dt.convert_time_zone(ZONE_KEY).dt.to_string("%Y-%m-%dT%H:%M:%S%.f%:z").to_list()
+            ),
+            lambda pl: _local_texts_read_back("ns"),
+            expected=local,
+        ),
+    ]
+    return [to_local, from_local, texts]
+
+
 def prepare_inputs(peers, column):
     """Each subject's input in the form it takes, made outside the timing."""
     from merandol import DateTime
@@ -506,7 +658,7 @@ def check(subject, result, column):
     """The problem with the subject's result, or None when its reading
     equals the oracle."""
     np = importlib.import_module("numpy")
-    expected = column.nanos // UNIT_NS[subject.unit]
+    expected = (column.nanos if subject.expected is None else subject.expected) // UNIT_NS[subject.unit]
     try:
         got = np.asarray(subject.reading(result), dtype=np.int64)
     except Exception as error:
@@ -620,6 +772,18 @@ def arrow_target(reading):
     return _target(text, failures, unmeasured)
 
 
+def zone_target(table):
+    text = f"{table.function} at most 1/{ZONE_GOAL_RATIO} of the time of pandas and polars"
+    ours = next(s for s in table.subjects if s.ours)
+    if ours.ns is None:
+        return _target(text, [], [ours.label])
+    peers = table.peers()
+    failures = [
+        f"{p.label}: {p.ns:.1f} ns, {p.ns / ours.ns:.2f}x" for p in peers if p.ns and p.ns < ZONE_GOAL_RATIO * ours.ns
+    ]
+    return _target(text, failures, [p.label for p in peers if p.ns is None])
+
+
 def run(quick=False, progress=print):
     """Generates the column, checks and times every subject; returns the
     section's summary (JSON-ready)."""
@@ -636,17 +800,21 @@ def run(quick=False, progress=print):
     inputs = prepare_inputs(peers, column)
     reading = reading_table(peers, column, inputs)
     conversions = conversion_tables(peers, inputs)
-    for table in [reading, *conversions]:
+    progress("Columns: the zone's expected readings, by zoneinfo ...")
+    zones = zone_tables(peers, column, inputs)
+    for table in [reading, *conversions, *zones]:
         progress(f"Columns: {table.title} ...")
         for subject in table.subjects:
             if subject.problem is None:
                 measure(subject, column, TIME_BUDGET[quick])
     summary["tables"] = [
-        {"title": table.title, "subjects": [s.as_dict() for s in table.subjects]} for table in [reading, *conversions]
+        {"title": table.title, "subjects": [s.as_dict() for s in table.subjects]}
+        for table in [reading, *conversions, *zones]
     ]
     summary["floor"] = text_buffer_floor(inputs)
     summary["targets"] = targets(reading, conversions)
     summary["targets"].append(arrow_target(reading))
+    summary["targets"] += [zone_target(table) for table in zones]
     summary["seconds"] = time.perf_counter() - started
     return summary
 
