@@ -71,7 +71,8 @@ IMPLEMENTATIONS = [
         "merandol",
         None,
         "from merandol import *; import datetime as std\n"
-        "from merandol_interop import Zone, format_arrow, from_stdlib, parse_to_arrow, to_numpy, to_stdlib",
+        "from merandol_interop import Zone, format_arrow, format_numpy, from_local_numpy, from_stdlib, parse_to_arrow,"
+        " to_local_numpy, to_numpy, to_stdlib",
         {
             "d": "Date(2024, 1, 5)",
             "t": "Time(12, 34, 56, 123456000)",
@@ -588,6 +589,24 @@ OPERATIONS += [
             "whenever": "ZonedDateTime(2024, 1, 5, 12, 34, 56, nanosecond=123456000, tz='Europe/Paris')",
             "pendulum": "pendulum.datetime(2024, 1, 5, 12, 34, 56, 123456, tz=paris)",
         },
+    ),
+    # The zone's column functions, counted for the regression guard; their
+    # peers are timed in the columns section.  The instants, read as local
+    # readings, serve as the readings.
+    Operation(
+        f"to_local_numpy of {BULK_SIZE:,} datetime64[ns], per element",
+        {"merandol": "to_local_numpy(many_ns, paris)"},
+        per=BULK_SIZE,
+    ),
+    Operation(
+        f"from_local_numpy of {BULK_SIZE:,} datetime64[ns], per element",
+        {"merandol": "from_local_numpy(many_ns, paris)"},
+        per=BULK_SIZE,
+    ),
+    Operation(
+        f"format_numpy at a zone of {BULK_SIZE:,} datetime64[ns], per element",
+        {"merandol": "format_numpy(many_ns, paris)"},
+        per=BULK_SIZE,
     ),
 ]
 
