@@ -2,7 +2,6 @@
 
 #include <array>
 #include <atomic>
-#include <cstring>
 
 #include "core/datetime.hpp"
 #include "core/rfc3339.hpp"
@@ -265,6 +264,29 @@ static_assert(days_of_four_digit_year(2000, 12, 31) == days_since_unix_epoch({20
     return body_fits(body);
 }
 
+// Bytes 16 to 31 of a text of `size` < kFastWindow bytes without loading
+// past its end: its last 16 bytes (it has at least 20), moved down into
+// place by a shuffle, lanes past the text zero.
+struct TailShuffle {
+    alignas(16) signed char lanes[16];
+};
+alignas(64) static constexpr auto kTailShuffles = [] {
+    std::array<TailShuffle, kFastWindow> shuffles{};
+    for (std::size_t size = 16; size < kFastWindow; ++size)
+        for (std::size_t j = 0; j < 16; ++j)
+            shuffles[size].lanes[j] = 16 + j < size ? static_cast<signed char>(j + kFastWindow - size) : -1;
+    return shuffles;
+}();
+
+[[gnu::target("sse4.2"), gnu::always_inline]] static inline __m128i second_half_within(const char *text,
+                                                                                       std::size_t size) noexcept {
+    return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text + size - 16)),
+                            _mm_load_si128(reinterpret_cast<const __m128i *>(kTailShuffles[size].lanes)));
+}
+
+// Within: a text shorter than the window is not read past its end (for the
+// readers of texts whose buffer ends there); a longer one is loaded as is.
+template <bool Within>
 [[gnu::target("sse4.2")]] static bool read_sse42(const char *text, std::size_t size, Rfc3339Instant &out) noexcept {
     std::size_t body;
     bool utc;
@@ -284,7 +306,8 @@ static_assert(days_of_four_digit_year(2000, 12, 31) == days_since_unix_epoch({20
             _mm_movemask_epi8(_mm_or_si128(same, _mm_and_si128(digit, aligned(digit_lanes)))));
     };
     const __m128i x0 = _mm_xor_si128(load(text), aligned(kShape));
-    const __m128i x1 = _mm_xor_si128(load(text + 16), aligned(kShape + 16));
+    const __m128i second = Within && size < kFastWindow ? second_half_within(text, size) : load(text + 16);
+    const __m128i x1 = _mm_xor_si128(second, aligned(kShape + 16));
     const __m128i xz = _mm_xor_si128(load(text + size - 16), aligned(zone.pattern));
     const std::uint32_t required = required_lanes(body);
     const std::uint32_t fitting = fits(x0, kAlternative, kDigitLanes) | fits(x1, kAlternative + 16, kDigitLanes + 16)
@@ -343,12 +366,17 @@ static_assert(days_of_four_digit_year(2000, 12, 31) == days_since_unix_epoch({20
         _mm256_movemask_epi8(_mm256_or_si256(same, _mm256_and_si256(digit, digit_lanes))));
 }
 
+template <bool Within>
 [[gnu::target("avx2")]] static bool read_avx2(const char *text, std::size_t size, Rfc3339Instant &out) noexcept {
     std::size_t body;
     bool utc;
     if (!measure(text, size, body, utc)) return false;
     const bool negative = (text[size - 6] == '-') & !utc;
-    const __m256i window = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(text));
+    const __m256i window =
+        Within && size < kFastWindow
+            ? _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text))),
+                                      second_half_within(text, size), 1)
+            : _mm256_loadu_si256(reinterpret_cast<const __m256i *>(text));
     if (size <= kFastWindow) {
         const WindowShape &shape = kWindowShapes[(utc ? kFastWindow + 1 : 0) + size];
         const __m256i x = _mm256_xor_si256(window, load_avx2(shape.pattern));
@@ -409,17 +437,29 @@ FastKernel best_fast_kernel() noexcept {
 
 FastRead fast_reader(FastKernel kernel) noexcept {
 #if MERANDOL_FAST_X86
-    if (kernel == FastKernel::Avx2) return read_avx2;
-    if (kernel == FastKernel::Sse42) return read_sse42;
+    if (kernel == FastKernel::Avx2) return read_avx2<false>;
+    if (kernel == FastKernel::Sse42) return read_sse42<false>;
 #endif
     (void)kernel;
     return read_scalar;
 }
 
-// The first call through the pointer chooses the kernel and puts its reader
+// The scalar kernel reads only the text's own bytes.
+FastRead fast_reader_within(FastKernel kernel) noexcept {
+#if MERANDOL_FAST_X86
+    if (kernel == FastKernel::Avx2) return read_avx2<true>;
+    if (kernel == FastKernel::Sse42) return read_sse42<true>;
+#endif
+    (void)kernel;
+    return read_scalar;
+}
+
+// The first call through a pointer chooses the kernel and puts its reader
 // in place; any thread may do it, as they all choose the same.
 static bool choose_and_read(const char *text, std::size_t size, Rfc3339Instant &out) noexcept;
+static bool choose_and_read_within(const char *text, std::size_t size, Rfc3339Instant &out) noexcept;
 static std::atomic<FastRead> g_fast_read{choose_and_read};
+static std::atomic<FastRead> g_fast_read_within{choose_and_read_within};
 
 static bool choose_and_read(const char *text, std::size_t size, Rfc3339Instant &out) noexcept {
     const FastRead read = fast_reader(best_fast_kernel());
@@ -427,15 +467,17 @@ static bool choose_and_read(const char *text, std::size_t size, Rfc3339Instant &
     return read(text, size, out);
 }
 
+static bool choose_and_read_within(const char *text, std::size_t size, Rfc3339Instant &out) noexcept {
+    const FastRead read = fast_reader_within(best_fast_kernel());
+    g_fast_read_within.store(read, std::memory_order_relaxed);
+    return read(text, size, out);
+}
+
 bool read_fast_rfc3339(std::string_view text, std::size_t readable, Rfc3339Instant &out) noexcept {
     const std::size_t size = text.size();
     if (size - kFastTextMin > kFastTextMax - kFastTextMin) return false;
-    const FastRead read = g_fast_read.load(std::memory_order_relaxed);
-    if (readable >= kFastWindow) return read(text.data(), text.size(), out);
-    // Near the end of its buffer (so shorter than the window): a copy.
-    char window[kFastWindow] = {};
-    std::memcpy(window, text.data(), size);
-    return read(window, size, out);
+    const FastRead read = (readable >= kFastWindow ? g_fast_read : g_fast_read_within).load(std::memory_order_relaxed);
+    return read(text.data(), size, out);
 }
 
 bool read_rfc3339_instant_slowly(std::string_view text, Rfc3339Instant &out) noexcept {

@@ -49,10 +49,14 @@ bool fast_kernel_supported(FastKernel kernel) noexcept;
 FastKernel best_fast_kernel() noexcept;
 // The reader of a supported kernel.
 FastRead fast_reader(FastKernel kernel) noexcept;
+// The same kernel's reader that loads no byte past `size`, for a text at
+// the end of its buffer: it gathers a short text's bytes from loads that
+// end at the text's end, a little dearer than one load of the window.
+FastRead fast_reader_within(FastKernel kernel) noexcept;
 
 // The fast path with the best kernel.  `readable` is how many bytes from
 // text.data() may be read (at least text.size()): when fewer than
-// kFastWindow, the text is copied before it is loaded.
+// kFastWindow, the kernel's reader within the text reads it.
 bool read_fast_rfc3339(std::string_view text, std::size_t readable, Rfc3339Instant &out) noexcept;
 inline bool read_fast_rfc3339(std::string_view text, Rfc3339Instant &out) noexcept {
     return read_fast_rfc3339(text, text.size(), out);

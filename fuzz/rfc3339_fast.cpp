@@ -1,7 +1,8 @@
 // The two roads to an RFC 3339 instant on arbitrary bytes: every kernel of
 // the fast path this processor runs either leaves the text to the full
 // reader or gives exactly the instant parse_rfc3339 reads, whatever follows
-// the text in its window; the kernels answer alike; and the whole road
+// the text in its window; the kernels answer alike, also when they may read
+// nothing past the text; and the whole road
 // accepts exactly what parse_rfc3339 accepts, with the same instant.
 #include <cstring>
 
@@ -35,6 +36,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 first_instant = out;
             }
             MERANDOL_REQUIRE(read == (first == 1) && (!read || out == first_instant), text);
+            // The reader within the text, on the input itself, which ends
+            // where the text does.
+            const bool within = fast_reader_within(kernel)(text.data(), size, out);
+            MERANDOL_REQUIRE(within == read && (!within || out == first_instant), text);
         }
     }
 
