@@ -20,6 +20,10 @@ REPEATS = 2000
 # A leak shows as at least one reference or block per call, so thousands per
 # round; what remains below this is the interpreter's own noise.
 NOISE = 10
+# A leak is in every round, so one round within the noise clears a call.
+# Caches that the first calls fill (the ctypes producers' among them) can
+# take a few rounds to settle: up to this many are run.
+ROUNDS = 5
 
 
 def run(thunk, n):
@@ -46,9 +50,12 @@ def test_calls_return_to_the_baseline(label, thunk, raises):
     else:
         with pytest.raises(raises):
             thunk()
-    rounds = [drift(thunk) for _ in range(3)]
-    if label in NUMPY_LABELS:
-        rounds = [(0, blocks) for _, blocks in rounds]
-    # The best of three rounds: a real leak is in every one of them.
-    refs, blocks = min(rounds, key=lambda r: abs(r[0]) + abs(r[1]))
-    assert abs(refs) <= NOISE and abs(blocks) <= NOISE, f"{label}: drift per {REPEATS} calls {rounds}"
+    rounds = []
+    for _ in range(ROUNDS):
+        refs, blocks = drift(thunk)
+        if label in NUMPY_LABELS:
+            refs = 0
+        rounds.append((refs, blocks))
+        if abs(refs) <= NOISE and abs(blocks) <= NOISE:
+            return
+    pytest.fail(f"{label}: drift per {REPEATS} calls in every round {rounds}")
