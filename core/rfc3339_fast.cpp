@@ -477,7 +477,7 @@ bool read_fast_rfc3339(std::string_view text, std::size_t readable, Rfc3339Insta
     const std::size_t size = text.size();
     if (size - kFastTextMin > kFastTextMax - kFastTextMin) return false;
     const FastRead read = (readable >= kFastWindow ? g_fast_read : g_fast_read_within).load(std::memory_order_relaxed);
-    return read(text.data(), size, out);
+    return read(text.data(), text.size(), out);
 }
 
 bool read_rfc3339_instant_slowly(std::string_view text, Rfc3339Instant &out) noexcept {
