@@ -295,7 +295,8 @@ test-valgrind:
 		--ignore=tests/module/test_processes.py --ignore=tests/module/test_dask.py
 
 # Line and branch coverage of core/, module/ and interop/ from the whole
-# suite.
+# suite, and from the Arrow tests with pyarrow, polars and DuckDB where the
+# benchmark's interpreter has them, as in `make test`.
 COV := build/coverage
 COVERAGE_MIN := 95
 coverage:
@@ -304,6 +305,8 @@ coverage:
 	find $(COV) -name '*.gcda' -delete
 	cd $(COV) && ctest -j2 >/dev/null
 	PYTHONPATH=$(CURDIR)/$(COV)/module $(PYTHON) $(PYTEST)
+	if [ -x $(BENCH_VENV)/bin/python ]; then \
+		PYTHONPATH=$(CURDIR)/$(COV)/module PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 $(BENCH_VENV)/bin/python $(ARROW_SUITE); fi
 	mkdir -p $(COV)/html
 	gcovr --root . --filter core/ --filter module/ --filter interop/ --exclude-unreachable-branches --exclude-throw-branches \
 		--html-details $(COV)/html/index.html --txt $(COV)/summary.txt --print-summary \

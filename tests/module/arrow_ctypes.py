@@ -122,12 +122,13 @@ def _release_array(array):
     array.contents.release = ArrayRelease()
 
 
-def _schema(fmt, in_table):
+def _schema(fmt, in_table, lie=None):
     s = ArrowSchema(format=fmt, name=b"texts", flags=2, release=_release_schema)
     if in_table:
-        child = _schema(fmt, False)
-        children = (POINTER(ArrowSchema) * 1)(ctypes.pointer(child))
-        s = ArrowSchema(format=b"+s", name=b"", n_children=1, children=children, release=_release_schema)
+        child = _schema(b"l" if lie == "int64 column" else fmt, False)
+        width = 2 if lie == "two columns" else 1
+        children = (POINTER(ArrowSchema) * width)(*[ctypes.pointer(child)] * width)
+        s = ArrowSchema(format=b"+s", name=b"", n_children=width, children=children, release=_release_schema)
         s.private_data = _hold((child, children))
     return s
 
@@ -179,15 +180,21 @@ def _string_array(texts, layout, offset, lie):
     return array
 
 
-def _table_array(child, length):
+_NULL_ROWS = ctypes.create_string_buffer(b"\x00" * 8)
+
+
+def _table_array(child, length, lie=None):
     """A table of one column; the column is released with it."""
     children = (POINTER(ArrowArray) * 1)(ctypes.pointer(child))
     buffers = (c_void_p * 1)()
+    if lie == "null rows":
+        buffers[0] = ctypes.addressof(_NULL_ROWS)
     key = _hold((child, children, buffers))
     return ArrowArray(
         length=length,
+        null_count=length if lie == "null rows" else 0,
         n_buffers=1,
-        n_children=1,
+        n_children=0 if lie == "no column" else 1,
         buffers=buffers,
         children=children,
         release=_release_table,
@@ -205,21 +212,25 @@ def _release_table(array):
 class Producer:
     """An Arrow string column in chunks of texts (None for null), exported
     as an array (one chunk) or a stream; `lie` names one fault to declare,
-    "get_next" making the stream fail after its first chunk."""
+    "get_next" making the stream fail after its first chunk (with its error
+    text, or without one for "get_next silently")."""
 
     def __init__(self, chunks, layout="utf8", offset=0, table=False, lie=None):
         self.chunks, self.layout, self.offset, self.table, self.lie = chunks, layout, offset, table, lie
 
     def _array(self, texts):
         array = _string_array(texts, self.layout, self.offset, self.lie)
-        return _table_array(array, len(texts)) if self.table else array
+        return _table_array(array, len(texts), self.lie) if self.table else array
 
     def _fmt(self):
-        return FORMATS.get(self.layout, self.layout.encode())
+        return None if self.lie == "no format" else FORMATS.get(self.layout, self.layout.encode())
 
     def __arrow_c_array__(self, requested_schema=None):
         (texts,) = self.chunks
-        return capsule(_schema(self._fmt(), self.table), b"arrow_schema"), capsule(self._array(texts), b"arrow_array")
+        schema = capsule(_schema(self._fmt(), self.table, self.lie), b"arrow_schema")
+        if self.lie == "not a pair":
+            return schema
+        return schema, capsule(self._array(texts), b"arrow_array")
 
     def __arrow_c_stream__(self, requested_schema=None):
         chunks = iter(self.chunks)
@@ -227,13 +238,13 @@ class Producer:
 
         @GetSchema
         def get_schema(stream, out):
-            s = _schema(self._fmt(), self.table)
+            s = _schema(self._fmt(), self.table, self.lie)
             ctypes.memmove(out, ctypes.addressof(s), ctypes.sizeof(s))
             return 0
 
         @GetNext
         def get_next(stream, out):
-            if self.lie == "get_next" and given[0] == 1:
+            if self.lie in ("get_next", "get_next silently") and given[0] == 1:
                 return 5  # EIO
             given[0] += 1
             texts = next(chunks, None)
@@ -248,7 +259,9 @@ class Producer:
         def get_last_error(stream):
             return ctypes.addressof(_BROKE_DOWN) if self.lie == "get_next" else None
 
-        s = ArrowArrayStream(get_schema, get_next, get_last_error, _release_stream)
+        s = ArrowArrayStream(
+            get_schema, GetNext() if self.lie == "no calls" else get_next, get_last_error, _release_stream
+        )
         s.private_data = _hold((get_schema, get_next, get_last_error, chunks))
         return capsule(s, b"arrow_array_stream")
 

@@ -1051,6 +1051,19 @@ ZONE_CALLS = [
         "'/etc/passwd' is not a valid zone key: it is an absolute path",
     ),
     (
+        "Zone.from_tzif(key int)",
+        lambda: Zone.from_tzif(UTC_TZIF, key=5),
+        TypeError,
+        "a zone key must be a str or None, not 'int'",
+    ),
+    ("Zone(empty)", lambda: Zone(""), ValueError, "'' is not a valid zone key: it is empty"),
+    (
+        "Zone(NUL)",
+        lambda: Zone("Europe/Paris\x00"),
+        ValueError,
+        "'Europe/Paris\\x00' is not a valid zone key: it holds a NUL character",
+    ),
+    (
         "Zone(..)",
         lambda: Zone("../zoneinfo/UTC"),
         ValueError,
@@ -1644,6 +1657,14 @@ if np is not None:
             TypeError,
             "format_arrow() instants must be an Arrow timestamp or date32 column or a numpy datetime64 array, "
             "not 'list'",
+            [],
+        ),
+        # A flag may be numpy's bool, as a column's element is.
+        (
+            "to_stdlib(truncate=numpy.bool_)",
+            lambda: [to_stdlib(Time(1, 2, 3, 4), truncate=np.bool_(True))],
+            None,
+            [dt.time(1, 2, 3)],
             [],
         ),
     ]

@@ -8,6 +8,7 @@ import datetime as dt
 import gc
 import itertools
 import random
+import re
 import threading
 
 import pytest
@@ -93,6 +94,36 @@ def test_a_producer_that_lies_is_refused(function, lie, layout, words, table):
         words = "a table longer than its column"
     with pytest.raises(ValueError, match=f"producer declares {words}$"):
         function(Producer([texts, texts], layout, 2, table, lie))
+
+
+# What else a producer can get wrong: (exported as, the fault, the error).
+SHAPE_LIES = [
+    (Producer, "no format", False, ValueError, "the Arrow schema has no format"),
+    (Producer, "two columns", True, TypeError, "not a table of 2 columns (format '+s')"),
+    (Producer, "int64 column", True, TypeError, "not a table's column of format 'l'"),
+    (Producer, "no column", True, ValueError, "producer declares a table without its one column"),
+    (Producer, "null rows", True, ValueError, "producer declares a table with null rows"),
+    (Producer, "get_next silently", False, ValueError, "the Arrow stream failed: Input/output error"),
+    (Producer, "no calls", False, ValueError, "producer declares a stream without its calls"),
+    (
+        ArrayProducer,
+        "not a pair",
+        False,
+        TypeError,
+        "__arrow_c_array__() must give a pair of capsules, not 'PyCapsule'",
+    ),
+]
+
+
+@pytest.mark.parametrize("kind, lie, table, error, words", SHAPE_LIES)
+def test_a_producer_that_gets_the_shape_wrong_is_refused(kind, lie, table, error, words):
+    with pytest.raises(error, match=re.escape(words) + "$"):
+        parse_to_arrow(kind([["1970-01-01T00:00:00Z"]] * (1 if kind is ArrayProducer else 2), table=table, lie=lie))
+
+
+def test_format_arrow_refuses_a_schema_without_format():
+    with pytest.raises(ValueError, match=r"^format_arrow\(\): the Arrow schema has no format$"):
+        format_arrow(Producer([["1970-01-01T00:00:00Z"]], lie="no format"))
 
 
 def test_a_failing_stream_gives_its_own_error():
