@@ -34,9 +34,11 @@ struct ZoneObject {
 static std::atomic<PyTypeObject *> g_zone_type;
 static std::atomic<PyObject *> g_zone_not_found;
 
-// Zones read by Zone(key), by key, under the lock; a lookup that reads a
-// file does so without it, and the first zone stored for a key wins.
-static PyMutex g_cache_lock;
+// Zones read by Zone(key), by key.  The dict is made once and never
+// replaced, and each of its calls here is atomic on its own (under the GIL,
+// and by the dict's own lock on the free-threaded build), so no lock of
+// ours is needed: a lookup that reads a file does so outside any, and the
+// first zone stored for a key wins.
 static PyObject *g_cache;  // dict, made at exec
 
 PyTypeObject *zone_type() noexcept { return g_zone_type.load(std::memory_order_acquire); }
@@ -259,18 +261,18 @@ static PyObject *load_zone(PyObject *key, std::string_view key_text) {
 }
 
 PyObject *zone_for_key(PyObject *key) {
+    PyObject *zone;
+    // A key in the cache was checked when it went in.  Only an exact str is
+    // looked up before the check: a subclass's hash and == may be anything.
+    if (PyUnicode_CheckExact(key)) {
+        const int found = PyDict_GetItemRef(g_cache, key, &zone);
+        if (found != 0) return found < 0 ? nullptr : zone;
+    }
     std::string_view text;
     if (!check_key(key, text)) return nullptr;
-    PyObject *zone;
-    PyMutex_Lock(&g_cache_lock);
-    const int found = PyDict_GetItemRef(g_cache, key, &zone);
-    PyMutex_Unlock(&g_cache_lock);
-    if (found != 0) return found < 0 ? nullptr : zone;
     PyObject *loaded = load_zone(key, text);
     if (loaded == nullptr) return nullptr;
-    PyMutex_Lock(&g_cache_lock);
     const int stored = PyDict_SetDefaultRef(g_cache, key, loaded, &zone);
-    PyMutex_Unlock(&g_cache_lock);
     Py_DECREF(loaded);
     return stored < 0 ? nullptr : zone;
 }
@@ -317,13 +319,7 @@ static PyObject *zone_from_tzif(PyObject *, PyObject *data, std::optional<PyObje
 static constexpr auto zone_clear_cache_decl =
     class_method("Zone", "clear_cache", "Forget the zones read by key; the next Zone(key) reads its file again.");
 static PyObject *zone_clear_cache(PyObject *) {
-    PyMutex_Lock(&g_cache_lock);
-    PyObject *old = g_cache;
-    PyObject *fresh = PyDict_New();
-    if (fresh != nullptr) g_cache = fresh;
-    PyMutex_Unlock(&g_cache_lock);
-    if (fresh == nullptr) return nullptr;
-    Py_DECREF(old);
+    PyDict_Clear(g_cache);
     Py_RETURN_NONE;
 }
 
