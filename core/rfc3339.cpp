@@ -7,14 +7,18 @@ namespace merandol {
 std::expected<char *, DateError> write_rfc3339(char *out, OffsetDateTime v) noexcept {
     const auto local = to_local(v);
     if (!local) return std::unexpected(local.error());
-    out = write_date(out, local->date);
+    return write_local_rfc3339(out, *local, v.offset);
+}
+
+char *write_local_rfc3339(char *out, DateTime local, UtcOffset offset) noexcept {
+    out = write_date(out, local.date);
     *out++ = 'T';
-    out = write_time(out, local->time);
-    if (is_utc(v.offset)) {
+    out = write_time(out, local.time);
+    if (is_utc(offset)) {
         *out++ = 'Z';
         return out;
     }
-    return write_offset(out, v.offset);
+    return write_offset(out, offset);
 }
 
 // Unicode White_Space, by UTF-8 length: ASCII tab to carriage return and

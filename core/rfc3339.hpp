@@ -14,6 +14,8 @@ inline constexpr std::size_t kRfc3339TextMax = kDateTextMax + 1 + kTimeTextMax +
 // Fails when the local reading is not representable; the value itself is
 // valid, so the caller decides how to report it.
 std::expected<char *, DateError> write_rfc3339(char *out, OffsetDateTime v) noexcept;
+// The same text from the local reading itself, for a caller that has it.
+char *write_local_rfc3339(char *out, DateTime local, UtcOffset offset) noexcept;
 
 // Reads the text after trimming Unicode white space (UTF-8) at both ends.
 // Also accepts a space for "T", "z" for "Z", and offsets "+HH", "+HHMM",

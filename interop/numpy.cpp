@@ -342,14 +342,18 @@ struct ZoneArg {
 
 // The units per second of a datetime64 column whose values a whole offset
 // of seconds shifts exactly: s, ms, us and ns (with numpy's multiplier 1).
-static bool units_per_second(const Column &c, const char *fn, std::int64_t &out) {
+static bool seconds_units(const Column &c, std::int64_t &out) noexcept {
     const UnitInfo &u = c.unit.info();
-    if (c.unit.count != 1 || u.den != 1 || u.num == 0 || u.num > kNanosPerSecond || kNanosPerSecond % u.num != 0) {
-        PyErr_Format(PyExc_ValueError, "%s: %U is not datetime64 in s, ms, us or ns", fn, c.dtype);
+    if (c.unit.count != 1 || u.den != 1 || u.num == 0 || u.num > kNanosPerSecond || kNanosPerSecond % u.num != 0)
         return false;
-    }
     out = kNanosPerSecond / u.num;
     return true;
+}
+
+static bool units_per_second(const Column &c, const char *fn, std::int64_t &out) {
+    if (seconds_units(c, out)) return true;
+    PyErr_Format(PyExc_ValueError, "%s: %U is not datetime64 in s, ms, us or ns", fn, c.dtype);
+    return false;
 }
 
 // A new array of the column's dtype from `fill(i, v, out)` for each
@@ -465,18 +469,46 @@ static PyObject *format_numpy(PyObject *, PyObject *array, Kept<std::optional<Of
                 return ascii(buffer, write_date(buffer, date));
             });
     }
+    auto local_error = [&](Py_ssize_t i, std::int64_t v) {
+        return PyErr_Format(PyExc_ValueError,
+                            "array[%zd] = %lld of %U has a local reading at offset %R outside the range of DateTime", i,
+                            static_cast<long long>(v), c.dtype, offset.object);
+    };
+    const Zone *zone = offset.value ? offset.value->zone : nullptr;
+    if (std::int64_t per_second; zone != nullptr && seconds_units(c, per_second)) {
+        // Seconds, s to ns: the zone's offset from the instant's second and
+        // the local reading straight from the shifted count, one calendar
+        // conversion, where the instant's own reading would need two.
+        struct Reading {
+            DateTime local;
+            UtcOffset offset;
+            bool in_range;
+        };
+        return list_of<Reading>(
+            c, "DateTime",
+            [&](std::int64_t v, Reading &r) {
+                const auto [seconds, rest] = floor_divmod(v, per_second);
+                if (seconds < kMinUnixSeconds || seconds > kMaxUnixSeconds) return Outcome::OutOfRange;
+                r.offset = UtcOffset{zone->offset_at(seconds)};
+                const auto nanos = static_cast<std::int32_t>(rest * (kNanosPerSecond / per_second));
+                const auto local = from_unix_timestamp(seconds + r.offset.seconds, nanos);
+                r.in_range = local.has_value();
+                if (r.in_range) r.local = *local;
+                return Outcome::Ok;
+            },
+            [&](Py_ssize_t i, std::int64_t v, const Reading &r) -> PyObject * {
+                if (!r.in_range) return local_error(i, v);
+                char buffer[kRfc3339TextMax];
+                return ascii(buffer, write_local_rfc3339(buffer, r.local, r.offset));
+            });
+    }
     return list_of<DateTime>(
         c, "DateTime", [&](std::int64_t v, DateTime &dt) { return datetime_from_units(v, u, dt); },
         [&](Py_ssize_t i, std::int64_t v, const DateTime &dt) -> PyObject * {
             char buffer[kRfc3339TextMax];
             if (!offset.value) return ascii(buffer, write_datetime(buffer, dt));
             const auto end = write_rfc3339(buffer, offset.value->local(dt));
-            if (!end)
-                return PyErr_Format(PyExc_ValueError,
-                                    "array[%zd] = %lld of %U has a local reading at offset %R outside the range of "
-                                    "DateTime",
-                                    i, static_cast<long long>(v), c.dtype, offset.object);
-            return ascii(buffer, *end);
+            return end ? ascii(buffer, *end) : local_error(i, v);
         });
 }
 

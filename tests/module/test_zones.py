@@ -196,6 +196,20 @@ def test_columns_agree_with_the_scalar_members(unit, key, seconds, nat):
 
 
 @needs_numpy
+@pytest.mark.parametrize("unit", ["m", "h", "10s", "D"])
+def test_format_numpy_at_a_zone_reads_other_units_as_their_seconds(unit):
+    # Around the spring and autumn changes of 2024, and before 1970.
+    array = np.array(["2024-03-31", "2024-10-27", "1900-01-01"], dtype="datetime64[D]").astype(f"datetime64[{unit}]")
+    array = np.concatenate([array + k for k in range(0, 60, 7)])
+    paris = Zone("Europe/Paris")
+    if unit == "D":
+        with pytest.raises(ValueError, match="dates, to which an offset does not apply"):
+            format_numpy(array, paris)
+    else:
+        assert format_numpy(array, paris) == format_numpy(array.astype("datetime64[s]"), paris)
+
+
+@needs_numpy
 def test_to_local_numpy_agrees_with_pandas():
     pd = pytest.importorskip("pandas", reason="pandas is the oracle")
     rng = np.random.default_rng(5)
