@@ -208,12 +208,14 @@ bool Texts::visit_one(Py_ssize_t i, Visit &&visit) const {
     return ok;
 }
 
+// How many items ahead of the one read a list's str is fetched; 8, 16 and
+// 32 measured alike on 10^6 texts.
+inline constexpr Py_ssize_t kPrefetchAhead = 16;
+
 // Calls visit(i, text) for every element in order until it returns false.
 // A list is held in a critical section and read afresh at every step, since
 // an allocation in `visit` may run a collection, and with it code that
 // changes the list.
-inline constexpr Py_ssize_t kPrefetchAhead = 32;
-
 template <class Visit>
 static bool each_text(const Texts &t, Visit &&visit) {
     if (t.seq == nullptr) {
