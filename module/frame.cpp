@@ -152,18 +152,20 @@ bool to_i128(PyObject *o, i128 &out, const char *name) {
     return true;
 }
 
-static bool type_name_is(PyObject *o, const char *a, const char *b) {
+// 1 or 0, or -1 with the error set: the names are made on request, and a
+// failure to make one (out of memory) is the call's error, not a "no".
+static int type_name_is(PyObject *o, const char *a, const char *b) {
     PyObject *name = PyType_GetName(Py_TYPE(o));
-    if (name == nullptr) return PyErr_Clear(), false;
+    if (name == nullptr) return -1;
     const bool match = PyUnicode_EqualToUTF8(name, a) || PyUnicode_EqualToUTF8(name, b);
     Py_DECREF(name);
     return match;
 }
 
-static bool is_numpy_bool(PyObject *o) {
-    if (!type_name_is(o, "bool_", "bool")) return false;
+static int is_numpy_bool(PyObject *o) {
+    if (const int named = type_name_is(o, "bool_", "bool"); named <= 0) return named;
     PyObject *module = PyType_GetModuleName(Py_TYPE(o));
-    if (module == nullptr) return PyErr_Clear(), false;
+    if (module == nullptr) return -1;
     const bool match = PyUnicode_Check(module) && PyUnicode_EqualToUTF8(module, "numpy");
     Py_DECREF(module);
     return match;
@@ -185,7 +187,12 @@ bool to_bool(PyObject *o, bool &out, const char *name) {
         out = o == Py_True;
         return true;
     }
-    if (is_numpy_bool(o)) {
+    const int numpy_bool = is_numpy_bool(o);
+    if (numpy_bool < 0) {
+        note_argument(name);
+        return false;
+    }
+    if (numpy_bool) {
         inquiry truth = Py_TYPE(o)->tp_as_number ? Py_TYPE(o)->tp_as_number->nb_bool : nullptr;
         const int v = truth ? truth(o) : PyObject_IsTrue(o);
         if (v < 0) {
