@@ -342,20 +342,22 @@ test-ft:
 # member from two threads at once for 2000 calls), pickling and the panic:
 # under the sanitizer the whole suite, mostly hypothesis, takes well over
 # ten minutes.  Any report ends the run, and is printed.
-# Only the interpreter's own known races are suppressed, by the list of its
-# source; none of merandol's is.
+# Only races outside merandol are suppressed: the interpreter's own known
+# ones, by the list of its source, and the few that tools/tsan-suppressions.txt
+# adds, each with its reason; none of merandol's is.
 TSAN := build/tsan
 TSAN_TESTS ?= tests/module/test_threads.py tests/module/test_pickle.py tests/module/test_panic.py
 TSAN_PYTHON = $$(tools/python-ft path tsan)
 TSAN_ENV = PYTHONPATH=$(CURDIR)/$(TSAN)/module:/usr/lib/python3/dist-packages PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 \
 	TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 \
-	suppressions=$$(dirname $$(dirname $(TSAN_PYTHON)))/tsan-suppressions.txt"
+	suppressions=$(CURDIR)/$(TSAN)/suppressions.txt"
 test-tsan:
 	tools/python-ft ensure tsan
 	$(call configure,$(TSAN),-DPython_EXECUTABLE=$(TSAN_PYTHON) -DMERANDOL_TESTS=OFF -DCMAKE_CXX_COMPILER=$(CLANGXX) \
 		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DMERANDOL_SANITIZE=thread \
 		-DMERANDOL_PYTHON_VERSION=$$($(TSAN_PYTHON) -c 'import sys; print("%d.%d" % sys.version_info[:2])'))
 	cmake --build $(TSAN)
+	cat $$(dirname $$(dirname $(TSAN_PYTHON)))/tsan-suppressions.txt tools/tsan-suppressions.txt > $(TSAN)/suppressions.txt
 	$(TSAN_ENV) MERANDOL_REQUIRE_NO_GIL=1 MERANDOL_AT_ONCE=2000 $(TSAN_PYTHON) -m pytest -p _hypothesis_pytestplugin $(TSAN_TESTS) \
 		-q -p no:cacheprovider --capture=sys $(PYTEST_ARGS)
 
