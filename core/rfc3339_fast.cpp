@@ -110,8 +110,10 @@ static bool read_scalar(const char *text, std::size_t size, Rfc3339Instant &out)
                        ':', '0', '0', '.', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0'
 #define MERANDOL_SHAPE_ALTERNATIVE 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'T' ^ ' ', 0, 0, 0, 0, 0, \
                                    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0
-#define MERANDOL_DIGIT_LANES -1, -1, -1, -1, 0, -1, -1, 0, -1, -1, 0, -1, -1, 0, -1, -1, \
-                             0, -1, -1, 0, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1
+// The most a lane may hold once the alternative is folded in: 9 where a
+// digit belongs, else 0.
+#define MERANDOL_LIMITS 9, 9, 9, 9, 0, 9, 9, 0, 9, 9, 0, 9, 9, 0, 9, 9, \
+                        0, 9, 9, 0, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9
 // Per half, the digits' bytes in pairs; -1 gives a zero byte.
 #define MERANDOL_GATHER_0 0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, -1, -1, -1, -1
 #define MERANDOL_GATHER_1 1, 2, -1, 4, 5, 6, 7, 8, 9, 10, 11, 12, -1, -1, -1, -1
@@ -138,7 +140,7 @@ static bool read_scalar(const char *text, std::size_t size, Rfc3339Instant &out)
 struct ZoneShape {
     alignas(16) char pattern[16];
     alignas(16) char alternative[16];
-    alignas(16) signed char digit_lanes[16];
+    alignas(16) char limits[16];
     alignas(16) signed char gather[16];
     std::uint32_t required;
 };
@@ -146,7 +148,7 @@ struct ZoneShape {
 alignas(64) static constexpr ZoneShape kZoneShapes[2] = {
     {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, '+', '0', '0', ':', '0', '0'},
      {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, '+' ^ '-', 0, 0, 0, 0, 0},
-     {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1, -1, 0, -1, -1},
+     {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 9, 9, 0, 9, 9},
      {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 11, 12, 14, 15},
      0xfc00},
     {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'Z'},
@@ -163,7 +165,7 @@ alignas(64) static constexpr ZoneShape kZoneShapes[2] = {
 struct WindowShape {
     alignas(32) char pattern[32];
     alignas(32) char alternative[32];
-    alignas(32) signed char digit_lanes[32];
+    alignas(32) char limits[32];
     alignas(32) signed char gather[32];
 };
 
@@ -175,7 +177,7 @@ static constexpr WindowShape window_shape(bool utc, std::size_t size) noexcept {
     static_assert(sizeof kBody - 1 == kBodyLongest);
     for (std::size_t i = 0; i < body; ++i) {
         s.pattern[i] = kBody[i];
-        s.digit_lanes[i] = kBody[i] == '0' ? -1 : 0;
+        s.limits[i] = kBody[i] == '0' ? 9 : 0;
     }
     s.alternative[kSeparatorAt] = 'T' ^ ' ';
     constexpr signed char kGather[32] = {MERANDOL_GATHER_0, MERANDOL_GATHER_1};
@@ -192,7 +194,7 @@ static constexpr WindowShape window_shape(bool utc, std::size_t size) noexcept {
     constexpr std::size_t kZoneDigits[4] = {1, 2, 4, 5};
     for (std::size_t k = 0; k < 4; ++k) {
         s.pattern[body + kZoneDigits[k]] = '0';
-        s.digit_lanes[body + kZoneDigits[k]] = -1;
+        s.limits[body + kZoneDigits[k]] = 9;
         s.gather[28 + k] = static_cast<signed char>(body + kZoneDigits[k] - 16);
     }
     return s;
@@ -210,6 +212,41 @@ alignas(64) static constexpr auto kWindowShapes = [] {
 
 // The lanes of the window that must fit for a body of `body` bytes.
 static constexpr std::uint32_t required_lanes(std::size_t body) noexcept { return (std::uint32_t{1} << body) - 1; }
+
+// For the batch, every text takes the two loads, and all that its zone and
+// length decide comes from one entry, by zone ("Z" second) and length: the
+// window's gather, fraction digits past the body left out; the lanes of the
+// window that must fit; and the zone's shape.  A length that no text of the
+// shape has requires a lane the zone's 16 do not have.
+struct BatchShape {
+    alignas(32) signed char gather[32];
+    ZoneShape zone;
+    std::uint32_t body_lanes;
+};
+
+static constexpr BatchShape batch_shape(bool utc, std::size_t size) noexcept {
+    BatchShape s{};
+    s.zone = kZoneShapes[utc];
+    const std::size_t body = size - (utc ? 1 : 6);
+    if (size < kFastTextMin || size > kFastTextMax || !body_fits(body)) {
+        s.zone.required = ~std::uint32_t{0};
+        return s;
+    }
+    s.body_lanes = required_lanes(body);
+    constexpr signed char kGather[32] = {MERANDOL_GATHER_0, MERANDOL_GATHER_1};
+    for (std::size_t i = 0; i < 32; ++i)
+        s.gather[i] = i >= 16 && kGather[i] >= 0 && kGather[i] + 16u >= body ? -1 : kGather[i];
+    return s;
+}
+
+alignas(64) static constexpr auto kBatchShapes = [] {
+    std::array<BatchShape, 2 * (kFastTextMax + 1)> shapes{};
+    for (std::size_t size = 0; size <= kFastTextMax; ++size) {
+        shapes[size] = batch_shape(false, size);
+        shapes[kFastTextMax + 1 + size] = batch_shape(true, size);
+    }
+    return shapes;
+}();
 
 // Days from 1970-01-01 of a date of a four-digit year, in 32-bit steps.  The
 // year begins in March, so that the leap day ends it, and is moved on by 400
@@ -284,6 +321,18 @@ alignas(64) static constexpr auto kTailShuffles = [] {
                             _mm_load_si128(reinterpret_cast<const __m128i *>(kTailShuffles[size].lanes)));
 }
 
+// One bit per lane of x, set when it fits its place: zero, the
+// alternative, or a digit where a digit belongs.  The lesser of x and x ^
+// alternative is 0 exactly when x is 0 or the alternative, and x itself
+// where the alternative is 0, as at every digit; that must not exceed the
+// lane's limit.
+[[gnu::target("sse4.2"), gnu::always_inline]] static inline std::uint32_t fitting_sse(__m128i x, __m128i alternative,
+                                                                                      __m128i limits) noexcept {
+    const __m128i folded = _mm_min_epu8(x, _mm_xor_si128(x, alternative));
+    return static_cast<std::uint32_t>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_subs_epu8(folded, limits), _mm_setzero_si128())));
+}
+
 // Within: a text shorter than the window is not read past its end (for the
 // readers of texts whose buffer ends there); a longer one is loaded as is.
 template <bool Within>
@@ -293,27 +342,20 @@ template <bool Within>
     if (!measure(text, size, body, utc)) return false;
     alignas(16) static constexpr char kShape[32] = {MERANDOL_SHAPE};
     alignas(16) static constexpr char kAlternative[32] = {MERANDOL_SHAPE_ALTERNATIVE};
-    alignas(16) static constexpr signed char kDigitLanes[32] = {MERANDOL_DIGIT_LANES};
+    alignas(16) static constexpr char kLimits[32] = {MERANDOL_LIMITS};
     alignas(16) static constexpr signed char kLaneIndex[32] = {MERANDOL_LANE_INDEX};
     const ZoneShape &zone = kZoneShapes[utc];
     auto load = [](const void *p) { return _mm_loadu_si128(static_cast<const __m128i *>(p)); };
     auto aligned = [](const void *p) { return _mm_load_si128(static_cast<const __m128i *>(p)); };
-    const __m128i nine = _mm_set1_epi8(9), zero = _mm_setzero_si128();
-    auto fits = [&](__m128i x, const void *alternative, const void *digit_lanes) {
-        const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(x, nine), x);
-        const __m128i same = _mm_or_si128(_mm_cmpeq_epi8(x, zero), _mm_cmpeq_epi8(x, aligned(alternative)));
-        return static_cast<std::uint32_t>(
-            _mm_movemask_epi8(_mm_or_si128(same, _mm_and_si128(digit, aligned(digit_lanes)))));
-    };
     const __m128i x0 = _mm_xor_si128(load(text), aligned(kShape));
     const __m128i second = Within && size < kFastWindow ? second_half_within(text, size) : load(text + 16);
     const __m128i x1 = _mm_xor_si128(second, aligned(kShape + 16));
     const __m128i xz = _mm_xor_si128(load(text + size - 16), aligned(zone.pattern));
     const std::uint32_t required = required_lanes(body);
-    const std::uint32_t fitting = fits(x0, kAlternative, kDigitLanes) | fits(x1, kAlternative + 16, kDigitLanes + 16)
-                                                                            << 16;
+    const std::uint32_t fitting = fitting_sse(x0, aligned(kAlternative), aligned(kLimits)) |
+                                  fitting_sse(x1, aligned(kAlternative + 16), aligned(kLimits + 16)) << 16;
     if ((fitting & required) != required ||
-        (fits(xz, zone.alternative, zone.digit_lanes) & zone.required) != zone.required)
+        (fitting_sse(xz, aligned(zone.alternative), aligned(zone.limits)) & zone.required) != zone.required)
         return false;
     const __m128i in_body = _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(body)), aligned(kLaneIndex + 16));
     const __m128i weights = _mm_setr_epi8(MERANDOL_WEIGHTS);
@@ -335,15 +377,25 @@ template <bool Within>
                        static_cast<std::uint64_t>(_mm_extract_epi64(sums1, 1)), (text[size - 6] == '-') & !utc, out);
 }
 
-// The fields and sums of gathered digits, checked, to the instant.
-[[gnu::target("avx2"), gnu::always_inline]] static inline bool convert_avx2(__m256i gathered, bool negative,
-                                                                            Rfc3339Instant &out) noexcept {
+// The fields of gathered digits, checked, and their sums: the year, 32 *
+// month + day, the minute of the day, (none), the second + 64 * the
+// fraction's first digit, its next four digits and last four, the zone's
+// minutes.  False when a field is out of its range.
+[[gnu::target("avx2"), gnu::always_inline]] static inline bool sum_fields_avx2(__m256i gathered,
+                                                                               __m256i &sums) noexcept {
     const __m256i f = _mm256_maddubs_epi16(gathered, _mm256_setr_epi8(MERANDOL_WEIGHTS, MERANDOL_WEIGHTS));
     const __m256i out_of_range =
         _mm256_or_si256(_mm256_cmpgt_epi16(f, _mm256_setr_epi16(MERANDOL_FIELD_MAX_0, MERANDOL_FIELD_MAX_1)),
                         _mm256_cmpgt_epi16(_mm256_setr_epi16(MERANDOL_FIELD_MIN_0, MERANDOL_FIELD_MIN_1), f));
-    if (!_mm256_testz_si256(out_of_range, out_of_range)) return false;
-    const __m256i sums = _mm256_madd_epi16(f, _mm256_setr_epi16(MERANDOL_SUMS_0, MERANDOL_SUMS_1));
+    sums = _mm256_madd_epi16(f, _mm256_setr_epi16(MERANDOL_SUMS_0, MERANDOL_SUMS_1));
+    return _mm256_testz_si256(out_of_range, out_of_range);
+}
+
+// The fields and sums of gathered digits, checked, to the instant.
+[[gnu::target("avx2"), gnu::always_inline]] static inline bool convert_avx2(__m256i gathered, bool negative,
+                                                                            Rfc3339Instant &out) noexcept {
+    __m256i sums;
+    if (!sum_fields_avx2(gathered, sums)) return false;
     const __m128i sums0 = _mm256_castsi256_si128(sums), sums1 = _mm256_extracti128_si256(sums, 1);
     return finish_sums(static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums0)),
                        static_cast<std::uint64_t>(_mm_extract_epi64(sums0, 1)),
@@ -355,35 +407,38 @@ template <bool Within>
     return _mm256_load_si256(static_cast<const __m256i *>(aligned));
 }
 
-// One bit per lane of x, set when it fits its place: zero, the
-// alternative, or a digit where a digit belongs.
+// fitting_sse for 32 lanes.
 [[gnu::target("avx2"), gnu::always_inline]] static inline std::uint32_t fitting_avx2(__m256i x, __m256i alternative,
-                                                                                     __m256i digit_lanes) noexcept {
-    const __m256i digit = _mm256_cmpeq_epi8(_mm256_min_epu8(x, _mm256_set1_epi8(9)), x);
-    const __m256i same =
-        _mm256_or_si256(_mm256_cmpeq_epi8(x, _mm256_setzero_si256()), _mm256_cmpeq_epi8(x, alternative));
+                                                                                     __m256i limits) noexcept {
+    const __m256i folded = _mm256_min_epu8(x, _mm256_xor_si256(x, alternative));
     return static_cast<std::uint32_t>(
-        _mm256_movemask_epi8(_mm256_or_si256(same, _mm256_and_si256(digit, digit_lanes))));
+        _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_subs_epu8(folded, limits), _mm256_setzero_si256())));
 }
 
-template <bool Within>
-[[gnu::target("avx2")]] static bool read_avx2(const char *text, std::size_t size, Rfc3339Instant &out) noexcept {
+// Checks a text for the shape and gathers its digits in pairs, as the
+// fields take them; false when it is not of the shape.  OneLoad: a text
+// that fits the window is read from it alone; otherwise every text takes
+// the longer texts' road, which has no branch on the length.
+template <bool Within, bool OneLoad = true>
+[[gnu::target("avx2"), gnu::always_inline]] static inline bool gather_avx2(const char *text, std::size_t size,
+                                                                           __m256i &gathered, bool &negative) noexcept {
     std::size_t body;
     bool utc;
     if (!measure(text, size, body, utc)) return false;
-    const bool negative = (text[size - 6] == '-') & !utc;
+    negative = (text[size - 6] == '-') & !utc;
     const __m256i window =
         Within && size < kFastWindow
             ? _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text))),
                                       second_half_within(text, size), 1)
             : _mm256_loadu_si256(reinterpret_cast<const __m256i *>(text));
-    if (size <= kFastWindow) {
+    if (OneLoad && size <= kFastWindow) {
         const WindowShape &shape = kWindowShapes[(utc ? kFastWindow + 1 : 0) + size];
         const __m256i x = _mm256_xor_si256(window, load_avx2(shape.pattern));
         const auto required = static_cast<std::uint32_t>((std::uint64_t{1} << size) - 1);
-        if ((fitting_avx2(x, load_avx2(shape.alternative), load_avx2(shape.digit_lanes)) & required) != required)
+        if ((fitting_avx2(x, load_avx2(shape.alternative), load_avx2(shape.limits)) & required) != required)
             return false;
-        return convert_avx2(_mm256_shuffle_epi8(x, load_avx2(shape.gather)), negative, out);
+        gathered = _mm256_shuffle_epi8(x, load_avx2(shape.gather));
+        return true;
     }
     // Longer texts end past the window: their zone is read from the text's
     // last 16 bytes.
@@ -391,24 +446,145 @@ template <bool Within>
     auto aligned = [](const void *p) { return _mm_load_si128(static_cast<const __m128i *>(p)); };
     const __m256i x = _mm256_xor_si256(window, _mm256_setr_epi8(MERANDOL_SHAPE));
     const std::uint32_t fitting =
-        fitting_avx2(x, _mm256_setr_epi8(MERANDOL_SHAPE_ALTERNATIVE), _mm256_setr_epi8(MERANDOL_DIGIT_LANES));
+        fitting_avx2(x, _mm256_setr_epi8(MERANDOL_SHAPE_ALTERNATIVE), _mm256_setr_epi8(MERANDOL_LIMITS));
     const __m128i xz =
         _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text + size - 16)), aligned(zone.pattern));
-    const __m128i zone_digit = _mm_cmpeq_epi8(_mm_min_epu8(xz, _mm_set1_epi8(9)), xz);
-    const __m128i zone_same =
-        _mm_or_si128(_mm_cmpeq_epi8(xz, _mm_setzero_si128()), _mm_cmpeq_epi8(xz, aligned(zone.alternative)));
-    const auto zone_fitting = static_cast<std::uint32_t>(
-        _mm_movemask_epi8(_mm_or_si128(zone_same, _mm_and_si128(zone_digit, aligned(zone.digit_lanes)))));
+    const std::uint32_t zone_fitting = fitting_sse(xz, aligned(zone.alternative), aligned(zone.limits));
     const std::uint32_t required = required_lanes(body);
     if ((fitting & required) != required || (zone_fitting & zone.required) != zone.required) return false;
     // Fraction lanes past the body are left out; the zone's digits join
     // half 1.
     const __m256i in_body =
         _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(body)), _mm256_setr_epi8(MERANDOL_LANE_INDEX));
-    const __m256i gathered = _mm256_or_si256(
+    gathered = _mm256_or_si256(
         _mm256_shuffle_epi8(_mm256_and_si256(x, in_body), _mm256_setr_epi8(MERANDOL_GATHER_0, MERANDOL_GATHER_1)),
         _mm256_inserti128_si256(_mm256_setzero_si256(), _mm_shuffle_epi8(xz, aligned(zone.gather)), 1));
-    return convert_avx2(gathered, negative, out);
+    return true;
+}
+
+template <bool Within>
+[[gnu::target("avx2")]] static bool read_avx2(const char *text, std::size_t size, Rfc3339Instant &out) noexcept {
+    __m256i gathered;
+    bool negative;
+    return gather_avx2<Within>(text, size, gathered, negative) && convert_avx2(gathered, negative, out);
+}
+
+[[gnu::target("avx2"), gnu::always_inline]] static inline __m256i set(std::int32_t v) noexcept {
+    return _mm256_set1_epi32(v);
+}
+
+// Four lanes of days and seconds within them to 64-bit seconds.
+[[gnu::target("avx2"), gnu::always_inline]] static inline __m256i seconds_of(__m128i days, __m128i rest) noexcept {
+    return _mm256_add_epi64(_mm256_mul_epi32(_mm256_cvtepi32_epi64(days), _mm256_set1_epi64x(kSecondsPerDay)),
+                            _mm256_cvtepi32_epi64(rest));
+}
+
+// Eight texts at once.  Each is checked and its digits summed into eight
+// fields as above; the fields of the eight are then turned about, so that
+// each vector holds one field of all eight, and the calendar runs once in
+// eight 32-bit lanes (its numbers stay below 2^26), the seconds in 64-bit
+// lanes at the end.
+[[gnu::target("avx2")]] static unsigned read_batch_avx2(const char *const *texts, const std::size_t *sizes,
+                                                        FastBatch &out) noexcept {
+    __m256i rows[kFastBatch];
+    unsigned read = 0, negative = 0;
+    const __m256i shape = _mm256_setr_epi8(MERANDOL_SHAPE), alternative = _mm256_setr_epi8(MERANDOL_SHAPE_ALTERNATIVE),
+                  limits = _mm256_setr_epi8(MERANDOL_LIMITS);
+#pragma GCC unroll 8
+    for (unsigned i = 0; i < kFastBatch; ++i) {
+        const char *text = texts[i];
+        const std::size_t size = sizes[i];
+        if (size - kFastTextMin > kFastTextMax - kFastTextMin) {
+            rows[i] = _mm256_setzero_si256();
+            continue;
+        }
+        const bool utc = (text[size - 1] | 0x20) == 'z';
+        const BatchShape &s = kBatchShapes[utc * (kFastTextMax + 1) + size];
+        const __m256i x = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(text)), shape);
+        const __m128i xz = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text + size - 16)),
+                                         _mm_load_si128(reinterpret_cast<const __m128i *>(s.zone.pattern)));
+        const std::uint32_t body_misfits = ~fitting_avx2(x, alternative, limits) & s.body_lanes;
+        const std::uint32_t zone_misfits =
+            ~fitting_sse(xz, _mm_load_si128(reinterpret_cast<const __m128i *>(s.zone.alternative)),
+                         _mm_load_si128(reinterpret_cast<const __m128i *>(s.zone.limits))) &
+            s.zone.required;
+        const __m256i gathered = _mm256_or_si256(
+            _mm256_shuffle_epi8(x, load_avx2(s.gather)),
+            _mm256_inserti128_si256(
+                _mm256_setzero_si256(),
+                _mm_shuffle_epi8(xz, _mm_load_si128(reinterpret_cast<const __m128i *>(s.zone.gather))), 1));
+        const bool fits = sum_fields_avx2(gathered, rows[i]) & ((body_misfits | zone_misfits) == 0);
+        read |= unsigned{fits} << i;
+        negative |= static_cast<unsigned>((text[size - 6] == '-') & !utc) << i;
+    }
+    const __m256i t0 = _mm256_unpacklo_epi32(rows[0], rows[1]), t1 = _mm256_unpackhi_epi32(rows[0], rows[1]);
+    const __m256i t2 = _mm256_unpacklo_epi32(rows[2], rows[3]), t3 = _mm256_unpackhi_epi32(rows[2], rows[3]);
+    const __m256i t4 = _mm256_unpacklo_epi32(rows[4], rows[5]), t5 = _mm256_unpackhi_epi32(rows[4], rows[5]);
+    const __m256i t6 = _mm256_unpacklo_epi32(rows[6], rows[7]), t7 = _mm256_unpackhi_epi32(rows[6], rows[7]);
+    const __m256i u0 = _mm256_unpacklo_epi64(t0, t2), u1 = _mm256_unpackhi_epi64(t0, t2);
+    const __m256i u2 = _mm256_unpacklo_epi64(t1, t3), u3 = _mm256_unpackhi_epi64(t1, t3);
+    const __m256i u4 = _mm256_unpacklo_epi64(t4, t6), u5 = _mm256_unpackhi_epi64(t4, t6);
+    const __m256i u6 = _mm256_unpacklo_epi64(t5, t7), u7 = _mm256_unpackhi_epi64(t5, t7);
+    const __m256i year = _mm256_permute2x128_si256(u0, u4, 0x20);
+    const __m256i month_day = _mm256_permute2x128_si256(u1, u5, 0x20);
+    const __m256i minute_of_day = _mm256_permute2x128_si256(u2, u6, 0x20);
+    const __m256i second_digit = _mm256_permute2x128_si256(u0, u4, 0x31);
+    const __m256i fraction_high = _mm256_permute2x128_si256(u1, u5, 0x31);
+    const __m256i fraction_low = _mm256_permute2x128_si256(u2, u6, 0x31);
+    const __m256i zone_minutes = _mm256_permute2x128_si256(u3, u7, 0x31);
+
+    const __m256i month = _mm256_srli_epi32(month_day, 5), day = _mm256_and_si256(month_day, set(31));
+    // Leap: divisible by 4, and by 16 where by 25 (so by 400 where by
+    // 100).  An odd d divides n exactly when n times d's inverse modulo
+    // 2^32 is at most (2^32 - 1) / d; 0xC28F5C29 * 25 = 1 modulo 2^32.
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i by25_product = _mm256_mullo_epi32(year, set(static_cast<std::int32_t>(0xC28F5C29u)));
+    const __m256i by25 = _mm256_cmpeq_epi32(_mm256_min_epu32(by25_product, set(171798691)), by25_product);
+    const __m256i by4 = _mm256_cmpeq_epi32(_mm256_and_si256(year, set(3)), zero);
+    const __m256i by16 = _mm256_cmpeq_epi32(_mm256_and_si256(year, set(15)), zero);
+    const __m256i leap = _mm256_andnot_si256(_mm256_andnot_si256(by16, by25), by4);  // all ones
+    // Days of the month: February 28 and the leap day; of the others the
+    // long ones are the odd months to July and the even ones from August,
+    // 30 + ((month ^ month / 8) & 1).
+    const __m256i long_month = _mm256_and_si256(_mm256_xor_si256(month, _mm256_srli_epi32(month, 3)), set(1));
+    const __m256i month_days = _mm256_blendv_epi8(_mm256_add_epi32(set(30), long_month),
+                                                  _mm256_sub_epi32(set(28), leap), _mm256_cmpeq_epi32(month, set(2)));
+    const auto past_month_end =
+        static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(day, month_days))));
+    // days_of_four_digit_year in lanes; kDaysBeforeMonth by month, its
+    // lower eight and upper five apart.
+    const __m256i before_low =
+        _mm256_setr_epi32(kDaysBeforeMonth[0], kDaysBeforeMonth[1], kDaysBeforeMonth[2], kDaysBeforeMonth[3],
+                          kDaysBeforeMonth[4], kDaysBeforeMonth[5], kDaysBeforeMonth[6], kDaysBeforeMonth[7]);
+    const __m256i before_high = _mm256_setr_epi32(kDaysBeforeMonth[8], kDaysBeforeMonth[9], kDaysBeforeMonth[10],
+                                                  kDaysBeforeMonth[11], kDaysBeforeMonth[12], 0, 0, 0);
+    const __m256i days_before =
+        _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(before_low, month),
+                           _mm256_permutevar8x32_epi32(before_high, month), _mm256_cmpgt_epi32(month, set(7)));
+    const __m256i y = _mm256_add_epi32(_mm256_add_epi32(year, set(400)), _mm256_cmpgt_epi32(set(3), month));
+    const __m256i centuries = _mm256_srli_epi32(_mm256_mullo_epi32(y, set(5243)), 19);
+    const __m256i days =
+        _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(y, set(365)), _mm256_srli_epi32(y, 2)),
+                         _mm256_add_epi32(_mm256_sub_epi32(_mm256_srli_epi32(centuries, 2), centuries),
+                                          _mm256_add_epi32(_mm256_add_epi32(day, days_before), set(-865565))));
+    // The zone's sign, one bit per text, to a lane mask.
+    const __m256i bits = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
+    const __m256i minus = _mm256_cmpeq_epi32(_mm256_and_si256(set(static_cast<std::int32_t>(negative)), bits), bits);
+    const __m256i zone_seconds = _mm256_mullo_epi32(zone_minutes, set(60));
+    const __m256i offset = _mm256_sub_epi32(_mm256_xor_si256(zone_seconds, minus), minus);
+    const __m256i second_of_day =
+        _mm256_add_epi32(_mm256_mullo_epi32(minute_of_day, set(60)), _mm256_and_si256(second_digit, set(63)));
+    const __m256i rest = _mm256_sub_epi32(second_of_day, offset);  // within two days
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(out.seconds),
+                        seconds_of(_mm256_castsi256_si128(days), _mm256_castsi256_si128(rest)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(out.seconds + 4),
+                        seconds_of(_mm256_extracti128_si256(days, 1), _mm256_extracti128_si256(rest, 1)));
+    const __m256i nanosecond =
+        _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(_mm256_srli_epi32(second_digit, 6), set(100000000)),
+                                          _mm256_mullo_epi32(fraction_high, set(10000))),
+                         fraction_low);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(out.nanosecond), nanosecond);
+    return read & ~past_month_end;
 }
 
 #endif  // MERANDOL_FAST_X86
@@ -452,6 +628,29 @@ FastRead fast_reader_within(FastKernel kernel) noexcept {
 #endif
     (void)kernel;
     return read_scalar;
+}
+
+// Eight texts one by one, for the kernels without a batch of their own.
+template <FastRead Read>
+static unsigned read_batch_each(const char *const *texts, const std::size_t *sizes, FastBatch &out) noexcept {
+    unsigned read = 0;
+    for (std::size_t i = 0; i < kFastBatch; ++i) {
+        Rfc3339Instant instant;
+        if (!Read(texts[i], sizes[i], instant)) continue;
+        out.seconds[i] = instant.seconds;
+        out.nanosecond[i] = instant.nanosecond;
+        read |= 1u << i;
+    }
+    return read;
+}
+
+FastReadBatch fast_batch_reader(FastKernel kernel) noexcept {
+#if MERANDOL_FAST_X86
+    if (kernel == FastKernel::Avx2) return read_batch_avx2;
+    if (kernel == FastKernel::Sse42) return read_batch_each<read_sse42<false>>;
+#endif
+    (void)kernel;
+    return read_batch_each<read_scalar>;
 }
 
 // The first call through a pointer chooses the kernel and puts its reader

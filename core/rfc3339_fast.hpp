@@ -54,6 +54,18 @@ FastRead fast_reader(FastKernel kernel) noexcept;
 // end at the text's end, a little dearer than one load of the window.
 FastRead fast_reader_within(FastKernel kernel) noexcept;
 
+// Eight texts at once, for column readers: bit i of the answer is set when
+// texts[i] (sizes[i] bytes, of which kFastWindow may be read whatever the
+// size) is of the shape, and its instant is then in out at i.  Each answers
+// as the kernel's reader does.
+inline constexpr std::size_t kFastBatch = 8;
+struct FastBatch {
+    std::int64_t seconds[kFastBatch];
+    std::uint32_t nanosecond[kFastBatch];
+};
+using FastReadBatch = unsigned (*)(const char *const *texts, const std::size_t *sizes, FastBatch &out) noexcept;
+FastReadBatch fast_batch_reader(FastKernel kernel) noexcept;
+
 // The fast path with the best kernel.  `readable` is how many bytes from
 // text.data() may be read (at least text.size()): when fewer than
 // kFastWindow, the kernel's reader within the text reads it.

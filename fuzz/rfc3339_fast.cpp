@@ -2,7 +2,7 @@
 // the fast path this processor runs either leaves the text to the full
 // reader or gives exactly the instant parse_rfc3339 reads, whatever follows
 // the text in its window; the kernels answer alike, also when they may read
-// nothing past the text; and the whole road
+// nothing past the text, and in every lane of a batch; and the whole road
 // accepts exactly what parse_rfc3339 accepts, with the same instant.
 #include <cstring>
 
@@ -36,6 +36,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 first_instant = out;
             }
             MERANDOL_REQUIRE(read == (first == 1) && (!read || out == first_instant), text);
+            // The batch, the text in every lane but one, which holds a text
+            // of the shape: each lane answers as the reader does.
+            static constexpr char kOtherWindow[kFastWindow + 1] = "2038-01-19T03:14:08.999+14:00";
+            static constexpr std::string_view kOther(kOtherWindow);
+            Rfc3339Instant other;
+            MERANDOL_REQUIRE(fast_reader(kernel)(kOther.data(), kOther.size(), other), kOther);
+            const char *texts[kFastBatch];
+            std::size_t sizes[kFastBatch];
+            const std::size_t lone = size % kFastBatch;
+            for (std::size_t i = 0; i < kFastBatch; ++i) {
+                texts[i] = i == lone ? kOther.data() : window;
+                sizes[i] = i == lone ? kOther.size() : size;
+            }
+            FastBatch batch;
+            const unsigned batch_read = fast_batch_reader(kernel)(texts, sizes, batch);
+            for (std::size_t i = 0; i < kFastBatch; ++i) {
+                const Rfc3339Instant &here = i == lone ? other : out;
+                const bool lane_read = (batch_read >> i & 1) != 0;
+                MERANDOL_REQUIRE(lane_read == (i == lone || read), text);
+                if (lane_read)
+                    MERANDOL_REQUIRE(batch.seconds[i] == here.seconds && batch.nanosecond[i] == here.nanosecond, text);
+            }
             // The reader within the text, on the input itself, which ends
             // where the text does.
             const bool within = fast_reader_within(kernel)(text.data(), size, out);

@@ -177,18 +177,18 @@ std::string_view StringColumn::text(std::int64_t row, std::size_t &readable) con
 // takes for NaT, is out of range too, so that a column reads the same here
 // and through parse_to_numpy.
 template <std::int64_t NanosPerUnit>
-[[gnu::always_inline]] static inline bool to_units(const Rfc3339Instant &instant, Finer finer, std::int64_t &out,
-                                                   RowError &error) noexcept {
+[[gnu::always_inline]] static inline bool to_units(std::int64_t instant_seconds, std::uint32_t nanosecond, Finer finer,
+                                                   std::int64_t &out, RowError &error) noexcept {
     constexpr std::int64_t kPerSecond = kNanosPerSecond / NanosPerUnit;
     static_assert(kPerSecond * NanosPerUnit == kNanosPerSecond);
-    if (NanosPerUnit > 1 && finer == Finer::Refuse && instant.nanosecond % NanosPerUnit != 0) {
+    if (NanosPerUnit > 1 && finer == Finer::Refuse && nanosecond % NanosPerUnit != 0) {
         error = RowError::Finer;
         return false;
     }
     // The nanosecond is never negative, so dropping its rest floors.  Before
     // the epoch a fraction is taken from the next second up, so that the
     // seconds alone do not overflow near the lower end of the range.
-    std::int64_t seconds = instant.seconds, fraction = instant.nanosecond / NanosPerUnit, units;
+    std::int64_t seconds = instant_seconds, fraction = nanosecond / NanosPerUnit, units;
     if (seconds < 0 && fraction != 0) seconds += 1, fraction -= kPerSecond;
     if (__builtin_mul_overflow(seconds, kPerSecond, &units) || __builtin_add_overflow(units, fraction, &units) ||
         units == INT64_MIN) {
@@ -199,27 +199,81 @@ template <std::int64_t NanosPerUnit>
     return true;
 }
 
+// How far ahead of the batch being read its texts' bytes are fetched.  On
+// 10^6 texts of 29 bytes, 15.8 ns a text without, 9.4 with 256 bytes, 8.4
+// with 1024 and 8.5 with 4096: the processor's own prefetch falls behind
+// here.
+inline constexpr std::uintptr_t kPrefetchBytes = 1024;
+
+// Rows go eight at a time through the fast path's batch where all eight
+// hold a text with a whole window readable, which is every row of a column
+// without nulls but its last few; the rest, and any text the batch leaves,
+// one at a time.
 template <StringLayout Layout, std::int64_t NanosPerUnit>
 static std::expected<std::int64_t, RowFailure> fill(const StringColumn &c, Finer finer, std::int64_t null_value,
                                                     std::int64_t *values) noexcept {
-    const FastRead fast = fast_reader(best_fast_kernel());
+    const FastReadBatch read_batch = fast_batch_reader(best_fast_kernel());
     std::int64_t nulls = 0;
-    for (std::int64_t row = 0; row < c.size; ++row) {
+    RowFailure failure{};
+    auto fail = [&failure](std::int64_t row, RowError error) {
+        failure = {row, error};
+        return false;
+    };
+    auto read_one = [&](std::int64_t row) {
         if (!c.is_valid(row)) {
             values[row] = null_value;
             ++nulls;
-            continue;
+            return true;
         }
         std::size_t readable;
         const std::string_view text = text_of<Layout>(c, row, readable);
         Rfc3339Instant instant;
-        const bool read = readable >= kFastWindow ? fast(text.data(), text.size(), instant)
-                                                  : read_fast_rfc3339(text, readable, instant);
-        if (!read && !read_rfc3339_instant_slowly(text, instant))
-            return std::unexpected(RowFailure{row, RowError::Unreadable});
+        if (!read_fast_rfc3339(text, readable, instant) && !read_rfc3339_instant_slowly(text, instant))
+            return fail(row, RowError::Unreadable);
         RowError error;
-        if (!to_units<NanosPerUnit>(instant, finer, values[row], error)) return std::unexpected(RowFailure{row, error});
+        return to_units<NanosPerUnit>(instant.seconds, instant.nanosecond, finer, values[row], error) ||
+               fail(row, error);
+    };
+    std::int64_t row = 0;
+    for (; c.size - row >= static_cast<std::int64_t>(kFastBatch); row += kFastBatch) {
+        bool whole = true;
+        if (c.validity != nullptr)
+            for (std::size_t i = 0; i < kFastBatch; ++i) whole &= c.is_valid(row + static_cast<std::int64_t>(i));
+        unsigned read = 0;
+        FastBatch batch;
+        if (whole) {
+            const char *texts[kFastBatch];
+            std::size_t sizes[kFastBatch];
+            for (std::size_t i = 0; i < kFastBatch; ++i) {
+                std::size_t readable;
+                const std::string_view text = text_of<Layout>(c, row + static_cast<std::int64_t>(i), readable);
+                texts[i] = text.data();
+                sizes[i] = text.size();
+                whole &= readable >= kFastWindow;
+            }
+            if (whole) {
+                // The offsets' texts lie in one buffer in row order.
+                if constexpr (Layout != StringLayout::Utf8View) {
+                    const auto first = reinterpret_cast<std::uintptr_t>(texts[0]);
+                    const auto end = reinterpret_cast<std::uintptr_t>(texts[kFastBatch - 1] + sizes[kFastBatch - 1]);
+                    for (std::uintptr_t line = first; line < end; line += 64)
+                        __builtin_prefetch(reinterpret_cast<const void *>(line + kPrefetchBytes));
+                }
+                read = read_batch(texts, sizes, batch);
+            }
+        }
+        for (std::size_t i = 0; i < kFastBatch; ++i) {
+            const std::int64_t at = row + static_cast<std::int64_t>(i);
+            RowError error;
+            if (read >> i & 1
+                    ? !to_units<NanosPerUnit>(batch.seconds[i], batch.nanosecond[i], finer, values[at], error) &&
+                          !fail(at, error)
+                    : !read_one(at))
+                return std::unexpected(failure);
+        }
     }
+    for (; row < c.size; ++row)
+        if (!read_one(row)) return std::unexpected(failure);
     return nulls;
 }
 

@@ -213,7 +213,7 @@ def test_arbitrary_arguments(member, data):
 
 
 @pytest.mark.parametrize("reader, reference, fields, message", READERS, ids=[r[0].__qualname__ for r in READERS])
-@settings(max_examples=400)
+@settings(max_examples=4 * settings.default.max_examples)
 @given(text=reader_texts)
 def test_readers_accept_exactly_what_the_reference_accepts(reader, reference, fields, message, text):
     try:
