@@ -1,5 +1,6 @@
 #include "core/rfc3339_fast.hpp"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 
@@ -303,15 +304,18 @@ static_assert(days_of_four_digit_year(2000, 12, 31) == days_since_unix_epoch({20
 
 // Bytes 16 to 31 of a text of `size` < kFastWindow bytes without loading
 // past its end: its last 16 bytes (it has at least 20), moved down into
-// place by a shuffle, lanes past the text zero.
+// place by a shuffle, lanes past the text zero.  A text of the window's size
+// or longer has them in place from its byte 16 (the batch's road).
 struct TailShuffle {
     alignas(16) signed char lanes[16];
 };
 alignas(64) static constexpr auto kTailShuffles = [] {
-    std::array<TailShuffle, kFastWindow> shuffles{};
-    for (std::size_t size = 16; size < kFastWindow; ++size)
+    std::array<TailShuffle, kFastTextMax + 1> shuffles{};
+    for (std::size_t size = 16; size <= kFastTextMax; ++size)
         for (std::size_t j = 0; j < 16; ++j)
-            shuffles[size].lanes[j] = 16 + j < size ? static_cast<signed char>(j + kFastWindow - size) : -1;
+            shuffles[size].lanes[j] = size >= kFastWindow ? static_cast<signed char>(j)
+                                      : 16 + j < size     ? static_cast<signed char>(j + kFastWindow - size)
+                                                          : -1;
     return shuffles;
 }();
 
@@ -484,6 +488,7 @@ template <bool Within>
 // each vector holds one field of all eight, and the calendar runs once in
 // eight 32-bit lanes (its numbers stay below 2^26), the seconds in 64-bit
 // lanes at the end.
+template <bool Within>
 [[gnu::target("avx2")]] static unsigned read_batch_avx2(const char *const *texts, const std::size_t *sizes,
                                                         FastBatch &out) noexcept {
     __m256i rows[kFastBatch];
@@ -500,7 +505,18 @@ template <bool Within>
         }
         const bool utc = (text[size - 1] | 0x20) == 'z';
         const BatchShape &s = kBatchShapes[utc * (kFastTextMax + 1) + size];
-        const __m256i x = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(text)), shape);
+        // Within: bytes 16 to 31 from a load that ends at the text's end, or
+        // at byte 32 of a longer text, without a branch on the length.
+        const __m256i window =
+            Within
+                ? _mm256_inserti128_si256(
+                      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text))),
+                      _mm_shuffle_epi8(
+                          _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + std::min(size, kFastWindow) - 16)),
+                          _mm_load_si128(reinterpret_cast<const __m128i *>(kTailShuffles[size].lanes))),
+                      1)
+                : _mm256_loadu_si256(reinterpret_cast<const __m256i *>(text));
+        const __m256i x = _mm256_xor_si256(window, shape);
         const __m128i xz = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text + size - 16)),
                                          _mm_load_si128(reinterpret_cast<const __m128i *>(s.zone.pattern)));
         const std::uint32_t body_misfits = ~fitting_avx2(x, alternative, limits) & s.body_lanes;
@@ -646,8 +662,17 @@ static unsigned read_batch_each(const char *const *texts, const std::size_t *siz
 
 FastReadBatch fast_batch_reader(FastKernel kernel) noexcept {
 #if MERANDOL_FAST_X86
-    if (kernel == FastKernel::Avx2) return read_batch_avx2;
+    if (kernel == FastKernel::Avx2) return read_batch_avx2<false>;
     if (kernel == FastKernel::Sse42) return read_batch_each<read_sse42<false>>;
+#endif
+    (void)kernel;
+    return read_batch_each<read_scalar>;
+}
+
+FastReadBatch fast_batch_reader_within(FastKernel kernel) noexcept {
+#if MERANDOL_FAST_X86
+    if (kernel == FastKernel::Avx2) return read_batch_avx2<true>;
+    if (kernel == FastKernel::Sse42) return read_batch_each<read_sse42<true>>;
 #endif
     (void)kernel;
     return read_batch_each<read_scalar>;

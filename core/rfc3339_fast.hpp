@@ -65,6 +65,9 @@ struct FastBatch {
 };
 using FastReadBatch = unsigned (*)(const char *const *texts, const std::size_t *sizes, FastBatch &out) noexcept;
 FastReadBatch fast_batch_reader(FastKernel kernel) noexcept;
+// The same batch that reads no byte past any text's end: the texts' sizes
+// are all that may be read.
+FastReadBatch fast_batch_reader_within(FastKernel kernel) noexcept;
 
 // The fast path with the best kernel.  `readable` is how many bytes from
 // text.data() may be read (at least text.size()): when fewer than

@@ -42,21 +42,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             static constexpr std::string_view kOther(kOtherWindow);
             Rfc3339Instant other;
             MERANDOL_REQUIRE(fast_reader(kernel)(kOther.data(), kOther.size(), other), kOther);
-            const char *texts[kFastBatch];
-            std::size_t sizes[kFastBatch];
             const std::size_t lone = size % kFastBatch;
-            for (std::size_t i = 0; i < kFastBatch; ++i) {
-                texts[i] = i == lone ? kOther.data() : window;
-                sizes[i] = i == lone ? kOther.size() : size;
-            }
-            FastBatch batch;
-            const unsigned batch_read = fast_batch_reader(kernel)(texts, sizes, batch);
-            for (std::size_t i = 0; i < kFastBatch; ++i) {
-                const Rfc3339Instant &here = i == lone ? other : out;
-                const bool lane_read = (batch_read >> i & 1) != 0;
-                MERANDOL_REQUIRE(lane_read == (i == lone || read), text);
-                if (lane_read)
-                    MERANDOL_REQUIRE(batch.seconds[i] == here.seconds && batch.nanosecond[i] == here.nanosecond, text);
+            for (bool within : {false, true}) {
+                // Within: the input itself, which ends where the text does.
+                const char *texts[kFastBatch];
+                std::size_t sizes[kFastBatch];
+                for (std::size_t i = 0; i < kFastBatch; ++i) {
+                    texts[i] = i == lone ? kOther.data() : within ? text.data() : window;
+                    sizes[i] = i == lone ? kOther.size() : size;
+                }
+                FastBatch batch;
+                const unsigned batch_read =
+                    (within ? fast_batch_reader_within(kernel) : fast_batch_reader(kernel))(texts, sizes, batch);
+                for (std::size_t i = 0; i < kFastBatch; ++i) {
+                    const Rfc3339Instant &here = i == lone ? other : out;
+                    const bool lane_read = (batch_read >> i & 1) != 0;
+                    MERANDOL_REQUIRE(lane_read == (i == lone || read), text);
+                    if (lane_read)
+                        MERANDOL_REQUIRE(batch.seconds[i] == here.seconds && batch.nanosecond[i] == here.nanosecond,
+                                         text);
+                }
             }
             // The reader within the text, on the input itself, which ends
             // where the text does.

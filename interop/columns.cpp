@@ -215,9 +215,12 @@ inline constexpr Py_ssize_t kPrefetchAhead = 16;
 // Calls visit(i, text) for every element in order until it returns false.
 // A list is held in a critical section and read afresh at every step, since
 // an allocation in `visit` may run a collection, and with it code that
-// changes the list.
-template <class Visit>
-static bool each_text(const Texts &t, Visit &&visit) {
+// changes the list.  Where eight items from a multiple of eight on are
+// there, batch(i, items) may read items[0] to items[7] (the list's, from
+// i) at once, without the interpreter; when it says it did not, they are
+// visited one by one.
+template <class Visit, class Batch>
+static bool each_text(const Texts &t, Visit &&visit, Batch &&batch) {
     if (t.seq == nullptr) {
         for (Py_ssize_t i = 0; i < t.size; ++i)
             if (!t.visit_one(i, visit)) return false;
@@ -226,15 +229,27 @@ static bool each_text(const Texts &t, Visit &&visit) {
     bool ok = true;
     Py_BEGIN_CRITICAL_SECTION(t.seq);
     for (Py_ssize_t i = 0; ok && i < t.size; ++i) {
-        if (MERANDOL_UNLIKELY(i >= PySequence_Fast_GET_SIZE(t.seq))) {
+        const Py_ssize_t now = PySequence_Fast_GET_SIZE(t.seq);
+        if (MERANDOL_UNLIKELY(i >= now)) {
             PyErr_SetString(PyExc_RuntimeError, "texts changed size while it was read");
             ok = false;
             break;
         }
-        // The items lie apart on the heap; fetching a later one while this
-        // is read hides most of the wait for memory.
-        if (i + kPrefetchAhead < PySequence_Fast_GET_SIZE(t.seq)) {
-            const char *ahead = reinterpret_cast<const char *>(PySequence_Fast_ITEMS(t.seq)[i + kPrefetchAhead]);
+        PyObject **items = PySequence_Fast_ITEMS(t.seq);
+        // The items lie apart on the heap; fetching later ones while these
+        // are read hides most of the wait for memory.
+        if (i % kFastBatch == 0 && std::min(t.size, now) - i >= static_cast<Py_ssize_t>(kFastBatch)) {
+            for (std::size_t k = 0; k < kFastBatch && i + kPrefetchAhead + static_cast<Py_ssize_t>(k) < now; ++k) {
+                const char *ahead = reinterpret_cast<const char *>(items[i + kPrefetchAhead + k]);
+                __builtin_prefetch(ahead);
+                __builtin_prefetch(ahead + 64);
+            }
+            if (batch(i, items + i)) {
+                i += kFastBatch - 1;
+                continue;
+            }
+        } else if (i + kPrefetchAhead < now) {
+            const char *ahead = reinterpret_cast<const char *>(items[i + kPrefetchAhead]);
             __builtin_prefetch(ahead);
             __builtin_prefetch(ahead + 64);
         }
@@ -242,6 +257,11 @@ static bool each_text(const Texts &t, Visit &&visit) {
     }
     Py_END_CRITICAL_SECTION();
     return ok;
+}
+
+template <class Visit>
+static bool each_text(const Texts &t, Visit &&visit) {
+    return each_text(t, visit, [](Py_ssize_t, PyObject *const *) { return false; });
 }
 
 // Raises the error that cls.parse(texts[i]) raises, the class reader's own,
@@ -311,6 +331,24 @@ static PyObject *parse_many(PyObject *, PyObject *cls, PyObject *texts_object) {
 // The instant of an RFC 3339 text in units of NanosPerUnit nanoseconds;
 // `readable` bytes from the text's start may be read.  INT64_MIN is numpy's
 // NaT, so it is out of range too.
+// An instant in units of NanosPerUnit nanoseconds; false when it does not
+// fit 64 bits or is INT64_MIN, numpy's NaT.  The nanosecond is a whole
+// number of units.
+template <std::int64_t NanosPerUnit>
+static inline bool to_units(std::int64_t seconds, std::uint32_t nanosecond, std::int64_t &out) noexcept {
+    // Before the epoch a fraction is taken from the next second up, so that
+    // the seconds alone do not overflow near the lower end of the range.
+    std::int64_t fraction = nanosecond / NanosPerUnit, units;
+    if (seconds < 0 && fraction != 0) seconds += 1, fraction -= kNanosPerSecond / NanosPerUnit;
+    if (MERANDOL_UNLIKELY(__builtin_mul_overflow(seconds, kNanosPerSecond / NanosPerUnit, &units) ||
+                          __builtin_add_overflow(units, fraction, &units) || units == INT64_MIN))
+        return false;
+    out = units;
+    return true;
+}
+
+// The instant of an RFC 3339 text in units of NanosPerUnit nanoseconds;
+// `readable` bytes from the text's start may be read.
 template <std::int64_t NanosPerUnit>
 static inline Outcome read_instant(std::string_view text, std::size_t readable, std::int64_t &out) noexcept {
     // The instant straight from the text, without the fields that
@@ -319,15 +357,7 @@ static inline Outcome read_instant(std::string_view text, std::size_t readable, 
     Rfc3339Instant instant;
     if (MERANDOL_UNLIKELY(!read_rfc3339_instant(text, readable, instant))) return Outcome::Unreadable;
     if (MERANDOL_UNLIKELY(instant.nanosecond % NanosPerUnit != 0)) return Outcome::Remainder;
-    // Before the epoch a fraction is taken from the next second up, so that
-    // the seconds alone do not overflow near the lower end of the range.
-    std::int64_t seconds = instant.seconds, fraction = instant.nanosecond / NanosPerUnit, units;
-    if (seconds < 0 && fraction != 0) seconds += 1, fraction -= kNanosPerSecond / NanosPerUnit;
-    if (MERANDOL_UNLIKELY(__builtin_mul_overflow(seconds, kNanosPerSecond / NanosPerUnit, &units) ||
-                          __builtin_add_overflow(units, fraction, &units) || units == INT64_MIN))
-        return Outcome::OutOfRange;
-    out = units;
-    return Outcome::Ok;
+    return to_units<NanosPerUnit>(instant.seconds, instant.nanosecond, out) ? Outcome::Ok : Outcome::OutOfRange;
 }
 
 static bool instant_error(const Texts &t, Py_ssize_t i, Outcome outcome, const char *target) {
@@ -359,13 +389,40 @@ static Py_ssize_t fill_from_array(const Texts &t, Py_ssize_t i, std::int64_t *ou
     return i;
 }
 
+// Eight list items that are all ASCII str of the fast path's shape, with
+// instants the unit holds exactly, into out[0] to out[7]; false otherwise
+// (some of out may then be written).
+template <std::int64_t NanosPerUnit>
+static bool fill_eight(PyObject *const *items, FastReadBatch read_batch, std::int64_t *out) noexcept {
+    const char *texts[kFastBatch];
+    std::size_t sizes[kFastBatch];
+    for (std::size_t k = 0; k < kFastBatch; ++k) {
+        PyObject *item = items[k];
+        if (!PyUnicode_Check(item) || !PyUnicode_IS_COMPACT_ASCII(item)) return false;
+        texts[k] = static_cast<const char *>(PyUnicode_DATA(item));
+        sizes[k] = static_cast<std::size_t>(PyUnicode_GET_LENGTH(item));
+    }
+    FastBatch batch;
+    if (read_batch(texts, sizes, batch) != (1u << kFastBatch) - 1) return false;
+    bool held = true;
+    for (std::size_t k = 0; k < kFastBatch; ++k)
+        held &= batch.nanosecond[k] % NanosPerUnit == 0 &&
+                to_units<NanosPerUnit>(batch.seconds[k], batch.nanosecond[k], out[k]);
+    return held;
+}
+
 template <std::int64_t NanosPerUnit>
 static bool fill_instants(const Texts &t, std::int64_t *out, const char *target) {
     auto fill = [&](Py_ssize_t i, std::string_view text) {
         const Outcome outcome = read_instant<NanosPerUnit>(text, text.size(), out[i]);
         return outcome == Outcome::Ok || instant_error(t, i, outcome, target);
     };
-    if (t.seq != nullptr) return each_text(t, fill);
+    if (t.seq != nullptr) {
+        const FastReadBatch read_batch = fast_batch_reader_within(best_fast_kernel());
+        return each_text(t, fill, [&](Py_ssize_t i, PyObject *const *items) {
+            return fill_eight<NanosPerUnit>(items, read_batch, out + i);
+        });
+    }
     // An array's element that is long or not ASCII, and every error, is
     // read again with the interpreter.
     for (Py_ssize_t i = 0;; ++i) {

@@ -66,35 +66,42 @@ bool check_roads(std::string_view text) {
     }
     // The batch, the text in every lane and then in every other lane beside
     // a text of the shape: each lane answers as the kernel's reader does.
+    // Its reader within the texts gets the text at the very end of its
+    // buffer.
     if (text.size() <= kFastTextMax) {
         char window[kFastWindow + kFastTextMax] = {};
         std::memcpy(window, text.data(), text.size());
+        const std::vector<char> alone(text.begin(), text.end());
         static constexpr char kOtherWindow[kFastWindow + 1] = "1987-06-05T04:03:02.1-09:30";
         static constexpr std::string_view kOther(kOtherWindow);
         const auto other = full_reader(kOther);
         const bool fast = first && first->has_value();
         for (FastKernel kernel : kKernels) {
             if (!fast_kernel_supported(kernel)) continue;
-            for (unsigned every : {1u, 2u}) {
-                const char *texts[kFastBatch];
-                std::size_t sizes[kFastBatch];
-                for (std::size_t i = 0; i < kFastBatch; ++i) {
-                    const bool mine = i % every == 0;
-                    texts[i] = mine ? window : kOther.data();
-                    sizes[i] = mine ? text.size() : kOther.size();
-                }
-                FastBatch out;
-                const unsigned read = fast_batch_reader(kernel)(texts, sizes, out);
-                for (std::size_t i = 0; i < kFastBatch; ++i) {
-                    const bool mine = i % every == 0;
-                    const auto &expected_here = mine ? (fast ? **first : Rfc3339Instant{}) : *other;
-                    EXPECT_EQ((read >> i & 1) != 0, mine ? fast : true)
-                        << kernel_name(kernel) << " batch lane " << i << " \"" << text << "\"";
-                    if ((read >> i & 1) != 0) {
-                        EXPECT_EQ(out.seconds[i], expected_here.seconds)
-                            << kernel_name(kernel) << " batch \"" << text << "\"";
-                        EXPECT_EQ(out.nanosecond[i], expected_here.nanosecond)
-                            << kernel_name(kernel) << " batch \"" << text << "\"";
+            for (bool within : {false, true}) {
+                for (unsigned every : {1u, 2u}) {
+                    const char *texts[kFastBatch];
+                    std::size_t sizes[kFastBatch];
+                    for (std::size_t i = 0; i < kFastBatch; ++i) {
+                        const bool mine = i % every == 0;
+                        texts[i] = mine ? (within ? alone.data() : window) : kOther.data();
+                        sizes[i] = mine ? text.size() : kOther.size();
+                    }
+                    FastBatch out;
+                    const unsigned read =
+                        (within ? fast_batch_reader_within(kernel) : fast_batch_reader(kernel))(texts, sizes, out);
+                    for (std::size_t i = 0; i < kFastBatch; ++i) {
+                        const bool mine = i % every == 0;
+                        const auto &expected_here = mine ? (fast ? **first : Rfc3339Instant{}) : *other;
+                        const char *road = within ? " batch within, lane " : " batch, lane ";
+                        EXPECT_EQ((read >> i & 1) != 0, mine ? fast : true)
+                            << kernel_name(kernel) << road << i << " \"" << text << "\"";
+                        if ((read >> i & 1) != 0) {
+                            EXPECT_EQ(out.seconds[i], expected_here.seconds)
+                                << kernel_name(kernel) << road << i << " \"" << text << "\"";
+                            EXPECT_EQ(out.nanosecond[i], expected_here.nanosecond)
+                                << kernel_name(kernel) << road << i << " \"" << text << "\"";
+                        }
                     }
                 }
             }

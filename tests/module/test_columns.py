@@ -91,17 +91,48 @@ def expected_instants(texts, unit):
 @example(texts=["2024-01-05T00:00:00Z", "2147483647-12-31T23:00:00-05:00"])
 @example(texts=["-2147483648-01-01T00:00:00+00:01"])
 def test_parse_to_numpy_reads_each_text_as_offset_datetime_parse(kind, unit, texts):
+    reads_each_alone(texts_as(kind, texts), texts, unit)
+
+
+def reads_each_alone(texts_object, texts, unit):
     expected = expected_instants(texts, unit)
     if isinstance(expected, tuple):
         message, notes = expected
         with pytest.raises(ValueError) as info:
-            parse_to_numpy(texts_as(kind, texts), unit)
+            parse_to_numpy(texts_object, unit)
         assert str(info.value).startswith(message)
         assert getattr(info.value, "__notes__", []) == notes
     else:
-        got = parse_to_numpy(texts_as(kind, texts), unit)
+        got = parse_to_numpy(texts_object, unit)
         assert got.dtype == np.dtype(f"datetime64[{unit}]")
         assert got.view("int64").tolist() == expected
+
+
+# Lists long enough for the reader's batches of eight list items: the
+# writers' shape, among which a few texts that a batch leaves to the reader
+# of one text (refused, not ASCII, padded, at the ends of timestamp[ns]).
+ODD_TEXTS = [
+    "2023-02-29T00:00:00Z",
+    "2024-02-29T12:00:00.5-23:59",
+    "2024-01-05T00:00:00\u00a0Z",
+    " 2024-01-05T00:00:00Z",
+    "2024-01-05T00:00:00.1234567890Z",
+    "1677-09-21T00:12:43.145224192Z",
+    "1677-09-21T00:12:43.145224191Z",
+    "2262-04-11T23:47:16.854775807Z",
+    "2262-04-11T23:47:16.854775808Z",
+]
+
+
+@pytest.mark.parametrize("unit", TEXT_UNITS)
+@given(
+    texts=st.lists(rfc3339_texts(offsets=["Z", "+05:30", "-23:59"], separators=("T", " ")), min_size=8, max_size=40),
+    odd=st.lists(st.tuples(st.integers(0, 39), st.sampled_from(ODD_TEXTS)), max_size=2),
+)
+def test_parse_to_numpy_reads_long_lists_as_each_text_alone(unit, texts, odd):
+    for at, text in odd:
+        texts[at % len(texts)] = text
+    reads_each_alone(texts, texts, unit)
 
 
 def test_parse_to_numpy_agrees_with_pandas():
