@@ -476,6 +476,43 @@ def conversion_tables(peers, inputs):
     return [to_numpy, from_numpy, format_numpy]
 
 
+def arrow_format_table(peers, inputs):
+    """format_arrow beside pyarrow's and polars' own formatting of the same
+    timestamp[ns, UTC] column; None without pyarrow."""
+    if "arrow_timestamps" not in inputs:
+        return None
+    pa, timestamps = inputs["pa"], inputs["arrow_timestamps"]
+
+    def texts_of(column):
+        return _utc_texts_read_back("ns")(pa.array(column).to_pylist())
+
+    table = Table("timestamps to UTC texts, Arrow to Arrow (format_arrow)", "format_arrow")
+    table.subjects += [
+        peers.interop_subject(
+            "merandol_interop.format_arrow(timestamps)",
+            "format_arrow",
+            lambda f: lambda: f(timestamps),
+            texts_of,
+            note="a pyarrow timestamp[ns, UTC] array, read in place",
+        ),
+        peers.subject(
+            "timestamps.cast(pyarrow.string())",
+            "pyarrow",
+            lambda pa: lambda: timestamps.cast(pa.string()),
+            lambda pa: texts_of,
+            note='nine fraction digits, " " for "T"',
+        ),
+        peers.subject(
+            'polars: timestamps.dt.to_string("%Y-%m-%dT%H:%M:%S%.9fZ")',
+            "polars",
+            lambda pl: lambda: inputs["polars_timestamps"].dt.to_string("%Y-%m-%dT%H:%M:%S%.9fZ"),
+            lambda pl: lambda series: _utc_texts_read_back("ns")(series.to_list()),
+            note="nine fraction digits",
+        ),
+    ]
+    return table
+
+
 ZONE_KEY = "Europe/Paris"
 ZONE_GOAL_RATIO = 2
 PANDAS_ZONES_END = 2_145_916_800 * 1_000_000_000  # 2038-01-01 in Unix nanoseconds
@@ -651,6 +688,11 @@ def prepare_inputs(peers, column):
         inputs["polars_strings"] = pl.Series(column.texts, dtype=pl.String)
         built = (time.perf_counter() - started) / size * 1e9
         inputs["polars_note"] = f"Series built from the list untimed ({built:.0f} ns)"
+    if "pa" in inputs:
+        pa = inputs["pa"]
+        inputs["arrow_timestamps"] = pa.array(inputs["ns_array"]).cast(pa.timestamp("ns", "UTC"))
+        if "polars" in peers.modules:
+            inputs["polars_timestamps"] = peers.modules["polars"].from_arrow(inputs["arrow_timestamps"])
     return inputs
 
 
@@ -737,9 +779,12 @@ def targets(reading, conversions):
 
     for table in conversions:
         ours = next(s for s in table.subjects if s.ours)
-        found.append(
-            _beats_every_peer(f"{table.function} faster than its pandas and numpy equivalents", ours, table.peers())
+        rivals = (
+            "pyarrow's and polars' own formatting"
+            if table.function == "format_arrow"
+            else "its pandas and numpy equivalents"
         )
+        found.append(_beats_every_peer(f"{table.function} faster than {rivals}", ours, table.peers()))
     return found
 
 
@@ -802,6 +847,8 @@ def run(quick=False, progress=print):
     conversions = conversion_tables(peers, inputs)
     progress("Columns: the zone's expected readings, by zoneinfo ...")
     zones = zone_tables(peers, column, inputs)
+    arrow_format = arrow_format_table(peers, inputs)
+    conversions += [arrow_format] if arrow_format else []
     for table in [reading, *conversions, *zones]:
         progress(f"Columns: {table.title} ...")
         for subject in table.subjects:
