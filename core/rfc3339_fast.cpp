@@ -420,10 +420,8 @@ template <bool Within>
 }
 
 // Checks a text for the shape and gathers its digits in pairs, as the
-// fields take them; false when it is not of the shape.  OneLoad: a text
-// that fits the window is read from it alone; otherwise every text takes
-// the longer texts' road, which has no branch on the length.
-template <bool Within, bool OneLoad = true>
+// fields take them; false when it is not of the shape.
+template <bool Within>
 [[gnu::target("avx2"), gnu::always_inline]] static inline bool gather_avx2(const char *text, std::size_t size,
                                                                            __m256i &gathered, bool &negative) noexcept {
     std::size_t body;
@@ -435,7 +433,7 @@ template <bool Within, bool OneLoad = true>
             ? _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(text))),
                                       second_half_within(text, size), 1)
             : _mm256_loadu_si256(reinterpret_cast<const __m256i *>(text));
-    if (OneLoad && size <= kFastWindow) {
+    if (size <= kFastWindow) {
         const WindowShape &shape = kWindowShapes[(utc ? kFastWindow + 1 : 0) + size];
         const __m256i x = _mm256_xor_si256(window, load_avx2(shape.pattern));
         const auto required = static_cast<std::uint32_t>((std::uint64_t{1} << size) - 1);
