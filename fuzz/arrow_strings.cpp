@@ -45,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     Bytes bytes(data, size);
     const auto shape = bytes.take<std::uint8_t>();
     const auto layout = static_cast<StringLayout>(shape % 3);
-    const std::int64_t length = bytes.take<std::uint8_t>() % 9, offset = bytes.take<std::uint8_t>() % 5;
+    // Up to 16 rows: a batch of eight reads the first eight when texts follow.
+    const std::int64_t length = bytes.take<std::uint8_t>() % 17, offset = bytes.take<std::uint8_t>() % 5;
     const std::int64_t null_count = static_cast<std::int8_t>(bytes.take<std::uint8_t>()) % 11;
     const std::int64_t rows = length + offset;
     const std::size_t variadic = bytes.take<std::uint8_t>() % 3;  // data buffers of views
