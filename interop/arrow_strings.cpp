@@ -1,5 +1,6 @@
 #include "interop/arrow_strings.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <type_traits>
 
@@ -203,7 +204,7 @@ template <std::int64_t NanosPerUnit>
 // 10^6 texts of 29 bytes, 15.8 ns a text without, 9.4 with 256 bytes, 8.4
 // with 1024 and 8.5 with 4096: the processor's own prefetch falls behind
 // here.
-inline constexpr std::uintptr_t kPrefetchBytes = 1024;
+inline constexpr std::int64_t kPrefetchBytes = 1024;
 // The same for views, in rows: 1024 bytes of 29-byte texts.
 inline constexpr std::int64_t kPrefetchRows = 32;
 
@@ -258,10 +259,10 @@ static std::expected<std::int64_t, RowFailure> fill(const StringColumn &c, Finer
                 // may place each anywhere, and their own views tell where
                 // the texts of rows as far ahead lie.
                 if constexpr (Layout != StringLayout::Utf8View) {
-                    const auto first = reinterpret_cast<std::uintptr_t>(texts[0]);
-                    const auto end = reinterpret_cast<std::uintptr_t>(texts[kFastBatch - 1] + sizes[kFastBatch - 1]);
-                    for (std::uintptr_t line = first; line < end; line += 64)
-                        __builtin_prefetch(reinterpret_cast<const void *>(line + kPrefetchBytes));
+                    const std::int64_t first = texts[0] - c.data + kPrefetchBytes;
+                    const std::int64_t end =
+                        std::min(texts[kFastBatch - 1] + sizes[kFastBatch - 1] - c.data + kPrefetchBytes, c.data_size);
+                    for (std::int64_t at = first; at < end; at += 64) __builtin_prefetch(c.data + at);
                 } else if (const std::int64_t ahead = row + kPrefetchRows; c.size - ahead >= std::int64_t{kFastBatch}) {
                     for (std::int64_t k = 0; k < std::int64_t{kFastBatch}; ++k) {
                         std::size_t readable;

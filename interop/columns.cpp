@@ -3,6 +3,7 @@
 // datetime64 array of their instants.  Either returns everything or raises
 // at the first element that fails, naming its index.
 #include <algorithm>
+#include <type_traits>
 
 #include "core/date.hpp"
 #include "core/datetime.hpp"
@@ -219,8 +220,10 @@ inline constexpr Py_ssize_t kPrefetchAhead = 16;
 // there, batch(i, items) may read items[0] to items[7] (the list's, from
 // i) at once, without the interpreter; when it says it did not, they are
 // visited one by one.
-template <class Visit, class Batch>
-static bool each_text(const Texts &t, Visit &&visit, Batch &&batch) {
+struct NoBatch {};
+
+template <class Visit, class Batch = NoBatch>
+static bool each_text(const Texts &t, Visit &&visit, Batch &&batch = {}) {
     if (t.seq == nullptr) {
         for (Py_ssize_t i = 0; i < t.size; ++i)
             if (!t.visit_one(i, visit)) return false;
@@ -235,20 +238,23 @@ static bool each_text(const Texts &t, Visit &&visit, Batch &&batch) {
             ok = false;
             break;
         }
-        PyObject **items = PySequence_Fast_ITEMS(t.seq);
         // The items lie apart on the heap; fetching later ones while these
         // are read hides most of the wait for memory.
-        if (i % kFastBatch == 0 && std::min(t.size, now) - i >= static_cast<Py_ssize_t>(kFastBatch)) {
-            for (std::size_t k = 0; k < kFastBatch && i + kPrefetchAhead + static_cast<Py_ssize_t>(k) < now; ++k) {
-                const char *ahead = reinterpret_cast<const char *>(items[i + kPrefetchAhead + k]);
-                __builtin_prefetch(ahead);
-                __builtin_prefetch(ahead + 64);
+        PyObject **items = PySequence_Fast_ITEMS(t.seq);
+        if constexpr (!std::is_same_v<std::remove_cvref_t<Batch>, NoBatch>) {
+            if (i % kFastBatch == 0 && std::min(t.size, now) - i >= static_cast<Py_ssize_t>(kFastBatch)) {
+                for (Py_ssize_t ahead = i + kPrefetchAhead;
+                     ahead < std::min(i + kPrefetchAhead + static_cast<Py_ssize_t>(kFastBatch), now); ++ahead) {
+                    __builtin_prefetch(items[ahead]);
+                    __builtin_prefetch(reinterpret_cast<const char *>(items[ahead]) + 64);
+                }
+                if (batch(i, items + i)) {
+                    i += kFastBatch - 1;
+                    continue;
+                }
             }
-            if (batch(i, items + i)) {
-                i += kFastBatch - 1;
-                continue;
-            }
-        } else if (i + kPrefetchAhead < now) {
+        }
+        if (i + kPrefetchAhead < now) {
             const char *ahead = reinterpret_cast<const char *>(items[i + kPrefetchAhead]);
             __builtin_prefetch(ahead);
             __builtin_prefetch(ahead + 64);
@@ -257,11 +263,6 @@ static bool each_text(const Texts &t, Visit &&visit, Batch &&batch) {
     }
     Py_END_CRITICAL_SECTION();
     return ok;
-}
-
-template <class Visit>
-static bool each_text(const Texts &t, Visit &&visit) {
-    return each_text(t, visit, [](Py_ssize_t, PyObject *const *) { return false; });
 }
 
 // Raises the error that cls.parse(texts[i]) raises, the class reader's own,
