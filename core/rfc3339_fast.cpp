@@ -598,6 +598,7 @@ template <bool Within>
                                           _mm256_mullo_epi32(fraction_high, set(10000))),
                          fraction_low);
     _mm256_storeu_si256(reinterpret_cast<__m256i *>(out.nanosecond), nanosecond);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(out.offset), offset);
     return read & ~past_month_end;
 }
 
@@ -653,6 +654,7 @@ static unsigned read_batch_each(const char *const *texts, const std::size_t *siz
         if (!Read(texts[i], sizes[i], instant)) continue;
         out.seconds[i] = instant.seconds;
         out.nanosecond[i] = instant.nanosecond;
+        out.offset[i] = instant.offset;
         read |= 1u << i;
     }
     return read;

@@ -62,6 +62,7 @@ inline constexpr std::size_t kFastBatch = 8;
 struct FastBatch {
     std::int64_t seconds[kFastBatch];
     std::uint32_t nanosecond[kFastBatch];
+    std::int32_t offset[kFastBatch];  // seconds east of UTC
 };
 using FastReadBatch = unsigned (*)(const char *const *texts, const std::size_t *sizes, FastBatch &out) noexcept;
 FastReadBatch fast_batch_reader(FastKernel kernel) noexcept;

@@ -1134,12 +1134,24 @@ COLUMN_NANOS = [
     ((d - dt.date(1970, 1, 1)).days * 86400 + t.hour * 3600 + t.minute * 60 + t.second - offset) * 10**9 + t.nanosecond
     for d, t, offset in COLUMN_READINGS
 ]
+# More texts of the writers' shape than a batch of the column readers holds.
+WRITER_TEXTS = [f"2024-01-{day:02d}T12:00:00.5+05:30" for day in range(1, 10)]
 COLUMN_CALLS = [
     (
         "parse_many(Date)",
         lambda: parse_many(Date, ("2024-01-05", "-0001-12-31")),
         None,
         [Date(2024, 1, 5), Date(-1, 12, 31)],
+        [],
+    ),
+    (
+        "parse_many(OffsetDateTime, nine of the writers' shape)",
+        lambda: parse_many(OffsetDateTime, WRITER_TEXTS),
+        None,
+        [
+            OffsetDateTime.from_local(Date(2024, 1, day), Time(12, 0, 0, 500000000), UtcOffset.from_seconds(19800))
+            for day in range(1, 10)
+        ],
         [],
     ),
     (

@@ -124,15 +124,31 @@ ODD_TEXTS = [
 ]
 
 
-@pytest.mark.parametrize("unit", TEXT_UNITS)
-@given(
-    texts=st.lists(rfc3339_texts(offsets=["Z", "+05:30", "-23:59"], separators=("T", " ")), min_size=8, max_size=40),
-    odd=st.lists(st.tuples(st.integers(0, 39), st.sampled_from(ODD_TEXTS)), max_size=2),
+long_lists = st.builds(
+    lambda texts, odd: [dict(odd).get(i, t) for i, t in enumerate(texts)],
+    st.lists(rfc3339_texts(offsets=["Z", "+05:30", "-23:59"], separators=("T", " ")), min_size=8, max_size=40),
+    st.lists(st.tuples(st.integers(0, 39), st.sampled_from(ODD_TEXTS)), max_size=2),
 )
-def test_parse_to_numpy_reads_long_lists_as_each_text_alone(unit, texts, odd):
-    for at, text in odd:
-        texts[at % len(texts)] = text
+
+
+@pytest.mark.parametrize("unit", TEXT_UNITS)
+@given(texts=long_lists)
+def test_parse_to_numpy_reads_long_lists_as_each_text_alone(unit, texts):
     reads_each_alone(texts, texts, unit)
+
+
+@given(texts=long_lists)
+def test_parse_many_reads_long_lists_as_each_text_alone(texts):
+    try:
+        expected = [OffsetDateTime.parse(s) for s in texts]
+    except ValueError as e:
+        index = next(i for i, s in enumerate(texts) if outcome(lambda s=s: OffsetDateTime.parse(s))[0] != "ok")
+        with pytest.raises(ValueError) as info:
+            parse_many(OffsetDateTime, texts)
+        assert (str(info.value), info.value.__notes__[-1]) == (str(e), f"at index {index}")
+    else:
+        got = parse_many(OffsetDateTime, texts)
+        assert [(v, v.offset) for v in got] == [(v, v.offset) for v in expected]
 
 
 def test_parse_to_numpy_agrees_with_pandas():
