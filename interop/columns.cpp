@@ -372,9 +372,6 @@ static PyObject *parse_many(PyObject *, PyObject *cls, PyObject *texts_object) {
 
 // --- parse_to_numpy ---------------------------------------------------------
 
-// The instant of an RFC 3339 text in units of NanosPerUnit nanoseconds;
-// `readable` bytes from the text's start may be read.  INT64_MIN is numpy's
-// NaT, so it is out of range too.
 // An instant in units of NanosPerUnit nanoseconds; false when it does not
 // fit 64 bits or is INT64_MIN, numpy's NaT.  The nanosecond is a whole
 // number of units.
