@@ -288,7 +288,10 @@ test-nomemory:
 # access or definite leak fails.  Python's allocator is replaced by malloc so
 # that memcheck sees every object.  The tests of worker processes are left
 # out: valgrind does not follow the workers, where their calls run, and the
-# parent's import of Dask and its cluster under memcheck cost minutes.
+# parent's import of Dask and its cluster under memcheck cost minutes.  So
+# are the thread tests: valgrind runs one thread at a time, so they repeat
+# calls the suite makes anyway (a minute of memcheck), and test-tsan and
+# test-ft are the runs for threads.
 VG := build/valgrind$(V)
 VALGRIND := valgrind -q --error-exitcode=99 --leak-check=full --show-leak-kinds=definite \
 	--errors-for-leak-kinds=definite --suppressions=$(CURDIR)/tools/valgrind.supp
@@ -297,7 +300,7 @@ test-valgrind:
 	cmake --build $(VG)
 	$(VALGRIND) $(VG)/tests/core/core_tests --gtest_brief=1
 	MERANDOL_HYPOTHESIS=slow PYTHONMALLOC=malloc PYTHONPATH=$(CURDIR)/$(VG)/module $(VALGRIND) $(PYTHON) $(PYTEST) \
-		--ignore=tests/module/test_processes.py --ignore=tests/module/test_dask.py
+		--ignore=tests/module/test_processes.py --ignore=tests/module/test_dask.py --ignore=tests/module/test_threads.py
 
 # Line and branch coverage of core/, module/ and interop/ from the whole
 # suite, and from the Arrow tests with pyarrow, polars and DuckDB where the
