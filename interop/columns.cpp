@@ -271,6 +271,20 @@ static bool each_text(const Texts &t, Visit &&visit, Batch &&batch = {}) {
     return ok;
 }
 
+// Eight list items through the fast path's batch: true when all are ASCII
+// str of its shape, their instants and offsets then in `batch`.
+static bool read_eight(PyObject *const *items, FastReadBatch read_batch, FastBatch &batch) noexcept {
+    const char *texts[kFastBatch];
+    std::size_t sizes[kFastBatch];
+    for (std::size_t k = 0; k < kFastBatch; ++k) {
+        PyObject *item = items[k];
+        if (!PyUnicode_Check(item) || !PyUnicode_IS_COMPACT_ASCII(item)) return false;
+        texts[k] = static_cast<const char *>(PyUnicode_DATA(item));
+        sizes[k] = static_cast<std::size_t>(PyUnicode_GET_LENGTH(item));
+    }
+    return read_batch(texts, sizes, batch) == (1u << kFastBatch) - 1;
+}
+
 // Raises the error that cls.parse(texts[i]) raises, the class reader's own,
 // with a note naming the index.
 static bool reader_error(PyTypeObject *cls, const Texts &t, Py_ssize_t i) {
@@ -291,16 +305,8 @@ static bool reader_error(PyTypeObject *cls, const Texts &t, Py_ssize_t i) {
 // Eight list items that are all ASCII str of the fast path's shape, read
 // by its batch into OffsetDateTime values at result[i] to result[i + 7].
 static BatchOutcome wrap_eight(PyObject *const *items, FastReadBatch read_batch, PyObject *result, Py_ssize_t i) {
-    const char *texts[kFastBatch];
-    std::size_t sizes[kFastBatch];
-    for (std::size_t k = 0; k < kFastBatch; ++k) {
-        PyObject *item = items[k];
-        if (!PyUnicode_Check(item) || !PyUnicode_IS_COMPACT_ASCII(item)) return kBatchLeft;
-        texts[k] = static_cast<const char *>(PyUnicode_DATA(item));
-        sizes[k] = static_cast<std::size_t>(PyUnicode_GET_LENGTH(item));
-    }
     FastBatch batch;
-    if (read_batch(texts, sizes, batch) != (1u << kFastBatch) - 1) return kBatchLeft;
+    if (!read_eight(items, read_batch, batch)) return kBatchLeft;
     // Every value before any object: the items are not read again.
     OffsetDateTime values[kFastBatch];
     for (std::size_t k = 0; k < kFastBatch; ++k) {
@@ -435,16 +441,8 @@ static Py_ssize_t fill_from_array(const Texts &t, Py_ssize_t i, std::int64_t *ou
 // (some of out may then be written).
 template <std::int64_t NanosPerUnit>
 static bool fill_eight(PyObject *const *items, FastReadBatch read_batch, std::int64_t *out) noexcept {
-    const char *texts[kFastBatch];
-    std::size_t sizes[kFastBatch];
-    for (std::size_t k = 0; k < kFastBatch; ++k) {
-        PyObject *item = items[k];
-        if (!PyUnicode_Check(item) || !PyUnicode_IS_COMPACT_ASCII(item)) return false;
-        texts[k] = static_cast<const char *>(PyUnicode_DATA(item));
-        sizes[k] = static_cast<std::size_t>(PyUnicode_GET_LENGTH(item));
-    }
     FastBatch batch;
-    if (read_batch(texts, sizes, batch) != (1u << kFastBatch) - 1) return false;
+    if (!read_eight(items, read_batch, batch)) return false;
     bool held = true;
     for (std::size_t k = 0; k < kFastBatch; ++k)
         held &= batch.nanosecond[k] % NanosPerUnit == 0 &&
