@@ -273,7 +273,8 @@ static bool each_text(const Texts &t, Visit &&visit, Batch &&batch = {}) {
 
 // Eight list items through the fast path's batch: true when all are ASCII
 // str of its shape, their instants and offsets then in `batch`.
-static bool read_eight(PyObject *const *items, FastReadBatch read_batch, FastBatch &batch) noexcept {
+[[gnu::always_inline]] static inline bool read_eight(PyObject *const *items, FastReadBatch read_batch,
+                                                     FastBatch &batch) noexcept {
     const char *texts[kFastBatch];
     std::size_t sizes[kFastBatch];
     for (std::size_t k = 0; k < kFastBatch; ++k) {
