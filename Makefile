@@ -205,10 +205,10 @@ wheel-suite: test-venv
 
 # Conventions: clang-format in check mode, clang-tidy on the core and the
 # module (one unit at a time; its analyser is not run), ruff on the Python.
-FORMATTED = $(wildcard core/*.[hc]pp module/*.[hc]pp interop/*.[hc]pp tests/core/*.cpp tests/declare/*.cpp fuzz/*.[hc]pp)
+FORMATTED = $(wildcard core/*.[hc]pp binding/*.[hc]pp module/*.[hc]pp interop/*.[hc]pp interop/*/*.[hc]pp tests/core/*.cpp tests/declare/*.cpp fuzz/*.[hc]pp)
 lint: build
 	clang-format-21 --dry-run -Werror $(FORMATTED)
-	@for f in core/*.cpp module/*.cpp interop/*.cpp; do \
+	@for f in core/*.cpp binding/*.cpp module/*.cpp interop/*.cpp interop/*/*.cpp; do \
 		out=$$(clang-tidy-21 -p $(BUILD) --quiet "$$f" 2>&1) || { echo "$$out"; exit 1; }; \
 	done; echo "clang-tidy: clean"
 	ruff check .
@@ -302,7 +302,7 @@ test-valgrind:
 	MERANDOL_HYPOTHESIS=slow PYTHONMALLOC=malloc PYTHONPATH=$(CURDIR)/$(VG)/module $(VALGRIND) $(PYTHON) $(PYTEST) \
 		--ignore=tests/module/test_processes.py --ignore=tests/module/test_dask.py --ignore=tests/module/test_threads.py
 
-# Line and branch coverage of core/, module/ and interop/ from the whole
+# Line and branch coverage of core/, binding/, module/ and interop/ from the whole
 # suite, and from the Arrow tests with pyarrow, polars and DuckDB where the
 # benchmark's interpreter has them, as in `make test`.
 COV := build/coverage
@@ -316,7 +316,7 @@ coverage:
 	if [ -x $(BENCH_VENV)/bin/python ]; then \
 		PYTHONPATH=$(CURDIR)/$(COV)/module PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 $(BENCH_VENV)/bin/python $(ARROW_SUITE); fi
 	mkdir -p $(COV)/html
-	gcovr --root . --filter core/ --filter module/ --filter interop/ --exclude-unreachable-branches --exclude-throw-branches \
+	gcovr --root . --filter core/ --filter binding/ --filter module/ --filter interop/ --exclude-unreachable-branches --exclude-throw-branches \
 		--html-details $(COV)/html/index.html --txt $(COV)/summary.txt --print-summary \
 		--fail-under-line $(COVERAGE_MIN) $(COV)
 	@echo "report: $(COV)/html/index.html"

@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "core/arrow_strings.hpp"
 #include "core/rfc3339.hpp"
 #include "core/rfc3339_fast.hpp"
-#include "interop/arrow_strings.hpp"
 
 namespace merandol {
 namespace {

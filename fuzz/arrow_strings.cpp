@@ -12,9 +12,9 @@
 #include <optional>
 #include <vector>
 
+#include "core/arrow_strings.hpp"
 #include "core/rfc3339_fast.hpp"
 #include "fuzz/check.hpp"
-#include "interop/arrow_strings.hpp"
 
 namespace {
 

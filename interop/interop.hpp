@@ -3,7 +3,7 @@
 // classes it was given.
 #pragma once
 
-#include "module/declare.hpp"
+#include "binding/declare.hpp"
 
 namespace merandol::py {
 

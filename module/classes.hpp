@@ -3,7 +3,7 @@
 // release slots of the instances, with their free lists.
 #pragma once
 
-#include "module/frame.hpp"
+#include "binding/frame.hpp"
 
 namespace merandol::py {
 

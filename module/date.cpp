@@ -1,11 +1,11 @@
 // The Date and Weekday classes.
 #include "core/date.hpp"
 
+#include "binding/compat.hpp"
+#include "binding/declare.hpp"
 #include "core/digits.hpp"
 #include "module/classes.hpp"
-#include "module/compat.hpp"
 #include "module/date.hpp"
-#include "module/declare.hpp"
 
 namespace merandol::py {
 

@@ -1,8 +1,8 @@
 // Date and Weekday objects, shared with the date-time classes.
 #pragma once
 
+#include "binding/frame.hpp"
 #include "core/date.hpp"
-#include "module/frame.hpp"
 
 namespace merandol::py {
 

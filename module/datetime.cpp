@@ -1,10 +1,10 @@
 // The DateTime class: a UTC date and time of day.
 #include "module/datetime.hpp"
 
+#include "binding/compat.hpp"
+#include "binding/declare.hpp"
 #include "module/classes.hpp"
-#include "module/compat.hpp"
 #include "module/date.hpp"
-#include "module/declare.hpp"
 #include "module/duration.hpp"
 #include "module/time.hpp"
 

@@ -1,8 +1,8 @@
 // DateTime objects, shared with the offset date-time class.
 #pragma once
 
+#include "binding/frame.hpp"
 #include "core/datetime.hpp"
-#include "module/frame.hpp"
 
 namespace merandol::py {
 

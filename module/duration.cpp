@@ -1,9 +1,9 @@
 // The Duration class: one signed 128-bit nanosecond span.
 #include "module/duration.hpp"
 
+#include "binding/declare.hpp"
 #include "core/digits.hpp"
 #include "module/classes.hpp"
-#include "module/declare.hpp"
 
 namespace merandol::py {
 

@@ -2,7 +2,7 @@
 // date-time classes (add_duration takes one, difference returns one).
 #pragma once
 
-#include "module/frame.hpp"
+#include "binding/frame.hpp"
 
 namespace merandol::py {
 

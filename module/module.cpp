@@ -3,8 +3,8 @@
 // the internal-failure exception and the module definition.  The companion
 // module merandol_interop shares the frame but not this unit: it works with
 // the class objects that this one builds.
+#include "binding/compat.hpp"
 #include "module/classes.hpp"
-#include "module/compat.hpp"
 
 namespace merandol::py {
 

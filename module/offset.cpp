@@ -1,12 +1,12 @@
 // The UtcOffset and OffsetDateTime classes.
 #include "module/offset.hpp"
 
+#include "binding/declare.hpp"
 #include "core/digits.hpp"
 #include "core/rfc3339.hpp"
 #include "module/classes.hpp"
 #include "module/date.hpp"
 #include "module/datetime.hpp"
-#include "module/declare.hpp"
 #include "module/duration.hpp"
 #include "module/time.hpp"
 

@@ -1,8 +1,8 @@
 // UtcOffset and OffsetDateTime objects.
 #pragma once
 
+#include "binding/frame.hpp"
 #include "core/offset.hpp"
-#include "module/frame.hpp"
 
 namespace merandol::py {
 

@@ -1,10 +1,10 @@
 // The Time class.
 #include "core/time.hpp"
 
+#include "binding/compat.hpp"
+#include "binding/declare.hpp"
 #include "core/digits.hpp"
 #include "module/classes.hpp"
-#include "module/compat.hpp"
-#include "module/declare.hpp"
 #include "module/time.hpp"
 
 namespace merandol::py {

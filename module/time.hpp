@@ -1,8 +1,8 @@
 // Time objects, shared with the date-time classes.
 #pragma once
 
+#include "binding/frame.hpp"
 #include "core/time.hpp"
-#include "module/frame.hpp"
 
 namespace merandol::py {
 

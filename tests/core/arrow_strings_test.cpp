@@ -4,7 +4,7 @@
 // buffer is allocated at its exact size, so that a read past one is caught
 // under the address sanitizer.
 
-#include "interop/arrow_strings.hpp"
+#include "core/arrow_strings.hpp"
 
 #include <gtest/gtest.h>
 

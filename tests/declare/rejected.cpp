@@ -1,6 +1,6 @@
 // Declarations whose parts disagree, each of which must stop the compiler
 // with its reason; CMakeLists.txt compiles this file once per DEFECT.
-#include "module/declare.hpp"
+#include "binding/declare.hpp"
 
 namespace merandol::py {
 

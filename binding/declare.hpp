@@ -20,7 +20,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "module/frame.hpp"
+#include "binding/frame.hpp"
 
 namespace merandol::py {
 

@@ -1,4 +1,4 @@
-#include "module/frame.hpp"
+#include "binding/frame.hpp"
 
 #include <cstdarg>
 

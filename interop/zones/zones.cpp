@@ -9,11 +9,11 @@
 #include <cstdlib>
 #include <new>
 
+#include "binding/compat.hpp"
 #include "core/digits.hpp"
 #include "core/zone.hpp"
 #include "interop/interop.hpp"
-#include "interop/zones.hpp"
-#include "module/compat.hpp"
+#include "interop/zones/zones.hpp"
 #include "module/date.hpp"
 #include "module/datetime.hpp"
 #include "module/offset.hpp"

@@ -4,7 +4,7 @@
 #include <utility>
 #include "core/zone.hpp"
 
-#include "module/frame.hpp"
+#include "binding/frame.hpp"
 #include "module/offset.hpp"
 
 namespace merandol::py {

@@ -1,4 +1,4 @@
-#include "interop/arrow_strings.hpp"
+#include "core/arrow_strings.hpp"
 
 #include <algorithm>
 #include <cstring>

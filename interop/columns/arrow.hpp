@@ -6,7 +6,7 @@
 #include <atomic>
 #include <string_view>
 
-#include "interop/arrow_strings.hpp"
+#include "core/arrow_strings.hpp"
 #include "interop/interop.hpp"
 
 namespace merandol::py::arrow_columns {

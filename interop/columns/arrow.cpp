@@ -3,7 +3,7 @@
 // a copy, and parse_to_arrow, which reads the string column any of them
 // exports where its buffers lie.  No Arrow library is imported: the structs
 // of the C Data Interface are the whole contract.
-#include "interop/arrow.hpp"
+#include "interop/columns/arrow.hpp"
 
 #include <algorithm>
 #include <cstdlib>
@@ -13,8 +13,8 @@
 #include "core/date.hpp"
 #include "core/datetime.hpp"
 #include "core/rfc3339.hpp"
-#include "interop/columns.hpp"
-#include "interop/zones.hpp"
+#include "interop/columns/columns.hpp"
+#include "interop/zones/zones.hpp"
 
 namespace merandol::py {
 

@@ -10,7 +10,7 @@
 
 #include "core/floor.hpp"
 #include "interop/interop.hpp"
-#include "interop/zones.hpp"
+#include "interop/zones/zones.hpp"
 #include "module/date.hpp"
 #include "module/datetime.hpp"
 #include "module/duration.hpp"

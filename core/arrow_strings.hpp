@@ -17,7 +17,7 @@
 #include <expected>
 #include <string_view>
 
-#include "interop/arrow_abi.h"
+#include "core/arrow_abi.h"
 
 namespace merandol::arrow {
 
