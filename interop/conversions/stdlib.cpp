@@ -5,7 +5,7 @@
 // is cut short, except that truncate=True floors nanoseconds to microseconds.
 #include <cstdarg>
 #include <cstdlib>
-#include <optional>
+#include <tuple>
 #include <utility>
 
 #include "core/floor.hpp"
@@ -201,13 +201,12 @@ static PyObject *utcoffset_to_stdlib(PyObject *value) {
     return timezone_of(offset.seconds);
 }
 
-// A span in whole microseconds as (days, microseconds of the day), floored
-// when `truncate`, else nothing when some nanoseconds would be lost.
+// A span floored to the microsecond as (days, microseconds of the day), and
+// whether the floor lost nanoseconds.
 template <class T>
-static std::optional<FloorDivided<T>> days_and_micros(T span, bool truncate) noexcept {
+static std::pair<FloorDivided<T>, bool> days_and_micros(T span) noexcept {
     const auto [micros, nanos] = floor_divmod<T>(span, kNanosPerMicro);
-    if (nanos != 0 && !truncate) return std::nullopt;
-    return floor_divmod<T>(micros, kMicrosPerDay);
+    return {floor_divmod<T>(micros, kMicrosPerDay), nanos != 0};
 }
 
 static PyObject *duration_to_stdlib(PyObject *value, bool truncate) {
@@ -215,17 +214,20 @@ static PyObject *duration_to_stdlib(PyObject *value, bool truncate) {
     const i128 span = DurationObject::of(value);
     // Spans within 64 bits (292 years either way, inside timedelta's range)
     // divide in 64 bits; a 128-bit division is a library call.
-    std::optional<FloorDivided<i128>> split;
+    FloorDivided<i128> split;
+    bool lossy;
     if (span >= INT64_MIN && span <= INT64_MAX) {
-        if (const auto narrow = days_and_micros<std::int64_t>(static_cast<std::int64_t>(span), truncate))
-            split = FloorDivided<i128>{narrow->quotient, narrow->remainder};
+        const auto [narrow, narrow_lossy] = days_and_micros<std::int64_t>(static_cast<std::int64_t>(span));
+        split = {narrow.quotient, narrow.remainder}, lossy = narrow_lossy;
     } else {
-        split = days_and_micros<i128>(span, truncate);
+        std::tie(split, lossy) = days_and_micros<i128>(span);
     }
-    if (!split) return refuse(value, target, "it is not a whole number of microseconds (truncate=True floors it)");
-    const auto [days, micros_of_day] = *split;
+    const auto [days, micros_of_day] = split;
+    // The range first: where it fails, truncating would not help.
     if (MERANDOL_UNLIKELY(days < -kMaxDeltaDays || days > kMaxDeltaDays))
         return refuse(value, target, "it is outside timedelta's range of -999999999 to 999999999 days");
+    if (lossy && !truncate)
+        return refuse(value, target, "it is not a whole number of microseconds (truncate=True floors it)");
     const auto micros = static_cast<std::int64_t>(micros_of_day);
     return PyDateTimeAPI->Delta_FromDelta(static_cast<int>(days), static_cast<int>(micros / kMicrosPerSecond),
                                           static_cast<int>(micros % kMicrosPerSecond), 0, PyDateTimeAPI->DeltaType);

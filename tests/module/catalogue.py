@@ -921,9 +921,9 @@ INTEROP_CALLS = [
     # Beyond timedelta's range
     (
         "to_stdlib(Duration beyond timedelta)",
-        lambda: to_stdlib(Duration.seconds(86400 * 10**9)),
+        lambda: to_stdlib(Duration.nanoseconds(2**100)),
         ValueError,
-        "Duration.nanoseconds(86400000000000000000000) cannot be converted to datetime.timedelta: it is outside "
+        "Duration.nanoseconds(1267650600228229401496703205376) cannot be converted to datetime.timedelta: it is outside "
         "timedelta's range of -999999999 to 999999999 days",
     ),
     # What names no merandol value
