@@ -60,6 +60,7 @@ static int append_name(PyObject *all, const char *name) {
 }
 
 static int interop_exec(PyObject *module) {
+    if (PyModule_AddStringConstant(module, "__version__", MERANDOL_VERSION) < 0) return -1;
     for (unsigned index = 0; index < kClassCount; ++index)
         if (class_object(static_cast<ClassId>(index)) == nullptr) return -1;
     PyObject *all = PyList_New(0);
@@ -92,7 +93,8 @@ static PyModuleDef_Slot interop_slots[] = {
 static PyModuleDef interop_def = {
     .m_base = PyModuleDef_HEAD_INIT,
     .m_name = "merandol_interop",
-    .m_doc = "Conversions between merandol's values and the standard datetime types.",
+    .m_doc = "merandol's companion: conversions to and from the standard datetime types, IANA time zones, "
+             "and columns of values with numpy and Arrow.",
     .m_size = 0,
     .m_methods = nullptr,
     .m_slots = interop_slots,

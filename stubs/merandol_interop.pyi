@@ -25,6 +25,9 @@ __all__ = [
     "to_stdlib",
 ]
 
+# The package's version, as its metadata gives it.
+__version__: str
+
 # Objects that export an Arrow column through the PyCapsule interface.
 @type_check_only
 class _ArrowStreamExportable(Protocol):
