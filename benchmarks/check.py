@@ -16,6 +16,8 @@ import json
 import sys
 from pathlib import Path
 
+from report import aligned
+
 HERE = Path(__file__).resolve().parent
 BASELINE = HERE / "baseline.json"
 COUNT = Path("build/bench/instructions.json")
@@ -55,8 +57,7 @@ def compare(baseline, count, now):
             f"this run with Python {count['python']} and {count['valgrind']}; the interpreter's share of "
             "each call may differ for that reason alone."
         )
-    print(f"\n{'operation':36} {'baseline':>9} {'now':>9} {'change':>8}")
-    failures = []
+    rows, failures = [["operation", "baseline", "now", "change", ""]], []
     for op in [*now, *(op for op in before if op not in now)]:
         old, new = before.get(op), now.get(op)
         change, fails = None, False
@@ -72,10 +73,10 @@ def compare(baseline, count, now):
             status = f"SLOWER by more than {TOLERANCE:.0%}" if fails else ""
             if change < -TOLERANCE:
                 status = "faster: refresh the baseline to hold the gain"
-        cells = (_ir(old), _ir(new), "" if change is None else f"{change:+.1%}")
-        print(f"{op:36} {cells[0]:>9} {cells[1]:>9} {cells[2]:>8}  {status}".rstrip())
+        rows.append([op, _ir(old), _ir(new), "" if change is None else f"{change:+.1%}", status])
         if fails:
             failures.append(f"{op}: {status}")
+    print("\n" + "\n".join(aligned(rows, left=(0, 4))))
     return failures
 
 

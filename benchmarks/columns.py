@@ -22,6 +22,8 @@ import warnings
 from collections.abc import Callable
 from dataclasses import dataclass, field
 
+import report
+
 SIZE = 1_000_000
 QUICK_SIZE = 100_000
 SEED = 20240105
@@ -870,6 +872,18 @@ def _ns(value):
     return "-" if value is None else f"{value:.1f}"
 
 
+def table_lines(summary):
+    """The tables of subjects, one after another, in columns of one width."""
+    rows = []
+    for table in summary["tables"]:
+        rows.append([table["title"], "ns", "cpu ns", "runs", "checked"])
+        for s in table["subjects"]:
+            checked = f"to the {s['unit']}" if s["ns"] is not None else s["problem"].split(":")[0]
+            rows.append([s["label"], _ns(s["ns"]), _ns(s["cpu_ns"]), str(s["runs"] or "-"), checked])
+        rows.append([])
+    return report.aligned(rows[:-1], left=(0, 4))
+
+
 def print_summary(summary):
     size = summary["size"]
     print(
@@ -882,17 +896,13 @@ def print_summary(summary):
     if "skipped" in summary:
         print(f"  skipped: {summary['skipped']}")
         return
+    print("\n" + "\n".join(table_lines(summary)))
     notes = []
-    width = max(len(s["label"]) for table in summary["tables"] for s in table["subjects"])
-    for table in summary["tables"]:
-        print(f"\n{table['title']:{width}} {'ns':>8} {'cpu ns':>8} {'runs':>4}  checked")
-        for s in table["subjects"]:
-            checked = f"to the {s['unit']}" if s["ns"] is not None else s["problem"].split(":")[0]
-            print(f"{s['label']:{width}} {_ns(s['ns']):>8} {_ns(s['cpu_ns']):>8} {s['runs'] or '-':>4}  {checked}")
-            if s["problem"] and not s["problem"].startswith("absent"):
-                notes.append(f"{s['label']}: {s['problem']}")
-            elif s["note"]:
-                notes.append(f"{s['label']}: {s['note']}")
+    for s in (s for table in summary["tables"] for s in table["subjects"]):
+        if s["problem"] and not s["problem"].startswith("absent"):
+            notes.append(f"{s['label']}: {s['problem']}")
+        elif s["note"]:
+            notes.append(f"{s['label']}: {s['note']}")
     if notes:
         print("\nNotes:")
         for note in notes:

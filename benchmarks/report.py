@@ -138,6 +138,48 @@ def _ns(value):
     return "-" if value is None else f"{value:.1f}"
 
 
+def aligned(rows, left=(0,)):
+    """Rows of cells as lines, each column as wide as its widest cell: the
+    columns numbered in `left` flush left, the others flush right."""
+    widths = [max(len(row[i]) for row in rows if i < len(row)) for i in range(max(map(len, rows)))]
+    return [
+        "  ".join(
+            cell.ljust(w) if i in left else cell.rjust(w) for i, (cell, w) in enumerate(zip(row, widths, strict=False))
+        ).rstrip()
+        for row in rows
+    ]
+
+
+def operations_table(summary):
+    """The lines of the table of operations, the floor last; and the notes on
+    the implementations that could not run one."""
+    rows, notes = [["operation", "merandol", "datetime", "ratio", "fastest peer", "peer ns"]], []
+    for e in summary["operations"]:
+        ratio = ""
+        if e["merandol_ns"] is not None and e["stdlib_ns"] is not None:
+            ratio = f"{e['stdlib_ns'] / e['merandol_ns']:.2f}x"
+        stdlib = "n/a" if "datetime" in e.get("n/a", []) else _ns(e["stdlib_ns"])
+        merandol = _ns(e["merandol_ns"]) if e["merandol_ns"] is not None else "unavail."
+        peer, peer_ns = _fastest_peer(e)
+        rows.append([e["op"], merandol, stdlib, ratio, peer or "-", _ns(peer_ns)])
+        for name, why in e.get("unavailable", {}).items():
+            if not why.startswith("absent"):
+                notes.append(f"{e['op']}, {name}: {why}")
+    rows.append(["floor: -f on a float", f"{summary['floor_ns']:.1f}"])
+    return aligned(rows, left=(0, 4)), notes
+
+
+def target_lines(found):
+    """The lines of the targets' verdicts."""
+    lines = []
+    for t in found:
+        lines.append(f"[{t['status']:^10}] {t['target']}")
+        lines += [f"    {failure}" for failure in t["failures"]]
+        if t["unmeasured"]:
+            lines.append(f"    not measured: {', '.join(t['unmeasured'])}")
+    return lines
+
+
 def print_summary(summary, all_peers=False):
     print(
         f"\nmerandol against datetime and peers: Python {summary['python']}, "
@@ -152,20 +194,8 @@ def print_summary(summary, all_peers=False):
         )
     )
 
-    print(f"\n{'operation':36} {'merandol':>9} {'datetime':>9} {'ratio':>7}  {'fastest peer':12} {'peer ns':>8}")
-    notes = []
-    for e in summary["operations"]:
-        ratio = ""
-        if e["merandol_ns"] is not None and e["stdlib_ns"] is not None:
-            ratio = f"{e['stdlib_ns'] / e['merandol_ns']:.2f}x"
-        stdlib = "n/a" if "datetime" in e.get("n/a", []) else _ns(e["stdlib_ns"])
-        merandol = _ns(e["merandol_ns"]) if e["merandol_ns"] is not None else "unavail."
-        peer, peer_ns = _fastest_peer(e)
-        print(f"{e['op']:36} {merandol:>9} {stdlib:>9} {ratio:>7}  {peer or '-':12} {_ns(peer_ns):>8}")
-        for name, why in e.get("unavailable", {}).items():
-            if not why.startswith("absent"):
-                notes.append(f"{e['op']}, {name}: {why}")
-    print(f"{'floor: -f on a float':36} {summary['floor_ns']:9.1f}")
+    lines, notes = operations_table(summary)
+    print("\n" + "\n".join(lines))
     if notes:
         print("\nUnavailable:")
         for note in notes:
@@ -173,15 +203,10 @@ def print_summary(summary, all_peers=False):
 
     if all_peers:
         names = catalogue.PEERS
-        print(f"\n{'operation':36} " + " ".join(f"{n[:9]:>9}" for n in names))
+        rows = [["operation", *names]]
         for e in summary["operations"]:
-            cells = []
-            for name in names:
-                if name in e.get("n/a", []):
-                    cells.append("n/a")
-                else:
-                    cells.append(_ns(e["peers"].get(name)))
-            print(f"{e['op']:36} " + " ".join(f"{c:>9}" for c in cells))
+            rows.append([e["op"], *("n/a" if n in e.get("n/a", []) else _ns(e["peers"].get(n)) for n in names)])
+        print("\n" + "\n".join(aligned(rows)))
 
     print("\nObject sizes (sys.getsizeof, bytes):")
     for name, s in summary["sizes"].items():
@@ -197,12 +222,8 @@ def print_summary(summary, all_peers=False):
             print(f"  {op:34} {check['rss_bytes']!s:>9} {check['blocks']:>6} {check['traced_bytes']:>8}")
 
     print("\nTargets:")
-    for t in summary["targets"]:
-        print(f"  [{t['status']:^10}] {t['target']}")
-        for failure in t["failures"]:
-            print(f"      {failure}")
-        if t["unmeasured"]:
-            print(f"      not measured: {', '.join(t['unmeasured'])}")
+    for line in target_lines(summary["targets"]):
+        print(f"  {line}")
 
     f = summary["figures"]
     print("\nFigures (reported, not targets):")
