@@ -490,7 +490,10 @@ OPERATIONS = [
         f"set of {BULK_SIZE:,} DateTime, per element",
         {name: "set(many)" for name in ("merandol", "datetime", "pendulum", "arrow", "numpy", "whenever")},
         per=BULK_SIZE,
-        stdlib_bound=1.2,
+        # No call around each hash here to hide it: SipHash's five dependent
+        # rounds (about 80 instructions, some 20 ns) come on top of the
+        # 50 ns per element that datetime's set takes with its kept hash.
+        stdlib_bound=1.5,
     ),
 ]
 

@@ -923,8 +923,8 @@ INTEROP_CALLS = [
         "to_stdlib(Duration beyond timedelta)",
         lambda: to_stdlib(Duration.nanoseconds(2**100)),
         ValueError,
-        "Duration.nanoseconds(1267650600228229401496703205376) cannot be converted to datetime.timedelta: it is outside "
-        "timedelta's range of -999999999 to 999999999 days",
+        "Duration.nanoseconds(1267650600228229401496703205376) cannot be converted to datetime.timedelta: it is "
+        "outside timedelta's range of -999999999 to 999999999 days",
     ),
     # What names no merandol value
     (
