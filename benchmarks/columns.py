@@ -912,10 +912,5 @@ def print_summary(summary):
         ratio = f", parse_to_arrow {ours / summary['floor']:.1f}x of it" if ours else ""
         print(f"\nFloor: a copy of the pyarrow text buffer, {summary['floor']:.2f} ns per element{ratio}")
     print(f"\nColumn targets ({summary['seconds']:.0f} s):")
-    for t in summary["targets"]:
-        value = f" ({t['value']:.2f}x)" if t.get("value") is not None else ""
-        print(f"  [{t['status']:^10}] {t['target']}{value}")
-        for failure in t["failures"]:
-            print(f"      {failure}")
-        if t["unmeasured"]:
-            print(f"      not measured: {', '.join(t['unmeasured'])}")
+    for line in report.target_lines(summary["targets"]):
+        print(f"  {line}")

@@ -2,7 +2,8 @@
 copied by hand: each table that follows a mark <!-- table: NAME --> is
 made again from its run.
 
-  operations, targets, columns   build/bench/results.json of `make bench`
+  operations, targets, columns,  build/bench/results.json of `make bench`
+  column-targets
   (and the chart, docs/benchmark.png, with the operations)
   instructions                   build/bench*/instructions.json of
                                  `make bench-instr` (and PY=3.13, PY=3.15):
@@ -24,7 +25,7 @@ import report
 
 ROOT = Path(__file__).resolve().parent.parent
 README = ROOT / "README.md"
-TABLE = re.compile(r"(<!-- table: (\w+) -->\n```text\n)(.*?)(```)", re.S)
+TABLE = re.compile(r"(<!-- table: ([\w-]+) -->\n```text\n)(.*?)(```)", re.S)
 FLOOR = "floor: -f on a float"
 
 
@@ -69,14 +70,15 @@ def made(name, old, build):
     summary = results(build)
     if summary is None:
         return None
-    if name == "columns" and "tables" not in summary.get("columns", {}):
+    if name.startswith("column") and "tables" not in summary.get("columns", {}):
         return None
-    if name != "columns" and "operations" not in summary:
+    if not name.startswith("column") and "operations" not in summary:
         return None
     lines = {
         "operations": lambda: report.operations_table(summary)[0],
         "targets": lambda: report.target_lines(summary["targets"]),
         "columns": lambda: columns.table_lines(summary["columns"]),
+        "column-targets": lambda: report.target_lines(summary["columns"]["targets"]),
     }[name]()
     return "\n".join(lines) + "\n"
 

@@ -170,10 +170,11 @@ def operations_table(summary):
 
 
 def target_lines(found):
-    """The lines of the targets' verdicts."""
+    """The lines of the targets' verdicts (a column target's with its figure)."""
     lines = []
     for t in found:
-        lines.append(f"[{t['status']:^10}] {t['target']}")
+        value = f" ({t['value']:.2f}x)" if t.get("value") is not None else ""
+        lines.append(f"[{t['status']:^10}] {t['target']}{value}")
         lines += [f"    {failure}" for failure in t["failures"]]
         if t["unmeasured"]:
             lines.append(f"    not measured: {', '.join(t['unmeasured'])}")
