@@ -93,8 +93,9 @@ static PyModuleDef_Slot interop_slots[] = {
 static PyModuleDef interop_def = {
     .m_base = PyModuleDef_HEAD_INIT,
     .m_name = "merandol_interop",
-    .m_doc = "merandol's companion: conversions to and from the standard datetime types, IANA time zones, "
-             "and columns of values with numpy and Arrow.",
+    .m_doc =
+        "merandol's companion: conversions to and from the standard datetime types, IANA time zones, "
+        "and columns of values with numpy and Arrow.",
     .m_size = 0,
     .m_methods = nullptr,
     .m_slots = interop_slots,
