@@ -70,12 +70,13 @@ def main():
     parser.add_argument("--out", type=Path, default=Path("build/bench"), help="folder for results.json and .png")
     parser.add_argument("--peers", action="store_true", help="also print every peer's figure")
     parser.add_argument("--columns-only", action="store_true", help="only the columns section")
+    parser.add_argument("--zones-only", action="store_true", help="only the columns section's zone tables")
     options = parser.parse_args()
     settings = QUICK if options.quick else FULL
     started = time.perf_counter()
     options.out.mkdir(parents=True, exist_ok=True)
 
-    if options.columns_only:
+    if options.columns_only or options.zones_only:
         summary = {"python": sys.version.split()[0], "quick": options.quick, "columns": run_columns(options)}
         (options.out / "results.json").write_text(json.dumps(summary, indent=2) + "\n")
         print(f"\nWrote {options.out / 'results.json'}")
@@ -140,7 +141,9 @@ def main():
 
 
 def run_columns(options):
-    section = columns.run(quick=options.quick, progress=lambda line: print(line, file=sys.stderr))
+    section = columns.run(
+        quick=options.quick, progress=lambda line: print(line, file=sys.stderr), zones_only=options.zones_only
+    )
     columns.print_summary(section)
     return section
 
