@@ -8,9 +8,15 @@
 // The file is hostile input: every count and index is checked against the
 // bytes before use, and a damaged file yields an error naming what is wrong.
 // What is kept is only what the queries need: the instants where the offset
-// changes, each with a byte index into the distinct offsets.  Leap-second
-// records, designations and the standard/UT indicators are checked and
-// dropped (there are no leap seconds here).
+// changes, each with the offset after it.  Leap-second records,
+// designations and the standard/UT indicators are checked and dropped
+// (there are no leap seconds here).
+//
+// The footer's changes are worked out once, when the zone is built, for the
+// 400 years after the last transition: the rule repeats every 400 Gregorian
+// years (see kCycleSeconds), so a later instant is moved back by whole
+// cycles into those years, and every query is one binary search of the
+// same table.
 #pragma once
 
 #include <cstddef>
@@ -111,6 +117,13 @@ struct ZonedSeconds {
     friend constexpr bool operator==(ZonedSeconds, ZonedSeconds) noexcept = default;
 };
 
+// 400 Gregorian years: 97 leap years among them (every fourth, less the
+// three centuries not divisible by 400), 146097 days, a whole number of
+// weeks, so every day rule falls on the same day of the cycle again.
+inline constexpr i64 kCycleDays = 400 * 365 + 100 - 3;
+inline constexpr i64 kCycleSeconds = kCycleDays * kSecondsPerDay;
+static_assert(kCycleDays == 146097 && kCycleDays % 7 == 0);
+
 class Zone {
 public:
     Zone() noexcept = default;
@@ -121,7 +134,7 @@ public:
     ~Zone();
 
     // A zone that follows a footer rule at every instant.
-    static Zone from_rule(const PosixTz &rule) noexcept;
+    static std::expected<Zone, TzifError> from_rule(const PosixTz &rule) noexcept;
 
     // Queries on Unix seconds.  The answers are exact over the DateTime
     // range and a few days beyond it; further out the offset stays as it is
@@ -143,42 +156,47 @@ public:
 
     // Bytes held: the object and its table.
     std::size_t memory_size() const noexcept;
-    // Instants kept where the offset changes before the footer takes over.
+    // Changes of offset kept: the file's, then the footer's for one cycle.
     std::size_t table_size() const noexcept { return count_; }
-    std::optional<PosixTz> footer() const noexcept {
-        return has_footer_ ? std::optional(footer_.rule()) : std::nullopt;
-    }
+    std::optional<PosixTz> footer() const noexcept { return footer_; }
+
+    // Whether two zones answer every query alike, and a hash that agrees.
+    bool same_rules(const Zone &other) const noexcept;
+    u64 rules_hash() const noexcept { return rules_hash_; }
 
 private:
-    friend std::expected<Zone, TzifError> parse_tzif(std::span<const std::uint8_t> data) noexcept;
+    friend struct ZoneBuilder;
 
+    // An instant moved back into the table by `shift` seconds, whole cycles.
+    struct TableInstant {
+        i64 seconds;
+        i64 shift;
+    };
+    TableInstant into_table(i64 seconds) const noexcept;
     // The number of kept changes at or before (strictly before) an instant.
     std::size_t changes_up_to(i64 seconds) const noexcept;
     std::size_t changes_before(i64 seconds) const noexcept;
-    template <class Walk>
-    LocalCandidates local_walk(i64 local_seconds, Walk &&next) const noexcept;
-    std::int32_t offset_after(std::size_t i) const noexcept { return offsets_[index_[i]]; }
-    std::int32_t offset_before(std::size_t i) const noexcept { return i == 0 ? initial_offset_ : offset_after(i - 1); }
-    bool in_footer(i64 seconds) const noexcept { return has_footer_ && seconds >= footer_from_; }
+    std::int32_t offset_before(std::size_t i) const noexcept { return i == 0 ? initial_offset_ : offsets_[i - 1]; }
     std::optional<i64> next_change(i64 seconds) const noexcept;
     std::optional<i64> previous_change(i64 seconds) const noexcept;
     std::optional<ZoneTransition> transition_at(std::optional<i64> at) const noexcept;
 
-    // One allocation: count_ instants (i64), count_ indexes into the
-    // offsets (u8), then offset_count_ offsets (i32).
+    // One allocation: count_ instants (i64), then the offset after each
+    // (i32).
     void *block_ = nullptr;
     const i64 *times_ = nullptr;
-    const std::uint8_t *index_ = nullptr;
     const std::int32_t *offsets_ = nullptr;
     std::uint32_t count_ = 0;
-    std::uint16_t offset_count_ = 0;  // [1, 256]: indexes are bytes
     std::int32_t initial_offset_ = 0;
-    // The footer rules from footer_from_ on; the offset changes there when
-    // handoff_changes_.
-    FooterRule footer_{};
-    bool has_footer_ = false;
-    i64 footer_from_ = INT64_MIN;
-    bool handoff_changes_ = false;
+    // Instants at or after cycle_end_ are moved back by whole cycles into
+    // [cycle_end_ - kCycleSeconds, cycle_end_); INT64_MAX when the offset
+    // no longer changes.  The table's changes from index cycle_first_ on
+    // repeat, cycle_changes_ of them to a cycle.
+    i64 cycle_end_ = INT64_MAX;
+    std::uint32_t cycle_first_ = 0;
+    std::uint32_t cycle_changes_ = 0;
+    u64 rules_hash_ = 0;
+    std::optional<PosixTz> footer_;
 };
 
 std::expected<Zone, TzifError> parse_tzif(std::span<const std::uint8_t> data) noexcept;

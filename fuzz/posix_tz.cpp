@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     MERANDOL_REQUIRE(rule->std_offset >= -kSecondsPerDay && rule->std_offset <= kSecondsPerDay, text);
     MERANDOL_REQUIRE(rule->dst_offset >= -kSecondsPerDay && rule->dst_offset <= kSecondsPerDay, text);
-    const Zone zone = Zone::from_rule(*rule);
+    const Zone zone = *Zone::from_rule(*rule);
     RawZone raw;
     raw.footer = *rule;
     raw.type0 = rule->std_offset;

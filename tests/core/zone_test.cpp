@@ -1,7 +1,8 @@
 // The TZif reader and the zone queries: every kind of damaged file once,
-// the table's hand-over to the footer, local readings in gaps and folds, and
-// every zone file of the system, walked transition by transition against
-// the queries' own definitions.
+// the table's hand-over to the footer, the footer's cycle against the rule
+// evaluated directly, local readings in gaps and folds, and every zone file
+// of the system, walked transition by transition against the queries' own
+// definitions.
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -230,7 +232,9 @@ TEST(Zone, TableThenFooter) {
     s.footer = "CET-1CEST,M3.5.0,M10.5.0/3";
     const auto z = parse(build(s));
     ASSERT_TRUE(z.has_value());
-    EXPECT_EQ(z->table_size(), 2u);  // -1000000 and -100000; the last transition hands over to the footer
+    // -1000000, -100000, the hand-over to the footer at 1000, then the
+    // footer's two changes a year for 400 years.
+    EXPECT_EQ(z->table_size(), 3u + 800u);
     EXPECT_EQ(z->offset_at(-1000001), 561);
     EXPECT_EQ(z->offset_at(-1000000), 3600);
     EXPECT_EQ(z->offset_at(-100000), 7200);
@@ -293,7 +297,7 @@ TEST(Zone, WithoutTransitionsTheFooterRulesThroughout) {
 }
 
 TEST(Zone, InstantsInNanoseconds) {
-    const Zone z = Zone::from_rule(*parse_posix_tz("CET-1CEST,M3.5.0,M10.5.0/3"));
+    const Zone z = *Zone::from_rule(*parse_posix_tz("CET-1CEST,M3.5.0,M10.5.0/3"));
     const i128 change = i128{seconds_at(2024, 3, 31, 1)} * kNanosPerSecond;
     EXPECT_EQ(z.offset_at_instant(change - 1), 3600);
     EXPECT_EQ(z.offset_at_instant(change), 7200);
@@ -309,10 +313,85 @@ TEST(Zone, InstantsInNanoseconds) {
     EXPECT_EQ(z.offset_at_instant(i128{INT64_MAX} * kNanosPerSecond), 3600);
 }
 
+// --- The footer's cycle ---------------------------------------------------------
+
+// The offset, the nearest changes and the local reading at `s`, from the
+// rule evaluated directly; the zone hands over to it at `last`.
+void expect_follows_rule(const Zone &z, const FooterRule &rule, i64 s, std::optional<i64> last) {
+    const PosixTz &tz = rule.rule();
+    ASSERT_EQ(z.offset_at(s), rule.offset_at(s)) << s;
+    const auto next = rule.next_change(s), previous = rule.previous_change(s);
+    const auto in_range = [](std::optional<i64> at) {
+        return at && *at >= kMinUnixSeconds && *at <= kMaxUnixSeconds ? at : std::nullopt;
+    };
+    const auto at_of = [](std::optional<ZoneTransition> t) { return t ? std::optional(t->at) : std::nullopt; };
+    ASSERT_EQ(at_of(z.next_transition(s)), in_range(next)) << s;
+    ASSERT_EQ(at_of(z.previous_transition(s)), last && previous <= last ? last : in_range(previous)) << s;
+    const std::int32_t high = std::max(tz.std_offset, tz.dst_offset), low = std::min(tz.std_offset, tz.dst_offset);
+    std::vector<std::int32_t> solutions;  // earliest instant first
+    for (const std::int32_t o : {high, low})
+        if (rule.offset_at(s - o) == o) solutions.push_back(o);
+    const LocalCandidates expected = solutions.empty() ? LocalCandidates{LocalKind::Gap, high, low}
+                                     : solutions.size() == 1
+                                         ? LocalCandidates{LocalKind::Unique, solutions[0], solutions[0]}
+                                         : LocalCandidates{LocalKind::Fold, high, low};
+    ASSERT_EQ(z.local_candidates(s), expected) << s;
+}
+
+TEST(Zone, FooterCycleAgreesWithTheRule) {
+    // After its last transition a zone serves the footer's changes of the
+    // next 400 years from its table, moving later instants back by whole
+    // cycles.  Every query agrees with the rule evaluated directly: at the
+    // edges of the kept cycle, around the changes of far years and at the
+    // ends of the range, with the hand-over in recent, far and no years.
+    const char *rules[] = {"CET-1CEST,M3.5.0,M10.5.0/3",    "<-03>3<-02>,M10.2.0/0,M2.3.0/0",
+                           "EST5EDT,M3.2.0/26,M11.1.0/-25", "AAA3BBB,59/0,299/0",
+                           "AAA0BBB-1,J1/-167,J365/167",    "<+1030>-10:30<+11>-11,M10.1.0,M4.1.0"};
+    std::mt19937_64 rng(kCycleDays);
+    for (const char *text : rules) {
+        const PosixTz tz = *parse_posix_tz(text);
+        const FooterRule rule(tz);
+        for (const std::optional<i64> last : {std::optional(seconds_at(2037, 10, 25, 1)),
+                                              std::optional(seconds_at(123456, 7, 1)), std::optional<i64>()}) {
+            Spec s;
+            s.types = {{561, 0, 0}, {tz.std_offset + 60, 0, 4}};  // an offset the rule never has
+            s.times = last ? std::vector{*last} : std::vector<i64>{};
+            s.indexes = last ? std::vector<std::uint8_t>{1} : std::vector<std::uint8_t>{};
+            s.footer = text;
+            const auto z = parse(build(s));
+            ASSERT_TRUE(z.has_value()) << text;
+            const i64 from = last.value_or(kMinUnixSeconds) + 2 * kDay;
+            const i64 first_year = year_start(floor_divmod<i64>(from, kDay).quotient).year;
+            for (int k = 0; k < 3000; ++k) {
+                const i64 jitter = static_cast<i64>(rng() % (10 * kDay)) - 5 * kDay;
+                const i64 year = first_year + static_cast<i64>(rng() % static_cast<u64>(INT32_MAX - first_year + 1));
+                const YearChanges c = year_changes(tz, year);
+                const i64 near_change = (k % 2 ? c.start : c.end) + static_cast<i64>(rng() % 7200) - 3600;
+                const i64 cases[] = {from + (k % 3) * kCycleSeconds + jitter, near_change, kMaxUnixSeconds + jitter,
+                                     from + static_cast<i64>(rng() % static_cast<u64>(kMaxUnixSeconds - from))};
+                const i64 at = std::clamp(cases[k % 4], from, kMaxUnixSeconds);
+                expect_follows_rule(*z, rule, at, last);
+                if (HasFatalFailure()) {
+                    ADD_FAILURE() << text << " after " << last.value_or(0);
+                    return;
+                }
+            }
+            // The range's last change is reported, and nothing after it.
+            const auto final_change = z->previous_transition(kMaxUnixSeconds);
+            ASSERT_TRUE(final_change.has_value()) << text;
+            EXPECT_GT(final_change->at, kMaxUnixSeconds - 366 * kDay) << text;
+            EXPECT_FALSE(z->next_transition(final_change->at).has_value()) << text;
+            const auto first_change = z->next_transition(kMinUnixSeconds);  // and, ruling throughout, the first
+            ASSERT_TRUE(last || (first_change && first_change->at < kMinUnixSeconds + 366 * kDay)) << text;
+            EXPECT_TRUE(last || !z->previous_transition(first_change->at)) << text;
+        }
+    }
+}
+
 // --- Local readings -------------------------------------------------------------
 
 TEST(Zone, LocalReadingsInGapsAndFolds) {
-    const Zone z = Zone::from_rule(*parse_posix_tz("CET-1CEST,M3.5.0,M10.5.0/3"));
+    const Zone z = *Zone::from_rule(*parse_posix_tz("CET-1CEST,M3.5.0,M10.5.0/3"));
     const i64 gap = seconds_at(2024, 3, 31, 2, 30), fold = seconds_at(2024, 10, 27, 2, 30);
     EXPECT_EQ(z.local_candidates(gap), (LocalCandidates{LocalKind::Gap, 7200, 3600}));
     EXPECT_EQ(z.local_candidates(fold), (LocalCandidates{LocalKind::Fold, 7200, 3600}));
@@ -350,7 +429,7 @@ TEST(Zone, LocalReadingsInGapsAndFolds) {
 }
 
 TEST(Zone, QueriesOnDateTimes) {
-    const Zone z = Zone::from_rule(*parse_posix_tz("CET-1CEST,M3.5.0,M10.5.0/3"));
+    const Zone z = *Zone::from_rule(*parse_posix_tz("CET-1CEST,M3.5.0,M10.5.0/3"));
     const auto dt = [](std::int32_t y, std::uint8_t mo, std::uint8_t d, std::uint8_t h, std::uint8_t mi,
                        std::uint32_t ns = 0) { return DateTime{{y, mo, d}, {h, mi, 0, ns}}; };
     EXPECT_EQ(to_zone(z, dt(2024, 7, 1, 12, 0)), (OffsetDateTime{dt(2024, 7, 1, 12, 0), UtcOffset{7200}}));
@@ -498,7 +577,9 @@ TEST(SystemZones, KnownOffsetsAndSizes) {
         const std::string bytes = read_file(std::filesystem::path(kZoneFolder) / key);
         const auto z = parse(bytes);
         ASSERT_TRUE(z.has_value()) << key;
-        EXPECT_LT(z->memory_size(), bytes.size() + sizeof(Zone)) << key;
+        // At most the file, and the footer's changes of one cycle, two a
+        // year at 12 bytes each.
+        EXPECT_LT(z->memory_size(), bytes.size() + sizeof(Zone) + 800 * 12) << key;
         std::printf("%-20s file %5zu bytes, loaded %5zu bytes (%zu changes kept)\n", key, bytes.size(),
                     z->memory_size(), z->table_size());
     }
