@@ -29,6 +29,8 @@ struct ZoneObject {
     PyObject_HEAD
     Zone zone;
     PyObject *key;  // the str it was read under, or nullptr
+    // Given as bytes (Zone.from_tzif): its key need not name its rules.
+    bool from_bytes;
 };
 
 static std::atomic<PyTypeObject *> g_zone_type;
@@ -50,12 +52,13 @@ PyObject *zone_key(PyObject *zone) noexcept { return reinterpret_cast<ZoneObject
 const Zone &zone_of(PyObject *zone) noexcept { return reinterpret_cast<ZoneObject *>(zone)->zone; }
 
 // A new Zone object owning `zone`; takes no reference to `key`'s owner.
-static PyObject *zone_wrap(Zone &&zone, PyObject *key) {
+static PyObject *zone_wrap(Zone &&zone, PyObject *key, bool from_bytes) {
     PyTypeObject *type = zone_type();
     auto *o = PyObject_New(ZoneObject, type);
     if (o == nullptr) return nullptr;
     new (&o->zone) Zone(std::move(zone));
     o->key = Py_XNewRef(key);
+    o->from_bytes = from_bytes;
     return reinterpret_cast<PyObject *>(o);
 }
 
@@ -77,10 +80,10 @@ static PyObject *damaged(PyObject *key, TzifError error) {
     return PyErr_Format(PyExc_ValueError, "%U: %.*s", key, static_cast<int>(what.size()), what.data());
 }
 
-static PyObject *zone_from_bytes(std::span<const std::uint8_t> data, PyObject *key) {
+static PyObject *zone_from_bytes(std::span<const std::uint8_t> data, PyObject *key, bool given_as_bytes) {
     auto zone = parse_tzif(data);
     if (!zone) return damaged(key, zone.error());
-    return zone_wrap(std::move(*zone), key);
+    return zone_wrap(std::move(*zone), key, given_as_bytes);
 }
 
 // --- Finding a key ------------------------------------------------------------
@@ -245,7 +248,7 @@ static PyObject *load_zone(PyObject *key, std::string_view key_text) {
     FileBytes bytes;
     const FileRead read = read_from_tzpath(key, key_text, bytes);
     if (read == FileRead::Failed) return nullptr;
-    if (read == FileRead::Found) return zone_from_bytes({bytes.data, bytes.size}, key);
+    if (read == FileRead::Found) return zone_from_bytes({bytes.data, bytes.size}, key, false);
     PyObject *data = read_from_tzdata(key_text);
     if (data == nullptr) return nullptr;
     if (data == Py_None) {
@@ -255,7 +258,7 @@ static PyObject *load_zone(PyObject *key, std::string_view key_text) {
         return not_found(key);
     }
     const auto *begin = reinterpret_cast<const std::uint8_t *>(PyBytes_AS_STRING(data));
-    PyObject *zone = zone_from_bytes({begin, static_cast<std::size_t>(PyBytes_GET_SIZE(data))}, key);
+    PyObject *zone = zone_from_bytes({begin, static_cast<std::size_t>(PyBytes_GET_SIZE(data))}, key, false);
     Py_DECREF(data);
     return zone;
 }
@@ -311,7 +314,7 @@ static PyObject *zone_from_tzif(PyObject *, PyObject *data, std::optional<PyObje
     Py_buffer view;
     if (PyObject_GetBuffer(data, &view, PyBUF_SIMPLE) < 0) return nullptr;
     PyObject *zone =
-        zone_from_bytes({static_cast<const std::uint8_t *>(view.buf), static_cast<std::size_t>(view.len)}, key);
+        zone_from_bytes({static_cast<const std::uint8_t *>(view.buf), static_cast<std::size_t>(view.len)}, key, true);
     PyBuffer_Release(&view);
     return zone;
 }
@@ -407,29 +410,35 @@ static PyObject *zone_str(PyObject *self) {
     return key != nullptr ? Py_NewRef(key) : zone_repr(self);
 }
 
-// Zones with keys are equal when their keys are; one without a key is
-// equal only to itself.
+// Zones are equal when they have the same key (or none) and the same
+// rules: a key given with bytes need not name the rules read.
 static PyObject *zone_richcompare(PyObject *self, PyObject *other, int op) {
     if (!is_zone(other) || (op != Py_EQ && op != Py_NE)) Py_RETURN_NOTIMPLEMENTED;
     PyObject *a = zone_key(self), *b = zone_key(other);
-    int equal = self == other;
-    if (!equal && a != nullptr && b != nullptr) {
-        equal = PyUnicode_Compare(a, b) == 0;
+    bool equal = self == other;
+    if (!equal && (a == nullptr) == (b == nullptr)) {
+        equal = a == nullptr || PyUnicode_Compare(a, b) == 0;
         if (PyErr_Occurred()) return nullptr;
+        equal = equal && zone_of(self).same_rules(zone_of(other));
     }
-    return Py_NewRef((equal != 0) == (op == Py_EQ) ? Py_True : Py_False);
+    return Py_NewRef(equal == (op == Py_EQ) ? Py_True : Py_False);
 }
 
+// Equal zones have the same key, or none and the same rules.
 static Py_hash_t zone_hash(PyObject *self) {
     PyObject *key = zone_key(self);
-    return key != nullptr ? PyObject_Hash(key) : Py_HashPointer(self);
+    if (key != nullptr) return PyObject_Hash(key);
+    const auto hash = static_cast<Py_hash_t>(zone_of(self).rules_hash());
+    return hash == -1 ? -2 : hash;
 }
 
 static constexpr auto zone_reduce_decl = reduce_method("Zone");
 static PyObject *zone_reduce(PyObject *self) {
-    PyObject *key = zone_key(self);
-    if (key == nullptr) return PyErr_Format(PyExc_TypeError, "a Zone read from bytes without a key cannot be pickled");
-    return Py_BuildValue("(O(O))", reinterpret_cast<PyObject *>(zone_type()), key);
+    if (reinterpret_cast<ZoneObject *>(self)->from_bytes)
+        return PyErr_Format(PyExc_TypeError,
+                            "a Zone read from bytes cannot be pickled: unpickling finds a zone by its key, "
+                            "whose file may hold other rules");
+    return Py_BuildValue("(O(O))", reinterpret_cast<PyObject *>(zone_type()), zone_key(self));
 }
 
 // The object and the zone's own table; its key is a str of its own.
