@@ -152,10 +152,10 @@ std::expected<std::optional<PosixTz>, TzifError> read_footer(std::span<const std
     return *rule;
 }
 
-// The footer's changes are kept from the first instant whose second before
-// it the footer also rules, for one cycle and twice this margin: a local
-// reading's instants lie within a day of it, so a reading moved into the
-// cycle finds every change near it in the table.
+// The footer's changes repeat a cycle later from the second after it takes
+// over on; they are kept from there for one cycle and twice this margin: a
+// local reading's instants lie within a day of it, so a reading moved into
+// the cycle finds every change near it in the table.
 constexpr i64 kCycleMargin = 2 * kSecondsPerDay;
 // At most two changes a year, over the cycle's 400 years, the margins and
 // a year either side, whose changes may fall a few days outside it.
