@@ -23,7 +23,7 @@ struct Header {
 
 // "TZif", the version byte, 15 unused bytes, then six 32-bit counts.
 constexpr std::size_t kCountsAt = 4 + 1 + 15;
-constexpr std::size_t kHeaderSize = kCountsAt + 6 * 4;
+constexpr std::size_t kHeaderSize = kCountsAt + std::size_t{6} * 4;
 static_assert(kHeaderSize == 44);
 constexpr std::size_t kTypeRecordSize = 6;  // utoff (4), isdst (1), desigidx (1)
 
@@ -159,7 +159,7 @@ std::expected<std::optional<PosixTz>, TzifError> read_footer(std::span<const std
 constexpr i64 kCycleMargin = 2 * kSecondsPerDay;
 // At most two changes a year, over the cycle's 400 years, the margins and
 // a year either side, whose changes may fall a few days outside it.
-constexpr std::size_t kMaxCycleChanges = 2 * (400 + 4);
+constexpr std::size_t kMaxCycleChanges = std::size_t{2} * (400 + 4);
 
 // FNV-1a over 64-bit words: its offset basis and prime.
 constexpr u64 kHashBasis = 14695981039346656037ull;
