@@ -7,6 +7,8 @@
 #include <string_view>
 #include <type_traits>
 
+#include "core/calendar.hpp"
+
 namespace merandol {
 
 using i64 = std::int64_t;
@@ -33,20 +35,6 @@ constexpr unsigned number_from_monday(Weekday w) noexcept { return static_cast<u
 // -2147483648-01-01 and 2147483647-12-31.
 inline constexpr i64 kMinDayNumber = -784353015833;
 inline constexpr i64 kMaxDayNumber = 784351576776;
-
-constexpr bool is_leap_year(std::int32_t year) noexcept {
-    // Divisible by 100 means divisible by 25 and by 4; among multiples of 25
-    // the leap years are the multiples of 16 (i.e. of 400).  Two's complement
-    // low bits give the right answer for negative years as well.
-    return (year % 25 == 0) ? (year & 15) == 0 : (year & 3) == 0;
-}
-
-constexpr unsigned days_in_month(std::int32_t year, unsigned month) noexcept {
-    if (month == 2) return is_leap_year(year) ? 29 : 28;
-    // Odd months up to July and even months from August have 31 days: the
-    // parity of month, flipped from August on (bit 3), is the low bit.
-    return 30 | ((month ^ (month >> 3)) & 1);
-}
 
 struct Date {
     std::int32_t year;   // any value; year 0 precedes year 1
@@ -82,8 +70,10 @@ constexpr u64 shifted_day_count(Date d) noexcept {
     return 365 * b + b / 4 - b / 100 + b / 400 + m + d.day;
 }
 
-// 1970-01-01 is day 307 of the shifted year 2147485969.
-inline constexpr u64 kEpochShiftedDayCount = 784353144339;
+// 1970-01-01: the shifted count of 0000-03-01 is kYearShift / 400 cycles
+// and its day 1, and 1970-01-01 lies kDaysFromMarchOfYear0To1970 on.
+inline constexpr u64 kEpochShiftedDayCount = kYearShift / 400 * kDaysPer400Years + 1 + kDaysFromMarchOfYear0To1970;
+static_assert(kEpochShiftedDayCount == 784353144339);
 
 constexpr i64 days_since_unix_epoch(Date d) noexcept {
     return static_cast<i64>(shifted_day_count(d)) - static_cast<i64>(kEpochShiftedDayCount);
@@ -173,10 +163,7 @@ constexpr Weekday weekday(Date d) noexcept {
     return static_cast<Weekday>(from_remainder[(shifted_day_count(d) + kToDayNumber) % 7]);
 }
 
-constexpr unsigned ordinal(Date d) noexcept {
-    constexpr std::uint16_t days_before_month[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
-    return days_before_month[d.month - 1] + d.day + (d.month > 2 && is_leap_year(d.year));
-}
+constexpr unsigned ordinal(Date d) noexcept { return days_before_month(d.month, is_leap_year(d.year)) + d.day; }
 
 // Chronological order; the same as comparing (year, month, day).
 constexpr int compare(Date a, Date b) noexcept {
@@ -214,13 +201,14 @@ static_assert(*day_after({2024, 2, 28}) == Date{2024, 2, 29} && *day_after({2023
 static_assert(*day_after({-1, 12, 31}) == Date{0, 1, 1} && !day_after({INT32_MAX, 12, 31}));
 static_assert(*day_before({2024, 3, 1}) == Date{2024, 2, 29} && *day_before({0, 1, 1}) == Date{-1, 12, 31});
 static_assert(!day_before({INT32_MIN, 1, 1}));
+// The calendar's 64-bit year arithmetic reaches one year past either end.
+static_assert(year_start(kMaxDayNumber).year == INT32_MAX && year_start(kMinDayNumber).first_day == kMinDayNumber);
+static_assert(year_start(kMaxDayNumber + 1).year == i64{INT32_MAX} + 1 &&
+              year_start(kMinDayNumber - 1).year == i64{INT32_MIN} - 1);
+static_assert(first_day_of_year(INT32_MIN) == kMinDayNumber &&
+              first_day_of_year(i64{INT32_MAX} + 1) == kMaxDayNumber + 1);
 static_assert(weekday({1970, 1, 1}) == Weekday::Thursday);
 static_assert(weekday({2024, 1, 1}) == Weekday::Monday);
-static_assert(is_leap_year(2000) && is_leap_year(0) && is_leap_year(-400) && !is_leap_year(1900) &&
-              !is_leap_year(-100));
 static_assert(ordinal({2024, 12, 31}) == 366 && ordinal({2023, 3, 1}) == 60);
-// 146097 days in 400 years: the shift by kYearShift does not move weekdays
-// or leap years, since 146097 = 7 * 20871.
-static_assert(146097 == 400 * 365 + 100 - 4 + 1 && 146097 % 7 == 0);
 
 }  // namespace merandol

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "core/calendar.hpp"
 #include "core/datetime.hpp"
 #include "core/floor.hpp"
 
@@ -73,31 +74,19 @@ static_assert(std::is_trivially_copyable_v<PosixTz>);
 
 std::expected<PosixTz, PosixTzError> parse_posix_tz(std::string_view text) noexcept;
 
-// --- Calendar arithmetic on 64-bit years ------------------------------------
-
-constexpr bool is_leap_year(i64 year) noexcept { return (year % 25 == 0) ? (year & 15) == 0 : (year & 3) == 0; }
-
-// Day number of 1 January of `year`.  Whole 400-year cycles of 146097 days
-// first, then the years into the cycle (yoe in [0, 399]); 719162 days run
-// from 0001-01-01 to 1970-01-01.
-constexpr i64 first_day_of_year(i64 year) noexcept {
-    const i64 y = year - 1;
-    const auto [era, yoe] = floor_divmod<i64>(y, 400);
-    return era * 146097 + 365 * yoe + yoe / 4 - yoe / 100 - 719162;
-}
+// --- The changes of a year ----------------------------------------------------
 
 // The day number of a rule's day in `year`.
 constexpr i64 rule_day(DayRule r, i64 year) noexcept {
     const i64 jan1 = first_day_of_year(year);
     const bool leap = is_leap_year(year);
     switch (r.kind) {
-        case DayRule::Kind::Julian: return jan1 + r.day - 1 + (leap && r.day >= 60);
+        case DayRule::Kind::Julian: return jan1 + r.day - 1 + (leap && r.day > kDaysBeforeMonth[3]);  // from 1 March
         case DayRule::Kind::ZeroBased: return jan1 + r.day;
         case DayRule::Kind::MonthWeekDay: break;
     }
-    constexpr std::uint16_t days_before_month[13] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365};
-    const i64 first = jan1 + days_before_month[r.month - 1] + (leap && r.month > 2);
-    const i64 length = days_before_month[r.month] - days_before_month[r.month - 1] + (leap && r.month == 2);
+    const i64 first = jan1 + days_before_month(r.month, leap);
+    const i64 length = days_before_month(r.month + 1, leap) - days_before_month(r.month, leap);
     // Day 0 is a Thursday, weekday 4 counted from Sunday.
     const i64 first_weekday = floor_divmod<i64>(first + 4, 7).remainder;
     i64 day = first + floor_divmod<i64>(r.weekday - first_weekday, 7).remainder + i64{7} * (r.week - 1);
@@ -114,28 +103,6 @@ struct YearChanges {
 constexpr YearChanges year_changes(const PosixTz &tz, i64 year) noexcept {
     return {rule_day(tz.start, year) * kSecondsPerDay + tz.start_time - tz.std_offset,
             rule_day(tz.end, year) * kSecondsPerDay + tz.end_time - tz.dst_offset};
-}
-
-// The year of a day number, its 1 January and whether it is a leap year,
-// by Hinnant's civil_from_days: March-based years counted from 0000-03-01
-// (719468 days before 1970-01-01), so that the leap day ends the year.
-struct YearStart {
-    i64 year;
-    i64 first_day;
-    bool leap;
-};
-
-constexpr YearStart year_start(i64 day) noexcept {
-    const i64 z = day + 719468;
-    const auto [era, doe] = floor_divmod<i64>(z, 146097);                   // doe in [0, 146096]
-    const i64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // [0, 399]
-    const i64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100);                // [0, 365], from 1 March
-    // 1 January is day 306 from 1 March; 1 March is 59 days (60 in a leap
-    // year) after 1 January.
-    const bool jan_feb = doy >= 306;
-    const i64 year = yoe + era * 400 + jan_feb;
-    const bool leap = is_leap_year(year);
-    return {year, jan_feb ? day - (doy - 306) : day - doy - 59 - leap, leap};
 }
 
 // --- The offset in force ----------------------------------------------------
@@ -193,15 +160,6 @@ private:
     std::uint16_t simple_ = 0;
 };
 
-static_assert(year_start(0).year == 1970 && year_start(0).first_day == 0 && year_start(59).first_day == 0);
-static_assert(year_start(19782).first_day == 19723 && year_start(19782).leap && year_start(19783).first_day == 19723);
-static_assert(year_start(-1).year == 1969 && year_start(-1).first_day == -365 && !year_start(-1).leap);
-static_assert(year_start(kMaxDayNumber).year == INT32_MAX && year_start(kMinDayNumber).first_day == kMinDayNumber);
-static_assert(year_start(kMaxDayNumber + 1).year == i64{INT32_MAX} + 1 &&
-              year_start(kMinDayNumber - 1).year == i64{INT32_MIN} - 1);
-static_assert(first_day_of_year(1970) == 0 && first_day_of_year(2000) == 10957 && first_day_of_year(1969) == -365);
-static_assert(first_day_of_year(INT32_MIN) == kMinDayNumber &&
-              first_day_of_year(i64{INT32_MAX} + 1) == kMaxDayNumber + 1);
 // 2024: M3.5.0 is Sunday 31 March, M10.5.0 Sunday 27 October, J60 and 59
 // both 1 March in a common year; 59 is 29 February in a leap year.
 static_assert(rule_day({DayRule::Kind::MonthWeekDay, 3, 5, 0, 0}, 2024) == 19813);

@@ -5,6 +5,7 @@
 // through an int64 view.  Every conversion is exact: a value that the unit
 // cannot hold, or that would lose a remainder below the unit, is refused,
 // and nothing is returned in part.
+#include "core/calendar.hpp"
 #include "core/floor.hpp"
 #include "core/offset.hpp"
 #include "core/rfc3339.hpp"
@@ -122,8 +123,8 @@ static Outcome datetime_to_units(const DateTime &dt, ColumnUnit u, std::int64_t 
     // Years or months since 1970, which the value must begin.
     const bool months = u.unit == Unit::M;
     if (dt.date.day != 1 || (!months && dt.date.month != 1) || dt.time != Time{0, 0, 0, 0}) return Outcome::Remainder;
-    const std::int64_t years = std::int64_t{dt.date.year} - 1970;
-    const std::int64_t n = months ? years * 12 + dt.date.month - 1 : years;
+    const std::int64_t n = months ? months_since_epoch<std::int64_t>(dt.date.year, dt.date.month)
+                                  : std::int64_t{dt.date.year} - kUnixEpochYear;
     if (n % u.count != 0) return Outcome::Remainder;
     out = n / u.count;
     return Outcome::Ok;
@@ -140,14 +141,8 @@ static Outcome datetime_from_units(std::int64_t v, ColumnUnit u, DateTime &out) 
         return Outcome::Ok;
     }
     // |v * count| < 2^94, far inside 128 bits.
-    i128 n = i128{v} * u.count;
-    unsigned month = 1;
-    if (u.unit == Unit::M) {
-        const auto [years, rest] = floor_divmod(n, i128{12});
-        n = years;
-        month = static_cast<unsigned>(rest) + 1;
-    }
-    const i128 year = n + 1970;
+    const i128 n = i128{v} * u.count;
+    const auto [year, month] = u.unit == Unit::M ? month_of_epoch(n) : YearMonth<i128>{n + kUnixEpochYear, 1};
     if (year < INT32_MIN || year > INT32_MAX) return Outcome::OutOfRange;
     out = DateTime{{static_cast<std::int32_t>(year), static_cast<std::uint8_t>(month), 1}, {0, 0, 0, 0}};
     return Outcome::Ok;
