@@ -35,7 +35,7 @@ bool read_fixed_date(std::string_view text, Date &out) noexcept {
     constexpr digits::Shape kHead = digits::shape("0000-00-"), kTail = digits::shape("00-00-00");
     const std::uint64_t head = digits::lanes(digits::load8(text, 0), kHead);
     const std::uint64_t tail = digits::lanes(digits::load8(text, 2), kTail);
-    if (digits::misfit(head, kHead) | digits::misfit(tail, kTail)) return false;
+    if (digits::off_shape(head, kHead) | digits::off_shape(tail, kTail)) return false;
     const std::uint64_t head_pairs = digits::pairs(head);
     const auto year = static_cast<std::int32_t>(digits::lane(head_pairs, 0) * 100 + digits::lane(head_pairs, 2));
     const unsigned month = digits::lane(head_pairs, 5), day = digits::lane(digits::pairs(tail), 6);

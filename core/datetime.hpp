@@ -1,6 +1,6 @@
 // A UTC date-time with nanosecond precision, its instant (nanoseconds since
 // 1970-01-01T00:00:00Z) and the conversions to and from Unix time.  This is
-// the only road from an instant back to calendar fields; the offset types
+// the only way from an instant back to calendar fields; the offset types
 // reuse it.
 #pragma once
 

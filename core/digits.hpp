@@ -53,7 +53,7 @@ constexpr bool read_bounded(std::string_view field, std::uint64_t bound, std::ui
 // to a digit lane (0x7f to a separator lane) sets its top bit exactly when
 // the lane is at least 10 (at least 1); lanes of 0x80 and above are caught
 // by OR-ing in the lanes themselves.  Only such a lane can carry into the
-// next, so a carry never hides a misfit.
+// next, so a carry never hides a lane off the shape.
 
 struct Shape {
     std::uint64_t pattern;  // the characters, '0' standing for any digit
@@ -89,7 +89,9 @@ inline std::uint64_t load8(std::string_view text, std::size_t at) noexcept {
 constexpr std::uint64_t lanes(std::uint64_t word, Shape s) noexcept { return word ^ s.pattern; }
 
 // Non-zero when some lane does not fit its place in the shape.
-constexpr std::uint64_t misfit(std::uint64_t lanes, Shape s) noexcept { return ((lanes + s.limit) | lanes) & kTopBits; }
+constexpr std::uint64_t off_shape(std::uint64_t lanes, Shape s) noexcept {
+    return ((lanes + s.limit) | lanes) & kTopBits;
+}
 
 // Lane i becomes 10 * lane i + lane i+1: the two-digit number starting at
 // i (at most 99, so no lane overflows).
@@ -107,14 +109,14 @@ constexpr std::uint32_t eight_digits(std::uint64_t lanes) noexcept {
     return static_cast<std::uint32_t>(lanes * 10000 + (lanes >> 32));
 }
 
-static_assert(misfit(lanes(word_of("2024-01-"), shape("0000-00-")), shape("0000-00-")) == 0);
-static_assert(misfit(lanes(word_of("2024-01:"), shape("0000-00-")), shape("0000-00-")) != 0);
-static_assert(misfit(lanes(word_of("20/4-01-"), shape("0000-00-")), shape("0000-00-")) != 0);  // '0' - 1
-static_assert(misfit(lanes(word_of("2:24-01-"), shape("0000-00-")), shape("0000-00-")) != 0);  // '9' + 1
-static_assert(misfit(lanes(word_of("\xb0"
-                                   "024-01-"),
-                           shape("0000-00-")),
-                     shape("0000-00-")) != 0);  // '0' + 0x80
+static_assert(off_shape(lanes(word_of("2024-01-"), shape("0000-00-")), shape("0000-00-")) == 0);
+static_assert(off_shape(lanes(word_of("2024-01:"), shape("0000-00-")), shape("0000-00-")) != 0);
+static_assert(off_shape(lanes(word_of("20/4-01-"), shape("0000-00-")), shape("0000-00-")) != 0);  // '0' - 1
+static_assert(off_shape(lanes(word_of("2:24-01-"), shape("0000-00-")), shape("0000-00-")) != 0);  // '9' + 1
+static_assert(off_shape(lanes(word_of("\xb0"
+                                      "024-01-"),
+                              shape("0000-00-")),
+                        shape("0000-00-")) != 0);  // '0' + 0x80
 static_assert(lane(pairs(lanes(word_of("2024-01-"), shape("0000-00-"))), 2) == 24);
 static_assert(eight_digits(lanes(word_of("90817263"), shape("00000000"))) == 90817263);
 static_assert(eight_digits(lanes(word_of("99999999"), shape("00000000"))) == 99999999);

@@ -60,7 +60,7 @@ constexpr OffsetDateTime from_utc(DateTime utc, UtcOffset offset) noexcept { ret
 
 // A date-time moved by a whole number of seconds, |seconds| <= 86400: at
 // most one day either way, so the date steps to a neighbouring day without
-// the road through the day number.
+// the round trip through the day number.
 constexpr std::expected<DateTime, DateError> shift_seconds(DateTime dt, std::int32_t seconds) noexcept {
     const std::int32_t sod = static_cast<std::int32_t>(seconds_since_midnight(dt.time)) + seconds;  // [-86400, 172799]
     if (sod >= 0 && sod < kSecondsPerDay)

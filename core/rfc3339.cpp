@@ -121,7 +121,7 @@ static std::expected<UtcOffset, ParseError> parse_offset(std::string_view text) 
 
 // The shapes every writer produces: a fixed-place local reading, then "Z"
 // or "+HH:MM".  Such a text starts with a digit and ends with a letter or a
-// digit, so there is nothing to trim, and the general road would split it
+// digit, so there is nothing to trim, and the general parser would split it
 // at the same places.
 [[gnu::always_inline]] static inline bool read_fixed_rfc3339(std::string_view text, Rfc3339Reading &out) noexcept {
     const std::size_t n = text.size();
@@ -175,7 +175,7 @@ static std::expected<Rfc3339Reading, ParseError> read_general_rfc3339(std::strin
 }
 
 // Both readers below take this one step, inline: the fixed shapes at
-// their places, every other text by the general road.  (A flag and an
+// their places, every other text by the general parser.  (A flag and an
 // output keep the reading in registers through the callers.)
 [[gnu::always_inline]] static inline bool read_reading(std::string_view text, Rfc3339Reading &out) noexcept {
     if (read_fixed_rfc3339(text, out)) return true;

@@ -7,7 +7,7 @@
 // parse_rfc3339 would give it, or answers that the text is not of its
 // shape.  It also takes the variants of that shape that parse_rfc3339
 // reads the same way (a space for "T", "z" for "Z"), so a column from
-// another writer does not fall to the slow road.
+// another writer does not fall to the full reader.
 #pragma once
 
 #include <cstddef>
@@ -49,10 +49,10 @@ bool fast_kernel_supported(FastKernel kernel) noexcept;
 FastKernel best_fast_kernel() noexcept;
 // The reader of a supported kernel.
 FastRead fast_reader(FastKernel kernel) noexcept;
-// The same kernel's reader that loads no byte past `size`, for a text at
+// The same kernel's bounded reader, which loads no byte past `size`, for a text at
 // the end of its buffer: it gathers a short text's bytes from loads that
 // end at the text's end, a little dearer than one load of the window.
-FastRead fast_reader_within(FastKernel kernel) noexcept;
+FastRead fast_reader_bounded(FastKernel kernel) noexcept;
 
 // Eight texts at once, for column readers: bit i of the answer is set when
 // texts[i] (sizes[i] bytes, of which kFastWindow may be read whatever the
@@ -68,11 +68,11 @@ using FastReadBatch = unsigned (*)(const char *const *texts, const std::size_t *
 FastReadBatch fast_batch_reader(FastKernel kernel) noexcept;
 // The same batch that reads no byte past any text's end: the texts' sizes
 // are all that may be read.
-FastReadBatch fast_batch_reader_within(FastKernel kernel) noexcept;
+FastReadBatch fast_batch_reader_bounded(FastKernel kernel) noexcept;
 
 // The fast path with the best kernel.  `readable` is how many bytes from
 // text.data() may be read (at least text.size()): when fewer than
-// kFastWindow, the kernel's reader within the text reads it.
+// kFastWindow, the kernel's bounded reader reads it.
 bool read_fast_rfc3339(std::string_view text, std::size_t readable, Rfc3339Instant &out) noexcept;
 inline bool read_fast_rfc3339(std::string_view text, Rfc3339Instant &out) noexcept {
     return read_fast_rfc3339(text, text.size(), out);
@@ -86,7 +86,8 @@ inline bool read_rfc3339_instant(std::string_view text, Rfc3339Instant &out) noe
     return read_rfc3339_instant(text, text.size(), out);
 }
 
-// The road of read_rfc3339_instant for texts off the fast path, on its own.
+// What read_rfc3339_instant does with a text off the fast path, on its own:
+// the full reader.
 bool read_rfc3339_instant_slowly(std::string_view text, Rfc3339Instant &out) noexcept;
 
 }  // namespace merandol

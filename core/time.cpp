@@ -40,7 +40,7 @@ bool read_fixed_time(std::string_view text, Time &out) noexcept {
     if (n < 8 || (n > 8 && (n < 10 || n > 18 || text[8] != '.'))) return false;
     constexpr digits::Shape kShape = digits::shape("00:00:00"), kDigits = digits::shape("00000000");
     const std::uint64_t lanes = digits::lanes(digits::load8(text, 0), kShape);
-    std::uint64_t misfit = digits::misfit(lanes, kShape);
+    std::uint64_t off_shape = digits::off_shape(lanes, kShape);
     // The fraction, k = n - 9 digits: the last eight characters as a word,
     // of which the top min(k, 8) lanes are the fraction's last digits; the
     // lanes below them are cleared, which reads them as leading zeros.  A
@@ -51,17 +51,17 @@ bool read_fixed_time(std::string_view text, Time &out) noexcept {
         const std::size_t in_word = k < 8 ? k : 8;
         const std::uint64_t tail = digits::lanes(digits::load8(text, n - 8), kDigits) & ~std::uint64_t{0}
                                                                                             << (64 - 8 * in_word);
-        misfit |= digits::misfit(tail, kDigits);
+        off_shape |= digits::off_shape(tail, kDigits);
         const std::uint32_t last = digits::eight_digits(tail);
         if (k == 9) {
             const unsigned first = static_cast<unsigned>(static_cast<unsigned char>(text[9])) - '0';
-            misfit |= first > 9;
+            off_shape |= first > 9;
             nanosecond = first * 100000000 + last;
         } else {
             nanosecond = last * kPow10[9 - k];
         }
     }
-    if (misfit) return false;
+    if (off_shape) return false;
     const std::uint64_t pairs = digits::pairs(lanes);
     const unsigned hour = digits::lane(pairs, 0), minute = digits::lane(pairs, 3), second = digits::lane(pairs, 6);
     if (hour > 23 || minute > 59 || second > 59) return false;

@@ -1,8 +1,8 @@
-// The two roads to an RFC 3339 instant on arbitrary bytes: every kernel of
+// The two paths to an RFC 3339 instant on arbitrary bytes: every kernel of
 // the fast path this processor runs either leaves the text to the full
 // reader or gives exactly the instant parse_rfc3339 reads, whatever follows
 // the text in its window; the kernels answer alike, also when they may read
-// nothing past the text, and in every lane of a batch; and the whole road
+// nothing past the text, and in every lane of a batch; and the whole reader
 // accepts exactly what parse_rfc3339 accepts, with the same instant.
 #include <cstring>
 
@@ -43,17 +43,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             Rfc3339Instant other;
             MERANDOL_REQUIRE(fast_reader(kernel)(kOther.data(), kOther.size(), other), kOther);
             const std::size_t lone = size % kFastBatch;
-            for (bool within : {false, true}) {
-                // Within: the input itself, which ends where the text does.
+            for (bool bounded : {false, true}) {
+                // Bounded: the input itself, which ends where the text does.
                 const char *texts[kFastBatch];
                 std::size_t sizes[kFastBatch];
                 for (std::size_t i = 0; i < kFastBatch; ++i) {
-                    texts[i] = i == lone ? kOther.data() : within ? text.data() : window;
+                    texts[i] = i == lone ? kOther.data() : bounded ? text.data() : window;
                     sizes[i] = i == lone ? kOther.size() : size;
                 }
                 FastBatch batch;
                 const unsigned batch_read =
-                    (within ? fast_batch_reader_within(kernel) : fast_batch_reader(kernel))(texts, sizes, batch);
+                    (bounded ? fast_batch_reader_bounded(kernel) : fast_batch_reader(kernel))(texts, sizes, batch);
                 for (std::size_t i = 0; i < kFastBatch; ++i) {
                     const Rfc3339Instant &here = i == lone ? other : out;
                     const bool lane_read = (batch_read >> i & 1) != 0;
@@ -63,14 +63,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                                          text);
                 }
             }
-            // The reader within the text, on the input itself, which ends
+            // The bounded reader, on the input itself, which ends
             // where the text does.
-            const bool within = fast_reader_within(kernel)(text.data(), size, out);
-            MERANDOL_REQUIRE(within == read && (!within || out == first_instant), text);
+            const bool bounded = fast_reader_bounded(kernel)(text.data(), size, out);
+            MERANDOL_REQUIRE(bounded == read && (!bounded || out == first_instant), text);
         }
     }
 
-    // The whole road, the text at the very end of its buffer.
+    // The whole reader, the text at the very end of its buffer.
     Rfc3339Instant out;
     const bool read = read_rfc3339_instant(text, out);
     MERANDOL_REQUIRE(read == parsed.has_value(), text);

@@ -338,7 +338,7 @@ static PyObject *parse_column(const Texts &t) {
     bool ok;
     // RFC 3339 texts of a list eight at a time through the fast path.
     if constexpr (std::is_same_v<Object, OffsetDateTimeObject>) {
-        const FastReadBatch read_batch = fast_batch_reader_within(best_fast_kernel());
+        const FastReadBatch read_batch = fast_batch_reader_bounded(best_fast_kernel());
         ok = each_text(t, visit,
                        [&](Py_ssize_t i, PyObject *const *items) { return wrap_eight(items, read_batch, result, i); });
     } else {
@@ -458,7 +458,7 @@ static bool fill_instants(const Texts &t, std::int64_t *out, const char *target)
         return outcome == Outcome::Ok || instant_error(t, i, outcome, target);
     };
     if (t.seq != nullptr) {
-        const FastReadBatch read_batch = fast_batch_reader_within(best_fast_kernel());
+        const FastReadBatch read_batch = fast_batch_reader_bounded(best_fast_kernel());
         return each_text(t, fill, [&](Py_ssize_t i, PyObject *const *items) {
             return fill_eight<NanosPerUnit>(items, read_batch, out + i) ? kBatchRead : kBatchLeft;
         });

@@ -91,7 +91,7 @@ TEST(UnixTime, RandomRoundTripsAndOrder) {
 
 TEST(AddDuration, ShortSpansAgreeWithTheInstant) {
     // Spans within a day, where only the time of day may move, against the
-    // road through the instant.
+    // round trip through the instant.
     std::mt19937_64 rng(9);
     std::uniform_int_distribution<i64> secs(kMinUnixSeconds, kMaxUnixSeconds);
     std::uniform_int_distribution<i64> span(-86400000000000, 86400000000000);

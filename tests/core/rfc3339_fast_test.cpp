@@ -42,7 +42,7 @@ std::optional<Rfc3339Instant> kernel_reads(FastKernel kernel, std::string_view t
     return out;
 }
 
-// Every property of the two roads on one text; returns whether the fast
+// Every property of the two paths on one text; returns whether the fast
 // path answered.
 bool check_roads(std::string_view text) {
     const auto expected = full_reader(text);
@@ -66,7 +66,7 @@ bool check_roads(std::string_view text) {
     }
     // The batch, the text in every lane and then in every other lane beside
     // a text of the shape: each lane answers as the kernel's reader does.
-    // Its reader within the texts gets the text at the very end of its
+    // Its bounded reader gets the text at the very end of its
     // buffer.
     if (text.size() <= kFastTextMax) {
         char window[kFastWindow + kFastTextMax] = {};
@@ -78,47 +78,47 @@ bool check_roads(std::string_view text) {
         const bool fast = first && first->has_value();
         for (FastKernel kernel : kKernels) {
             if (!fast_kernel_supported(kernel)) continue;
-            for (bool within : {false, true}) {
+            for (bool bounded : {false, true}) {
                 for (unsigned every : {1u, 2u}) {
                     const char *texts[kFastBatch];
                     std::size_t sizes[kFastBatch];
                     for (std::size_t i = 0; i < kFastBatch; ++i) {
                         const bool mine = i % every == 0;
-                        texts[i] = mine ? (within ? alone.data() : window) : kOther.data();
+                        texts[i] = mine ? (bounded ? alone.data() : window) : kOther.data();
                         sizes[i] = mine ? text.size() : kOther.size();
                     }
                     FastBatch out;
                     const unsigned read =
-                        (within ? fast_batch_reader_within(kernel) : fast_batch_reader(kernel))(texts, sizes, out);
+                        (bounded ? fast_batch_reader_bounded(kernel) : fast_batch_reader(kernel))(texts, sizes, out);
                     for (std::size_t i = 0; i < kFastBatch; ++i) {
                         const bool mine = i % every == 0;
                         const auto &expected_here = mine ? (fast ? **first : Rfc3339Instant{}) : *other;
-                        const char *road = within ? " batch within, lane " : " batch, lane ";
+                        const char *path = bounded ? " batch bounded, lane " : " batch, lane ";
                         EXPECT_EQ((read >> i & 1) != 0, mine ? fast : true)
-                            << kernel_name(kernel) << road << i << " \"" << text << "\"";
+                            << kernel_name(kernel) << path << i << " \"" << text << "\"";
                         if ((read >> i & 1) != 0) {
                             EXPECT_EQ(out.seconds[i], expected_here.seconds)
-                                << kernel_name(kernel) << road << i << " \"" << text << "\"";
+                                << kernel_name(kernel) << path << i << " \"" << text << "\"";
                             EXPECT_EQ(out.nanosecond[i], expected_here.nanosecond)
-                                << kernel_name(kernel) << road << i << " \"" << text << "\"";
+                                << kernel_name(kernel) << path << i << " \"" << text << "\"";
                         }
                     }
                 }
             }
         }
     }
-    // The whole road, with the text at the very end of its buffer (a copy)
-    // and in a longer one.  At the end of its buffer each kernel's reader
-    // within the text answers as the kernel does (and under AddressSanitizer
+    // The whole reader, with the text at the very end of its buffer (a copy)
+    // and in a longer one.  At the end of its buffer each kernel's bounded
+    // reader answers as the kernel does (and under AddressSanitizer
     // a load past the text would stop the test).
     std::vector<char> exact(text.begin(), text.end());
     Rfc3339Instant out;
     for (FastKernel kernel : kKernels) {
         if (!fast_kernel_supported(kernel) || text.size() > kFastTextMax) continue;
-        const bool within = fast_reader_within(kernel)(exact.data(), exact.size(), out);
-        EXPECT_EQ(within, first && first->has_value()) << kernel_name(kernel) << " within \"" << text << "\"";
-        if (within && first && *first) {
-            EXPECT_EQ(out, **first) << kernel_name(kernel) << " within \"" << text << "\"";
+        const bool bounded = fast_reader_bounded(kernel)(exact.data(), exact.size(), out);
+        EXPECT_EQ(bounded, first && first->has_value()) << kernel_name(kernel) << " bounded \"" << text << "\"";
+        if (bounded && first && *first) {
+            EXPECT_EQ(out, **first) << kernel_name(kernel) << " bounded \"" << text << "\"";
         }
     }
     const std::string_view at_end(exact.data(), exact.size());
@@ -282,7 +282,7 @@ TEST(FastRfc3339, AgreesWithTheFullReaderOnMutatedTexts) {
         total += 2;
         if (::testing::Test::HasFailure()) break;
     }
-    // Most texts near the shape must take the fast road, or the comparison
+    // Most texts near the shape must take the fast path, or the comparison
     // says little.
     EXPECT_GT(fast, total / 10) << fast << " of " << total;
 }
