@@ -178,17 +178,16 @@ std::string_view StringColumn::text(std::int64_t row, std::size_t &readable) con
 // takes for NaT, is out of range too, so that a column reads the same here
 // and through parse_to_numpy.
 template <std::int64_t NanosPerUnit>
-[[gnu::always_inline]] static inline bool to_units(std::int64_t instant_seconds, std::uint32_t nanosecond, Finer finer,
+[[gnu::always_inline]] static inline bool to_units(std::int64_t instant_seconds, std::uint32_t nanosecond,
                                                    std::int64_t &out, RowError &error) noexcept {
     constexpr std::int64_t kPerSecond = kNanosPerSecond / NanosPerUnit;
     static_assert(kPerSecond * NanosPerUnit == kNanosPerSecond);
-    if (NanosPerUnit > 1 && finer == Finer::Refuse && nanosecond % NanosPerUnit != 0) {
+    if (NanosPerUnit > 1 && nanosecond % NanosPerUnit != 0) {
         error = RowError::Finer;
         return false;
     }
-    // The nanosecond is never negative, so dropping its rest floors.  Before
-    // the epoch a fraction is taken from the next second up, so that the
-    // seconds alone do not overflow near the lower end of the range.
+    // The nanosecond is a whole number of units.  Before the epoch a fraction is taken from the next second up, so that
+    // the seconds alone do not overflow near the lower end of the range.
     std::int64_t seconds = instant_seconds, fraction = nanosecond / NanosPerUnit, units;
     if (seconds < 0 && fraction != 0) seconds += 1, fraction -= kPerSecond;
     if (__builtin_mul_overflow(seconds, kPerSecond, &units) || __builtin_add_overflow(units, fraction, &units) ||
@@ -213,7 +212,7 @@ inline constexpr std::int64_t kPrefetchRows = 32;
 // without nulls but its last few; the rest, and any text the batch leaves,
 // one at a time.
 template <StringLayout Layout, std::int64_t NanosPerUnit>
-static std::expected<std::int64_t, RowFailure> fill(const StringColumn &c, Finer finer, std::int64_t null_value,
+static std::expected<std::int64_t, RowFailure> fill(const StringColumn &c, std::int64_t null_value,
                                                     std::int64_t *values) noexcept {
     const FastReadBatch read_batch = fast_batch_reader(best_fast_kernel());
     std::int64_t nulls = 0;
@@ -234,8 +233,7 @@ static std::expected<std::int64_t, RowFailure> fill(const StringColumn &c, Finer
         if (!read_fast_rfc3339(text, readable, instant) && !read_rfc3339_instant_slowly(text, instant))
             return fail(row, RowError::Unreadable);
         RowError error;
-        return to_units<NanosPerUnit>(instant.seconds, instant.nanosecond, finer, values[row], error) ||
-               fail(row, error);
+        return to_units<NanosPerUnit>(instant.seconds, instant.nanosecond, values[row], error) || fail(row, error);
     };
     std::int64_t row = 0;
     for (; c.size - row >= static_cast<std::int64_t>(kFastBatch); row += kFastBatch) {
@@ -275,10 +273,9 @@ static std::expected<std::int64_t, RowFailure> fill(const StringColumn &c, Finer
         for (std::size_t i = 0; i < kFastBatch; ++i) {
             const std::int64_t at = row + static_cast<std::int64_t>(i);
             RowError error;
-            if (read >> i & 1
-                    ? !to_units<NanosPerUnit>(batch.seconds[i], batch.nanosecond[i], finer, values[at], error) &&
-                          !fail(at, error)
-                    : !read_one(at))
+            if (read >> i & 1 ? !to_units<NanosPerUnit>(batch.seconds[i], batch.nanosecond[i], values[at], error) &&
+                                    !fail(at, error)
+                              : !read_one(at))
                 return std::unexpected(failure);
         }
     }
@@ -288,43 +285,25 @@ static std::expected<std::int64_t, RowFailure> fill(const StringColumn &c, Finer
 }
 
 template <StringLayout Layout>
-static std::expected<std::int64_t, RowFailure> fill_in(const StringColumn &c, TimeUnit unit, Finer finer,
-                                                       std::int64_t null_value, std::int64_t *values) noexcept {
+static std::expected<std::int64_t, RowFailure> fill_in(const StringColumn &c, TimeUnit unit, std::int64_t null_value,
+                                                       std::int64_t *values) noexcept {
     switch (unit) {
-        case TimeUnit::Second: return fill<Layout, 1000000000>(c, finer, null_value, values);
-        case TimeUnit::Milli: return fill<Layout, 1000000>(c, finer, null_value, values);
-        case TimeUnit::Micro: return fill<Layout, 1000>(c, finer, null_value, values);
-        case TimeUnit::Nano: return fill<Layout, 1>(c, finer, null_value, values);
+        case TimeUnit::Second: return fill<Layout, 1000000000>(c, null_value, values);
+        case TimeUnit::Milli: return fill<Layout, 1000000>(c, null_value, values);
+        case TimeUnit::Micro: return fill<Layout, 1000>(c, null_value, values);
+        case TimeUnit::Nano: return fill<Layout, 1>(c, null_value, values);
     }
     return 0;
 }
 
-std::expected<std::int64_t, RowFailure> read_timestamps(const StringColumn &column, TimeUnit unit, Finer finer,
-                                                        std::int64_t null_value, std::int64_t *values,
-                                                        std::uint8_t *validity) noexcept {
-    std::expected<std::int64_t, RowFailure> nulls;
+std::expected<std::int64_t, RowFailure> read_timestamps(const StringColumn &column, TimeUnit unit,
+                                                        std::int64_t null_value, std::int64_t *values) noexcept {
     switch (column.layout) {
-        case StringLayout::Utf8: nulls = fill_in<StringLayout::Utf8>(column, unit, finer, null_value, values); break;
-        case StringLayout::LargeUtf8:
-            nulls = fill_in<StringLayout::LargeUtf8>(column, unit, finer, null_value, values);
-            break;
-        case StringLayout::Utf8View:
-            nulls = fill_in<StringLayout::Utf8View>(column, unit, finer, null_value, values);
-            break;
+        case StringLayout::Utf8: return fill_in<StringLayout::Utf8>(column, unit, null_value, values);
+        case StringLayout::LargeUtf8: return fill_in<StringLayout::LargeUtf8>(column, unit, null_value, values);
+        case StringLayout::Utf8View: return fill_in<StringLayout::Utf8View>(column, unit, null_value, values);
     }
-    if (!nulls || validity == nullptr) return nulls;
-    const auto bytes = static_cast<std::size_t>((column.size + 7) / 8);
-    if (column.validity == nullptr) {
-        std::memset(validity, 0xff, bytes);
-    } else {
-        std::memset(validity, 0, bytes);
-        for (std::int64_t row = 0; row < column.size; ++row)
-            validity[row >> 3] |= static_cast<std::uint8_t>(column.is_valid(row)) << (row & 7);
-    }
-    // The spare bits of the last byte stay clear.
-    if (const auto spare = column.size & 7; spare != 0)
-        validity[bytes - 1] &= static_cast<std::uint8_t>((1u << spare) - 1);
-    return nulls;
+    return 0;
 }
 
 }  // namespace merandol::arrow

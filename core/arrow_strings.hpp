@@ -84,29 +84,15 @@ struct StringColumn {
     }
 };
 
-// Calls visit(row, text) for each row holding a text and visit(row) for each
-// null, in order, while visit returns true; false when it stopped.
-template <class Visit>
-bool for_each_text(const StringColumn &column, Visit &&visit) {
-    for (std::int64_t row = 0; row < column.size; ++row) {
-        if (!(column.is_valid(row) ? visit(row, column.text(row)) : visit(row))) return false;
-    }
-    return true;
-}
-
 // --- Timestamps ---------------------------------------------------------------
 
 // Arrow's timestamp units.
 enum class TimeUnit : std::uint8_t { Second, Milli, Micro, Nano };
 
-// What a fraction of a second finer than the unit does: refuse the row, as
-// parse_to_numpy does, or count toward the earlier unit.
-enum class Finer : std::uint8_t { Refuse, Floor };
-
 enum class RowError : std::uint8_t {
     Unreadable,  // parse_rfc3339 refuses the text
     OutOfRange,  // the instant does not fit 64 bits of the unit (the lowest value included)
-    Finer,       // a fraction the unit cannot hold, under Finer::Refuse
+    Finer,       // a fraction the unit cannot hold, which parse_to_numpy refuses too
 };
 
 struct RowFailure {
@@ -115,12 +101,9 @@ struct RowFailure {
 };
 
 // The instant of each row's text (read as parse_rfc3339 reads it) in `unit`
-// into values[row], null rows getting `null_value`.  When `validity` is not
-// nullptr, bit `row` of it is set exactly when the row holds a text (bytes
-// of (size + 7) / 8, spare bits cleared).  Returns the number of nulls, or
-// the first row that fails; the output is then partly written.
-std::expected<std::int64_t, RowFailure> read_timestamps(const StringColumn &column, TimeUnit unit, Finer finer,
-                                                        std::int64_t null_value, std::int64_t *values,
-                                                        std::uint8_t *validity) noexcept;
+// into values[row], null rows getting `null_value`.  Returns the number of
+// nulls, or the first row that fails; the output is then partly written.
+std::expected<std::int64_t, RowFailure> read_timestamps(const StringColumn &column, TimeUnit unit,
+                                                        std::int64_t null_value, std::int64_t *values) noexcept;
 
 }  // namespace merandol::arrow

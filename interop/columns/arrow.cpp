@@ -539,8 +539,7 @@ Columnar *arrow_columns::read_instants(PyObject *texts, std::string_view unit_na
     for (const Chunk &chunk : src.chunks) {
         std::expected<std::int64_t, arrow::RowFailure> read;
         Py_BEGIN_ALLOW_THREADS;
-        read = arrow::read_timestamps(chunk.column, unit->unit, arrow::Finer::Refuse, null_value, values + chunk.start,
-                                      nullptr);
+        read = arrow::read_timestamps(chunk.column, unit->unit, null_value, values + chunk.start);
         Py_END_ALLOW_THREADS;
         if (!read) {
             row_error(chunk, read.error(), target);
