@@ -1,6 +1,7 @@
 #include "core/arrow_strings.hpp"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <type_traits>
 
@@ -21,7 +22,7 @@ bool string_layout(std::string_view format, StringLayout &out) noexcept {
     return true;
 }
 
-std::string_view describe(ArrayFault fault) noexcept {
+std::string_view wrong_declaration(ArrayFault fault) noexcept {
     switch (fault) {
         case ArrayFault::NegativeLength: return "a negative length";
         case ArrayFault::NegativeOffset: return "a negative offset";
@@ -41,21 +42,34 @@ std::string_view describe(ArrayFault fault) noexcept {
 
 // --- Layouts ------------------------------------------------------------------
 
-// A utf8 view: the length, then either the text itself (at most 12 bytes) or
-// its first four bytes, the index of its data buffer and its offset there.
-inline constexpr std::size_t kViewSize = 16;
-inline constexpr std::int32_t kViewInlineMax = 12;
-
+// A utf8 view: the length, then either the text itself (in the 12 bytes
+// after the length) or its first four bytes, the index of its data buffer
+// and its offset there.
 struct View {
     std::int32_t length, prefix, buffer, offset;
 };
-static_assert(sizeof(View) == kViewSize);
+inline constexpr std::size_t kViewSize = sizeof(View);
+static_assert(kViewSize == 16);
+inline constexpr std::size_t kViewInlineAt = offsetof(View, prefix);
+inline constexpr std::int32_t kViewInlineMax = kViewSize - kViewInlineAt;
+static_assert(kViewInlineMax == 12);
+
+static inline const char *view_bytes(const void *views, std::int64_t row) noexcept {
+    return static_cast<const char *>(views) + row * static_cast<std::int64_t>(kViewSize);
+}
 
 static inline View view_at(const void *views, std::int64_t row) noexcept {
     View v;
-    std::memcpy(&v, static_cast<const char *>(views) + row * static_cast<std::int64_t>(kViewSize), sizeof v);
+    std::memcpy(&v, view_bytes(views, row), sizeof v);
     return v;
 }
+
+// The buffers of a string array: the validity bitmap, then the offsets (or
+// the views), then utf8's one data buffer, or the views' data buffers and a
+// last buffer of their sizes.
+inline constexpr std::size_t kValidityBuffer = 0, kPlacesBuffer = 1, kDataBuffer = 2;
+inline constexpr std::int64_t kUtf8Buffers = 3;
+inline constexpr std::int64_t kViewsOtherBuffers = 3;  // validity, views, sizes
 
 // Where no text has a byte: the data of a column whose texts are all empty,
 // when its producer gives no data buffer.
@@ -63,7 +77,7 @@ static constexpr char kNoBytes[1] = {};
 
 template <class Offset>
 static std::expected<void, ArrayFault> open_offsets(const ArrowArray &array, StringColumn &c) noexcept {
-    const auto *offsets = static_cast<const Offset *>(array.buffers[1]);
+    const auto *offsets = static_cast<const Offset *>(array.buffers[kPlacesBuffer]);
     if (offsets == nullptr) return std::unexpected(ArrayFault::MissingBuffer);
     offsets += array.offset;
     if (offsets[0] < 0) return std::unexpected(ArrayFault::NegativeTextStart);
@@ -71,7 +85,7 @@ static std::expected<void, ArrayFault> open_offsets(const ArrowArray &array, Str
     bool decrease = false;
     for (std::int64_t row = 0; row < array.length; ++row) decrease |= offsets[row + 1] < offsets[row];
     if (decrease) return std::unexpected(ArrayFault::OffsetsDecrease);
-    const auto *data = static_cast<const char *>(array.buffers[2]);
+    const auto *data = static_cast<const char *>(array.buffers[kDataBuffer]);
     c.offsets = offsets;
     c.base = offsets[0];
     c.data_size = offsets[array.length] - c.base;
@@ -85,11 +99,11 @@ static std::expected<void, ArrayFault> open_offsets(const ArrowArray &array, Str
 }
 
 static std::expected<void, ArrayFault> open_views(const ArrowArray &array, StringColumn &c) noexcept {
-    const void *views = array.buffers[1];
+    const void *views = array.buffers[kPlacesBuffer];
     if (views == nullptr) return std::unexpected(ArrayFault::MissingBuffer);
-    c.offsets = static_cast<const char *>(views) + array.offset * static_cast<std::int64_t>(kViewSize);
-    c.buffer_count = array.n_buffers - 3;
-    c.buffers = reinterpret_cast<const char *const *>(array.buffers + 2);
+    c.offsets = view_bytes(views, array.offset);
+    c.buffer_count = array.n_buffers - kViewsOtherBuffers;
+    c.buffers = reinterpret_cast<const char *const *>(array.buffers + kDataBuffer);
     c.buffer_sizes = static_cast<const std::int64_t *>(array.buffers[array.n_buffers - 1]);
     if (c.buffer_count > 0 && c.buffer_sizes == nullptr) return std::unexpected(ArrayFault::MissingBuffer);
     for (std::int64_t row = 0; row < c.size; ++row) {
@@ -112,9 +126,9 @@ std::expected<StringColumn, ArrayFault> StringColumn::open(const ArrowArray &arr
     if (std::int64_t end; __builtin_add_overflow(array.offset, array.length, &end))
         return std::unexpected(ArrayFault::RowsOverflow);
     if (array.null_count < -1 || array.null_count > array.length) return std::unexpected(ArrayFault::NullCount);
-    // Views: validity, the views, the data buffers, their sizes.
     const bool views = layout == StringLayout::Utf8View;
-    if (views ? array.n_buffers < 3 : array.n_buffers != 3) return std::unexpected(ArrayFault::BufferCount);
+    if (views ? array.n_buffers < kViewsOtherBuffers : array.n_buffers != kUtf8Buffers)
+        return std::unexpected(ArrayFault::BufferCount);
     if (array.buffers == nullptr) return std::unexpected(ArrayFault::MissingBuffer);
 
     StringColumn c{};
@@ -123,7 +137,7 @@ std::expected<StringColumn, ArrayFault> StringColumn::open(const ArrowArray &arr
     c.data = kNoBytes;
     // A null count of zero makes the bitmap moot, as Arrow's own importer
     // takes it.
-    const auto *validity = static_cast<const std::uint8_t *>(array.buffers[0]);
+    const auto *validity = static_cast<const std::uint8_t *>(array.buffers[kValidityBuffer]);
     if (array.null_count != 0 && validity != nullptr) {
         c.validity = validity;
         c.validity_bit = array.offset;
@@ -150,7 +164,7 @@ template <StringLayout Layout>
         const auto length = static_cast<std::size_t>(v.length);
         if (v.length <= kViewInlineMax) {
             readable = kViewInlineMax;
-            return {static_cast<const char *>(c.offsets) + row * static_cast<std::int64_t>(kViewSize) + 4, length};
+            return {view_bytes(c.offsets, row) + kViewInlineAt, length};
         }
         readable = static_cast<std::size_t>(c.buffer_sizes[v.buffer] - v.offset);
         return {c.buffers[v.buffer] + v.offset, length};
@@ -206,6 +220,48 @@ template <std::int64_t NanosPerUnit>
 inline constexpr std::int64_t kPrefetchBytes = 1024;
 // The same for views, in rows: 1024 bytes of 29-byte texts.
 inline constexpr std::int64_t kPrefetchRows = 32;
+// A fetch brings a cache line.
+inline constexpr std::int64_t kCacheLine = 64;
+
+// Fetches the texts of the rows ahead of a batch.  The offsets' texts lie in
+// one buffer in row order; views may place each anywhere, and their own
+// views tell where the texts of rows as far ahead lie.
+template <StringLayout Layout>
+[[gnu::always_inline]] static inline void prefetch_ahead(const StringColumn &c, std::int64_t row,
+                                                         const char *const (&texts)[kFastBatch],
+                                                         const std::size_t (&sizes)[kFastBatch]) noexcept {
+    if constexpr (Layout != StringLayout::Utf8View) {
+        const std::int64_t first = texts[0] - c.data + kPrefetchBytes;
+        const std::int64_t end =
+            std::min(texts[kFastBatch - 1] + sizes[kFastBatch - 1] - c.data + kPrefetchBytes, c.data_size);
+        for (std::int64_t at = first; at < end; at += kCacheLine) __builtin_prefetch(c.data + at);
+    } else if (const std::int64_t ahead = row + kPrefetchRows; c.size - ahead >= std::int64_t{kFastBatch}) {
+        for (std::int64_t k = 0; k < std::int64_t{kFastBatch}; ++k) {
+            std::size_t readable;
+            if (c.is_valid(ahead + k)) __builtin_prefetch(text_of<Layout>(c, ahead + k, readable).data());
+        }
+    }
+}
+
+// The texts of the batch of rows from `row`: false unless all eight hold a
+// text with a whole window readable.
+template <StringLayout Layout>
+[[gnu::always_inline]] static inline bool batch_texts(const StringColumn &c, std::int64_t row,
+                                                      const char *(&texts)[kFastBatch],
+                                                      std::size_t (&sizes)[kFastBatch]) noexcept {
+    bool whole = true;
+    if (c.validity != nullptr)
+        for (std::size_t i = 0; i < kFastBatch; ++i) whole &= c.is_valid(row + static_cast<std::int64_t>(i));
+    if (!whole) return false;
+    for (std::size_t i = 0; i < kFastBatch; ++i) {
+        std::size_t readable;
+        const std::string_view text = text_of<Layout>(c, row + static_cast<std::int64_t>(i), readable);
+        texts[i] = text.data();
+        sizes[i] = text.size();
+        whole &= readable >= kFastWindow;
+    }
+    return whole;
+}
 
 // Rows go eight at a time through the fast path's batch where all eight
 // hold a text with a whole window readable, which is every row of a column
@@ -237,38 +293,13 @@ static std::expected<std::int64_t, RowFailure> fill(const StringColumn &c, std::
     };
     std::int64_t row = 0;
     for (; c.size - row >= static_cast<std::int64_t>(kFastBatch); row += kFastBatch) {
-        bool whole = true;
-        if (c.validity != nullptr)
-            for (std::size_t i = 0; i < kFastBatch; ++i) whole &= c.is_valid(row + static_cast<std::int64_t>(i));
         unsigned read = 0;
         FastBatch batch;
-        if (whole) {
-            const char *texts[kFastBatch];
-            std::size_t sizes[kFastBatch];
-            for (std::size_t i = 0; i < kFastBatch; ++i) {
-                std::size_t readable;
-                const std::string_view text = text_of<Layout>(c, row + static_cast<std::int64_t>(i), readable);
-                texts[i] = text.data();
-                sizes[i] = text.size();
-                whole &= readable >= kFastWindow;
-            }
-            if (whole) {
-                // The offsets' texts lie in one buffer in row order; views
-                // may place each anywhere, and their own views tell where
-                // the texts of rows as far ahead lie.
-                if constexpr (Layout != StringLayout::Utf8View) {
-                    const std::int64_t first = texts[0] - c.data + kPrefetchBytes;
-                    const std::int64_t end =
-                        std::min(texts[kFastBatch - 1] + sizes[kFastBatch - 1] - c.data + kPrefetchBytes, c.data_size);
-                    for (std::int64_t at = first; at < end; at += 64) __builtin_prefetch(c.data + at);
-                } else if (const std::int64_t ahead = row + kPrefetchRows; c.size - ahead >= std::int64_t{kFastBatch}) {
-                    for (std::int64_t k = 0; k < std::int64_t{kFastBatch}; ++k) {
-                        std::size_t readable;
-                        if (c.is_valid(ahead + k)) __builtin_prefetch(text_of<Layout>(c, ahead + k, readable).data());
-                    }
-                }
-                read = read_batch(texts, sizes, batch);
-            }
+        const char *texts[kFastBatch];
+        std::size_t sizes[kFastBatch];
+        if (batch_texts<Layout>(c, row, texts, sizes)) {
+            prefetch_ahead<Layout>(c, row, texts, sizes);
+            read = read_batch(texts, sizes, batch);
         }
         for (std::size_t i = 0; i < kFastBatch; ++i) {
             const std::int64_t at = row + static_cast<std::int64_t>(i);

@@ -43,8 +43,9 @@ enum class ArrayFault : std::uint8_t {
     BufferSize,         // a data buffer with a negative size
 };
 
-// A few words for an error message, as "offsets that decrease".
-std::string_view describe(ArrayFault fault) noexcept;
+// What the producer declares wrongly, in a few words that complete "the
+// producer declares ...": "text offsets that decrease".
+std::string_view wrong_declaration(ArrayFault fault) noexcept;
 
 // One string array, checked.  Rows count from 0 at the array's offset.
 struct StringColumn {

@@ -148,6 +148,12 @@ static_assert(kDaysBeforeMonthFromMarch[1] == 305 && kDaysBeforeMonthFromMarch[3
 inline constexpr std::int32_t kFourDigitEpochCount = kDaysPer400Years + kDaysFromMarchOfYear0To1970;
 static_assert(kFourDigitEpochCount == 865565);
 
+static_assert([] {
+    for (std::uint32_t y = 399; y <= 10399; ++y)
+        if ((y * kCenturyMultiplier >> kCenturyShift) != y / 100) return false;
+    return true;
+}());
+
 // Day number of a date of a four-digit year, in 32-bit steps.
 constexpr std::int64_t days_of_four_digit_year(unsigned year, unsigned month, unsigned day) noexcept {
     const unsigned y = year + kFourDigitYearShift - (month <= 2);        // [399, 10399]

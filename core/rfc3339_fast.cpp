@@ -59,6 +59,12 @@ inline constexpr char kAsciiCaseBit = 'z' ^ 'Z';
     return true;
 }
 
+// Whether a text's size is one of the shape's, [kFastTextMin, kFastTextMax],
+// in one unsigned comparison: sizes below the least wrap around to huge.
+static constexpr bool fast_size(std::size_t size) noexcept {
+    return size - kFastTextMin <= kFastTextMax - kFastTextMin;
+}
+
 static constexpr bool body_fits(std::size_t body) noexcept {
     return body == kBodyPlain || (body >= kBodyShortest && body <= kBodyLongest);
 }
@@ -79,7 +85,7 @@ static constexpr bool body_fits(std::size_t body) noexcept {
 static bool read_scalar(const char *text, std::size_t size, Rfc3339Instant &out) noexcept {
     std::size_t body;
     std::int32_t offset;
-    if (size - kFastTextMin > kFastTextMax - kFastTextMin || !read_zone(text, size, body, offset) || !body_fits(body) ||
+    if (!fast_size(size) || !read_zone(text, size, body, offset) || !body_fits(body) ||
         !is_separator(text[kSeparatorAt]))
         return false;
     Date date;
@@ -324,7 +330,7 @@ static_assert(days_of_four_digit_year(2100, 1, 31) == days_since_unix_epoch({210
 // that the zone leaves.
 [[gnu::always_inline]] static inline bool measure(const char *text, std::size_t size, std::size_t &body,
                                                   bool &utc) noexcept {
-    if (size - kFastTextMin > kFastTextMax - kFastTextMin) return false;
+    if (!fast_size(size)) return false;
     utc = ends_in_z(text, size);
     body = size - (utc ? 1 : kOffsetZoneSize);
     return body_fits(body);
@@ -551,7 +557,7 @@ template <bool Bounded>
 [[gnu::target("avx2"), gnu::always_inline]] static inline bool sum_text_avx2(const char *text, std::size_t size,
                                                                              const WindowConstants &window_shape,
                                                                              __m256i &sums, bool &negative) noexcept {
-    if (size - kFastTextMin > kFastTextMax - kFastTextMin) {
+    if (!fast_size(size)) {
         sums = _mm256_setzero_si256();
         negative = false;
         return false;
@@ -792,7 +798,7 @@ static bool choose_and_read_bounded(const char *text, std::size_t size, Rfc3339I
 
 bool read_fast_rfc3339(std::string_view text, std::size_t readable, Rfc3339Instant &out) noexcept {
     const std::size_t size = text.size();
-    if (size - kFastTextMin > kFastTextMax - kFastTextMin) return false;
+    if (!fast_size(size)) return false;
     const FastRead read = (readable >= kFastWindow ? g_fast_read : g_fast_read_bounded).load(std::memory_order_relaxed);
     return read(text.data(), text.size(), out);
 }

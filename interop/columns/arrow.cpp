@@ -412,8 +412,8 @@ bool add_chunk(Source &src, const ArrowArray &array, const char *fn) {
     ArrowArray field;
     if (src.in_struct) {
         // A table's rows are its field's rows from the table's own offset.
-        if (array.length < 0) return fault(fn, describe(arrow::ArrayFault::NegativeLength));
-        if (array.offset < 0) return fault(fn, describe(arrow::ArrayFault::NegativeOffset));
+        if (array.length < 0) return fault(fn, wrong_declaration(arrow::ArrayFault::NegativeLength));
+        if (array.offset < 0) return fault(fn, wrong_declaration(arrow::ArrayFault::NegativeOffset));
         if (array.n_children != 1 || array.children == nullptr || array.children[0] == nullptr)
             return fault(fn, "a table without its one column");
         if (array.null_count != 0 && array.n_buffers > 0 && array.buffers != nullptr && array.buffers[0] != nullptr)
@@ -428,7 +428,7 @@ bool add_chunk(Source &src, const ArrowArray &array, const char *fn) {
         strings = &field;
     }
     const auto column = StringColumn::open(*strings, src.layout);
-    if (!column) return fault(fn, describe(column.error()));
+    if (!column) return fault(fn, wrong_declaration(column.error()));
     if (__builtin_add_overflow(src.rows, column->size, &src.rows)) return fault(fn, "more rows than 64 bits count");
     src.chunks.back().column = *column;
     return true;
@@ -639,13 +639,14 @@ bool open_numbers_schema(Source &src, const char *fn) {
 bool add_numbers(Source &src, const ArrowArray &array, const char *fn) {
     using arrow::ArrayFault;
     src.chunks.push_back({array, {}, src.rows, {}});
-    if (array.length < 0) return fault(fn, describe(ArrayFault::NegativeLength));
-    if (array.offset < 0) return fault(fn, describe(ArrayFault::NegativeOffset));
+    if (array.length < 0) return fault(fn, wrong_declaration(ArrayFault::NegativeLength));
+    if (array.offset < 0) return fault(fn, wrong_declaration(ArrayFault::NegativeOffset));
     if (std::int64_t end; __builtin_add_overflow(array.offset, array.length, &end))
-        return fault(fn, describe(ArrayFault::RowsOverflow));
-    if (array.null_count < -1 || array.null_count > array.length) return fault(fn, describe(ArrayFault::NullCount));
-    if (array.n_buffers != 2) return fault(fn, describe(ArrayFault::BufferCount));
-    if (array.buffers == nullptr) return fault(fn, describe(ArrayFault::MissingBuffer));
+        return fault(fn, wrong_declaration(ArrayFault::RowsOverflow));
+    if (array.null_count < -1 || array.null_count > array.length)
+        return fault(fn, wrong_declaration(ArrayFault::NullCount));
+    if (array.n_buffers != 2) return fault(fn, wrong_declaration(ArrayFault::BufferCount));
+    if (array.buffers == nullptr) return fault(fn, wrong_declaration(ArrayFault::MissingBuffer));
     Numbers &n = src.chunks.back().numbers;
     n.size = array.length;
     n.int32 = src.nanos_per_unit == 0;
@@ -654,10 +655,10 @@ bool add_numbers(Source &src, const ArrowArray &array, const char *fn) {
         n.validity = validity;
         n.bit = array.offset;
     } else if (array.null_count > 0) {
-        return fault(fn, describe(ArrayFault::MissingBuffer));
+        return fault(fn, wrong_declaration(ArrayFault::MissingBuffer));
     }
     const auto *values = static_cast<const char *>(array.buffers[1]);
-    if (values == nullptr && array.length > 0) return fault(fn, describe(ArrayFault::MissingBuffer));
+    if (values == nullptr && array.length > 0) return fault(fn, wrong_declaration(ArrayFault::MissingBuffer));
     n.values = values == nullptr ? nullptr : values + array.offset * (n.int32 ? 4 : 8);
     if (__builtin_add_overflow(src.rows, array.length, &src.rows)) return fault(fn, "more rows than 64 bits count");
     return true;

@@ -358,7 +358,7 @@ TEST(ArrowStrings, LyingStructsAreRefused) {
         lie.tell(b);
         const auto column = StringColumn::open(b.array, lie.layout);
         ASSERT_FALSE(column.has_value()) << lie.what;
-        EXPECT_EQ(column.error(), lie.fault) << lie.what << ": " << describe(column.error());
+        EXPECT_EQ(column.error(), lie.fault) << lie.what << ": " << wrong_declaration(column.error());
     }
 }
 
