@@ -142,9 +142,10 @@ inline constexpr std::array<std::int16_t, 13> kDaysBeforeMonthFromMarch = [] {
 }();
 static_assert(kDaysBeforeMonthFromMarch[1] == 305 && kDaysBeforeMonthFromMarch[3] == -1 &&
               kDaysBeforeMonthFromMarch[12] == 274);
-// The count of 1970-01-01: 0000-03-01, the shifted year 400, counts
-// 400 * 365 + 100 - 4 + 1 (its own day less one), one 400-year cycle, and
-// 1970-01-01 lies kDaysFromMarchOfYear0To1970 days on.
+// The count of 1970-01-01.  0000-03-01 lies in the shifted year 400, whose
+// years before it count 400 * 365 + 100 - 4 + 1 days, one 400-year cycle
+// (its day, 1, and March's entry, -1, cancel); 1970-01-01 lies
+// kDaysFromMarchOfYear0To1970 days on.
 inline constexpr std::int32_t kFourDigitEpochCount = kDaysPer400Years + kDaysFromMarchOfYear0To1970;
 static_assert(kFourDigitEpochCount == 865565);
 
