@@ -1,20 +1,24 @@
 // One declaration per callable.  A declaration names the callable, its
-// receiver, its parameters (each with its conversion, its default and how
-// it may be passed) and its doc string; everything else follows from it at
-// compile time: the binder's name table and counts, the message name
-// ("Date.add_days()"), the text signature at the head of the doc string,
-// the calling convention and flags of the method table row, and the
-// function the interpreter calls, which binds and converts the arguments
-// and hands their values to the implementation.  A declaration whose parts
-// disagree does not compile.
+// class (through the class's one DeclaredClass in the unit), its
+// implementation, its parameters (each with its conversion, its default
+// and how it may be passed) and its doc string; everything else follows
+// from it at compile time: the binder's name table and counts, the message
+// name ("Date.add_days()"), the text signature at the head of the doc
+// string, the calling convention and flags of the method table row, and
+// the function the interpreter calls, which binds and converts the
+// arguments and hands their values to the implementation.  A declaration
+// whose parts disagree, or whose implementation does not take the declared
+// values, does not compile.
 //
-//   static constexpr auto date_add_days_decl = instance_method("Date", "add_days", "Add days ...",
-//                                                              param<I64>("days"));
-//   static PyObject *date_add_days(PyObject *self, std::int64_t days);
-//   ... row<date_add_days_decl, date_add_days>() in the class's method table.
+//   static constexpr auto date_class = declare_class<DateObject>();
+//   static PyObject *date_add_days(PyObject *self, std::int64_t days) { ... }
+//   static constexpr auto date_add_days_decl =
+//       date_class.instance_method("add_days", date_add_days, "Add days ...", param<I64>("days"));
+//   ... row<date_add_days_decl>() in the class's method table.
 #pragma once
 
 #include <array>
+#include <concepts>
 #include <optional>
 #include <tuple>
 #include <type_traits>
@@ -26,8 +30,31 @@ namespace merandol::py {
 
 // --- Conversions -------------------------------------------------------------
 
-// Each names the type a parameter's value arrives as, and how an argument
-// becomes one (the conversion rules of the frame).
+// A conversion is what a parameter is declared with (param<I64>("days")):
+// the value its implementation receives and how an argument becomes one.
+// It is a type that provides
+//
+//   type     the C++ type of the value, which the implementation takes for
+//            the parameter (by value or const reference) and a default is
+//            given as;
+//   convert  static bool convert(PyObject *argument, type &out, const char *name):
+//            stores the argument's value in `out` and returns true, or sets
+//            the exception and returns false (name is the parameter's, for
+//            the note "while processing 'days'" that the frame's rules add);
+//   word_of  only where the argument is one of a few words
+//            (DisambiguateWord): static constexpr std::string_view
+//            word_of(type), the word of a value, which the text signature
+//            shows as the default ('compatible').  Without it a default
+//            shows as Python's literal of its value (put_default: integers,
+//            booleans, text, None, and what Kept and std::optional hold), and
+//            a default of any other type does not compile.
+//
+// The conversion is called on every call of its callable: the frame's rules
+// it leads to are inline, and so is this layer.
+template <class C>
+concept Conversion = requires(PyObject *argument, typename C::type &out, const char *name) {
+    { C::convert(argument, out, name) } -> std::same_as<bool>;
+};
 
 struct I64 {
     using type = std::int64_t;
@@ -79,7 +106,7 @@ struct Kept {
     PyObject *object;  // nullptr when the default was taken
 };
 
-template <class C>
+template <Conversion C>
 struct Keep {
     using type = Kept<typename C::type>;
     static bool convert(PyObject *o, type &out, const char *name) {
@@ -89,7 +116,7 @@ struct Keep {
 };
 
 // None, like a parameter left out with this default, is no value.
-template <class C>
+template <Conversion C>
 struct OrNone {
     using type = std::optional<typename C::type>;
     static bool convert(PyObject *o, type &out, const char *name) {
@@ -109,7 +136,7 @@ struct OrNone {
 // In the order the parameters must come.
 enum class Passing : std::uint8_t { PositionalOnly, Either, KeywordOnly };
 
-template <class C>
+template <Conversion C>
 struct Param {
     using conversion = C;
     using type = typename C::type;
@@ -132,11 +159,11 @@ struct Param {
 };
 
 // A required parameter, or one that takes `fallback` when left out.
-template <class C>
+template <Conversion C>
 constexpr Param<C> param(const char *name) noexcept {
     return {name};
 }
-template <class C>
+template <Conversion C>
 constexpr Param<C> param(const char *name, typename C::type fallback) noexcept {
     return {name, false, fallback};
 }
@@ -146,35 +173,71 @@ constexpr Param<C> param(const char *name, typename C::type fallback) noexcept {
 // class name in place of the callable's.
 enum class Receiver : std::uint8_t { Instance, Class, Module, Constructor };
 
-template <class... C>
+// `F` is the implementation's type: a function that takes the receiver
+// (PyTypeObject * for a constructor, PyObject * otherwise), then each
+// parameter's value, and returns a new reference or nullptr with an
+// exception set.
+template <class F, class... C>
 struct Callable {
     const char *owner;  // the class, or nullptr for a module function
     const char *name;
     Receiver receiver;
     const char *doc;  // the description after the signature
+    F implementation;
     std::tuple<Param<C>...> params;
 
     static constexpr std::size_t count = sizeof...(C);
 };
 
-template <class... C>
-constexpr Callable<C...> instance_method(const char *owner, const char *name, const char *doc,
-                                         Param<C>... params) noexcept {
-    return {owner, name, Receiver::Instance, doc, {params...}};
+template <class F, class... C>
+constexpr Callable<F, C...> module_function(const char *name, F implementation, const char *doc,
+                                            Param<C>... params) noexcept {
+    return {nullptr, name, Receiver::Module, doc, implementation, {params...}};
 }
-template <class... C>
-constexpr Callable<C...> class_method(const char *owner, const char *name, const char *doc,
-                                      Param<C>... params) noexcept {
-    return {owner, name, Receiver::Class, doc, {params...}};
+
+// The members of one class, which a unit names once; every declaration
+// made through it is the class's.
+//
+//   static constexpr auto date_class = declare_class<DateObject>();
+//   static constexpr auto date_add_days_decl = date_class.instance_method("add_days", date_add_days, "...", ...);
+struct DeclaredClass {
+    const char *qualified_name;  // "merandol.Date": its PyType_Spec's name
+    const char *name;            // "Date": what signatures and messages say
+
+    template <class F, class... C>
+    constexpr Callable<F, C...> instance_method(const char *method, F implementation, const char *doc,
+                                                Param<C>... params) const noexcept {
+        return {name, method, Receiver::Instance, doc, implementation, {params...}};
+    }
+    template <class F, class... C>
+    constexpr Callable<F, C...> class_method(const char *method, F implementation, const char *doc,
+                                             Param<C>... params) const noexcept {
+        return {name, method, Receiver::Class, doc, implementation, {params...}};
+    }
+    // Its doc string is the class's: the constructor's signature alone.
+    template <class F, class... C>
+    constexpr Callable<F, C...> constructor(F implementation, Param<C>... params) const noexcept {
+        return {name, "__new__", Receiver::Constructor, "", implementation, {params...}};
+    }
+    // __reduce__, which pickling calls.
+    template <class F>
+    constexpr Callable<F> reduce(F implementation) const noexcept {
+        return instance_method("__reduce__", implementation, "Return state information for pickling.");
+    }
+};
+
+// A class of the companion, by its qualified name ("merandol_interop.Zone").
+consteval DeclaredClass declare_class(const char *qualified_name) {
+    const char *name = qualified_name;
+    for (const char *c = qualified_name; *c != '\0'; ++c)
+        if (*c == '.') name = c + 1;
+    return {qualified_name, name};
 }
-template <class... C>
-constexpr Callable<C...> module_function(const char *name, const char *doc, Param<C>... params) noexcept {
-    return {nullptr, name, Receiver::Module, doc, {params...}};
-}
-// Its doc string is the class's: the constructor's signature alone.
-template <class... C>
-constexpr Callable<C...> constructor(const char *owner, Param<C>... params) noexcept {
-    return {owner, "__new__", Receiver::Constructor, "", {params...}};
+
+// One of merandol's classes, by its instances' type (DateObject).
+template <class I>
+consteval DeclaredClass declare_class() {
+    return declare_class(kClassQualifiedNames[static_cast<unsigned>(I::id)]);
 }
 
 // Text composed at compile time: the same steps run once to count the
@@ -189,6 +252,10 @@ struct TextWriter {
     }
     constexpr void put(std::string_view s) noexcept {
         for (const char c : s) put(c);
+    }
+    constexpr void put_number(std::size_t n) noexcept {
+        if (n >= 10) put_number(n / 10);
+        put(static_cast<char>('0' + n % 10));
     }
 };
 
@@ -207,11 +274,6 @@ consteval auto compose() {
     Put(w);
     chars[w.size] = '\0';
     return chars;
-}
-
-// Every class's __reduce__, which pickling calls.
-constexpr Callable<> reduce_method(const char *owner) noexcept {
-    return instance_method(owner, "__reduce__", "Return state information for pickling.");
 }
 
 namespace declare_detail {
@@ -379,6 +441,14 @@ constexpr Params params() noexcept {
 template <const auto &D>
 inline constexpr Params kParams = params<D>();
 
+// The parameters apart from the rest of the declaration, for what the call
+// reads of them at run time (a default): read there, the declaration
+// itself would be an object in memory holding the implementation's
+// address, and the implementation, no longer a function called once, would
+// not be inlined into the function the interpreter calls.
+template <const auto &D>
+inline constexpr auto kDeclaredParams = D.params;
+
 // Converts the bound arguments in order, stopping at the first failure,
 // and calls the implementation with their values.  A required parameter
 // is never left out (the binder saw to it); an optional one left out takes
@@ -387,7 +457,7 @@ template <const auto &D, auto Impl, class R, std::size_t... I>
 inline PyObject *call_converted(R receiver, PyObject *const *raw, std::index_sequence<I...>) {
     std::tuple<typename std::remove_cvref_t<decltype(std::get<I>(D.params))>::type...> values{};
     auto convert = [&]<std::size_t K>(std::integral_constant<std::size_t, K>) {
-        constexpr const auto &p = std::get<K>(D.params);
+        constexpr const auto &p = std::get<K>(kDeclaredParams<D>);
         using C = typename std::remove_cvref_t<decltype(p)>::conversion;
         if constexpr (!p.required) {
             if (raw[K] == nullptr) {
@@ -406,6 +476,117 @@ inline PyObject *call_converted(R receiver, PyObject *const *raw) {
     return call_converted<D, Impl>(receiver, raw, std::make_index_sequence<D.count>{});
 }
 
+// The implementation's signature, taken apart.
+template <class F>
+struct Signature;
+template <class R, class... A>
+struct Signature<R (*)(A...)> {
+    using result = R;
+    using parameters = std::tuple<A...>;
+};
+template <class R, class... A>
+struct Signature<R (*)(A...) noexcept> : Signature<R (*)(A...)> {};
+
+// The receiver the interpreter hands the implementation first.
+template <const auto &D>
+using ReceiverOf = std::conditional_t<D.receiver == Receiver::Constructor, PyTypeObject *, PyObject *>;
+
+// The conversion of declared parameter K.
+template <const auto &D, std::size_t K>
+using ConversionOf = typename std::remove_cvref_t<decltype(std::get<K>(D.params))>::conversion;
+
+// Whether the implementation takes, in order, the receiver and each
+// declared parameter's value (by value or const reference), and returns
+// PyObject *.
+template <const auto &D>
+consteval bool implementation_matches() {
+    using S = Signature<decltype(D.implementation)>;
+    using P = typename S::parameters;
+    if constexpr (!std::is_same_v<typename S::result, PyObject *> || std::tuple_size_v<P> != D.count + 1) {
+        return false;
+    } else {
+        return std::is_same_v<std::tuple_element_t<0, P>, ReceiverOf<D>> &&
+               []<std::size_t... K>(std::index_sequence<K...>) {
+                   return (std::is_same_v<std::remove_cvref_t<std::tuple_element_t<K + 1, P>>,
+                                          typename ConversionOf<D, K>::type> &&
+                           ...);
+               }(std::make_index_sequence<D.count>{});
+    }
+}
+
+// A type as the compiler spells it, without this project's namespaces:
+// "long int", "Of<Instance<ClassId::Date, Date> >".
+template <class T>
+consteval std::string_view spelt() {
+    const std::string_view signature = __PRETTY_FUNCTION__;
+    const std::size_t begin = signature.find("T = ") + 4;
+    return signature.substr(begin, signature.find_first_of(";]", begin) - begin);
+}
+
+constexpr void put_type(TextWriter &w, std::string_view type) noexcept {
+    for (const std::string_view ns : {"merandol::py::", "merandol::"})
+        for (std::size_t at; (at = type.find(ns)) != std::string_view::npos;) {
+            put_type(w, type.substr(0, at));
+            type.remove_prefix(at + ns.size());
+        }
+    w.put(type);
+}
+
+// Why the implementation does not fit its declaration: "parameter 2
+// (`days`) of Date.add_days is declared I64, whose value is long int, but
+// the implementation takes int".  Parameters count from the receiver, 1.
+template <const auto &D>
+constexpr void put_mismatch(TextWriter &w) noexcept {
+    using S = Signature<decltype(D.implementation)>;
+    using P = typename S::parameters;
+    auto put_fn = [&] {
+        if (D.owner != nullptr) w.put(D.owner), w.put('.');
+        w.put(D.name);
+    };
+    if constexpr (!std::is_same_v<typename S::result, PyObject *>) {
+        w.put("the implementation of "), put_fn(), w.put(" returns "), put_type(w, spelt<typename S::result>());
+        w.put(", not a new reference (PyObject *)");
+    } else if constexpr (std::tuple_size_v<P> != D.count + 1) {
+        w.put("the implementation of "), put_fn(), w.put(" takes "), w.put_number(std::tuple_size_v<P>);
+        w.put(" parameters, but its declaration gives it the receiver and "), w.put_number(D.count);
+    } else if constexpr (!std::is_same_v<std::tuple_element_t<0, P>, ReceiverOf<D>>) {
+        w.put("parameter 1 (the receiver) of "), put_fn(), w.put(" is "), put_type(w, spelt<ReceiverOf<D>>());
+        w.put(", but the implementation takes "), put_type(w, spelt<std::tuple_element_t<0, P>>());
+    } else {
+        bool told = false;
+        auto tell = [&]<std::size_t K>(std::integral_constant<std::size_t, K>) {
+            using C = ConversionOf<D, K>;
+            using Taken = std::tuple_element_t<K + 1, P>;
+            if (told || std::is_same_v<std::remove_cvref_t<Taken>, typename C::type>) return;
+            told = true;
+            w.put("parameter "), w.put_number(K + 2), w.put(" (`"), w.put(std::get<K>(D.params).name);
+            w.put("`) of "), put_fn(), w.put(" is declared "), put_type(w, spelt<C>());
+            w.put(", whose value is "), put_type(w, spelt<typename C::type>());
+            w.put(", but the implementation takes "), put_type(w, spelt<Taken>());
+        };
+        [&]<std::size_t... K>(std::index_sequence<K...>) {
+            (tell(std::integral_constant<std::size_t, K>{}), ...);
+        }(std::make_index_sequence<D.count>{});
+    }
+}
+
+template <const auto &D>
+inline constexpr auto kMismatch = compose<put_mismatch<D>>();
+
+// Every check of a declaration, for the places that turn it into what the
+// interpreter calls.  The second assertion's message is text composed from
+// the declaration, which C++26 allows and g++ and clang take in C++23 too;
+// it is evaluated only when the assertion fails.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wc++26-extensions"
+template <const auto &D>
+consteval bool checked() {
+    static_assert(check<D>());
+    static_assert(implementation_matches<D>(), std::string_view(kMismatch<D>.data(), kMismatch<D>.size() - 1));
+    return true;
+}
+#pragma GCC diagnostic pop
+
 // METH_NOARGS.
 template <const auto &D, auto Impl>
 PyObject *noargs(PyObject *self, PyObject *) {
@@ -423,16 +604,17 @@ PyObject *fastcall(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyOb
 }  // namespace declare_detail
 
 // The method table row of a declared method or module function.
-template <const auto &D, auto Impl>
+template <const auto &D>
 PyMethodDef row() noexcept {
-    static_assert(declare_detail::check<D>());
+    static_assert(declare_detail::checked<D>());
     static_assert(D.receiver != Receiver::Constructor, "a constructor is a class's slots, not a method table row");
     using namespace declare_detail;
     constexpr int klass = D.receiver == Receiver::Class ? METH_CLASS : 0;
     if constexpr (D.count == 0)
-        return {D.name, reinterpret_cast<PyCFunction>(noargs<D, Impl>), METH_NOARGS | klass, kDoc<D>.data()};
+        return {D.name, reinterpret_cast<PyCFunction>(noargs<D, D.implementation>), METH_NOARGS | klass,
+                kDoc<D>.data()};
     else
-        return {D.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fastcall<D, Impl>)),
+        return {D.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fastcall<D, D.implementation>)),
                 METH_FASTCALL | METH_KEYWORDS | klass, kDoc<D>.data()};
 }
 
@@ -442,19 +624,20 @@ inline constexpr PyMethodDef kEndOfMethods = {nullptr, nullptr, 0, nullptr};
 // A constructor's slots: the class doc (its signature), tp_new, which the
 // interpreter calls with a tuple and a dict, and where the interpreter
 // offers it, the vectorcall form of the same.
-template <const auto &D, auto Impl>
+template <const auto &D>
 PyObject *constructor_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
-    static_assert(declare_detail::check<D>() && D.receiver == Receiver::Constructor);
+    static_assert(declare_detail::checked<D>() && D.receiver == Receiver::Constructor);
     PyObject *raw[D.count];
     if (!bind_tuple(declare_detail::kParams<D>, args, kwargs, raw)) return nullptr;
-    return declare_detail::call_converted<D, Impl>(type, raw);
+    return declare_detail::call_converted<D, D.implementation>(type, raw);
 }
 
-template <const auto &D, auto Impl>
+template <const auto &D>
 PyObject *constructor_vectorcall(PyObject *type, PyObject *const *args, std::size_t nargsf, PyObject *kwnames) {
+    static_assert(declare_detail::checked<D>() && D.receiver == Receiver::Constructor);
     PyObject *raw[D.count];
     if (!bind(declare_detail::kParams<D>, args, PyVectorcall_NARGS(nargsf), kwnames, raw)) return nullptr;
-    return declare_detail::call_converted<D, Impl>(reinterpret_cast<PyTypeObject *>(type), raw);
+    return declare_detail::call_converted<D, D.implementation>(reinterpret_cast<PyTypeObject *>(type), raw);
 }
 
 template <const auto &D>

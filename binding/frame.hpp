@@ -39,6 +39,10 @@ inline constexpr unsigned kClassCount = static_cast<unsigned>(ClassId::Count);
 inline constexpr const char *kClassNames[kClassCount] = {MERANDOL_CLASSES(MERANDOL_CLASS_NAME)};
 #undef MERANDOL_CLASS_NAME
 
+#define MERANDOL_CLASS_QUALIFIED_NAME(Name) "merandol." #Name,
+inline constexpr const char *kClassQualifiedNames[kClassCount] = {MERANDOL_CLASSES(MERANDOL_CLASS_QUALIFIED_NAME)};
+#undef MERANDOL_CLASS_QUALIFIED_NAME
+
 // The process-wide class cache.  merandol builds each class on first
 // request; merandol_interop fills it with merandol's class objects.  Either
 // way a slot, once stored, holds its class for the life of the process.
@@ -89,7 +93,7 @@ struct Instance {
 
 // --- Argument binding ------------------------------------------------------
 
-// A member's parameter list, as its declaration (module/declare.hpp)
+// A member's parameter list, as its declaration (binding/declare.hpp)
 // derives it.  `fn` is how messages name the member ("Date.__new__()").
 // The first `positional` parameters may be given by position, the first
 // `positional_only` of them only so; the first `required` must be given.

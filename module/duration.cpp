@@ -7,6 +7,8 @@
 
 namespace merandol::py {
 
+static constexpr auto duration_class = declare_class<DurationObject>();
+
 static PyObject *duration_overflow() {
     PyErr_SetString(PyExc_OverflowError, "Duration overflow");
     return nullptr;
@@ -19,29 +21,29 @@ static PyObject *duration_from_unit(PyObject *, std::int64_t count) {
     return DurationObject::wrap(i128{count} * NanosPerUnit);
 }
 
-static constexpr auto duration_seconds_decl =
-    class_method("Duration", "seconds", "Create a duration from seconds.", param<I64>("secs"));
-static constexpr auto duration_milliseconds_decl =
-    class_method("Duration", "milliseconds", "Create a duration from milliseconds.", param<I64>("ms"));
-static constexpr auto duration_microseconds_decl =
-    class_method("Duration", "microseconds", "Create a duration from microseconds.", param<I64>("us"));
+static constexpr auto duration_seconds_decl = duration_class.class_method(
+    "seconds", duration_from_unit<1000000000>, "Create a duration from seconds.", param<I64>("secs"));
+static constexpr auto duration_milliseconds_decl = duration_class.class_method(
+    "milliseconds", duration_from_unit<1000000>, "Create a duration from milliseconds.", param<I64>("ms"));
+static constexpr auto duration_microseconds_decl = duration_class.class_method(
+    "microseconds", duration_from_unit<1000>, "Create a duration from microseconds.", param<I64>("us"));
 
-static constexpr auto duration_nanoseconds_decl =
-    class_method("Duration", "nanoseconds", "Create a duration from nanoseconds.", param<I128>("ns"));
 static PyObject *duration_nanoseconds(PyObject *, i128 span) { return DurationObject::wrap(span); }
+static constexpr auto duration_nanoseconds_decl = duration_class.class_method(
+    "nanoseconds", duration_nanoseconds, "Create a duration from nanoseconds.", param<I128>("ns"));
 
-static constexpr auto duration_total_seconds_decl =
-    instance_method("Duration", "total_seconds", "Get total seconds as a float.");
 static PyObject *duration_total_seconds(PyObject *self) {
     // Round the span to the nearest double first, then one IEEE division:
     // not the correctly rounded quotient for spans above 2^53 ns.
     const double span = static_cast<double>(DurationObject::of(self));
     return PyFloat_FromDouble(span / 1e9);
 }
+static constexpr auto duration_total_seconds_decl =
+    duration_class.instance_method("total_seconds", duration_total_seconds, "Get total seconds as a float.");
 
-static constexpr auto duration_total_nanos_decl =
-    instance_method("Duration", "total_nanos", "Get total nanoseconds as an integer.");
 static PyObject *duration_total_nanos(PyObject *self) { return int_from(DurationObject::of(self)); }
+static constexpr auto duration_total_nanos_decl =
+    duration_class.instance_method("total_nanos", duration_total_nanos, "Get total nanoseconds as an integer.");
 
 static PyObject *duration_negative(PyObject *self) {
     i128 negated;
@@ -93,21 +95,17 @@ static PyObject *duration_richcompare(PyObject *self, PyObject *other, int op) {
 }
 
 // The full 128-bit span, rebuilt through Duration.nanoseconds.
-static constexpr auto duration_reduce_decl = reduce_method("Duration");
 static PyObject *duration_reduce(PyObject *self) {
     PyObject *span = int_from(DurationObject::of(self));
     return reduce_value(DurationObject::type(), "nanoseconds", span ? Py_BuildValue("(N)", span) : nullptr);
 }
+static constexpr auto duration_reduce_decl = duration_class.reduce(duration_reduce);
 
 static PyMethodDef duration_methods[] = {
-    row<duration_seconds_decl, duration_from_unit<1000000000>>(),
-    row<duration_milliseconds_decl, duration_from_unit<1000000>>(),
-    row<duration_microseconds_decl, duration_from_unit<1000>>(),
-    row<duration_nanoseconds_decl, duration_nanoseconds>(),
-    row<duration_total_seconds_decl, duration_total_seconds>(),
-    row<duration_total_nanos_decl, duration_total_nanos>(),
-    row<duration_reduce_decl, duration_reduce>(),
-    kEndOfMethods,
+    row<duration_seconds_decl>(),       row<duration_milliseconds_decl>(),
+    row<duration_microseconds_decl>(),  row<duration_nanoseconds_decl>(),
+    row<duration_total_seconds_decl>(), row<duration_total_nanos_decl>(),
+    row<duration_reduce_decl>(),        kEndOfMethods,
 };
 
 static PyType_Slot duration_slots[] = {
@@ -124,7 +122,7 @@ static PyType_Slot duration_slots[] = {
 };
 
 static PyType_Spec duration_spec = {
-    .name = "merandol.Duration",
+    .name = duration_class.qualified_name,
     .basicsize = sizeof(DurationObject),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,

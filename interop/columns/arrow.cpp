@@ -166,8 +166,7 @@ static PyObject *arrow_column_repr(PyObject *self) {
 
 static Py_ssize_t arrow_column_length(PyObject *self) { return static_cast<Py_ssize_t>(columnar_of(self).length); }
 
-static constexpr auto schema_decl =
-    instance_method("ArrowColumn", "__arrow_c_schema__", "The column's type as an Arrow schema capsule.");
+static constexpr auto arrow_column_class = declare_class("merandol_interop.ArrowColumn");
 
 static PyObject *export_schema(PyObject *self) {
     ArrowSchema *schema;
@@ -175,12 +174,8 @@ static PyObject *export_schema(PyObject *self) {
     if (capsule != nullptr) fill_schema(columnar_of(self), *schema);
     return capsule;
 }
-
-static constexpr auto array_decl =
-    instance_method("ArrowColumn", "__arrow_c_array__",
-                    "The column as a pair of Arrow capsules, its schema and its array, which share\n"
-                    "the column's buffers.  requested_schema is a hint that is not followed.",
-                    param<OrNone<Any>>("requested_schema", {}));
+static constexpr auto schema_decl = arrow_column_class.instance_method("__arrow_c_schema__", export_schema,
+                                                                       "The column's type as an Arrow schema capsule.");
 
 static PyObject *export_array(PyObject *self, std::optional<PyObject *>) {
     PyObject *schema = export_schema(self);
@@ -197,12 +192,11 @@ static PyObject *export_array(PyObject *self, std::optional<PyObject *>) {
     Py_DECREF(capsule);
     return pair;
 }
-
-static constexpr auto stream_decl =
-    instance_method("ArrowColumn", "__arrow_c_stream__",
-                    "The column as an Arrow stream capsule of one array, which shares the column's\n"
-                    "buffers.  requested_schema is a hint that is not followed.",
-                    param<OrNone<Any>>("requested_schema", {}));
+static constexpr auto array_decl =
+    arrow_column_class.instance_method("__arrow_c_array__", export_array,
+                                       "The column as a pair of Arrow capsules, its schema and its array, which share\n"
+                                       "the column's buffers.  requested_schema is a hint that is not followed.",
+                                       param<OrNone<Any>>("requested_schema", {}));
 
 static PyObject *export_stream(PyObject *self, std::optional<PyObject *>) {
     auto *state = static_cast<OneArrayStream *>(std::malloc(sizeof(OneArrayStream)));
@@ -219,11 +213,16 @@ static PyObject *export_stream(PyObject *self, std::optional<PyObject *>) {
     *stream = {stream_schema, stream_next, stream_error, release_stream, state};
     return capsule;
 }
+static constexpr auto stream_decl =
+    arrow_column_class.instance_method("__arrow_c_stream__", export_stream,
+                                       "The column as an Arrow stream capsule of one array, which shares the column's\n"
+                                       "buffers.  requested_schema is a hint that is not followed.",
+                                       param<OrNone<Any>>("requested_schema", {}));
 
 static PyMethodDef arrow_column_methods[] = {
-    row<schema_decl, export_schema>(),
-    row<array_decl, export_array>(),
-    row<stream_decl, export_stream>(),
+    row<schema_decl>(),
+    row<array_decl>(),
+    row<stream_decl>(),
     kEndOfMethods,
 };
 
@@ -242,7 +241,7 @@ static PyType_Slot arrow_column_slots[] = {
 };
 
 static PyType_Spec arrow_column_spec = {
-    .name = "merandol_interop.ArrowColumn",
+    .name = arrow_column_class.qualified_name,
     .basicsize = sizeof(ArrowColumnObject),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
@@ -568,19 +567,6 @@ Columnar *arrow_columns::read_instants(PyObject *texts, std::string_view unit_na
 
 // --- parse_to_arrow ----------------------------------------------------------------
 
-static constexpr auto parse_to_arrow_decl =
-    module_function("parse_to_arrow",
-                    "An ArrowColumn of timestamp[unit, tz=UTC] of the instants of RFC 3339 texts,\n"
-                    "read as OffsetDateTime.parse reads them; unit is 's', 'ms', 'us' or 'ns'.\n"
-                    "texts is an Arrow string column (utf8, large_utf8 or string_view; an array,\n"
-                    "a stream of chunks or a table of one such column), read where its buffers lie,\n"
-                    "with nulls giving nulls; or anything parse_to_numpy takes.\n\n"
-                    "Raises the error OffsetDateTime.parse raises for the first text it refuses,\n"
-                    "with a note naming its row from the column's start; ValueError for an\n"
-                    "instant outside the unit's range or finer than the unit, and for an Arrow\n"
-                    "array whose producer declares it wrongly; TypeError for another Arrow type.",
-                    param<Any>("texts"), param<Keep<Text>>("unit", {"ns", nullptr}));
-
 struct ListColumn {
     const ArrowUnit *unit;
     Columnar *columnar = nullptr;
@@ -607,6 +593,18 @@ static PyObject *parse_to_arrow(PyObject *, PyObject *texts, Kept<std::string_vi
     if (list.columnar != nullptr) list.columnar->let_go();
     return nullptr;
 }
+static constexpr auto parse_to_arrow_decl =
+    module_function("parse_to_arrow", parse_to_arrow,
+                    "An ArrowColumn of timestamp[unit, tz=UTC] of the instants of RFC 3339 texts,\n"
+                    "read as OffsetDateTime.parse reads them; unit is 's', 'ms', 'us' or 'ns'.\n"
+                    "texts is an Arrow string column (utf8, large_utf8 or string_view; an array,\n"
+                    "a stream of chunks or a table of one such column), read where its buffers lie,\n"
+                    "with nulls giving nulls; or anything parse_to_numpy takes.\n\n"
+                    "Raises the error OffsetDateTime.parse raises for the first text it refuses,\n"
+                    "with a note naming its row from the column's start; ValueError for an\n"
+                    "instant outside the unit's range or finer than the unit, and for an Arrow\n"
+                    "array whose producer declares it wrongly; TypeError for another Arrow type.",
+                    param<Any>("texts"), param<Keep<Text>>("unit", {"ns", nullptr}));
 
 // --- format_arrow ------------------------------------------------------------------
 
@@ -790,18 +788,6 @@ Columnar *format_all(const Source &src, const std::optional<OffsetOrZone::Value>
 
 }  // namespace
 
-static constexpr auto format_arrow_decl =
-    module_function("format_arrow",
-                    "An ArrowColumn of utf8 texts of instants: an Arrow timestamp column (any unit;\n"
-                    "its zone does not change the instants) or a numpy datetime64 array of unit s,\n"
-                    "ms, us or ns gives the text of each instant in UTC, ending in \"Z\", or with a\n"
-                    "UtcOffset its RFC 3339 text at that offset, or with a Zone at the offset in\n"
-                    "force at each instant; an Arrow date32 column or a datetime64[D] array gives\n"
-                    "date texts.  Nulls and NaT give nulls.\n\n"
-                    "Raises ValueError, naming the row, for an instant outside merandol's range and\n"
-                    "for an offset given with dates; TypeError for a column of another type.",
-                    param<Any>("instants"), param<Keep<OrNone<OffsetOrZone>>>("offset", {}));
-
 static PyObject *format_arrow(PyObject *, PyObject *instants, Kept<std::optional<OffsetOrZone::Value>> offset) {
     Source src;
     const char *type = nullptr;
@@ -839,10 +825,21 @@ static PyObject *format_arrow(PyObject *, PyObject *instants, Kept<std::optional
     Py_XDECREF(ints);
     return result;
 }
+static constexpr auto format_arrow_decl =
+    module_function("format_arrow", format_arrow,
+                    "An ArrowColumn of utf8 texts of instants: an Arrow timestamp column (any unit;\n"
+                    "its zone does not change the instants) or a numpy datetime64 array of unit s,\n"
+                    "ms, us or ns gives the text of each instant in UTC, ending in \"Z\", or with a\n"
+                    "UtcOffset its RFC 3339 text at that offset, or with a Zone at the offset in\n"
+                    "force at each instant; an Arrow date32 column or a datetime64[D] array gives\n"
+                    "date texts.  Nulls and NaT give nulls.\n\n"
+                    "Raises ValueError, naming the row, for an instant outside merandol's range and\n"
+                    "for an offset given with dates; TypeError for a column of another type.",
+                    param<Any>("instants"), param<Keep<OrNone<OffsetOrZone>>>("offset", {}));
 
 static PyMethodDef arrow_functions[] = {
-    row<parse_to_arrow_decl, parse_to_arrow>(),
-    row<format_arrow_decl, format_arrow>(),
+    row<parse_to_arrow_decl>(),
+    row<format_arrow_decl>(),
     kEndOfMethods,
 };
 

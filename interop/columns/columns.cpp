@@ -349,15 +349,6 @@ static PyObject *parse_column(const Texts &t) {
     return nullptr;
 }
 
-static constexpr auto parse_many_decl =
-    module_function("parse_many",
-                    "A list of cls values (cls is Date, Time, DateTime or OffsetDateTime) read from\n"
-                    "an iterable of str with exactly cls.parse.  Lists, tuples and numpy str arrays\n"
-                    "are read in place.\n\n"
-                    "Raises the error cls.parse raises for the first text it refuses, with a note\n"
-                    "naming its index, and TypeError for an element that is not a str.",
-                    param<Any>("cls"), param<Any>("texts"));
-
 using ParsedClasses = ClassSet<ClassId::Date, ClassId::Time, ClassId::DateTime, ClassId::OffsetDateTime>;
 
 static PyObject *parse_many(PyObject *, PyObject *cls, PyObject *texts_object) {
@@ -376,6 +367,14 @@ static PyObject *parse_many(PyObject *, PyObject *cls, PyObject *texts_object) {
     if (!open_texts(texts_object, texts)) return nullptr;
     return parse(texts);
 }
+static constexpr auto parse_many_decl =
+    module_function("parse_many", parse_many,
+                    "A list of cls values (cls is Date, Time, DateTime or OffsetDateTime) read from\n"
+                    "an iterable of str with exactly cls.parse.  Lists, tuples and numpy str arrays\n"
+                    "are read in place.\n\n"
+                    "Raises the error cls.parse raises for the first text it refuses, with a note\n"
+                    "naming its index, and TypeError for an element that is not a str.",
+                    param<Any>("cls"), param<Any>("texts"));
 
 // --- parse_to_numpy ---------------------------------------------------------
 
@@ -474,17 +473,6 @@ static bool fill_instants(const Texts &t, std::int64_t *out, const char *target)
     }
 }
 
-static constexpr auto parse_to_numpy_decl =
-    module_function("parse_to_numpy",
-                    "A numpy datetime64[unit] array of the instants of RFC 3339 texts, read as\n"
-                    "OffsetDateTime.parse reads them; unit is 's', 'ms', 'us' or 'ns'.  texts is an\n"
-                    "iterable of str; lists, tuples and numpy str arrays are read in place, and so\n"
-                    "is an Arrow string column, whose nulls give NaT.\n\n"
-                    "Raises the error OffsetDateTime.parse raises for the first text it refuses,\n"
-                    "with a note naming its index, and ValueError for an instant outside the\n"
-                    "unit's range or with a fraction of a second finer than the unit.",
-                    param<Any>("texts"), param<Keep<Text>>("unit", {"ns", nullptr}));
-
 // A unit that texts are read in: the reading, and the dtype of its array.
 struct TextUnit {
     const char *name;
@@ -566,10 +554,20 @@ static PyObject *parse_to_numpy(PyObject *, PyObject *texts_object, Kept<std::st
     }
     return view_as(out.array, unit->dtype);
 }
+static constexpr auto parse_to_numpy_decl =
+    module_function("parse_to_numpy", parse_to_numpy,
+                    "A numpy datetime64[unit] array of the instants of RFC 3339 texts, read as\n"
+                    "OffsetDateTime.parse reads them; unit is 's', 'ms', 'us' or 'ns'.  texts is an\n"
+                    "iterable of str; lists, tuples and numpy str arrays are read in place, and so\n"
+                    "is an Arrow string column, whose nulls give NaT.\n\n"
+                    "Raises the error OffsetDateTime.parse raises for the first text it refuses,\n"
+                    "with a note naming its index, and ValueError for an instant outside the\n"
+                    "unit's range or with a fraction of a second finer than the unit.",
+                    param<Any>("texts"), param<Keep<Text>>("unit", {"ns", nullptr}));
 
 static PyMethodDef columns_functions[] = {
-    row<parse_many_decl, parse_many>(),
-    row<parse_to_numpy_decl, parse_to_numpy>(),
+    row<parse_many_decl>(),
+    row<parse_to_numpy_decl>(),
     kEndOfMethods,
 };
 

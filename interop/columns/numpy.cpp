@@ -290,16 +290,6 @@ static PyObject *list_of(const Column &c, const char *target, Decode &&decode, M
     return result;
 }
 
-static constexpr auto from_numpy_decl =
-    module_function("from_numpy",
-                    "A list of the values of a one-dimensional numpy array: Date for datetime64[D],\n"
-                    "DateTime for every other datetime64 unit (calendar units Y, M and W included)\n"
-                    "and Duration for timedelta64.\n\n"
-                    "Raises ValueError, naming the index, for NaT, for a value outside the range of\n"
-                    "the result's class and for a fraction of a nanosecond; TypeError for an array\n"
-                    "of another dtype.",
-                    param<Any>("array"));
-
 static PyObject *from_numpy(PyObject *, PyObject *array) {
     const Numpy *np = numpy();
     Column c;
@@ -320,6 +310,15 @@ static PyObject *from_numpy(PyObject *, PyObject *array) {
         c, "DateTime", [&](std::int64_t v, DateTime &dt) { return datetime_from_units(v, u, dt); },
         [](Py_ssize_t, std::int64_t, const DateTime &dt) { return DateTimeObject::wrap(dt); });
 }
+static constexpr auto from_numpy_decl =
+    module_function("from_numpy", from_numpy,
+                    "A list of the values of a one-dimensional numpy array: Date for datetime64[D],\n"
+                    "DateTime for every other datetime64 unit (calendar units Y, M and W included)\n"
+                    "and Duration for timedelta64.\n\n"
+                    "Raises ValueError, naming the index, for NaT, for a value outside the range of\n"
+                    "the result's class and for a fraction of a nanosecond; TypeError for an array\n"
+                    "of another dtype.",
+                    param<Any>("array"));
 
 // A Zone argument.
 struct ZoneArg {
@@ -383,13 +382,6 @@ static bool local_out_of_range(const Column &c, Py_ssize_t i, std::int64_t v) {
     return false;
 }
 
-static constexpr auto to_local_numpy_decl =
-    module_function("to_local_numpy",
-                    "The local readings in a Zone of a datetime64 array of instants (s, ms, us or ns),\n"
-                    "in an array of the same dtype; NaT stays NaT.\n\n"
-                    "Raises ValueError, naming the index, for a reading outside the dtype's range.",
-                    param<Any>("array"), param<ZoneArg>("zone"));
-
 static PyObject *to_local_numpy(PyObject *, PyObject *array, const Zone *zone) {
     const Numpy *np = numpy();
     Column c;
@@ -404,15 +396,12 @@ static PyObject *to_local_numpy(PyObject *, PyObject *array, const Zone *zone) {
         return true;
     });
 }
-
-static constexpr auto from_local_numpy_decl = module_function(
-    "from_local_numpy",
-    "The instants of a datetime64 array of local readings in a Zone (s, ms, us or ns),\n"
-    "in an array of the same dtype; NaT stays NaT.  disambiguate settles readings in a\n"
-    "gap or a fold as Zone.from_local does.\n\n"
-    "Raises ValueError, naming the index, for a reading that disambiguate='raise'\n"
-    "refuses or whose instant is outside the dtype's range.",
-    param<Any>("array"), param<ZoneArg>("zone"), param<DisambiguateWord>("disambiguate", Disambiguate::Compatible));
+static constexpr auto to_local_numpy_decl =
+    module_function("to_local_numpy", to_local_numpy,
+                    "The local readings in a Zone of a datetime64 array of instants (s, ms, us or ns),\n"
+                    "in an array of the same dtype; NaT stays NaT.\n\n"
+                    "Raises ValueError, naming the index, for a reading outside the dtype's range.",
+                    param<Any>("array"), param<ZoneArg>("zone"));
 
 static PyObject *from_local_numpy(PyObject *, PyObject *array, const Zone *zone, Disambiguate how) {
     const Numpy *np = numpy();
@@ -436,16 +425,14 @@ static PyObject *from_local_numpy(PyObject *, PyObject *array, const Zone *zone,
         return true;
     });
 }
-
-static constexpr auto format_numpy_decl =
-    module_function("format_numpy",
-                    "A list of the texts of a one-dimensional numpy datetime64 array: dates for\n"
-                    "unit D, otherwise the text of the DateTime (UTC, ending in \"Z\") or, with a\n"
-                    "UtcOffset, the RFC 3339 text of the instant at that offset, or with a Zone, at\n"
-                    "the offset in force at each instant.\n\n"
-                    "Raises ValueError, naming the index, for NaT, for a value outside merandol's\n"
-                    "range and for a fraction of a nanosecond, and for an offset given with unit D.",
-                    param<Any>("array"), param<Keep<OrNone<OffsetOrZone>>>("offset", {}));
+static constexpr auto from_local_numpy_decl = module_function(
+    "from_local_numpy", from_local_numpy,
+    "The instants of a datetime64 array of local readings in a Zone (s, ms, us or ns),\n"
+    "in an array of the same dtype; NaT stays NaT.  disambiguate settles readings in a\n"
+    "gap or a fold as Zone.from_local does.\n\n"
+    "Raises ValueError, naming the index, for a reading that disambiguate='raise'\n"
+    "refuses or whose instant is outside the dtype's range.",
+    param<Any>("array"), param<ZoneArg>("zone"), param<DisambiguateWord>("disambiguate", Disambiguate::Compatible));
 
 static PyObject *format_numpy(PyObject *, PyObject *array, Kept<std::optional<OffsetOrZone::Value>> offset) {
     const Numpy *np = numpy();
@@ -506,6 +493,15 @@ static PyObject *format_numpy(PyObject *, PyObject *array, Kept<std::optional<Of
             return end ? ascii(buffer, *end) : local_error(i, v);
         });
 }
+static constexpr auto format_numpy_decl =
+    module_function("format_numpy", format_numpy,
+                    "A list of the texts of a one-dimensional numpy datetime64 array: dates for\n"
+                    "unit D, otherwise the text of the DateTime (UTC, ending in \"Z\") or, with a\n"
+                    "UtcOffset, the RFC 3339 text of the instant at that offset, or with a Zone, at\n"
+                    "the offset in force at each instant.\n\n"
+                    "Raises ValueError, naming the index, for NaT, for a value outside merandol's\n"
+                    "range and for a fraction of a nanosecond, and for an offset given with unit D.",
+                    param<Any>("array"), param<Keep<OrNone<OffsetOrZone>>>("offset", {}));
 
 // --- to_numpy -------------------------------------------------------------------
 
@@ -569,16 +565,6 @@ static bool encode_all(PyObject *seq, Py_ssize_t size, PyTypeObject *type, Encod
     return true;
 }
 
-static constexpr auto to_numpy_decl =
-    module_function("to_numpy",
-                    "A numpy array of a sequence of values of one class: Date gives datetime64[D],\n"
-                    "DateTime and OffsetDateTime (its instant) datetime64[unit], and Duration\n"
-                    "timedelta64[unit].  unit is one of numpy's units, \"ns\" when not given (\"D\" for\n"
-                    "dates); an empty sequence gives datetime64[unit].\n\n"
-                    "Raises ValueError, naming the index, for a value outside the unit's range or\n"
-                    "not a whole number of units; TypeError for a sequence of mixed classes.",
-                    param<Any>("values"), param<Keep<OrNone<Text>>>("unit", {}));
-
 using NumpyClasses = ClassSet<ClassId::Date, ClassId::DateTime, ClassId::OffsetDateTime, ClassId::Duration>;
 
 static PyObject *to_numpy(PyObject *, PyObject *values, Kept<std::optional<std::string_view>> unit) {
@@ -631,14 +617,19 @@ static PyObject *to_numpy(PyObject *, PyObject *values, Kept<std::optional<std::
     Py_DECREF(seq);
     return result;
 }
+static constexpr auto to_numpy_decl =
+    module_function("to_numpy", to_numpy,
+                    "A numpy array of a sequence of values of one class: Date gives datetime64[D],\n"
+                    "DateTime and OffsetDateTime (its instant) datetime64[unit], and Duration\n"
+                    "timedelta64[unit].  unit is one of numpy's units, \"ns\" when not given (\"D\" for\n"
+                    "dates); an empty sequence gives datetime64[unit].\n\n"
+                    "Raises ValueError, naming the index, for a value outside the unit's range or\n"
+                    "not a whole number of units; TypeError for a sequence of mixed classes.",
+                    param<Any>("values"), param<Keep<OrNone<Text>>>("unit", {}));
 
 static PyMethodDef numpy_functions[] = {
-    row<to_local_numpy_decl, to_local_numpy>(),
-    row<from_local_numpy_decl, from_local_numpy>(),
-    row<to_numpy_decl, to_numpy>(),
-    row<from_numpy_decl, from_numpy>(),
-    row<format_numpy_decl, format_numpy>(),
-    kEndOfMethods,
+    row<to_local_numpy_decl>(), row<from_local_numpy_decl>(), row<to_numpy_decl>(),
+    row<from_numpy_decl>(),     row<format_numpy_decl>(),     kEndOfMethods,
 };
 
 extern const InteropUnit kNumpyUnit = {numpy_functions, nullptr, {}};

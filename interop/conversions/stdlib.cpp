@@ -233,19 +233,6 @@ static PyObject *duration_to_stdlib(PyObject *value, bool truncate) {
                                           static_cast<int>(micros % kMicrosPerSecond), 0, PyDateTimeAPI->DeltaType);
 }
 
-static constexpr auto to_stdlib_decl =
-    module_function("to_stdlib",
-                    "The standard datetime object of a merandol value: a Date gives a datetime.date, a\n"
-                    "Time a naive datetime.time, a DateTime a datetime.datetime at datetime.UTC, an\n"
-                    "OffsetDateTime a datetime.datetime of its local reading with a datetime.timezone\n"
-                    "of its offset, a UtcOffset a datetime.timezone, a Duration a datetime.timedelta\n"
-                    "and a Zone the zoneinfo.ZoneInfo of its key.\n\n"
-                    "Raises ValueError for what the standard types cannot hold: years outside 1 to\n"
-                    "9999, an offset of a full 24 hours, a Duration beyond timedelta's range, and\n"
-                    "nanoseconds that are not whole microseconds unless truncate is true, which\n"
-                    "floors them.",
-                    param<Any>("value"), param<Bool>("truncate", false).keyword_only());
-
 using StdlibClasses = ClassSet<ClassId::Date, ClassId::Time, ClassId::DateTime, ClassId::OffsetDateTime,
                                ClassId::UtcOffset, ClassId::Duration>;
 
@@ -263,6 +250,18 @@ static PyObject *to_stdlib(PyObject *, PyObject *value, bool truncate) {
                                 StdlibClasses::kNames.data(), value);
     }
 }
+static constexpr auto to_stdlib_decl =
+    module_function("to_stdlib", to_stdlib,
+                    "The standard datetime object of a merandol value: a Date gives a datetime.date, a\n"
+                    "Time a naive datetime.time, a DateTime a datetime.datetime at datetime.UTC, an\n"
+                    "OffsetDateTime a datetime.datetime of its local reading with a datetime.timezone\n"
+                    "of its offset, a UtcOffset a datetime.timezone, a Duration a datetime.timedelta\n"
+                    "and a Zone the zoneinfo.ZoneInfo of its key.\n\n"
+                    "Raises ValueError for what the standard types cannot hold: years outside 1 to\n"
+                    "9999, an offset of a full 24 hours, a Duration beyond timedelta's range, and\n"
+                    "nanoseconds that are not whole microseconds unless truncate is true, which\n"
+                    "floors them.",
+                    param<Any>("value"), param<Bool>("truncate", false).keyword_only());
 
 // --- The standard library to merandol ---------------------------------------
 
@@ -375,19 +374,6 @@ static PyObject *tzinfo_from_stdlib(PyObject *obj) {
     return ok ? UtcOffsetObject::wrap(UtcOffset{seconds}) : nullptr;
 }
 
-static constexpr auto from_stdlib_decl =
-    module_function("from_stdlib",
-                    "The merandol value of a standard datetime object: a datetime.date gives a Date,\n"
-                    "an aware datetime.datetime an OffsetDateTime at the offset its utcoffset()\n"
-                    "reports, a naive datetime.time a Time, a datetime.timezone a UtcOffset, a\n"
-                    "datetime.timedelta a Duration and a zoneinfo.ZoneInfo the Zone of its key.\n"
-                    "Subclasses count as their base; a subclass's nanosecond (or, for a timedelta,\n"
-                    "nanoseconds) attribute is kept.\n\n"
-                    "Raises ValueError for a naive datetime, an aware time, an offset that is not\n"
-                    "a whole number of seconds, and a tzinfo other than datetime.timezone or\n"
-                    "zoneinfo.ZoneInfo.",
-                    param<Any>("obj"));
-
 static PyObject *from_stdlib(PyObject *, PyObject *obj) {
     // A datetime is also a date: it is asked first.
     if (PyDateTime_Check(obj)) return datetime_from_stdlib(obj);
@@ -402,10 +388,22 @@ static PyObject *from_stdlib(PyObject *, PyObject *obj) {
                         "datetime.timezone or datetime.timedelta, not '%T'",
                         obj);
 }
+static constexpr auto from_stdlib_decl =
+    module_function("from_stdlib", from_stdlib,
+                    "The merandol value of a standard datetime object: a datetime.date gives a Date,\n"
+                    "an aware datetime.datetime an OffsetDateTime at the offset its utcoffset()\n"
+                    "reports, a naive datetime.time a Time, a datetime.timezone a UtcOffset, a\n"
+                    "datetime.timedelta a Duration and a zoneinfo.ZoneInfo the Zone of its key.\n"
+                    "Subclasses count as their base; a subclass's nanosecond (or, for a timedelta,\n"
+                    "nanoseconds) attribute is kept.\n\n"
+                    "Raises ValueError for a naive datetime, an aware time, an offset that is not\n"
+                    "a whole number of seconds, and a tzinfo other than datetime.timezone or\n"
+                    "zoneinfo.ZoneInfo.",
+                    param<Any>("obj"));
 
 static PyMethodDef stdlib_functions[] = {
-    row<to_stdlib_decl, to_stdlib>(),
-    row<from_stdlib_decl, from_stdlib>(),
+    row<to_stdlib_decl>(),
+    row<from_stdlib_decl>(),
     kEndOfMethods,
 };
 

@@ -298,15 +298,11 @@ struct Instant {
     }
 };
 
-static constexpr auto zone_new_decl = constructor("Zone", param<Any>("key"));
-static PyObject *zone_new(PyTypeObject *, PyObject *key) { return zone_for_key(key); }
+static constexpr auto zone_class = declare_class("merandol_interop.Zone");
 
-static constexpr auto zone_from_tzif_decl =
-    class_method("Zone", "from_tzif",
-                 "A zone read from the bytes of a TZif file (RFC 8536), with the given key or none.\n"
-                 "It is not cached.\n\n"
-                 "Raises ValueError naming the key (or \"bytes\") and what is wrong for a damaged file.",
-                 param<Any>("data"), param<OrNone<Any>>("key", {}));
+static PyObject *zone_new(PyTypeObject *, PyObject *key) { return zone_for_key(key); }
+static constexpr auto zone_new_decl = zone_class.constructor(zone_new, param<Any>("key"));
+
 static PyObject *zone_from_tzif(PyObject *, PyObject *data, std::optional<PyObject *> given_key) {
     PyObject *key = given_key.value_or(nullptr);
     if (key != nullptr && !PyUnicode_Check(key))
@@ -318,26 +314,33 @@ static PyObject *zone_from_tzif(PyObject *, PyObject *data, std::optional<PyObje
     PyBuffer_Release(&view);
     return zone;
 }
+static constexpr auto zone_from_tzif_decl =
+    zone_class.class_method("from_tzif", zone_from_tzif,
+                            "A zone read from the bytes of a TZif file (RFC 8536), with the given key or none.\n"
+                            "It is not cached.\n\n"
+                            "Raises ValueError naming the key (or \"bytes\") and what is wrong for a damaged file.",
+                            param<Any>("data"), param<OrNone<Any>>("key", {}));
 
-static constexpr auto zone_clear_cache_decl =
-    class_method("Zone", "clear_cache", "Forget the zones read by key; the next Zone(key) reads its file again.");
 static PyObject *zone_clear_cache(PyObject *) {
     PyDict_Clear(g_cache);
     Py_RETURN_NONE;
 }
+static constexpr auto zone_clear_cache_decl = zone_class.class_method(
+    "clear_cache", zone_clear_cache, "Forget the zones read by key; the next Zone(key) reads its file again.");
 
-static constexpr auto zone_offset_at_decl = instance_method(
-    "Zone", "offset_at", "The UtcOffset in force at a DateTime or OffsetDateTime instant.", param<Instant>("instant"));
 static PyObject *zone_offset_at(PyObject *self, DateTime utc) {
     return UtcOffsetObject::wrap(UtcOffset{zone_of(self).offset_at(unix_timestamp(utc))});
 }
+static constexpr auto zone_offset_at_decl = zone_class.instance_method(
+    "offset_at", zone_offset_at, "The UtcOffset in force at a DateTime or OffsetDateTime instant.",
+    param<Instant>("instant"));
 
-static constexpr auto zone_to_local_decl =
-    instance_method("Zone", "to_local", "The same instant as an OffsetDateTime at the offset in force there.",
-                    param<Instant>("instant"));
 static PyObject *zone_to_local(PyObject *self, DateTime utc) {
     return OffsetDateTimeObject::wrap(to_zone(zone_of(self), utc));
 }
+static constexpr auto zone_to_local_decl = zone_class.instance_method(
+    "to_local", zone_to_local, "The same instant as an OffsetDateTime at the offset in force there.",
+    param<Instant>("instant"));
 
 static_assert(DisambiguateWord::word_of(Disambiguate::Raise) == "raise");
 
@@ -346,15 +349,6 @@ static PyObject *zone_name(PyObject *self) {
     return key != nullptr ? Py_NewRef(key) : PyUnicode_FromString("a zone read from bytes");
 }
 
-static constexpr auto zone_from_local_decl =
-    instance_method("Zone", "from_local",
-                    "The OffsetDateTime of a local reading in the zone, at the offset in force at its\n"
-                    "instant.  A reading that a change skips (a gap) or repeats (a fold) is settled by\n"
-                    "disambiguate: \"compatible\" takes the earlier instant of a fold and moves a reading\n"
-                    "in a gap forward by the gap's length, \"earlier\" and \"later\" take that one of the\n"
-                    "two candidates, and \"raise\" raises ValueError.",
-                    param<Of<DateObject>>("date"), param<Of<TimeObject>>("time"),
-                    param<DisambiguateWord>("disambiguate", Disambiguate::Compatible));
 static PyObject *zone_from_local(PyObject *self, Date date, Time time, Disambiguate how) {
     const auto value = from_zone_local(zone_of(self), DateTime{date, time}, how);
     if (value) return OffsetDateTimeObject::wrap(*value);
@@ -370,29 +364,38 @@ static PyObject *zone_from_local(PyObject *self, Date date, Time time, Disambigu
     Py_DECREF(name);
     return nullptr;
 }
+static constexpr auto zone_from_local_decl =
+    zone_class.instance_method("from_local", zone_from_local,
+                               "The OffsetDateTime of a local reading in the zone, at the offset in force at its\n"
+                               "instant.  A reading that a change skips (a gap) or repeats (a fold) is settled by\n"
+                               "disambiguate: \"compatible\" takes the earlier instant of a fold and moves a reading\n"
+                               "in a gap forward by the gap's length, \"earlier\" and \"later\" take that one of the\n"
+                               "two candidates, and \"raise\" raises ValueError.",
+                               param<Of<DateObject>>("date"), param<Of<TimeObject>>("time"),
+                               param<DisambiguateWord>("disambiguate", Disambiguate::Compatible));
 
 static PyObject *optional_value(std::optional<OffsetDateTime> v) {
     if (!v) Py_RETURN_NONE;
     return OffsetDateTimeObject::wrap(*v);
 }
 
-static constexpr auto zone_next_transition_decl =
-    instance_method("Zone", "next_transition",
-                    "The nearest instant strictly after this one where the offset changes, as an\n"
-                    "OffsetDateTime at the new offset, or None.",
-                    param<Instant>("instant"));
 static PyObject *zone_next_transition(PyObject *self, DateTime utc) {
     return optional_value(next_zone_transition(zone_of(self), utc));
 }
+static constexpr auto zone_next_transition_decl =
+    zone_class.instance_method("next_transition", zone_next_transition,
+                               "The nearest instant strictly after this one where the offset changes, as an\n"
+                               "OffsetDateTime at the new offset, or None.",
+                               param<Instant>("instant"));
 
-static constexpr auto zone_previous_transition_decl =
-    instance_method("Zone", "previous_transition",
-                    "The nearest instant strictly before this one where the offset changes, as an\n"
-                    "OffsetDateTime at the new offset, or None.",
-                    param<Instant>("instant"));
 static PyObject *zone_previous_transition(PyObject *self, DateTime utc) {
     return optional_value(previous_zone_transition(zone_of(self), utc));
 }
+static constexpr auto zone_previous_transition_decl =
+    zone_class.instance_method("previous_transition", zone_previous_transition,
+                               "The nearest instant strictly before this one where the offset changes, as an\n"
+                               "OffsetDateTime at the new offset, or None.",
+                               param<Instant>("instant"));
 
 static PyObject *zone_get_key(PyObject *self, void *) {
     PyObject *key = zone_key(self);
@@ -432,7 +435,6 @@ static Py_hash_t zone_hash(PyObject *self) {
     return hash == -1 ? -2 : hash;
 }
 
-static constexpr auto zone_reduce_decl = reduce_method("Zone");
 static PyObject *zone_reduce(PyObject *self) {
     if (reinterpret_cast<ZoneObject *>(self)->from_bytes)
         return PyErr_Format(PyExc_TypeError,
@@ -440,34 +442,36 @@ static PyObject *zone_reduce(PyObject *self) {
                             "whose file may hold other rules");
     return Py_BuildValue("(O(O))", reinterpret_cast<PyObject *>(zone_type()), zone_key(self));
 }
+static constexpr auto zone_reduce_decl = zone_class.reduce(zone_reduce);
 
 // The object and the zone's own table; its key is a str of its own.
-static constexpr auto zone_sizeof_decl = instance_method("Zone", "__sizeof__", "Size of the zone in memory, in bytes.");
 static PyObject *zone_sizeof(PyObject *self) {
     const Zone &zone = zone_of(self);
     return int_from(static_cast<std::int64_t>(sizeof(ZoneObject) - sizeof(Zone) + zone.memory_size()));
 }
+static constexpr auto zone_sizeof_decl =
+    zone_class.instance_method("__sizeof__", zone_sizeof, "Size of the zone in memory, in bytes.");
 
 // A zone is immutable: a copy is the zone itself.
-static constexpr auto zone_copy_decl = instance_method("Zone", "__copy__", "The zone itself.");
 static PyObject *zone_copy(PyObject *self) { return Py_NewRef(self); }
+static constexpr auto zone_copy_decl = zone_class.instance_method("__copy__", zone_copy, "The zone itself.");
 
-static constexpr auto zone_deepcopy_decl =
-    instance_method("Zone", "__deepcopy__", "The zone itself.", param<Any>("memo"));
 static PyObject *zone_deepcopy(PyObject *self, PyObject *) { return Py_NewRef(self); }
+static constexpr auto zone_deepcopy_decl =
+    zone_class.instance_method("__deepcopy__", zone_deepcopy, "The zone itself.", param<Any>("memo"));
 
 static PyMethodDef zone_methods[] = {
-    row<zone_from_tzif_decl, zone_from_tzif>(),
-    row<zone_clear_cache_decl, zone_clear_cache>(),
-    row<zone_offset_at_decl, zone_offset_at>(),
-    row<zone_to_local_decl, zone_to_local>(),
-    row<zone_from_local_decl, zone_from_local>(),
-    row<zone_next_transition_decl, zone_next_transition>(),
-    row<zone_previous_transition_decl, zone_previous_transition>(),
-    row<zone_reduce_decl, zone_reduce>(),
-    row<zone_sizeof_decl, zone_sizeof>(),
-    row<zone_copy_decl, zone_copy>(),
-    row<zone_deepcopy_decl, zone_deepcopy>(),
+    row<zone_from_tzif_decl>(),
+    row<zone_clear_cache_decl>(),
+    row<zone_offset_at_decl>(),
+    row<zone_to_local_decl>(),
+    row<zone_from_local_decl>(),
+    row<zone_next_transition_decl>(),
+    row<zone_previous_transition_decl>(),
+    row<zone_reduce_decl>(),
+    row<zone_sizeof_decl>(),
+    row<zone_copy_decl>(),
+    row<zone_deepcopy_decl>(),
     kEndOfMethods,
 };
 
@@ -479,8 +483,8 @@ static PyGetSetDef zone_getset[] = {
 static PyType_Slot zone_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void *>(zone_dealloc)},
     {Py_tp_doc, class_doc<zone_new_decl>()},
-    {Py_tp_new, reinterpret_cast<void *>(constructor_new<zone_new_decl, zone_new>)},
-    {kVectorcallSlot, reinterpret_cast<void *>(constructor_vectorcall<zone_new_decl, zone_new>)},
+    {Py_tp_new, reinterpret_cast<void *>(constructor_new<zone_new_decl>)},
+    {kVectorcallSlot, reinterpret_cast<void *>(constructor_vectorcall<zone_new_decl>)},
     {Py_tp_repr, reinterpret_cast<void *>(zone_repr)},
     {Py_tp_str, reinterpret_cast<void *>(zone_str)},
     {Py_tp_richcompare, reinterpret_cast<void *>(zone_richcompare)},
@@ -491,7 +495,7 @@ static PyType_Slot zone_slots[] = {
 };
 
 static PyType_Spec zone_spec = {
-    .name = "merandol_interop.Zone",
+    .name = zone_class.qualified_name,
     .basicsize = sizeof(ZoneObject),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT,
@@ -500,8 +504,6 @@ static PyType_Spec zone_spec = {
 
 // --- Module functions ------------------------------------------------------------
 
-static constexpr auto available_zones_decl =
-    module_function("available_zones", "The set of keys that Zone(key) finds, as zoneinfo.available_timezones().");
 static PyObject *available_zones(PyObject *) {
     PyObject *zoneinfo = PyImport_ImportModule("zoneinfo");
     if (zoneinfo == nullptr) return nullptr;
@@ -509,9 +511,11 @@ static PyObject *available_zones(PyObject *) {
     Py_DECREF(zoneinfo);
     return keys;
 }
+static constexpr auto available_zones_decl = module_function(
+    "available_zones", available_zones, "The set of keys that Zone(key) finds, as zoneinfo.available_timezones().");
 
 static PyMethodDef zones_functions[] = {
-    row<available_zones_decl, available_zones>(),
+    row<available_zones_decl>(),
     kEndOfMethods,
 };
 
