@@ -174,8 +174,8 @@ static PyObject *export_schema(PyObject *self) {
     if (capsule != nullptr) fill_schema(columnar_of(self), *schema);
     return capsule;
 }
-static constexpr auto schema_decl = arrow_column_class.instance_method("__arrow_c_schema__", export_schema,
-                                                                       "The column's type as an Arrow schema capsule.");
+static constexpr auto schema_decl = arrow_column_class.instance_method(
+    "__arrow_c_schema__", export_schema, "Export the column's type as an Arrow schema capsule.");
 
 static PyObject *export_array(PyObject *self, std::optional<PyObject *>) {
     PyObject *schema = export_schema(self);
@@ -194,8 +194,11 @@ static PyObject *export_array(PyObject *self, std::optional<PyObject *>) {
 }
 static constexpr auto array_decl =
     arrow_column_class.instance_method("__arrow_c_array__", export_array,
-                                       "The column as a pair of Arrow capsules, its schema and its array, which share\n"
-                                       "the column's buffers.  requested_schema is a hint that is not followed.",
+                                       "Export the column as a pair of Arrow capsules.\n\n"
+                                       "Args:\n"
+                                       "    requested_schema: A hint that is not followed (default=None).\n\n"
+                                       "Returns:\n"
+                                       "    tuple: Its schema and its array, which share the column's buffers.",
                                        param<OrNone<Any>>("requested_schema", {}));
 
 static PyObject *export_stream(PyObject *self, std::optional<PyObject *>) {
@@ -215,8 +218,11 @@ static PyObject *export_stream(PyObject *self, std::optional<PyObject *>) {
 }
 static constexpr auto stream_decl =
     arrow_column_class.instance_method("__arrow_c_stream__", export_stream,
-                                       "The column as an Arrow stream capsule of one array, which shares the column's\n"
-                                       "buffers.  requested_schema is a hint that is not followed.",
+                                       "Export the column as an Arrow stream capsule of one array.\n\n"
+                                       "Args:\n"
+                                       "    requested_schema: A hint that is not followed (default=None).\n\n"
+                                       "Returns:\n"
+                                       "    object: The capsule, whose array shares the column's buffers.",
                                        param<OrNone<Any>>("requested_schema", {}));
 
 static PyMethodDef arrow_column_methods[] = {
@@ -595,15 +601,21 @@ static PyObject *parse_to_arrow(PyObject *, PyObject *texts, Kept<std::string_vi
 }
 static constexpr auto parse_to_arrow_decl =
     module_function("parse_to_arrow", parse_to_arrow,
-                    "An ArrowColumn of timestamp[unit, tz=UTC] of the instants of RFC 3339 texts,\n"
-                    "read as OffsetDateTime.parse reads them; unit is 's', 'ms', 'us' or 'ns'.\n"
-                    "texts is an Arrow string column (utf8, large_utf8 or string_view; an array,\n"
-                    "a stream of chunks or a table of one such column), read where its buffers lie,\n"
-                    "with nulls giving nulls; or anything parse_to_numpy takes.\n\n"
-                    "Raises the error OffsetDateTime.parse raises for the first text it refuses,\n"
-                    "with a note naming its row from the column's start; ValueError for an\n"
-                    "instant outside the unit's range or finer than the unit, and for an Arrow\n"
-                    "array whose producer declares it wrongly; TypeError for another Arrow type.",
+                    "Parse RFC 3339 texts into an Arrow column of their instants.\n\n"
+                    "Args:\n"
+                    "    texts: An Arrow string column (utf8, large_utf8 or string_view; an\n"
+                    "        array, a stream of chunks or a table of one such column), read where\n"
+                    "        its buffers lie, with nulls giving nulls; or anything parse_to_numpy\n"
+                    "        takes.  Each text is read as OffsetDateTime.parse reads it.\n"
+                    "    unit: 's', 'ms', 'us' or 'ns' (default='ns').\n\n"
+                    "Returns:\n"
+                    "    ArrowColumn: A column of timestamp[unit, tz=UTC] of the instants.\n\n"
+                    "Raises:\n"
+                    "    ValueError: The error OffsetDateTime.parse raises for the first text it\n"
+                    "        refuses, with a note naming its row from the column's start; and\n"
+                    "        for an instant outside the unit's range or finer than the unit, and\n"
+                    "        for an Arrow array whose producer declares it wrongly.\n"
+                    "    TypeError: For another Arrow type.",
                     param<Any>("texts"), param<Keep<Text>>("unit", {"ns", nullptr}));
 
 // --- format_arrow ------------------------------------------------------------------
@@ -827,14 +839,21 @@ static PyObject *format_arrow(PyObject *, PyObject *instants, Kept<std::optional
 }
 static constexpr auto format_arrow_decl =
     module_function("format_arrow", format_arrow,
-                    "An ArrowColumn of utf8 texts of instants: an Arrow timestamp column (any unit;\n"
-                    "its zone does not change the instants) or a numpy datetime64 array of unit s,\n"
-                    "ms, us or ns gives the text of each instant in UTC, ending in \"Z\", or with a\n"
-                    "UtcOffset its RFC 3339 text at that offset, or with a Zone at the offset in\n"
-                    "force at each instant; an Arrow date32 column or a datetime64[D] array gives\n"
-                    "date texts.  Nulls and NaT give nulls.\n\n"
-                    "Raises ValueError, naming the row, for an instant outside merandol's range and\n"
-                    "for an offset given with dates; TypeError for a column of another type.",
+                    "Format instants as an Arrow column of utf8 texts.\n\n"
+                    "Args:\n"
+                    "    instants: An Arrow timestamp column (any unit; its zone does not change\n"
+                    "        the instants) or a numpy datetime64 array of unit s, ms, us or ns;\n"
+                    "        or an Arrow date32 column or a datetime64[D] array, which give date\n"
+                    "        texts.\n"
+                    "    offset: None for the text of each instant in UTC, ending in \"Z\"; a\n"
+                    "        UtcOffset for its RFC 3339 text at that offset; a Zone for its text\n"
+                    "        at the offset in force at each instant (default=None).\n\n"
+                    "Returns:\n"
+                    "    ArrowColumn: The texts.  Nulls and NaT give nulls.\n\n"
+                    "Raises:\n"
+                    "    ValueError: Naming the row, for an instant outside merandol's range, and\n"
+                    "        for an offset given with dates.\n"
+                    "    TypeError: For a column of another type.",
                     param<Any>("instants"), param<Keep<OrNone<OffsetOrZone>>>("offset", {}));
 
 static PyMethodDef arrow_functions[] = {

@@ -369,11 +369,17 @@ static PyObject *parse_many(PyObject *, PyObject *cls, PyObject *texts_object) {
 }
 static constexpr auto parse_many_decl =
     module_function("parse_many", parse_many,
-                    "A list of cls values (cls is Date, Time, DateTime or OffsetDateTime) read from\n"
-                    "an iterable of str with exactly cls.parse.  Lists, tuples and numpy str arrays\n"
-                    "are read in place.\n\n"
-                    "Raises the error cls.parse raises for the first text it refuses, with a note\n"
-                    "naming its index, and TypeError for an element that is not a str.",
+                    "Parse many texts with exactly cls.parse.\n\n"
+                    "Args:\n"
+                    "    cls: Date, Time, DateTime or OffsetDateTime.\n"
+                    "    texts: An iterable of str.  Lists, tuples and numpy str arrays are read\n"
+                    "        in place.\n\n"
+                    "Returns:\n"
+                    "    list: The cls values read from the texts.\n\n"
+                    "Raises:\n"
+                    "    ValueError: The error cls.parse raises for the first text it refuses,\n"
+                    "        with a note naming its index.\n"
+                    "    TypeError: For an element that is not a str.",
                     param<Any>("cls"), param<Any>("texts"));
 
 // --- parse_to_numpy ---------------------------------------------------------
@@ -556,13 +562,18 @@ static PyObject *parse_to_numpy(PyObject *, PyObject *texts_object, Kept<std::st
 }
 static constexpr auto parse_to_numpy_decl =
     module_function("parse_to_numpy", parse_to_numpy,
-                    "A numpy datetime64[unit] array of the instants of RFC 3339 texts, read as\n"
-                    "OffsetDateTime.parse reads them; unit is 's', 'ms', 'us' or 'ns'.  texts is an\n"
-                    "iterable of str; lists, tuples and numpy str arrays are read in place, and so\n"
-                    "is an Arrow string column, whose nulls give NaT.\n\n"
-                    "Raises the error OffsetDateTime.parse raises for the first text it refuses,\n"
-                    "with a note naming its index, and ValueError for an instant outside the\n"
-                    "unit's range or with a fraction of a second finer than the unit.",
+                    "Parse RFC 3339 texts into a numpy array of their instants.\n\n"
+                    "Args:\n"
+                    "    texts: An iterable of str, each read as OffsetDateTime.parse reads it;\n"
+                    "        lists, tuples and numpy str arrays are read in place, and so is an\n"
+                    "        Arrow string column, whose nulls give NaT.\n"
+                    "    unit: 's', 'ms', 'us' or 'ns' (default='ns').\n\n"
+                    "Returns:\n"
+                    "    numpy.ndarray: A datetime64[unit] array of the instants.\n\n"
+                    "Raises:\n"
+                    "    ValueError: The error OffsetDateTime.parse raises for the first text it\n"
+                    "        refuses, with a note naming its index; and for an instant outside\n"
+                    "        the unit's range or with a fraction of a second finer than the unit.",
                     param<Any>("texts"), param<Keep<Text>>("unit", {"ns", nullptr}));
 
 static PyMethodDef columns_functions[] = {

@@ -312,12 +312,16 @@ static PyObject *from_numpy(PyObject *, PyObject *array) {
 }
 static constexpr auto from_numpy_decl =
     module_function("from_numpy", from_numpy,
-                    "A list of the values of a one-dimensional numpy array: Date for datetime64[D],\n"
-                    "DateTime for every other datetime64 unit (calendar units Y, M and W included)\n"
-                    "and Duration for timedelta64.\n\n"
-                    "Raises ValueError, naming the index, for NaT, for a value outside the range of\n"
-                    "the result's class and for a fraction of a nanosecond; TypeError for an array\n"
-                    "of another dtype.",
+                    "Convert a one-dimensional numpy array to a list of values.\n\n"
+                    "Args:\n"
+                    "    array: A one-dimensional numpy datetime64 or timedelta64 array.\n\n"
+                    "Returns:\n"
+                    "    list: Date values for datetime64[D], DateTime for every other datetime64\n"
+                    "    unit (calendar units Y, M and W included) and Duration for timedelta64.\n\n"
+                    "Raises:\n"
+                    "    ValueError: Naming the index, for NaT, for a value outside the range of\n"
+                    "        the result's class and for a fraction of a nanosecond.\n"
+                    "    TypeError: For an array of another dtype.",
                     param<Any>("array"));
 
 // A Zone argument.
@@ -398,9 +402,15 @@ static PyObject *to_local_numpy(PyObject *, PyObject *array, const Zone *zone) {
 }
 static constexpr auto to_local_numpy_decl =
     module_function("to_local_numpy", to_local_numpy,
-                    "The local readings in a Zone of a datetime64 array of instants (s, ms, us or ns),\n"
-                    "in an array of the same dtype; NaT stays NaT.\n\n"
-                    "Raises ValueError, naming the index, for a reading outside the dtype's range.",
+                    "Convert a datetime64 array of instants to local readings in a Zone.\n\n"
+                    "Args:\n"
+                    "    array: A datetime64 array of instants (s, ms, us or ns).\n"
+                    "    zone: A Zone.\n\n"
+                    "Returns:\n"
+                    "    numpy.ndarray: The local readings, in an array of the same dtype; NaT\n"
+                    "    stays NaT.\n\n"
+                    "Raises:\n"
+                    "    ValueError: Naming the index, for a reading outside the dtype's range.",
                     param<Any>("array"), param<ZoneArg>("zone"));
 
 static PyObject *from_local_numpy(PyObject *, PyObject *array, const Zone *zone, Disambiguate how) {
@@ -427,11 +437,18 @@ static PyObject *from_local_numpy(PyObject *, PyObject *array, const Zone *zone,
 }
 static constexpr auto from_local_numpy_decl = module_function(
     "from_local_numpy", from_local_numpy,
-    "The instants of a datetime64 array of local readings in a Zone (s, ms, us or ns),\n"
-    "in an array of the same dtype; NaT stays NaT.  disambiguate settles readings in a\n"
-    "gap or a fold as Zone.from_local does.\n\n"
-    "Raises ValueError, naming the index, for a reading that disambiguate='raise'\n"
-    "refuses or whose instant is outside the dtype's range.",
+    "Convert a datetime64 array of local readings in a Zone to instants.\n\n"
+    "Args:\n"
+    "    array: A datetime64 array of local readings (s, ms, us or ns).\n"
+    "    zone: A Zone.\n"
+    "    disambiguate: How readings in a gap or a fold are settled, as\n"
+    "        Zone.from_local does (default='compatible').\n\n"
+    "Returns:\n"
+    "    numpy.ndarray: The instants, in an array of the same dtype; NaT stays\n"
+    "    NaT.\n\n"
+    "Raises:\n"
+    "    ValueError: Naming the index, for a reading that disambiguate='raise'\n"
+    "        refuses or whose instant is outside the dtype's range.",
     param<Any>("array"), param<ZoneArg>("zone"), param<DisambiguateWord>("disambiguate", Disambiguate::Compatible));
 
 static PyObject *format_numpy(PyObject *, PyObject *array, Kept<std::optional<OffsetOrZone::Value>> offset) {
@@ -495,12 +512,19 @@ static PyObject *format_numpy(PyObject *, PyObject *array, Kept<std::optional<Of
 }
 static constexpr auto format_numpy_decl =
     module_function("format_numpy", format_numpy,
-                    "A list of the texts of a one-dimensional numpy datetime64 array: dates for\n"
-                    "unit D, otherwise the text of the DateTime (UTC, ending in \"Z\") or, with a\n"
-                    "UtcOffset, the RFC 3339 text of the instant at that offset, or with a Zone, at\n"
-                    "the offset in force at each instant.\n\n"
-                    "Raises ValueError, naming the index, for NaT, for a value outside merandol's\n"
-                    "range and for a fraction of a nanosecond, and for an offset given with unit D.",
+                    "Format a one-dimensional numpy datetime64 array as a list of texts.\n\n"
+                    "Args:\n"
+                    "    array: A one-dimensional numpy datetime64 array.  Unit D gives dates.\n"
+                    "    offset: None for the text of the DateTime (UTC, ending in \"Z\"); a\n"
+                    "        UtcOffset for the RFC 3339 text of the instant at that offset; a\n"
+                    "        Zone for its text at the offset in force at each instant\n"
+                    "        (default=None).\n\n"
+                    "Returns:\n"
+                    "    list: The texts.\n\n"
+                    "Raises:\n"
+                    "    ValueError: Naming the index, for NaT, for a value outside merandol's\n"
+                    "        range and for a fraction of a nanosecond, and for an offset given\n"
+                    "        with unit D.",
                     param<Any>("array"), param<Keep<OrNone<OffsetOrZone>>>("offset", {}));
 
 // --- to_numpy -------------------------------------------------------------------
@@ -619,12 +643,20 @@ static PyObject *to_numpy(PyObject *, PyObject *values, Kept<std::optional<std::
 }
 static constexpr auto to_numpy_decl =
     module_function("to_numpy", to_numpy,
-                    "A numpy array of a sequence of values of one class: Date gives datetime64[D],\n"
-                    "DateTime and OffsetDateTime (its instant) datetime64[unit], and Duration\n"
-                    "timedelta64[unit].  unit is one of numpy's units, \"ns\" when not given (\"D\" for\n"
-                    "dates); an empty sequence gives datetime64[unit].\n\n"
-                    "Raises ValueError, naming the index, for a value outside the unit's range or\n"
-                    "not a whole number of units; TypeError for a sequence of mixed classes.",
+                    "Convert a sequence of values of one class to a numpy array.\n\n"
+                    "Args:\n"
+                    "    values: A sequence of values of one class: Date, DateTime,\n"
+                    "        OffsetDateTime (its instant) or Duration.\n"
+                    "    unit: One of numpy's units; None gives \"ns\" (\"D\" for dates)\n"
+                    "        (default=None).\n\n"
+                    "Returns:\n"
+                    "    numpy.ndarray: datetime64[D] for Date, datetime64[unit] for DateTime and\n"
+                    "    OffsetDateTime, and timedelta64[unit] for Duration; an empty sequence\n"
+                    "    gives datetime64[unit].\n\n"
+                    "Raises:\n"
+                    "    ValueError: Naming the index, for a value outside the unit's range or\n"
+                    "        not a whole number of units.\n"
+                    "    TypeError: For a sequence of mixed classes.",
                     param<Any>("values"), param<Keep<OrNone<Text>>>("unit", {}));
 
 static PyMethodDef numpy_functions[] = {

@@ -252,15 +252,23 @@ static PyObject *to_stdlib(PyObject *, PyObject *value, bool truncate) {
 }
 static constexpr auto to_stdlib_decl =
     module_function("to_stdlib", to_stdlib,
-                    "The standard datetime object of a merandol value: a Date gives a datetime.date, a\n"
-                    "Time a naive datetime.time, a DateTime a datetime.datetime at datetime.UTC, an\n"
-                    "OffsetDateTime a datetime.datetime of its local reading with a datetime.timezone\n"
-                    "of its offset, a UtcOffset a datetime.timezone, a Duration a datetime.timedelta\n"
-                    "and a Zone the zoneinfo.ZoneInfo of its key.\n\n"
-                    "Raises ValueError for what the standard types cannot hold: years outside 1 to\n"
-                    "9999, an offset of a full 24 hours, a Duration beyond timedelta's range, and\n"
-                    "nanoseconds that are not whole microseconds unless truncate is true, which\n"
-                    "floors them.",
+                    "Convert a merandol value to its standard datetime object.\n\n"
+                    "Args:\n"
+                    "    value: A Date, Time, DateTime, OffsetDateTime, UtcOffset, Duration or\n"
+                    "        Zone.\n"
+                    "    truncate: Floor nanoseconds that are not whole microseconds instead of\n"
+                    "        refusing them (default=False).\n\n"
+                    "Returns:\n"
+                    "    object: A datetime.date for a Date, a naive datetime.time for a Time, a\n"
+                    "    datetime.datetime at datetime.UTC for a DateTime, a datetime.datetime of\n"
+                    "    its local reading with a datetime.timezone of its offset for an\n"
+                    "    OffsetDateTime, a datetime.timezone for a UtcOffset, a datetime.timedelta\n"
+                    "    for a Duration and the zoneinfo.ZoneInfo of its key for a Zone.\n\n"
+                    "Raises:\n"
+                    "    ValueError: For what the standard types cannot hold: years outside 1 to\n"
+                    "        9999, an offset of a full 24 hours, a Duration beyond timedelta's\n"
+                    "        range, and nanoseconds that are not whole microseconds unless\n"
+                    "        truncate is true.",
                     param<Any>("value"), param<Bool>("truncate", false).keyword_only());
 
 // --- The standard library to merandol ---------------------------------------
@@ -390,15 +398,21 @@ static PyObject *from_stdlib(PyObject *, PyObject *obj) {
 }
 static constexpr auto from_stdlib_decl =
     module_function("from_stdlib", from_stdlib,
-                    "The merandol value of a standard datetime object: a datetime.date gives a Date,\n"
-                    "an aware datetime.datetime an OffsetDateTime at the offset its utcoffset()\n"
-                    "reports, a naive datetime.time a Time, a datetime.timezone a UtcOffset, a\n"
-                    "datetime.timedelta a Duration and a zoneinfo.ZoneInfo the Zone of its key.\n"
-                    "Subclasses count as their base; a subclass's nanosecond (or, for a timedelta,\n"
-                    "nanoseconds) attribute is kept.\n\n"
-                    "Raises ValueError for a naive datetime, an aware time, an offset that is not\n"
-                    "a whole number of seconds, and a tzinfo other than datetime.timezone or\n"
-                    "zoneinfo.ZoneInfo.",
+                    "Convert a standard datetime object to its merandol value.\n\n"
+                    "Args:\n"
+                    "    obj: A datetime.date, an aware datetime.datetime, a naive datetime.time,\n"
+                    "        a datetime.timezone, a datetime.timedelta or a zoneinfo.ZoneInfo.\n"
+                    "        Subclasses count as their base; a subclass's nanosecond (or, for a\n"
+                    "        timedelta, nanoseconds) attribute is kept.\n\n"
+                    "Returns:\n"
+                    "    object: A Date for a datetime.date, an OffsetDateTime at the offset its\n"
+                    "    utcoffset() reports for an aware datetime.datetime, a Time for a naive\n"
+                    "    datetime.time, a UtcOffset for a datetime.timezone, a Duration for a\n"
+                    "    datetime.timedelta and the Zone of its key for a zoneinfo.ZoneInfo.\n\n"
+                    "Raises:\n"
+                    "    ValueError: For a naive datetime, an aware time, an offset that is not\n"
+                    "        a whole number of seconds, and a tzinfo other than datetime.timezone\n"
+                    "        or zoneinfo.ZoneInfo.",
                     param<Any>("obj"));
 
 static PyMethodDef stdlib_functions[] = {

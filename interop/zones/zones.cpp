@@ -316,9 +316,15 @@ static PyObject *zone_from_tzif(PyObject *, PyObject *data, std::optional<PyObje
 }
 static constexpr auto zone_from_tzif_decl =
     zone_class.class_method("from_tzif", zone_from_tzif,
-                            "A zone read from the bytes of a TZif file (RFC 8536), with the given key or none.\n"
-                            "It is not cached.\n\n"
-                            "Raises ValueError naming the key (or \"bytes\") and what is wrong for a damaged file.",
+                            "Read a zone from the bytes of a TZif file (RFC 8536).\n\n"
+                            "Args:\n"
+                            "    data: The bytes of the file.\n"
+                            "    key: The zone's key, or None for none (default=None).\n\n"
+                            "Returns:\n"
+                            "    Zone: A new zone with the given key or none.  It is not cached.\n\n"
+                            "Raises:\n"
+                            "    ValueError: For a damaged file, naming the key (or \"bytes\") and what is\n"
+                            "        wrong.",
                             param<Any>("data"), param<OrNone<Any>>("key", {}));
 
 static PyObject *zone_clear_cache(PyObject *) {
@@ -331,16 +337,26 @@ static constexpr auto zone_clear_cache_decl = zone_class.class_method(
 static PyObject *zone_offset_at(PyObject *self, DateTime utc) {
     return UtcOffsetObject::wrap(UtcOffset{zone_of(self).offset_at(unix_timestamp(utc))});
 }
-static constexpr auto zone_offset_at_decl = zone_class.instance_method(
-    "offset_at", zone_offset_at, "The UtcOffset in force at a DateTime or OffsetDateTime instant.",
-    param<Instant>("instant"));
+static constexpr auto zone_offset_at_decl =
+    zone_class.instance_method("offset_at", zone_offset_at,
+                               "Get the UtcOffset in force at an instant.\n\n"
+                               "Args:\n"
+                               "    instant: A DateTime or OffsetDateTime instance.\n\n"
+                               "Returns:\n"
+                               "    UtcOffset: The offset in force at the instant.",
+                               param<Instant>("instant"));
 
 static PyObject *zone_to_local(PyObject *self, DateTime utc) {
     return OffsetDateTimeObject::wrap(to_zone(zone_of(self), utc));
 }
-static constexpr auto zone_to_local_decl = zone_class.instance_method(
-    "to_local", zone_to_local, "The same instant as an OffsetDateTime at the offset in force there.",
-    param<Instant>("instant"));
+static constexpr auto zone_to_local_decl =
+    zone_class.instance_method("to_local", zone_to_local,
+                               "Convert an instant to the zone's local time.\n\n"
+                               "Args:\n"
+                               "    instant: A DateTime or OffsetDateTime instance.\n\n"
+                               "Returns:\n"
+                               "    OffsetDateTime: The same instant at the offset in force there.",
+                               param<Instant>("instant"));
 
 static_assert(DisambiguateWord::word_of(Disambiguate::Raise) == "raise");
 
@@ -366,11 +382,20 @@ static PyObject *zone_from_local(PyObject *self, Date date, Time time, Disambigu
 }
 static constexpr auto zone_from_local_decl =
     zone_class.instance_method("from_local", zone_from_local,
-                               "The OffsetDateTime of a local reading in the zone, at the offset in force at its\n"
-                               "instant.  A reading that a change skips (a gap) or repeats (a fold) is settled by\n"
-                               "disambiguate: \"compatible\" takes the earlier instant of a fold and moves a reading\n"
-                               "in a gap forward by the gap's length, \"earlier\" and \"later\" take that one of the\n"
-                               "two candidates, and \"raise\" raises ValueError.",
+                               "Create the OffsetDateTime of a local reading in the zone.\n\n"
+                               "Args:\n"
+                               "    date: A Date instance (in local time).\n"
+                               "    time: A Time instance (in local time).\n"
+                               "    disambiguate: How a reading that a change skips (a gap) or repeats (a\n"
+                               "        fold) is settled: \"compatible\" takes the earlier instant of a fold\n"
+                               "        and moves a reading in a gap forward by the gap's length, \"earlier\"\n"
+                               "        and \"later\" take that one of the two candidates, and \"raise\" raises\n"
+                               "        ValueError (default='compatible').\n\n"
+                               "Returns:\n"
+                               "    OffsetDateTime: The reading at the offset in force at its instant.\n\n"
+                               "Raises:\n"
+                               "    ValueError: If disambiguate is \"raise\" and the reading is in a gap or a\n"
+                               "        fold, or if its instant is out of range.",
                                param<Of<DateObject>>("date"), param<Of<TimeObject>>("time"),
                                param<DisambiguateWord>("disambiguate", Disambiguate::Compatible));
 
@@ -384,8 +409,12 @@ static PyObject *zone_next_transition(PyObject *self, DateTime utc) {
 }
 static constexpr auto zone_next_transition_decl =
     zone_class.instance_method("next_transition", zone_next_transition,
-                               "The nearest instant strictly after this one where the offset changes, as an\n"
-                               "OffsetDateTime at the new offset, or None.",
+                               "Find the next change of offset after an instant.\n\n"
+                               "Args:\n"
+                               "    instant: A DateTime or OffsetDateTime instance.\n\n"
+                               "Returns:\n"
+                               "    OffsetDateTime | None: The nearest instant strictly after this one where\n"
+                               "    the offset changes, at the new offset, or None.",
                                param<Instant>("instant"));
 
 static PyObject *zone_previous_transition(PyObject *self, DateTime utc) {
@@ -393,8 +422,12 @@ static PyObject *zone_previous_transition(PyObject *self, DateTime utc) {
 }
 static constexpr auto zone_previous_transition_decl =
     zone_class.instance_method("previous_transition", zone_previous_transition,
-                               "The nearest instant strictly before this one where the offset changes, as an\n"
-                               "OffsetDateTime at the new offset, or None.",
+                               "Find the last change of offset before an instant.\n\n"
+                               "Args:\n"
+                               "    instant: A DateTime or OffsetDateTime instance.\n\n"
+                               "Returns:\n"
+                               "    OffsetDateTime | None: The nearest instant strictly before this one\n"
+                               "    where the offset changes, at the new offset, or None.",
                                param<Instant>("instant"));
 
 static PyObject *zone_get_key(PyObject *self, void *) {
@@ -450,15 +483,21 @@ static PyObject *zone_sizeof(PyObject *self) {
     return int_from(static_cast<std::int64_t>(sizeof(ZoneObject) - sizeof(Zone) + zone.memory_size()));
 }
 static constexpr auto zone_sizeof_decl =
-    zone_class.instance_method("__sizeof__", zone_sizeof, "Size of the zone in memory, in bytes.");
+    zone_class.instance_method("__sizeof__", zone_sizeof, "Get the size of the zone in memory, in bytes.");
 
 // A zone is immutable: a copy is the zone itself.
 static PyObject *zone_copy(PyObject *self) { return Py_NewRef(self); }
-static constexpr auto zone_copy_decl = zone_class.instance_method("__copy__", zone_copy, "The zone itself.");
+static constexpr auto zone_copy_decl = zone_class.instance_method("__copy__", zone_copy, "Return the zone itself.");
 
 static PyObject *zone_deepcopy(PyObject *self, PyObject *) { return Py_NewRef(self); }
 static constexpr auto zone_deepcopy_decl =
-    zone_class.instance_method("__deepcopy__", zone_deepcopy, "The zone itself.", param<Any>("memo"));
+    zone_class.instance_method("__deepcopy__", zone_deepcopy,
+                               "Return the zone itself.\n\n"
+                               "Args:\n"
+                               "    memo: The memo of the deep copy, which a zone does not need.\n\n"
+                               "Returns:\n"
+                               "    Zone: The zone itself.",
+                               param<Any>("memo"));
 
 static PyMethodDef zone_methods[] = {
     row<zone_from_tzif_decl>(),
@@ -511,8 +550,11 @@ static PyObject *available_zones(PyObject *) {
     Py_DECREF(zoneinfo);
     return keys;
 }
-static constexpr auto available_zones_decl = module_function(
-    "available_zones", available_zones, "The set of keys that Zone(key) finds, as zoneinfo.available_timezones().");
+static constexpr auto available_zones_decl =
+    module_function("available_zones", available_zones,
+                    "Get the keys that Zone(key) finds.\n\n"
+                    "Returns:\n"
+                    "    set: The keys, as zoneinfo.available_timezones() gives them.");
 
 static PyMethodDef zones_functions[] = {
     row<available_zones_decl>(),
