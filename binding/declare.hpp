@@ -49,8 +49,8 @@ namespace merandol::py {
 //            booleans, text, None, and what Kept and std::optional hold), and
 //            a default of any other type does not compile.
 //
-// The conversion is called on every call of its callable: the frame's rules
-// it leads to are inline, and so is this layer.
+// convert runs on every call of the callable, so it stays inline, as the
+// frame's rules it leads to are, and a slow path goes out of line there.
 template <class C>
 concept Conversion = requires(PyObject *argument, typename C::type &out, const char *name) {
     { C::convert(argument, out, name) } -> std::same_as<bool>;

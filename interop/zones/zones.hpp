@@ -50,6 +50,7 @@ struct DisambiguateWord {
         {"later", Disambiguate::Later},
         {"raise", Disambiguate::Raise},
     };
+    // The word of a value, which a text signature shows as the default.
     static constexpr std::string_view word_of(Disambiguate how) noexcept {
         return kWords[static_cast<unsigned>(how)].first;
     }
