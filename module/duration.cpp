@@ -52,20 +52,15 @@ static PyObject *duration_negative(PyObject *self) {
     return DurationObject::wrap(negated);
 }
 
-static PyObject *duration_add(PyObject *a, PyObject *b) {
+// + and -, either of which may leave 128 bits.
+template <bool Subtract>
+static PyObject *duration_plus_or_minus(PyObject *a, PyObject *b) {
     if (!DurationObject::check(a) || !DurationObject::check(b)) Py_RETURN_NOTIMPLEMENTED;
-    i128 sum;
-    if (MERANDOL_UNLIKELY(__builtin_add_overflow(DurationObject::of(a), DurationObject::of(b), &sum)))
+    const i128 x = DurationObject::of(a), y = DurationObject::of(b);
+    i128 result;
+    if (MERANDOL_UNLIKELY(Subtract ? __builtin_sub_overflow(x, y, &result) : __builtin_add_overflow(x, y, &result)))
         return duration_overflow();
-    return DurationObject::wrap(sum);
-}
-
-static PyObject *duration_subtract(PyObject *a, PyObject *b) {
-    if (!DurationObject::check(a) || !DurationObject::check(b)) Py_RETURN_NOTIMPLEMENTED;
-    i128 difference;
-    if (MERANDOL_UNLIKELY(__builtin_sub_overflow(DurationObject::of(a), DurationObject::of(b), &difference)))
-        return duration_overflow();
-    return DurationObject::wrap(difference);
+    return DurationObject::wrap(result);
 }
 
 static PyObject *duration_str(PyObject *self) {
@@ -115,8 +110,8 @@ static PyType_Slot duration_slots[] = {
     {Py_tp_repr, reinterpret_cast<void *>(duration_repr)},
     {Py_tp_richcompare, reinterpret_cast<void *>(duration_richcompare)},
     {Py_tp_hash, reinterpret_cast<void *>(duration_hash)},
-    {Py_nb_add, reinterpret_cast<void *>(duration_add)},
-    {Py_nb_subtract, reinterpret_cast<void *>(duration_subtract)},
+    {Py_nb_add, reinterpret_cast<void *>(duration_plus_or_minus<false>)},
+    {Py_nb_subtract, reinterpret_cast<void *>(duration_plus_or_minus<true>)},
     {Py_tp_methods, duration_methods},
     {0, nullptr},
 };
