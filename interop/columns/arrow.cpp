@@ -1,8 +1,9 @@
 // Arrow columns through the PyCapsule interface: ArrowColumn, the result
 // class that hands merandol's buffers to pyarrow, polars or DuckDB without
-// a copy, and parse_to_arrow, which reads the string column any of them
-// exports where its buffers lie.  No Arrow library is imported: the structs
-// of the C Data Interface are the whole contract.
+// a copy; the reading of the string column any of them exports, where its
+// buffers lie (for texts.cpp's parse_to_numpy and parse_to_arrow); and
+// format_arrow.  No Arrow library is imported: the structs of the C Data
+// Interface are the whole contract.
 #include "interop/columns/arrow.hpp"
 
 #include <algorithm>
@@ -10,15 +11,16 @@
 #include <cstring>
 #include <vector>
 
+#include "binding/compat.hpp"
 #include "core/date.hpp"
 #include "core/datetime.hpp"
 #include "core/rfc3339.hpp"
-#include "interop/columns/columns.hpp"
 #include "interop/zones/zones.hpp"
 
 namespace merandol::py {
 
 using namespace arrow_columns;
+using namespace columns;
 using arrow::StringColumn;
 using arrow::StringLayout;
 
@@ -137,13 +139,12 @@ struct ArrowColumnObject {
     Columnar *columnar;
 };
 
-static PyTypeObject *g_arrow_column_type;
+static std::atomic<PyTypeObject *> g_arrow_column_type;
 
 static Columnar &columnar_of(PyObject *self) { return *reinterpret_cast<ArrowColumnObject *>(self)->columnar; }
 
-// Takes the hold on `c`.
-static PyObject *wrap_columnar(Columnar *c) {
-    auto *self = PyObject_New(ArrowColumnObject, g_arrow_column_type);
+PyObject *arrow_columns::wrap_columnar(Columnar *c) {
+    auto *self = PyObject_New(ArrowColumnObject, g_arrow_column_type.load(std::memory_order_acquire));
     if (self == nullptr) {
         c->let_go();
         return nullptr;
@@ -253,24 +254,10 @@ static PyType_Spec arrow_column_spec = {
 
 namespace {
 
-struct ArrowUnit {
-    std::string_view name;
-    arrow::TimeUnit unit;
-    const char *format;
-    const char *type_name;
-};
-
-constexpr ArrowUnit kArrowUnits[] = {
-    {"s", arrow::TimeUnit::Second, "tss:UTC", "timestamp[s, tz=UTC]"},
-    {"ms", arrow::TimeUnit::Milli, "tsm:UTC", "timestamp[ms, tz=UTC]"},
-    {"us", arrow::TimeUnit::Micro, "tsu:UTC", "timestamp[us, tz=UTC]"},
-    {"ns", arrow::TimeUnit::Nano, "tsn:UTC", "timestamp[ns, tz=UTC]"},
-};
-
-const ArrowUnit *find_arrow_unit(std::string_view name) {
-    for (const ArrowUnit &u : kArrowUnits)
-        if (u.name == name) return &u;
-    return nullptr;
+// Arrow's timestamp units, in the order of numpy's from s.
+arrow::TimeUnit time_unit(Unit u) noexcept {
+    static_assert(static_cast<int>(Unit::ns) - static_cast<int>(Unit::s) == static_cast<int>(arrow::TimeUnit::Nano));
+    return static_cast<arrow::TimeUnit>(static_cast<int>(u) - static_cast<int>(Unit::s));
 }
 
 // A column of numbers: a timestamp's int64 counts of its unit, a date32's
@@ -283,10 +270,7 @@ struct Numbers {
     bool int32 = false;
     bool nat_is_null = false;  // INT64_MIN is a null
 
-    bool is_valid(std::int64_t row) const noexcept {
-        const std::int64_t b = bit + row;
-        return validity == nullptr || (validity[b >> 3] >> (b & 7) & 1) != 0;
-    }
+    bool is_valid(std::int64_t row) const noexcept { return validity == nullptr || bit_is_set(validity, bit + row); }
     std::int64_t at(std::int64_t row) const noexcept {
         if (int32) {
             std::int32_t v;
@@ -315,8 +299,8 @@ struct Source {
     ArrowArrayStream stream{};
     std::vector<Chunk> chunks;
     StringLayout layout{};
-    bool in_struct = false;           // each array a table of one string column
-    std::int64_t nanos_per_unit = 0;  // of a timestamp column; 0 for date32
+    bool in_struct = false;  // each array a table of one string column
+    Unit unit = Unit::D;     // of a timestamp or date32 column
     std::int64_t rows = 0;
 
     Source() = default;
@@ -335,7 +319,7 @@ struct Source {
 };
 
 // How a column is read: the schema's check and each array's.
-struct Reading {
+struct ColumnReader {
     bool (*open_schema)(Source &, const char *fn);
     bool (*add_chunk)(Source &, const ArrowArray &, const char *fn);
 };
@@ -434,7 +418,7 @@ bool add_chunk(Source &src, const ArrowArray &array, const char *fn) {
     return true;
 }
 
-bool read_stream(PyObject *capsule, Source &src, const char *fn, const Reading &reading) {
+bool read_stream(PyObject *capsule, Source &src, const char *fn, const ColumnReader &reader) {
     if (!take_capsule(capsule, "arrow_array_stream", fn, src.stream)) return false;
     auto stream_failed = [&](int code) {
         const char *text = src.stream.get_last_error ? src.stream.get_last_error(&src.stream) : nullptr;
@@ -447,27 +431,26 @@ bool read_stream(PyObject *capsule, Source &src, const char *fn, const Reading &
     if (src.stream.get_schema == nullptr || src.stream.get_next == nullptr)
         return fault(fn, "a stream without its calls");
     if (const int code = src.stream.get_schema(&src.stream, &src.schema); code != 0) return stream_failed(code);
-    if (!reading.open_schema(src, fn)) return false;
+    if (!reader.open_schema(src, fn)) return false;
     for (;;) {
         ArrowArray array{};
         if (const int code = src.stream.get_next(&src.stream, &array); code != 0) return stream_failed(code);
         if (array.release == nullptr) return true;
-        if (!reading.add_chunk(src, array, fn)) return false;
+        if (!reader.add_chunk(src, array, fn)) return false;
     }
 }
 
-bool read_array(PyObject *pair, Source &src, const char *fn, const Reading &reading) {
+bool read_array(PyObject *pair, Source &src, const char *fn, const ColumnReader &reader) {
     if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) {
         PyErr_Format(PyExc_TypeError, "%s: __arrow_c_array__() must give a pair of capsules, not '%T'", fn, pair);
         return false;
     }
     ArrowArray array;
-    return take_capsule(PyTuple_GET_ITEM(pair, 0), "arrow_schema", fn, src.schema) && reading.open_schema(src, fn) &&
-           take_capsule(PyTuple_GET_ITEM(pair, 1), "arrow_array", fn, array) && reading.add_chunk(src, array, fn);
+    return take_capsule(PyTuple_GET_ITEM(pair, 0), "arrow_schema", fn, src.schema) && reader.open_schema(src, fn) &&
+           take_capsule(PyTuple_GET_ITEM(pair, 1), "arrow_array", fn, array) && reader.add_chunk(src, array, fn);
 }
 
-// The error of a row that read_timestamps refused: the reader's own for an
-// unreadable text.
+// The error of a row that read_timestamps refused.
 void row_error(const Chunk &chunk, arrow::RowFailure failure, const char *target) {
     const std::string_view text = chunk.column.text(failure.row);
     const long long row = chunk.start + failure.row;
@@ -476,37 +459,24 @@ void row_error(const Chunk &chunk, arrow::RowFailure failure, const char *target
         add_note("at row %lld", row);
         return;
     }
-    switch (failure.error) {
-        case arrow::RowError::Unreadable:
-            if (PyObject *result = PyObject_CallMethod(reinterpret_cast<PyObject *>(OffsetDateTimeObject::type()),
-                                                       "parse", "O", str)) {
-                PyErr_Format(PyExc_SystemError, "%R was refused in a column but read alone", str);
-                Py_DECREF(result);
-            }
-            add_note("at row %lld", row);
-            break;
-        case arrow::RowError::OutOfRange:
-            PyErr_Format(PyExc_ValueError, "row %lld = %R is outside the range of %s", row, str, target);
-            break;
-        case arrow::RowError::Finer:
-            PyErr_Format(PyExc_ValueError, "row %lld = %R has a fraction of a second that %s cannot hold", row, str,
-                         target);
-            break;
-    }
+    const Outcome outcome = failure.error == arrow::RowError::Unreadable   ? Outcome::Unreadable
+                            : failure.error == arrow::RowError::OutOfRange ? Outcome::OutOfRange
+                                                                           : Outcome::Remainder;
+    text_error(OffsetDateTimeObject::type(), str, outcome, {nullptr, row}, target);
     Py_DECREF(str);
 }
 
 // Reads the column that texts exports into src: 1, or 0 when it exports
 // none, or -1 with an error set.
-int read_source(PyObject *texts, Source &src, const char *fn, const Reading &reading) {
+int read_source(PyObject *texts, Source &src, const char *fn, const ColumnReader &reader) {
     PyObject *exported = nullptr;
     int found = call_export(texts, "__arrow_c_stream__", exported);
     bool ok = false;
     if (found > 0) {
-        ok = read_stream(exported, src, fn, reading);
+        ok = read_stream(exported, src, fn, reader);
     } else if (found == 0) {
         found = call_export(texts, "__arrow_c_array__", exported);
-        if (found > 0) ok = read_array(exported, src, fn, reading);
+        if (found > 0) ok = read_array(exported, src, fn, reader);
     }
     // The capsules' destructors may be the producer's Python code, which
     // must not find the error being raised.
@@ -518,9 +488,8 @@ int read_source(PyObject *texts, Source &src, const char *fn, const Reading &rea
 
 }  // namespace
 
-Columnar *arrow_columns::read_instants(PyObject *texts, std::string_view unit_name, std::int64_t null_value,
-                                       const char *fn, const char *target) {
-    const ArrowUnit *unit = find_arrow_unit(unit_name);
+Columnar *arrow_columns::read_instants(PyObject *texts, Unit unit, std::int64_t null_value, const char *fn,
+                                       const char *target) {
     Source src;
     if (read_source(texts, src, fn, {open_schema, add_chunk}) <= 0) return nullptr;  // an error, or no export
 
@@ -528,7 +497,7 @@ Columnar *arrow_columns::read_instants(PyObject *texts, std::string_view unit_na
         PyErr_NoMemory();
         return nullptr;
     }
-    Columnar *c = Columnar::make(unit->format, unit->type_name, src.rows, 2);
+    Columnar *c = Columnar::make(info(unit).arrow_format, info(unit).arrow_type, src.rows, 2);
     auto *values = c ? static_cast<std::int64_t *>(c->allocate(0, static_cast<std::size_t>(src.rows) * 8)) : nullptr;
     if (values == nullptr) {
         if (c != nullptr) c->let_go();
@@ -539,8 +508,8 @@ Columnar *arrow_columns::read_instants(PyObject *texts, std::string_view unit_na
     for (const Chunk &chunk : src.chunks) {
         std::expected<std::int64_t, arrow::RowFailure> read;
         Py_BEGIN_ALLOW_THREADS;
-        read = arrow::read_timestamps(chunk.column, unit->unit, arrow::Finer::Refuse, null_value, values + chunk.start,
-                                      nullptr);
+        read = arrow::read_timestamps(chunk.column, time_unit(unit), arrow::Finer::Refuse, null_value,
+                                      values + chunk.start, nullptr);
         Py_END_ALLOW_THREADS;
         if (!read) {
             row_error(chunk, read.error(), target);
@@ -559,61 +528,16 @@ Columnar *arrow_columns::read_instants(PyObject *texts, std::string_view unit_na
     std::memset(validity, 0, static_cast<std::size_t>(src.rows + 7) / 8);
     for (const Chunk &chunk : src.chunks)
         for (std::int64_t row = 0; row < chunk.column.size; ++row)
-            if (chunk.column.is_valid(row)) {
-                const std::int64_t bit = chunk.start + row;
-                validity[bit >> 3] |= static_cast<std::uint8_t>(1u << (bit & 7));
-            }
+            if (chunk.column.is_valid(row)) set_bit(validity, chunk.start + row);
     c->buffers[0] = validity;
     return c;
-}
-
-// --- parse_to_arrow ----------------------------------------------------------------
-
-static constexpr auto parse_to_arrow_decl =
-    module_function("parse_to_arrow",
-                    "An ArrowColumn of timestamp[unit, tz=UTC] of the instants of RFC 3339 texts,\n"
-                    "read as OffsetDateTime.parse reads them; unit is 's', 'ms', 'us' or 'ns'.\n"
-                    "texts is an Arrow string column (utf8, large_utf8 or string_view; an array,\n"
-                    "a stream of chunks or a table of one such column), read where its buffers lie,\n"
-                    "with nulls giving nulls; or anything parse_to_numpy takes.\n\n"
-                    "Raises the error OffsetDateTime.parse raises for the first text it refuses,\n"
-                    "with a note naming its row from the column's start; ValueError for an\n"
-                    "instant outside the unit's range or finer than the unit, and for an Arrow\n"
-                    "array whose producer declares it wrongly; TypeError for another Arrow type.",
-                    param<Any>("texts"), param<Keep<Text>>("unit", {"ns", nullptr}));
-
-struct ListColumn {
-    const ArrowUnit *unit;
-    Columnar *columnar = nullptr;
-};
-
-static std::int64_t *allocate_for_list(void *context, Py_ssize_t size) {
-    auto &out = *static_cast<ListColumn *>(context);
-    out.columnar = Columnar::make(out.unit->format, out.unit->type_name, size, 2);
-    if (out.columnar == nullptr) return nullptr;
-    auto *values = static_cast<std::int64_t *>(out.columnar->allocate(0, static_cast<std::size_t>(size) * 8));
-    out.columnar->buffers[1] = values;
-    return values;
-}
-
-static PyObject *parse_to_arrow(PyObject *, PyObject *texts, Kept<std::string_view> unit_name) {
-    const ArrowUnit *unit = find_arrow_unit(unit_name.value);
-    if (unit == nullptr)
-        return PyErr_Format(PyExc_ValueError, "unit must be 's', 'ms', 'us' or 'ns', not %R", unit_name.object);
-    if (Columnar *c = read_instants(texts, unit->name, 0, "parse_to_arrow()", unit->type_name)) return wrap_columnar(c);
-    if (PyErr_Occurred()) return nullptr;
-    ListColumn list{unit};
-    const bool ok = columns::read_text_instants(texts, unit->name, unit->type_name, allocate_for_list, &list);
-    if (ok) return wrap_columnar(list.columnar);
-    if (list.columnar != nullptr) list.columnar->let_go();
-    return nullptr;
 }
 
 // --- format_arrow ------------------------------------------------------------------
 
 namespace {
 
-inline constexpr std::size_t kTextMax = std::max({kRfc3339TextMax, kDateTimeTextMax, kDateTextMax});
+inline constexpr std::size_t kTextMax = InstantWriter::kTextMax;
 
 bool open_numbers_schema(Source &src, const char *fn) {
     const char *format = src.schema.format;
@@ -621,17 +545,7 @@ bool open_numbers_schema(Source &src, const char *fn) {
         PyErr_Format(PyExc_ValueError, "%s: the Arrow schema has no format", fn);
         return false;
     }
-    const std::string_view f(format);
-    if (f == "tdD") return true;  // nanos_per_unit stays 0: days
-    if (f.size() >= 4 && f.starts_with("ts") && f[3] == ':') {
-        switch (f[2]) {
-            case 's': src.nanos_per_unit = kNanosPerSecond; return true;
-            case 'm': src.nanos_per_unit = 1000000; return true;
-            case 'u': src.nanos_per_unit = 1000; return true;
-            case 'n': src.nanos_per_unit = 1; return true;
-            default: break;
-        }
-    }
+    if (find_arrow_unit(format, src.unit)) return true;
     PyErr_Format(PyExc_TypeError, "%s instants must be an Arrow timestamp or date32 column, not of format '%s'", fn,
                  format);
     return false;
@@ -649,7 +563,7 @@ bool add_numbers(Source &src, const ArrowArray &array, const char *fn) {
     if (array.buffers == nullptr) return fault(fn, describe(ArrayFault::MissingBuffer));
     Numbers &n = src.chunks.back().numbers;
     n.size = array.length;
-    n.int32 = src.nanos_per_unit == 0;
+    n.int32 = src.unit == Unit::D;
     const auto *validity = static_cast<const std::uint8_t *>(array.buffers[0]);
     if (array.null_count != 0 && validity != nullptr) {
         n.validity = validity;
@@ -666,9 +580,8 @@ bool add_numbers(Source &src, const ArrowArray &array, const char *fn) {
 
 // A numpy datetime64 array of seconds to nanoseconds or of days, as int64.
 bool open_datetime64(PyObject *array, Source &src, PyObject *&ints, Py_buffer &view, const char *&type) {
-    const columns::Numpy *np = columns::numpy();
+    const Numpy *np = numpy_if_imported();
     if (np == nullptr || !PyObject_TypeCheck(array, np->ndarray)) {
-        if (np == nullptr) PyErr_Clear();
         PyErr_Format(PyExc_TypeError,
                      "format_arrow() instants must be an Arrow timestamp or date32 column or a numpy datetime64 "
                      "array, not '%T'",
@@ -682,14 +595,9 @@ bool open_datetime64(PyObject *array, Source &src, PyObject *&ints, Py_buffer &v
     const bool read = data != nullptr && PyTuple_Check(data) && PyTuple_GET_SIZE(data) == 2 &&
                       to_text(PyTuple_GET_ITEM(data, 0), unit, "unit") &&
                       to_i64(PyTuple_GET_ITEM(data, 1), count, "count");
-    static constexpr std::pair<std::string_view, std::int64_t> kUnits[] = {
-        {"D", 0}, {"s", kNanosPerSecond}, {"ms", 1000000}, {"us", 1000}, {"ns", 1}};
-    static constexpr const char *kTypes[] = {"datetime64[D]", "datetime64[s]", "datetime64[ms]", "datetime64[us]",
-                                             "datetime64[ns]"};
-    int found = -1;
-    for (int i = 0; read && count == 1 && i < 5; ++i)
-        if (kUnits[i].first == unit) found = i;
-    if (found < 0 && (read || PyErr_ExceptionMatches(PyExc_TypeError))) {
+    Unit found = Unit::Y;
+    const bool known = read && count == 1 && find_unit(unit, found) && (found == Unit::D || is_second_fraction(found));
+    if (!known && (read || PyErr_ExceptionMatches(PyExc_TypeError))) {
         PyErr_Clear();
         PyErr_Format(PyExc_TypeError,
                      "format_arrow() instants must be a datetime64 array of unit D, s, ms, us or ns, not of dtype %R",
@@ -697,9 +605,9 @@ bool open_datetime64(PyObject *array, Source &src, PyObject *&ints, Py_buffer &v
     }
     Py_XDECREF(data);
     Py_XDECREF(dtype);
-    if (found < 0) return false;
-    src.nanos_per_unit = kUnits[found].second;
-    type = kTypes[found];
+    if (!known) return false;
+    src.unit = found;
+    type = info(found).datetime64;
     ints = PyObject_CallMethod(array, "astype", "s", "int64");
     if (ints == nullptr || PyObject_GetBuffer(ints, &view, PyBUF_C_CONTIGUOUS) < 0) return false;
     if (view.ndim != 1) {
@@ -717,35 +625,20 @@ bool open_datetime64(PyObject *array, Source &src, PyObject *&ints, Py_buffer &v
 }
 
 // The texts of a chunk's rows from output row `start` on; -1, or the chunk's
-// row whose instant has no text.  Runs without the interpreter.
+// row whose instant has no text, its outcome in `failure`.  Runs without
+// the interpreter.
 template <class Offset>
-std::int64_t write_texts(const Numbers &n, std::int64_t nanos_per_unit,
-                         const std::optional<OffsetOrZone::Value> &offset, std::int64_t start, Offset *offsets,
-                         char *data, std::uint8_t *validity, std::int64_t &nulls) noexcept {
+std::int64_t write_texts(const Numbers &n, const InstantWriter &writer, std::int64_t start, Offset *offsets, char *data,
+                         std::uint8_t *validity, std::int64_t &nulls, Outcome &failure) noexcept {
     char *out = data + offsets[start];
     for (std::int64_t row = 0; row < n.size; ++row) {
         const std::int64_t v = n.at(row);
         const std::int64_t bit = start + row;
         if (!n.is_valid(row) || (n.nat_is_null && v == INT64_MIN)) {
             ++nulls;
-            validity[bit >> 3] &= static_cast<std::uint8_t>(~(1u << (bit & 7)));
-        } else if (nanos_per_unit == 0) {
-            const auto date = from_days_since_unix_epoch(v);
-            if (!date) return row;
-            out = write_date(out, *date);
-        } else {
-            const std::int64_t per_second = kNanosPerSecond / nanos_per_unit;
-            std::int64_t seconds = v / per_second, rest = v % per_second;
-            if (rest < 0) seconds -= 1, rest += per_second;
-            const auto dt = from_unix_timestamp(seconds, static_cast<std::int32_t>(rest * nanos_per_unit));
-            if (!dt) return row;
-            if (offset) {
-                const auto end = write_rfc3339(out, offset->local(*dt));
-                if (!end) return row;
-                out = *end;
-            } else {
-                out = write_datetime(out, *dt);
-            }
+            clear_bit(validity, bit);
+        } else if (failure = writer.write(v, out, out); failure != Outcome::Ok) {
+            return row;
         }
         offsets[bit + 1] = static_cast<Offset>(out - data);
     }
@@ -754,7 +647,7 @@ std::int64_t write_texts(const Numbers &n, std::int64_t nanos_per_unit,
 
 template <class Offset>
 Columnar *format_all(const Source &src, const std::optional<OffsetOrZone::Value> &offset, std::int64_t &failed_chunk,
-                     std::int64_t &failed_row) {
+                     std::int64_t &failed_row, Outcome &failure) {
     constexpr bool large = sizeof(Offset) == 8;
     Columnar *c = Columnar::make(large ? "U" : "u", large ? "large_string" : "string", src.rows, 3);
     if (c == nullptr) return nullptr;
@@ -770,10 +663,11 @@ Columnar *format_all(const Source &src, const std::optional<OffsetOrZone::Value>
     std::memset(validity, 0xff, (rows + 7) / 8);
     std::int64_t nulls = 0;
     failed_row = -1;
+    const InstantWriter writer({src.unit, 1}, offset);
     Py_BEGIN_ALLOW_THREADS;
     for (std::size_t i = 0; failed_row < 0 && i < src.chunks.size(); ++i) {
-        failed_row = write_texts(src.chunks[i].numbers, src.nanos_per_unit, offset, src.chunks[i].start, offsets, data,
-                                 validity, nulls);
+        failed_row =
+            write_texts(src.chunks[i].numbers, writer, src.chunks[i].start, offsets, data, validity, nulls, failure);
         failed_chunk = static_cast<std::int64_t>(i);
     }
     Py_END_ALLOW_THREADS;
@@ -811,14 +705,15 @@ static PyObject *format_arrow(PyObject *, PyObject *instants, Kept<std::optional
     const int found = read_source(instants, src, "format_arrow()", {open_numbers_schema, add_numbers});
     if (found > 0) type = src.schema.format;
     if (found > 0 || (found == 0 && open_datetime64(instants, src, ints, view, type))) {
-        if (src.nanos_per_unit == 0 && offset.value) {
+        if (src.unit == Unit::D && offset.value) {
             PyErr_Format(PyExc_ValueError,
                          "format_arrow(): the values of '%s' are dates, to which an offset does not apply", type);
         } else {
             std::int64_t chunk = 0, row = -1;
+            Outcome failure = Outcome::Ok;
             const bool large = static_cast<std::uint64_t>(src.rows) > INT32_MAX / kTextMax;
-            Columnar *c = large ? format_all<std::int64_t>(src, offset.value, chunk, row)
-                                : format_all<std::int32_t>(src, offset.value, chunk, row);
+            Columnar *c = large ? format_all<std::int64_t>(src, offset.value, chunk, row, failure)
+                                : format_all<std::int32_t>(src, offset.value, chunk, row, failure);
             if (c != nullptr) {
                 result = wrap_columnar(c);
             } else if (row >= 0) {
@@ -841,16 +736,23 @@ static PyObject *format_arrow(PyObject *, PyObject *instants, Kept<std::optional
 }
 
 static PyMethodDef arrow_functions[] = {
-    row<parse_to_arrow_decl, parse_to_arrow>(),
     row<format_arrow_decl, format_arrow>(),
     kEndOfMethods,
 };
 
+// The class, made once for the process as Zone is: the module lives in the
+// main interpreter alone, and a column made before the module is executed
+// again stays of the one class.
 static int arrow_exec(PyObject *module) {
-    auto *type = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&arrow_column_spec));
-    if (type == nullptr) return -1;
-    g_arrow_column_type = type;
-    return PyModule_AddObjectRef(module, "ArrowColumn", reinterpret_cast<PyObject *>(type));
+    static PyMutex lock;
+    PyMutex_Lock(&lock);
+    PyTypeObject *type = g_arrow_column_type.load(std::memory_order_acquire);
+    if (type == nullptr) {
+        type = reinterpret_cast<PyTypeObject *>(type_from_spec(&arrow_column_spec));
+        if (type != nullptr) g_arrow_column_type.store(type, std::memory_order_release);
+    }
+    PyMutex_Unlock(&lock);
+    return type == nullptr ? -1 : PyModule_AddObjectRef(module, "ArrowColumn", reinterpret_cast<PyObject *>(type));
 }
 
 extern const InteropUnit kArrowUnit = {arrow_functions, arrow_exec, {"ArrowColumn", nullptr}};

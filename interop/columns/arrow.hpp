@@ -1,13 +1,13 @@
 // Arrow columns on the Python side: the memory behind an ArrowColumn, and
 // the reading of any object that exports an Arrow string column, which
-// parse_to_numpy shares with parse_to_arrow.
+// texts.cpp's parse_to_numpy and parse_to_arrow share.
 #pragma once
 
 #include <atomic>
 #include <string_view>
 
 #include "core/arrow_strings.hpp"
-#include "interop/interop.hpp"
+#include "interop/columns/columns.hpp"
 
 namespace merandol::py::arrow_columns {
 
@@ -36,11 +36,15 @@ struct Columnar {
     void let_go() noexcept;
 };
 
-// The instants, in `unit` ("s", "ms", "us" or "ns"), of the Arrow string
-// column that `texts` exports, null rows holding `null_value`; `fn` names
-// the function and `target` the result's type in messages.  nullptr with an
-// error set, or without one when texts exports no Arrow column at all.
-Columnar *read_instants(PyObject *texts, std::string_view unit, std::int64_t null_value, const char *fn,
+// A new ArrowColumn of `c`, taking the hold on it (which is let go when
+// the column cannot be made).
+PyObject *wrap_columnar(Columnar *c);
+
+// The instants, in `unit` (s to ns), of the Arrow string column that
+// `texts` exports, null rows holding `null_value`; `fn` names the function
+// and `target` the result's type in messages.  nullptr with an error set,
+// or without one when texts exports no Arrow column at all.
+Columnar *read_instants(PyObject *texts, columns::Unit unit, std::int64_t null_value, const char *fn,
                         const char *target);
 
 }  // namespace merandol::py::arrow_columns

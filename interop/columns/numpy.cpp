@@ -19,85 +19,9 @@ namespace merandol::py {
 
 using namespace columns;
 
-// --- numpy --------------------------------------------------------------------
+// --- Values of a unit --------------------------------------------------------
 
-static PyMutex g_numpy_lock;
-static Numpy g_numpy_storage;
-static std::atomic<const Numpy *> g_numpy;
-
-// Found under the lock, so that one set of references is kept for the life
-// of the process.
-const Numpy *columns::numpy() {
-    if (const Numpy *np = g_numpy.load(std::memory_order_acquire)) return np;
-    PyMutex_Lock(&g_numpy_lock);
-    const Numpy *np = g_numpy.load(std::memory_order_acquire);
-    if (np == nullptr) {
-        PyObject *module = PyImport_ImportModule("numpy");
-        PyObject *empty = module ? PyObject_GetAttrString(module, "empty") : nullptr;
-        PyObject *datetime_data = empty ? PyObject_GetAttrString(module, "datetime_data") : nullptr;
-        PyObject *ndarray = datetime_data ? PyObject_GetAttrString(module, "ndarray") : nullptr;
-        Py_XDECREF(module);
-        if (ndarray != nullptr && PyType_Check(ndarray)) {
-            g_numpy_storage = {empty, datetime_data, reinterpret_cast<PyTypeObject *>(ndarray)};
-            np = &g_numpy_storage;
-            g_numpy.store(np, std::memory_order_release);
-        } else {
-            if (ndarray != nullptr) PyErr_SetString(PyExc_ImportError, "numpy.ndarray is not a type");
-            Py_XDECREF(empty);
-            Py_XDECREF(datetime_data);
-            Py_XDECREF(ndarray);
-        }
-    }
-    PyMutex_Unlock(&g_numpy_lock);
-    return np;
-}
-
-PyObject *columns::new_int64_array(const Numpy &np, Py_ssize_t n, Py_buffer &view) {
-    PyObject *array = PyObject_CallFunction(np.empty, "ns", n, "int64");
-    if (array == nullptr) return nullptr;
-    if (PyObject_GetBuffer(array, &view, PyBUF_WRITABLE) < 0) {
-        Py_DECREF(array);
-        return nullptr;
-    }
-    return array;
-}
-
-PyObject *columns::view_as(PyObject *array, const char *dtype) {
-    PyObject *view = PyObject_CallMethod(array, "view", "s", dtype);
-    Py_DECREF(array);
-    return view;
-}
-
-// --- Units --------------------------------------------------------------------
-
-bool columns::find_unit(std::string_view name, Unit &out) noexcept {
-    for (std::size_t i = 0; i < std::size(kUnits); ++i)
-        if (std::string_view(kUnits[i].name) == name) {
-            out = static_cast<Unit>(i);
-            return true;
-        }
-    return false;
-}
-
-static bool is_calendar(Unit u) noexcept { return u == Unit::Y || u == Unit::M; }
-
-// A unit with numpy's multiplier, as "datetime64[10ms]" has.
-struct ColumnUnit {
-    Unit unit;
-    std::int64_t count;
-
-    const UnitInfo &info() const noexcept { return columns::info(unit); }
-
-    // "datetime64[ns]", "timedelta64[10ms]".
-    PyObject *dtype(bool datetime) const {
-        const char *kind = datetime ? "datetime64" : "timedelta64";
-        if (count == 1) return PyUnicode_FromFormat("%s[%s]", kind, info().name);
-        return PyUnicode_FromFormat("%s[%lld%s]", kind, static_cast<long long>(count), info().name);
-    }
-};
-
-// Nanoseconds to units, exactly.  INT64_MIN is NaT, so it is out of range.
-static Outcome to_units(i128 nanos, ColumnUnit u, std::int64_t &out) noexcept {
+Outcome columns::nanos_to_units(i128 nanos, ColumnUnit u, std::int64_t &out) noexcept {
     i128 scaled;
     if (__builtin_mul_overflow(nanos, i128{u.info().den}, &scaled)) return Outcome::OutOfRange;
     const i128 per = i128{u.info().num} * u.count;
@@ -108,8 +32,7 @@ static Outcome to_units(i128 nanos, ColumnUnit u, std::int64_t &out) noexcept {
     return Outcome::Ok;
 }
 
-// Units to nanoseconds, exactly.
-static Outcome from_units(std::int64_t v, ColumnUnit u, i128 &out) noexcept {
+Outcome columns::units_to_nanos(std::int64_t v, ColumnUnit u, i128 &out) noexcept {
     i128 scaled;
     if (__builtin_mul_overflow(i128{v}, i128{u.info().num} * u.count, &scaled)) return Outcome::OutOfRange;
     if (scaled % u.info().den != 0) return Outcome::Remainder;
@@ -117,8 +40,8 @@ static Outcome from_units(std::int64_t v, ColumnUnit u, i128 &out) noexcept {
     return Outcome::Ok;
 }
 
-static Outcome datetime_to_units(const DateTime &dt, ColumnUnit u, std::int64_t &out) noexcept {
-    if (!is_calendar(u.unit)) return to_units(unix_timestamp_nanos(dt), u, out);
+Outcome columns::datetime_to_units(const DateTime &dt, ColumnUnit u, std::int64_t &out) noexcept {
+    if (!u.is_calendar()) return nanos_to_units(unix_timestamp_nanos(dt), u, out);
     // Years or months since 1970, which the value must begin.
     const bool months = u.unit == Unit::M;
     if (dt.date.day != 1 || (!months && dt.date.month != 1) || dt.time != Time{0, 0, 0, 0}) return Outcome::Remainder;
@@ -129,10 +52,10 @@ static Outcome datetime_to_units(const DateTime &dt, ColumnUnit u, std::int64_t 
     return Outcome::Ok;
 }
 
-static Outcome datetime_from_units(std::int64_t v, ColumnUnit u, DateTime &out) noexcept {
-    if (!is_calendar(u.unit)) {
+Outcome columns::datetime_from_units(std::int64_t v, ColumnUnit u, DateTime &out) noexcept {
+    if (!u.is_calendar()) {
         i128 nanos;
-        const Outcome outcome = from_units(v, u, nanos);
+        const Outcome outcome = units_to_nanos(v, u, nanos);
         if (outcome != Outcome::Ok) return outcome;
         const auto dt = from_unix_nanos(nanos);
         if (!dt) return Outcome::OutOfRange;
@@ -153,13 +76,34 @@ static Outcome datetime_from_units(std::int64_t v, ColumnUnit u, DateTime &out) 
     return Outcome::Ok;
 }
 
-static Outcome date_from_units(std::int64_t v, ColumnUnit u, Date &out) noexcept {
+Outcome columns::date_from_units(std::int64_t v, ColumnUnit u, Date &out) noexcept {
     // Days: numpy's D with its multiplier.
     i128 days = i128{v} * u.count;
     if (days < INT64_MIN || days > INT64_MAX) return Outcome::OutOfRange;
     const auto date = from_days_since_unix_epoch(static_cast<std::int64_t>(days));
     if (!date) return Outcome::OutOfRange;
     out = *date;
+    return Outcome::Ok;
+}
+
+// --- Instants as text ---------------------------------------------------------
+
+Outcome InstantWriter::write_other(std::int64_t v, char *out, char *&end) const noexcept {
+    if (unit_.unit == Unit::D) {
+        Date date;
+        const Outcome outcome = date_from_units(v, unit_, date);
+        if (outcome == Outcome::Ok) end = write_date(out, date);
+        return outcome;
+    }
+    DateTime utc;
+    if (const Outcome outcome = datetime_from_units(v, unit_, utc); outcome != Outcome::Ok) return outcome;
+    if (!offset_) {
+        end = write_datetime(out, utc);
+        return Outcome::Ok;
+    }
+    const auto written = write_rfc3339(out, offset_->local(utc));
+    if (!written) return Outcome::LocalOutOfRange;
+    end = *written;
     return Outcome::Ok;
 }
 
@@ -258,33 +202,37 @@ static bool is_nat(const Column &c, Py_ssize_t i) {
     return true;
 }
 
-static bool element_error(const Column &c, Py_ssize_t i, Outcome outcome, const char *target) {
+// The error of element i, which the result's class `target` cannot hold;
+// `offset` is the UtcOffset or Zone its local reading was asked at.
+static bool element_error(const Column &c, Py_ssize_t i, Outcome outcome, const char *target, PyObject *offset) {
+    const auto v = static_cast<long long>(c.at(i));
     if (outcome == Outcome::Remainder)
-        PyErr_Format(PyExc_ValueError, "array[%zd] = %lld of %U is not a whole number of nanoseconds", i,
-                     static_cast<long long>(c.at(i)), c.dtype);
+        PyErr_Format(PyExc_ValueError, "array[%zd] = %lld of %U is not a whole number of nanoseconds", i, v, c.dtype);
+    else if (outcome == Outcome::LocalOutOfRange)
+        PyErr_Format(PyExc_ValueError,
+                     "array[%zd] = %lld of %U has a local reading at offset %R outside the range of %s", i, v, c.dtype,
+                     offset, target);
     else
-        PyErr_Format(PyExc_ValueError, "array[%zd] = %lld of %U is outside the range of %s", i,
-                     static_cast<long long>(c.at(i)), c.dtype, target);
+        PyErr_Format(PyExc_ValueError, "array[%zd] = %lld of %U is outside the range of %s", i, v, c.dtype, target);
     return false;
 }
 
 // --- from_numpy and format_numpy ---------------------------------------------
 
 // A list of one object per element: decode(v, value) reads the element into
-// a Value, make(i, v, value) makes its object.  NaT and an element that
-// decode refuses raise a ValueError naming the index, as the result's class
-// `target` cannot hold it.
+// a Value, make(value) makes its object.  NaT and an element that decode
+// refuses raise a ValueError naming the index, as the result's class
+// `target` cannot hold it (at `offset`, when one was given).
 template <class Value, class Decode, class Make>
-static PyObject *list_of(const Column &c, const char *target, Decode &&decode, Make &&make) {
+static PyObject *list_of(const Column &c, const char *target, PyObject *offset, Decode &&decode, Make &&make) {
     PyObject *result = PyList_New(c.size);
     if (result == nullptr) return nullptr;
     for (Py_ssize_t i = 0; i < c.size; ++i) {
         PyObject *o = nullptr;
-        const std::int64_t v = c.at(i);
         if (!is_nat(c, i)) {
             Value value;
-            const Outcome outcome = decode(v, value);
-            o = outcome == Outcome::Ok ? make(i, v, value) : (element_error(c, i, outcome, target), nullptr);
+            const Outcome outcome = decode(c.at(i), value);
+            o = outcome == Outcome::Ok ? make(value) : (element_error(c, i, outcome, target, offset), nullptr);
         }
         if (o == nullptr) {
             Py_DECREF(result);
@@ -306,24 +254,24 @@ static constexpr auto from_numpy_decl =
                     param<Any>("array"));
 
 static PyObject *from_numpy(PyObject *, PyObject *array) {
-    const Numpy *np = numpy();
+    const Numpy *np = numpy("from_numpy()");
     Column c;
     if (np == nullptr || !open_column(*np, array, "from_numpy()", false, c)) return nullptr;
     const ColumnUnit u = c.unit;
     if (!c.datetime) {
-        if (is_calendar(u.unit))
+        if (u.is_calendar())
             return PyErr_Format(PyExc_ValueError, "from_numpy(): %U has no fixed length in nanoseconds", c.dtype);
         return list_of<i128>(
-            c, "Duration", [&](std::int64_t v, i128 &span) { return from_units(v, u, span); },
-            [](Py_ssize_t, std::int64_t, i128 span) { return DurationObject::wrap(span); });
+            c, "Duration", nullptr, [&](std::int64_t v, i128 &span) { return units_to_nanos(v, u, span); },
+            [](i128 span) { return DurationObject::wrap(span); });
     }
     if (u.unit == Unit::D)
         return list_of<Date>(
-            c, "Date", [&](std::int64_t v, Date &date) { return date_from_units(v, u, date); },
-            [](Py_ssize_t, std::int64_t, const Date &date) { return DateObject::wrap(date); });
+            c, "Date", nullptr, [&](std::int64_t v, Date &date) { return date_from_units(v, u, date); },
+            [](const Date &date) { return DateObject::wrap(date); });
     return list_of<DateTime>(
-        c, "DateTime", [&](std::int64_t v, DateTime &dt) { return datetime_from_units(v, u, dt); },
-        [](Py_ssize_t, std::int64_t, const DateTime &dt) { return DateTimeObject::wrap(dt); });
+        c, "DateTime", nullptr, [&](std::int64_t v, DateTime &dt) { return datetime_from_units(v, u, dt); },
+        [](const DateTime &dt) { return DateTimeObject::wrap(dt); });
 }
 
 // A Zone argument.
@@ -340,18 +288,9 @@ struct ZoneArg {
     }
 };
 
-// The units per second of a datetime64 column whose values a whole offset
-// of seconds shifts exactly: s, ms, us and ns (with numpy's multiplier 1).
-static bool seconds_units(const Column &c, std::int64_t &out) noexcept {
-    const UnitInfo &u = c.unit.info();
-    if (c.unit.count != 1 || u.den != 1 || u.num == 0 || u.num > kNanosPerSecond || kNanosPerSecond % u.num != 0)
-        return false;
-    out = kNanosPerSecond / u.num;
-    return true;
-}
-
 static bool units_per_second(const Column &c, const char *fn, std::int64_t &out) {
-    if (seconds_units(c, out)) return true;
+    out = c.unit.per_second();
+    if (out != 0) return true;
     PyErr_Format(PyExc_ValueError, "%s: %U is not datetime64 in s, ms, us or ns", fn, c.dtype);
     return false;
 }
@@ -396,7 +335,7 @@ static constexpr auto to_local_numpy_decl =
                     param<Any>("array"), param<ZoneArg>("zone"));
 
 static PyObject *to_local_numpy(PyObject *, PyObject *array, const Zone *zone) {
-    const Numpy *np = numpy();
+    const Numpy *np = numpy("to_local_numpy()");
     Column c;
     std::int64_t per_second;
     if (np == nullptr || !open_column(*np, array, "to_local_numpy()", true, c) ||
@@ -420,7 +359,7 @@ static constexpr auto from_local_numpy_decl = module_function(
     param<Any>("array"), param<ZoneArg>("zone"), param<DisambiguateWord>("disambiguate", Disambiguate::Compatible));
 
 static PyObject *from_local_numpy(PyObject *, PyObject *array, const Zone *zone, Disambiguate how) {
-    const Numpy *np = numpy();
+    const Numpy *np = numpy("from_local_numpy()");
     Column c;
     std::int64_t per_second;
     if (np == nullptr || !open_column(*np, array, "from_local_numpy()", true, c) ||
@@ -453,63 +392,21 @@ static constexpr auto format_numpy_decl =
                     param<Any>("array"), param<Keep<OrNone<OffsetOrZone>>>("offset", {}));
 
 static PyObject *format_numpy(PyObject *, PyObject *array, Kept<std::optional<OffsetOrZone::Value>> offset) {
-    const Numpy *np = numpy();
+    const Numpy *np = numpy("format_numpy()");
     Column c;
     if (np == nullptr || !open_column(*np, array, "format_numpy()", true, c)) return nullptr;
-    const ColumnUnit u = c.unit;
-    if (u.unit == Unit::D) {
-        if (offset.value)
-            return PyErr_Format(PyExc_ValueError,
-                                "format_numpy(): the values of %U are dates, to which an offset does not apply",
-                                c.dtype);
-        return list_of<Date>(
-            c, "Date", [&](std::int64_t v, Date &date) { return date_from_units(v, u, date); },
-            [](Py_ssize_t, std::int64_t, const Date &date) {
-                char buffer[kDateTextMax];
-                return ascii(buffer, write_date(buffer, date));
-            });
-    }
-    auto local_error = [&](Py_ssize_t i, std::int64_t v) {
+    if (c.unit.unit == Unit::D && offset.value)
         return PyErr_Format(PyExc_ValueError,
-                            "array[%zd] = %lld of %U has a local reading at offset %R outside the range of DateTime", i,
-                            static_cast<long long>(v), c.dtype, offset.object);
+                            "format_numpy(): the values of %U are dates, to which an offset does not apply", c.dtype);
+    const InstantWriter writer(c.unit, offset.value);
+    struct Text {
+        char bytes[InstantWriter::kTextMax];
+        char *end;
     };
-    const Zone *zone = offset.value ? offset.value->zone : nullptr;
-    if (std::int64_t per_second; zone != nullptr && seconds_units(c, per_second)) {
-        // Seconds, s to ns: the zone's offset from the instant's second and
-        // the local reading straight from the shifted count, one calendar
-        // conversion, where the instant's own reading would need two.
-        struct Reading {
-            DateTime local;
-            UtcOffset offset;
-            bool in_range;
-        };
-        return list_of<Reading>(
-            c, "DateTime",
-            [&](std::int64_t v, Reading &r) {
-                const auto [seconds, rest] = floor_divmod(v, per_second);
-                if (seconds < kMinUnixSeconds || seconds > kMaxUnixSeconds) return Outcome::OutOfRange;
-                r.offset = UtcOffset{zone->offset_at(seconds)};
-                const auto nanos = static_cast<std::int32_t>(rest * (kNanosPerSecond / per_second));
-                const auto local = from_unix_timestamp(seconds + r.offset.seconds, nanos);
-                r.in_range = local.has_value();
-                if (r.in_range) r.local = *local;
-                return Outcome::Ok;
-            },
-            [&](Py_ssize_t i, std::int64_t v, const Reading &r) -> PyObject * {
-                if (!r.in_range) return local_error(i, v);
-                char buffer[kRfc3339TextMax];
-                return ascii(buffer, write_local_rfc3339(buffer, r.local, r.offset));
-            });
-    }
-    return list_of<DateTime>(
-        c, "DateTime", [&](std::int64_t v, DateTime &dt) { return datetime_from_units(v, u, dt); },
-        [&](Py_ssize_t i, std::int64_t v, const DateTime &dt) -> PyObject * {
-            char buffer[kRfc3339TextMax];
-            if (!offset.value) return ascii(buffer, write_datetime(buffer, dt));
-            const auto end = write_rfc3339(buffer, offset.value->local(dt));
-            return end ? ascii(buffer, *end) : local_error(i, v);
-        });
+    return list_of<Text>(
+        c, c.unit.unit == Unit::D ? "Date" : "DateTime", offset.object,
+        [&](std::int64_t v, Text &text) { return writer.write(v, text.bytes, text.end); },
+        [](const Text &text) { return ascii(text.bytes, text.end); });
 }
 
 // --- to_numpy -------------------------------------------------------------------
@@ -528,12 +425,12 @@ static Outcome encode_offset_datetime(PyObject *o, ColumnUnit u, std::int64_t &o
     return datetime_to_units(OffsetDateTimeObject::of(o).utc, u, out);
 }
 static Outcome encode_duration(PyObject *o, ColumnUnit u, std::int64_t &out) {
-    return to_units(DurationObject::of(o), u, out);
+    return nanos_to_units(DurationObject::of(o), u, out);
 }
 
 // The repr of a value, or for an OffsetDateTime whose local reading has no
 // text, the call that makes it from its UTC reading.
-static PyObject *describe(PyObject *o) {
+static PyObject *value_repr(PyObject *o) {
     PyObject *text = PyObject_Repr(o);
     if (text != nullptr || !Py_IS_TYPE(o, OffsetDateTimeObject::type())) return text;
     PyErr_Clear();
@@ -557,7 +454,7 @@ static bool encode_all(PyObject *seq, Py_ssize_t size, PyTypeObject *type, Encod
         }
         const Outcome outcome = encode(o, u, out[i]);
         if (MERANDOL_UNLIKELY(outcome != Outcome::Ok)) {
-            PyObject *text = describe(o);
+            PyObject *text = value_repr(o);
             if (text == nullptr) return false;
             if (outcome == Outcome::Remainder)
                 PyErr_Format(PyExc_ValueError, "values[%zd] = %U is not a whole number of units of %U", i, text, dtype);
@@ -587,7 +484,7 @@ static constexpr auto to_numpy_decl =
 using NumpyClasses = ClassSet<ClassId::Date, ClassId::DateTime, ClassId::OffsetDateTime, ClassId::Duration>;
 
 static PyObject *to_numpy(PyObject *, PyObject *values, Kept<std::optional<std::string_view>> unit) {
-    const Numpy *np = numpy();
+    const Numpy *np = numpy("to_numpy()");
     if (np == nullptr) return nullptr;
     PyObject *seq = PySequence_Fast(values, "values must be an iterable of merandol values");
     if (seq == nullptr) return nullptr;
@@ -614,7 +511,7 @@ static PyObject *to_numpy(PyObject *, PyObject *values, Kept<std::optional<std::
         PyErr_Format(PyExc_ValueError, "to_numpy(): %R is not a unit of numpy's datetime64", unit.object);
     else if (id == ClassId::Date && u.unit != Unit::D)
         PyErr_Format(PyExc_ValueError, "to_numpy(): dates are datetime64[D], not datetime64[%R]", unit.object);
-    else if (!datetime && is_calendar(u.unit))
+    else if (!datetime && u.is_calendar())
         PyErr_Format(PyExc_ValueError, "to_numpy(): a Duration has no length in %R units", unit.object);
     else
         dtype = u.dtype(datetime);
