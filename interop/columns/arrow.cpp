@@ -265,21 +265,23 @@ arrow::TimeUnit time_unit(Unit u) noexcept {
 struct Numbers {
     const std::uint8_t *validity = nullptr;  // nullptr when no row is null
     std::int64_t bit = 0;                    // the validity bit of row 0
-    const void *values = nullptr;            // row 0's value
+    const char *values = nullptr;            // row 0's value
+    std::int64_t stride = 8;                 // bytes from a row's value to the next
     std::int64_t size = 0;
     bool int32 = false;
+    bool swap = false;         // int64 of the other byte order
     bool nat_is_null = false;  // INT64_MIN is a null
 
     bool is_valid(std::int64_t row) const noexcept { return validity == nullptr || bit_is_set(validity, bit + row); }
     std::int64_t at(std::int64_t row) const noexcept {
         if (int32) {
             std::int32_t v;
-            std::memcpy(&v, static_cast<const char *>(values) + row * 4, 4);
+            std::memcpy(&v, values + row * 4, 4);
             return v;
         }
-        std::int64_t v;
-        std::memcpy(&v, static_cast<const char *>(values) + row * 8, 8);
-        return v;
+        std::uint64_t raw;
+        std::memcpy(&raw, values + row * stride, 8);
+        return static_cast<std::int64_t>(swap ? __builtin_bswap64(raw) : raw);
     }
 };
 
@@ -299,8 +301,8 @@ struct Source {
     ArrowArrayStream stream{};
     std::vector<Chunk> chunks;
     StringLayout layout{};
-    bool in_struct = false;  // each array a table of one string column
-    Unit unit = Unit::D;     // of a timestamp or date32 column
+    bool in_struct = false;       // each array a table of one string column
+    ColumnUnit unit{Unit::D, 1};  // of a timestamp or date32 column, or a numpy array
     std::int64_t rows = 0;
 
     Source() = default;
@@ -452,18 +454,11 @@ bool read_array(PyObject *pair, Source &src, const char *fn, const ColumnReader 
 
 // The error of a row that read_timestamps refused.
 void row_error(const Chunk &chunk, arrow::RowFailure failure, const char *target) {
-    const std::string_view text = chunk.column.text(failure.row);
-    const long long row = chunk.start + failure.row;
-    PyObject *str = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict");
-    if (str == nullptr) {
-        add_note("at row %lld", row);
-        return;
-    }
     const Outcome outcome = failure.error == arrow::RowError::Unreadable   ? Outcome::Unreadable
                             : failure.error == arrow::RowError::OutOfRange ? Outcome::OutOfRange
                                                                            : Outcome::Remainder;
-    text_error(OffsetDateTimeObject::type(), str, outcome, {nullptr, row}, target);
-    Py_DECREF(str);
+    text_error(OffsetDateTimeObject::type(), chunk.column.text(failure.row), outcome,
+               {nullptr, chunk.start + failure.row}, target);
 }
 
 // Reads the column that texts exports into src: 1, or 0 when it exports
@@ -488,8 +483,7 @@ int read_source(PyObject *texts, Source &src, const char *fn, const ColumnReader
 
 }  // namespace
 
-Columnar *arrow_columns::read_instants(PyObject *texts, Unit unit, std::int64_t null_value, const char *fn,
-                                       const char *target) {
+Columnar *arrow_columns::read_instants(PyObject *texts, Unit unit, const char *fn, const char *target) {
     Source src;
     if (read_source(texts, src, fn, {open_schema, add_chunk}) <= 0) return nullptr;  // an error, or no export
 
@@ -504,11 +498,10 @@ Columnar *arrow_columns::read_instants(PyObject *texts, Unit unit, std::int64_t 
         return nullptr;
     }
     c->buffers[1] = values;
-    std::int64_t nulls = 0;
     for (const Chunk &chunk : src.chunks) {
         std::expected<std::int64_t, arrow::RowFailure> read;
         Py_BEGIN_ALLOW_THREADS;
-        read = arrow::read_timestamps(chunk.column, time_unit(unit), arrow::Finer::Refuse, null_value,
+        read = arrow::read_timestamps(chunk.column, time_unit(unit), arrow::Finer::Refuse, INT64_MIN,
                                       values + chunk.start, nullptr);
         Py_END_ALLOW_THREADS;
         if (!read) {
@@ -516,21 +509,42 @@ Columnar *arrow_columns::read_instants(PyObject *texts, Unit unit, std::int64_t 
             c->let_go();
             return nullptr;
         }
-        nulls += *read;
+        c->null_count += *read;
     }
-    c->null_count = nulls;
-    if (nulls == 0) return c;
-    auto *validity = static_cast<std::uint8_t *>(c->allocate(1, static_cast<std::size_t>(src.rows + 7) / 8));
-    if (validity == nullptr) {
-        c->let_go();
-        return nullptr;
-    }
-    std::memset(validity, 0, static_cast<std::size_t>(src.rows + 7) / 8);
-    for (const Chunk &chunk : src.chunks)
-        for (std::int64_t row = 0; row < chunk.column.size; ++row)
-            if (chunk.column.is_valid(row)) set_bit(validity, chunk.start + row);
-    c->buffers[0] = validity;
     return c;
+}
+
+bool arrow_columns::nat_to_nulls(Columnar &c) {
+    const auto bytes = static_cast<std::size_t>(c.length + 7) / 8;
+    auto *validity = static_cast<std::uint8_t *>(c.allocate(1, bytes));
+    if (validity == nullptr) return false;
+    std::memset(validity, 0, bytes);
+    auto *values = static_cast<std::int64_t *>(c.blocks[0]);
+    for (std::int64_t row = 0; row < c.length; ++row) {
+        if (values[row] == INT64_MIN)
+            values[row] = 0;
+        else
+            set_bit(validity, row);
+    }
+    c.buffers[0] = validity;
+    return true;
+}
+
+int arrow_columns::visit_texts(PyObject *texts, const char *fn, TextVisitor &visitor) {
+    Source src;
+    const int found = read_source(texts, src, fn, {open_schema, add_chunk});
+    if (found <= 0) return found;
+    if (!visitor.start(src.rows)) return -1;
+    for (const Chunk &chunk : src.chunks) {
+        const bool ok = arrow::for_each_text(
+            chunk.column,
+            Overload{
+                [&](std::int64_t row, std::string_view text) { return visitor.text(chunk.start + row, text); },
+                [&](std::int64_t row) { return visitor.null(chunk.start + row); },
+            });
+        if (!ok) return -1;
+    }
+    return 1;
 }
 
 // --- format_arrow ------------------------------------------------------------------
@@ -545,7 +559,7 @@ bool open_numbers_schema(Source &src, const char *fn) {
         PyErr_Format(PyExc_ValueError, "%s: the Arrow schema has no format", fn);
         return false;
     }
-    if (find_arrow_unit(format, src.unit)) return true;
+    if (find_arrow_unit(format, src.unit.unit)) return true;
     PyErr_Format(PyExc_TypeError, "%s instants must be an Arrow timestamp or date32 column, not of format '%s'", fn,
                  format);
     return false;
@@ -563,7 +577,7 @@ bool add_numbers(Source &src, const ArrowArray &array, const char *fn) {
     if (array.buffers == nullptr) return fault(fn, describe(ArrayFault::MissingBuffer));
     Numbers &n = src.chunks.back().numbers;
     n.size = array.length;
-    n.int32 = src.unit == Unit::D;
+    n.int32 = src.unit.unit == Unit::D;
     const auto *validity = static_cast<const std::uint8_t *>(array.buffers[0]);
     if (array.null_count != 0 && validity != nullptr) {
         n.validity = validity;
@@ -578,46 +592,28 @@ bool add_numbers(Source &src, const ArrowArray &array, const char *fn) {
     return true;
 }
 
-// A numpy datetime64 array of seconds to nanoseconds or of days, as int64.
-bool open_datetime64(PyObject *array, Source &src, PyObject *&ints, Py_buffer &view, const char *&type) {
+// A numpy datetime64 array, or what gives one (a pandas Series), read in
+// place through `array`; its type in messages in `type`.
+bool open_datetime64(PyObject *instants, Source &src, Column &array, PyObject *&type) {
     const Numpy *np = numpy_if_imported();
-    if (np == nullptr || !PyObject_TypeCheck(array, np->ndarray)) {
+    const int convertible = np == nullptr ? 0 : PyObject_HasAttrStringWithError(instants, "__array__");
+    if (convertible < 0) return false;
+    if (convertible == 0 && (np == nullptr || !PyObject_TypeCheck(instants, np->ndarray))) {
         PyErr_Format(PyExc_TypeError,
                      "format_arrow() instants must be an Arrow timestamp or date32 column or a numpy datetime64 "
                      "array, not '%T'",
-                     array);
+                     instants);
         return false;
     }
-    PyObject *dtype = PyObject_GetAttrString(array, "dtype");
-    PyObject *data = dtype ? PyObject_CallOneArg(np->datetime_data, dtype) : nullptr;
-    std::string_view unit;
-    std::int64_t count = 0;
-    const bool read = data != nullptr && PyTuple_Check(data) && PyTuple_GET_SIZE(data) == 2 &&
-                      to_text(PyTuple_GET_ITEM(data, 0), unit, "unit") &&
-                      to_i64(PyTuple_GET_ITEM(data, 1), count, "count");
-    Unit found = Unit::Y;
-    const bool known = read && count == 1 && find_unit(unit, found) && (found == Unit::D || is_second_fraction(found));
-    if (!known && (read || PyErr_ExceptionMatches(PyExc_TypeError))) {
-        PyErr_Clear();
-        PyErr_Format(PyExc_TypeError,
-                     "format_arrow() instants must be a datetime64 array of unit D, s, ms, us or ns, not of dtype %R",
-                     dtype);
-    }
-    Py_XDECREF(data);
-    Py_XDECREF(dtype);
-    if (!known) return false;
-    src.unit = found;
-    type = info(found).datetime64;
-    ints = PyObject_CallMethod(array, "astype", "s", "int64");
-    if (ints == nullptr || PyObject_GetBuffer(ints, &view, PyBUF_C_CONTIGUOUS) < 0) return false;
-    if (view.ndim != 1) {
-        PyErr_Format(PyExc_ValueError, "format_arrow(): the array must be one-dimensional, not of %d dimensions",
-                     view.ndim);
-        return false;
-    }
+    if (!open_column(*np, instants, "format_arrow()", "instants", true, array)) return false;
+    type = PyUnicode_FromFormat("'%U'", array.dtype);
+    if (type == nullptr) return false;
+    src.unit = array.unit;
     Numbers n{};
-    n.values = view.buf;
-    n.size = view.shape[0];
+    n.values = static_cast<const char *>(array.view.buf);
+    n.stride = array.view.strides[0];
+    n.swap = array.swap;
+    n.size = array.size;
     n.nat_is_null = true;
     src.chunks.push_back({{}, {}, 0, n});
     src.rows = n.size;
@@ -663,7 +659,7 @@ Columnar *format_all(const Source &src, const std::optional<OffsetOrZone::Value>
     std::memset(validity, 0xff, (rows + 7) / 8);
     std::int64_t nulls = 0;
     failed_row = -1;
-    const InstantWriter writer({src.unit, 1}, offset);
+    const InstantWriter writer(src.unit, offset);
     Py_BEGIN_ALLOW_THREADS;
     for (std::size_t i = 0; failed_row < 0 && i < src.chunks.size(); ++i) {
         failed_row =
@@ -698,40 +694,37 @@ static constexpr auto format_arrow_decl =
 
 static PyObject *format_arrow(PyObject *, PyObject *instants, Kept<std::optional<OffsetOrZone::Value>> offset) {
     Source src;
-    const char *type = nullptr;
-    PyObject *ints = nullptr;
-    Py_buffer view{};
-    PyObject *result = nullptr;
+    Column array;
+    PyObject *type = nullptr;  // as messages name it: "format 'tsn:UTC'", "'datetime64[s]'"
     const int found = read_source(instants, src, "format_arrow()", {open_numbers_schema, add_numbers});
-    if (found > 0) type = src.schema.format;
-    if (found > 0 || (found == 0 && open_datetime64(instants, src, ints, view, type))) {
-        if (src.unit == Unit::D && offset.value) {
+    if (found > 0) type = PyUnicode_FromFormat("format '%s'", src.schema.format);
+    if (found < 0 || (found == 0 && !open_datetime64(instants, src, array, type)) || type == nullptr) return nullptr;
+    PyObject *result = nullptr;
+    std::int64_t chunk = 0, row = -1;
+    Outcome failure = Outcome::Ok;
+    if (src.unit.unit == Unit::D && offset.value) {
+        PyErr_Format(PyExc_ValueError, "format_arrow(): the values of %U are dates, to which an offset does not apply",
+                     type);
+    } else if (Columnar *c = static_cast<std::uint64_t>(src.rows) > INT32_MAX / kTextMax
+                                 ? format_all<std::int64_t>(src, offset.value, chunk, row, failure)
+                                 : format_all<std::int32_t>(src, offset.value, chunk, row, failure)) {
+        result = wrap_columnar(c);
+    } else if (row >= 0) {
+        const Chunk &at = src.chunks[static_cast<std::size_t>(chunk)];
+        const auto value = static_cast<long long>(at.numbers.at(row));
+        const char *target = src.unit.unit == Unit::D ? "Date" : "DateTime";
+        if (failure == Outcome::LocalOutOfRange)
             PyErr_Format(PyExc_ValueError,
-                         "format_arrow(): the values of '%s' are dates, to which an offset does not apply", type);
-        } else {
-            std::int64_t chunk = 0, row = -1;
-            Outcome failure = Outcome::Ok;
-            const bool large = static_cast<std::uint64_t>(src.rows) > INT32_MAX / kTextMax;
-            Columnar *c = large ? format_all<std::int64_t>(src, offset.value, chunk, row, failure)
-                                : format_all<std::int32_t>(src, offset.value, chunk, row, failure);
-            if (c != nullptr) {
-                result = wrap_columnar(c);
-            } else if (row >= 0) {
-                const Chunk &at = src.chunks[static_cast<std::size_t>(chunk)];
-                const long long value = at.numbers.at(row);
-                const char *of = found > 0 ? "format " : "";
-                if (offset.value)
-                    PyErr_Format(PyExc_ValueError,
-                                 "row %lld = %lld of %s'%s' has a reading at offset %R outside the range of DateTime",
-                                 at.start + row, value, of, type, offset.object);
-                else
-                    PyErr_Format(PyExc_ValueError, "row %lld = %lld of %s'%s' is outside the range of DateTime",
-                                 at.start + row, value, of, type);
-            }
-        }
+                         "row %lld = %lld of %U has a local reading at offset %R outside the range of %s",
+                         at.start + row, value, type, offset.object, target);
+        else if (failure == Outcome::Remainder)
+            PyErr_Format(PyExc_ValueError, "row %lld = %lld of %U is not a whole number of nanoseconds", at.start + row,
+                         value, type);
+        else
+            PyErr_Format(PyExc_ValueError, "row %lld = %lld of %U is outside the range of %s", at.start + row, value,
+                         type, target);
     }
-    if (view.obj != nullptr) PyBuffer_Release(&view);
-    Py_XDECREF(ints);
+    Py_DECREF(type);
     return result;
 }
 

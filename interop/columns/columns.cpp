@@ -125,4 +125,15 @@ bool columns::text_error(PyTypeObject *cls, PyObject *text, Outcome outcome, Pla
     return false;
 }
 
+bool columns::text_error(PyTypeObject *cls, std::string_view utf8, Outcome outcome, Place place, const char *target) {
+    PyObject *text = PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), "strict");
+    if (text == nullptr) {
+        note_place(place);
+        return false;
+    }
+    text_error(cls, text, outcome, place, target);
+    Py_DECREF(text);
+    return false;
+}
+
 }  // namespace merandol::py

@@ -8,6 +8,8 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <optional>
 
 #include "core/date.hpp"
@@ -66,6 +68,9 @@ struct Place {
 // for it alone, with a note naming its place; otherwise a ValueError that
 // names the place.  Always false.
 bool text_error(PyTypeObject *cls, PyObject *text, Outcome outcome, Place place, const char *target);
+// The same for a text of UTF-8 bytes, as an Arrow column holds it: one
+// that is not UTF-8 raises UnicodeDecodeError, with the note.
+bool text_error(PyTypeObject *cls, std::string_view utf8, Outcome outcome, Place place, const char *target);
 
 // --- Units --------------------------------------------------------------------
 
@@ -179,6 +184,45 @@ private:
     ColumnUnit unit_;
     std::optional<OffsetOrZone::Value> offset_;
     std::int64_t per_second_, nanos_per_unit_;
+};
+
+// --- numpy's datetime64 and timedelta64 arrays -------------------------------
+
+// A one-dimensional datetime64 or timedelta64 array, read through an int64
+// view of its memory in its own byte order.
+struct Column {
+    PyObject *array = nullptr;  // the numpy array read
+    PyObject *ints = nullptr;   // its int64 view
+    Py_buffer view{};
+    PyObject *dtype = nullptr;  // its name, for messages
+    bool datetime = false;
+    bool swap = false;
+    ColumnUnit unit{Unit::ns, 1};
+    Py_ssize_t size = 0;
+
+    Column() = default;
+    Column(const Column &) = delete;
+    Column &operator=(const Column &) = delete;
+    ~Column();
+
+    std::int64_t at(Py_ssize_t i) const noexcept {
+        std::uint64_t raw;
+        std::memcpy(&raw, static_cast<const char *>(view.buf) + i * view.strides[0], 8);
+        return static_cast<std::int64_t>(swap ? __builtin_bswap64(raw) : raw);
+    }
+};
+
+// Opens `given`, a numpy array or an object that gives one through
+// __array__ (a pandas Series), as a column of datetime64 (of timedelta64
+// too unless datetime_only) in any unit; false with TypeError or ValueError
+// set, naming `fn` and the argument's `name`.
+bool open_column(const Numpy &np, PyObject *given, const char *fn, const char *name, bool datetime_only, Column &out);
+
+// A visitor of several call shapes from one lambda each, as
+// Overload{[](int) {...}, [](std::string_view) {...}}.
+template <class... Calls>
+struct Overload : Calls... {
+    using Calls::operator()...;
 };
 
 // --- Validity bitmaps ---------------------------------------------------------

@@ -109,32 +109,12 @@ Outcome InstantWriter::write_other(std::int64_t v, char *out, char *&end) const 
 
 // --- Reading an array -------------------------------------------------------
 
-// A one-dimensional datetime64 or timedelta64 array, read through an int64
-// view of its memory in its own byte order.
-struct Column {
-    PyObject *ints = nullptr;
-    Py_buffer view{};
-    PyObject *dtype = nullptr;  // its name, for messages
-    bool datetime = false;
-    bool swap = false;
-    ColumnUnit unit{Unit::ns, 1};
-    Py_ssize_t size = 0;
-
-    Column() = default;
-    Column(const Column &) = delete;
-    Column &operator=(const Column &) = delete;
-    ~Column() {
-        if (view.obj != nullptr) PyBuffer_Release(&view);
-        Py_XDECREF(ints);
-        Py_XDECREF(dtype);
-    }
-
-    std::int64_t at(Py_ssize_t i) const noexcept {
-        std::uint64_t raw;
-        std::memcpy(&raw, static_cast<const char *>(view.buf) + i * view.strides[0], 8);
-        return static_cast<std::int64_t>(swap ? __builtin_bswap64(raw) : raw);
-    }
-};
+Column::~Column() {
+    if (view.obj != nullptr) PyBuffer_Release(&view);
+    Py_XDECREF(ints);
+    Py_XDECREF(dtype);
+    Py_XDECREF(array);
+}
 
 static bool str_attr_is(PyObject *o, const char *name, const char *expected, bool &out) {
     PyObject *attr = PyObject_GetAttrString(o, name);
@@ -144,12 +124,28 @@ static bool str_attr_is(PyObject *o, const char *name, const char *expected, boo
     return true;
 }
 
-static bool open_column(const Numpy &np, PyObject *array, const char *fn, bool datetime_only, Column &out) {
+bool columns::open_column(const Numpy &np, PyObject *given, const char *fn, const char *name, bool datetime_only,
+                          Column &out) {
     const char *wanted = datetime_only ? "a numpy datetime64 array" : "a numpy datetime64 or timedelta64 array";
-    if (!PyObject_TypeCheck(array, np.ndarray)) {
-        PyErr_Format(PyExc_TypeError, "%s argument must be %s, not '%T'", fn, wanted, array);
-        return false;
+    if (PyObject_TypeCheck(given, np.ndarray)) {
+        out.array = Py_NewRef(given);
+    } else {
+        // What gives an array through __array__, as a pandas Series does,
+        // is read as that array.
+        const int gives = PyObject_HasAttrStringWithError(given, "__array__");
+        if (gives < 0) return false;
+        if (gives == 0) {
+            PyErr_Format(PyExc_TypeError, "%s %s must be %s, not '%T'", fn, name, wanted, given);
+            return false;
+        }
+        out.array = PyObject_CallOneArg(np.asarray, given);
+        if (out.array == nullptr) return false;
+        if (!PyObject_TypeCheck(out.array, np.ndarray)) {
+            PyErr_Format(PyExc_TypeError, "%s %s must be %s, not '%T'", fn, name, wanted, given);
+            return false;
+        }
     }
+    PyObject *array = out.array;
     PyObject *dtype = PyObject_GetAttrString(array, "dtype");
     if (dtype == nullptr) return false;
     bool is_datetime = false, is_timedelta = false, big_endian = false;
@@ -159,17 +155,17 @@ static bool open_column(const Numpy &np, PyObject *array, const char *fn, bool d
         if (is_datetime || (is_timedelta && !datetime_only))
             data = PyObject_CallOneArg(np.datetime_data, dtype);
         else
-            PyErr_Format(PyExc_TypeError, "%s argument must be %s, not an array of dtype %S", fn, wanted, dtype);
+            PyErr_Format(PyExc_TypeError, "%s %s must be %s, not an array of dtype %S", fn, name, wanted, dtype);
     }
     Py_DECREF(dtype);
     if (data == nullptr) return false;
     // datetime_data gives (unit, count), for example ('ns', 1).  The unit's
     // text lives in the tuple, so it is looked up before the tuple goes.
-    std::string_view name;
+    std::string_view unit_name;
     const bool read = PyTuple_Check(data) && PyTuple_GET_SIZE(data) == 2 &&
-                      to_text(PyTuple_GET_ITEM(data, 0), name, "unit") &&
+                      to_text(PyTuple_GET_ITEM(data, 0), unit_name, "unit") &&
                       to_i64(PyTuple_GET_ITEM(data, 1), out.unit.count, "count");
-    const bool known = read && find_unit(name, out.unit.unit) && out.unit.count >= 1;
+    const bool known = read && find_unit(unit_name, out.unit.unit) && out.unit.count >= 1;
     Py_DECREF(data);
     if (!read) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "numpy.datetime_data() gave no (unit, count)");
@@ -256,7 +252,7 @@ static constexpr auto from_numpy_decl =
 static PyObject *from_numpy(PyObject *, PyObject *array) {
     const Numpy *np = numpy("from_numpy()");
     Column c;
-    if (np == nullptr || !open_column(*np, array, "from_numpy()", false, c)) return nullptr;
+    if (np == nullptr || !open_column(*np, array, "from_numpy()", "argument", false, c)) return nullptr;
     const ColumnUnit u = c.unit;
     if (!c.datetime) {
         if (u.is_calendar())
@@ -288,17 +284,10 @@ struct ZoneArg {
     }
 };
 
-static bool units_per_second(const Column &c, const char *fn, std::int64_t &out) {
-    out = c.unit.per_second();
-    if (out != 0) return true;
-    PyErr_Format(PyExc_ValueError, "%s: %U is not datetime64 in s, ms, us or ns", fn, c.dtype);
-    return false;
-}
-
 // A new array of the column's dtype from `fill(i, v, out)` for each
 // element that is not NaT (which stays NaT); nullptr when a fill fails.
 template <class Fill>
-static PyObject *map_column(const Numpy &np, PyObject *array, const Column &c, Fill &&fill) {
+static PyObject *map_column(const Numpy &np, const Column &c, Fill &&fill) {
     Py_buffer out;
     PyObject *result = new_int64_array(np, c.size, out);
     if (result == nullptr) return nullptr;
@@ -314,70 +303,115 @@ static PyObject *map_column(const Numpy &np, PyObject *array, const Column &c, F
         Py_DECREF(result);
         return nullptr;
     }
-    PyObject *dtype = PyObject_GetAttrString(array, "dtype");
+    PyObject *dtype = PyObject_GetAttrString(c.array, "dtype");
     PyObject *viewed = dtype ? PyObject_CallMethod(result, "view", "O", dtype) : nullptr;
     Py_XDECREF(dtype);
     Py_DECREF(result);
     return viewed;
 }
 
-static bool local_out_of_range(const Column &c, Py_ssize_t i, std::int64_t v) {
-    PyErr_Format(PyExc_ValueError, "array[%zd] = %lld of %U: its local reading is outside the range of %U", i,
-                 static_cast<long long>(v), c.dtype, c.dtype);
+// Element i moved by a change of offset: its `what` ("local reading",
+// "instant") is one that the dtype cannot hold.
+static bool moved_error(const Column &c, Py_ssize_t i, Outcome outcome, const char *what) {
+    PyErr_Format(PyExc_ValueError, "array[%zd] = %lld of %U: its %s is %s %U", i, static_cast<long long>(c.at(i)),
+                 c.dtype, what,
+                 outcome == Outcome::Remainder ? "not a whole number of units of" : "outside the range of", c.dtype);
     return false;
+}
+
+// Element i, v, moved by shift(seconds, by) seconds, where seconds are v's
+// whole seconds from the epoch; shift returns false with an error set.
+// The units of a second move by whole units; the others through v's
+// DateTime, and the result must again be a whole number of units.
+template <class Shift>
+static bool move_element(const Column &c, Py_ssize_t i, std::int64_t v, const char *what, Shift &&shift,
+                         std::int64_t &out) {
+    std::int64_t by;
+    if (const std::int64_t per_second = c.unit.per_second(); per_second != 0) {
+        // An offset is less than a day, so by * per_second fits 64 bits.
+        if (!shift(floor_divmod(v, per_second).quotient, by)) return false;
+        if (__builtin_add_overflow(v, by * per_second, &out) || out == INT64_MIN)
+            return moved_error(c, i, Outcome::OutOfRange, what);
+        return true;
+    }
+    DateTime dt;
+    Outcome outcome = datetime_from_units(v, c.unit, dt);
+    if (outcome != Outcome::Ok) return element_error(c, i, outcome, "DateTime", nullptr);
+    const i128 nanos = unix_timestamp_nanos(dt);
+    if (!shift(static_cast<std::int64_t>(floor_divmod(nanos, i128{kNanosPerSecond}).quotient), by)) return false;
+    const auto moved = from_unix_nanos(nanos + i128{by} * kNanosPerSecond);
+    outcome = moved ? datetime_to_units(*moved, c.unit, out) : Outcome::OutOfRange;
+    return outcome == Outcome::Ok || moved_error(c, i, outcome, what);
 }
 
 static constexpr auto to_local_numpy_decl =
     module_function("to_local_numpy",
-                    "The local readings in a Zone of a datetime64 array of instants (s, ms, us or ns),\n"
-                    "in an array of the same dtype; NaT stays NaT.\n\n"
-                    "Raises ValueError, naming the index, for a reading outside the dtype's range.",
+                    "The local readings in a Zone of a datetime64 array of instants, in an array of\n"
+                    "the same dtype; NaT stays NaT.\n\n"
+                    "Raises ValueError, naming the index, for a reading outside the dtype's range or\n"
+                    "not a whole number of its units.",
                     param<Any>("array"), param<ZoneArg>("zone"));
 
 static PyObject *to_local_numpy(PyObject *, PyObject *array, const Zone *zone) {
     const Numpy *np = numpy("to_local_numpy()");
     Column c;
-    std::int64_t per_second;
-    if (np == nullptr || !open_column(*np, array, "to_local_numpy()", true, c) ||
-        !units_per_second(c, "to_local_numpy()", per_second))
-        return nullptr;
-    return map_column(*np, array, c, [&](Py_ssize_t i, std::int64_t v, std::int64_t &out) {
-        const std::int64_t offset = zone->offset_at(floor_divmod(v, per_second).quotient);
-        if (__builtin_add_overflow(v, offset * per_second, &out) || out == INT64_MIN)
-            return local_out_of_range(c, i, v);
-        return true;
+    if (np == nullptr || !open_column(*np, array, "to_local_numpy()", "argument", true, c)) return nullptr;
+    return map_column(*np, c, [&](Py_ssize_t i, std::int64_t v, std::int64_t &out) {
+        return move_element(
+            c, i, v, "local reading",
+            [&](std::int64_t seconds, std::int64_t &by) {
+                by = zone->offset_at(seconds);
+                return true;
+            },
+            out);
     });
 }
 
-static constexpr auto from_local_numpy_decl = module_function(
-    "from_local_numpy",
-    "The instants of a datetime64 array of local readings in a Zone (s, ms, us or ns),\n"
-    "in an array of the same dtype; NaT stays NaT.  disambiguate settles readings in a\n"
-    "gap or a fold as Zone.from_local does.\n\n"
-    "Raises ValueError, naming the index, for a reading that disambiguate='raise'\n"
-    "refuses or whose instant is outside the dtype's range.",
-    param<Any>("array"), param<ZoneArg>("zone"), param<DisambiguateWord>("disambiguate", Disambiguate::Compatible));
+static constexpr auto from_local_numpy_decl =
+    module_function("from_local_numpy",
+                    "The instants of a datetime64 array of local readings in a Zone, in an array of\n"
+                    "the same dtype; NaT stays NaT.  disambiguate settles readings in a gap or a fold\n"
+                    "as Zone.from_local does.\n\n"
+                    "Raises ValueError, naming the index, for a reading that disambiguate='raise'\n"
+                    "refuses or whose instant is outside the dtype's range or not a whole number of\n"
+                    "its units.",
+                    param<Any>("array"), param<Keep<ZoneArg>>("zone"),
+                    param<DisambiguateWord>("disambiguate", Disambiguate::Compatible));
 
-static PyObject *from_local_numpy(PyObject *, PyObject *array, const Zone *zone, Disambiguate how) {
+// Element i, a reading that a change of offset skips or repeats, named as
+// Zone.from_local names it.
+static bool unsettled_error(const Column &c, Py_ssize_t i, PyObject *zone, LocalError error) {
+    DateTime local;
+    if (datetime_from_units(c.at(i), c.unit, local) != Outcome::Ok) return false;  // read once already
+    char reading[kDateTimeTextMax];
+    char *end = write_datetime(reading, local) - 1;  // without the "Z"
+    PyObject *key = zone_key(zone);
+    PyObject *name = key != nullptr ? Py_NewRef(key) : PyObject_Repr(zone);
+    if (name == nullptr) return false;
+    const bool skipped = error == LocalError::Skipped;
+    PyErr_Format(PyExc_ValueError, "array[%zd] = %.*s is %s in %U: a change of offset %s it (disambiguate='raise')", i,
+                 static_cast<int>(end - reading), reading, skipped ? "skipped" : "repeated", name,
+                 skipped ? "skips" : "repeats");
+    Py_DECREF(name);
+    return false;
+}
+
+static PyObject *from_local_numpy(PyObject *, PyObject *array, Kept<const Zone *> zone, Disambiguate how) {
     const Numpy *np = numpy("from_local_numpy()");
     Column c;
-    std::int64_t per_second;
-    if (np == nullptr || !open_column(*np, array, "from_local_numpy()", true, c) ||
-        !units_per_second(c, "from_local_numpy()", per_second))
-        return nullptr;
-    return map_column(*np, array, c, [&](Py_ssize_t i, std::int64_t v, std::int64_t &out) {
-        const std::int64_t seconds = floor_divmod(v, per_second).quotient;
-        const auto resolved = zone->resolve_local(seconds, how);
-        if (!resolved) {
-            PyErr_Format(PyExc_ValueError, "array[%zd] = %lld of %U is a reading that a change of offset %s", i,
-                         static_cast<long long>(v), c.dtype,
-                         resolved.error() == LocalError::Skipped ? "skips" : "repeats");
-            return false;
-        }
-        // The instant is the reading moved by the offset in force there.
-        const std::int64_t shift = (resolved->seconds - seconds) * per_second;
-        if (__builtin_add_overflow(v, shift, &out) || out == INT64_MIN) return local_out_of_range(c, i, v);
-        return true;
+    if (np == nullptr || !open_column(*np, array, "from_local_numpy()", "argument", true, c)) return nullptr;
+    return map_column(*np, c, [&](Py_ssize_t i, std::int64_t v, std::int64_t &out) {
+        return move_element(
+            c, i, v, "instant",
+            [&](std::int64_t seconds, std::int64_t &by) {
+                // The instant is the reading moved back by the offset in
+                // force there.
+                const auto resolved = zone.value->resolve_local(seconds, how);
+                if (!resolved) return unsettled_error(c, i, zone.object, resolved.error());
+                by = resolved->seconds - seconds;
+                return true;
+            },
+            out);
     });
 }
 
@@ -394,7 +428,7 @@ static constexpr auto format_numpy_decl =
 static PyObject *format_numpy(PyObject *, PyObject *array, Kept<std::optional<OffsetOrZone::Value>> offset) {
     const Numpy *np = numpy("format_numpy()");
     Column c;
-    if (np == nullptr || !open_column(*np, array, "format_numpy()", true, c)) return nullptr;
+    if (np == nullptr || !open_column(*np, array, "format_numpy()", "argument", true, c)) return nullptr;
     if (c.unit.unit == Unit::D && offset.value)
         return PyErr_Format(PyExc_ValueError,
                             "format_numpy(): the values of %U are dates, to which an offset does not apply", c.dtype);
@@ -510,7 +544,7 @@ static PyObject *to_numpy(PyObject *, PyObject *values, Kept<std::optional<std::
     else if (unit.value && !find_unit(*unit.value, u.unit))
         PyErr_Format(PyExc_ValueError, "to_numpy(): %R is not a unit of numpy's datetime64", unit.object);
     else if (id == ClassId::Date && u.unit != Unit::D)
-        PyErr_Format(PyExc_ValueError, "to_numpy(): dates are datetime64[D], not datetime64[%R]", unit.object);
+        PyErr_Format(PyExc_ValueError, "to_numpy(): dates are datetime64[D], not datetime64[%U]", unit.object);
     else if (!datetime && u.is_calendar())
         PyErr_Format(PyExc_ValueError, "to_numpy(): a Duration has no length in %R units", unit.object);
     else

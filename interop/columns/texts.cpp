@@ -5,6 +5,7 @@
 // fails, naming its index (its row, in an Arrow column).
 #include <algorithm>
 #include <type_traits>
+#include <utility>
 
 #include "core/date.hpp"
 #include "core/datetime.hpp"
@@ -59,7 +60,8 @@ struct Texts {
     PyObject *str(Py_ssize_t i) const;
 
     // Calls visit(i, text) with the UTF-8 text of element i: an array's
-    // short ASCII element straight from the buffer, any other through str.
+    // short ASCII element straight from the buffer, any other through str;
+    // or visit(i) for a missing value.
     template <class Visit>
     bool visit_one(Py_ssize_t i, Visit &&visit) const;
 
@@ -171,6 +173,22 @@ PyObject *Texts::str(Py_ssize_t i) const {
     return s;
 }
 
+// None, a float NaN and pandas' NA and NaT: what pandas' and polars' own
+// readers take for a missing value among texts.  pandas is not imported
+// for this: its classes are known by their qualified names.
+static bool is_missing(PyObject *item) {
+    if (item == Py_None) return true;
+    if (PyFloat_Check(item)) return std::isnan(PyFloat_AS_DOUBLE(item));
+    const std::string_view short_name = Py_TYPE(item)->tp_name;
+    if (!short_name.ends_with("NAType") && !short_name.ends_with("NaTType")) return false;
+    PyObject *name = PyType_GetFullyQualifiedName(Py_TYPE(item));
+    const bool missing = name != nullptr && (PyUnicode_EqualToUTF8(name, "pandas._libs.missing.NAType") ||
+                                             PyUnicode_EqualToUTF8(name, "pandas._libs.tslibs.nattype.NaTType"));
+    if (name == nullptr) PyErr_Clear();
+    Py_XDECREF(name);
+    return missing;
+}
+
 // The UTF-8 text of an element that must be a str.
 static bool utf8_of(PyObject *item, Py_ssize_t i, std::string_view &out) {
     if (PyUnicode_Check(item) && PyUnicode_IS_COMPACT_ASCII(item)) {
@@ -179,7 +197,7 @@ static bool utf8_of(PyObject *item, Py_ssize_t i, std::string_view &out) {
         return true;
     }
     if (MERANDOL_UNLIKELY(!PyUnicode_Check(item))) {
-        PyErr_Format(PyExc_TypeError, "texts[%zd] is '%T', not str", i, item);
+        PyErr_Format(PyExc_TypeError, "texts[%zd] is '%T', not str or a missing value", i, item);
         return false;
     }
     Py_ssize_t size;
@@ -195,8 +213,10 @@ static bool utf8_of(PyObject *item, Py_ssize_t i, std::string_view &out) {
 template <class Visit>
 bool Texts::visit_one(Py_ssize_t i, Visit &&visit) const {
     if (seq != nullptr) {
+        PyObject *item = PySequence_Fast_ITEMS(seq)[i];
+        if (MERANDOL_UNLIKELY(!PyUnicode_Check(item)) && is_missing(item)) return visit(i);
         std::string_view text;
-        return utf8_of(PySequence_Fast_ITEMS(seq)[i], i, text) && visit(i, text);
+        return utf8_of(item, i, text) && visit(i, text);
     }
     char buffer[kShortText];
     std::size_t n;
@@ -213,7 +233,8 @@ bool Texts::visit_one(Py_ssize_t i, Visit &&visit) const {
 // 32 measured alike on 10^6 texts.
 inline constexpr Py_ssize_t kPrefetchAhead = 16;
 
-// Calls visit(i, text) for every element in order until it returns false.
+// Calls visit(i, text), or visit(i) for a missing value, for every element
+// in order until it returns false.
 // A list is held in a critical section and read afresh at every step, since
 // an allocation in `visit` may run a collection, and with it code that
 // changes the list.  Where eight items from a multiple of eight on are
@@ -321,13 +342,19 @@ template <class Object, auto reader>
 static PyObject *parse_column(const Texts &t) {
     PyObject *result = PyList_New(t.size);
     if (result == nullptr) return nullptr;
-    auto visit = [&](Py_ssize_t i, std::string_view text) {
-        const auto value = reader(text);
-        if (MERANDOL_UNLIKELY(!value)) return element_error(Object::type(), t, i, Outcome::Unreadable, nullptr);
-        PyObject *o = Object::wrap(*value);
-        if (o == nullptr) return false;
-        PyList_SET_ITEM(result, i, o);
-        return true;
+    auto visit = Overload{
+        [&](Py_ssize_t i, std::string_view text) {
+            const auto value = reader(text);
+            if (MERANDOL_UNLIKELY(!value)) return element_error(Object::type(), t, i, Outcome::Unreadable, nullptr);
+            PyObject *o = Object::wrap(*value);
+            if (o == nullptr) return false;
+            PyList_SET_ITEM(result, i, o);
+            return true;
+        },
+        [&](Py_ssize_t i) {
+            PyList_SET_ITEM(result, i, Py_NewRef(Py_None));
+            return true;
+        },
     };
     bool ok;
     // RFC 3339 texts of a list eight at a time through the fast path.
@@ -354,21 +381,61 @@ static constexpr auto parse_many_decl =
 
 using ParsedClasses = ClassSet<ClassId::Date, ClassId::Time, ClassId::DateTime, ClassId::OffsetDateTime>;
 
+// The rows of an Arrow string column read by the class's reader; nulls
+// give None.
+template <class Object, auto reader>
+class ArrowRows final : public arrow_columns::TextVisitor {
+public:
+    PyObject *result = nullptr;
+
+    ArrowRows() = default;
+    ArrowRows(const ArrowRows &) = delete;
+    ArrowRows &operator=(const ArrowRows &) = delete;
+    ~ArrowRows() { Py_XDECREF(result); }
+
+    bool start(std::int64_t rows) override {
+        result = PyList_New(static_cast<Py_ssize_t>(rows));
+        return result != nullptr;
+    }
+    bool text(std::int64_t row, std::string_view text) override {
+        const auto value = reader(text);
+        if (MERANDOL_UNLIKELY(!value))
+            return text_error(Object::type(), text, Outcome::Unreadable, {nullptr, row}, nullptr);
+        PyObject *o = Object::wrap(*value);
+        if (o == nullptr) return false;
+        PyList_SET_ITEM(result, static_cast<Py_ssize_t>(row), o);
+        return true;
+    }
+    bool null(std::int64_t row) override {
+        PyList_SET_ITEM(result, static_cast<Py_ssize_t>(row), Py_NewRef(Py_None));
+        return true;
+    }
+};
+
+// An Arrow column where texts exports one, else the texts read in place.
+template <class Object, auto reader>
+static PyObject *parse_texts(PyObject *texts_object) {
+    if (!PyList_CheckExact(texts_object) && !PyTuple_CheckExact(texts_object)) {
+        ArrowRows<Object, reader> rows;
+        const int found = arrow_columns::visit_texts(texts_object, "parse_many()", rows);
+        if (found > 0) return std::exchange(rows.result, nullptr);
+        if (found < 0) return nullptr;
+    }
+    Texts texts;
+    if (!open_texts(texts_object, texts)) return nullptr;
+    return parse_column<Object, reader>(texts);
+}
+
 static PyObject *parse_many(PyObject *, PyObject *cls, PyObject *texts_object) {
-    using Parser = PyObject *(*)(const Texts &);
-    Parser parse;
     switch (ParsedClasses::find(cls)) {
-        case ClassId::OffsetDateTime: parse = parse_column<OffsetDateTimeObject, parse_rfc3339>; break;
-        case ClassId::DateTime: parse = parse_column<DateTimeObject, parse_datetime>; break;
-        case ClassId::Date: parse = parse_column<DateObject, parse_date>; break;
-        case ClassId::Time: parse = parse_column<TimeObject, parse_time>; break;
+        case ClassId::OffsetDateTime: return parse_texts<OffsetDateTimeObject, parse_rfc3339>(texts_object);
+        case ClassId::DateTime: return parse_texts<DateTimeObject, parse_datetime>(texts_object);
+        case ClassId::Date: return parse_texts<DateObject, parse_date>(texts_object);
+        case ClassId::Time: return parse_texts<TimeObject, parse_time>(texts_object);
         default:
             return PyErr_Format(PyExc_TypeError, "parse_many() cls must be merandol's %s, not %R",
                                 ParsedClasses::kNames.data(), cls);
     }
-    Texts texts;
-    if (!open_texts(texts_object, texts)) return nullptr;
-    return parse(texts);
 }
 
 // --- parse_to_numpy ---------------------------------------------------------
@@ -417,10 +484,17 @@ static bool fill_eight(PyObject *const *items, FastReadBatch read_batch, std::in
 }
 
 template <std::int64_t NanosPerUnit>
-static bool fill_instants(const Texts &t, std::int64_t *out, const char *target) {
-    auto fill = [&](Py_ssize_t i, std::string_view text) {
-        const Outcome outcome = read_instant<NanosPerUnit>(text, text.size(), out[i]);
-        return outcome == Outcome::Ok || element_error(OffsetDateTimeObject::type(), t, i, outcome, target);
+static bool fill_instants(const Texts &t, std::int64_t *out, const char *target, Py_ssize_t &missing) {
+    auto fill = Overload{
+        [&](Py_ssize_t i, std::string_view text) {
+            const Outcome outcome = read_instant<NanosPerUnit>(text, text.size(), out[i]);
+            return outcome == Outcome::Ok || element_error(OffsetDateTimeObject::type(), t, i, outcome, target);
+        },
+        [&](Py_ssize_t i) {
+            out[i] = INT64_MIN;
+            ++missing;
+            return true;
+        },
     };
     if (t.seq != nullptr) {
         const FastReadBatch read_batch = fast_batch_reader_within(best_fast_kernel());
@@ -458,14 +532,15 @@ static bool text_unit(Kept<std::string_view> name, Unit &out) {
     return false;
 }
 
-// Reads every text into its instant in `unit` at out[i]; `target` names
-// the result's type in messages.
-static bool fill_instants_in(Unit unit, const Texts &t, std::int64_t *out, const char *target) {
+// Reads every text into its instant in `unit` at out[i], a missing value
+// into INT64_MIN (NaT, which no text reads to), counted in `missing`;
+// `target` names the result's type in messages.
+static bool fill_instants_in(Unit unit, const Texts &t, std::int64_t *out, const char *target, Py_ssize_t &missing) {
     switch (unit) {
-        case Unit::s: return fill_instants<info(Unit::s).num>(t, out, target);
-        case Unit::ms: return fill_instants<info(Unit::ms).num>(t, out, target);
-        case Unit::us: return fill_instants<info(Unit::us).num>(t, out, target);
-        default: return fill_instants<info(Unit::ns).num>(t, out, target);
+        case Unit::s: return fill_instants<info(Unit::s).num>(t, out, target, missing);
+        case Unit::ms: return fill_instants<info(Unit::ms).num>(t, out, target, missing);
+        case Unit::us: return fill_instants<info(Unit::us).num>(t, out, target, missing);
+        default: return fill_instants<info(Unit::ns).num>(t, out, target, missing);
     }
 }
 
@@ -478,8 +553,7 @@ static PyObject *parse_to_numpy(PyObject *, PyObject *texts_object, Kept<std::st
     Py_buffer view;
     // An Arrow column is read into its own buffers, then copied: the copy
     // costs a fraction of a nanosecond per element.
-    if (arrow_columns::Columnar *c =
-            arrow_columns::read_instants(texts_object, unit, INT64_MIN, "parse_to_numpy()", dtype)) {
+    if (arrow_columns::Columnar *c = arrow_columns::read_instants(texts_object, unit, "parse_to_numpy()", dtype)) {
         PyObject *array = new_int64_array(*np, static_cast<Py_ssize_t>(c->length), view);
         if (array != nullptr) {
             std::memcpy(view.buf, c->buffers[1], static_cast<std::size_t>(c->length) * sizeof(std::int64_t));
@@ -493,7 +567,8 @@ static PyObject *parse_to_numpy(PyObject *, PyObject *texts_object, Kept<std::st
     if (!open_texts(texts_object, texts)) return nullptr;
     PyObject *array = new_int64_array(*np, texts.size, view);
     if (array == nullptr) return nullptr;
-    const bool ok = fill_instants_in(unit, texts, static_cast<std::int64_t *>(view.buf), dtype);
+    Py_ssize_t missing = 0;
+    const bool ok = fill_instants_in(unit, texts, static_cast<std::int64_t *>(view.buf), dtype, missing);
     PyBuffer_Release(&view);
     if (!ok) {
         Py_DECREF(array);
@@ -522,16 +597,24 @@ static PyObject *parse_to_arrow(PyObject *, PyObject *texts_object, Kept<std::st
     Unit unit;
     if (!text_unit(unit_name, unit)) return nullptr;
     const UnitInfo &u = info(unit);
-    if (Columnar *c = arrow_columns::read_instants(texts_object, unit, 0, "parse_to_arrow()", u.arrow_type))
-        return arrow_columns::wrap_columnar(c);
-    if (PyErr_Occurred()) return nullptr;
-    Texts texts;
-    if (!open_texts(texts_object, texts)) return nullptr;
-    Columnar *c = Columnar::make(u.arrow_format, u.arrow_type, texts.size, 2);
-    if (c == nullptr) return nullptr;
-    auto *values = static_cast<std::int64_t *>(c->allocate(0, static_cast<std::size_t>(texts.size) * 8));
-    c->buffers[1] = values;
-    if (values == nullptr || !fill_instants_in(unit, texts, values, u.arrow_type)) {
+    Columnar *c = arrow_columns::read_instants(texts_object, unit, "parse_to_arrow()", u.arrow_type);
+    if (c == nullptr) {
+        if (PyErr_Occurred()) return nullptr;
+        Texts texts;
+        if (!open_texts(texts_object, texts)) return nullptr;
+        c = Columnar::make(u.arrow_format, u.arrow_type, texts.size, 2);
+        if (c == nullptr) return nullptr;
+        auto *values = static_cast<std::int64_t *>(c->allocate(0, static_cast<std::size_t>(texts.size) * 8));
+        c->buffers[1] = values;
+        Py_ssize_t missing = 0;
+        if (values == nullptr || !fill_instants_in(unit, texts, values, u.arrow_type, missing)) {
+            c->let_go();
+            return nullptr;
+        }
+        c->null_count = missing;
+    }
+    // NaT, a null's or a missing value's, becomes a null of Arrow's own.
+    if (c->null_count > 0 && !arrow_columns::nat_to_nulls(*c)) {
         c->let_go();
         return nullptr;
     }
