@@ -319,29 +319,41 @@ static bool moved_error(const Column &c, Py_ssize_t i, Outcome outcome, const ch
     return false;
 }
 
-// Element i, v, moved by shift(seconds, by) seconds, where seconds are v's
-// whole seconds from the epoch; shift returns false with an error set.
-// The units of a second move by whole units; the others through v's
-// DateTime, and the result must again be a whole number of units.
+// Element i, v, of a unit that is no fraction of a second, moved by
+// shift(i, seconds, by) seconds, where seconds are v's whole seconds from
+// the epoch, through its DateTime: the result must again be a whole number
+// of units.  shift returns false with an error set.
 template <class Shift>
-static bool move_element(const Column &c, Py_ssize_t i, std::int64_t v, const char *what, Shift &&shift,
-                         std::int64_t &out) {
-    std::int64_t by;
-    if (const std::int64_t per_second = c.unit.per_second(); per_second != 0) {
-        // An offset is less than a day, so by * per_second fits 64 bits.
-        if (!shift(floor_divmod(v, per_second).quotient, by)) return false;
-        if (__builtin_add_overflow(v, by * per_second, &out) || out == INT64_MIN)
-            return moved_error(c, i, Outcome::OutOfRange, what);
-        return true;
-    }
+static bool move_through_datetime(const Column &c, Py_ssize_t i, std::int64_t v, const char *what, Shift &&shift,
+                                  std::int64_t &out) {
     DateTime dt;
     Outcome outcome = datetime_from_units(v, c.unit, dt);
     if (outcome != Outcome::Ok) return element_error(c, i, outcome, "DateTime", nullptr);
     const i128 nanos = unix_timestamp_nanos(dt);
-    if (!shift(static_cast<std::int64_t>(floor_divmod(nanos, i128{kNanosPerSecond}).quotient), by)) return false;
+    std::int64_t by;
+    if (!shift(i, static_cast<std::int64_t>(floor_divmod(nanos, i128{kNanosPerSecond}).quotient), by)) return false;
     const auto moved = from_unix_nanos(nanos + i128{by} * kNanosPerSecond);
     outcome = moved ? datetime_to_units(*moved, c.unit, out) : Outcome::OutOfRange;
     return outcome == Outcome::Ok || moved_error(c, i, outcome, what);
+}
+
+// A new array of the column's elements, each moved by shift(i, seconds,
+// by); the units of a second by whole units.
+template <class Shift>
+static PyObject *move_column(const Numpy &np, const Column &c, const char *what, Shift &&shift) {
+    const std::int64_t per_second = c.unit.per_second();
+    if (per_second == 0)
+        return map_column(np, c, [&](Py_ssize_t i, std::int64_t v, std::int64_t &out) {
+            return move_through_datetime(c, i, v, what, shift, out);
+        });
+    return map_column(np, c, [&, per_second](Py_ssize_t i, std::int64_t v, std::int64_t &out) {
+        // An offset is less than a day, so by * per_second fits 64 bits.
+        std::int64_t by;
+        if (!shift(i, floor_divmod(v, per_second).quotient, by)) return false;
+        if (__builtin_add_overflow(v, by * per_second, &out) || out == INT64_MIN)
+            return moved_error(c, i, Outcome::OutOfRange, what);
+        return true;
+    });
 }
 
 static constexpr auto to_local_numpy_decl =
@@ -356,14 +368,9 @@ static PyObject *to_local_numpy(PyObject *, PyObject *array, const Zone *zone) {
     const Numpy *np = numpy("to_local_numpy()");
     Column c;
     if (np == nullptr || !open_column(*np, array, "to_local_numpy()", "argument", true, c)) return nullptr;
-    return map_column(*np, c, [&](Py_ssize_t i, std::int64_t v, std::int64_t &out) {
-        return move_element(
-            c, i, v, "local reading",
-            [&](std::int64_t seconds, std::int64_t &by) {
-                by = zone->offset_at(seconds);
-                return true;
-            },
-            out);
+    return move_column(*np, c, "local reading", [zone](Py_ssize_t, std::int64_t seconds, std::int64_t &by) {
+        by = zone->offset_at(seconds);
+        return true;
     });
 }
 
@@ -400,18 +407,13 @@ static PyObject *from_local_numpy(PyObject *, PyObject *array, Kept<const Zone *
     const Numpy *np = numpy("from_local_numpy()");
     Column c;
     if (np == nullptr || !open_column(*np, array, "from_local_numpy()", "argument", true, c)) return nullptr;
-    return map_column(*np, c, [&](Py_ssize_t i, std::int64_t v, std::int64_t &out) {
-        return move_element(
-            c, i, v, "instant",
-            [&](std::int64_t seconds, std::int64_t &by) {
-                // The instant is the reading moved back by the offset in
-                // force there.
-                const auto resolved = zone.value->resolve_local(seconds, how);
-                if (!resolved) return unsettled_error(c, i, zone.object, resolved.error());
-                by = resolved->seconds - seconds;
-                return true;
-            },
-            out);
+    return move_column(*np, c, "instant", [&](Py_ssize_t i, std::int64_t seconds, std::int64_t &by) {
+        // The instant is the reading moved back by the offset in force
+        // there.
+        const auto resolved = zone.value->resolve_local(seconds, how);
+        if (!resolved) return unsettled_error(c, i, zone.object, resolved.error());
+        by = resolved->seconds - seconds;
+        return true;
     });
 }
 
