@@ -595,7 +595,8 @@ bool add_numbers(Source &src, const ArrowArray &array, const char *fn) {
 // A numpy datetime64 array, or what gives one (a pandas Series), read in
 // place through `array`; its type in messages in `type`.
 bool open_datetime64(PyObject *instants, Source &src, Column &array, PyObject *&type) {
-    const Numpy *np = numpy_if_imported();
+    const Numpy *np = numpy_if_imported("format_arrow()");
+    if (np == nullptr && PyErr_Occurred()) return false;
     const int convertible = np == nullptr ? 0 : PyObject_HasAttrStringWithError(instants, "__array__");
     if (convertible < 0) return false;
     if (convertible == 0 && (np == nullptr || !PyObject_TypeCheck(instants, np->ndarray))) {

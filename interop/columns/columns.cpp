@@ -12,12 +12,10 @@ static PyMutex g_numpy_lock;
 static Numpy g_numpy_storage;
 static std::atomic<const Numpy *> g_numpy;
 
-const Numpy *columns::numpy_if_imported() { return g_numpy.load(std::memory_order_acquire); }
-
 // Found under the lock, so that one set of references is kept for the life
 // of the process.
 const Numpy *columns::numpy(const char *fn) {
-    if (const Numpy *np = numpy_if_imported()) return np;
+    if (const Numpy *np = g_numpy.load(std::memory_order_acquire)) return np;
     PyMutex_Lock(&g_numpy_lock);
     const Numpy *np = g_numpy.load(std::memory_order_acquire);
     if (np == nullptr) {
@@ -46,6 +44,16 @@ const Numpy *columns::numpy(const char *fn) {
     }
     PyMutex_Unlock(&g_numpy_lock);
     return np;
+}
+
+const Numpy *columns::numpy_if_imported(const char *fn) {
+    if (const Numpy *np = g_numpy.load(std::memory_order_acquire)) return np;
+    PyObject *name = PyUnicode_FromString("numpy");
+    PyObject *module = name ? PyImport_GetModule(name) : nullptr;
+    Py_XDECREF(name);
+    if (module == nullptr) return nullptr;
+    Py_DECREF(module);
+    return numpy(fn);
 }
 
 PyObject *columns::new_int64_array(const Numpy &np, Py_ssize_t n, Py_buffer &view) {

@@ -32,9 +32,10 @@ struct Numpy {
     PyTypeObject *ndarray;    // numpy.ndarray
 };
 const Numpy *numpy(const char *fn);
-// numpy when it is imported already, else nullptr, with no error: an object
-// of its types can only exist once it is.
-const Numpy *numpy_if_imported();
+// numpy when some module has imported it, else nullptr, with no error
+// unless finding it failed: an object of its types can only exist once it
+// is imported.
+const Numpy *numpy_if_imported(const char *fn);
 
 // A new one-dimensional int64 array of `n` elements and a writable view of
 // its buffer; release the view with PyBuffer_Release.
