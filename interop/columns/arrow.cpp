@@ -684,11 +684,11 @@ Columnar *format_all(const Source &src, const std::optional<OffsetOrZone::Value>
 static constexpr auto format_arrow_decl =
     module_function("format_arrow",
                     "An ArrowColumn of utf8 texts of instants: an Arrow timestamp column (any unit;\n"
-                    "its zone does not change the instants) or a numpy datetime64 array of unit s,\n"
-                    "ms, us or ns gives the text of each instant in UTC, ending in \"Z\", or with a\n"
-                    "UtcOffset its RFC 3339 text at that offset, or with a Zone at the offset in\n"
-                    "force at each instant; an Arrow date32 column or a datetime64[D] array gives\n"
-                    "date texts.  Nulls and NaT give nulls.\n\n"
+                    "its zone does not change the instants) or a numpy datetime64 array of any unit\n"
+                    "(or a pandas Series of one) gives the text of each instant in UTC, ending in\n"
+                    "\"Z\", or with a UtcOffset its RFC 3339 text at that offset, or with a Zone at\n"
+                    "the offset in force at each instant; an Arrow date32 column or a datetime64[D]\n"
+                    "array gives date texts.  Nulls and NaT give nulls.\n\n"
                     "Raises ValueError, naming the row, for an instant outside merandol's range and\n"
                     "for an offset given with dates; TypeError for a column of another type.",
                     param<Any>("instants"), param<Keep<OrNone<OffsetOrZone>>>("offset", {}));

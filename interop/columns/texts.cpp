@@ -373,8 +373,8 @@ static PyObject *parse_column(const Texts &t) {
 static constexpr auto parse_many_decl =
     module_function("parse_many",
                     "A list of cls values (cls is Date, Time, DateTime or OffsetDateTime) read from\n"
-                    "an iterable of str with exactly cls.parse.  Lists, tuples and numpy str arrays\n"
-                    "are read in place.\n\n"
+                    "texts with exactly cls.parse, None for a missing value (None, a float NaN,\n"
+                    "pandas' NA or NaT, an Arrow null).  texts is what parse_to_numpy takes.\n\n"
                     "Raises the error cls.parse raises for the first text it refuses, with a note\n"
                     "naming its index, and TypeError for an element that is not a str.",
                     param<Any>("cls"), param<Any>("texts"));
@@ -518,7 +518,8 @@ static constexpr auto parse_to_numpy_decl =
                     "A numpy datetime64[unit] array of the instants of RFC 3339 texts, read as\n"
                     "OffsetDateTime.parse reads them; unit is 's', 'ms', 'us' or 'ns'.  texts is an\n"
                     "iterable of str; lists, tuples and numpy str arrays are read in place, and so\n"
-                    "is an Arrow string column, whose nulls give NaT.\n\n"
+                    "is an Arrow string column.  A missing value (None, a float NaN, pandas' NA or\n"
+                    "NaT, an Arrow null) gives NaT.\n\n"
                     "Raises the error OffsetDateTime.parse raises for the first text it refuses,\n"
                     "with a note naming its index, and ValueError for an instant outside the\n"
                     "unit's range or with a fraction of a second finer than the unit.",
