@@ -6,6 +6,7 @@
 #include <type_traits>
 
 #include "core/datetime.hpp"
+#include "core/instant_units.hpp"
 #include "core/rfc3339_fast.hpp"
 
 namespace merandol::arrow {
@@ -188,29 +189,17 @@ std::string_view StringColumn::text(std::int64_t row, std::size_t &readable) con
 
 // --- Timestamps ---------------------------------------------------------------
 
-// An instant in units of NanosPerUnit nanoseconds; INT64_MIN, which numpy
-// takes for NaT, is out of range too, so that a column reads the same here
-// and through parse_to_numpy.
+// The instant in the unit, or the row's error.
 template <std::int64_t NanosPerUnit>
 [[gnu::always_inline]] static inline bool to_units(std::int64_t instant_seconds, std::uint32_t nanosecond,
                                                    std::int64_t &out, RowError &error) noexcept {
-    constexpr std::int64_t kPerSecond = kNanosPerSecond / NanosPerUnit;
-    static_assert(kPerSecond * NanosPerUnit == kNanosPerSecond);
     if (NanosPerUnit > 1 && nanosecond % NanosPerUnit != 0) {
         error = RowError::Finer;
         return false;
     }
-    // The nanosecond is a whole number of units.  Before the epoch a fraction is taken from the next second up, so that
-    // the seconds alone do not overflow near the lower end of the range.
-    std::int64_t seconds = instant_seconds, fraction = nanosecond / NanosPerUnit, units;
-    if (seconds < 0 && fraction != 0) seconds += 1, fraction -= kPerSecond;
-    if (__builtin_mul_overflow(seconds, kPerSecond, &units) || __builtin_add_overflow(units, fraction, &units) ||
-        units == INT64_MIN) {
-        error = RowError::OutOfRange;
-        return false;
-    }
-    out = units;
-    return true;
+    if (instant_to_units<NanosPerUnit>(instant_seconds, nanosecond, out)) return true;
+    error = RowError::OutOfRange;
+    return false;
 }
 
 // How far ahead of the batch being read its texts' bytes are fetched.  On

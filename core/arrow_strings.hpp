@@ -85,6 +85,16 @@ struct StringColumn {
     }
 };
 
+// Calls visit(row, text) for each row holding a text and visit(row) for each
+// null, in order, while visit returns true; false when it stopped.
+template <class Visit>
+bool for_each_text(const StringColumn &column, Visit &&visit) {
+    for (std::int64_t row = 0; row < column.size; ++row) {
+        if (!(column.is_valid(row) ? visit(row, column.text(row)) : visit(row))) return false;
+    }
+    return true;
+}
+
 // --- Timestamps ---------------------------------------------------------------
 
 // Arrow's timestamp units.

@@ -1,8 +1,9 @@
 // Arrow columns through the PyCapsule interface: ArrowColumn, the result
 // class that hands merandol's buffers to pyarrow, polars or DuckDB without
-// a copy, and parse_to_arrow, which reads the string column any of them
-// exports where its buffers lie.  No Arrow library is imported: the structs
-// of the C Data Interface are the whole contract.
+// a copy; the reading of the string column any of them exports, where its
+// buffers lie (for texts.cpp's parse_to_numpy and parse_to_arrow); and
+// format_arrow.  No Arrow library is imported: the structs of the C Data
+// Interface are the whole contract.
 #include "interop/columns/arrow.hpp"
 
 #include <algorithm>
@@ -10,15 +11,16 @@
 #include <cstring>
 #include <vector>
 
+#include "binding/compat.hpp"
 #include "core/date.hpp"
 #include "core/datetime.hpp"
 #include "core/rfc3339.hpp"
-#include "interop/columns/columns.hpp"
 #include "interop/zones/zones.hpp"
 
 namespace merandol::py {
 
 using namespace arrow_columns;
+using namespace columns;
 using arrow::StringColumn;
 using arrow::StringLayout;
 
@@ -137,13 +139,12 @@ struct ArrowColumnObject {
     Columnar *columnar;
 };
 
-static PyTypeObject *g_arrow_column_type;
+static std::atomic<PyTypeObject *> g_arrow_column_type;
 
 static Columnar &columnar_of(PyObject *self) { return *reinterpret_cast<ArrowColumnObject *>(self)->columnar; }
 
-// Takes the hold on `c`.
-static PyObject *wrap_columnar(Columnar *c) {
-    auto *self = PyObject_New(ArrowColumnObject, g_arrow_column_type);
+PyObject *arrow_columns::wrap_columnar(Columnar *c) {
+    auto *self = PyObject_New(ArrowColumnObject, g_arrow_column_type.load(std::memory_order_acquire));
     if (self == nullptr) {
         c->let_go();
         return nullptr;
@@ -258,24 +259,10 @@ static PyType_Spec arrow_column_spec = {
 
 namespace {
 
-struct ArrowUnit {
-    std::string_view name;
-    arrow::TimeUnit unit;
-    const char *format;
-    const char *type_name;
-};
-
-constexpr ArrowUnit kArrowUnits[] = {
-    {"s", arrow::TimeUnit::Second, "tss:UTC", "timestamp[s, tz=UTC]"},
-    {"ms", arrow::TimeUnit::Milli, "tsm:UTC", "timestamp[ms, tz=UTC]"},
-    {"us", arrow::TimeUnit::Micro, "tsu:UTC", "timestamp[us, tz=UTC]"},
-    {"ns", arrow::TimeUnit::Nano, "tsn:UTC", "timestamp[ns, tz=UTC]"},
-};
-
-const ArrowUnit *find_arrow_unit(std::string_view name) {
-    for (const ArrowUnit &u : kArrowUnits)
-        if (u.name == name) return &u;
-    return nullptr;
+// Arrow's timestamp units, in the order of numpy's from s.
+arrow::TimeUnit time_unit(Unit u) noexcept {
+    static_assert(static_cast<int>(Unit::ns) - static_cast<int>(Unit::s) == static_cast<int>(arrow::TimeUnit::Nano));
+    return static_cast<arrow::TimeUnit>(static_cast<int>(u) - static_cast<int>(Unit::s));
 }
 
 // A column of numbers: a timestamp's int64 counts of its unit, a date32's
@@ -283,24 +270,23 @@ const ArrowUnit *find_arrow_unit(std::string_view name) {
 struct Numbers {
     const std::uint8_t *validity = nullptr;  // nullptr when no row is null
     std::int64_t bit = 0;                    // the validity bit of row 0
-    const void *values = nullptr;            // row 0's value
+    const char *values = nullptr;            // row 0's value
+    std::int64_t stride = 8;                 // bytes from a row's value to the next
     std::int64_t size = 0;
     bool int32 = false;
+    bool swap = false;         // int64 of the other byte order
     bool nat_is_null = false;  // INT64_MIN is a null
 
-    bool is_valid(std::int64_t row) const noexcept {
-        const std::int64_t b = bit + row;
-        return validity == nullptr || (validity[b >> 3] >> (b & 7) & 1) != 0;
-    }
+    bool is_valid(std::int64_t row) const noexcept { return validity == nullptr || bit_is_set(validity, bit + row); }
     std::int64_t at(std::int64_t row) const noexcept {
         if (int32) {
             std::int32_t v;
-            std::memcpy(&v, static_cast<const char *>(values) + row * 4, 4);
+            std::memcpy(&v, values + row * 4, 4);
             return v;
         }
-        std::int64_t v;
-        std::memcpy(&v, static_cast<const char *>(values) + row * 8, 8);
-        return v;
+        std::uint64_t raw;
+        std::memcpy(&raw, values + row * stride, 8);
+        return static_cast<std::int64_t>(swap ? __builtin_bswap64(raw) : raw);
     }
 };
 
@@ -320,8 +306,8 @@ struct Source {
     ArrowArrayStream stream{};
     std::vector<Chunk> chunks;
     StringLayout layout{};
-    bool in_struct = false;           // each array a table of one string column
-    std::int64_t nanos_per_unit = 0;  // of a timestamp column; 0 for date32
+    bool in_struct = false;       // each array a table of one string column
+    ColumnUnit unit{Unit::D, 1};  // of a timestamp or date32 column, or a numpy array
     std::int64_t rows = 0;
 
     Source() = default;
@@ -340,7 +326,7 @@ struct Source {
 };
 
 // How a column is read: the schema's check and each array's.
-struct Reading {
+struct ColumnReader {
     bool (*open_schema)(Source &, const char *fn);
     bool (*add_chunk)(Source &, const ArrowArray &, const char *fn);
 };
@@ -439,7 +425,7 @@ bool add_chunk(Source &src, const ArrowArray &array, const char *fn) {
     return true;
 }
 
-bool read_stream(PyObject *capsule, Source &src, const char *fn, const Reading &reading) {
+bool read_stream(PyObject *capsule, Source &src, const char *fn, const ColumnReader &reader) {
     if (!take_capsule(capsule, "arrow_array_stream", fn, src.stream)) return false;
     auto stream_failed = [&](int code) {
         const char *text = src.stream.get_last_error ? src.stream.get_last_error(&src.stream) : nullptr;
@@ -452,66 +438,45 @@ bool read_stream(PyObject *capsule, Source &src, const char *fn, const Reading &
     if (src.stream.get_schema == nullptr || src.stream.get_next == nullptr)
         return fault(fn, "a stream without its calls");
     if (const int code = src.stream.get_schema(&src.stream, &src.schema); code != 0) return stream_failed(code);
-    if (!reading.open_schema(src, fn)) return false;
+    if (!reader.open_schema(src, fn)) return false;
     for (;;) {
         ArrowArray array{};
         if (const int code = src.stream.get_next(&src.stream, &array); code != 0) return stream_failed(code);
         if (array.release == nullptr) return true;
-        if (!reading.add_chunk(src, array, fn)) return false;
+        if (!reader.add_chunk(src, array, fn)) return false;
     }
 }
 
-bool read_array(PyObject *pair, Source &src, const char *fn, const Reading &reading) {
+bool read_array(PyObject *pair, Source &src, const char *fn, const ColumnReader &reader) {
     if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) {
         PyErr_Format(PyExc_TypeError, "%s: __arrow_c_array__() must give a pair of capsules, not '%T'", fn, pair);
         return false;
     }
     ArrowArray array;
-    return take_capsule(PyTuple_GET_ITEM(pair, 0), "arrow_schema", fn, src.schema) && reading.open_schema(src, fn) &&
-           take_capsule(PyTuple_GET_ITEM(pair, 1), "arrow_array", fn, array) && reading.add_chunk(src, array, fn);
+    return take_capsule(PyTuple_GET_ITEM(pair, 0), "arrow_schema", fn, src.schema) && reader.open_schema(src, fn) &&
+           take_capsule(PyTuple_GET_ITEM(pair, 1), "arrow_array", fn, array) && reader.add_chunk(src, array, fn);
 }
 
-// The error of a row that read_timestamps refused: the reader's own for an
-// unreadable text.
+// The error of a row that read_timestamps refused.
 void row_error(const Chunk &chunk, arrow::RowFailure failure, const char *target) {
-    const std::string_view text = chunk.column.text(failure.row);
-    const long long row = chunk.start + failure.row;
-    PyObject *str = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict");
-    if (str == nullptr) {
-        add_note("at row %lld", row);
-        return;
-    }
-    switch (failure.error) {
-        case arrow::RowError::Unreadable:
-            if (PyObject *result = PyObject_CallMethod(reinterpret_cast<PyObject *>(OffsetDateTimeObject::type()),
-                                                       "parse", "O", str)) {
-                PyErr_Format(PyExc_SystemError, "%R was refused in a column but read alone", str);
-                Py_DECREF(result);
-            }
-            add_note("at row %lld", row);
-            break;
-        case arrow::RowError::OutOfRange:
-            PyErr_Format(PyExc_ValueError, "row %lld = %R is outside the range of %s", row, str, target);
-            break;
-        case arrow::RowError::Finer:
-            PyErr_Format(PyExc_ValueError, "row %lld = %R has a fraction of a second that %s cannot hold", row, str,
-                         target);
-            break;
-    }
-    Py_DECREF(str);
+    const Outcome outcome = failure.error == arrow::RowError::Unreadable   ? Outcome::Unreadable
+                            : failure.error == arrow::RowError::OutOfRange ? Outcome::OutOfRange
+                                                                           : Outcome::Remainder;
+    text_error(OffsetDateTimeObject::type(), chunk.column.text(failure.row), outcome,
+               {nullptr, chunk.start + failure.row}, target);
 }
 
 // Reads the column that texts exports into src: 1, or 0 when it exports
 // none, or -1 with an error set.
-int read_source(PyObject *texts, Source &src, const char *fn, const Reading &reading) {
+int read_source(PyObject *texts, Source &src, const char *fn, const ColumnReader &reader) {
     PyObject *exported = nullptr;
     int found = call_export(texts, "__arrow_c_stream__", exported);
     bool ok = false;
     if (found > 0) {
-        ok = read_stream(exported, src, fn, reading);
+        ok = read_stream(exported, src, fn, reader);
     } else if (found == 0) {
         found = call_export(texts, "__arrow_c_array__", exported);
-        if (found > 0) ok = read_array(exported, src, fn, reading);
+        if (found > 0) ok = read_array(exported, src, fn, reader);
     }
     // The capsules' destructors may be the producer's Python code, which
     // must not find the error being raised.
@@ -523,9 +488,7 @@ int read_source(PyObject *texts, Source &src, const char *fn, const Reading &rea
 
 }  // namespace
 
-Columnar *arrow_columns::read_instants(PyObject *texts, std::string_view unit_name, std::int64_t null_value,
-                                       const char *fn, const char *target) {
-    const ArrowUnit *unit = find_arrow_unit(unit_name);
+Columnar *arrow_columns::read_instants(PyObject *texts, Unit unit, const char *fn, const char *target) {
     Source src;
     if (read_source(texts, src, fn, {open_schema, add_chunk}) <= 0) return nullptr;  // an error, or no export
 
@@ -533,96 +496,66 @@ Columnar *arrow_columns::read_instants(PyObject *texts, std::string_view unit_na
         PyErr_NoMemory();
         return nullptr;
     }
-    Columnar *c = Columnar::make(unit->format, unit->type_name, src.rows, 2);
+    Columnar *c = Columnar::make(info(unit).arrow_format, info(unit).arrow_type, src.rows, 2);
     auto *values = c ? static_cast<std::int64_t *>(c->allocate(0, static_cast<std::size_t>(src.rows) * 8)) : nullptr;
     if (values == nullptr) {
         if (c != nullptr) c->let_go();
         return nullptr;
     }
     c->buffers[1] = values;
-    std::int64_t nulls = 0;
     for (const Chunk &chunk : src.chunks) {
         std::expected<std::int64_t, arrow::RowFailure> read;
         Py_BEGIN_ALLOW_THREADS;
-        read = arrow::read_timestamps(chunk.column, unit->unit, null_value, values + chunk.start);
+        read = arrow::read_timestamps(chunk.column, time_unit(unit), INT64_MIN, values + chunk.start);
         Py_END_ALLOW_THREADS;
         if (!read) {
             row_error(chunk, read.error(), target);
             c->let_go();
             return nullptr;
         }
-        nulls += *read;
+        c->null_count += *read;
     }
-    c->null_count = nulls;
-    if (nulls == 0) return c;
-    auto *validity = static_cast<std::uint8_t *>(c->allocate(1, static_cast<std::size_t>(src.rows + 7) / 8));
-    if (validity == nullptr) {
-        c->let_go();
-        return nullptr;
-    }
-    std::memset(validity, 0, static_cast<std::size_t>(src.rows + 7) / 8);
-    for (const Chunk &chunk : src.chunks)
-        for (std::int64_t row = 0; row < chunk.column.size; ++row)
-            if (chunk.column.is_valid(row)) {
-                const std::int64_t bit = chunk.start + row;
-                validity[bit >> 3] |= static_cast<std::uint8_t>(1u << (bit & 7));
-            }
-    c->buffers[0] = validity;
     return c;
 }
 
-// --- parse_to_arrow ----------------------------------------------------------------
-
-struct ListColumn {
-    const ArrowUnit *unit;
-    Columnar *columnar = nullptr;
-};
-
-static std::int64_t *allocate_for_list(void *context, Py_ssize_t size) {
-    auto &out = *static_cast<ListColumn *>(context);
-    out.columnar = Columnar::make(out.unit->format, out.unit->type_name, size, 2);
-    if (out.columnar == nullptr) return nullptr;
-    auto *values = static_cast<std::int64_t *>(out.columnar->allocate(0, static_cast<std::size_t>(size) * 8));
-    out.columnar->buffers[1] = values;
-    return values;
+bool arrow_columns::nat_to_nulls(Columnar &c) {
+    const auto bytes = static_cast<std::size_t>(c.length + 7) / 8;
+    auto *validity = static_cast<std::uint8_t *>(c.allocate(1, bytes));
+    if (validity == nullptr) return false;
+    std::memset(validity, 0, bytes);
+    auto *values = static_cast<std::int64_t *>(c.blocks[0]);
+    for (std::int64_t row = 0; row < c.length; ++row) {
+        if (values[row] == INT64_MIN)
+            values[row] = 0;
+        else
+            set_bit(validity, row);
+    }
+    c.buffers[0] = validity;
+    return true;
 }
 
-static PyObject *parse_to_arrow(PyObject *, PyObject *texts, Kept<std::string_view> unit_name) {
-    const ArrowUnit *unit = find_arrow_unit(unit_name.value);
-    if (unit == nullptr)
-        return PyErr_Format(PyExc_ValueError, "unit must be 's', 'ms', 'us' or 'ns', not %R", unit_name.object);
-    if (Columnar *c = read_instants(texts, unit->name, 0, "parse_to_arrow()", unit->type_name)) return wrap_columnar(c);
-    if (PyErr_Occurred()) return nullptr;
-    ListColumn list{unit};
-    const bool ok = columns::read_text_instants(texts, unit->name, unit->type_name, allocate_for_list, &list);
-    if (ok) return wrap_columnar(list.columnar);
-    if (list.columnar != nullptr) list.columnar->let_go();
-    return nullptr;
+int arrow_columns::visit_texts(PyObject *texts, const char *fn, TextVisitor &visitor) {
+    Source src;
+    const int found = read_source(texts, src, fn, {open_schema, add_chunk});
+    if (found <= 0) return found;
+    if (!visitor.start(src.rows)) return -1;
+    for (const Chunk &chunk : src.chunks) {
+        const bool ok = arrow::for_each_text(
+            chunk.column,
+            Overload{
+                [&](std::int64_t row, std::string_view text) { return visitor.text(chunk.start + row, text); },
+                [&](std::int64_t row) { return visitor.null(chunk.start + row); },
+            });
+        if (!ok) return -1;
+    }
+    return 1;
 }
-static constexpr auto parse_to_arrow_decl =
-    module_function("parse_to_arrow", parse_to_arrow,
-                    "Parse RFC 3339 texts into an Arrow column of their instants.\n\n"
-                    "Args:\n"
-                    "    texts: An Arrow string column (utf8, large_utf8 or string_view; an\n"
-                    "        array, a stream of chunks or a table of one such column), read where\n"
-                    "        its buffers lie, with nulls giving nulls; or anything parse_to_numpy\n"
-                    "        takes.  Each text is read as OffsetDateTime.parse reads it.\n"
-                    "    unit: 's', 'ms', 'us' or 'ns' (default='ns').\n\n"
-                    "Returns:\n"
-                    "    ArrowColumn: A column of timestamp[unit, tz=UTC] of the instants.\n\n"
-                    "Raises:\n"
-                    "    ValueError: The error OffsetDateTime.parse raises for the first text it\n"
-                    "        refuses, with a note naming its row from the column's start; and\n"
-                    "        for an instant outside the unit's range or finer than the unit, and\n"
-                    "        for an Arrow array whose producer declares it wrongly.\n"
-                    "    TypeError: For another Arrow type.",
-                    param<Any>("texts"), param<Keep<Text>>("unit", {"ns", nullptr}));
 
 // --- format_arrow ------------------------------------------------------------------
 
 namespace {
 
-inline constexpr std::size_t kTextMax = std::max({kRfc3339TextMax, kDateTimeTextMax, kDateTextMax});
+inline constexpr std::size_t kTextMax = InstantWriter::kTextMax;
 
 bool open_numbers_schema(Source &src, const char *fn) {
     const char *format = src.schema.format;
@@ -630,17 +563,7 @@ bool open_numbers_schema(Source &src, const char *fn) {
         PyErr_Format(PyExc_ValueError, "%s: the Arrow schema has no format", fn);
         return false;
     }
-    const std::string_view f(format);
-    if (f == "tdD") return true;  // nanos_per_unit stays 0: days
-    if (f.size() >= 4 && f.starts_with("ts") && f[3] == ':') {
-        switch (f[2]) {
-            case 's': src.nanos_per_unit = kNanosPerSecond; return true;
-            case 'm': src.nanos_per_unit = 1000000; return true;
-            case 'u': src.nanos_per_unit = 1000; return true;
-            case 'n': src.nanos_per_unit = 1; return true;
-            default: break;
-        }
-    }
+    if (find_arrow_unit(format, src.unit.unit)) return true;
     PyErr_Format(PyExc_TypeError, "%s instants must be an Arrow timestamp or date32 column, not of format '%s'", fn,
                  format);
     return false;
@@ -659,7 +582,7 @@ bool add_numbers(Source &src, const ArrowArray &array, const char *fn) {
     if (array.buffers == nullptr) return fault(fn, wrong_declaration(ArrayFault::MissingBuffer));
     Numbers &n = src.chunks.back().numbers;
     n.size = array.length;
-    n.int32 = src.nanos_per_unit == 0;
+    n.int32 = src.unit.unit == Unit::D;
     const auto *validity = static_cast<const std::uint8_t *>(array.buffers[0]);
     if (array.null_count != 0 && validity != nullptr) {
         n.validity = validity;
@@ -674,52 +597,29 @@ bool add_numbers(Source &src, const ArrowArray &array, const char *fn) {
     return true;
 }
 
-// A numpy datetime64 array of seconds to nanoseconds or of days, as int64.
-bool open_datetime64(PyObject *array, Source &src, PyObject *&ints, Py_buffer &view, const char *&type) {
-    const columns::Numpy *np = columns::numpy();
-    if (np == nullptr || !PyObject_TypeCheck(array, np->ndarray)) {
-        if (np == nullptr) PyErr_Clear();
+// A numpy datetime64 array, or what gives one (a pandas Series), read in
+// place through `array`; its type in messages in `type`.
+bool open_datetime64(PyObject *instants, Source &src, Column &array, PyObject *&type) {
+    const Numpy *np = numpy_if_imported("format_arrow()");
+    if (np == nullptr && PyErr_Occurred()) return false;
+    const int convertible = np == nullptr ? 0 : PyObject_HasAttrStringWithError(instants, "__array__");
+    if (convertible < 0) return false;
+    if (convertible == 0 && (np == nullptr || !PyObject_TypeCheck(instants, np->ndarray))) {
         PyErr_Format(PyExc_TypeError,
                      "format_arrow() instants must be an Arrow timestamp or date32 column or a numpy datetime64 "
                      "array, not '%T'",
-                     array);
+                     instants);
         return false;
     }
-    PyObject *dtype = PyObject_GetAttrString(array, "dtype");
-    PyObject *data = dtype ? PyObject_CallOneArg(np->datetime_data, dtype) : nullptr;
-    std::string_view unit;
-    std::int64_t count = 0;
-    const bool read = data != nullptr && PyTuple_Check(data) && PyTuple_GET_SIZE(data) == 2 &&
-                      to_text(PyTuple_GET_ITEM(data, 0), unit, "unit") &&
-                      to_i64(PyTuple_GET_ITEM(data, 1), count, "count");
-    static constexpr std::pair<std::string_view, std::int64_t> kUnits[] = {
-        {"D", 0}, {"s", kNanosPerSecond}, {"ms", 1000000}, {"us", 1000}, {"ns", 1}};
-    static constexpr const char *kTypes[] = {"datetime64[D]", "datetime64[s]", "datetime64[ms]", "datetime64[us]",
-                                             "datetime64[ns]"};
-    int found = -1;
-    for (int i = 0; read && count == 1 && i < 5; ++i)
-        if (kUnits[i].first == unit) found = i;
-    if (found < 0 && (read || PyErr_ExceptionMatches(PyExc_TypeError))) {
-        PyErr_Clear();
-        PyErr_Format(PyExc_TypeError,
-                     "format_arrow() instants must be a datetime64 array of unit D, s, ms, us or ns, not of dtype %R",
-                     dtype);
-    }
-    Py_XDECREF(data);
-    Py_XDECREF(dtype);
-    if (found < 0) return false;
-    src.nanos_per_unit = kUnits[found].second;
-    type = kTypes[found];
-    ints = PyObject_CallMethod(array, "astype", "s", "int64");
-    if (ints == nullptr || PyObject_GetBuffer(ints, &view, PyBUF_C_CONTIGUOUS) < 0) return false;
-    if (view.ndim != 1) {
-        PyErr_Format(PyExc_ValueError, "format_arrow(): the array must be one-dimensional, not of %d dimensions",
-                     view.ndim);
-        return false;
-    }
+    if (!open_column(*np, instants, "format_arrow()", "instants", true, array)) return false;
+    type = PyUnicode_FromFormat("'%U'", array.dtype);
+    if (type == nullptr) return false;
+    src.unit = array.unit;
     Numbers n{};
-    n.values = view.buf;
-    n.size = view.shape[0];
+    n.values = static_cast<const char *>(array.view.buf);
+    n.stride = array.view.strides[0];
+    n.swap = array.swap;
+    n.size = array.size;
     n.nat_is_null = true;
     src.chunks.push_back({{}, {}, 0, n});
     src.rows = n.size;
@@ -727,35 +627,20 @@ bool open_datetime64(PyObject *array, Source &src, PyObject *&ints, Py_buffer &v
 }
 
 // The texts of a chunk's rows from output row `start` on; -1, or the chunk's
-// row whose instant has no text.  Runs without the interpreter.
+// row whose instant has no text, its outcome in `failure`.  Runs without
+// the interpreter.
 template <class Offset>
-std::int64_t write_texts(const Numbers &n, std::int64_t nanos_per_unit,
-                         const std::optional<OffsetOrZone::Value> &offset, std::int64_t start, Offset *offsets,
-                         char *data, std::uint8_t *validity, std::int64_t &nulls) noexcept {
+std::int64_t write_texts(const Numbers &n, const InstantWriter &writer, std::int64_t start, Offset *offsets, char *data,
+                         std::uint8_t *validity, std::int64_t &nulls, Outcome &failure) noexcept {
     char *out = data + offsets[start];
     for (std::int64_t row = 0; row < n.size; ++row) {
         const std::int64_t v = n.at(row);
         const std::int64_t bit = start + row;
         if (!n.is_valid(row) || (n.nat_is_null && v == INT64_MIN)) {
             ++nulls;
-            validity[bit >> 3] &= static_cast<std::uint8_t>(~(1u << (bit & 7)));
-        } else if (nanos_per_unit == 0) {
-            const auto date = from_days_since_unix_epoch(v);
-            if (!date) return row;
-            out = write_date(out, *date);
-        } else {
-            const std::int64_t per_second = kNanosPerSecond / nanos_per_unit;
-            std::int64_t seconds = v / per_second, rest = v % per_second;
-            if (rest < 0) seconds -= 1, rest += per_second;
-            const auto dt = from_unix_timestamp(seconds, static_cast<std::int32_t>(rest * nanos_per_unit));
-            if (!dt) return row;
-            if (offset) {
-                const auto end = write_rfc3339(out, offset->local(*dt));
-                if (!end) return row;
-                out = *end;
-            } else {
-                out = write_datetime(out, *dt);
-            }
+            clear_bit(validity, bit);
+        } else if (failure = writer.write(v, out, out); failure != Outcome::Ok) {
+            return row;
         }
         offsets[bit + 1] = static_cast<Offset>(out - data);
     }
@@ -764,7 +649,7 @@ std::int64_t write_texts(const Numbers &n, std::int64_t nanos_per_unit,
 
 template <class Offset>
 Columnar *format_all(const Source &src, const std::optional<OffsetOrZone::Value> &offset, std::int64_t &failed_chunk,
-                     std::int64_t &failed_row) {
+                     std::int64_t &failed_row, Outcome &failure) {
     constexpr bool large = sizeof(Offset) == 8;
     Columnar *c = Columnar::make(large ? "U" : "u", large ? "large_string" : "string", src.rows, 3);
     if (c == nullptr) return nullptr;
@@ -780,10 +665,11 @@ Columnar *format_all(const Source &src, const std::optional<OffsetOrZone::Value>
     std::memset(validity, 0xff, (rows + 7) / 8);
     std::int64_t nulls = 0;
     failed_row = -1;
+    const InstantWriter writer(src.unit, offset);
     Py_BEGIN_ALLOW_THREADS;
     for (std::size_t i = 0; failed_row < 0 && i < src.chunks.size(); ++i) {
-        failed_row = write_texts(src.chunks[i].numbers, src.nanos_per_unit, offset, src.chunks[i].start, offsets, data,
-                                 validity, nulls);
+        failed_row =
+            write_texts(src.chunks[i].numbers, writer, src.chunks[i].start, offsets, data, validity, nulls, failure);
         failed_chunk = static_cast<std::int64_t>(i);
     }
     Py_END_ALLOW_THREADS;
@@ -802,54 +688,55 @@ Columnar *format_all(const Source &src, const std::optional<OffsetOrZone::Value>
 
 static PyObject *format_arrow(PyObject *, PyObject *instants, Kept<std::optional<OffsetOrZone::Value>> offset) {
     Source src;
-    const char *type = nullptr;
-    PyObject *ints = nullptr;
-    Py_buffer view{};
-    PyObject *result = nullptr;
+    Column array;
+    PyObject *type = nullptr;  // as messages name it: "format 'tsn:UTC'", "'datetime64[s]'"
     const int found = read_source(instants, src, "format_arrow()", {open_numbers_schema, add_numbers});
-    if (found > 0) type = src.schema.format;
-    if (found > 0 || (found == 0 && open_datetime64(instants, src, ints, view, type))) {
-        if (src.nanos_per_unit == 0 && offset.value) {
+    if (found > 0) type = PyUnicode_FromFormat("format '%s'", src.schema.format);
+    if (found < 0 || (found == 0 && !open_datetime64(instants, src, array, type)) || type == nullptr) return nullptr;
+    PyObject *result = nullptr;
+    std::int64_t chunk = 0, row = -1;
+    Outcome failure = Outcome::Ok;
+    if (src.unit.unit == Unit::D && offset.value) {
+        PyErr_Format(PyExc_ValueError, "format_arrow(): the values of %U are dates, to which an offset does not apply",
+                     type);
+    } else if (Columnar *c = static_cast<std::uint64_t>(src.rows) > INT32_MAX / kTextMax
+                                 ? format_all<std::int64_t>(src, offset.value, chunk, row, failure)
+                                 : format_all<std::int32_t>(src, offset.value, chunk, row, failure)) {
+        result = wrap_columnar(c);
+    } else if (row >= 0) {
+        const Chunk &at = src.chunks[static_cast<std::size_t>(chunk)];
+        const auto value = static_cast<long long>(at.numbers.at(row));
+        const char *target = src.unit.unit == Unit::D ? "Date" : "DateTime";
+        if (failure == Outcome::LocalOutOfRange)
             PyErr_Format(PyExc_ValueError,
-                         "format_arrow(): the values of '%s' are dates, to which an offset does not apply", type);
-        } else {
-            std::int64_t chunk = 0, row = -1;
-            const bool large = static_cast<std::uint64_t>(src.rows) > INT32_MAX / kTextMax;
-            Columnar *c = large ? format_all<std::int64_t>(src, offset.value, chunk, row)
-                                : format_all<std::int32_t>(src, offset.value, chunk, row);
-            if (c != nullptr) {
-                result = wrap_columnar(c);
-            } else if (row >= 0) {
-                const Chunk &at = src.chunks[static_cast<std::size_t>(chunk)];
-                const long long value = at.numbers.at(row);
-                const char *of = found > 0 ? "format " : "";
-                if (offset.value)
-                    PyErr_Format(PyExc_ValueError,
-                                 "row %lld = %lld of %s'%s' has a reading at offset %R outside the range of DateTime",
-                                 at.start + row, value, of, type, offset.object);
-                else
-                    PyErr_Format(PyExc_ValueError, "row %lld = %lld of %s'%s' is outside the range of DateTime",
-                                 at.start + row, value, of, type);
-            }
-        }
+                         "row %lld = %lld of %U has a local reading at offset %R outside the range of %s",
+                         at.start + row, value, type, offset.object, target);
+        else if (failure == Outcome::Remainder)
+            PyErr_Format(PyExc_ValueError, "row %lld = %lld of %U is not a whole number of nanoseconds", at.start + row,
+                         value, type);
+        else
+            PyErr_Format(PyExc_ValueError, "row %lld = %lld of %U is outside the range of %s", at.start + row, value,
+                         type, target);
     }
-    if (view.obj != nullptr) PyBuffer_Release(&view);
-    Py_XDECREF(ints);
+    Py_DECREF(type);
     return result;
 }
 static constexpr auto format_arrow_decl =
     module_function("format_arrow", format_arrow,
-                    "Format instants as an Arrow column of utf8 texts.\n\n"
+                    "Format instants as an Arrow column of utf8 texts.\n"
+                    "\n"
                     "Args:\n"
                     "    instants: An Arrow timestamp column (any unit; its zone does not change\n"
-                    "        the instants) or a numpy datetime64 array of unit s, ms, us or ns;\n"
-                    "        or an Arrow date32 column or a datetime64[D] array, which give date\n"
-                    "        texts.\n"
+                    "        the instants) or a numpy datetime64 array of any unit (or a pandas\n"
+                    "        Series of one); or an Arrow date32 column or a datetime64[D] array,\n"
+                    "        which give date texts.\n"
                     "    offset: None for the text of each instant in UTC, ending in \"Z\"; a\n"
                     "        UtcOffset for its RFC 3339 text at that offset; a Zone for its text\n"
-                    "        at the offset in force at each instant (default=None).\n\n"
+                    "        at the offset in force at each instant (default=None).\n"
+                    "\n"
                     "Returns:\n"
-                    "    ArrowColumn: The texts.  Nulls and NaT give nulls.\n\n"
+                    "    ArrowColumn: The texts.  Nulls and NaT give nulls.\n"
+                    "\n"
                     "Raises:\n"
                     "    ValueError: Naming the row, for an instant outside merandol's range, and\n"
                     "        for an offset given with dates.\n"
@@ -857,16 +744,23 @@ static constexpr auto format_arrow_decl =
                     param<Any>("instants"), param<Keep<OrNone<OffsetOrZone>>>("offset", {}));
 
 static PyMethodDef arrow_functions[] = {
-    row<parse_to_arrow_decl>(),
     row<format_arrow_decl>(),
     kEndOfMethods,
 };
 
+// The class, made once for the process as Zone is: the module lives in the
+// main interpreter alone, and a column made before the module is executed
+// again stays of the one class.
 static int arrow_exec(PyObject *module) {
-    auto *type = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&arrow_column_spec));
-    if (type == nullptr) return -1;
-    g_arrow_column_type = type;
-    return PyModule_AddObjectRef(module, "ArrowColumn", reinterpret_cast<PyObject *>(type));
+    static PyMutex lock;
+    PyMutex_Lock(&lock);
+    PyTypeObject *type = g_arrow_column_type.load(std::memory_order_acquire);
+    if (type == nullptr) {
+        type = reinterpret_cast<PyTypeObject *>(type_from_spec(&arrow_column_spec));
+        if (type != nullptr) g_arrow_column_type.store(type, std::memory_order_release);
+    }
+    PyMutex_Unlock(&lock);
+    return type == nullptr ? -1 : PyModule_AddObjectRef(module, "ArrowColumn", reinterpret_cast<PyObject *>(type));
 }
 
 extern const InteropUnit kArrowUnit = {arrow_functions, arrow_exec, {"ArrowColumn", nullptr}};

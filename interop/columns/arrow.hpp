@@ -1,13 +1,13 @@
 // Arrow columns on the Python side: the memory behind an ArrowColumn, and
 // the reading of any object that exports an Arrow string column, which
-// parse_to_numpy shares with parse_to_arrow.
+// texts.cpp's parse_to_numpy and parse_to_arrow share.
 #pragma once
 
 #include <atomic>
 #include <string_view>
 
 #include "core/arrow_strings.hpp"
-#include "interop/interop.hpp"
+#include "interop/columns/columns.hpp"
 
 namespace merandol::py::arrow_columns {
 
@@ -36,11 +36,37 @@ struct Columnar {
     void let_go() noexcept;
 };
 
-// The instants, in `unit` ("s", "ms", "us" or "ns"), of the Arrow string
-// column that `texts` exports, null rows holding `null_value`; `fn` names
-// the function and `target` the result's type in messages.  nullptr with an
-// error set, or without one when texts exports no Arrow column at all.
-Columnar *read_instants(PyObject *texts, std::string_view unit, std::int64_t null_value, const char *fn,
-                        const char *target);
+// A new ArrowColumn of `c`, taking the hold on it (which is let go when
+// the column cannot be made).
+PyObject *wrap_columnar(Columnar *c);
+
+// The instants, in `unit` (s to ns), of the Arrow string column that
+// `texts` exports, null rows holding INT64_MIN (numpy's NaT) and counted in
+// null_count, with no validity buffer yet; `fn` names the function and
+// `target` the result's type in messages.  nullptr with an error set, or
+// without one when texts exports no Arrow column at all.
+Columnar *read_instants(PyObject *texts, columns::Unit unit, const char *fn, const char *target);
+
+// Makes the INT64_MIN values of a column of instants its nulls: a validity
+// buffer with their bits clear, and 0 in their place.  false with
+// MemoryError set.
+bool nat_to_nulls(Columnar &c);
+
+// What a reader of texts does with each row of an Arrow string column.
+class TextVisitor {
+public:
+    virtual bool start(std::int64_t rows) = 0;  // before the first row
+    virtual bool text(std::int64_t row, std::string_view text) = 0;
+    virtual bool null(std::int64_t row) = 0;
+
+protected:
+    ~TextVisitor() = default;
+};
+
+// Calls `visitor` for every row, in order, of the Arrow string column that
+// texts exports, until one of its calls returns false (with an error set):
+// 1 when every row was visited, 0 when texts exports no Arrow column, -1
+// with an error set.
+int visit_texts(PyObject *texts, const char *fn, TextVisitor &visitor);
 
 }  // namespace merandol::py::arrow_columns

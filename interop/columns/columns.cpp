@@ -1,587 +1,147 @@
-// Columns of texts: parse_many reads them into merandol values with the
-// class's own reader, parse_to_numpy reads RFC 3339 texts straight into a
-// datetime64 array of their instants.  Either returns everything or raises
-// at the first element that fails, naming its index.
-#include <algorithm>
-#include <type_traits>
-
-#include "core/date.hpp"
-#include "core/datetime.hpp"
-#include "core/rfc3339.hpp"
-#include "core/rfc3339_fast.hpp"
-#include "core/time.hpp"
-#include "interop/columns/arrow.hpp"
+// The column units' shared base: numpy, found on first use; the unit table's
+// lookups; and the messages that name a failing element's place.
 #include "interop/columns/columns.hpp"
-#include "module/date.hpp"
-#include "module/datetime.hpp"
-#include "module/offset.hpp"
-#include "module/time.hpp"
 
 namespace merandol::py {
 
 using namespace columns;
 
-void columns::note_index(Py_ssize_t index) { add_note("at index %zd", index); }
+// --- numpy --------------------------------------------------------------------
 
-// --- The texts of a column --------------------------------------------------
+static PyMutex g_numpy_lock;
+static Numpy g_numpy_storage;
+static std::atomic<const Numpy *> g_numpy;
 
-// An element of a numpy str array longer than this is made into a str and
-// read like one; every valid text without padding is shorter (a date-time
-// with offset has at most 42 characters).
-inline constexpr std::size_t kShortText = 64;
-static_assert(kRfc3339TextMax <= kShortText);
-
-// A list or tuple is read in place; a one-dimensional numpy array of str
-// (dtype U: UCS4 code points, padded with NUL) straight from its buffer; any
-// other iterable is first copied to a list.
-struct Texts {
-    PyObject *seq = nullptr;  // the list or tuple, or nullptr for an array
-    Py_buffer view{};
-    Py_ssize_t size = 0;
-    Py_ssize_t chars = 0;  // code points per array element
-
-    Texts() = default;
-    Texts(const Texts &) = delete;
-    Texts &operator=(const Texts &) = delete;
-    ~Texts() {
-        if (seq != nullptr)
-            Py_DECREF(seq);
-        else if (view.obj != nullptr)
-            PyBuffer_Release(&view);
-    }
-
-    // An array element as ASCII in `out` (kShortText bytes), without the
-    // interpreter; false when it is longer or holds a code point beyond
-    // ASCII.
-    bool ascii(Py_ssize_t i, char *out, std::size_t &n) const noexcept;
-
-    // A new reference to element i as an exact str, from either kind.
-    PyObject *str(Py_ssize_t i) const;
-
-    // Calls visit(i, text) with the UTF-8 text of element i: an array's
-    // short ASCII element straight from the buffer, any other through str.
-    template <class Visit>
-    bool visit_one(Py_ssize_t i, Visit &&visit) const;
-
-private:
-    const char *array_item(Py_ssize_t i) const noexcept {
-        return static_cast<const char *>(view.buf) + i * view.strides[0];
-    }
-};
-
-// "Nw" with an optional native or little-endian prefix: UCS4 of N code
-// points in this machine's order.  Big-endian arrays take the general road.
-static bool ucs4_format(const char *format, Py_ssize_t &chars) {
-    if (format == nullptr) return false;
-    if (*format == '<' || *format == '=' || *format == '@') ++format;
-    Py_ssize_t n = 0;
-    bool counted = false;
-    for (; *format >= '0' && *format <= '9'; ++format, counted = true) n = n * 10 + (*format - '0');
-    if (format[0] != 'w' || format[1] != '\0') return false;
-    chars = counted ? n : 1;
-    return true;
-}
-
-static bool open_texts(PyObject *texts, Texts &out) {
-    if (PyUnicode_Check(texts) || PyBytes_Check(texts)) {
-        PyErr_Format(PyExc_TypeError, "texts must be an iterable of str, not a single '%T'", texts);
-        return false;
-    }
-    if (!PyList_Check(texts) && !PyTuple_Check(texts) && PyObject_CheckBuffer(texts)) {
-        if (PyObject_GetBuffer(texts, &out.view, PyBUF_RECORDS_RO) == 0) {
-            const bool aligned = reinterpret_cast<std::uintptr_t>(out.view.buf) % 4 == 0 &&
-                                 (out.view.ndim != 1 || out.view.strides[0] % 4 == 0);
-            if (aligned && ucs4_format(out.view.format, out.chars) && out.view.itemsize == 4 * out.chars) {
-                if (out.view.ndim != 1) {
-                    PyErr_Format(PyExc_ValueError, "texts must be one-dimensional, not an array of %d dimensions",
-                                 out.view.ndim);
-                    return false;
-                }
-                out.size = out.view.shape[0];
-                return true;
-            }
-            PyBuffer_Release(&out.view);
-        } else if (PyErr_ExceptionMatches(PyExc_BufferError) || PyErr_ExceptionMatches(PyExc_ValueError)) {
-            PyErr_Clear();  // no buffer of this kind (numpy refuses with ValueError): iterated like any other object
+// Found under the lock, so that one set of references is kept for the life
+// of the process.
+const Numpy *columns::numpy(const char *fn) {
+    if (const Numpy *np = g_numpy.load(std::memory_order_acquire)) return np;
+    PyMutex_Lock(&g_numpy_lock);
+    const Numpy *np = g_numpy.load(std::memory_order_acquire);
+    if (np == nullptr) {
+        PyObject *module = PyImport_ImportModule("numpy");
+        PyObject *empty = module ? PyObject_GetAttrString(module, "empty") : nullptr;
+        PyObject *asarray = empty ? PyObject_GetAttrString(module, "asarray") : nullptr;
+        PyObject *datetime_data = asarray ? PyObject_GetAttrString(module, "datetime_data") : nullptr;
+        PyObject *ndarray = datetime_data ? PyObject_GetAttrString(module, "ndarray") : nullptr;
+        Py_XDECREF(module);
+        if (ndarray != nullptr && PyType_Check(ndarray)) {
+            g_numpy_storage = {empty, asarray, datetime_data, reinterpret_cast<PyTypeObject *>(ndarray)};
+            np = &g_numpy_storage;
+            g_numpy.store(np, std::memory_order_release);
         } else {
-            return false;  // out of memory, say: no refusal
-        }
-    }
-    out.seq = PySequence_Fast(texts, "texts must be an iterable of str");
-    if (out.seq == nullptr) return false;
-    out.size = PySequence_Fast_GET_SIZE(out.seq);
-    return true;
-}
-
-static inline std::uint32_t code_point(const char *item, Py_ssize_t i) noexcept {
-    std::uint32_t c;
-    std::memcpy(&c, item + 4 * i, 4);
-    return c;
-}
-
-// The code points of an array element before its NUL padding.
-static inline Py_ssize_t unpadded_length(const char *item, Py_ssize_t chars) noexcept {
-    while (chars > 0 && code_point(item, chars - 1) == 0) --chars;
-    return chars;
-}
-
-// open_texts takes the array road only for elements aligned to 4 bytes, so
-// that the code points are read as such and the narrowing loop is
-// vectorised.
-bool Texts::ascii(Py_ssize_t i, char *out, std::size_t &n) const noexcept {
-    const char *item = array_item(i);
-    Py_ssize_t count = chars;
-    if (static_cast<std::size_t>(count) > kShortText) {
-        // A wide dtype: only the element's own length must be short.
-        count = unpadded_length(item, count);
-        if (static_cast<std::size_t>(count) > kShortText) return false;
-    }
-    // Every code point of the element, padding included, in one loop of a
-    // fixed count for the whole array; the padding's NULs are then cut off.
-    const auto *codes = static_cast<const std::uint32_t *>(__builtin_assume_aligned(item, 4));
-    std::uint32_t seen = 0;
-    for (Py_ssize_t k = 0; k < count; ++k) {
-        seen |= codes[k];
-        out[k] = static_cast<char>(codes[k]);
-    }
-    std::size_t length = static_cast<std::size_t>(count);
-    while (length > 0 && out[length - 1] == 0) --length;
-    n = length;
-    return seen < 0x80;
-}
-
-// numpy.str_ shows its class in its repr, so an element is made an exact
-// str for messages.
-PyObject *Texts::str(Py_ssize_t i) const {
-    if (seq != nullptr) {
-        PyObject *item = PySequence_Fast_ITEMS(seq)[i];
-        return PyUnicode_CheckExact(item) ? Py_NewRef(item) : PyUnicode_FromObject(item);
-    }
-    const char *item = array_item(i);
-    const Py_ssize_t length = unpadded_length(item, chars);
-    std::uint32_t max = 0;
-    for (Py_ssize_t k = 0; k < length; ++k) max = std::max(max, code_point(item, k));
-    if (max > 0x10ffff)
-        return PyErr_Format(PyExc_ValueError, "texts[%zd] holds U+%X, which is not a code point", i, max);
-    PyObject *s = PyUnicode_New(length, static_cast<Py_UCS4>(max));
-    if (s == nullptr) return nullptr;
-    const int kind = PyUnicode_KIND(s);
-    void *data = PyUnicode_DATA(s);
-    for (Py_ssize_t k = 0; k < length; ++k) PyUnicode_WRITE(kind, data, k, code_point(item, k));
-    return s;
-}
-
-// The UTF-8 text of an element that must be a str.
-static bool utf8_of(PyObject *item, Py_ssize_t i, std::string_view &out) {
-    if (PyUnicode_Check(item) && PyUnicode_IS_COMPACT_ASCII(item)) {
-        out = std::string_view(static_cast<const char *>(PyUnicode_DATA(item)),
-                               static_cast<std::size_t>(PyUnicode_GET_LENGTH(item)));
-        return true;
-    }
-    if (MERANDOL_UNLIKELY(!PyUnicode_Check(item))) {
-        PyErr_Format(PyExc_TypeError, "texts[%zd] is '%T', not str", i, item);
-        return false;
-    }
-    Py_ssize_t size;
-    const char *utf8 = PyUnicode_AsUTF8AndSize(item, &size);
-    if (utf8 == nullptr) {
-        note_index(i);
-        return false;
-    }
-    out = std::string_view(utf8, static_cast<std::size_t>(size));
-    return true;
-}
-
-template <class Visit>
-bool Texts::visit_one(Py_ssize_t i, Visit &&visit) const {
-    if (seq != nullptr) {
-        std::string_view text;
-        return utf8_of(PySequence_Fast_ITEMS(seq)[i], i, text) && visit(i, text);
-    }
-    char buffer[kShortText];
-    std::size_t n;
-    if (ascii(i, buffer, n)) return visit(i, std::string_view(buffer, n));
-    PyObject *s = str(i);
-    if (s == nullptr) return false;
-    std::string_view text;
-    const bool ok = utf8_of(s, i, text) && visit(i, text);
-    Py_DECREF(s);
-    return ok;
-}
-
-// How many items ahead of the one read a list's str is fetched; 8, 16 and
-// 32 measured alike on 10^6 texts.
-inline constexpr Py_ssize_t kPrefetchAhead = 16;
-
-// Calls visit(i, text) for every element in order until it returns false.
-// A list is held in a critical section and read afresh at every step, since
-// an allocation in `visit` may run a collection, and with it code that
-// changes the list.  Where eight items from a multiple of eight on are
-// there, batch(i, items) may read items[0] to items[7] (the list's, from
-// i) at once: it answers kBatchRead, or kBatchLeft when they are to be
-// visited one by one, or kBatchFailed with an error set.
-struct NoBatch {};
-enum BatchOutcome : std::uint8_t { kBatchLeft, kBatchRead, kBatchFailed };
-
-template <class Visit, class Batch = NoBatch>
-static bool each_text(const Texts &t, Visit &&visit, Batch &&batch = {}) {
-    if (t.seq == nullptr) {
-        for (Py_ssize_t i = 0; i < t.size; ++i)
-            if (!t.visit_one(i, visit)) return false;
-        return true;
-    }
-    bool ok = true;
-    Py_BEGIN_CRITICAL_SECTION(t.seq);
-    for (Py_ssize_t i = 0; ok && i < t.size; ++i) {
-        const Py_ssize_t now = PySequence_Fast_GET_SIZE(t.seq);
-        if (MERANDOL_UNLIKELY(i >= now)) {
-            PyErr_SetString(PyExc_RuntimeError, "texts changed size while it was read");
-            ok = false;
-            break;
-        }
-        // The items lie apart on the heap; fetching later ones while these
-        // are read hides most of the wait for memory.
-        PyObject **items = PySequence_Fast_ITEMS(t.seq);
-        if constexpr (!std::is_same_v<std::remove_cvref_t<Batch>, NoBatch>) {
-            if (i % kFastBatch == 0 && std::min(t.size, now) - i >= static_cast<Py_ssize_t>(kFastBatch)) {
-                for (Py_ssize_t ahead = i + kPrefetchAhead;
-                     ahead < std::min(i + kPrefetchAhead + static_cast<Py_ssize_t>(kFastBatch), now); ++ahead) {
-                    __builtin_prefetch(items[ahead]);
-                    __builtin_prefetch(reinterpret_cast<const char *>(items[ahead]) + 64);
-                }
-                const BatchOutcome outcome = batch(i, items + i);
-                if (outcome == kBatchFailed) {
-                    ok = false;
-                    break;
-                }
-                if (outcome == kBatchRead) {
-                    i += kFastBatch - 1;
-                    continue;
-                }
+            if (ndarray != nullptr) PyErr_SetString(PyExc_ImportError, "numpy.ndarray is not a type");
+            if (module == nullptr && PyErr_ExceptionMatches(PyExc_ModuleNotFoundError)) {
+                PyErr_Clear();
+                PyErr_Format(PyExc_ModuleNotFoundError,
+                             "%s needs numpy, which is not installed; pip install 'merandol[numpy]' brings it", fn);
             }
+            Py_XDECREF(empty);
+            Py_XDECREF(asarray);
+            Py_XDECREF(datetime_data);
+            Py_XDECREF(ndarray);
         }
-        if (i + kPrefetchAhead < now) {
-            const char *ahead = reinterpret_cast<const char *>(items[i + kPrefetchAhead]);
-            __builtin_prefetch(ahead);
-            __builtin_prefetch(ahead + 64);
-        }
-        ok = t.visit_one(i, visit);
     }
-    Py_END_CRITICAL_SECTION();
-    return ok;
+    PyMutex_Unlock(&g_numpy_lock);
+    return np;
 }
 
-// Eight list items through the fast path's batch: true when all are ASCII
-// str of its shape, their instants and offsets then in `batch`.
-[[gnu::always_inline]] static inline bool read_eight(PyObject *const *items, FastReadBatch read_batch,
-                                                     FastBatch &batch) noexcept {
-    const char *texts[kFastBatch];
-    std::size_t sizes[kFastBatch];
-    for (std::size_t k = 0; k < kFastBatch; ++k) {
-        PyObject *item = items[k];
-        if (!PyUnicode_Check(item) || !PyUnicode_IS_COMPACT_ASCII(item)) return false;
-        texts[k] = static_cast<const char *>(PyUnicode_DATA(item));
-        sizes[k] = static_cast<std::size_t>(PyUnicode_GET_LENGTH(item));
-    }
-    return read_batch(texts, sizes, batch) == (1u << kFastBatch) - 1;
+const Numpy *columns::numpy_if_imported(const char *fn) {
+    if (const Numpy *np = g_numpy.load(std::memory_order_acquire)) return np;
+    PyObject *name = PyUnicode_FromString("numpy");
+    PyObject *module = name ? PyImport_GetModule(name) : nullptr;
+    Py_XDECREF(name);
+    if (module == nullptr) return nullptr;
+    Py_DECREF(module);
+    return numpy(fn);
 }
 
-// Raises the error that cls.parse(texts[i]) raises, the class reader's own,
-// with a note naming the index.
-static bool reader_error(PyTypeObject *cls, const Texts &t, Py_ssize_t i) {
-    PyObject *text = t.str(i);
-    if (text == nullptr) return false;
-    PyObject *result = PyObject_CallMethod(reinterpret_cast<PyObject *>(cls), "parse", "O", text);
-    if (result != nullptr) {
-        PyErr_Format(PyExc_SystemError, "%R was refused in a column but read alone", text);
-        Py_DECREF(result);
-    }
-    Py_DECREF(text);
-    note_index(i);
-    return false;
-}
-
-// --- parse_many -------------------------------------------------------------
-
-// Eight list items that are all ASCII str of the fast path's shape, read
-// by its batch into OffsetDateTime values at result[i] to result[i + 7].
-static BatchOutcome wrap_eight(PyObject *const *items, FastReadBatch read_batch, PyObject *result, Py_ssize_t i) {
-    FastBatch batch;
-    if (!read_eight(items, read_batch, batch)) return kBatchLeft;
-    // Every value before any object: the items are not read again.
-    OffsetDateTime values[kFastBatch];
-    for (std::size_t k = 0; k < kFastBatch; ++k) {
-        const auto utc = from_unix_timestamp(batch.seconds[k], static_cast<std::int32_t>(batch.nanosecond[k]));
-        if (!utc) return kBatchLeft;
-        values[k] = from_utc(*utc, UtcOffset{batch.offset[k]});
-    }
-    for (std::size_t k = 0; k < kFastBatch; ++k) {
-        PyObject *o = OffsetDateTimeObject::wrap(values[k]);
-        if (o == nullptr) return kBatchFailed;
-        PyList_SET_ITEM(result, i + static_cast<Py_ssize_t>(k), o);
-    }
-    return kBatchRead;
-}
-
-template <class Object, auto reader>
-static PyObject *parse_column(const Texts &t) {
-    PyObject *result = PyList_New(t.size);
-    if (result == nullptr) return nullptr;
-    auto visit = [&](Py_ssize_t i, std::string_view text) {
-        const auto value = reader(text);
-        if (MERANDOL_UNLIKELY(!value)) return reader_error(Object::type(), t, i);
-        PyObject *o = Object::wrap(*value);
-        if (o == nullptr) return false;
-        PyList_SET_ITEM(result, i, o);
-        return true;
-    };
-    bool ok;
-    // RFC 3339 texts of a list eight at a time through the fast path.
-    if constexpr (std::is_same_v<Object, OffsetDateTimeObject>) {
-        const FastReadBatch read_batch = fast_batch_reader_bounded(best_fast_kernel());
-        ok = each_text(t, visit,
-                       [&](Py_ssize_t i, PyObject *const *items) { return wrap_eight(items, read_batch, result, i); });
-    } else {
-        ok = each_text(t, visit);
-    }
-    if (ok) return result;
-    Py_DECREF(result);
-    return nullptr;
-}
-
-using ParsedClasses = ClassSet<ClassId::Date, ClassId::Time, ClassId::DateTime, ClassId::OffsetDateTime>;
-
-static PyObject *parse_many(PyObject *, PyObject *cls, PyObject *texts_object) {
-    using Parser = PyObject *(*)(const Texts &);
-    Parser parse;
-    switch (ParsedClasses::find(cls)) {
-        case ClassId::OffsetDateTime: parse = parse_column<OffsetDateTimeObject, parse_rfc3339>; break;
-        case ClassId::DateTime: parse = parse_column<DateTimeObject, parse_datetime>; break;
-        case ClassId::Date: parse = parse_column<DateObject, parse_date>; break;
-        case ClassId::Time: parse = parse_column<TimeObject, parse_time>; break;
-        default:
-            return PyErr_Format(PyExc_TypeError, "parse_many() cls must be merandol's %s, not %R",
-                                ParsedClasses::kNames.data(), cls);
-    }
-    Texts texts;
-    if (!open_texts(texts_object, texts)) return nullptr;
-    return parse(texts);
-}
-static constexpr auto parse_many_decl =
-    module_function("parse_many", parse_many,
-                    "Parse many texts with exactly cls.parse.\n\n"
-                    "Args:\n"
-                    "    cls: Date, Time, DateTime or OffsetDateTime.\n"
-                    "    texts: An iterable of str.  Lists, tuples and numpy str arrays are read\n"
-                    "        in place.\n\n"
-                    "Returns:\n"
-                    "    list: The cls values read from the texts.\n\n"
-                    "Raises:\n"
-                    "    ValueError: The error cls.parse raises for the first text it refuses,\n"
-                    "        with a note naming its index.\n"
-                    "    TypeError: For an element that is not a str.",
-                    param<Any>("cls"), param<Any>("texts"));
-
-// --- parse_to_numpy ---------------------------------------------------------
-
-// An instant in units of NanosPerUnit nanoseconds; false when it does not
-// fit 64 bits or is INT64_MIN, numpy's NaT.  The nanosecond is a whole
-// number of units.
-template <std::int64_t NanosPerUnit>
-static inline bool to_units(std::int64_t seconds, std::uint32_t nanosecond, std::int64_t &out) noexcept {
-    // Before the epoch a fraction is taken from the next second up, so that
-    // the seconds alone do not overflow near the lower end of the range.
-    std::int64_t fraction = nanosecond / NanosPerUnit, units;
-    if (seconds < 0 && fraction != 0) seconds += 1, fraction -= kNanosPerSecond / NanosPerUnit;
-    if (MERANDOL_UNLIKELY(__builtin_mul_overflow(seconds, kNanosPerSecond / NanosPerUnit, &units) ||
-                          __builtin_add_overflow(units, fraction, &units) || units == INT64_MIN))
-        return false;
-    out = units;
-    return true;
-}
-
-// The instant of an RFC 3339 text in units of NanosPerUnit nanoseconds;
-// `readable` bytes from the text's start may be read.
-template <std::int64_t NanosPerUnit>
-static inline Outcome read_instant(std::string_view text, std::size_t readable, std::int64_t &out) noexcept {
-    // The instant straight from the text, without the fields that
-    // OffsetDateTime.parse makes; the text is refused exactly when that
-    // reader refuses it, its UTC reading leaving the range included.
-    Rfc3339Instant instant;
-    if (MERANDOL_UNLIKELY(!read_rfc3339_instant(text, readable, instant))) return Outcome::Unreadable;
-    if (MERANDOL_UNLIKELY(instant.nanosecond % NanosPerUnit != 0)) return Outcome::Remainder;
-    return to_units<NanosPerUnit>(instant.seconds, instant.nanosecond, out) ? Outcome::Ok : Outcome::OutOfRange;
-}
-
-static bool instant_error(const Texts &t, Py_ssize_t i, Outcome outcome, const char *target) {
-    if (outcome == Outcome::Unreadable) return reader_error(OffsetDateTimeObject::type(), t, i);
-    PyObject *text = t.str(i);
-    if (text == nullptr) return false;
-    if (outcome == Outcome::OutOfRange)
-        PyErr_Format(PyExc_ValueError, "texts[%zd] = %R is outside the range of %s", i, text, target);
-    else
-        PyErr_Format(PyExc_ValueError, "texts[%zd] = %R has a fraction of a second that %s cannot hold", i, text,
-                     target);
-    Py_DECREF(text);
-    return false;
-}
-
-// Array elements from `i` on, up to the first that is not short ASCII or
-// not a valid instant in range; returns its index (the size when none).
-// Runs without the interpreter: it reads only the array's buffer, which the
-// view keeps alive, and writes only the new array.
-template <std::int64_t NanosPerUnit>
-static Py_ssize_t fill_from_array(const Texts &t, Py_ssize_t i, std::int64_t *out) noexcept {
-    for (; i < t.size; ++i) {
-        char buffer[kShortText];
-        std::size_t n;
-        if (!t.ascii(i, buffer, n) ||
-            read_instant<NanosPerUnit>(std::string_view(buffer, n), sizeof buffer, out[i]) != Outcome::Ok)
-            break;
-    }
-    return i;
-}
-
-// Eight list items that are all ASCII str of the fast path's shape, with
-// instants the unit holds exactly, into out[0] to out[7]; false otherwise
-// (some of out may then be written).
-template <std::int64_t NanosPerUnit>
-static bool fill_eight(PyObject *const *items, FastReadBatch read_batch, std::int64_t *out) noexcept {
-    FastBatch batch;
-    if (!read_eight(items, read_batch, batch)) return false;
-    bool held = true;
-    for (std::size_t k = 0; k < kFastBatch; ++k)
-        held &= batch.nanosecond[k] % NanosPerUnit == 0 &&
-                to_units<NanosPerUnit>(batch.seconds[k], batch.nanosecond[k], out[k]);
-    return held;
-}
-
-template <std::int64_t NanosPerUnit>
-static bool fill_instants(const Texts &t, std::int64_t *out, const char *target) {
-    auto fill = [&](Py_ssize_t i, std::string_view text) {
-        const Outcome outcome = read_instant<NanosPerUnit>(text, text.size(), out[i]);
-        return outcome == Outcome::Ok || instant_error(t, i, outcome, target);
-    };
-    if (t.seq != nullptr) {
-        const FastReadBatch read_batch = fast_batch_reader_bounded(best_fast_kernel());
-        return each_text(t, fill, [&](Py_ssize_t i, PyObject *const *items) {
-            return fill_eight<NanosPerUnit>(items, read_batch, out + i) ? kBatchRead : kBatchLeft;
-        });
-    }
-    // An array's element that is long or not ASCII, and every error, is
-    // read again with the interpreter.
-    for (Py_ssize_t i = 0;; ++i) {
-        Py_BEGIN_ALLOW_THREADS;
-        i = fill_from_array<NanosPerUnit>(t, i, out);
-        Py_END_ALLOW_THREADS;
-        if (i == t.size) return true;
-        if (!t.visit_one(i, fill)) return false;
-    }
-}
-
-// A unit that texts are read in: the reading, and the dtype of its array.
-struct TextUnit {
-    const char *name;
-    bool (*fill)(const Texts &, std::int64_t *, const char *target);
-    const char *dtype;
-};
-
-template <Unit U>
-constexpr void put_datetime64(TextWriter &w) noexcept {
-    w.put("datetime64[");
-    w.put(info(U).name);
-    w.put(']');
-}
-
-template <Unit U>
-inline constexpr auto kDatetime64 = compose<put_datetime64<U>>();
-
-template <Unit U>
-inline constexpr TextUnit kTextUnit = {info(U).name, fill_instants<info(U).num>, kDatetime64<U>.data()};
-
-// Whole seconds and their decimal fractions, whose sizes divide 10^9.
-static const TextUnit *text_unit(std::string_view name) noexcept {
-    Unit unit;
-    if (!find_unit(name, unit)) return nullptr;
-    switch (unit) {
-        case Unit::s: return &kTextUnit<Unit::s>;
-        case Unit::ms: return &kTextUnit<Unit::ms>;
-        case Unit::us: return &kTextUnit<Unit::us>;
-        case Unit::ns: return &kTextUnit<Unit::ns>;
-        default: return nullptr;
-    }
-}
-
-bool columns::read_text_instants(PyObject *texts_object, std::string_view unit_name, const char *target,
-                                 std::int64_t *(*allocate)(void *context, Py_ssize_t size), void *context) {
-    const TextUnit *unit = text_unit(unit_name);
-    Texts texts;
-    if (!open_texts(texts_object, texts)) return false;
-    std::int64_t *out = allocate(context, texts.size);
-    return out != nullptr && unit->fill(texts, out, target);
-}
-
-struct NumpyOut {
-    const Numpy *np;
-    PyObject *array = nullptr;
-    Py_buffer view{};
-};
-
-static std::int64_t *allocate_array(void *context, Py_ssize_t size) {
-    auto &out = *static_cast<NumpyOut *>(context);
-    out.array = new_int64_array(*out.np, size, out.view);
-    return out.array ? static_cast<std::int64_t *>(out.view.buf) : nullptr;
-}
-
-static PyObject *parse_to_numpy(PyObject *, PyObject *texts_object, Kept<std::string_view> unit_name) {
-    const TextUnit *unit = text_unit(unit_name.value);
-    if (unit == nullptr)
-        return PyErr_Format(PyExc_ValueError, "unit must be 's', 'ms', 'us' or 'ns', not %R", unit_name.object);
-    NumpyOut out{numpy()};
-    if (out.np == nullptr) return nullptr;
-    // An Arrow column is read into its own buffers, then copied: the copy
-    // costs a fraction of a nanosecond per element.
-    if (arrow_columns::Columnar *c =
-            arrow_columns::read_instants(texts_object, unit->name, INT64_MIN, "parse_to_numpy()", unit->dtype)) {
-        if (allocate_array(&out, static_cast<Py_ssize_t>(c->length)) != nullptr) {
-            std::memcpy(out.view.buf, c->buffers[1], static_cast<std::size_t>(c->length) * sizeof(std::int64_t));
-            PyBuffer_Release(&out.view);
-        }
-        c->let_go();
-        return out.array ? view_as(out.array, unit->dtype) : nullptr;
-    }
-    if (PyErr_Occurred()) return nullptr;
-    const bool ok = read_text_instants(texts_object, unit->name, unit->dtype, allocate_array, &out);
-    if (out.array == nullptr) return nullptr;
-    PyBuffer_Release(&out.view);
-    if (!ok) {
-        Py_DECREF(out.array);
+PyObject *columns::new_int64_array(const Numpy &np, Py_ssize_t n, Py_buffer &view) {
+    PyObject *array = PyObject_CallFunction(np.empty, "ns", n, "int64");
+    if (array == nullptr) return nullptr;
+    if (PyObject_GetBuffer(array, &view, PyBUF_WRITABLE) < 0) {
+        Py_DECREF(array);
         return nullptr;
     }
-    return view_as(out.array, unit->dtype);
+    return array;
 }
-static constexpr auto parse_to_numpy_decl =
-    module_function("parse_to_numpy", parse_to_numpy,
-                    "Parse RFC 3339 texts into a numpy array of their instants.\n\n"
-                    "Args:\n"
-                    "    texts: An iterable of str, each read as OffsetDateTime.parse reads it;\n"
-                    "        lists, tuples and numpy str arrays are read in place, and so is an\n"
-                    "        Arrow string column, whose nulls give NaT.\n"
-                    "    unit: 's', 'ms', 'us' or 'ns' (default='ns').\n\n"
-                    "Returns:\n"
-                    "    numpy.ndarray: A datetime64[unit] array of the instants.\n\n"
-                    "Raises:\n"
-                    "    ValueError: The error OffsetDateTime.parse raises for the first text it\n"
-                    "        refuses, with a note naming its index; and for an instant outside\n"
-                    "        the unit's range or with a fraction of a second finer than the unit.",
-                    param<Any>("texts"), param<Keep<Text>>("unit", {"ns", nullptr}));
 
-static PyMethodDef columns_functions[] = {
-    row<parse_many_decl>(),
-    row<parse_to_numpy_decl>(),
-    kEndOfMethods,
-};
+PyObject *columns::view_as(PyObject *array, const char *dtype) {
+    PyObject *view = PyObject_CallMethod(array, "view", "s", dtype);
+    Py_DECREF(array);
+    return view;
+}
 
-extern const InteropUnit kColumnsUnit = {columns_functions, nullptr, {}};
+// --- Units --------------------------------------------------------------------
+
+bool columns::find_unit(std::string_view name, Unit &out) noexcept {
+    for (std::size_t i = 0; i < std::size(kUnits); ++i)
+        if (std::string_view(kUnits[i].name) == name) {
+            out = static_cast<Unit>(i);
+            return true;
+        }
+    return false;
+}
+
+// A timestamp's format is "ts" and the unit's letter, then ":" and its zone.
+bool columns::find_arrow_unit(std::string_view format, Unit &out) noexcept {
+    const bool timestamp = format.size() >= 4 && format.starts_with("ts") && format[3] == ':';
+    for (std::size_t i = 0; i < std::size(kUnits); ++i) {
+        const char *own = kUnits[i].arrow_format;
+        if (own != nullptr && (format == own || (timestamp && own[0] == 't' && own[1] == 's' && own[2] == format[2]))) {
+            out = static_cast<Unit>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+PyObject *ColumnUnit::dtype(bool datetime) const {
+    const char *kind = datetime ? "datetime64" : "timedelta64";
+    if (count == 1) return PyUnicode_FromFormat("%s[%s]", kind, info().name);
+    return PyUnicode_FromFormat("%s[%lld%s]", kind, static_cast<long long>(count), info().name);
+}
+
+// --- Messages -------------------------------------------------------------------
+
+void columns::note_index(Py_ssize_t index) { add_note("at index %zd", index); }
+
+static void note_place(Place place) {
+    if (place.sequence != nullptr)
+        add_note("at index %lld", place.index);
+    else
+        add_note("at row %lld", place.index);
+}
+
+bool columns::text_error(PyTypeObject *cls, PyObject *text, Outcome outcome, Place place, const char *target) {
+    if (outcome == Outcome::Unreadable) {
+        // The reader's own error for the text alone; a column reader that
+        // refuses what it reads is a fault of ours.
+        if (PyObject *result = PyObject_CallMethod(reinterpret_cast<PyObject *>(cls), "parse", "O", text)) {
+            PyErr_Format(PyExc_SystemError, "%R was refused in a column but read alone", text);
+            Py_DECREF(result);
+        }
+        note_place(place);
+        return false;
+    }
+    const char *why = outcome == Outcome::OutOfRange ? "is outside the range of" : "has a fraction of a second that";
+    const char *tail = outcome == Outcome::OutOfRange ? "" : " cannot hold";
+    if (place.sequence != nullptr)
+        PyErr_Format(PyExc_ValueError, "%s[%lld] = %R %s %s%s", place.sequence, place.index, text, why, target, tail);
+    else
+        PyErr_Format(PyExc_ValueError, "row %lld = %R %s %s%s", place.index, text, why, target, tail);
+    return false;
+}
+
+bool columns::text_error(PyTypeObject *cls, std::string_view utf8, Outcome outcome, Place place, const char *target) {
+    PyObject *text = PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), "strict");
+    if (text == nullptr) {
+        note_place(place);
+        return false;
+    }
+    text_error(cls, text, outcome, place, target);
+    Py_DECREF(text);
+    return false;
+}
 
 }  // namespace merandol::py

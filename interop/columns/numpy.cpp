@@ -20,85 +20,9 @@ namespace merandol::py {
 
 using namespace columns;
 
-// --- numpy --------------------------------------------------------------------
+// --- Values of a unit --------------------------------------------------------
 
-static PyMutex g_numpy_lock;
-static Numpy g_numpy_storage;
-static std::atomic<const Numpy *> g_numpy;
-
-// Found under the lock, so that one set of references is kept for the life
-// of the process.
-const Numpy *columns::numpy() {
-    if (const Numpy *np = g_numpy.load(std::memory_order_acquire)) return np;
-    PyMutex_Lock(&g_numpy_lock);
-    const Numpy *np = g_numpy.load(std::memory_order_acquire);
-    if (np == nullptr) {
-        PyObject *module = PyImport_ImportModule("numpy");
-        PyObject *empty = module ? PyObject_GetAttrString(module, "empty") : nullptr;
-        PyObject *datetime_data = empty ? PyObject_GetAttrString(module, "datetime_data") : nullptr;
-        PyObject *ndarray = datetime_data ? PyObject_GetAttrString(module, "ndarray") : nullptr;
-        Py_XDECREF(module);
-        if (ndarray != nullptr && PyType_Check(ndarray)) {
-            g_numpy_storage = {empty, datetime_data, reinterpret_cast<PyTypeObject *>(ndarray)};
-            np = &g_numpy_storage;
-            g_numpy.store(np, std::memory_order_release);
-        } else {
-            if (ndarray != nullptr) PyErr_SetString(PyExc_ImportError, "numpy.ndarray is not a type");
-            Py_XDECREF(empty);
-            Py_XDECREF(datetime_data);
-            Py_XDECREF(ndarray);
-        }
-    }
-    PyMutex_Unlock(&g_numpy_lock);
-    return np;
-}
-
-PyObject *columns::new_int64_array(const Numpy &np, Py_ssize_t n, Py_buffer &view) {
-    PyObject *array = PyObject_CallFunction(np.empty, "ns", n, "int64");
-    if (array == nullptr) return nullptr;
-    if (PyObject_GetBuffer(array, &view, PyBUF_WRITABLE) < 0) {
-        Py_DECREF(array);
-        return nullptr;
-    }
-    return array;
-}
-
-PyObject *columns::view_as(PyObject *array, const char *dtype) {
-    PyObject *view = PyObject_CallMethod(array, "view", "s", dtype);
-    Py_DECREF(array);
-    return view;
-}
-
-// --- Units --------------------------------------------------------------------
-
-bool columns::find_unit(std::string_view name, Unit &out) noexcept {
-    for (std::size_t i = 0; i < std::size(kUnits); ++i)
-        if (std::string_view(kUnits[i].name) == name) {
-            out = static_cast<Unit>(i);
-            return true;
-        }
-    return false;
-}
-
-static bool is_calendar(Unit u) noexcept { return u == Unit::Y || u == Unit::M; }
-
-// A unit with numpy's multiplier, as "datetime64[10ms]" has.
-struct ColumnUnit {
-    Unit unit;
-    std::int64_t count;
-
-    const UnitInfo &info() const noexcept { return columns::info(unit); }
-
-    // "datetime64[ns]", "timedelta64[10ms]".
-    PyObject *dtype(bool datetime) const {
-        const char *kind = datetime ? "datetime64" : "timedelta64";
-        if (count == 1) return PyUnicode_FromFormat("%s[%s]", kind, info().name);
-        return PyUnicode_FromFormat("%s[%lld%s]", kind, static_cast<long long>(count), info().name);
-    }
-};
-
-// Nanoseconds to units, exactly.  INT64_MIN is NaT, so it is out of range.
-static Outcome to_units(i128 nanos, ColumnUnit u, std::int64_t &out) noexcept {
+Outcome columns::nanos_to_units(i128 nanos, ColumnUnit u, std::int64_t &out) noexcept {
     i128 scaled;
     if (__builtin_mul_overflow(nanos, i128{u.info().den}, &scaled)) return Outcome::OutOfRange;
     const i128 per = i128{u.info().num} * u.count;
@@ -109,8 +33,7 @@ static Outcome to_units(i128 nanos, ColumnUnit u, std::int64_t &out) noexcept {
     return Outcome::Ok;
 }
 
-// Units to nanoseconds, exactly.
-static Outcome from_units(std::int64_t v, ColumnUnit u, i128 &out) noexcept {
+Outcome columns::units_to_nanos(std::int64_t v, ColumnUnit u, i128 &out) noexcept {
     i128 scaled;
     if (__builtin_mul_overflow(i128{v}, i128{u.info().num} * u.count, &scaled)) return Outcome::OutOfRange;
     if (scaled % u.info().den != 0) return Outcome::Remainder;
@@ -118,8 +41,8 @@ static Outcome from_units(std::int64_t v, ColumnUnit u, i128 &out) noexcept {
     return Outcome::Ok;
 }
 
-static Outcome datetime_to_units(const DateTime &dt, ColumnUnit u, std::int64_t &out) noexcept {
-    if (!is_calendar(u.unit)) return to_units(unix_timestamp_nanos(dt), u, out);
+Outcome columns::datetime_to_units(const DateTime &dt, ColumnUnit u, std::int64_t &out) noexcept {
+    if (!u.is_calendar()) return nanos_to_units(unix_timestamp_nanos(dt), u, out);
     // Years or months since 1970, which the value must begin.
     const bool months = u.unit == Unit::M;
     if (dt.date.day != 1 || (!months && dt.date.month != 1) || dt.time != Time{0, 0, 0, 0}) return Outcome::Remainder;
@@ -130,10 +53,10 @@ static Outcome datetime_to_units(const DateTime &dt, ColumnUnit u, std::int64_t 
     return Outcome::Ok;
 }
 
-static Outcome datetime_from_units(std::int64_t v, ColumnUnit u, DateTime &out) noexcept {
-    if (!is_calendar(u.unit)) {
+Outcome columns::datetime_from_units(std::int64_t v, ColumnUnit u, DateTime &out) noexcept {
+    if (!u.is_calendar()) {
         i128 nanos;
-        const Outcome outcome = from_units(v, u, nanos);
+        const Outcome outcome = units_to_nanos(v, u, nanos);
         if (outcome != Outcome::Ok) return outcome;
         const auto dt = from_unix_nanos(nanos);
         if (!dt) return Outcome::OutOfRange;
@@ -148,7 +71,7 @@ static Outcome datetime_from_units(std::int64_t v, ColumnUnit u, DateTime &out) 
     return Outcome::Ok;
 }
 
-static Outcome date_from_units(std::int64_t v, ColumnUnit u, Date &out) noexcept {
+Outcome columns::date_from_units(std::int64_t v, ColumnUnit u, Date &out) noexcept {
     // Days: numpy's D with its multiplier.
     i128 days = i128{v} * u.count;
     if (days < INT64_MIN || days > INT64_MAX) return Outcome::OutOfRange;
@@ -158,34 +81,35 @@ static Outcome date_from_units(std::int64_t v, ColumnUnit u, Date &out) noexcept
     return Outcome::Ok;
 }
 
+// --- Instants as text ---------------------------------------------------------
+
+Outcome InstantWriter::write_other(std::int64_t v, char *out, char *&end) const noexcept {
+    if (unit_.unit == Unit::D) {
+        Date date;
+        const Outcome outcome = date_from_units(v, unit_, date);
+        if (outcome == Outcome::Ok) end = write_date(out, date);
+        return outcome;
+    }
+    DateTime utc;
+    if (const Outcome outcome = datetime_from_units(v, unit_, utc); outcome != Outcome::Ok) return outcome;
+    if (!offset_) {
+        end = write_datetime(out, utc);
+        return Outcome::Ok;
+    }
+    const auto written = write_rfc3339(out, offset_->local(utc));
+    if (!written) return Outcome::LocalOutOfRange;
+    end = *written;
+    return Outcome::Ok;
+}
+
 // --- Reading an array -------------------------------------------------------
 
-// A one-dimensional datetime64 or timedelta64 array, read through an int64
-// view of its memory in its own byte order.
-struct Column {
-    PyObject *ints = nullptr;
-    Py_buffer view{};
-    PyObject *dtype = nullptr;  // its name, for messages
-    bool datetime = false;
-    bool swap = false;
-    ColumnUnit unit{Unit::ns, 1};
-    Py_ssize_t size = 0;
-
-    Column() = default;
-    Column(const Column &) = delete;
-    Column &operator=(const Column &) = delete;
-    ~Column() {
-        if (view.obj != nullptr) PyBuffer_Release(&view);
-        Py_XDECREF(ints);
-        Py_XDECREF(dtype);
-    }
-
-    std::int64_t at(Py_ssize_t i) const noexcept {
-        std::uint64_t raw;
-        std::memcpy(&raw, static_cast<const char *>(view.buf) + i * view.strides[0], 8);
-        return static_cast<std::int64_t>(swap ? __builtin_bswap64(raw) : raw);
-    }
-};
+Column::~Column() {
+    if (view.obj != nullptr) PyBuffer_Release(&view);
+    Py_XDECREF(ints);
+    Py_XDECREF(dtype);
+    Py_XDECREF(array);
+}
 
 static bool str_attr_is(PyObject *o, const char *name, const char *expected, bool &out) {
     PyObject *attr = PyObject_GetAttrString(o, name);
@@ -195,12 +119,28 @@ static bool str_attr_is(PyObject *o, const char *name, const char *expected, boo
     return true;
 }
 
-static bool open_column(const Numpy &np, PyObject *array, const char *fn, bool datetime_only, Column &out) {
+bool columns::open_column(const Numpy &np, PyObject *given, const char *fn, const char *name, bool datetime_only,
+                          Column &out) {
     const char *wanted = datetime_only ? "a numpy datetime64 array" : "a numpy datetime64 or timedelta64 array";
-    if (!PyObject_TypeCheck(array, np.ndarray)) {
-        PyErr_Format(PyExc_TypeError, "%s argument must be %s, not '%T'", fn, wanted, array);
-        return false;
+    if (PyObject_TypeCheck(given, np.ndarray)) {
+        out.array = Py_NewRef(given);
+    } else {
+        // What gives an array through __array__, as a pandas Series does,
+        // is read as that array.
+        const int gives = PyObject_HasAttrStringWithError(given, "__array__");
+        if (gives < 0) return false;
+        if (gives == 0) {
+            PyErr_Format(PyExc_TypeError, "%s %s must be %s, not '%T'", fn, name, wanted, given);
+            return false;
+        }
+        out.array = PyObject_CallOneArg(np.asarray, given);
+        if (out.array == nullptr) return false;
+        if (!PyObject_TypeCheck(out.array, np.ndarray)) {
+            PyErr_Format(PyExc_TypeError, "%s %s must be %s, not '%T'", fn, name, wanted, given);
+            return false;
+        }
     }
+    PyObject *array = out.array;
     PyObject *dtype = PyObject_GetAttrString(array, "dtype");
     if (dtype == nullptr) return false;
     bool is_datetime = false, is_timedelta = false, big_endian = false;
@@ -210,17 +150,17 @@ static bool open_column(const Numpy &np, PyObject *array, const char *fn, bool d
         if (is_datetime || (is_timedelta && !datetime_only))
             data = PyObject_CallOneArg(np.datetime_data, dtype);
         else
-            PyErr_Format(PyExc_TypeError, "%s argument must be %s, not an array of dtype %S", fn, wanted, dtype);
+            PyErr_Format(PyExc_TypeError, "%s %s must be %s, not an array of dtype %S", fn, name, wanted, dtype);
     }
     Py_DECREF(dtype);
     if (data == nullptr) return false;
     // datetime_data gives (unit, count), for example ('ns', 1).  The unit's
     // text lives in the tuple, so it is looked up before the tuple goes.
-    std::string_view name;
+    std::string_view unit_name;
     const bool read = PyTuple_Check(data) && PyTuple_GET_SIZE(data) == 2 &&
-                      to_text(PyTuple_GET_ITEM(data, 0), name, "unit") &&
+                      to_text(PyTuple_GET_ITEM(data, 0), unit_name, "unit") &&
                       to_i64(PyTuple_GET_ITEM(data, 1), out.unit.count, "count");
-    const bool known = read && find_unit(name, out.unit.unit) && out.unit.count >= 1;
+    const bool known = read && find_unit(unit_name, out.unit.unit) && out.unit.count >= 1;
     Py_DECREF(data);
     if (!read) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "numpy.datetime_data() gave no (unit, count)");
@@ -253,33 +193,37 @@ static bool is_nat(const Column &c, Py_ssize_t i) {
     return true;
 }
 
-static bool element_error(const Column &c, Py_ssize_t i, Outcome outcome, const char *target) {
+// The error of element i, which the result's class `target` cannot hold;
+// `offset` is the UtcOffset or Zone its local reading was asked at.
+static bool element_error(const Column &c, Py_ssize_t i, Outcome outcome, const char *target, PyObject *offset) {
+    const auto v = static_cast<long long>(c.at(i));
     if (outcome == Outcome::Remainder)
-        PyErr_Format(PyExc_ValueError, "array[%zd] = %lld of %U is not a whole number of nanoseconds", i,
-                     static_cast<long long>(c.at(i)), c.dtype);
+        PyErr_Format(PyExc_ValueError, "array[%zd] = %lld of %U is not a whole number of nanoseconds", i, v, c.dtype);
+    else if (outcome == Outcome::LocalOutOfRange)
+        PyErr_Format(PyExc_ValueError,
+                     "array[%zd] = %lld of %U has a local reading at offset %R outside the range of %s", i, v, c.dtype,
+                     offset, target);
     else
-        PyErr_Format(PyExc_ValueError, "array[%zd] = %lld of %U is outside the range of %s", i,
-                     static_cast<long long>(c.at(i)), c.dtype, target);
+        PyErr_Format(PyExc_ValueError, "array[%zd] = %lld of %U is outside the range of %s", i, v, c.dtype, target);
     return false;
 }
 
 // --- from_numpy and format_numpy ---------------------------------------------
 
 // A list of one object per element: decode(v, value) reads the element into
-// a Value, make(i, v, value) makes its object.  NaT and an element that
-// decode refuses raise a ValueError naming the index, as the result's class
-// `target` cannot hold it.
+// a Value, make(value) makes its object.  NaT and an element that decode
+// refuses raise a ValueError naming the index, as the result's class
+// `target` cannot hold it (at `offset`, when one was given).
 template <class Value, class Decode, class Make>
-static PyObject *list_of(const Column &c, const char *target, Decode &&decode, Make &&make) {
+static PyObject *list_of(const Column &c, const char *target, PyObject *offset, Decode &&decode, Make &&make) {
     PyObject *result = PyList_New(c.size);
     if (result == nullptr) return nullptr;
     for (Py_ssize_t i = 0; i < c.size; ++i) {
         PyObject *o = nullptr;
-        const std::int64_t v = c.at(i);
         if (!is_nat(c, i)) {
             Value value;
-            const Outcome outcome = decode(v, value);
-            o = outcome == Outcome::Ok ? make(i, v, value) : (element_error(c, i, outcome, target), nullptr);
+            const Outcome outcome = decode(c.at(i), value);
+            o = outcome == Outcome::Ok ? make(value) : (element_error(c, i, outcome, target, offset), nullptr);
         }
         if (o == nullptr) {
             Py_DECREF(result);
@@ -291,33 +235,37 @@ static PyObject *list_of(const Column &c, const char *target, Decode &&decode, M
 }
 
 static PyObject *from_numpy(PyObject *, PyObject *array) {
-    const Numpy *np = numpy();
+    const Numpy *np = numpy("from_numpy()");
     Column c;
-    if (np == nullptr || !open_column(*np, array, "from_numpy()", false, c)) return nullptr;
+    if (np == nullptr || !open_column(*np, array, "from_numpy()", "argument", false, c)) return nullptr;
     const ColumnUnit u = c.unit;
     if (!c.datetime) {
-        if (is_calendar(u.unit))
+        if (u.is_calendar())
             return PyErr_Format(PyExc_ValueError, "from_numpy(): %U has no fixed length in nanoseconds", c.dtype);
         return list_of<i128>(
-            c, "Duration", [&](std::int64_t v, i128 &span) { return from_units(v, u, span); },
-            [](Py_ssize_t, std::int64_t, i128 span) { return DurationObject::wrap(span); });
+            c, "Duration", nullptr, [&](std::int64_t v, i128 &span) { return units_to_nanos(v, u, span); },
+            [](i128 span) { return DurationObject::wrap(span); });
     }
     if (u.unit == Unit::D)
         return list_of<Date>(
-            c, "Date", [&](std::int64_t v, Date &date) { return date_from_units(v, u, date); },
-            [](Py_ssize_t, std::int64_t, const Date &date) { return DateObject::wrap(date); });
+            c, "Date", nullptr, [&](std::int64_t v, Date &date) { return date_from_units(v, u, date); },
+            [](const Date &date) { return DateObject::wrap(date); });
     return list_of<DateTime>(
-        c, "DateTime", [&](std::int64_t v, DateTime &dt) { return datetime_from_units(v, u, dt); },
-        [](Py_ssize_t, std::int64_t, const DateTime &dt) { return DateTimeObject::wrap(dt); });
+        c, "DateTime", nullptr, [&](std::int64_t v, DateTime &dt) { return datetime_from_units(v, u, dt); },
+        [](const DateTime &dt) { return DateTimeObject::wrap(dt); });
 }
 static constexpr auto from_numpy_decl =
     module_function("from_numpy", from_numpy,
-                    "Convert a one-dimensional numpy array to a list of values.\n\n"
+                    "Convert a one-dimensional numpy array to a list of values.\n"
+                    "\n"
                     "Args:\n"
-                    "    array: A one-dimensional numpy datetime64 or timedelta64 array.\n\n"
+                    "    array: A one-dimensional numpy datetime64 or timedelta64 array, or a\n"
+                    "        pandas Series of one.\n"
+                    "\n"
                     "Returns:\n"
                     "    list: Date values for datetime64[D], DateTime for every other datetime64\n"
-                    "    unit (calendar units Y, M and W included) and Duration for timedelta64.\n\n"
+                    "    unit (calendar units Y, M and W included) and Duration for timedelta64.\n"
+                    "\n"
                     "Raises:\n"
                     "    ValueError: Naming the index, for NaT, for a value outside the range of\n"
                     "        the result's class and for a fraction of a nanosecond.\n"
@@ -338,26 +286,10 @@ struct ZoneArg {
     }
 };
 
-// The units per second of a datetime64 column whose values a whole offset
-// of seconds shifts exactly: s, ms, us and ns (with numpy's multiplier 1).
-static bool seconds_units(const Column &c, std::int64_t &out) noexcept {
-    const UnitInfo &u = c.unit.info();
-    if (c.unit.count != 1 || u.den != 1 || u.num == 0 || u.num > kNanosPerSecond || kNanosPerSecond % u.num != 0)
-        return false;
-    out = kNanosPerSecond / u.num;
-    return true;
-}
-
-static bool units_per_second(const Column &c, const char *fn, std::int64_t &out) {
-    if (seconds_units(c, out)) return true;
-    PyErr_Format(PyExc_ValueError, "%s: %U is not datetime64 in s, ms, us or ns", fn, c.dtype);
-    return false;
-}
-
 // A new array of the column's dtype from `fill(i, v, out)` for each
 // element that is not NaT (which stays NaT); nullptr when a fill fails.
 template <class Fill>
-static PyObject *map_column(const Numpy &np, PyObject *array, const Column &c, Fill &&fill) {
+static PyObject *map_column(const Numpy &np, const Column &c, Fill &&fill) {
     Py_buffer out;
     PyObject *result = new_int64_array(np, c.size, out);
     if (result == nullptr) return nullptr;
@@ -373,154 +305,171 @@ static PyObject *map_column(const Numpy &np, PyObject *array, const Column &c, F
         Py_DECREF(result);
         return nullptr;
     }
-    PyObject *dtype = PyObject_GetAttrString(array, "dtype");
+    PyObject *dtype = PyObject_GetAttrString(c.array, "dtype");
     PyObject *viewed = dtype ? PyObject_CallMethod(result, "view", "O", dtype) : nullptr;
     Py_XDECREF(dtype);
     Py_DECREF(result);
     return viewed;
 }
 
-static bool local_out_of_range(const Column &c, Py_ssize_t i, std::int64_t v) {
-    PyErr_Format(PyExc_ValueError, "array[%zd] = %lld of %U: its local reading is outside the range of %U", i,
-                 static_cast<long long>(v), c.dtype, c.dtype);
+// Element i moved by a change of offset: its `what` ("local reading",
+// "instant") is one that the dtype cannot hold.
+static bool moved_error(const Column &c, Py_ssize_t i, Outcome outcome, const char *what) {
+    PyErr_Format(PyExc_ValueError, "array[%zd] = %lld of %U: its %s is %s %U", i, static_cast<long long>(c.at(i)),
+                 c.dtype, what,
+                 outcome == Outcome::Remainder ? "not a whole number of units of" : "outside the range of", c.dtype);
     return false;
 }
 
+// Element i, v, of a unit that is no fraction of a second, moved by
+// shift(i, seconds, by) seconds, where seconds are v's whole seconds from
+// the epoch, through its DateTime: the result must again be a whole number
+// of units.  shift returns false with an error set.
+template <class Shift>
+static bool move_through_datetime(const Column &c, Py_ssize_t i, std::int64_t v, const char *what, Shift &&shift,
+                                  std::int64_t &out) {
+    DateTime dt;
+    Outcome outcome = datetime_from_units(v, c.unit, dt);
+    if (outcome != Outcome::Ok) return element_error(c, i, outcome, "DateTime", nullptr);
+    const i128 nanos = unix_timestamp_nanos(dt);
+    std::int64_t by;
+    if (!shift(i, static_cast<std::int64_t>(floor_divmod(nanos, i128{kNanosPerSecond}).quotient), by)) return false;
+    const auto moved = from_unix_nanos(nanos + i128{by} * kNanosPerSecond);
+    outcome = moved ? datetime_to_units(*moved, c.unit, out) : Outcome::OutOfRange;
+    return outcome == Outcome::Ok || moved_error(c, i, outcome, what);
+}
+
+// A new array of the column's elements, each moved by shift(i, seconds,
+// by); the units of a second by whole units.
+template <class Shift>
+static PyObject *move_column(const Numpy &np, const Column &c, const char *what, Shift &&shift) {
+    const std::int64_t per_second = c.unit.per_second();
+    if (per_second == 0)
+        return map_column(np, c, [&](Py_ssize_t i, std::int64_t v, std::int64_t &out) {
+            return move_through_datetime(c, i, v, what, shift, out);
+        });
+    return map_column(np, c, [&, per_second](Py_ssize_t i, std::int64_t v, std::int64_t &out) {
+        // An offset is less than a day, so by * per_second fits 64 bits.
+        std::int64_t by;
+        if (!shift(i, floor_divmod(v, per_second).quotient, by)) return false;
+        if (__builtin_add_overflow(v, by * per_second, &out) || out == INT64_MIN)
+            return moved_error(c, i, Outcome::OutOfRange, what);
+        return true;
+    });
+}
+
 static PyObject *to_local_numpy(PyObject *, PyObject *array, const Zone *zone) {
-    const Numpy *np = numpy();
+    const Numpy *np = numpy("to_local_numpy()");
     Column c;
-    std::int64_t per_second;
-    if (np == nullptr || !open_column(*np, array, "to_local_numpy()", true, c) ||
-        !units_per_second(c, "to_local_numpy()", per_second))
-        return nullptr;
-    return map_column(*np, array, c, [&](Py_ssize_t i, std::int64_t v, std::int64_t &out) {
-        const std::int64_t offset = zone->offset_at(floor_divmod(v, per_second).quotient);
-        if (__builtin_add_overflow(v, offset * per_second, &out) || out == INT64_MIN)
-            return local_out_of_range(c, i, v);
+    if (np == nullptr || !open_column(*np, array, "to_local_numpy()", "argument", true, c)) return nullptr;
+    return move_column(*np, c, "local reading", [zone](Py_ssize_t, std::int64_t seconds, std::int64_t &by) {
+        by = zone->offset_at(seconds);
         return true;
     });
 }
 static constexpr auto to_local_numpy_decl =
     module_function("to_local_numpy", to_local_numpy,
-                    "Convert a datetime64 array of instants to local readings in a Zone.\n\n"
+                    "Convert a datetime64 array of instants to local readings in a Zone.\n"
+                    "\n"
                     "Args:\n"
-                    "    array: A datetime64 array of instants (s, ms, us or ns).\n"
-                    "    zone: A Zone.\n\n"
+                    "    array: A datetime64 array of instants (any unit), or a pandas Series of\n"
+                    "        one.\n"
+                    "    zone: A Zone.\n"
+                    "\n"
                     "Returns:\n"
                     "    numpy.ndarray: The local readings, in an array of the same dtype; NaT\n"
-                    "    stays NaT.\n\n"
+                    "    stays NaT.\n"
+                    "\n"
                     "Raises:\n"
-                    "    ValueError: Naming the index, for a reading outside the dtype's range.",
+                    "    ValueError: Naming the index, for a reading outside the dtype's range or\n"
+                    "        not a whole number of its units.",
                     param<Any>("array"), param<ZoneArg>("zone"));
 
-static PyObject *from_local_numpy(PyObject *, PyObject *array, const Zone *zone, Disambiguate how) {
-    const Numpy *np = numpy();
+// Element i, a reading that a change of offset skips or repeats, named as
+// Zone.from_local names it.
+static bool unsettled_error(const Column &c, Py_ssize_t i, PyObject *zone, LocalError error) {
+    DateTime local;
+    if (datetime_from_units(c.at(i), c.unit, local) != Outcome::Ok) return false;  // read once already
+    char reading[kDateTimeTextMax];
+    char *end = write_datetime(reading, local) - 1;  // without the "Z"
+    PyObject *key = zone_key(zone);
+    PyObject *name = key != nullptr ? Py_NewRef(key) : PyObject_Repr(zone);
+    if (name == nullptr) return false;
+    const bool skipped = error == LocalError::Skipped;
+    PyErr_Format(PyExc_ValueError, "array[%zd] = %.*s is %s in %U: a change of offset %s it (disambiguate='raise')", i,
+                 static_cast<int>(end - reading), reading, skipped ? "skipped" : "repeated", name,
+                 skipped ? "skips" : "repeats");
+    Py_DECREF(name);
+    return false;
+}
+
+static PyObject *from_local_numpy(PyObject *, PyObject *array, Kept<const Zone *> zone, Disambiguate how) {
+    const Numpy *np = numpy("from_local_numpy()");
     Column c;
-    std::int64_t per_second;
-    if (np == nullptr || !open_column(*np, array, "from_local_numpy()", true, c) ||
-        !units_per_second(c, "from_local_numpy()", per_second))
-        return nullptr;
-    return map_column(*np, array, c, [&](Py_ssize_t i, std::int64_t v, std::int64_t &out) {
-        const std::int64_t seconds = floor_divmod(v, per_second).quotient;
-        const auto resolved = zone->resolve_local(seconds, how);
-        if (!resolved) {
-            PyErr_Format(PyExc_ValueError, "array[%zd] = %lld of %U is a reading that a change of offset %s", i,
-                         static_cast<long long>(v), c.dtype,
-                         resolved.error() == LocalError::Skipped ? "skips" : "repeats");
-            return false;
-        }
-        // The instant is the reading moved by the offset in force there.
-        const std::int64_t shift = (resolved->seconds - seconds) * per_second;
-        if (__builtin_add_overflow(v, shift, &out) || out == INT64_MIN) return local_out_of_range(c, i, v);
+    if (np == nullptr || !open_column(*np, array, "from_local_numpy()", "argument", true, c)) return nullptr;
+    return move_column(*np, c, "instant", [&](Py_ssize_t i, std::int64_t seconds, std::int64_t &by) {
+        // The instant is the reading moved back by the offset in force
+        // there.
+        const auto resolved = zone.value->resolve_local(seconds, how);
+        if (!resolved) return unsettled_error(c, i, zone.object, resolved.error());
+        by = resolved->seconds - seconds;
         return true;
     });
 }
-static constexpr auto from_local_numpy_decl = module_function(
-    "from_local_numpy", from_local_numpy,
-    "Convert a datetime64 array of local readings in a Zone to instants.\n\n"
-    "Args:\n"
-    "    array: A datetime64 array of local readings (s, ms, us or ns).\n"
-    "    zone: A Zone.\n"
-    "    disambiguate: How readings in a gap or a fold are settled, as\n"
-    "        Zone.from_local does (default='compatible').\n\n"
-    "Returns:\n"
-    "    numpy.ndarray: The instants, in an array of the same dtype; NaT stays\n"
-    "    NaT.\n\n"
-    "Raises:\n"
-    "    ValueError: Naming the index, for a reading that disambiguate='raise'\n"
-    "        refuses or whose instant is outside the dtype's range.",
-    param<Any>("array"), param<ZoneArg>("zone"), param<DisambiguateWord>("disambiguate", Disambiguate::Compatible));
+static constexpr auto from_local_numpy_decl =
+    module_function("from_local_numpy", from_local_numpy,
+                    "Convert a datetime64 array of local readings in a Zone to instants.\n"
+                    "\n"
+                    "Args:\n"
+                    "    array: A datetime64 array of local readings (any unit), or a pandas\n"
+                    "        Series of one.\n"
+                    "    zone: A Zone.\n"
+                    "    disambiguate: How readings in a gap or a fold are settled, as\n"
+                    "        Zone.from_local does (default='compatible').\n"
+                    "\n"
+                    "Returns:\n"
+                    "    numpy.ndarray: The instants, in an array of the same dtype; NaT stays\n"
+                    "    NaT.\n"
+                    "\n"
+                    "Raises:\n"
+                    "    ValueError: Naming the index, for a reading that disambiguate='raise'\n"
+                    "        refuses or whose instant is outside the dtype's range or not a\n"
+                    "        whole number of its units.",
+                    param<Any>("array"), param<Keep<ZoneArg>>("zone"),
+                    param<DisambiguateWord>("disambiguate", Disambiguate::Compatible));
 
 static PyObject *format_numpy(PyObject *, PyObject *array, Kept<std::optional<OffsetOrZone::Value>> offset) {
-    const Numpy *np = numpy();
+    const Numpy *np = numpy("format_numpy()");
     Column c;
-    if (np == nullptr || !open_column(*np, array, "format_numpy()", true, c)) return nullptr;
-    const ColumnUnit u = c.unit;
-    if (u.unit == Unit::D) {
-        if (offset.value)
-            return PyErr_Format(PyExc_ValueError,
-                                "format_numpy(): the values of %U are dates, to which an offset does not apply",
-                                c.dtype);
-        return list_of<Date>(
-            c, "Date", [&](std::int64_t v, Date &date) { return date_from_units(v, u, date); },
-            [](Py_ssize_t, std::int64_t, const Date &date) {
-                char buffer[kDateTextMax];
-                return ascii(buffer, write_date(buffer, date));
-            });
-    }
-    auto local_error = [&](Py_ssize_t i, std::int64_t v) {
+    if (np == nullptr || !open_column(*np, array, "format_numpy()", "argument", true, c)) return nullptr;
+    if (c.unit.unit == Unit::D && offset.value)
         return PyErr_Format(PyExc_ValueError,
-                            "array[%zd] = %lld of %U has a local reading at offset %R outside the range of DateTime", i,
-                            static_cast<long long>(v), c.dtype, offset.object);
+                            "format_numpy(): the values of %U are dates, to which an offset does not apply", c.dtype);
+    const InstantWriter writer(c.unit, offset.value);
+    struct Text {
+        char bytes[InstantWriter::kTextMax];
+        char *end;
     };
-    const Zone *zone = offset.value ? offset.value->zone : nullptr;
-    if (std::int64_t per_second; zone != nullptr && seconds_units(c, per_second)) {
-        // Seconds, s to ns: the zone's offset from the instant's second and
-        // the local reading straight from the shifted count, one calendar
-        // conversion, where the instant's own reading would need two.
-        struct Reading {
-            DateTime local;
-            UtcOffset offset;
-            bool in_range;
-        };
-        return list_of<Reading>(
-            c, "DateTime",
-            [&](std::int64_t v, Reading &r) {
-                const auto [seconds, rest] = floor_divmod(v, per_second);
-                if (seconds < kMinUnixSeconds || seconds > kMaxUnixSeconds) return Outcome::OutOfRange;
-                r.offset = UtcOffset{zone->offset_at(seconds)};
-                const auto nanos = static_cast<std::int32_t>(rest * (kNanosPerSecond / per_second));
-                const auto local = from_unix_timestamp(seconds + r.offset.seconds, nanos);
-                r.in_range = local.has_value();
-                if (r.in_range) r.local = *local;
-                return Outcome::Ok;
-            },
-            [&](Py_ssize_t i, std::int64_t v, const Reading &r) -> PyObject * {
-                if (!r.in_range) return local_error(i, v);
-                char buffer[kRfc3339TextMax];
-                return ascii(buffer, write_local_rfc3339(buffer, r.local, r.offset));
-            });
-    }
-    return list_of<DateTime>(
-        c, "DateTime", [&](std::int64_t v, DateTime &dt) { return datetime_from_units(v, u, dt); },
-        [&](Py_ssize_t i, std::int64_t v, const DateTime &dt) -> PyObject * {
-            char buffer[kRfc3339TextMax];
-            if (!offset.value) return ascii(buffer, write_datetime(buffer, dt));
-            const auto end = write_rfc3339(buffer, offset.value->local(dt));
-            return end ? ascii(buffer, *end) : local_error(i, v);
-        });
+    return list_of<Text>(
+        c, c.unit.unit == Unit::D ? "Date" : "DateTime", offset.object,
+        [&](std::int64_t v, Text &text) { return writer.write(v, text.bytes, text.end); },
+        [](const Text &text) { return ascii(text.bytes, text.end); });
 }
 static constexpr auto format_numpy_decl =
     module_function("format_numpy", format_numpy,
-                    "Format a one-dimensional numpy datetime64 array as a list of texts.\n\n"
+                    "Format a one-dimensional numpy datetime64 array as a list of texts.\n"
+                    "\n"
                     "Args:\n"
-                    "    array: A one-dimensional numpy datetime64 array.  Unit D gives dates.\n"
+                    "    array: A one-dimensional numpy datetime64 array, or a pandas Series of\n"
+                    "        one.  Unit D gives dates.\n"
                     "    offset: None for the text of the DateTime (UTC, ending in \"Z\"); a\n"
                     "        UtcOffset for the RFC 3339 text of the instant at that offset; a\n"
                     "        Zone for its text at the offset in force at each instant\n"
-                    "        (default=None).\n\n"
+                    "        (default=None).\n"
+                    "\n"
                     "Returns:\n"
-                    "    list: The texts.\n\n"
+                    "    list: The texts.\n"
+                    "\n"
                     "Raises:\n"
                     "    ValueError: Naming the index, for NaT, for a value outside merandol's\n"
                     "        range and for a fraction of a nanosecond, and for an offset given\n"
@@ -543,12 +492,12 @@ static Outcome encode_offset_datetime(PyObject *o, ColumnUnit u, std::int64_t &o
     return datetime_to_units(OffsetDateTimeObject::of(o).utc, u, out);
 }
 static Outcome encode_duration(PyObject *o, ColumnUnit u, std::int64_t &out) {
-    return to_units(DurationObject::of(o), u, out);
+    return nanos_to_units(DurationObject::of(o), u, out);
 }
 
 // The repr of a value, or for an OffsetDateTime whose local reading has no
 // text, the call that makes it from its UTC reading.
-static PyObject *describe(PyObject *o) {
+static PyObject *value_repr(PyObject *o) {
     PyObject *text = PyObject_Repr(o);
     if (text != nullptr || !Py_IS_TYPE(o, OffsetDateTimeObject::type())) return text;
     PyErr_Clear();
@@ -572,7 +521,7 @@ static bool encode_all(PyObject *seq, Py_ssize_t size, PyTypeObject *type, Encod
         }
         const Outcome outcome = encode(o, u, out[i]);
         if (MERANDOL_UNLIKELY(outcome != Outcome::Ok)) {
-            PyObject *text = describe(o);
+            PyObject *text = value_repr(o);
             if (text == nullptr) return false;
             if (outcome == Outcome::Remainder)
                 PyErr_Format(PyExc_ValueError, "values[%zd] = %U is not a whole number of units of %U", i, text, dtype);
@@ -592,7 +541,7 @@ static bool encode_all(PyObject *seq, Py_ssize_t size, PyTypeObject *type, Encod
 using NumpyClasses = ClassSet<ClassId::Date, ClassId::DateTime, ClassId::OffsetDateTime, ClassId::Duration>;
 
 static PyObject *to_numpy(PyObject *, PyObject *values, Kept<std::optional<std::string_view>> unit) {
-    const Numpy *np = numpy();
+    const Numpy *np = numpy("to_numpy()");
     if (np == nullptr) return nullptr;
     PyObject *seq = PySequence_Fast(values, "values must be an iterable of merandol values");
     if (seq == nullptr) return nullptr;
@@ -618,8 +567,8 @@ static PyObject *to_numpy(PyObject *, PyObject *values, Kept<std::optional<std::
     else if (unit.value && !find_unit(*unit.value, u.unit))
         PyErr_Format(PyExc_ValueError, "to_numpy(): %R is not a unit of numpy's datetime64", unit.object);
     else if (id == ClassId::Date && u.unit != Unit::D)
-        PyErr_Format(PyExc_ValueError, "to_numpy(): dates are datetime64[D], not datetime64[%R]", unit.object);
-    else if (!datetime && is_calendar(u.unit))
+        PyErr_Format(PyExc_ValueError, "to_numpy(): dates are datetime64[D], not datetime64[%U]", unit.object);
+    else if (!datetime && u.is_calendar())
         PyErr_Format(PyExc_ValueError, "to_numpy(): a Duration has no length in %R units", unit.object);
     else
         dtype = u.dtype(datetime);
@@ -643,16 +592,19 @@ static PyObject *to_numpy(PyObject *, PyObject *values, Kept<std::optional<std::
 }
 static constexpr auto to_numpy_decl =
     module_function("to_numpy", to_numpy,
-                    "Convert a sequence of values of one class to a numpy array.\n\n"
+                    "Convert a sequence of values of one class to a numpy array.\n"
+                    "\n"
                     "Args:\n"
                     "    values: A sequence of values of one class: Date, DateTime,\n"
                     "        OffsetDateTime (its instant) or Duration.\n"
                     "    unit: One of numpy's units; None gives \"ns\" (\"D\" for dates)\n"
-                    "        (default=None).\n\n"
+                    "        (default=None).\n"
+                    "\n"
                     "Returns:\n"
                     "    numpy.ndarray: datetime64[D] for Date, datetime64[unit] for DateTime and\n"
                     "    OffsetDateTime, and timedelta64[unit] for Duration; an empty sequence\n"
-                    "    gives datetime64[unit].\n\n"
+                    "    gives datetime64[unit].\n"
+                    "\n"
                     "Raises:\n"
                     "    ValueError: Naming the index, for a value outside the unit's range or\n"
                     "        not a whole number of units.\n"

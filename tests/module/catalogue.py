@@ -1185,7 +1185,13 @@ COLUMN_CALLS = [
         "'utf-8' codec can't encode character '\\ud800' in position 0: surrogates not allowed",
         ["at index 1"],
     ),
-    ("parse_many(Date, int)", lambda: parse_many(Date, ["2024-01-05", 5]), TypeError, "texts[1] is 'int', not str", []),
+    (
+        "parse_many(Date, int)",
+        lambda: parse_many(Date, ["2024-01-05", 5]),
+        TypeError,
+        "texts[1] is 'int', not str or a missing value",
+        [],
+    ),
     (
         "parse_many(Date, one str)",
         lambda: parse_many(Date, "2024-01-05"),
@@ -1212,13 +1218,6 @@ COLUMN_CALLS = [
 ARROW_TEXTS = [COLUMN_TEXTS[0], None, *COLUMN_TEXTS[1:]]
 ARROW_NANOS = [COLUMN_NANOS[0], None, *COLUMN_NANOS[1:]]
 COLUMN_CALLS += [
-    (
-        "parse_to_arrow(list)",
-        lambda: parse_to_arrow(COLUMN_TEXTS, unit="ns"),
-        None,
-        ("tsn:UTC", COLUMN_NANOS),
-        [],
-    ),
     (
         "parse_to_arrow(utf8 chunks)",
         lambda: parse_to_arrow(Producer([ARROW_TEXTS[:2], ARROW_TEXTS[2:]], offset=2)),
@@ -1430,7 +1429,8 @@ if np is not None:
             "from_local_numpy(raise)",
             lambda: from_local_numpy(np.array([1711852200], dtype="datetime64[s]"), PARIS, "raise"),
             ValueError,
-            "array[0] = 1711852200 of datetime64[s] is a reading that a change of offset skips",
+            "array[0] = 2024-03-31T02:30:00 is skipped in Europe/Paris: a change of offset skips it "
+            "(disambiguate='raise')",
             [],
         ),
         (
@@ -1501,7 +1501,7 @@ if np is not None:
             "to_numpy(Date in s)",
             lambda: to_numpy([Date(2024, 1, 5)], "s"),
             ValueError,
-            "to_numpy(): dates are datetime64[D], not datetime64['s']",
+            "to_numpy(): dates are datetime64[D], not datetime64[s]",
             [],
         ),
         (
@@ -1620,13 +1620,6 @@ if np is not None:
     NS3 = np.array([0, -(2**63), -1], dtype="datetime64[ns]")
     COLUMN_CALLS += [
         (
-            "format_arrow(datetime64[ns])",
-            lambda: format_arrow(NS3),
-            None,
-            ("u", ["1970-01-01T00:00:00Z", None, "1969-12-31T23:59:59.999999999Z"]),
-            [],
-        ),
-        (
             "format_arrow(datetime64[ns], zone)",
             lambda: format_arrow(NS3, Zone("Europe/Paris")),
             None,
@@ -1644,16 +1637,14 @@ if np is not None:
             "format_arrow(datetime64[s] beyond DateTime)",
             lambda: format_arrow(np.array([0, 2**62], dtype="datetime64[s]"), UtcOffset.from_seconds(-60)),
             ValueError,
-            f"row 1 = {2**62} of 'datetime64[s]' has a reading at offset UtcOffset.from_seconds(-60) outside the "
-            "range of DateTime",
+            f"row 1 = {2**62} of 'datetime64[s]' is outside the range of DateTime",
             [],
         ),
         (
             "format_arrow(int64 array)",
             lambda: format_arrow(np.array([1])),
             TypeError,
-            "format_arrow() instants must be a datetime64 array of unit D, s, ms, us or ns, not of dtype "
-            "dtype('int64')",
+            "format_arrow() instants must be a numpy datetime64 array, not an array of dtype int64",
             [],
         ),
         (

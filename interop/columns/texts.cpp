@@ -1,0 +1,658 @@
+// Columns of texts: parse_many reads them into merandol values with the
+// class's own reader; parse_to_numpy and parse_to_arrow read RFC 3339 texts
+// straight into a datetime64 array or an Arrow timestamp column of their
+// instants.  Each returns everything or raises at the first element that
+// fails, naming its index (its row, in an Arrow column).
+#include <algorithm>
+#include <type_traits>
+#include <utility>
+
+#include "core/date.hpp"
+#include "core/datetime.hpp"
+#include "core/instant_units.hpp"
+#include "core/rfc3339.hpp"
+#include "core/rfc3339_fast.hpp"
+#include "core/time.hpp"
+#include "interop/columns/arrow.hpp"
+#include "interop/columns/columns.hpp"
+#include "module/date.hpp"
+#include "module/datetime.hpp"
+#include "module/offset.hpp"
+#include "module/time.hpp"
+
+namespace merandol::py {
+
+using namespace columns;
+
+// --- The texts of a column --------------------------------------------------
+
+// An element of a numpy str array longer than this is made into a str and
+// read like one; every valid text without padding is shorter (a date-time
+// with offset has at most 42 characters).
+inline constexpr std::size_t kShortText = 64;
+static_assert(kRfc3339TextMax <= kShortText);
+
+// A list or tuple is read in place; a one-dimensional numpy array of str
+// (dtype U: UCS4 code points, padded with NUL) straight from its buffer; any
+// other iterable is first copied to a list.
+struct Texts {
+    PyObject *seq = nullptr;  // the list or tuple, or nullptr for an array
+    Py_buffer view{};
+    Py_ssize_t size = 0;
+    Py_ssize_t chars = 0;  // code points per array element
+
+    Texts() = default;
+    Texts(const Texts &) = delete;
+    Texts &operator=(const Texts &) = delete;
+    ~Texts() {
+        if (seq != nullptr)
+            Py_DECREF(seq);
+        else if (view.obj != nullptr)
+            PyBuffer_Release(&view);
+    }
+
+    // An array element as ASCII in `out` (kShortText bytes), without the
+    // interpreter; false when it is longer or holds a code point beyond
+    // ASCII.
+    bool ascii(Py_ssize_t i, char *out, std::size_t &n) const noexcept;
+
+    // A new reference to element i as an exact str, from either kind.
+    PyObject *str(Py_ssize_t i) const;
+
+    // Calls visit(i, text) with the UTF-8 text of element i: an array's
+    // short ASCII element straight from the buffer, any other through str;
+    // or visit(i) for a missing value.
+    template <class Visit>
+    bool visit_one(Py_ssize_t i, Visit &&visit) const;
+
+private:
+    const char *array_item(Py_ssize_t i) const noexcept {
+        return static_cast<const char *>(view.buf) + i * view.strides[0];
+    }
+};
+
+// "Nw" with an optional native or little-endian prefix: UCS4 of N code
+// points in this machine's order.  Big-endian arrays are read through str.
+static bool ucs4_format(const char *format, Py_ssize_t &chars) {
+    if (format == nullptr) return false;
+    if (*format == '<' || *format == '=' || *format == '@') ++format;
+    Py_ssize_t n = 0;
+    bool counted = false;
+    for (; *format >= '0' && *format <= '9'; ++format, counted = true) n = n * 10 + (*format - '0');
+    if (format[0] != 'w' || format[1] != '\0') return false;
+    chars = counted ? n : 1;
+    return true;
+}
+
+static bool open_texts(PyObject *texts, Texts &out) {
+    if (PyUnicode_Check(texts) || PyBytes_Check(texts)) {
+        PyErr_Format(PyExc_TypeError, "texts must be an iterable of str, not a single '%T'", texts);
+        return false;
+    }
+    if (!PyList_Check(texts) && !PyTuple_Check(texts) && PyObject_CheckBuffer(texts)) {
+        if (PyObject_GetBuffer(texts, &out.view, PyBUF_RECORDS_RO) == 0) {
+            const bool aligned = reinterpret_cast<std::uintptr_t>(out.view.buf) % 4 == 0 &&
+                                 (out.view.ndim != 1 || out.view.strides[0] % 4 == 0);
+            if (aligned && ucs4_format(out.view.format, out.chars) && out.view.itemsize == 4 * out.chars) {
+                if (out.view.ndim != 1) {
+                    PyErr_Format(PyExc_ValueError, "texts must be one-dimensional, not an array of %d dimensions",
+                                 out.view.ndim);
+                    return false;
+                }
+                out.size = out.view.shape[0];
+                return true;
+            }
+            PyBuffer_Release(&out.view);
+        } else if (PyErr_ExceptionMatches(PyExc_BufferError) || PyErr_ExceptionMatches(PyExc_ValueError)) {
+            PyErr_Clear();  // no buffer of this kind (numpy refuses with ValueError): iterated like any other object
+        } else {
+            return false;  // out of memory, say: no refusal
+        }
+    }
+    out.seq = PySequence_Fast(texts, "texts must be an iterable of str");
+    if (out.seq == nullptr) return false;
+    out.size = PySequence_Fast_GET_SIZE(out.seq);
+    return true;
+}
+
+static inline std::uint32_t code_point(const char *item, Py_ssize_t i) noexcept {
+    std::uint32_t c;
+    std::memcpy(&c, item + 4 * i, 4);
+    return c;
+}
+
+// The code points of an array element before its NUL padding.
+static inline Py_ssize_t unpadded_length(const char *item, Py_ssize_t chars) noexcept {
+    while (chars > 0 && code_point(item, chars - 1) == 0) --chars;
+    return chars;
+}
+
+// open_texts reads an array's buffer only when its elements are aligned to
+// 4 bytes, so that the code points are read as such and the narrowing loop is
+// vectorised.
+bool Texts::ascii(Py_ssize_t i, char *out, std::size_t &n) const noexcept {
+    const char *item = array_item(i);
+    Py_ssize_t count = chars;
+    if (static_cast<std::size_t>(count) > kShortText) {
+        // A wide dtype: only the element's own length must be short.
+        count = unpadded_length(item, count);
+        if (static_cast<std::size_t>(count) > kShortText) return false;
+    }
+    // Every code point of the element, padding included, in one loop of a
+    // fixed count for the whole array; the padding's NULs are then cut off.
+    const auto *codes = static_cast<const std::uint32_t *>(__builtin_assume_aligned(item, 4));
+    std::uint32_t seen = 0;
+    for (Py_ssize_t k = 0; k < count; ++k) {
+        seen |= codes[k];
+        out[k] = static_cast<char>(codes[k]);
+    }
+    std::size_t length = static_cast<std::size_t>(count);
+    while (length > 0 && out[length - 1] == 0) --length;
+    n = length;
+    return seen < 0x80;
+}
+
+// numpy.str_ shows its class in its repr, so an element is made an exact
+// str for messages.
+PyObject *Texts::str(Py_ssize_t i) const {
+    if (seq != nullptr) {
+        PyObject *item = PySequence_Fast_ITEMS(seq)[i];
+        return PyUnicode_CheckExact(item) ? Py_NewRef(item) : PyUnicode_FromObject(item);
+    }
+    const char *item = array_item(i);
+    const Py_ssize_t length = unpadded_length(item, chars);
+    std::uint32_t max = 0;
+    for (Py_ssize_t k = 0; k < length; ++k) max = std::max(max, code_point(item, k));
+    if (max > 0x10ffff)
+        return PyErr_Format(PyExc_ValueError, "texts[%zd] holds U+%X, which is not a code point", i, max);
+    PyObject *s = PyUnicode_New(length, static_cast<Py_UCS4>(max));
+    if (s == nullptr) return nullptr;
+    const int kind = PyUnicode_KIND(s);
+    void *data = PyUnicode_DATA(s);
+    for (Py_ssize_t k = 0; k < length; ++k) PyUnicode_WRITE(kind, data, k, code_point(item, k));
+    return s;
+}
+
+// None, a float NaN and pandas' NA and NaT: what pandas' and polars' own
+// readers take for a missing value among texts.  pandas is not imported
+// for this: its classes are known by their qualified names.
+static bool is_missing(PyObject *item) {
+    if (item == Py_None) return true;
+    if (PyFloat_Check(item)) return std::isnan(PyFloat_AS_DOUBLE(item));
+    const std::string_view short_name = Py_TYPE(item)->tp_name;
+    if (!short_name.ends_with("NAType") && !short_name.ends_with("NaTType")) return false;
+    PyObject *name = PyType_GetFullyQualifiedName(Py_TYPE(item));
+    const bool missing = name != nullptr && (PyUnicode_EqualToUTF8(name, "pandas._libs.missing.NAType") ||
+                                             PyUnicode_EqualToUTF8(name, "pandas._libs.tslibs.nattype.NaTType"));
+    if (name == nullptr) PyErr_Clear();
+    Py_XDECREF(name);
+    return missing;
+}
+
+// The UTF-8 text of an element that must be a str.
+static bool utf8_of(PyObject *item, Py_ssize_t i, std::string_view &out) {
+    if (PyUnicode_Check(item) && PyUnicode_IS_COMPACT_ASCII(item)) {
+        out = std::string_view(static_cast<const char *>(PyUnicode_DATA(item)),
+                               static_cast<std::size_t>(PyUnicode_GET_LENGTH(item)));
+        return true;
+    }
+    if (MERANDOL_UNLIKELY(!PyUnicode_Check(item))) {
+        PyErr_Format(PyExc_TypeError, "texts[%zd] is '%T', not str or a missing value", i, item);
+        return false;
+    }
+    Py_ssize_t size;
+    const char *utf8 = PyUnicode_AsUTF8AndSize(item, &size);
+    if (utf8 == nullptr) {
+        note_index(i);
+        return false;
+    }
+    out = std::string_view(utf8, static_cast<std::size_t>(size));
+    return true;
+}
+
+template <class Visit>
+bool Texts::visit_one(Py_ssize_t i, Visit &&visit) const {
+    if (seq != nullptr) {
+        PyObject *item = PySequence_Fast_ITEMS(seq)[i];
+        if (MERANDOL_UNLIKELY(!PyUnicode_Check(item)) && is_missing(item)) return visit(i);
+        std::string_view text;
+        return utf8_of(item, i, text) && visit(i, text);
+    }
+    char buffer[kShortText];
+    std::size_t n;
+    if (ascii(i, buffer, n)) return visit(i, std::string_view(buffer, n));
+    PyObject *s = str(i);
+    if (s == nullptr) return false;
+    std::string_view text;
+    const bool ok = utf8_of(s, i, text) && visit(i, text);
+    Py_DECREF(s);
+    return ok;
+}
+
+// How many items ahead of the one read a list's str is fetched; 8, 16 and
+// 32 measured alike on 10^6 texts.
+inline constexpr Py_ssize_t kPrefetchAhead = 16;
+
+// Calls visit(i, text), or visit(i) for a missing value, for every element
+// in order until it returns false.
+// A list is held in a critical section and read afresh at every step, since
+// an allocation in `visit` may run a collection, and with it code that
+// changes the list.  Where eight items from a multiple of eight on are
+// there, batch(i, items) may read items[0] to items[7] (the list's, from
+// i) at once: it answers kBatchRead, or kBatchLeft when they are to be
+// visited one by one, or kBatchFailed with an error set.
+struct NoBatch {};
+enum BatchOutcome : std::uint8_t { kBatchLeft, kBatchRead, kBatchFailed };
+
+template <class Visit, class Batch = NoBatch>
+static bool each_text(const Texts &t, Visit &&visit, Batch &&batch = {}) {
+    if (t.seq == nullptr) {
+        for (Py_ssize_t i = 0; i < t.size; ++i)
+            if (!t.visit_one(i, visit)) return false;
+        return true;
+    }
+    bool ok = true;
+    Py_BEGIN_CRITICAL_SECTION(t.seq);
+    for (Py_ssize_t i = 0; ok && i < t.size; ++i) {
+        const Py_ssize_t now = PySequence_Fast_GET_SIZE(t.seq);
+        if (MERANDOL_UNLIKELY(i >= now)) {
+            PyErr_SetString(PyExc_RuntimeError, "texts changed size while it was read");
+            ok = false;
+            break;
+        }
+        // The items lie apart on the heap; fetching later ones while these
+        // are read hides most of the wait for memory.
+        PyObject **items = PySequence_Fast_ITEMS(t.seq);
+        if constexpr (!std::is_same_v<std::remove_cvref_t<Batch>, NoBatch>) {
+            if (i % kFastBatch == 0 && std::min(t.size, now) - i >= static_cast<Py_ssize_t>(kFastBatch)) {
+                for (Py_ssize_t ahead = i + kPrefetchAhead;
+                     ahead < std::min(i + kPrefetchAhead + static_cast<Py_ssize_t>(kFastBatch), now); ++ahead) {
+                    __builtin_prefetch(items[ahead]);
+                    __builtin_prefetch(reinterpret_cast<const char *>(items[ahead]) + 64);
+                }
+                const BatchOutcome outcome = batch(i, items + i);
+                if (outcome == kBatchFailed) {
+                    ok = false;
+                    break;
+                }
+                if (outcome == kBatchRead) {
+                    i += kFastBatch - 1;
+                    continue;
+                }
+            }
+        }
+        if (i + kPrefetchAhead < now) {
+            const char *ahead = reinterpret_cast<const char *>(items[i + kPrefetchAhead]);
+            __builtin_prefetch(ahead);
+            __builtin_prefetch(ahead + 64);
+        }
+        ok = t.visit_one(i, visit);
+    }
+    Py_END_CRITICAL_SECTION();
+    return ok;
+}
+
+// Eight list items through the fast path's batch: true when all are ASCII
+// str of its shape, their instants and offsets then in `batch`.
+[[gnu::always_inline]] static inline bool read_eight(PyObject *const *items, FastReadBatch read_batch,
+                                                     FastBatch &batch) noexcept {
+    const char *texts[kFastBatch];
+    std::size_t sizes[kFastBatch];
+    for (std::size_t k = 0; k < kFastBatch; ++k) {
+        PyObject *item = items[k];
+        if (!PyUnicode_Check(item) || !PyUnicode_IS_COMPACT_ASCII(item)) return false;
+        texts[k] = static_cast<const char *>(PyUnicode_DATA(item));
+        sizes[k] = static_cast<std::size_t>(PyUnicode_GET_LENGTH(item));
+    }
+    return read_batch(texts, sizes, batch) == (1u << kFastBatch) - 1;
+}
+
+// Raises the error of element i, refused with `outcome`.
+static bool element_error(PyTypeObject *cls, const Texts &t, Py_ssize_t i, Outcome outcome, const char *target) {
+    PyObject *text = t.str(i);
+    if (text == nullptr) return false;
+    text_error(cls, text, outcome, {"texts", i}, target);
+    Py_DECREF(text);
+    return false;
+}
+
+// --- parse_many -------------------------------------------------------------
+
+// Eight list items that are all ASCII str of the fast path's shape, read
+// by its batch into OffsetDateTime values at result[i] to result[i + 7].
+static BatchOutcome wrap_eight(PyObject *const *items, FastReadBatch read_batch, PyObject *result, Py_ssize_t i) {
+    FastBatch batch;
+    if (!read_eight(items, read_batch, batch)) return kBatchLeft;
+    // Every value before any object: the items are not read again.
+    OffsetDateTime values[kFastBatch];
+    for (std::size_t k = 0; k < kFastBatch; ++k) {
+        const auto utc = from_unix_timestamp(batch.seconds[k], static_cast<std::int32_t>(batch.nanosecond[k]));
+        if (!utc) return kBatchLeft;
+        values[k] = from_utc(*utc, UtcOffset{batch.offset[k]});
+    }
+    for (std::size_t k = 0; k < kFastBatch; ++k) {
+        PyObject *o = OffsetDateTimeObject::wrap(values[k]);
+        if (o == nullptr) return kBatchFailed;
+        PyList_SET_ITEM(result, i + static_cast<Py_ssize_t>(k), o);
+    }
+    return kBatchRead;
+}
+
+template <class Object, auto reader>
+static PyObject *parse_column(const Texts &t) {
+    PyObject *result = PyList_New(t.size);
+    if (result == nullptr) return nullptr;
+    auto visit = Overload{
+        [&](Py_ssize_t i, std::string_view text) {
+            const auto value = reader(text);
+            if (MERANDOL_UNLIKELY(!value)) return element_error(Object::type(), t, i, Outcome::Unreadable, nullptr);
+            PyObject *o = Object::wrap(*value);
+            if (o == nullptr) return false;
+            PyList_SET_ITEM(result, i, o);
+            return true;
+        },
+        [&](Py_ssize_t i) {
+            PyList_SET_ITEM(result, i, Py_NewRef(Py_None));
+            return true;
+        },
+    };
+    bool ok;
+    // RFC 3339 texts of a list eight at a time through the fast path.
+    if constexpr (std::is_same_v<Object, OffsetDateTimeObject>) {
+        const FastReadBatch read_batch = fast_batch_reader_bounded(best_fast_kernel());
+        ok = each_text(t, visit,
+                       [&](Py_ssize_t i, PyObject *const *items) { return wrap_eight(items, read_batch, result, i); });
+    } else {
+        ok = each_text(t, visit);
+    }
+    if (ok) return result;
+    Py_DECREF(result);
+    return nullptr;
+}
+
+using ParsedClasses = ClassSet<ClassId::Date, ClassId::Time, ClassId::DateTime, ClassId::OffsetDateTime>;
+
+// The rows of an Arrow string column read by the class's reader; nulls
+// give None.
+template <class Object, auto reader>
+class ArrowRows final : public arrow_columns::TextVisitor {
+public:
+    PyObject *result = nullptr;
+
+    ArrowRows() = default;
+    ArrowRows(const ArrowRows &) = delete;
+    ArrowRows &operator=(const ArrowRows &) = delete;
+    ~ArrowRows() { Py_XDECREF(result); }
+
+    bool start(std::int64_t rows) override {
+        result = PyList_New(static_cast<Py_ssize_t>(rows));
+        return result != nullptr;
+    }
+    bool text(std::int64_t row, std::string_view text) override {
+        const auto value = reader(text);
+        if (MERANDOL_UNLIKELY(!value))
+            return text_error(Object::type(), text, Outcome::Unreadable, {nullptr, row}, nullptr);
+        PyObject *o = Object::wrap(*value);
+        if (o == nullptr) return false;
+        PyList_SET_ITEM(result, static_cast<Py_ssize_t>(row), o);
+        return true;
+    }
+    bool null(std::int64_t row) override {
+        PyList_SET_ITEM(result, static_cast<Py_ssize_t>(row), Py_NewRef(Py_None));
+        return true;
+    }
+};
+
+// An Arrow column where texts exports one, else the texts read in place.
+template <class Object, auto reader>
+static PyObject *parse_texts(PyObject *texts_object) {
+    if (!PyList_CheckExact(texts_object) && !PyTuple_CheckExact(texts_object)) {
+        ArrowRows<Object, reader> rows;
+        const int found = arrow_columns::visit_texts(texts_object, "parse_many()", rows);
+        if (found > 0) return std::exchange(rows.result, nullptr);
+        if (found < 0) return nullptr;
+    }
+    Texts texts;
+    if (!open_texts(texts_object, texts)) return nullptr;
+    return parse_column<Object, reader>(texts);
+}
+
+static PyObject *parse_many(PyObject *, PyObject *cls, PyObject *texts_object) {
+    switch (ParsedClasses::find(cls)) {
+        case ClassId::OffsetDateTime: return parse_texts<OffsetDateTimeObject, parse_rfc3339>(texts_object);
+        case ClassId::DateTime: return parse_texts<DateTimeObject, parse_datetime>(texts_object);
+        case ClassId::Date: return parse_texts<DateObject, parse_date>(texts_object);
+        case ClassId::Time: return parse_texts<TimeObject, parse_time>(texts_object);
+        default:
+            return PyErr_Format(PyExc_TypeError, "parse_many() cls must be merandol's %s, not %R",
+                                ParsedClasses::kNames.data(), cls);
+    }
+}
+static constexpr auto parse_many_decl =
+    module_function("parse_many", parse_many,
+                    "Parse many texts with exactly cls.parse.\n"
+                    "\n"
+                    "Args:\n"
+                    "    cls: Date, Time, DateTime or OffsetDateTime.\n"
+                    "    texts: What parse_to_numpy takes: an iterable of str (lists, tuples and\n"
+                    "        numpy str arrays are read in place) or an Arrow string column.\n"
+                    "\n"
+                    "Returns:\n"
+                    "    list: The cls values read from the texts; None for a missing value\n"
+                    "    (None, a float NaN, pandas' NA or NaT, an Arrow null).\n"
+                    "\n"
+                    "Raises:\n"
+                    "    ValueError: The error cls.parse raises for the first text it refuses,\n"
+                    "        with a note naming its index.\n"
+                    "    TypeError: For an element that is not a str.",
+                    param<Any>("cls"), param<Any>("texts"));
+
+// --- parse_to_numpy ---------------------------------------------------------
+
+// The instant of an RFC 3339 text in units of NanosPerUnit nanoseconds;
+// `readable` bytes from the text's start may be read.
+template <std::int64_t NanosPerUnit>
+static inline Outcome read_instant(std::string_view text, std::size_t readable, std::int64_t &out) noexcept {
+    // The instant straight from the text, without the fields that
+    // OffsetDateTime.parse makes; the text is refused exactly when that
+    // reader refuses it, its UTC reading leaving the range included.
+    Rfc3339Instant instant;
+    if (MERANDOL_UNLIKELY(!read_rfc3339_instant(text, readable, instant))) return Outcome::Unreadable;
+    if (MERANDOL_UNLIKELY(instant.nanosecond % NanosPerUnit != 0)) return Outcome::Remainder;
+    return instant_to_units<NanosPerUnit>(instant.seconds, instant.nanosecond, out) ? Outcome::Ok : Outcome::OutOfRange;
+}
+
+// Array elements from `i` on, up to the first that is not short ASCII or
+// not a valid instant in range; returns its index (the size when none).
+// Runs without the interpreter: it reads only the array's buffer, which the
+// view keeps alive, and writes only the new array.
+template <std::int64_t NanosPerUnit>
+static Py_ssize_t fill_from_array(const Texts &t, Py_ssize_t i, std::int64_t *out) noexcept {
+    for (; i < t.size; ++i) {
+        char buffer[kShortText];
+        std::size_t n;
+        if (!t.ascii(i, buffer, n) ||
+            read_instant<NanosPerUnit>(std::string_view(buffer, n), sizeof buffer, out[i]) != Outcome::Ok)
+            break;
+    }
+    return i;
+}
+
+// Eight list items that are all ASCII str of the fast path's shape, with
+// instants the unit holds exactly, into out[0] to out[7]; false otherwise
+// (some of out may then be written).
+template <std::int64_t NanosPerUnit>
+static bool fill_eight(PyObject *const *items, FastReadBatch read_batch, std::int64_t *out) noexcept {
+    FastBatch batch;
+    if (!read_eight(items, read_batch, batch)) return false;
+    bool held = true;
+    for (std::size_t k = 0; k < kFastBatch; ++k)
+        held &= batch.nanosecond[k] % NanosPerUnit == 0 &&
+                instant_to_units<NanosPerUnit>(batch.seconds[k], batch.nanosecond[k], out[k]);
+    return held;
+}
+
+template <std::int64_t NanosPerUnit>
+static bool fill_instants(const Texts &t, std::int64_t *out, const char *target, Py_ssize_t &missing) {
+    auto fill = Overload{
+        [&](Py_ssize_t i, std::string_view text) {
+            const Outcome outcome = read_instant<NanosPerUnit>(text, text.size(), out[i]);
+            return outcome == Outcome::Ok || element_error(OffsetDateTimeObject::type(), t, i, outcome, target);
+        },
+        [&](Py_ssize_t i) {
+            out[i] = INT64_MIN;
+            ++missing;
+            return true;
+        },
+    };
+    if (t.seq != nullptr) {
+        const FastReadBatch read_batch = fast_batch_reader_bounded(best_fast_kernel());
+        return each_text(t, fill, [&](Py_ssize_t i, PyObject *const *items) {
+            return fill_eight<NanosPerUnit>(items, read_batch, out + i) ? kBatchRead : kBatchLeft;
+        });
+    }
+    // An array's element that is long or not ASCII, and every error, is
+    // read again with the interpreter.
+    for (Py_ssize_t i = 0;; ++i) {
+        Py_BEGIN_ALLOW_THREADS;
+        i = fill_from_array<NanosPerUnit>(t, i, out);
+        Py_END_ALLOW_THREADS;
+        if (i == t.size) return true;
+        if (!t.visit_one(i, fill)) return false;
+    }
+}
+
+// The unit that texts are read in, s to ns; false with ValueError set for
+// any other.
+static bool text_unit(Kept<std::string_view> name, Unit &out) {
+    if (find_unit(name.value, out) && is_second_fraction(out)) return true;
+    PyErr_Format(PyExc_ValueError, "unit must be 's', 'ms', 'us' or 'ns', not %R", name.object);
+    return false;
+}
+
+// Reads every text into its instant in `unit` at out[i], a missing value
+// into INT64_MIN (NaT, which no text reads to), counted in `missing`;
+// `target` names the result's type in messages.
+static bool fill_instants_in(Unit unit, const Texts &t, std::int64_t *out, const char *target, Py_ssize_t &missing) {
+    switch (unit) {
+        case Unit::s: return fill_instants<info(Unit::s).num>(t, out, target, missing);
+        case Unit::ms: return fill_instants<info(Unit::ms).num>(t, out, target, missing);
+        case Unit::us: return fill_instants<info(Unit::us).num>(t, out, target, missing);
+        default: return fill_instants<info(Unit::ns).num>(t, out, target, missing);
+    }
+}
+
+static PyObject *parse_to_numpy(PyObject *, PyObject *texts_object, Kept<std::string_view> unit_name) {
+    Unit unit;
+    if (!text_unit(unit_name, unit)) return nullptr;
+    const Numpy *np = numpy("parse_to_numpy()");
+    if (np == nullptr) return nullptr;
+    const char *dtype = info(unit).datetime64;
+    Py_buffer view;
+    // An Arrow column is read into its own buffers, then copied: the copy
+    // costs a fraction of a nanosecond per element.
+    if (arrow_columns::Columnar *c = arrow_columns::read_instants(texts_object, unit, "parse_to_numpy()", dtype)) {
+        PyObject *array = new_int64_array(*np, static_cast<Py_ssize_t>(c->length), view);
+        if (array != nullptr) {
+            std::memcpy(view.buf, c->buffers[1], static_cast<std::size_t>(c->length) * sizeof(std::int64_t));
+            PyBuffer_Release(&view);
+        }
+        c->let_go();
+        return array ? view_as(array, dtype) : nullptr;
+    }
+    if (PyErr_Occurred()) return nullptr;
+    Texts texts;
+    if (!open_texts(texts_object, texts)) return nullptr;
+    PyObject *array = new_int64_array(*np, texts.size, view);
+    if (array == nullptr) return nullptr;
+    Py_ssize_t missing = 0;
+    const bool ok = fill_instants_in(unit, texts, static_cast<std::int64_t *>(view.buf), dtype, missing);
+    PyBuffer_Release(&view);
+    if (!ok) {
+        Py_DECREF(array);
+        return nullptr;
+    }
+    return view_as(array, dtype);
+}
+static constexpr auto parse_to_numpy_decl =
+    module_function("parse_to_numpy", parse_to_numpy,
+                    "Parse RFC 3339 texts into a numpy array of their instants.\n"
+                    "\n"
+                    "Args:\n"
+                    "    texts: An iterable of str, each read as OffsetDateTime.parse reads it;\n"
+                    "        lists, tuples and numpy str arrays are read in place, and so is an\n"
+                    "        Arrow string column.  A missing value (None, a float NaN, pandas' NA\n"
+                    "        or NaT, an Arrow null) gives NaT.\n"
+                    "    unit: 's', 'ms', 'us' or 'ns' (default='ns').\n"
+                    "\n"
+                    "Returns:\n"
+                    "    numpy.ndarray: A datetime64[unit] array of the instants.\n"
+                    "\n"
+                    "Raises:\n"
+                    "    ValueError: The error OffsetDateTime.parse raises for the first text it\n"
+                    "        refuses, with a note naming its index; and for an instant outside\n"
+                    "        the unit's range or with a fraction of a second finer than the unit.",
+                    param<Any>("texts"), param<Keep<Text>>("unit", {"ns", nullptr}));
+
+// --- parse_to_arrow ----------------------------------------------------------------
+
+static PyObject *parse_to_arrow(PyObject *, PyObject *texts_object, Kept<std::string_view> unit_name) {
+    using arrow_columns::Columnar;
+    Unit unit;
+    if (!text_unit(unit_name, unit)) return nullptr;
+    const UnitInfo &u = info(unit);
+    Columnar *c = arrow_columns::read_instants(texts_object, unit, "parse_to_arrow()", u.arrow_type);
+    if (c == nullptr) {
+        if (PyErr_Occurred()) return nullptr;
+        Texts texts;
+        if (!open_texts(texts_object, texts)) return nullptr;
+        c = Columnar::make(u.arrow_format, u.arrow_type, texts.size, 2);
+        if (c == nullptr) return nullptr;
+        auto *values = static_cast<std::int64_t *>(c->allocate(0, static_cast<std::size_t>(texts.size) * 8));
+        c->buffers[1] = values;
+        Py_ssize_t missing = 0;
+        if (values == nullptr || !fill_instants_in(unit, texts, values, u.arrow_type, missing)) {
+            c->let_go();
+            return nullptr;
+        }
+        c->null_count = missing;
+    }
+    // NaT, a null's or a missing value's, becomes a null of Arrow's own.
+    if (c->null_count > 0 && !arrow_columns::nat_to_nulls(*c)) {
+        c->let_go();
+        return nullptr;
+    }
+    return arrow_columns::wrap_columnar(c);
+}
+static constexpr auto parse_to_arrow_decl =
+    module_function("parse_to_arrow", parse_to_arrow,
+                    "Parse RFC 3339 texts into an Arrow column of their instants.\n"
+                    "\n"
+                    "Args:\n"
+                    "    texts: An Arrow string column (utf8, large_utf8 or string_view; an\n"
+                    "        array, a stream of chunks or a table of one such column), read where\n"
+                    "        its buffers lie, with nulls giving nulls; or anything parse_to_numpy\n"
+                    "        takes.  Each text is read as OffsetDateTime.parse reads it.\n"
+                    "    unit: 's', 'ms', 'us' or 'ns' (default='ns').\n"
+                    "\n"
+                    "Returns:\n"
+                    "    ArrowColumn: A column of timestamp[unit, tz=UTC] of the instants.\n"
+                    "\n"
+                    "Raises:\n"
+                    "    ValueError: The error OffsetDateTime.parse raises for the first text it\n"
+                    "        refuses, with a note naming its row from the column's start; and\n"
+                    "        for an instant outside the unit's range or finer than the unit, and\n"
+                    "        for an Arrow array whose producer declares it wrongly.\n"
+                    "    TypeError: For another Arrow type.",
+                    param<Any>("texts"), param<Keep<Text>>("unit", {"ns", nullptr}));
+
+static PyMethodDef columns_functions[] = {
+    row<parse_many_decl>(),
+    row<parse_to_numpy_decl>(),
+    row<parse_to_arrow_decl>(),
+    kEndOfMethods,
+};
+
+extern const InteropUnit kColumnsUnit = {columns_functions, nullptr, {}};
+
+}  // namespace merandol::py
