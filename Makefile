@@ -44,13 +44,17 @@ RUN_PY := $(MODULE_PATH) $(PYTHON)
 # for 3.13 and 3.15) from the package index, installed by tools/python-venv.
 # pandas is the oracle of a few column tests: the release that Debian ships
 # for 3.14 where the index has it, and the first with wheels for 3.15 there.
+# pydantic, msgspec and orjson are what merandol_interop's hooks serve,
+# from the index on every version; MERANDOL_SERDE_REQUIRED makes their
+# tests fail, not skip, where one is missing.
 TEST_NEEDS := "numpy numpy~=2.4.0" \
-	"pandas pandas~=2.3.0; python_version < '3.15'" "pandas pandas~=3.1.0; python_version >= '3.15'"
+	"pandas pandas~=2.3.0; python_version < '3.15'" "pandas pandas~=3.1.0; python_version >= '3.15'" \
+	"pydantic pydantic~=2.14" "msgspec msgspec~=0.22" "orjson orjson~=3.13"
 TEST_VENV := $(CACHE)/test-venv-$(PY)
 # Of the pytest plugins that Debian ships, the suite uses hypothesis' alone;
 # the others are not loaded, as their compiled parts may not fit every
 # version (time_machine's has no 3.13 build).
-TEST_PY := $(MODULE_PATH) PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 $(TEST_VENV)/bin/python
+TEST_PY := $(MODULE_PATH) PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 MERANDOL_SERDE_REQUIRED=1 $(TEST_VENV)/bin/python
 MODULE_SUITE := -m pytest -p _hypothesis_pytestplugin tests/module $(PYTEST_ARGS)
 # The benchmark's interpreter sees the peers: Debian's through the system
 # site packages, the package index's installed by tools/python-venv, which
@@ -62,9 +66,13 @@ BENCH_NEEDS := $(TEST_NEEDS) "pendulum._pendulum pendulum~=3.2" "ciso8601 ciso86
 	"whenever whenever~=0.11.0" "pyarrow pyarrow~=26.0" "polars polars~=2.2" "duckdb duckdb~=2.0"
 BENCH_VENV := $(CACHE)/bench-venv$(V)
 BENCH_PY := $(MODULE_PATH) $(BENCH_VENV)/bin/python
+# The documentation site: Debian's Sphinx and MyST through the system site
+# packages, and the theme, which Debian lacks, from the package index.
+DOCS_NEEDS := "furo furo~=2025.12"
+DOCS_VENV := $(CACHE)/docs-venv$(V)
 
 .DEFAULT_GOAL := build
-.PHONY: build build-module test test-module test-venv bench bench-native bench-peers bench-instr bench-check bench-baseline python demo typecheck wheel test-wheel wheel-suite lint clean
+.PHONY: build build-module test test-module test-venv docs bench bench-native bench-peers bench-instr bench-check bench-baseline python demo typecheck wheel test-wheel wheel-suite lint clean
 .PHONY: test-asan fuzz test-refleak test-valgrind test-ft coverage test-nomemory test-tsan ready
 
 # Nothing: where the targets run in the project's root, `make ready` makes
@@ -90,11 +98,11 @@ test-venv:
 # Core tests through ctest, then the module's tests; pytest's summary last.
 # The core does not depend on the interpreter: test-module runs the module's
 # tests alone, as CI does for the versions other than the reference.  The
-# Arrow tests, the README and the Dask example run again with the
-# benchmark's interpreter, where pyarrow, polars and DuckDB are, when it has
-# been made (make bench-peers).
+# Arrow tests, the README, the site's pages and the Dask example run again
+# with the benchmark's interpreter, where pyarrow, polars and DuckDB are,
+# when it has been made (make bench-peers).
 ARROW_SUITE := -m pytest -p _hypothesis_pytestplugin -q -p no:cacheprovider \
-	tests/module/test_arrow.py tests/module/test_readme.py tests/module/test_dask.py
+	tests/module/test_arrow.py tests/module/test_readme.py tests/module/test_docs.py tests/module/test_dask.py
 test: build test-venv
 	cd $(BUILD) && ctest --output-on-failure -j2
 	if [ -x $(BENCH_VENV)/bin/python ]; then $(MODULE_PATH) PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 $(BENCH_VENV)/bin/python $(ARROW_SUITE); fi
@@ -102,6 +110,13 @@ test: build test-venv
 
 test-module: build-module test-venv
 	$(TEST_PY) $(MODULE_SUITE)
+
+# The site, from docs/ into build/docs/html: every warning is an error, and
+# so is every cross-reference that does not resolve.  The reference is read
+# from the built modules.
+docs: build-module
+	@PYTHON=$(PYTHON) tools/python-venv $(DOCS_VENV) $(DOCS_NEEDS)
+	$(MODULE_PATH) $(DOCS_VENV)/bin/python -m sphinx -W --keep-going -n -q -b html docs build/docs/html
 
 bench-peers:
 	@PYTHON=$(PYTHON) tools/python-venv $(BENCH_VENV) $(BENCH_NEEDS)

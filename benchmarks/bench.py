@@ -9,7 +9,9 @@ nanoseconds per operation over the rounds.  The floor, -f on a float (one
 slot call and one allocation), is timed in the same rounds.
 
 The columns section (columns.py) follows: whole columns of timestamps read,
-converted and written by merandol_interop and by the column libraries.
+converted and written by merandol_interop and by the column libraries; then
+pydantic, msgspec and JSON with merandol's values and with datetime's
+(serde.py).
 
 Writes build/bench/results.json and build/bench/results.png."""
 
@@ -28,6 +30,7 @@ from pathlib import Path
 import catalogue
 import columns
 import report
+import serde
 
 
 @dataclass(frozen=True)
@@ -71,10 +74,18 @@ def main():
     parser.add_argument("--peers", action="store_true", help="also print every peer's figure")
     parser.add_argument("--columns-only", action="store_true", help="only the columns section")
     parser.add_argument("--zones-only", action="store_true", help="only the columns section's zone tables")
+    parser.add_argument("--serde-only", action="store_true", help="only pydantic, msgspec and JSON")
     options = parser.parse_args()
     settings = QUICK if options.quick else FULL
     started = time.perf_counter()
     options.out.mkdir(parents=True, exist_ok=True)
+
+    if options.serde_only:
+        rows = serde.run(quick=options.quick)
+        serde.print_summary(rows)
+        summary = {"python": sys.version.split()[0], "quick": options.quick, "serde": rows}
+        (options.out / "results.json").write_text(json.dumps(summary, indent=2) + "\n")
+        return
 
     if options.columns_only or options.zones_only:
         summary = {"python": sys.version.split()[0], "quick": options.quick, "columns": run_columns(options)}
@@ -134,6 +145,8 @@ def main():
 
     report.print_summary(summary, all_peers=options.peers)
     summary["columns"] = run_columns(options)
+    summary["serde"] = serde.run(quick=options.quick)
+    serde.print_summary(summary["serde"])
     (options.out / "results.json").write_text(json.dumps(summary, indent=2) + "\n")
     chart = report.chart(summary, options.out / "results.png")
     print(f"\nWrote {options.out / 'results.json'}" + (f" and {chart}" if chart else ""))

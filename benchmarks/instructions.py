@@ -192,7 +192,7 @@ def main():
         shutil.rmtree(STAGE, ignore_errors=True)
         STAGE.mkdir()
         try:
-            modules = [module_file(name) for name in ("merandol", "merandol_interop")]
+            modules = [module_file(name) for name in ("merandol", "merandol_interop", "_merandol_serde")]
             for source in (Path(__file__), Path(catalogue.__file__), *modules):
                 shutil.copy(source, STAGE / source.name)
             plan, totals = run_under_callgrind(STAGE)

@@ -3,7 +3,7 @@ copied by hand: each table that follows a mark <!-- table: NAME --> is
 made again from its run.
 
   operations, targets, columns,  build/bench/results.json of `make bench`
-  column-targets
+  column-targets, serialization  (or of `make bench ARGS=--serde-only`)
   (and the chart, docs/benchmark.png, with the operations)
   instructions                   build/bench*/instructions.json of
                                  `make bench-instr` (and PY=3.13, PY=3.15):
@@ -22,6 +22,7 @@ from pathlib import Path
 
 import columns
 import report
+import serde
 
 ROOT = Path(__file__).resolve().parent.parent
 README = ROOT / "README.md"
@@ -72,13 +73,16 @@ def made(name, old, build):
         return None
     if name.startswith("column") and "tables" not in summary.get("columns", {}):
         return None
-    if not name.startswith("column") and "operations" not in summary:
+    if name == "serialization" and "serde" not in summary:
+        return None
+    if name in ("operations", "targets") and "operations" not in summary:
         return None
     lines = {
         "operations": lambda: report.operations_table(summary)[0],
         "targets": lambda: report.target_lines(summary["targets"]),
         "columns": lambda: columns.table_lines(summary["columns"]),
         "column-targets": lambda: report.target_lines(summary["columns"]["targets"]),
+        "serialization": lambda: serde.table_lines(summary["serde"]),
     }[name]()
     return "\n".join(lines) + "\n"
 

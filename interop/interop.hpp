@@ -14,7 +14,7 @@ namespace merandol::py {
 struct InteropUnit {
     PyMethodDef *functions;
     int (*exec)(PyObject *module);
-    std::array<const char *, 2> attributes;
+    std::array<const char *, 4> attributes;
 };
 
 // Some of merandol's classes, in the order a message lists them.  The

@@ -1,10 +1,10 @@
 import datetime
 import zoneinfo
 from collections.abc import Iterable
-from typing import Any, ClassVar, Literal, Protocol, final, overload, type_check_only
+from typing import Any, ClassVar, Final, Literal, Protocol, final, overload, type_check_only
 
 import numpy as np
-from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset
+from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset, Weekday
 from numpy.typing import NDArray
 
 __all__ = [
@@ -23,6 +23,10 @@ __all__ = [
     "to_local_numpy",
     "to_numpy",
     "to_stdlib",
+    "Pydantic",
+    "json_default",
+    "msgspec_dec_hook",
+    "msgspec_enc_hook",
 ]
 
 # The package's version, as its metadata gives it.
@@ -134,3 +138,18 @@ class Zone:
     def __deepcopy__(self, memo: Any) -> Zone: ...
 
 def available_zones() -> set[str]: ...
+
+# pydantic, msgspec and JSON: each class's value as its text form.
+@type_check_only
+class _PydanticMarker:
+    def __get_pydantic_core_schema__(self, source: type[Any], handler: Any) -> Any: ...
+    def __get_pydantic_json_schema__(self, schema: Any, handler: Any) -> dict[str, Any]: ...
+
+# Annotated[OffsetDateTime, Pydantic] makes the class a pydantic field type.
+Pydantic: Final[_PydanticMarker]
+
+def json_default(value: object) -> str: ...
+def msgspec_enc_hook(value: object) -> str: ...
+def msgspec_dec_hook[T: (Date, Time, DateTime, OffsetDateTime, Duration, UtcOffset, Weekday, Zone)](
+    cls: type[T], value: object
+) -> T: ...

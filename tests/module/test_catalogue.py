@@ -43,4 +43,7 @@ def test_every_member_of_each_class_is_swept(name):
 def test_every_function_of_the_companion_is_swept():
     if np is None:
         pytest.skip("the rows of the numpy functions are made only where numpy imports")
-    assert [name for name in public(merandol_interop) if not reached(name)] == []
+    # The names of the Python part call only readers and writers swept here;
+    # test_serde.py is theirs.
+    native = [n for n in public(merandol_interop) if getattr(merandol_interop, n).__module__ != "_merandol_serde"]
+    assert [name for name in native if not reached(name)] == []
