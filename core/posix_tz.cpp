@@ -233,23 +233,29 @@ bool FooterRule::daylight_at(i64 seconds) const noexcept {
     return false;  // not reached: every change of year - 2 precedes the instant
 }
 
-std::optional<i64> FooterRule::next_change(i64 seconds) const noexcept {
-    if (!rule_.changes()) return std::nullopt;
+FooterRule::YearOfInstant FooterRule::year_of_instant(i64 seconds) const noexcept {
     const i64 s = clamp_seconds(seconds);
     const YearStart y = year_start(floor_divmod<i64>(s, kSecondsPerDay).quotient);
     const unsigned k = kind(y.first_day, y.leap);
-    if (simple_ >> k & 1) {
+    if (!(simple_ >> k & 1)) return {s, y.year, std::nullopt};
+    const i64 base = y.first_day * kSecondsPerDay;
+    return {s, y.year, std::pair{base + std::min(start_[k], end_[k]), base + std::max(start_[k], end_[k])}};
+}
+
+std::optional<i64> FooterRule::next_change(i64 seconds) const noexcept {
+    if (!rule_.changes()) return std::nullopt;
+    const auto [s, year, simple_changes] = year_of_instant(seconds);
+    if (simple_changes) {
         // Each change of a simple year is a change of offset, and the next
         // year's first change is the other kind of its last.
-        const i64 base = y.first_day * kSecondsPerDay;
-        const i64 first = base + std::min(start_[k], end_[k]), last = base + std::max(start_[k], end_[k]);
+        const auto [first, last] = *simple_changes;
         if (s < first) return first;
         if (s < last) return last;
-        const YearChanges next = changes(y.year + 1);
+        const YearChanges next = changes(year + 1);
         return std::min(next.start, next.end);
     }
     bool state = daylight_at(s);
-    ChangeStream forward(*this, y.year - 1, true);
+    ChangeStream forward(*this, year - 1, true);
     Change ch = forward.next();
     for (int i = 0; i < kMaxChanges; ++i) {
         const Change following = forward.next();
@@ -265,22 +271,19 @@ std::optional<i64> FooterRule::next_change(i64 seconds) const noexcept {
 
 std::optional<i64> FooterRule::previous_change(i64 seconds) const noexcept {
     if (!rule_.changes()) return std::nullopt;
-    const i64 s = clamp_seconds(seconds);
-    const YearStart y = year_start(floor_divmod<i64>(s, kSecondsPerDay).quotient);
-    const unsigned k = kind(y.first_day, y.leap);
-    if (simple_ >> k & 1) {
-        const i64 base = y.first_day * kSecondsPerDay;
-        const i64 first = base + std::min(start_[k], end_[k]), last = base + std::max(start_[k], end_[k]);
+    const auto [s, year, simple_changes] = year_of_instant(seconds);
+    if (simple_changes) {
+        const auto [first, last] = *simple_changes;
         if (s > last) return last;
         if (s > first) return first;
-        const YearChanges previous = changes(y.year - 1);
+        const YearChanges previous = changes(year - 1);
         return std::max(previous.start, previous.end);
     }
     // Back from the first year whose changes all follow the instant; the
     // first change seen at an instant is the last in order there, so it
     // gives the state after that instant, and the next instant back gives
     // the state before it.
-    ChangeStream back(*this, y.year + 1, false);
+    ChangeStream back(*this, year + 1, false);
     std::optional<Change> later;  // the latest instant before `s` seen so far
     for (int i = 0; i < kMaxChanges; ++i) {
         const Change ch = back.next();

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 
 #include "core/calendar.hpp"
 #include "core/datetime.hpp"
@@ -149,6 +150,15 @@ private:
     static constexpr unsigned kind(i64 first_day, bool leap) noexcept {
         return static_cast<unsigned>(floor_divmod<i64>(first_day + 4, 7).remainder) + 7 * leap;  // day 0 is a Thursday
     }
+
+    // The year that holds an instant and, when it is simple (below), its
+    // two changes in order: the searches' common first step.
+    struct YearOfInstant {
+        i64 seconds;  // the instant, clamped to the rule's reach
+        i64 year;
+        std::optional<std::pair<i64, i64>> simple_changes;
+    };
+    YearOfInstant year_of_instant(i64 seconds) const noexcept;
 
     PosixTz rule_{};
     std::int32_t start_[14]{};  // [-9 days, 375 days] in seconds
