@@ -73,7 +73,7 @@ DOCS_VENV := $(CACHE)/docs-venv$(V)
 
 .DEFAULT_GOAL := build
 .PHONY: build build-module test test-module test-venv docs bench bench-native bench-peers bench-instr bench-check bench-baseline python demo typecheck wheel test-wheel wheel-suite lint clean
-.PHONY: test-asan fuzz test-refleak test-valgrind test-ft coverage test-nomemory test-tsan ready
+.PHONY: test-asan fuzz test-refleak test-valgrind test-ft coverage test-nomemory test-tsan ready envs interpreters
 
 # Nothing: where the targets run in the project's root, `make ready` makes
 # the root (or tops it up) and no more; .ci/run calls it before its lanes.
@@ -95,18 +95,22 @@ build-module: $(CONFIGURED)
 test-venv:
 	@PYTHON=$(PYTHON) tools/python-venv $(TEST_VENV) $(TEST_NEEDS)
 
-# Core tests through ctest, then the module's tests; pytest's summary last.
-# The core does not depend on the interpreter: test-module runs the module's
-# tests alone, as CI does for the versions other than the reference.  The
-# Arrow tests, the README, the site's pages and the Dask example run again
-# with the benchmark's interpreter, where pyarrow, polars and DuckDB are,
-# when it has been made (make bench-peers).
+# Core tests through ctest, then the module's tests; pytest's summary last,
+# with the reason of every skip.  The core does not depend on the
+# interpreter: test-module runs the module's tests alone, as CI does for the
+# versions other than the reference.  The suite runs with the benchmark's
+# interpreter when it has been made (make bench-peers): it has the suite's
+# modules and pyarrow, polars and DuckDB besides, which the Arrow tests, the
+# README, the site's pages and the Dask example use.  In CI (CI=true) it is made first, or
+# the run fails, and a test that skips for a module it cannot import fails.
 ARROW_SUITE := -m pytest -p _hypothesis_pytestplugin -q -p no:cacheprovider \
 	tests/module/test_arrow.py tests/module/test_readme.py tests/module/test_docs.py tests/module/test_dask.py
-test: build test-venv
+IN_CI := $(filter true,$(CI))
+test: build test-venv $(if $(IN_CI),bench-peers)
 	cd $(BUILD) && ctest --output-on-failure -j2
-	if [ -x $(BENCH_VENV)/bin/python ]; then $(MODULE_PATH) PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 $(BENCH_VENV)/bin/python $(ARROW_SUITE); fi
-	$(TEST_PY) $(MODULE_SUITE)
+	$(MODULE_PATH) PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 $(if $(IN_CI),MERANDOL_NO_MODULE_SKIPS=1) \
+		$$(if [ -x $(BENCH_VENV)/bin/python ]; then echo $(BENCH_VENV); else echo $(TEST_VENV); fi)/bin/python \
+		$(MODULE_SUITE) -rs
 
 test-module: build-module test-venv
 	$(TEST_PY) $(MODULE_SUITE)
@@ -120,6 +124,20 @@ docs: build-module
 
 bench-peers:
 	@PYTHON=$(PYTHON) tools/python-venv $(BENCH_VENV) $(BENCH_NEEDS)
+
+# Every environment that CI's suites use, made before they start: the
+# suite's for each version and the benchmark's.  With CI=true (or
+# MERANDOL_VENV_STRICT=1) one that cannot be completed fails.
+envs:
+	@for v in $(PYTHONS); do $(MAKE) --no-print-directory test-venv PY=$$v || exit 1; done
+	@$(MAKE) --no-print-directory bench-peers PY=3.14
+
+# The free-threaded interpreter and the ThreadSanitizer one, each built once
+# per machine (test-ft and test-tsan also build theirs when it is missing);
+# .ci/run starts this at its outset, beside the first steps.
+interpreters:
+	tools/python-ft ensure
+	tools/python-ft ensure tsan
 
 # Timings against datetime and the peers: a table, build/bench/results.json
 # and results.png (build/bench-3.13/ and so on for the other versions).
