@@ -55,7 +55,7 @@ TEST_VENV := $(CACHE)/test-venv-$(PY)
 # the others are not loaded, as their compiled parts may not fit every
 # version (time_machine's has no 3.13 build).
 TEST_PY := $(MODULE_PATH) PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 MERANDOL_SERDE_REQUIRED=1 $(TEST_VENV)/bin/python
-MODULE_SUITE := -m pytest -p _hypothesis_pytestplugin tests/module $(PYTEST_ARGS)
+MODULE_SUITE := -m pytest -p _hypothesis_pytestplugin tests/module -rs $(PYTEST_ARGS)
 # The benchmark's interpreter sees the peers: Debian's through the system
 # site packages, the package index's installed by tools/python-venv, which
 # also brings those whose compiled parts Debian builds for 3.14 alone.
@@ -108,9 +108,9 @@ ARROW_SUITE := -m pytest -p _hypothesis_pytestplugin -q -p no:cacheprovider \
 IN_CI := $(filter true,$(CI))
 test: build test-venv $(if $(IN_CI),bench-peers)
 	cd $(BUILD) && ctest --output-on-failure -j2
-	$(MODULE_PATH) PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 $(if $(IN_CI),MERANDOL_NO_MODULE_SKIPS=1) \
+	$(MODULE_PATH) PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 MERANDOL_SERDE_REQUIRED=1 $(if $(IN_CI),MERANDOL_NO_MODULE_SKIPS=1) \
 		$$(if [ -x $(BENCH_VENV)/bin/python ]; then echo $(BENCH_VENV); else echo $(TEST_VENV); fi)/bin/python \
-		$(MODULE_SUITE) -rs
+		$(MODULE_SUITE)
 
 test-module: build-module test-venv
 	$(TEST_PY) $(MODULE_SUITE)
@@ -234,7 +234,7 @@ wheel-suite: test-venv
 		>$$($(WHEEL_PY) -c 'import sysconfig; print(sysconfig.get_path("purelib"))')/merandol-test-needs.pth
 	$(WHEEL_PY) -m pip install -q --no-index --no-deps build/dist/*-cp$(subst .,,$(PY))-*.whl
 	cd build && MERANDOL_EXPECT_INSTALLED=1 PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 \
-		$(WHEEL_PY) -m pytest -p _hypothesis_pytestplugin -q -p no:cacheprovider $(CURDIR)/tests/module
+		$(WHEEL_PY) -m pytest -p _hypothesis_pytestplugin -q -rs -p no:cacheprovider $(CURDIR)/tests/module
 	cd build && python3.14 -m mypy --strict --no-incremental --python-executable $(WHEEL_PY) --python-version $(PY) \
 		$(CURDIR)/examples/tour.py
 	MERANDOL_DIST=$(CURDIR)/build/dist PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 \
@@ -265,7 +265,7 @@ SYMBOLIZER := /usr/lib/llvm-21/bin/llvm-symbolizer
 configure = cmake -S . -B $(1) -G "$(GENERATOR)" $(2) >/dev/null
 WITH_PYTHON = -DPython_EXECUTABLE=$$(command -v $(PYTHON))
 # Quiet pytest over every module test, without writing a cache into the clone.
-PYTEST := -m pytest tests/module -q -p no:cacheprovider
+PYTEST := -m pytest tests/module -q -rs -p no:cacheprovider
 
 # AddressSanitizer and UndefinedBehaviorSanitizer.  The core tests run with
 # leak detection.  The module is loaded by the ordinary interpreter with the
@@ -324,23 +324,24 @@ test-nomemory:
 	cmake --build $(NOMEM)
 	PYTHONPATH=$(CURDIR)/$(NOMEM)/module $(DBG_PYTHON) -m pytest tests/nomemory -q -p no:cacheprovider $(PYTEST_ARGS)
 
-# valgrind memcheck over the core tests and the whole suite: any invalid
-# access or definite leak fails.  Python's allocator is replaced by malloc so
-# that memcheck sees every object.  The tests of worker processes are left
-# out: valgrind does not follow the workers, where their calls run, and the
-# parent's import of Dask and its cluster under memcheck cost minutes.  So
-# are the thread tests: valgrind runs one thread at a time, so they repeat
-# calls the suite makes anyway (a minute of memcheck), and test-tsan and
-# test-ft are the runs for threads.
+# valgrind memcheck over the core tests and the catalogue's sweeps: every
+# member fed arbitrary arguments (test_bad_input.py), and every call of the
+# catalogue, on success and on each error path, from several threads
+# (test_threads.py, which valgrind runs one thread at a time): any invalid
+# access, read of an uninitialised value or definite leak fails.  Python's
+# allocator is replaced by malloc so that memcheck sees every object.  The
+# rest of the suite, half an hour under memcheck, runs the same members on
+# other values, which ASan checks on every access.
 VG := build/valgrind$(V)
+VG_TESTS ?= tests/module/test_bad_input.py tests/module/test_threads.py
 VALGRIND := valgrind -q --error-exitcode=99 --leak-check=full --show-leak-kinds=definite \
 	--errors-for-leak-kinds=definite --suppressions=$(CURDIR)/tools/valgrind.supp
 test-valgrind:
 	$(call configure,$(VG),$(WITH_PYTHON) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS=-DMERANDOL_NO_FREE_LISTS)
 	cmake --build $(VG)
 	$(VALGRIND) $(VG)/tests/core/core_tests --gtest_brief=1
-	MERANDOL_HYPOTHESIS=slow PYTHONMALLOC=malloc PYTHONPATH=$(CURDIR)/$(VG)/module $(VALGRIND) $(PYTHON) $(PYTEST) \
-		--ignore=tests/module/test_processes.py --ignore=tests/module/test_dask.py --ignore=tests/module/test_threads.py
+	MERANDOL_HYPOTHESIS=slow PYTHONMALLOC=malloc PYTHONPATH=$(CURDIR)/$(VG)/module $(VALGRIND) $(PYTHON) \
+		-m pytest $(VG_TESTS) -q -rs -p no:cacheprovider $(PYTEST_ARGS)
 
 # Line and branch coverage of core/, binding/, module/ and interop/ from the whole
 # suite, and from the Arrow tests with pyarrow, polars and DuckDB where the
@@ -376,7 +377,7 @@ test-ft:
 	$(FT_ENV) $$(tools/python-ft path) -c \
 		'import sys, merandol; assert not sys._is_gil_enabled(), "importing merandol enabled the GIL"'
 	$(FT_ENV) MERANDOL_REQUIRE_NO_GIL=1 MERANDOL_STRESS_ROUNDS=200 \
-		$$(tools/python-ft path) -m pytest -p _hypothesis_pytestplugin tests/module -q -p no:cacheprovider
+		$$(tools/python-ft path) -m pytest -p _hypothesis_pytestplugin tests/module -q -rs -p no:cacheprovider
 
 # The same free-threaded CPython built with ThreadSanitizer by clang
 # (tools/python-ft builds it once; forty minutes on two busy cores), the
@@ -402,6 +403,6 @@ test-tsan:
 	cmake --build $(TSAN)
 	cat $$(dirname $$(dirname $(TSAN_PYTHON)))/tsan-suppressions.txt tools/tsan-suppressions.txt > $(TSAN)/suppressions.txt
 	$(TSAN_ENV) MERANDOL_REQUIRE_NO_GIL=1 MERANDOL_AT_ONCE=2000 $(TSAN_PYTHON) -m pytest -p _hypothesis_pytestplugin $(TSAN_TESTS) \
-		-q -p no:cacheprovider --capture=sys $(PYTEST_ARGS)
+		-q -rs -p no:cacheprovider --capture=sys $(PYTEST_ARGS)
 
 endif
