@@ -103,14 +103,14 @@ test-venv:
 # modules and pyarrow, polars and DuckDB besides, which the Arrow tests, the
 # README, the site's pages and the Dask example use.  In CI (CI=true) it is made first, or
 # the run fails, and a test that skips for a module it cannot import fails.
-ARROW_SUITE := -m pytest -p _hypothesis_pytestplugin -q -p no:cacheprovider \
-	tests/module/test_arrow.py tests/module/test_readme.py tests/module/test_docs.py tests/module/test_dask.py
+# WITH_PEERS picks the benchmark's interpreter where it is made, else $(1);
+# where it is made, it is completed first, as the suite's own is.
+WITH_PEERS = $$(if [ -x $(BENCH_VENV)/bin/python ]; then echo $(BENCH_VENV)/bin/python; else echo $(1); fi)
 IN_CI := $(filter true,$(CI))
-test: build test-venv $(if $(IN_CI),bench-peers)
+test: build test-venv $(if $(or $(IN_CI),$(wildcard $(BENCH_VENV)/bin/python)),bench-peers)
 	cd $(BUILD) && ctest --output-on-failure -j2
 	$(MODULE_PATH) PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 MERANDOL_SERDE_REQUIRED=1 $(if $(IN_CI),MERANDOL_NO_MODULE_SKIPS=1) \
-		$$(if [ -x $(BENCH_VENV)/bin/python ]; then echo $(BENCH_VENV); else echo $(TEST_VENV); fi)/bin/python \
-		$(MODULE_SUITE)
+		$(call WITH_PEERS,$(TEST_VENV)/bin/python) $(MODULE_SUITE)
 
 test-module: build-module test-venv
 	$(TEST_PY) $(MODULE_SUITE)
@@ -266,6 +266,9 @@ configure = cmake -S . -B $(1) -G "$(GENERATOR)" $(2) >/dev/null
 WITH_PYTHON = -DPython_EXECUTABLE=$$(command -v $(PYTHON))
 # Quiet pytest over every module test, without writing a cache into the clone.
 PYTEST := -m pytest tests/module -q -rs -p no:cacheprovider
+# The same with the benchmark's interpreter, where the Arrow tests find
+# pyarrow, polars and DuckDB, when it has been made (CI makes it first).
+PEERS_PYTEST := PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 $(call WITH_PEERS,$(PYTHON)) $(PYTEST) -p _hypothesis_pytestplugin
 
 # AddressSanitizer and UndefinedBehaviorSanitizer.  The core tests run with
 # leak detection.  The module is loaded by the ordinary interpreter with the
@@ -283,7 +286,7 @@ test-asan:
 	cd $(ASAN) && $(SANITIZER_ENV) ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j2
 	$(SANITIZER_ENV) ASAN_OPTIONS=detect_leaks=0 PYTHONMALLOC=malloc \
 		LD_PRELOAD=$$($(CLANGXX) -print-file-name=libclang_rt.asan-x86_64.so) \
-		PYTHONPATH=$(CURDIR)/$(ASAN)/module $(PYTHON) $(PYTEST)
+		PYTHONPATH=$(CURDIR)/$(ASAN)/module $(PEERS_PYTEST)
 
 # libFuzzer, FUZZ_SECONDS per target (the targets are listed in
 # fuzz/CMakeLists.txt).  New inputs go to build/fuzz/corpus, crashes to
@@ -344,8 +347,8 @@ test-valgrind:
 		-m pytest $(VG_TESTS) -q -rs -p no:cacheprovider $(PYTEST_ARGS)
 
 # Line and branch coverage of core/, binding/, module/ and interop/ from the whole
-# suite, and from the Arrow tests with pyarrow, polars and DuckDB where the
-# benchmark's interpreter has them, as in `make test`.
+# suite, with pyarrow, polars and DuckDB where the benchmark's interpreter has
+# them, as in `make test`.
 COV := build/coverage
 COVERAGE_MIN := 95
 coverage:
@@ -353,9 +356,7 @@ coverage:
 	cmake --build $(COV)
 	find $(COV) -name '*.gcda' -delete
 	cd $(COV) && ctest -j2 >/dev/null
-	PYTHONPATH=$(CURDIR)/$(COV)/module $(PYTHON) $(PYTEST)
-	if [ -x $(BENCH_VENV)/bin/python ]; then \
-		PYTHONPATH=$(CURDIR)/$(COV)/module PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 $(BENCH_VENV)/bin/python $(ARROW_SUITE); fi
+	PYTHONPATH=$(CURDIR)/$(COV)/module $(PEERS_PYTEST)
 	mkdir -p $(COV)/html
 	gcovr --root . --filter core/ --filter binding/ --filter module/ --filter interop/ --exclude-unreachable-branches --exclude-throw-branches \
 		--html-details $(COV)/html/index.html --txt $(COV)/summary.txt --print-summary \
