@@ -55,7 +55,7 @@ TEST_VENV := $(CACHE)/test-venv-$(PY)
 # the others are not loaded, as their compiled parts may not fit every
 # version (time_machine's has no 3.13 build).
 TEST_PY := $(MODULE_PATH) PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 MERANDOL_SERDE_REQUIRED=1 $(TEST_VENV)/bin/python
-MODULE_SUITE := -m pytest -p _hypothesis_pytestplugin tests/module $(PYTEST_ARGS)
+MODULE_SUITE := -m pytest -p _hypothesis_pytestplugin tests/module -rs $(PYTEST_ARGS)
 # The benchmark's interpreter sees the peers: Debian's through the system
 # site packages, the package index's installed by tools/python-venv, which
 # also brings those whose compiled parts Debian builds for 3.14 alone.
@@ -73,7 +73,7 @@ DOCS_VENV := $(CACHE)/docs-venv$(V)
 
 .DEFAULT_GOAL := build
 .PHONY: build build-module test test-module test-venv docs bench bench-native bench-peers bench-instr bench-check bench-baseline python demo typecheck wheel test-wheel wheel-suite lint clean
-.PHONY: test-asan fuzz test-refleak test-valgrind test-ft coverage test-nomemory test-tsan ready
+.PHONY: test-asan fuzz test-refleak test-valgrind test-ft coverage test-nomemory test-tsan ready envs interpreters
 
 # Nothing: where the targets run in the project's root, `make ready` makes
 # the root (or tops it up) and no more; .ci/run calls it before its lanes.
@@ -95,18 +95,22 @@ build-module: $(CONFIGURED)
 test-venv:
 	@PYTHON=$(PYTHON) tools/python-venv $(TEST_VENV) $(TEST_NEEDS)
 
-# Core tests through ctest, then the module's tests; pytest's summary last.
-# The core does not depend on the interpreter: test-module runs the module's
-# tests alone, as CI does for the versions other than the reference.  The
-# Arrow tests, the README, the site's pages and the Dask example run again
-# with the benchmark's interpreter, where pyarrow, polars and DuckDB are,
-# when it has been made (make bench-peers).
-ARROW_SUITE := -m pytest -p _hypothesis_pytestplugin -q -p no:cacheprovider \
-	tests/module/test_arrow.py tests/module/test_readme.py tests/module/test_docs.py tests/module/test_dask.py
-test: build test-venv
+# Core tests through ctest, then the module's tests; pytest's summary last,
+# with the reason of every skip.  The core does not depend on the
+# interpreter: test-module runs the module's tests alone, as CI does for the
+# versions other than the reference.  The suite runs with the benchmark's
+# interpreter when it has been made (make bench-peers): it has the suite's
+# modules and pyarrow, polars and DuckDB besides, which the Arrow tests, the
+# README, the site's pages and the Dask example use.  In CI (CI=true) it is made first, or
+# the run fails, and a test that skips for a module it cannot import fails.
+# WITH_PEERS picks the benchmark's interpreter where it is made, else $(1);
+# where it is made, it is completed first, as the suite's own is.
+WITH_PEERS = $$(if [ -x $(BENCH_VENV)/bin/python ]; then echo $(BENCH_VENV)/bin/python; else echo $(1); fi)
+IN_CI := $(filter true,$(CI))
+test: build test-venv $(if $(or $(IN_CI),$(wildcard $(BENCH_VENV)/bin/python)),bench-peers)
 	cd $(BUILD) && ctest --output-on-failure -j2
-	if [ -x $(BENCH_VENV)/bin/python ]; then $(MODULE_PATH) PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 $(BENCH_VENV)/bin/python $(ARROW_SUITE); fi
-	$(TEST_PY) $(MODULE_SUITE)
+	$(MODULE_PATH) PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 MERANDOL_SERDE_REQUIRED=1 $(if $(IN_CI),MERANDOL_NO_MODULE_SKIPS=1) \
+		$(call WITH_PEERS,$(TEST_VENV)/bin/python) $(MODULE_SUITE)
 
 test-module: build-module test-venv
 	$(TEST_PY) $(MODULE_SUITE)
@@ -120,6 +124,21 @@ docs: build-module
 
 bench-peers:
 	@PYTHON=$(PYTHON) tools/python-venv $(BENCH_VENV) $(BENCH_NEEDS)
+
+# Every environment that CI's suites use, made before they start: the
+# suite's for each version, the benchmark's and the docs'.  With CI=true (or
+# MERANDOL_VENV_STRICT=1) one that cannot be completed fails.
+envs:
+	@for v in $(PYTHONS); do $(MAKE) --no-print-directory test-venv PY=$$v || exit 1; done
+	@$(MAKE) --no-print-directory bench-peers PY=3.14
+	@PYTHON=$(PYTHON) tools/python-venv $(DOCS_VENV) $(DOCS_NEEDS)
+
+# The free-threaded interpreter and the ThreadSanitizer one, each built once
+# per machine (test-ft and test-tsan also build theirs when it is missing);
+# .ci/run starts this at its outset, beside the first steps.
+interpreters:
+	tools/python-ft ensure
+	tools/python-ft ensure tsan
 
 # Timings against datetime and the peers: a table, build/bench/results.json
 # and results.png (build/bench-3.13/ and so on for the other versions).
@@ -216,7 +235,7 @@ wheel-suite: test-venv
 		>$$($(WHEEL_PY) -c 'import sysconfig; print(sysconfig.get_path("purelib"))')/merandol-test-needs.pth
 	$(WHEEL_PY) -m pip install -q --no-index --no-deps build/dist/*-cp$(subst .,,$(PY))-*.whl
 	cd build && MERANDOL_EXPECT_INSTALLED=1 PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 \
-		$(WHEEL_PY) -m pytest -p _hypothesis_pytestplugin -q -p no:cacheprovider $(CURDIR)/tests/module
+		$(WHEEL_PY) -m pytest -p _hypothesis_pytestplugin -q -rs -p no:cacheprovider $(CURDIR)/tests/module
 	cd build && python3.14 -m mypy --strict --no-incremental --python-executable $(WHEEL_PY) --python-version $(PY) \
 		$(CURDIR)/examples/tour.py
 	MERANDOL_DIST=$(CURDIR)/build/dist PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 \
@@ -247,7 +266,10 @@ SYMBOLIZER := /usr/lib/llvm-21/bin/llvm-symbolizer
 configure = cmake -S . -B $(1) -G "$(GENERATOR)" $(2) >/dev/null
 WITH_PYTHON = -DPython_EXECUTABLE=$$(command -v $(PYTHON))
 # Quiet pytest over every module test, without writing a cache into the clone.
-PYTEST := -m pytest tests/module -q -p no:cacheprovider
+PYTEST := -m pytest tests/module -q -rs -p no:cacheprovider
+# The same with the benchmark's interpreter, where the Arrow tests find
+# pyarrow, polars and DuckDB, when it has been made (CI makes it first).
+PEERS_PYTEST := PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 $(call WITH_PEERS,$(PYTHON)) $(PYTEST) -p _hypothesis_pytestplugin
 
 # AddressSanitizer and UndefinedBehaviorSanitizer.  The core tests run with
 # leak detection.  The module is loaded by the ordinary interpreter with the
@@ -265,7 +287,7 @@ test-asan:
 	cd $(ASAN) && $(SANITIZER_ENV) ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j2
 	$(SANITIZER_ENV) ASAN_OPTIONS=detect_leaks=0 PYTHONMALLOC=malloc \
 		LD_PRELOAD=$$($(CLANGXX) -print-file-name=libclang_rt.asan-x86_64.so) \
-		PYTHONPATH=$(CURDIR)/$(ASAN)/module $(PYTHON) $(PYTEST)
+		PYTHONPATH=$(CURDIR)/$(ASAN)/module $(PEERS_PYTEST)
 
 # libFuzzer, FUZZ_SECONDS per target (the targets are listed in
 # fuzz/CMakeLists.txt).  New inputs go to build/fuzz/corpus, crashes to
@@ -306,27 +328,28 @@ test-nomemory:
 	cmake --build $(NOMEM)
 	PYTHONPATH=$(CURDIR)/$(NOMEM)/module $(DBG_PYTHON) -m pytest tests/nomemory -q -p no:cacheprovider $(PYTEST_ARGS)
 
-# valgrind memcheck over the core tests and the whole suite: any invalid
-# access or definite leak fails.  Python's allocator is replaced by malloc so
-# that memcheck sees every object.  The tests of worker processes are left
-# out: valgrind does not follow the workers, where their calls run, and the
-# parent's import of Dask and its cluster under memcheck cost minutes.  So
-# are the thread tests: valgrind runs one thread at a time, so they repeat
-# calls the suite makes anyway (a minute of memcheck), and test-tsan and
-# test-ft are the runs for threads.
+# valgrind memcheck over the core tests and the catalogue's sweeps: every
+# member fed arbitrary arguments (test_bad_input.py), and every call of the
+# catalogue, on success and on each error path, from several threads
+# (test_threads.py, which valgrind runs one thread at a time): any invalid
+# access, read of an uninitialised value or definite leak fails.  Python's
+# allocator is replaced by malloc so that memcheck sees every object.  The
+# rest of the suite, half an hour under memcheck, runs the same members on
+# other values, which ASan checks on every access.
 VG := build/valgrind$(V)
+VG_TESTS ?= tests/module/test_bad_input.py tests/module/test_threads.py
 VALGRIND := valgrind -q --error-exitcode=99 --leak-check=full --show-leak-kinds=definite \
 	--errors-for-leak-kinds=definite --suppressions=$(CURDIR)/tools/valgrind.supp
 test-valgrind:
 	$(call configure,$(VG),$(WITH_PYTHON) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS=-DMERANDOL_NO_FREE_LISTS)
 	cmake --build $(VG)
 	$(VALGRIND) $(VG)/tests/core/core_tests --gtest_brief=1
-	MERANDOL_HYPOTHESIS=slow PYTHONMALLOC=malloc PYTHONPATH=$(CURDIR)/$(VG)/module $(VALGRIND) $(PYTHON) $(PYTEST) \
-		--ignore=tests/module/test_processes.py --ignore=tests/module/test_dask.py --ignore=tests/module/test_threads.py
+	MERANDOL_HYPOTHESIS=slow PYTHONMALLOC=malloc PYTHONPATH=$(CURDIR)/$(VG)/module $(VALGRIND) $(PYTHON) \
+		-m pytest $(VG_TESTS) -q -rs -p no:cacheprovider $(PYTEST_ARGS)
 
 # Line and branch coverage of core/, binding/, module/ and interop/ from the whole
-# suite, and from the Arrow tests with pyarrow, polars and DuckDB where the
-# benchmark's interpreter has them, as in `make test`.
+# suite, with pyarrow, polars and DuckDB where the benchmark's interpreter has
+# them, as in `make test`.
 COV := build/coverage
 COVERAGE_MIN := 95
 coverage:
@@ -334,9 +357,7 @@ coverage:
 	cmake --build $(COV)
 	find $(COV) -name '*.gcda' -delete
 	cd $(COV) && ctest -j2 >/dev/null
-	PYTHONPATH=$(CURDIR)/$(COV)/module $(PYTHON) $(PYTEST)
-	if [ -x $(BENCH_VENV)/bin/python ]; then \
-		PYTHONPATH=$(CURDIR)/$(COV)/module PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 $(BENCH_VENV)/bin/python $(ARROW_SUITE); fi
+	PYTHONPATH=$(CURDIR)/$(COV)/module $(PEERS_PYTEST)
 	mkdir -p $(COV)/html
 	gcovr --root . --filter core/ --filter binding/ --filter module/ --filter interop/ --exclude-unreachable-branches --exclude-throw-branches \
 		--html-details $(COV)/html/index.html --txt $(COV)/summary.txt --print-summary \
@@ -358,7 +379,7 @@ test-ft:
 	$(FT_ENV) $$(tools/python-ft path) -c \
 		'import sys, merandol; assert not sys._is_gil_enabled(), "importing merandol enabled the GIL"'
 	$(FT_ENV) MERANDOL_REQUIRE_NO_GIL=1 MERANDOL_STRESS_ROUNDS=200 \
-		$$(tools/python-ft path) -m pytest -p _hypothesis_pytestplugin tests/module -q -p no:cacheprovider
+		$$(tools/python-ft path) -m pytest -p _hypothesis_pytestplugin tests/module -q -rs -p no:cacheprovider
 
 # The same free-threaded CPython built with ThreadSanitizer by clang
 # (tools/python-ft builds it once; forty minutes on two busy cores), the
@@ -384,6 +405,6 @@ test-tsan:
 	cmake --build $(TSAN)
 	cat $$(dirname $$(dirname $(TSAN_PYTHON)))/tsan-suppressions.txt tools/tsan-suppressions.txt > $(TSAN)/suppressions.txt
 	$(TSAN_ENV) MERANDOL_REQUIRE_NO_GIL=1 MERANDOL_AT_ONCE=2000 $(TSAN_PYTHON) -m pytest -p _hypothesis_pytestplugin $(TSAN_TESTS) \
-		-q -p no:cacheprovider --capture=sys $(PYTEST_ARGS)
+		-q -rs -p no:cacheprovider --capture=sys $(PYTEST_ARGS)
 
 endif

@@ -5,6 +5,7 @@ prints a result you can check by eye.  The file is also type-checked
 strictly against the stubs."""
 
 import datetime
+import pathlib
 import pickle
 import zoneinfo
 
@@ -12,13 +13,17 @@ from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset, 
 from merandol_interop import (
     ArrowColumn,
     Zone,
+    ZoneNotFoundError,
+    available_zones,
     format_arrow,
     format_numpy,
+    from_local_numpy,
     from_numpy,
     from_stdlib,
     parse_many,
     parse_to_arrow,
     parse_to_numpy,
+    to_local_numpy,
     to_numpy,
     to_stdlib,
 )
@@ -175,8 +180,9 @@ def columns() -> None:
     # from any of them.
     column: ArrowColumn = parse_to_arrow(texts, unit="us")
     show("parse_to_arrow(..., unit='us')", (repr(column), len(column)))
-    show("and read as an Arrow column", str(parse_to_numpy(column, unit="us")))
-    show("format_arrow(instants)", repr(format_arrow(instants, UtcOffset.from_seconds(3600))))
+    written: ArrowColumn = format_arrow(instants, UtcOffset.from_seconds(3600))
+    show("format_arrow(instants, +01:00)", repr(written))
+    show("its texts read back as an Arrow column", str(parse_to_numpy(written, unit="ms")))
 
 
 def zones() -> None:
@@ -188,7 +194,21 @@ def zones() -> None:
     show("next_transition", paris.next_transition(summer))
     show("from_local in the spring gap", paris.from_local(Date(2024, 3, 31), Time(2, 30, 0)))
     show("from_local in the autumn fold, later", paris.from_local(Date(2024, 10, 27), Time(2, 30, 0), "later"))
+    show("previous_transition", paris.previous_transition(summer))
     show("to_stdlib(paris)", to_stdlib(paris))
+    show("key, and among available_zones()", (paris.key, paris.key in available_zones()))
+    instants = parse_to_numpy(["2024-07-01T12:00:00Z", "2024-12-01T12:00:00Z"], unit="s")
+    local = to_local_numpy(instants, paris)
+    show("to_local_numpy(instants, paris)", str(local))
+    show("and from_local_numpy back", str(from_local_numpy(local, paris)))
+    # The zone read from TZif bytes (a file's, or a package's) has no key.
+    tzif = (pathlib.Path(zoneinfo.TZPATH[0]) / "Europe/Paris").read_bytes()
+    show("Zone.from_tzif(...).offset_at", Zone.from_tzif(tzif).offset_at(summer))
+    Zone.clear_cache()
+    try:
+        Zone("Europe/Atlantis")
+    except ZoneNotFoundError as e:
+        show("Zone('Europe/Atlantis')", f"ZoneNotFoundError: {e}")
 
 
 def main() -> None:

@@ -2,7 +2,6 @@
 documents every public name of both modules."""
 
 import doctest
-import importlib.util
 import pathlib
 import re
 
@@ -27,8 +26,8 @@ def test_each_example_runs_alone(block, request):
     test = doctest.DocTestParser().get_doctest(block, {}, request.node.callspec.id, None, 0)
     assert test.examples, "a python block on the site is a doctest session"
     imported = {m for e in test.examples for m in re.findall(r"^(?:import|from) (\w+)", e.source, re.M)}
-    if missing := sorted(m for m in imported if not importlib.util.find_spec(m)):
-        pytest.skip(f"{', '.join(missing)} cannot be imported here")
+    for name in sorted(imported):
+        pytest.importorskip(name, reason=f"{name} cannot be imported here")
     output = []
     runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
     runner.run(test, out=output.append)

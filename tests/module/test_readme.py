@@ -1,6 +1,5 @@
 import builtins
 import doctest
-import importlib.util
 import json
 import pathlib
 import re
@@ -36,8 +35,8 @@ def test_each_block_runs_alone(block, tmp_path):
     examples = doctest.DocTestParser().get_examples(block)
     source = "".join(e.source for e in examples) or block
     assert not unbound(source)
-    if missing := [m for m in re.findall(r"^(?:import|from) (\w+)", source, re.M) if not importlib.util.find_spec(m)]:
-        pytest.skip(f"{', '.join(missing)} cannot be imported here")
+    for name in re.findall(r"^(?:import|from) (\w+)", source, re.M):
+        pytest.importorskip(name, reason=f"{name} cannot be imported here")
     if examples:
         (tmp_path / "block.txt").write_text(block)
         finished = subprocess.run([sys.executable, "-m", "doctest", tmp_path / "block.txt"], capture_output=True)
