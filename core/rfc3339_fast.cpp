@@ -182,24 +182,34 @@ struct ZoneShape {
     std::uint32_t required;
 };
 
+// The zone at byte `at` of a shape: "Z" (either case) or "+HH:MM" (either
+// sign), whose four digits the gather takes into its lanes from
+// `digits_lane` on; a gather's half 1 counts its bytes from `half_start`.
+template <std::size_t Bytes, std::size_t Lanes>
+static constexpr void shape_zone(bool utc, std::size_t at, char (&pattern)[Bytes], char (&alternative)[Bytes],
+                                 char (&limits)[Bytes], signed char (&gather)[Lanes], std::size_t digits_lane,
+                                 std::size_t half_start) noexcept {
+    if (utc) {
+        pattern[at] = 'Z';
+        alternative[at] = kAsciiCaseBit;
+        return;
+    }
+    pattern[at] = '+';
+    alternative[at] = '+' ^ '-';
+    pattern[at + 3] = ':';
+    for (std::size_t k = 0; k < std::size(kZoneDigits); ++k) {
+        pattern[at + kZoneDigits[k]] = '0';
+        limits[at + kZoneDigits[k]] = 9;
+        gather[digits_lane + k] = static_cast<signed char>(at + kZoneDigits[k] - half_start);
+    }
+}
+
 static constexpr ZoneShape zone_shape(bool utc) noexcept {
     ZoneShape s{};
     for (signed char &lane : s.gather) lane = -1;
-    if (utc) {
-        s.pattern[kZoneLoad - 1] = 'Z';
-        s.alternative[kZoneLoad - 1] = kAsciiCaseBit;
-        s.required = lane_bits(kZoneLoad - 1, kZoneLoad);
-        return s;
-    }
-    s.pattern[kZoneAt] = '+';
-    s.alternative[kZoneAt] = '+' ^ '-';
-    s.pattern[kZoneAt + 3] = ':';
-    for (std::size_t k = 0; k < std::size(kZoneDigits); ++k) {
-        s.pattern[kZoneAt + kZoneDigits[k]] = '0';
-        s.limits[kZoneAt + kZoneDigits[k]] = 9;
-        s.gather[kZoneDigitsGathered + k] = static_cast<signed char>(kZoneAt + kZoneDigits[k]);
-    }
-    s.required = lane_bits(kZoneAt, kZoneLoad);
+    const std::size_t at = utc ? kZoneLoad - 1 : kZoneAt;
+    shape_zone(utc, at, s.pattern, s.alternative, s.limits, s.gather, kZoneDigitsGathered, 0);
+    s.required = lane_bits(at, kZoneLoad);
     return s;
 }
 static_assert(zone_shape(false).required == 0xfc00 && zone_shape(true).required == 0x8000);
@@ -237,19 +247,7 @@ static constexpr WindowShape window_shape(bool utc, std::size_t size) noexcept {
     }
     s.alternative[kSeparatorAt] = 'T' ^ ' ';
     gather_body(body, s.gather);
-    if (utc) {
-        s.pattern[body] = 'Z';
-        s.alternative[body] = kAsciiCaseBit;
-        return s;
-    }
-    s.pattern[body] = '+';
-    s.alternative[body] = '+' ^ '-';
-    s.pattern[body + 3] = ':';
-    for (std::size_t k = 0; k < std::size(kZoneDigits); ++k) {
-        s.pattern[body + kZoneDigits[k]] = '0';
-        s.limits[body + kZoneDigits[k]] = 9;
-        s.gather[kHalf + kZoneDigitsGathered + k] = static_cast<signed char>(body + kZoneDigits[k] - kHalf);
-    }
+    shape_zone(utc, body, s.pattern, s.alternative, s.limits, s.gather, kHalf + kZoneDigitsGathered, kHalf);
     return s;
 }
 
