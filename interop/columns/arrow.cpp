@@ -346,7 +346,9 @@ bool take_capsule(PyObject *capsule, const char *name, const char *fn, Struct &o
 }
 
 // Calls texts.<method>(); 0 when texts has no such method (or sets it to
-// None, as a subclass does to withdraw one).
+// None, as a subclass does to withdraw one), or when the export needs a
+// module that is not installed: a pandas 3 Series exports through pyarrow,
+// and without it is read through its values like any other array.
 int call_export(PyObject *texts, const char *method, PyObject *&result) {
     PyObject *bound;
     const int found = PyObject_GetOptionalAttrString(texts, method, &bound);
@@ -357,7 +359,10 @@ int call_export(PyObject *texts, const char *method, PyObject *&result) {
     }
     result = PyObject_CallNoArgs(bound);
     Py_DECREF(bound);
-    return result == nullptr ? -1 : 1;
+    if (result != nullptr) return 1;
+    if (!PyErr_ExceptionMatches(PyExc_ImportError)) return -1;
+    PyErr_Clear();
+    return 0;
 }
 
 // The column's type: a string layout, alone or as the one field of a table.
