@@ -1,0 +1,340 @@
+// Calendar arithmetic on numpy datetime64 columns of the units of a
+// second (s, ms, us, ns): add_calendar_numpy and round_numpy, element by
+// element what add_calendar and round_to give for the DateTime of each
+// element.  With a zone (or a UtcOffset) each instant's local reading
+// there is moved and placed back as an instant.  NaT stays NaT.  The loops
+// run on the int64 counts without the interpreter, one instance per unit,
+// so that every division by the unit is by a constant.
+#include "interop/calendar/calendar.hpp"
+#include "core/calendar_arithmetic.hpp"
+#include "core/floor.hpp"
+#include "interop/columns/columns.hpp"
+#include "interop/zones/zones.hpp"
+
+namespace merandol::py {
+
+using namespace columns;
+
+namespace {
+
+// Why an element has no result.
+enum class Fault : std::uint8_t {
+    None,
+    Input,     // the element lies beyond the DateTime range
+    Result,    // the result lies beyond the DateTime range or the dtype's
+    Skipped,   // the local reading reached is skipped (disambiguate='raise')
+    Repeated,  // ... or repeated
+};
+
+// Where the local readings are taken: a zone's offsets, a fixed offset, or
+// none (the values as they are).
+struct ZoneOrOffset {
+    const Zone *zone;
+    std::int32_t offset;
+
+    std::int32_t offset_at(std::int64_t seconds) const noexcept {
+        return zone != nullptr ? zone->offset_at(seconds) : offset;
+    }
+};
+
+// The count `PerSecond` units of `value`'s whole seconds moved by `seconds`,
+// or false when it leaves 64 bits or is NaT.
+template <std::int64_t PerSecond>
+bool shift(std::int64_t value, std::int64_t seconds, std::int64_t &out) noexcept {
+    std::int64_t by;
+    return !__builtin_mul_overflow(seconds, PerSecond, &by) && !__builtin_add_overflow(value, by, &out) &&
+           out != INT64_MIN;
+}
+
+// Elements whose whole seconds lie in the DateTime range: only unit s can
+// hold others.
+template <std::int64_t PerSecond>
+bool in_range(std::int64_t value) noexcept {
+    if constexpr (PerSecond > 1) return true;
+    return value >= kMinUnixSeconds && value <= kMaxUnixSeconds;
+}
+
+// The local reading `local` (a count of units) placed in the zone as the
+// instant `out`.  `kept`, when the zone has that offset at the reading, is
+// kept (a rounded reading keeps its offset); otherwise `how` settles it.
+template <std::int64_t PerSecond>
+Fault place_back(const ZoneOrOffset &place, std::int64_t local, Disambiguate how, std::optional<std::int32_t> kept,
+                 std::int64_t &out) noexcept {
+    const std::int64_t local_seconds = floor_divmod(local, PerSecond).quotient;
+    std::int64_t utc_seconds = local_seconds - place.offset;
+    if (place.zone != nullptr) {
+        const LocalCandidates candidates = place.zone->local_candidates(local_seconds);
+        if (kept && candidates.kind != LocalKind::Gap &&
+            (candidates.earlier_offset == *kept || candidates.later_offset == *kept)) {
+            utc_seconds = local_seconds - *kept;
+        } else {
+            const auto resolved = place.zone->resolve_local(local_seconds, how);
+            if (!resolved) return resolved.error() == LocalError::Skipped ? Fault::Skipped : Fault::Repeated;
+            utc_seconds = resolved->seconds;
+        }
+    }
+    return shift<PerSecond>(local, utc_seconds - local_seconds, out) && in_range<PerSecond>(out) ? Fault::None
+                                                                                                 : Fault::Result;
+}
+
+// --- add_calendar_numpy ---------------------------------------------------------
+
+template <std::int64_t PerSecond>
+Fault add_element(std::int64_t v, const CalendarAmount &amount, const std::optional<ZoneOrOffset> &place,
+                  Disambiguate how, std::int64_t &out) noexcept {
+    constexpr std::int64_t kPerDay = PerSecond * kSecondsPerDay;
+    if (!in_range<PerSecond>(v)) return Fault::Input;
+    std::int32_t offset = 0;
+    std::int64_t local = v;
+    if (place) {
+        offset = place->offset_at(floor_divmod(v, PerSecond).quotient);
+        if (!shift<PerSecond>(v, offset, local)) return Fault::Result;
+    }
+    const auto [day, rest] = floor_divmod(local, kPerDay);
+    const auto date = from_days_since_unix_epoch(day);
+    if (!date) return Fault::Result;  // a local reading beyond the range
+    const auto moved = add_calendar(*date, amount);
+    std::int64_t moved_local;
+    if (!moved || __builtin_mul_overflow(days_since_unix_epoch(*moved), kPerDay, &moved_local) ||
+        __builtin_add_overflow(moved_local, rest, &moved_local))
+        return Fault::Result;
+    if (!place) {
+        out = moved_local;
+        return moved_local != INT64_MIN ? Fault::None : Fault::Result;
+    }
+    return place_back<PerSecond>(*place, moved_local, how, std::nullopt, out);
+}
+
+// --- round_numpy ------------------------------------------------------------------
+
+// The rounding of one column: the step and the enclosing unit in the
+// column's units (a unit below the column's leaves every element as it is).
+struct Rounding {
+    TimeUnit unit;
+    RoundingMode mode;
+    std::int64_t step, enclosing;
+};
+
+// The first instant of the local day that begins at `midnight` (local
+// seconds): its midnight, the earlier of two in a fold, and where a change
+// of offset skips it, the change.
+inline std::int64_t day_start(const ZoneOrOffset &place, std::int64_t midnight) noexcept {
+    if (place.zone == nullptr) return midnight - place.offset;
+    const LocalCandidates candidates = place.zone->local_candidates(midnight);
+    if (candidates.kind != LocalKind::Gap) return midnight - candidates.earlier_offset;
+    // The change lies after midnight - earlier_offset, the reading before it.
+    const auto change = place.zone->next_transition(midnight - candidates.earlier_offset);
+    return change ? change->at : midnight - candidates.later_offset;
+}
+
+template <std::int64_t PerSecond>
+Fault round_element(std::int64_t v, const Rounding &r, const std::optional<ZoneOrOffset> &place,
+                    std::int64_t &out) noexcept {
+    if (!in_range<PerSecond>(v)) return Fault::Input;
+    std::int32_t offset = 0;
+    std::int64_t local = v;
+    if (place) {
+        offset = place->offset_at(floor_divmod(v, PerSecond).quotient);
+        if (!shift<PerSecond>(v, offset, local)) return Fault::Result;
+        if (r.unit == TimeUnit::Day) {
+            // The day's real length, between the first instants of this
+            // local day and the next: 23 or 25 hours across a change.
+            const std::int64_t midnight =
+                floor_divmod(floor_divmod(local, PerSecond).quotient, kSecondsPerDay).quotient * kSecondsPerDay;
+            const std::int64_t start = day_start(*place, midnight);
+            const std::int64_t end = day_start(*place, midnight + kSecondsPerDay);
+            const std::int64_t since = v - start * PerSecond;  // [0, the day's length)
+            const std::int64_t rounded = *round_to_multiple<std::int64_t>(since, (end - start) * PerSecond, r.mode);
+            return shift<PerSecond>(v - since + rounded, 0, out) && in_range<PerSecond>(out) ? Fault::None
+                                                                                             : Fault::Result;
+        }
+    }
+    // Every enclosing unit divides the day, which the epoch begins: the
+    // count within it is the floor remainder.
+    const std::int64_t within = floor_divmod(local, r.enclosing).remainder;
+    const std::int64_t rounded_local = local - within;
+    std::int64_t moved_local;
+    if (__builtin_add_overflow(rounded_local, *round_to_multiple<std::int64_t>(within, r.step, r.mode), &moved_local) ||
+        moved_local == INT64_MIN || !in_range<PerSecond>(moved_local))
+        return Fault::Result;
+    if (!place) {
+        out = moved_local;
+        return Fault::None;
+    }
+    return place_back<PerSecond>(*place, moved_local, Disambiguate::Compatible, offset, out);
+}
+
+// The new array of the column's dtype from element(v, out) for each element
+// that is not NaT; on a fault, nullptr with the error naming the index.
+template <class Element>
+PyObject *map_elements(const Numpy &np, const Column &c, const char *fn, Element &&element) {
+    Py_buffer view;
+    PyObject *result = new_int64_array(np, c.size, view);
+    if (result == nullptr) return nullptr;
+    auto *values = static_cast<std::int64_t *>(view.buf);
+    Fault fault = Fault::None;
+    Py_ssize_t i = 0;
+    for (; i < c.size; ++i) {
+        const std::int64_t v = c.at(i);
+        if (v == INT64_MIN) {
+            values[i] = v;
+        } else if ((fault = element(v, values[i])) != Fault::None) {
+            break;
+        }
+    }
+    PyBuffer_Release(&view);
+    if (fault == Fault::None) return view_as(result, c.unit.info().datetime64);
+    Py_DECREF(result);
+    const auto v = static_cast<long long>(c.at(i));
+    switch (fault) {
+        case Fault::Input:
+            return PyErr_Format(PyExc_ValueError, "%s: array[%zd] = %lld of %U is outside the range of DateTime", fn, i,
+                                v, c.dtype);
+        case Fault::Result:
+            return PyErr_Format(PyExc_ValueError,
+                                "%s: array[%zd] = %lld of %U: its result is outside the range of DateTime or %U", fn, i,
+                                v, c.dtype, c.dtype);
+        default:
+            return PyErr_Format(PyExc_ValueError,
+                                "%s: array[%zd] = %lld of %U: the local reading reached is %s in the zone "
+                                "(disambiguate='raise')",
+                                fn, i, v, c.dtype, fault == Fault::Skipped ? "skipped" : "repeated");
+    }
+}
+
+// The column's unit as a number of units per second, for the four
+// instances; ValueError for any other unit.
+bool open_second_column(const Numpy &np, PyObject *array, const char *fn, Column &c) {
+    if (!open_column(np, array, fn, "array", true, c)) return false;
+    if (c.unit.per_second() != 0) return true;
+    PyErr_Format(PyExc_ValueError, "%s: array must be of datetime64[s], [ms], [us] or [ns], not %U", fn, c.dtype);
+    return false;
+}
+
+template <class Run>
+PyObject *by_unit(const Column &c, Run &&run) {
+    switch (c.unit.per_second()) {
+        case 1: return run(std::integral_constant<std::int64_t, 1>{});
+        case 1000: return run(std::integral_constant<std::int64_t, 1000>{});
+        case 1000000: return run(std::integral_constant<std::int64_t, 1000000>{});
+        default: return run(std::integral_constant<std::int64_t, kNanosPerSecond>{});
+    }
+}
+
+std::optional<ZoneOrOffset> zone_or_offset(const std::optional<OffsetOrZone::Value> &zone) noexcept {
+    if (!zone) return std::nullopt;
+    return ZoneOrOffset{zone->zone, zone->offset.seconds};
+}
+
+}  // namespace
+
+static PyObject *add_calendar_numpy(PyObject *, PyObject *array, std::int64_t years, std::int64_t months,
+                                    std::int64_t weeks, std::int64_t days, std::optional<OffsetOrZone::Value> zone,
+                                    Disambiguate how) {
+    static constexpr const char *fn = "add_calendar_numpy()";
+    const Numpy *np = numpy(fn);
+    Column c;
+    if (np == nullptr || !open_second_column(*np, array, fn, c)) return nullptr;
+    const CalendarAmount amount{years, months, weeks, days};
+    // With no calendar unit the instant is kept, as a zoned date-time keeps
+    // it: a reading in a fold is not placed again.
+    const std::optional<ZoneOrOffset> place =
+        years == 0 && months == 0 && weeks == 0 && days == 0 ? std::nullopt : zone_or_offset(zone);
+    return by_unit(c, [&]<std::int64_t PerSecond>(std::integral_constant<std::int64_t, PerSecond>) {
+        return map_elements(*np, c, fn, [&](std::int64_t v, std::int64_t &out) {
+            return add_element<PerSecond>(v, amount, place, how, out);
+        });
+    });
+}
+static constexpr auto add_calendar_numpy_decl =
+    module_function("add_calendar_numpy", add_calendar_numpy,
+                    "Move every element of a datetime64 array by calendar units, as add_calendar.\n"
+                    "\n"
+                    "Args:\n"
+                    "    array: A datetime64 array of unit s, ms, us or ns, or a pandas Series of\n"
+                    "        one.\n"
+                    "    years: Years to add, signed (default=0).\n"
+                    "    months: Months to add, signed (default=0).\n"
+                    "    weeks: Weeks to add, signed (default=0).\n"
+                    "    days: Days to add, signed (default=0).\n"
+                    "    zone: None to move the values as they are; a Zone or a UtcOffset to move\n"
+                    "        each instant's local reading there and place it back as an instant\n"
+                    "        (default=None).\n"
+                    "    disambiguate: How a reading reached in a gap or a fold of the zone is\n"
+                    "        settled, as Zone.from_local does (default='compatible').\n"
+                    "\n"
+                    "Returns:\n"
+                    "    numpy.ndarray: A new array of the same dtype; NaT stays NaT.\n"
+                    "\n"
+                    "Raises:\n"
+                    "    ValueError: Naming the index, for an element or a result beyond the\n"
+                    "        DateTime range or the dtype's, and a reading that\n"
+                    "        disambiguate='raise' refuses; for an array of another unit.\n"
+                    "    OverflowError: For an amount beyond signed 64 bits.",
+                    param<Any>("array"), param<I64>("years", 0).keyword_only(), param<I64>("months", 0).keyword_only(),
+                    param<I64>("weeks", 0).keyword_only(), param<I64>("days", 0).keyword_only(),
+                    param<OrNone<OffsetOrZone>>("zone", {}).keyword_only(),
+                    param<DisambiguateWord>("disambiguate", Disambiguate::Compatible).keyword_only());
+
+static PyObject *round_numpy(PyObject *, PyObject *array, TimeUnit unit, std::int64_t increment, RoundingMode mode,
+                             std::optional<OffsetOrZone::Value> zone) {
+    static constexpr const char *fn = "round_numpy()";
+    if (!check_increment(unit, increment)) return nullptr;
+    const Numpy *np = numpy(fn);
+    Column c;
+    if (np == nullptr || !open_second_column(*np, array, fn, c)) return nullptr;
+    const std::int64_t nanos_per_element = kNanosPerSecond / c.unit.per_second();
+    const std::optional<ZoneOrOffset> place = zone_or_offset(zone);
+    // A step finer than the column's unit divides it (every unit is a
+    // multiple of the next smaller one's enclosing unit): nothing moves.
+    const std::int64_t step = increment * nanos_per(unit);
+    if (step < nanos_per_element)
+        return map_elements(*np, c, fn, [](std::int64_t v, std::int64_t &out) {
+            out = v;
+            return Fault::None;
+        });
+    const Rounding r{unit, mode, step / nanos_per_element, enclosing_nanos(unit) / nanos_per_element};
+    return by_unit(c, [&]<std::int64_t PerSecond>(std::integral_constant<std::int64_t, PerSecond>) {
+        return map_elements(
+            *np, c, fn, [&](std::int64_t v, std::int64_t &out) { return round_element<PerSecond>(v, r, place, out); });
+    });
+}
+static constexpr auto round_numpy_decl =
+    module_function("round_numpy", round_numpy,
+                    "Round every element of a datetime64 array, as round_to.\n"
+                    "\n"
+                    "Args:\n"
+                    "    array: A datetime64 array of unit s, ms, us or ns, or a pandas Series of\n"
+                    "        one.\n"
+                    "    unit: 'day', 'hour', 'minute', 'second', 'millisecond', 'microsecond' or\n"
+                    "        'nanosecond'.\n"
+                    "    increment: A divisor of the next larger unit smaller than it; 1 for 'day'\n"
+                    "        (default=1).\n"
+                    "    mode: 'floor', 'ceil', 'trunc', 'expand', 'half_floor', 'half_ceil',\n"
+                    "        'half_trunc', 'half_expand' or 'half_even' (default='half_even').\n"
+                    "    zone: None to round the values as they are; a Zone or a UtcOffset to round\n"
+                    "        each instant's local reading there and place it back as an instant,\n"
+                    "        at its offset where the zone has it at the rounded reading and\n"
+                    "        otherwise as 'compatible' settles it; 'day' rounds on the day's real\n"
+                    "        length there (default=None).\n"
+                    "\n"
+                    "Returns:\n"
+                    "    numpy.ndarray: A new array of the same dtype; NaT stays NaT.\n"
+                    "\n"
+                    "Raises:\n"
+                    "    ValueError: For an unknown unit or mode, an increment the unit does not\n"
+                    "        take, an array of another unit, and naming the index, for an element\n"
+                    "        or a result beyond the DateTime range or the dtype's.",
+                    param<Any>("array"), param<TimeUnitWord>("unit"), param<I64>("increment", 1).keyword_only(),
+                    param<RoundingModeWord>("mode", RoundingMode::HalfEven).keyword_only(),
+                    param<OrNone<OffsetOrZone>>("zone", {}).keyword_only());
+
+static PyMethodDef calendar_column_functions[] = {
+    row<add_calendar_numpy_decl>(),
+    row<round_numpy_decl>(),
+    kEndOfMethods,
+};
+
+extern const InteropUnit kCalendarColumnsUnit = {calendar_column_functions, nullptr, {}};
+
+}  // namespace merandol::py
