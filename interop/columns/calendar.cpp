@@ -107,13 +107,72 @@ Fault add_element(std::int64_t v, const CalendarAmount &amount, const std::optio
 
 // --- round_numpy ------------------------------------------------------------------
 
+// Floor remainders by a divisor fixed for a whole column, at least 2, by a
+// multiplication: Granlund and Montgomery's round-up method ("Division by
+// invariant integers using multiplication", 1994, figure 4.1), exact for
+// every 64-bit unsigned count.  With l = ceil(log2 d), the multiplier is
+// floor(2^64 (2^l - d) / d) + 1 < 2^64.
+class Modulus {
+public:
+    explicit Modulus(std::int64_t divisor) noexcept
+        : divisor_(static_cast<std::uint64_t>(divisor)),
+          shift_(63u - static_cast<unsigned>(__builtin_clzll(divisor_ - 1))),  // l - 1
+          multiplier_(static_cast<std::uint64_t>((u128{1} << 64) * ((u128{1} << (shift_ + 1)) - divisor_) / divisor_) +
+                      1),
+          wrap_(static_cast<std::uint64_t>((u128{1} << 64) % divisor_)) {}
+
+    // v mod d in [0, d): the remainder of v's two's-complement bits, less
+    // 2^64 mod d for a negative v.
+    std::int64_t floor_mod(std::int64_t v) const noexcept {
+        const auto u = static_cast<std::uint64_t>(v);
+        const std::uint64_t high = mul_hi(u, multiplier_);
+        std::uint64_t r = u - ((high + ((u - high) >> 1)) >> shift_) * divisor_;
+        if (v < 0) r = r >= wrap_ ? r - wrap_ : r + divisor_ - wrap_;
+        return static_cast<std::int64_t>(r);
+    }
+
+private:
+    std::uint64_t divisor_;
+    unsigned shift_;
+    std::uint64_t multiplier_, wrap_;
+};
+
 // The rounding of one column: the step and the enclosing unit in the
 // column's units (a unit below the column's leaves every element as it is).
+// The counts rounded are never negative (a reading's count within the
+// enclosing unit), so a mode goes up always (ceil, expand), never (floor,
+// trunc) or, at a tie, as `tie_up` says (half_even: at an odd count).
 struct Rounding {
     TimeUnit unit;
     RoundingMode mode;
     std::int64_t step, enclosing;
+    Modulus by_step;
+    bool directed = mode <= RoundingMode::Expand;
+    bool directed_up = mode == RoundingMode::Ceil || mode == RoundingMode::Expand;
+    bool tie_up = mode == RoundingMode::HalfCeil || mode == RoundingMode::HalfExpand;
 };
+
+// An element as it is, with no zone: the multiples of the step within the
+// enclosing unit are the multiples of the step since the epoch, so one
+// remainder decides, and only a tie under half_even needs the count within
+// the enclosing unit, for its parity.  Without branches on the element but
+// that tie: which way a value goes is as random as the values.
+template <std::int64_t PerSecond>
+[[gnu::always_inline]] inline Fault round_value(std::int64_t v, const Rounding &r, std::int64_t &out) noexcept {
+    if (!in_range<PerSecond>(v)) return Fault::Input;
+    const std::int64_t below = r.by_step.floor_mod(v);
+    const std::int64_t above = r.step - below;
+    bool tie_up = r.tie_up;
+    if (below == above && r.mode == RoundingMode::HalfEven) [[unlikely]]
+        tie_up = (floor_divmod(v, r.enclosing).remainder / r.step & 1) != 0;
+    // 0 or -1, by arithmetic on the comparisons, so that no branch depends
+    // on the element.
+    const std::int64_t half_up = -static_cast<std::int64_t>((below > above) | ((below == above) & tie_up));
+    const std::int64_t up = (below != 0 ? -std::int64_t{1} : 0) & (r.directed ? -std::int64_t{r.directed_up} : half_up);
+    std::int64_t lower;
+    const bool failed = __builtin_sub_overflow(v, below, &lower) | __builtin_add_overflow(lower, r.step & up, &out);
+    return failed | (out == INT64_MIN) | !in_range<PerSecond>(out) ? Fault::Result : Fault::None;
+}
 
 // The first instant of the local day that begins at `midnight` (local
 // seconds): its midnight, the earlier of two in a fold, and where a change
@@ -285,16 +344,20 @@ static PyObject *round_numpy(PyObject *, PyObject *array, TimeUnit unit, std::in
     if (np == nullptr || !open_second_column(*np, array, fn, c)) return nullptr;
     const std::int64_t nanos_per_element = kNanosPerSecond / c.unit.per_second();
     const std::optional<ZoneOrOffset> place = zone_or_offset(zone);
-    // A step finer than the column's unit divides it (every unit is a
+    // A step no longer than the column's unit divides it (every unit is a
     // multiple of the next smaller one's enclosing unit): nothing moves.
     const std::int64_t step = increment * nanos_per(unit);
-    if (step < nanos_per_element)
+    if (step <= nanos_per_element)
         return map_elements(*np, c, fn, [](std::int64_t v, std::int64_t &out) {
             out = v;
             return Fault::None;
         });
-    const Rounding r{unit, mode, step / nanos_per_element, enclosing_nanos(unit) / nanos_per_element};
+    const Rounding r{unit, mode, step / nanos_per_element, enclosing_nanos(unit) / nanos_per_element,
+                     Modulus(std::max<std::int64_t>(step / nanos_per_element, 2))};
     return by_unit(c, [&]<std::int64_t PerSecond>(std::integral_constant<std::int64_t, PerSecond>) {
+        if (!place)
+            return map_elements(*np, c, fn,
+                                [&](std::int64_t v, std::int64_t &out) { return round_value<PerSecond>(v, r, out); });
         return map_elements(
             *np, c, fn, [&](std::int64_t v, std::int64_t &out) { return round_element<PerSecond>(v, r, place, out); });
     });
