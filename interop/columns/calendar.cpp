@@ -37,15 +37,6 @@ struct ZoneOrOffset {
     }
 };
 
-// The count `PerSecond` units of `value`'s whole seconds moved by `seconds`,
-// or false when it leaves 64 bits or is NaT.
-template <std::int64_t PerSecond>
-bool shift(std::int64_t value, std::int64_t seconds, std::int64_t &out) noexcept {
-    std::int64_t by;
-    return !__builtin_mul_overflow(seconds, PerSecond, &by) && !__builtin_add_overflow(value, by, &out) &&
-           out != INT64_MIN;
-}
-
 // Elements whose whole seconds lie in the DateTime range: only unit s can
 // hold others.
 template <std::int64_t PerSecond>
@@ -54,27 +45,47 @@ bool in_range(std::int64_t value) noexcept {
     return value >= kMinUnixSeconds && value <= kMaxUnixSeconds;
 }
 
-// The local reading `local` (a count of units) placed in the zone as the
-// instant `out`.  `kept`, when the zone has that offset at the reading, is
-// kept (a rounded reading keeps its offset); otherwise `how` settles it.
+// `v` moved by `by` units, or false when that leaves 64 bits, is NaT or
+// leaves the DateTime range.
 template <std::int64_t PerSecond>
-Fault place_back(const ZoneOrOffset &place, std::int64_t local, Disambiguate how, std::optional<std::int32_t> kept,
+bool moved_by(std::int64_t v, std::int64_t by, std::int64_t &out) noexcept {
+    return !__builtin_add_overflow(v, by, &out) && out != INT64_MIN && in_range<PerSecond>(out);
+}
+
+// The elements are worked on as instants moved at the offset their local
+// reading was taken at, rather than as local readings, which may lie
+// beyond 64 bits where the instants do not.  `moved` is such an instant,
+// whose reading at `offset` is the reading reached; here it is placed in
+// the zone: kept where `keep` asks and the zone has that offset at the
+// reading (a rounded reading keeps its offset), otherwise as `how` settles
+// the reading.
+template <std::int64_t PerSecond>
+Fault place_back(const ZoneOrOffset &place, std::int64_t moved, std::int32_t offset, bool keep, Disambiguate how,
                  std::int64_t &out) noexcept {
-    const std::int64_t local_seconds = floor_divmod(local, PerSecond).quotient;
-    std::int64_t utc_seconds = local_seconds - place.offset;
-    if (place.zone != nullptr) {
+    if (place.zone == nullptr) {
+        out = moved;
+        return Fault::None;
+    }
+    const std::int64_t utc_seconds = floor_divmod(moved, PerSecond).quotient;
+    const std::int64_t local_seconds = utc_seconds + offset;
+    if (keep) {
         const LocalCandidates candidates = place.zone->local_candidates(local_seconds);
-        if (kept && candidates.kind != LocalKind::Gap &&
-            (candidates.earlier_offset == *kept || candidates.later_offset == *kept)) {
-            utc_seconds = local_seconds - *kept;
-        } else {
-            const auto resolved = place.zone->resolve_local(local_seconds, how);
-            if (!resolved) return resolved.error() == LocalError::Skipped ? Fault::Skipped : Fault::Repeated;
-            utc_seconds = resolved->seconds;
+        if (candidates.kind != LocalKind::Gap &&
+            (candidates.earlier_offset == offset || candidates.later_offset == offset)) {
+            out = moved;
+            return Fault::None;
         }
     }
-    return shift<PerSecond>(local, utc_seconds - local_seconds, out) && in_range<PerSecond>(out) ? Fault::None
-                                                                                                 : Fault::Result;
+    const auto resolved = place.zone->resolve_local(local_seconds, how);
+    if (!resolved) return resolved.error() == LocalError::Skipped ? Fault::Skipped : Fault::Repeated;
+    // |the change| < 2 days of seconds, so the product fits 64 bits.
+    return moved_by<PerSecond>(moved, (resolved->seconds - utc_seconds) * PerSecond, out) ? Fault::None : Fault::Result;
+}
+
+// The offset at the element's instant, 0 without a zone or an offset.
+template <std::int64_t PerSecond>
+std::int32_t offset_of(std::int64_t v, const std::optional<ZoneOrOffset> &place) noexcept {
+    return place ? place->offset_at(floor_divmod(v, PerSecond).quotient) : 0;
 }
 
 // --- add_calendar_numpy ---------------------------------------------------------
@@ -84,25 +95,17 @@ Fault add_element(std::int64_t v, const CalendarAmount &amount, const std::optio
                   Disambiguate how, std::int64_t &out) noexcept {
     constexpr std::int64_t kPerDay = PerSecond * kSecondsPerDay;
     if (!in_range<PerSecond>(v)) return Fault::Input;
-    std::int32_t offset = 0;
-    std::int64_t local = v;
-    if (place) {
-        offset = place->offset_at(floor_divmod(v, PerSecond).quotient);
-        if (!shift<PerSecond>(v, offset, local)) return Fault::Result;
-    }
-    const auto [day, rest] = floor_divmod(local, kPerDay);
+    const std::int32_t offset = offset_of<PerSecond>(v, place);
+    // The local day, from the seconds, which cannot overflow.
+    const std::int64_t day = floor_divmod(floor_divmod(v, PerSecond).quotient + offset, kSecondsPerDay).quotient;
     const auto date = from_days_since_unix_epoch(day);
     if (!date) return Fault::Result;  // a local reading beyond the range
-    const auto moved = add_calendar(*date, amount);
-    std::int64_t moved_local;
-    if (!moved || __builtin_mul_overflow(days_since_unix_epoch(*moved), kPerDay, &moved_local) ||
-        __builtin_add_overflow(moved_local, rest, &moved_local))
+    const auto moved_date = add_calendar(*date, amount);
+    std::int64_t by, moved;
+    if (!moved_date || __builtin_mul_overflow(days_since_unix_epoch(*moved_date) - day, kPerDay, &by) ||
+        !moved_by<PerSecond>(v, by, moved))
         return Fault::Result;
-    if (!place) {
-        out = moved_local;
-        return moved_local != INT64_MIN ? Fault::None : Fault::Result;
-    }
-    return place_back<PerSecond>(*place, moved_local, how, std::nullopt, out);
+    return place ? place_back<PerSecond>(*place, moved, offset, false, how, out) : (out = moved, Fault::None);
 }
 
 // --- round_numpy ------------------------------------------------------------------
@@ -169,8 +172,9 @@ template <std::int64_t PerSecond>
     // on the element.
     const std::int64_t half_up = -static_cast<std::int64_t>((below > above) | ((below == above) & tie_up));
     const std::int64_t up = (below != 0 ? -std::int64_t{1} : 0) & (r.directed ? -std::int64_t{r.directed_up} : half_up);
-    std::int64_t lower;
-    const bool failed = __builtin_sub_overflow(v, below, &lower) | __builtin_add_overflow(lower, r.step & up, &out);
+    // One step from the element, up or down, as a multiple near either
+    // end may lie beyond 64 bits where the rounded value does not.
+    const bool failed = __builtin_add_overflow(v, (above & up) | (-below & ~up), &out);
     return failed | (out == INT64_MIN) | !in_range<PerSecond>(out) ? Fault::Result : Fault::None;
 }
 
@@ -187,40 +191,32 @@ inline std::int64_t day_start(const ZoneOrOffset &place, std::int64_t midnight) 
 }
 
 template <std::int64_t PerSecond>
-Fault round_element(std::int64_t v, const Rounding &r, const std::optional<ZoneOrOffset> &place,
-                    std::int64_t &out) noexcept {
+Fault round_element(std::int64_t v, const Rounding &r, const ZoneOrOffset &place, std::int64_t &out) noexcept {
     if (!in_range<PerSecond>(v)) return Fault::Input;
-    std::int32_t offset = 0;
-    std::int64_t local = v;
-    if (place) {
-        offset = place->offset_at(floor_divmod(v, PerSecond).quotient);
-        if (!shift<PerSecond>(v, offset, local)) return Fault::Result;
-        if (r.unit == TimeUnit::Day) {
-            // The day's real length, between the first instants of this
-            // local day and the next: 23 or 25 hours across a change.
-            const std::int64_t midnight =
-                floor_divmod(floor_divmod(local, PerSecond).quotient, kSecondsPerDay).quotient * kSecondsPerDay;
-            const std::int64_t start = day_start(*place, midnight);
-            const std::int64_t end = day_start(*place, midnight + kSecondsPerDay);
-            const std::int64_t since = v - start * PerSecond;  // [0, the day's length)
-            const std::int64_t rounded = *round_to_multiple<std::int64_t>(since, (end - start) * PerSecond, r.mode);
-            return shift<PerSecond>(v - since + rounded, 0, out) && in_range<PerSecond>(out) ? Fault::None
-                                                                                             : Fault::Result;
-        }
+    const std::int64_t seconds = floor_divmod(v, PerSecond).quotient;
+    const std::int32_t offset = place.offset_at(seconds);
+    if (r.unit == TimeUnit::Day) {
+        // The day's real length, between the first instants of this local
+        // day and the next: 23 or 25 hours across a change.
+        const std::int64_t midnight = floor_divmod(seconds + offset, kSecondsPerDay).quotient * kSecondsPerDay;
+        const std::int64_t start = day_start(place, midnight), end = day_start(place, midnight + kSecondsPerDay);
+        // The day's first instant may lie beyond 64 bits where the element does not.
+        const i128 first = i128{start} * PerSecond;
+        const i128 rounded = first + *round_to_multiple<i128>(v - first, i128{end - start} * PerSecond, r.mode);
+        if (rounded <= INT64_MIN || rounded > INT64_MAX) return Fault::Result;
+        out = static_cast<std::int64_t>(rounded);
+        return in_range<PerSecond>(out) ? Fault::None : Fault::Result;
     }
-    // Every enclosing unit divides the day, which the epoch begins: the
-    // count within it is the floor remainder.
-    const std::int64_t within = floor_divmod(local, r.enclosing).remainder;
-    const std::int64_t rounded_local = local - within;
-    std::int64_t moved_local;
-    if (__builtin_add_overflow(rounded_local, *round_to_multiple<std::int64_t>(within, r.step, r.mode), &moved_local) ||
-        moved_local == INT64_MIN || !in_range<PerSecond>(moved_local))
+    // The count within the enclosing unit of the local reading, from the
+    // remainders of the instant and the offset.
+    const std::int64_t within =
+        floor_divmod(floor_divmod(v, r.enclosing).remainder + floor_divmod(offset * PerSecond, r.enclosing).remainder,
+                     r.enclosing)
+            .remainder;
+    std::int64_t moved;
+    if (!moved_by<PerSecond>(v, *round_to_multiple<std::int64_t>(within, r.step, r.mode) - within, moved))
         return Fault::Result;
-    if (!place) {
-        out = moved_local;
-        return Fault::None;
-    }
-    return place_back<PerSecond>(*place, moved_local, Disambiguate::Compatible, offset, out);
+    return place_back<PerSecond>(place, moved, offset, true, Disambiguate::Compatible, out);
 }
 
 // The new array of the column's dtype from element(v, out) for each element
@@ -348,9 +344,11 @@ static PyObject *round_numpy(PyObject *, PyObject *array, TimeUnit unit, std::in
     // multiple of the next smaller one's enclosing unit): nothing moves.
     const std::int64_t step = increment * nanos_per(unit);
     if (step <= nanos_per_element)
-        return map_elements(*np, c, fn, [](std::int64_t v, std::int64_t &out) {
-            out = v;
-            return Fault::None;
+        return by_unit(c, [&]<std::int64_t PerSecond>(std::integral_constant<std::int64_t, PerSecond>) {
+            return map_elements(*np, c, fn, [](std::int64_t v, std::int64_t &out) {
+                out = v;
+                return in_range<PerSecond>(v) ? Fault::None : Fault::Input;
+            });
         });
     const Rounding r{unit, mode, step / nanos_per_element, enclosing_nanos(unit) / nanos_per_element,
                      Modulus(std::max<std::int64_t>(step / nanos_per_element, 2))};
@@ -359,7 +357,7 @@ static PyObject *round_numpy(PyObject *, PyObject *array, TimeUnit unit, std::in
             return map_elements(*np, c, fn,
                                 [&](std::int64_t v, std::int64_t &out) { return round_value<PerSecond>(v, r, out); });
         return map_elements(
-            *np, c, fn, [&](std::int64_t v, std::int64_t &out) { return round_element<PerSecond>(v, r, place, out); });
+            *np, c, fn, [&](std::int64_t v, std::int64_t &out) { return round_element<PerSecond>(v, r, *place, out); });
     });
 }
 static constexpr auto round_numpy_decl =
