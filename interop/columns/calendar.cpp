@@ -90,19 +90,49 @@ std::int32_t offset_of(std::int64_t v, const std::optional<ZoneOrOffset> &place)
 
 // --- add_calendar_numpy ---------------------------------------------------------
 
+// add_calendar for the days of one month at a time: the month an element
+// lies in, kept from the element before, and the days of the month its
+// years and months reach.  A column in order meets each month once.
+class CalendarStep {
+public:
+    explicit CalendarStep(const CalendarAmount &amount) noexcept
+        : amount_(amount), extra_days_(i128{amount.weeks} * 7 + amount.days) {}
+
+    // The day number `day` moved, or false beyond the range.
+    bool move(std::int64_t day, std::int64_t &out) noexcept {
+        if (day < first_ || day > last_) {
+            const auto date = from_days_since_unix_epoch(day);
+            if (!date) return false;
+            const auto target = add_calendar(Date{date->year, date->month, 1}, {amount_.years, amount_.months});
+            if (!target) return false;
+            first_ = day - (date->day - 1);
+            last_ = first_ + days_in_month(date->year, date->month) - 1;
+            target_first_ = days_since_unix_epoch(*target);
+            target_last_ = target_first_ + days_in_month(target->year, target->month) - 1;
+        }
+        // The day clamped to the month reached, then the weeks and days.
+        const i128 moved = i128{std::min(target_first_ + (day - first_), target_last_)} + extra_days_;
+        if (moved < kMinDayNumber || moved > kMaxDayNumber) return false;
+        out = static_cast<std::int64_t>(moved);
+        return true;
+    }
+
+private:
+    CalendarAmount amount_;
+    i128 extra_days_;
+    std::int64_t first_ = 1, last_ = 0, target_first_ = 0, target_last_ = 0;
+};
+
 template <std::int64_t PerSecond>
-Fault add_element(std::int64_t v, const CalendarAmount &amount, const std::optional<ZoneOrOffset> &place,
-                  Disambiguate how, std::int64_t &out) noexcept {
+Fault add_element(std::int64_t v, CalendarStep &step, const std::optional<ZoneOrOffset> &place, Disambiguate how,
+                  std::int64_t &out) noexcept {
     constexpr std::int64_t kPerDay = PerSecond * kSecondsPerDay;
     if (!in_range<PerSecond>(v)) return Fault::Input;
     const std::int32_t offset = offset_of<PerSecond>(v, place);
     // The local day, from the seconds, which cannot overflow.
     const std::int64_t day = floor_divmod(floor_divmod(v, PerSecond).quotient + offset, kSecondsPerDay).quotient;
-    const auto date = from_days_since_unix_epoch(day);
-    if (!date) return Fault::Result;  // a local reading beyond the range
-    const auto moved_date = add_calendar(*date, amount);
-    std::int64_t by, moved;
-    if (!moved_date || __builtin_mul_overflow(days_since_unix_epoch(*moved_date) - day, kPerDay, &by) ||
+    std::int64_t moved_day, by, moved;
+    if (!step.move(day, moved_day) || __builtin_mul_overflow(moved_day - day, kPerDay, &by) ||
         !moved_by<PerSecond>(v, by, moved))
         return Fault::Result;
     return place ? place_back<PerSecond>(*place, moved, offset, false, how, out) : (out = moved, Fault::None);
@@ -296,8 +326,9 @@ static PyObject *add_calendar_numpy(PyObject *, PyObject *array, std::int64_t ye
     const std::optional<ZoneOrOffset> place =
         years == 0 && months == 0 && weeks == 0 && days == 0 ? std::nullopt : zone_or_offset(zone);
     return by_unit(c, [&]<std::int64_t PerSecond>(std::integral_constant<std::int64_t, PerSecond>) {
+        CalendarStep step(amount);
         return map_elements(*np, c, fn, [&](std::int64_t v, std::int64_t &out) {
-            return add_element<PerSecond>(v, amount, place, how, out);
+            return add_element<PerSecond>(v, step, place, how, out);
         });
     });
 }
