@@ -323,7 +323,7 @@ static_assert(!round_reading({{INT32_MAX, 12, 31}, {23, 0, 0, 0}}, TimeUnit::Day
 // that goes to the even count 0; across the day it would be 5.5.
 static_assert(round_time_of_day({0, 1, 6, 0}, TimeUnit::Second, 12, RoundingMode::HalfEven) == Time{0, 1, 0, 0});
 static_assert(round_time_of_day({23, 59, 59, 0}, TimeUnit::Minute, 1, RoundingMode::Ceil) == Time{0, 0, 0, 0});
-static_assert(*round_span(-90 * kNanosPerSecond, TimeUnit::Minute, 1, RoundingMode::HalfEven) ==
-              -120 * kNanosPerSecond);
+static_assert(*round_span(i128{-90} * kNanosPerSecond, TimeUnit::Minute, 1, RoundingMode::HalfEven) ==
+              i128{-120} * kNanosPerSecond);
 
 }  // namespace merandol

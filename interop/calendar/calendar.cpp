@@ -43,8 +43,10 @@ static int calendar_exec(PyObject *) {
                                              "FRIDAY", "SATURDAY", "SUNDAY"};
     auto *type = reinterpret_cast<PyObject *>(WeekdayObject::type());
     if (type == nullptr) return -1;
-    for (unsigned i = 0; i < 7; ++i)
-        if (g_weekdays[i] == nullptr && (g_weekdays[i] = PyObject_GetAttrString(type, names[i])) == nullptr) return -1;
+    for (unsigned i = 0; i < 7; ++i) {
+        if (g_weekdays[i] == nullptr) g_weekdays[i] = PyObject_GetAttrString(type, names[i]);
+        if (g_weekdays[i] == nullptr) return -1;
+    }
     return 0;
 }
 

@@ -205,7 +205,7 @@ template <std::int64_t PerSecond>
     // One step from the element, up or down, as a multiple near either
     // end may lie beyond 64 bits where the rounded value does not.
     const bool failed = __builtin_add_overflow(v, (above & up) | (-below & ~up), &out);
-    return failed | (out == INT64_MIN) | !in_range<PerSecond>(out) ? Fault::Result : Fault::None;
+    return (failed | (out == INT64_MIN) | !in_range<PerSecond>(out)) ? Fault::Result : Fault::None;
 }
 
 // The first instant of the local day that begins at `midnight` (local
@@ -263,9 +263,10 @@ PyObject *map_elements(const Numpy &np, const Column &c, const char *fn, Element
         const std::int64_t v = c.at(i);
         if (v == INT64_MIN) {
             values[i] = v;
-        } else if ((fault = element(v, values[i])) != Fault::None) {
-            break;
+            continue;
         }
+        fault = element(v, values[i]);
+        if (fault != Fault::None) break;
     }
     PyBuffer_Release(&view);
     if (fault == Fault::None) return view_as(result, c.unit.info().datetime64);
