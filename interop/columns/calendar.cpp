@@ -6,6 +6,8 @@
 // run on the int64 counts without the interpreter, one instance per unit,
 // so that every division by the unit is by a constant.
 #include "interop/calendar/calendar.hpp"
+#include <array>
+
 #include "core/calendar_arithmetic.hpp"
 #include "core/floor.hpp"
 #include "interop/columns/columns.hpp"
@@ -90,17 +92,40 @@ std::int32_t offset_of(std::int64_t v, const std::optional<ZoneOrOffset> &place)
 
 // --- add_calendar_numpy ---------------------------------------------------------
 
-// add_calendar for the days of one month at a time: the month an element
-// lies in, kept from the element before, and the days of the month its
-// years and months reach.  A column in order meets each month once.
+// The first day of each month of the years 1600 to 2399 and of 2400
+// after them: every month that datetime64[ns] holds (1677 to 2262) and a
+// century either side, 38 kB.  A day finds its month here by an estimate
+// and a step, where the conversion to a date would take a dozen
+// multiplications.
+inline constexpr std::int64_t kTableFirstYear = 1600;
+inline constexpr std::int64_t kTableMonths = 800 * kMonthsPerYear;
+inline constexpr auto kMonthFirstDays = [] {
+    std::array<std::int32_t, kTableMonths + 1> first{};
+    for (std::int64_t i = 0; i <= kTableMonths; ++i) {
+        const std::int64_t year = kTableFirstYear + i / kMonthsPerYear;
+        const auto month = static_cast<unsigned>(i % kMonthsPerYear) + 1;
+        first[static_cast<std::size_t>(i)] =
+            static_cast<std::int32_t>(first_day_of_year(year) + days_before_month(month, is_leap_year(year)));
+    }
+    return first;
+}();
+static_assert(kMonthFirstDays[(1970 - kTableFirstYear) * kMonthsPerYear] == 0 &&
+              kMonthFirstDays[kTableMonths] == first_day_of_year(2400));
+
+// add_calendar on day numbers, for the days of a column: in the table's
+// years by its month starts, elsewhere through the date, keeping the month
+// of the element before and the month it reaches, so that a column in
+// order converts each month once.
 class CalendarStep {
 public:
     explicit CalendarStep(const CalendarAmount &amount) noexcept
-        : amount_(amount), extra_days_(i128{amount.weeks} * 7 + amount.days) {}
+        : amount_(amount),
+          month_shift_(i128{amount.years} * kMonthsPerYear + amount.months),
+          extra_days_(i128{amount.weeks} * 7 + amount.days) {}
 
     // The day number `day` moved, or false beyond the range.
     bool move(std::int64_t day, std::int64_t &out) noexcept {
-        if (day < first_ || day > last_) {
+        if (!in_table(day) && (day < first_ || day > last_)) {
             const auto date = from_days_since_unix_epoch(day);
             if (!date) return false;
             const auto target = add_calendar(Date{date->year, date->month, 1}, {amount_.years, amount_.months});
@@ -118,8 +143,27 @@ public:
     }
 
 private:
+    // Sets the months from the table when both lie in it.
+    bool in_table(std::int64_t day) noexcept {
+        const std::int64_t since = day - kMonthFirstDays[0];
+        if (since < 0 || day >= kMonthFirstDays[kTableMonths]) return false;
+        // 400 years are 4800 months of 146097 days: the estimate is the
+        // month or a neighbour, as a month start strays less than a month
+        // from the average.
+        std::int64_t month = std::min(since * 4800 / kDaysPer400Years, kTableMonths - 1);
+        while (kMonthFirstDays[static_cast<std::size_t>(month)] > day) --month;
+        while (kMonthFirstDays[static_cast<std::size_t>(month) + 1] <= day) ++month;
+        const i128 target = month + month_shift_;
+        if (target < 0 || target >= kTableMonths) return false;
+        first_ = kMonthFirstDays[static_cast<std::size_t>(month)];
+        last_ = kMonthFirstDays[static_cast<std::size_t>(month) + 1] - 1;
+        target_first_ = kMonthFirstDays[static_cast<std::size_t>(target)];
+        target_last_ = kMonthFirstDays[static_cast<std::size_t>(target) + 1] - 1;
+        return true;
+    }
+
     CalendarAmount amount_;
-    i128 extra_days_;
+    i128 month_shift_, extra_days_;
     std::int64_t first_ = 1, last_ = 0, target_first_ = 0, target_last_ = 0;
 };
 
