@@ -70,13 +70,11 @@ Fault place_back(const ZoneOrOffset &place, std::int64_t moved, std::int32_t off
     }
     const std::int64_t utc_seconds = floor_divmod(moved, PerSecond).quotient;
     const std::int64_t local_seconds = utc_seconds + offset;
-    if (keep) {
-        const LocalCandidates candidates = place.zone->local_candidates(local_seconds);
-        if (candidates.kind != LocalKind::Gap &&
-            (candidates.earlier_offset == offset || candidates.later_offset == offset)) {
-            out = moved;
-            return Fault::None;
-        }
+    // The zone has the offset at the reading when the instant it gives
+    // there has it: one lookup, where the reading's candidates take two.
+    if (keep && place.zone->offset_at(utc_seconds) == offset) {
+        out = moved;
+        return Fault::None;
     }
     const auto resolved = place.zone->resolve_local(local_seconds, how);
     if (!resolved) return resolved.error() == LocalError::Skipped ? Fault::Skipped : Fault::Repeated;
