@@ -43,11 +43,12 @@ constexpr std::expected<Date, DateError> add_calendar(Date d, CalendarAmount amo
         moved = Date{static_cast<std::int32_t>(year), static_cast<std::uint8_t>(month),
                      static_cast<std::uint8_t>(d.day < last ? d.day : last)};
     }
-    if (amount.weeks == 0 && amount.days == 0) return moved;
-    // 7 * 2^63 + 2^63 < 2^67: the days cannot overflow 128 bits.
-    const i128 day = i128{days_since_unix_epoch(moved)} + i128{amount.weeks} * 7 + amount.days;
-    if (day < kMinDayNumber || day > kMaxDayNumber) return std::unexpected(DateError::OutOfRange);
-    return from_days_since_unix_epoch(static_cast<i64>(day));
+    // 7 * 2^63 + 2^63 < 2^67: the days cannot overflow 128 bits, and a
+    // count beyond 64 bits leaves the range, which add_days checks for the
+    // others (stepping within the month without the day number).
+    const i128 days = i128{amount.weeks} * 7 + amount.days;
+    if (days < INT64_MIN || days > INT64_MAX) return std::unexpected(DateError::OutOfRange);
+    return add_days(moved, static_cast<i64>(days));
 }
 
 // A reading keeps its time of day.
