@@ -617,6 +617,7 @@ static Py_hash_t zoned_hash(PyObject *self) {
 
 // The instant and the zone, which pickles by its key.
 static PyObject *zoned_reduce(PyObject *self) {
+    if (!zone_pickles(as_zoned(self)->zone)) return nullptr;
     return reduce_value(zoned_type(), "from_instant",
                         Py_BuildValue("(NO)", DateTimeObject::wrap(as_zoned(self)->utc), as_zoned(self)->zone));
 }

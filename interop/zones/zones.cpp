@@ -456,11 +456,16 @@ static Py_hash_t zone_hash(PyObject *self) {
     return hash == -1 ? -2 : hash;
 }
 
+bool zone_pickles(PyObject *zone) {
+    if (!reinterpret_cast<ZoneObject *>(zone)->from_bytes) return true;
+    PyErr_Format(PyExc_TypeError,
+                 "a Zone read from bytes cannot be pickled: unpickling finds a zone by its key, "
+                 "whose file may hold other rules");
+    return false;
+}
+
 static PyObject *zone_reduce(PyObject *self) {
-    if (reinterpret_cast<ZoneObject *>(self)->from_bytes)
-        return PyErr_Format(PyExc_TypeError,
-                            "a Zone read from bytes cannot be pickled: unpickling finds a zone by its key, "
-                            "whose file may hold other rules");
+    if (!zone_pickles(self)) return nullptr;
     return Py_BuildValue("(O(O))", reinterpret_cast<PyObject *>(zone_type()), zone_key(self));
 }
 static constexpr auto zone_reduce_decl = zone_class.reduce(zone_reduce);

@@ -22,6 +22,9 @@ const Zone &zone_of(PyObject *zone) noexcept;
 // Zone(key): the cached zone, or one read and cached now.
 PyObject *zone_for_key(PyObject *key);
 
+// Whether unpickling finds the zone by its key; TypeError if not.
+bool zone_pickles(PyObject *zone);
+
 // Its key, or "a zone read from bytes", for messages.
 PyObject *zone_name(PyObject *zone);
 

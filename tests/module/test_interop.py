@@ -169,5 +169,10 @@ def test_refusals(label, call, exc_type, message):
         call()
     assert str(info.value) == message
     # Only an argument's conversion notes which argument it was.
-    noted = {"to_stdlib(truncate=1)": "truncate", "Zone.offset_at(Date)": "instant"}.get(label)
+    noted = {
+        "to_stdlib(truncate=1)": "truncate",
+        "Zone.offset_at(Date)": "instant",
+        "ZonedDateTime(str zone)": "zone",
+        "ZonedDateTime.difference(OffsetDateTime)": "other",
+    }.get(label)
     assert getattr(info.value, "__notes__", []) == ([f"while processing '{noted}'"] if noted else [])
