@@ -36,36 +36,31 @@ bool read_offset_seconds(std::string_view text, UtcOffset &out) noexcept {
 }
 
 // The date-time before the annotations: its local reading and its offset,
-// if any.  A sign after the date's separator can only start an offset, as
-// a time holds none.
+// if any.  The RFC 3339 reader takes every offset to the minute (its fixed
+// shape first, the usual text); what it refuses may end in "+HH:MM:SS" or
+// have no offset at all, which no time of day holds a sign or a "Z" in.
 bool read_head(std::string_view head, Rfc9557Reading &out) noexcept {
     // No white space around it, which the RFC 3339 reader would trim: the
     // text starts with the year and ends with a digit or the "Z".
     if (head.empty() || !(digits::is_digit(head[0]) || head[0] == '+' || head[0] == '-') ||
         !(digits::is_digit(head.back()) || (head.back() | 0x20) == 'z'))
         return false;
+    if (const auto reading = read_rfc3339(head)) {
+        out.local = reading->local;
+        out.offset = reading->offset;
+        out.offset_kind = (head.back() | 0x20) == 'z' ? Rfc9557Offset::Utc : Rfc9557Offset::Minutes;
+        return true;
+    }
+    const std::size_t n = head.size();
+    out.offset = UtcOffset{0};
+    out.offset_kind = Rfc9557Offset::None;
+    if (n > kOffsetSecondsSize && read_offset_seconds(digits::tail(head, n - kOffsetSecondsSize), out.offset)) {
+        out.offset_kind = Rfc9557Offset::Seconds;
+        head = digits::slice(head, 0, n - kOffsetSecondsSize);
+    }
     std::size_t sep = head.find('T');
     if (sep == std::string_view::npos) sep = head.find(' ');
     if (sep == std::string_view::npos) return false;
-    const std::string_view rest = digits::tail(head, sep + 1);
-    const bool has_sign = rest.find_first_of("+-") != std::string_view::npos;
-    if ((head.back() | 0x20) == 'z' || has_sign) {
-        const std::size_t n = head.size();
-        if (n > kOffsetSecondsSize && read_offset_seconds(digits::tail(head, n - kOffsetSecondsSize), out.offset)) {
-            out.offset_kind = Rfc9557Offset::Seconds;
-            head = digits::slice(head, 0, n - kOffsetSecondsSize);
-        } else {
-            const auto reading = read_rfc3339(head);
-            if (!reading) return false;
-            out.local = reading->local;
-            out.offset = reading->offset;
-            out.offset_kind = (head.back() | 0x20) == 'z' ? Rfc9557Offset::Utc : Rfc9557Offset::Minutes;
-            return true;
-        }
-    } else {
-        out.offset = UtcOffset{0};
-        out.offset_kind = Rfc9557Offset::None;
-    }
     const auto date = parse_date(digits::slice(head, 0, sep));
     if (!date) return false;
     const auto time = parse_time(digits::tail(head, sep + 1));

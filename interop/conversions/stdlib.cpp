@@ -184,16 +184,32 @@ static PyObject *offset_datetime_to_stdlib(PyObject *value, bool truncate) {
     return result;
 }
 
+// zoneinfo.ZoneInfo, borrowed: imported on first use and kept for the
+// process, as the timezones above are.
+static std::atomic<PyObject *> g_zoneinfo_class;
+
+static PyObject *zoneinfo_class() {
+    PyObject *cls = g_zoneinfo_class.load(std::memory_order_acquire);
+    if (cls != nullptr) return cls;
+    PyObject *zoneinfo = PyImport_ImportModule("zoneinfo");
+    cls = zoneinfo ? PyObject_GetAttrString(zoneinfo, "ZoneInfo") : nullptr;
+    Py_XDECREF(zoneinfo);
+    if (cls == nullptr) return nullptr;
+    PyObject *expected = nullptr;
+    if (!g_zoneinfo_class.compare_exchange_strong(expected, cls, std::memory_order_acq_rel)) {
+        Py_DECREF(cls);
+        cls = expected;
+    }
+    return cls;
+}
+
 // The standard library's zone of the same key, zoneinfo.ZoneInfo(key).
 static PyObject *zone_to_stdlib(PyObject *value) {
     PyObject *key = zone_key(value);
     if (key == nullptr)
         return refuse(value, "zoneinfo.ZoneInfo", "a zone read from bytes without a key has no ZoneInfo");
-    PyObject *zoneinfo = PyImport_ImportModule("zoneinfo");
-    if (zoneinfo == nullptr) return nullptr;
-    PyObject *zone = PyObject_CallMethod(zoneinfo, "ZoneInfo", "O", key);
-    Py_DECREF(zoneinfo);
-    return zone;
+    PyObject *cls = zoneinfo_class();
+    return cls ? PyObject_CallOneArg(cls, key) : nullptr;
 }
 
 // The local reading at ZoneInfo(key), with fold=1 for the later of a
@@ -364,12 +380,9 @@ static PyObject *timedelta_from_stdlib(PyObject *obj) {
 // reference, nullptr with an error, or None when `obj` is no ZoneInfo.
 // zoneinfo is imported only when a tzinfo of another kind comes.
 static PyObject *zone_from_stdlib(PyObject *obj) {
-    PyObject *zoneinfo = PyImport_ImportModule("zoneinfo");
-    PyObject *type = zoneinfo ? PyObject_GetAttrString(zoneinfo, "ZoneInfo") : nullptr;
-    Py_XDECREF(zoneinfo);
+    PyObject *type = zoneinfo_class();
     if (type == nullptr) return nullptr;
     const int is_zoneinfo = PyObject_IsInstance(obj, type);
-    Py_DECREF(type);
     if (is_zoneinfo <= 0) return is_zoneinfo < 0 ? nullptr : Py_NewRef(Py_None);
     PyObject *key = PyObject_GetAttrString(obj, "key");
     if (key == nullptr) return nullptr;

@@ -280,8 +280,8 @@ static PyObject *zoned_move(PyObject *self, int sign, const std::array<i64, 10> 
     i128 span = 0;
     for (std::size_t i = 0; i < 6; ++i) span += i128{amount[4 + i]} * kNanosPer[i];
     span *= sign;
-    DateTime utc = z->utc;
     PyObject *zone = z->zone;
+    DateTime utc = z->utc;
     if (calendar.years != 0 || calendar.months != 0 || calendar.weeks != 0 || calendar.days != 0) {
         const auto moved = add_calendar(local_of(z), calendar);
         if (MERANDOL_UNLIKELY(!moved)) return out_of_range();
@@ -290,7 +290,11 @@ static PyObject *zoned_move(PyObject *self, int sign, const std::array<i64, 10> 
             if (placed.error() == ZoneLocalError::OutOfRange) return out_of_range();
             return unsettled_local(zone, *moved, placed.error());
         }
+        // Placed, the reading has its offset already.
+        if (span == 0) return zoned_wrap(zone, placed->utc, placed->offset);
         utc = placed->utc;
+    } else if (span == 0) {
+        return Py_NewRef(self);
     }
     const auto moved = add_duration(utc, span);
     if (MERANDOL_UNLIKELY(!moved)) return out_of_range();
