@@ -381,10 +381,11 @@ static PyObject *zoned_round(PyObject *self, TimeUnit unit, i64 increment, Round
         if (unit == TimeUnit::Day)
             return PyErr_Format(PyExc_ValueError, "increment must be 1 for unit 'day', not %lld",
                                 static_cast<long long>(increment));
-        return PyErr_Format(
-            PyExc_ValueError, "increment must be a positive divisor of %lld smaller than it for unit '%s', not %lld",
-            static_cast<long long>(kUnitsPerEnclosingUnit[static_cast<unsigned>(unit)]),
-            TimeUnitWords::kWords[static_cast<unsigned>(unit)].first.data(), static_cast<long long>(increment));
+        const std::string_view word = TimeUnitWords::kWords[static_cast<unsigned>(unit)].first;
+        return PyErr_Format(PyExc_ValueError,
+                            "increment must be a positive divisor of %lld smaller than it for unit '%.*s', not %lld",
+                            static_cast<long long>(kUnitsPerEnclosingUnit[static_cast<unsigned>(unit)]),
+                            static_cast<int>(word.size()), word.data(), static_cast<long long>(increment));
     }
     const Zone &zone = zone_of(z->zone);
     const DateTime local = local_of(z);
