@@ -34,8 +34,10 @@ constexpr std::expected<Date, DateError> add_calendar(Date d, CalendarAmount amo
         // the date's own count < 2^36, far inside 128 bits.
         const i128 month_index =
             i128{d.year} * kMonthsPerYear + (d.month - 1) + i128{amount.years} * kMonthsPerYear + amount.months;
-        const auto [year, month0] = floor_divmod<i128>(month_index, kMonthsPerYear);
-        if (year < INT32_MIN || year > INT32_MAX) return std::unexpected(DateError::OutOfRange);
+        // Checked before the division, which then runs in 64 bits.
+        if (month_index < i128{INT32_MIN} * kMonthsPerYear || month_index >= (i128{INT32_MAX} + 1) * kMonthsPerYear)
+            return std::unexpected(DateError::OutOfRange);
+        const auto [year, month0] = floor_divmod<i64>(static_cast<i64>(month_index), kMonthsPerYear);
         const auto month = static_cast<unsigned>(month0) + 1;
         const unsigned last = days_in_month(static_cast<std::int32_t>(year), month);
         moved = Date{static_cast<std::int32_t>(year), static_cast<std::uint8_t>(month),
@@ -321,7 +323,7 @@ static_assert(!round_reading({{INT32_MAX, 12, 31}, {23, 0, 0, 0}}, TimeUnit::Day
 // that goes to the even count 0; across the day it would be 5.5.
 static_assert(round_time_of_day({0, 1, 6, 0}, TimeUnit::Second, 12, RoundingMode::HalfEven) == Time{0, 1, 0, 0});
 static_assert(round_time_of_day({23, 59, 59, 0}, TimeUnit::Minute, 1, RoundingMode::Ceil) == Time{0, 0, 0, 0});
-static_assert(*round_span(-90 * kNanosPerSecond, TimeUnit::Minute, 1, RoundingMode::HalfEven) ==
-              -120 * kNanosPerSecond);
+static_assert(*round_span(i128{-90} * kNanosPerSecond, TimeUnit::Minute, 1, RoundingMode::HalfEven) ==
+              i128{-120} * kNanosPerSecond);
 
 }  // namespace merandol

@@ -18,6 +18,16 @@ __all__ = [
     "from_local_numpy",
     "from_numpy",
     "from_stdlib",
+    "add_calendar",
+    "round_to",
+    "start_of",
+    "iso_week",
+    "from_iso_week",
+    "days_in_month",
+    "days_in_year",
+    "is_leap_year",
+    "add_calendar_numpy",
+    "round_numpy",
     "parse_many",
     "parse_to_arrow",
     "parse_to_numpy",
@@ -52,6 +62,11 @@ type _ArrowTexts = _ArrowStreamExportable | _ArrowArrayExportable
 type _Texts = _ArrowTexts | Iterable[str | float | object | None] | NDArray[np.str_]
 type _Datetimes = NDArray[np.datetime64] | _ArrayConvertible
 type _Unit = Literal["s", "ms", "us", "ns"]
+type _TimeUnit = Literal["day", "hour", "minute", "second", "millisecond", "microsecond", "nanosecond"]
+type _RoundingMode = Literal[
+    "floor", "ceil", "trunc", "expand", "half_floor", "half_ceil", "half_trunc", "half_expand", "half_even"
+]
+type _Disambiguate = Literal["compatible", "earlier", "later", "raise"]
 
 @final
 class ArrowColumn:
@@ -242,3 +257,33 @@ def msgspec_enc_hook(value: object) -> str: ...
 def msgspec_dec_hook[T: (Date, Time, DateTime, OffsetDateTime, Duration, UtcOffset, Weekday, Zone)](
     cls: type[T], value: object
 ) -> T: ...
+def add_calendar[T: (Date, DateTime, OffsetDateTime)](
+    value: T, *, years: int = 0, months: int = 0, weeks: int = 0, days: int = 0
+) -> T: ...
+def round_to[T: (DateTime, OffsetDateTime, Time, Duration)](
+    value: T, unit: _TimeUnit, *, increment: int = 1, mode: _RoundingMode = "half_even"
+) -> T: ...
+def start_of[T: (Date, DateTime, OffsetDateTime)](value: T, unit: Literal["year", "month", "week", "day"]) -> T: ...
+def iso_week(date: Date) -> tuple[int, int, Weekday]: ...
+def from_iso_week(year: int, week: int, weekday: Weekday) -> Date: ...
+def days_in_month(year: int, month: int) -> int: ...
+def days_in_year(year: int) -> int: ...
+def is_leap_year(year: int) -> bool: ...
+def add_calendar_numpy(
+    array: _Datetimes,
+    *,
+    years: int = 0,
+    months: int = 0,
+    weeks: int = 0,
+    days: int = 0,
+    zone: Zone | UtcOffset | None = None,
+    disambiguate: _Disambiguate = "compatible",
+) -> NDArray[np.datetime64]: ...
+def round_numpy(
+    array: _Datetimes,
+    unit: _TimeUnit,
+    *,
+    increment: int = 1,
+    mode: _RoundingMode = "half_even",
+    zone: Zone | UtcOffset | None = None,
+) -> NDArray[np.datetime64]: ...

@@ -22,21 +22,31 @@ from collections.abc import Callable
 from dataclasses import dataclass, field
 from typing import Any
 
+import merandol_interop
 from arrow_ctypes import ArrayProducer, Producer, read_column, read_stream
 from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset, Weekday
 from merandol_interop import (
     Zone,
     ZonedDateTime,
     ZoneNotFoundError,
+    add_calendar,
+    add_calendar_numpy,
     available_zones,
+    days_in_year,
     format_arrow,
     format_numpy,
+    from_iso_week,
     from_local_numpy,
     from_numpy,
     from_stdlib,
+    is_leap_year,
+    iso_week,
     parse_many,
     parse_to_arrow,
     parse_to_numpy,
+    round_numpy,
+    round_to,
+    start_of,
     to_local_numpy,
     to_numpy,
     to_stdlib,
@@ -1327,6 +1337,151 @@ ZONED_CALLS = [
     ),
 ]
 INTEROP_CALLS += ZONED_CALLS
+# --- merandol_interop's calendar arithmetic ---------------------------------
+
+NOON = DateTime.parse("2024-01-31T12:34:56.5Z")
+LAST_DAY = Date(2**31 - 1, 12, 31)
+LAST_READING = DateTime(LAST_DAY, Time(23, 59, 59))
+ODT = OffsetDateTime.parse("2024-03-31T23:30:00+05:30")
+CALENDAR_CALLS = [
+    ("add_calendar(Date)", lambda: add_calendar(Date(2024, 1, 31), months=1), None, Date(2024, 2, 29)),
+    (
+        "add_calendar(DateTime)",
+        lambda: add_calendar(NOON, years=-1, weeks=1, days=1),
+        None,
+        DateTime.parse("2023-02-08T12:34:56.5Z"),
+    ),
+    (
+        "add_calendar(OffsetDateTime)",
+        lambda: add_calendar(ODT, months=-1),
+        None,
+        OffsetDateTime.parse("2024-02-29T23:30:00+05:30"),
+    ),
+    (
+        "round_to(DateTime)",
+        lambda: round_to(NOON, "minute", increment=15, mode="ceil"),
+        None,
+        DateTime.parse("2024-01-31T12:45:00Z"),
+    ),
+    ("round_to(OffsetDateTime)", lambda: round_to(ODT, "day"), None, OffsetDateTime.parse("2024-04-01T00:00:00+05:30")),
+    # 66 s to 12 s: a tie within the minute goes to the even count 0.
+    ("round_to(Time)", lambda: round_to(Time(0, 1, 6), "second", increment=12), None, Time(0, 1, 0)),
+    ("round_to(Duration)", lambda: round_to(Duration.seconds(-90), "minute"), None, Duration.seconds(-120)),
+    ("start_of(Date)", lambda: start_of(Date(2024, 2, 29), "week"), None, Date(2024, 2, 26)),
+    ("start_of(DateTime)", lambda: start_of(NOON, "month"), None, DateTime.parse("2024-01-01T00:00:00Z")),
+    (
+        "start_of(OffsetDateTime)",
+        lambda: start_of(ODT, "year"),
+        None,
+        OffsetDateTime.parse("2024-01-01T00:00:00+05:30"),
+    ),
+    ("iso_week", lambda: iso_week(Date(2021, 1, 3)), None, (2020, 53, Weekday.SUNDAY)),
+    ("from_iso_week", lambda: from_iso_week(2020, 53, Weekday.SUNDAY), None, Date(2021, 1, 3)),
+    ("days_in_month", lambda: merandol_interop.days_in_month(-(2**31), 2), None, 29),
+    ("days_in_year", lambda: days_in_year(2**31 - 1), None, 365),
+    ("is_leap_year", lambda: is_leap_year(0), None, True),
+    *[
+        (f"{function}({message})", thunk, exc_type, message)
+        for function, thunk, exc_type, message in (
+            (
+                "round_to",
+                lambda: round_to(NOON, "days"),
+                ValueError,
+                "unit must be 'day', 'hour', 'minute', 'second', 'millisecond', 'microsecond' or 'nanosecond', "
+                "not 'days'",
+            ),
+            (
+                "round_to",
+                lambda: round_to(NOON, "hour", mode="nearest"),
+                ValueError,
+                "mode must be 'floor', 'ceil', 'trunc', 'expand', 'half_floor', 'half_ceil', 'half_trunc', "
+                "'half_expand' or 'half_even', not 'nearest'",
+            ),
+            (
+                "round_to",
+                lambda: round_to(NOON, "minute", increment=7),
+                ValueError,
+                "increment must divide 60 and be smaller than it for 'minute', not 7",
+            ),
+            (
+                "round_to",
+                lambda: round_to(NOON, "day", increment=2),
+                ValueError,
+                "increment must be 1 for 'day', not 2",
+            ),
+            (
+                "round_to",
+                lambda: round_to(Time(1, 2, 3), "day"),
+                ValueError,
+                "unit must be 'hour', 'minute', 'second', 'millisecond', 'microsecond' or 'nanosecond' for a Time, "
+                "not 'day'",
+            ),
+            (
+                "start_of",
+                lambda: start_of(NOON, "quarter"),
+                ValueError,
+                "unit must be 'year', 'month', 'week' or 'day', not 'quarter'",
+            ),
+            (
+                "from_iso_week",
+                lambda: from_iso_week(2021, 53, Weekday.MONDAY),
+                ValueError,
+                "week must be 1 to 52 in ISO year 2021, not 53",
+            ),
+            (
+                "days_in_month",
+                lambda: merandol_interop.days_in_month(2024, 13),
+                ValueError,
+                "month must be 1 to 12, not 13",
+            ),
+            ("add_calendar", lambda: add_calendar(LAST_DAY, months=1), ValueError, "Date out of range: OutOfRange"),
+            (
+                "add_calendar",
+                lambda: add_calendar(LAST_READING, years=1, days=-400),
+                ValueError,
+                "DateTime out of range: OutOfRange",
+            ),
+            (
+                "add_calendar",
+                lambda: add_calendar(OffsetDateTime.from_utc(LAST_READING, UtcOffset.from_seconds(3600)), days=-1),
+                ValueError,
+                "OffsetDateTime local representation out of range: OutOfRange",
+            ),
+            (
+                "round_to",
+                lambda: round_to(LAST_READING, "day", mode="ceil"),
+                ValueError,
+                "DateTime out of range: OutOfRange",
+            ),
+            ("start_of", lambda: start_of(Date(-(2**31), 1, 1), "week"), ValueError, "Date out of range: OutOfRange"),
+            (
+                "from_iso_week",
+                lambda: from_iso_week(2**40, 1, Weekday.MONDAY),
+                ValueError,
+                "Date out of range: OutOfRange",
+            ),
+            (
+                "add_calendar",
+                lambda: add_calendar(Date(2024, 1, 1), years=2**63),
+                OverflowError,
+                "Python int too large to convert to C long",
+            ),
+            (
+                "round_to",
+                lambda: round_to(Duration.nanoseconds(2**127 - 1), "hour", mode="ceil"),
+                OverflowError,
+                "Duration overflow",
+            ),
+            (
+                "add_calendar",
+                lambda: add_calendar("2024-01-31", days=1),
+                TypeError,
+                "add_calendar() argument must be a Date, DateTime or OffsetDateTime, not 'str'",
+            ),
+        )
+    ],
+]
+INTEROP_CALLS += CALENDAR_CALLS
 
 # --- merandol_interop's columns ----------------------------------------------
 
@@ -1884,6 +2039,76 @@ if np is not None:
             [dt.time(1, 2, 3)],
             [],
         ),
+    ]
+    # 2024-03-30T12:00 in Paris is 11:00Z; a day on, the offset is +02:00.
+    PARIS_NOON = 1711796400
+    COLUMN_CALLS += [
+        (
+            "add_calendar_numpy",
+            lambda: add_calendar_numpy(np.array(["2024-01-31T12:00", "NaT"], dtype="datetime64[ns]"), months=1),
+            None,
+            ("datetime64[ns]", [1709208000 * 10**9, -(2**63)]),
+            [],
+        ),
+        (
+            "add_calendar_numpy(zone)",
+            lambda: add_calendar_numpy(np.array([PARIS_NOON], dtype="datetime64[s]"), days=1, zone=PARIS),
+            None,
+            ("datetime64[s]", [PARIS_NOON + 23 * 3600]),
+            [],
+        ),
+        (
+            "round_numpy",
+            lambda: round_numpy(np.array([PARIS_NOON * 1000 + 1500], dtype="datetime64[ms]"), "second", mode="floor"),
+            None,
+            ("datetime64[ms]", [PARIS_NOON * 1000 + 1000]),
+            [],
+        ),
+        # 13:00 on the day of 23 hours in Paris is 12 hours after its start,
+        # past half the day: the next day's start, 22:00Z.
+        (
+            "round_numpy(zone)",
+            lambda: round_numpy(np.array([PARIS_NOON + 86400], dtype="datetime64[s]"), "day", zone=PARIS),
+            None,
+            ("datetime64[s]", [PARIS_NOON + 86400 + 11 * 3600]),
+            [],
+        ),
+        *[
+            (f"{function}({message})", thunk, exc_type, message, [])
+            for function, thunk, exc_type, message in (
+                (
+                    "round_numpy",
+                    lambda: round_numpy(np.array([0], dtype="datetime64[D]"), "day"),
+                    ValueError,
+                    "round_numpy(): array must be of datetime64[s], [ms], [us] or [ns], not datetime64[D]",
+                ),
+                (
+                    "add_calendar_numpy",
+                    lambda: add_calendar_numpy(np.array([2**62], dtype="datetime64[s]"), days=1),
+                    ValueError,
+                    f"add_calendar_numpy(): array[0] = {2**62} of datetime64[s] is outside the range of DateTime",
+                ),
+                (
+                    "add_calendar_numpy",
+                    lambda: add_calendar_numpy(np.array([2**63 - 1], dtype="datetime64[ns]"), years=1),
+                    ValueError,
+                    f"add_calendar_numpy(): array[0] = {2**63 - 1} of datetime64[ns]: its result is outside the "
+                    "range of DateTime or datetime64[ns]",
+                ),
+                (
+                    "add_calendar_numpy",
+                    lambda: add_calendar_numpy(
+                        np.array([PARIS_NOON - 34200], dtype="datetime64[s]"),
+                        days=1,
+                        zone=PARIS,
+                        disambiguate="raise",
+                    ),
+                    ValueError,
+                    f"add_calendar_numpy(): array[0] = {PARIS_NOON - 34200} of datetime64[s]: the local reading "
+                    "reached is skipped in the zone (disambiguate='raise')",
+                ),
+            )
+        ],
     ]
     NUMPY_LABELS = {c[0] for c in COLUMN_CALLS[_before:]}
 

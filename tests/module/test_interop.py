@@ -174,5 +174,6 @@ def test_refusals(label, call, exc_type, message):
         "Zone.offset_at(Date)": "instant",
         "ZonedDateTime(str zone)": "zone",
         "ZonedDateTime.difference(OffsetDateTime)": "other",
+        "add_calendar(Python int too large to convert to C long)": "years",
     }.get(label)
     assert getattr(info.value, "__notes__", []) == ([f"while processing '{noted}'"] if noted else [])
