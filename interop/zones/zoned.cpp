@@ -8,6 +8,7 @@
 #include "core/calendar_arithmetic.hpp"
 #include "core/rfc9557.hpp"
 #include "core/zoned.hpp"
+#include "interop/calendar/calendar.hpp"
 #include "interop/interop.hpp"
 #include "interop/zones/zones.hpp"
 #include "module/date.hpp"
@@ -87,82 +88,18 @@ static void zoned_dealloc(PyObject *self) {
 
 // --- Words ------------------------------------------------------------------
 
-// One of a few words, as a parameter's conversion: `Words` lists them with
-// their values and the message's list of them.
-template <class Words>
-struct Word {
-    using type = typename Words::type;
-    static constexpr std::string_view word_of(type value) noexcept {
-        for (const auto &[text, v] : Words::kWords)
-            if (v == value) return text;
-        return {};
-    }
-    static bool convert(PyObject *o, type &out, const char *name) {
-        std::string_view word;
-        if (!to_text(o, word, name)) return false;
-        for (const auto &[text, v] : Words::kWords)
-            if (word == text) {
-                out = v;
-                return true;
-            }
-        PyErr_Format(PyExc_ValueError, "%s must be %s, not %R", name, Words::kList, o);
-        return false;
-    }
-};
-
-struct TimeUnitWords {
-    using type = TimeUnit;
-    static constexpr std::pair<std::string_view, TimeUnit> kWords[] = {
-        {"day", TimeUnit::Day},
-        {"hour", TimeUnit::Hour},
-        {"minute", TimeUnit::Minute},
-        {"second", TimeUnit::Second},
-        {"millisecond", TimeUnit::Millisecond},
-        {"microsecond", TimeUnit::Microsecond},
-        {"nanosecond", TimeUnit::Nanosecond},
-    };
-    static constexpr const char *kList =
-        "'day', 'hour', 'minute', 'second', 'millisecond', 'microsecond' or 'nanosecond'";
-};
-
-struct CalendarUnitWords {
-    using type = CalendarUnit;
-    static constexpr std::pair<std::string_view, CalendarUnit> kWords[] = {
-        {"year", CalendarUnit::Year},
-        {"month", CalendarUnit::Month},
-        {"week", CalendarUnit::Week},
-        {"day", CalendarUnit::Day},
-    };
-    static constexpr const char *kList = "'year', 'month', 'week' or 'day'";
-};
-
-struct RoundingModeWords {
-    using type = RoundingMode;
-    static constexpr std::pair<std::string_view, RoundingMode> kWords[] = {
-        {"floor", RoundingMode::Floor},          {"ceil", RoundingMode::Ceil},
-        {"trunc", RoundingMode::Trunc},          {"expand", RoundingMode::Expand},
-        {"half_floor", RoundingMode::HalfFloor}, {"half_ceil", RoundingMode::HalfCeil},
-        {"half_trunc", RoundingMode::HalfTrunc}, {"half_expand", RoundingMode::HalfExpand},
-        {"half_even", RoundingMode::HalfEven},
-    };
-    static constexpr const char *kList =
-        "'floor', 'ceil', 'trunc', 'expand', 'half_floor', 'half_ceil', 'half_trunc', 'half_expand' or 'half_even'";
-};
-
 // How parse settles a written offset that the zone does not have at the
 // reading.
 enum class OffsetOption : std::uint8_t { Reject, Prefer, Use, Ignore };
 
-struct OffsetOptionWords {
-    using type = OffsetOption;
-    static constexpr std::pair<std::string_view, OffsetOption> kWords[] = {
-        {"reject", OffsetOption::Reject},
-        {"prefer", OffsetOption::Prefer},
-        {"use", OffsetOption::Use},
-        {"ignore", OffsetOption::Ignore},
-    };
-    static constexpr const char *kList = "'reject', 'prefer', 'use' or 'ignore'";
+inline constexpr std::pair<std::string_view, OffsetOption> kOffsetOptionWords[] = {
+    {"reject", OffsetOption::Reject},
+    {"prefer", OffsetOption::Prefer},
+    {"use", OffsetOption::Use},
+    {"ignore", OffsetOption::Ignore},
 };
+inline constexpr char kOffsetOptionsAllowed[] = "'reject', 'prefer', 'use' or 'ignore'";
+using OffsetOptionWord = WordOf<OffsetOption, kOffsetOptionWords, kOffsetOptionsAllowed>;
 
 // --- Construction -------------------------------------------------------------
 
@@ -377,16 +314,7 @@ static constexpr auto zoned_difference_decl =
 
 static PyObject *zoned_round(PyObject *self, TimeUnit unit, i64 increment, RoundingMode mode) {
     const ZonedObject *z = as_zoned(self);
-    if (MERANDOL_UNLIKELY(!valid_increment(unit, increment))) {
-        if (unit == TimeUnit::Day)
-            return PyErr_Format(PyExc_ValueError, "increment must be 1 for unit 'day', not %lld",
-                                static_cast<long long>(increment));
-        const std::string_view word = TimeUnitWords::kWords[static_cast<unsigned>(unit)].first;
-        return PyErr_Format(PyExc_ValueError,
-                            "increment must be a positive divisor of %lld smaller than it for unit '%.*s', not %lld",
-                            static_cast<long long>(kUnitsPerEnclosingUnit[static_cast<unsigned>(unit)]),
-                            static_cast<int>(word.size()), word.data(), static_cast<long long>(increment));
-    }
+    if (MERANDOL_UNLIKELY(!check_increment(unit, increment))) return nullptr;
     const Zone &zone = zone_of(z->zone);
     const DateTime local = local_of(z);
     if (unit == TimeUnit::Day) {
@@ -427,10 +355,10 @@ static constexpr auto zoned_round_decl =
                                 "Raises:\n"
                                 "    ValueError: For an unknown unit or mode, an increment that does not divide\n"
                                 "        the next unit, or a result beyond the range.",
-                                param<Word<TimeUnitWords>>("unit"), param<I64>("increment", 1).keyword_only(),
-                                param<Word<RoundingModeWords>>("mode", RoundingMode::HalfEven).keyword_only());
+                                param<TimeUnitWord>("unit"), param<I64>("increment", 1).keyword_only(),
+                                param<RoundingModeWord>("mode", RoundingMode::HalfEven).keyword_only());
 
-static PyObject *zoned_start_of(PyObject *self, CalendarUnit unit) {
+PyObject *zoned_start_of(PyObject *self, CalendarUnit unit) {
     const ZonedObject *z = as_zoned(self);
     const auto first = start_of(local_of(z).date, unit);
     if (MERANDOL_UNLIKELY(!first)) return out_of_range();
@@ -447,7 +375,7 @@ static constexpr auto zoned_start_of_decl =
                                 "    change of offset skips midnight, the change.\n\n"
                                 "Raises:\n"
                                 "    ValueError: For an unknown unit, or a result beyond the range.",
-                                param<Word<CalendarUnitWords>>("unit"));
+                                param<CalendarUnitWord>("unit"));
 
 // --- Text ---------------------------------------------------------------------
 
@@ -583,7 +511,7 @@ static constexpr auto zoned_parse_decl = zoned_class.class_method(
     "        calendar, an offset the zone lacks under offset='reject', or a result\n"
     "        beyond the range.\n"
     "    ZoneNotFoundError: For a key that names no zone.",
-    param<Keep<Text>>("text"), param<Word<OffsetOptionWords>>("offset", OffsetOption::Reject).keyword_only(),
+    param<Keep<Text>>("text"), param<OffsetOptionWord>("offset", OffsetOption::Reject).keyword_only(),
     param<DisambiguateWord>("disambiguate", Disambiguate::Compatible).keyword_only());
 
 // --- Comparison, hash, pickling, copying ------------------------------------------

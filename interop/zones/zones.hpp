@@ -2,6 +2,7 @@
 #pragma once
 
 #include <utility>
+#include "core/calendar_arithmetic.hpp"
 #include "core/zone.hpp"
 
 #include "binding/frame.hpp"
@@ -77,6 +78,9 @@ ZonedValue zoned_of(PyObject *o) noexcept;
 // The instant in the zone; ValueError when its local reading lies beyond
 // the range.
 PyObject *zoned_from_instant(PyObject *zone, DateTime utc);
+
+// ZonedDateTime.start_of, for the module function start_of.
+PyObject *zoned_start_of(PyObject *zoned, CalendarUnit unit);
 
 // ZonedDateTime.from_stdlib (conversions/stdlib.cpp): an aware datetime
 // whose tzinfo is a zoneinfo.ZoneInfo with a key.

@@ -1212,6 +1212,12 @@ ZONED_CALLS = [
         None,
         "2018-11-04T01:00:00-02:00[America/Sao_Paulo]",
     ),
+    (
+        "start_of(ZonedDateTime)",
+        zoned_text(lambda: start_of(ZONED, "month")),
+        None,
+        "2026-12-01T00:00:00+01:00[Europe/Paris]",
+    ),
     ("reduce(ZonedDateTime)", lambda: ZONED.__reduce__()[1], None, (INSTANT, PARIS)),
     ("hash(ZonedDateTime)", lambda: hash(ZONED) == hash(ZonedDateTime.from_instant(INSTANT, PARIS)), None, True),
     ("str(ZonedDateTime)", lambda: str(ZONED), None, ZONED_TEXT),
@@ -1255,13 +1261,13 @@ ZONED_CALLS = [
         "ZonedDateTime.round(increment)",
         lambda: ZONED.round("minute", increment=7),
         ValueError,
-        "increment must be a positive divisor of 60 smaller than it for unit 'minute', not 7",
+        "increment must divide 60 and be smaller than it for 'minute', not 7",
     ),
     (
         "ZonedDateTime.round(day increment)",
         lambda: ZONED.round("day", increment=2),
         ValueError,
-        "increment must be 1 for unit 'day', not 2",
+        "increment must be 1 for 'day', not 2",
     ),
     (
         "ZonedDateTime.start_of(unit)",
