@@ -1833,7 +1833,7 @@ if np is not None:
             "to_numpy(int)",
             lambda: to_numpy([5]),
             TypeError,
-            "values[0] is 'int', not a merandol Date, DateTime, OffsetDateTime or Duration",
+            "values[0] is 'int', not a merandol Date, DateTime, OffsetDateTime or Duration, or a ZonedDateTime",
             [],
         ),
         (
