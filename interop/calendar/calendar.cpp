@@ -7,6 +7,7 @@
 
 #include "core/offset.hpp"
 #include "interop/interop.hpp"
+#include "interop/zones/zones.hpp"
 #include "module/date.hpp"
 #include "module/datetime.hpp"
 #include "module/duration.hpp"
@@ -199,7 +200,9 @@ static PyObject *start_of(PyObject *, PyObject *value, CalendarUnit unit) {
         case ClassId::OffsetDateTime:
             return at_local_reading(value, [&](DateTime local) { return start_of(local, unit); });
         // The companion's own classes are asked here, before the refusal.
-        default: return wrong_class("start_of()", CalendarClasses::kNames.data(), value);
+        default:
+            if (is_zoned(value)) return zoned_start_of(value, unit);
+            return wrong_class("start_of()", "Date, DateTime, OffsetDateTime or ZonedDateTime", value);
     }
 }
 static constexpr auto start_of_decl =
@@ -207,8 +210,8 @@ static constexpr auto start_of_decl =
                     "The first moment of the year, month, week or day that holds a value.\n"
                     "\n"
                     "Args:\n"
-                    "    value: A Date, a DateTime or an OffsetDateTime (its local reading; its\n"
-                    "        offset is kept).\n"
+                    "    value: A Date, a DateTime, an OffsetDateTime (its local reading; its\n"
+                    "        offset is kept) or a ZonedDateTime (its first instant in its zone).\n"
                     "    unit: 'year', 'month', 'week' (ISO: beginning on Monday) or 'day'.\n"
                     "\n"
                     "Returns:\n"

@@ -491,6 +491,9 @@ static Outcome encode_datetime(PyObject *o, ColumnUnit u, std::int64_t &out) {
 static Outcome encode_offset_datetime(PyObject *o, ColumnUnit u, std::int64_t &out) {
     return datetime_to_units(OffsetDateTimeObject::of(o).utc, u, out);
 }
+static Outcome encode_zoned(PyObject *o, ColumnUnit u, std::int64_t &out) {
+    return datetime_to_units(zoned_of(o).utc, u, out);
+}
 static Outcome encode_duration(PyObject *o, ColumnUnit u, std::int64_t &out) {
     return nanos_to_units(DurationObject::of(o), u, out);
 }
@@ -549,12 +552,14 @@ static PyObject *to_numpy(PyObject *, PyObject *values, Kept<std::optional<std::
     Py_BEGIN_CRITICAL_SECTION(seq);
     const Py_ssize_t size = PySequence_Fast_GET_SIZE(seq);
     PyTypeObject *type = size > 0 ? Py_TYPE(PySequence_Fast_ITEMS(seq)[0]) : nullptr;
-    const ClassId id = size > 0 ? NumpyClasses::find(type) : ClassId::DateTime;
+    // A ZonedDateTime, not one of merandol's classes, counts as its instant.
+    const bool zoned = size > 0 && is_zoned(PySequence_Fast_ITEMS(seq)[0]);
+    const ClassId id = zoned ? ClassId::OffsetDateTime : size > 0 ? NumpyClasses::find(type) : ClassId::DateTime;
     Encode encode = nullptr;
     switch (id) {
         case ClassId::Date: encode = encode_date; break;
         case ClassId::DateTime: encode = encode_datetime; break;
-        case ClassId::OffsetDateTime: encode = encode_offset_datetime; break;
+        case ClassId::OffsetDateTime: encode = zoned ? encode_zoned : encode_offset_datetime; break;
         case ClassId::Duration: encode = encode_duration; break;
         default: break;
     }
@@ -562,8 +567,8 @@ static PyObject *to_numpy(PyObject *, PyObject *values, Kept<std::optional<std::
     ColumnUnit u{id == ClassId::Date ? Unit::D : Unit::ns, 1};
     PyObject *dtype = nullptr;
     if (encode == nullptr)
-        PyErr_Format(PyExc_TypeError, "values[0] is '%T', not a merandol %s", PySequence_Fast_ITEMS(seq)[0],
-                     NumpyClasses::kNames.data());
+        PyErr_Format(PyExc_TypeError, "values[0] is '%T', not a merandol %s, or a ZonedDateTime",
+                     PySequence_Fast_ITEMS(seq)[0], NumpyClasses::kNames.data());
     else if (unit.value && !find_unit(*unit.value, u.unit))
         PyErr_Format(PyExc_ValueError, "to_numpy(): %R is not a unit of numpy's datetime64", unit.object);
     else if (id == ClassId::Date && u.unit != Unit::D)
@@ -596,14 +601,14 @@ static constexpr auto to_numpy_decl =
                     "\n"
                     "Args:\n"
                     "    values: A sequence of values of one class: Date, DateTime,\n"
-                    "        OffsetDateTime (its instant) or Duration.\n"
+                    "        OffsetDateTime or ZonedDateTime (its instant) or Duration.\n"
                     "    unit: One of numpy's units; None gives \"ns\" (\"D\" for dates)\n"
                     "        (default=None).\n"
                     "\n"
                     "Returns:\n"
-                    "    numpy.ndarray: datetime64[D] for Date, datetime64[unit] for DateTime and\n"
-                    "    OffsetDateTime, and timedelta64[unit] for Duration; an empty sequence\n"
-                    "    gives datetime64[unit].\n"
+                    "    numpy.ndarray: datetime64[D] for Date, datetime64[unit] for DateTime,\n"
+                    "    OffsetDateTime and ZonedDateTime, and timedelta64[unit] for Duration; an\n"
+                    "    empty sequence gives datetime64[unit].\n"
                     "\n"
                     "Raises:\n"
                     "    ValueError: Naming the index, for a value outside the unit's range or\n"

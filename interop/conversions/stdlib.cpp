@@ -145,13 +145,14 @@ static PyObject *time_to_stdlib(PyObject *value, bool truncate) {
     return PyDateTimeAPI->Time_FromTime(t.hour, t.minute, t.second, micros, Py_None, PyDateTimeAPI->TimeType);
 }
 
-static PyObject *datetime_of(PyObject *value, const char *target, const DateTime &dt, bool truncate, PyObject *tz) {
+static PyObject *datetime_of(PyObject *value, const char *target, const DateTime &dt, bool truncate, PyObject *tz,
+                             int fold = 0) {
     if (MERANDOL_UNLIKELY(!in_stdlib_years(dt.date.year))) return year_refused(value, target, dt.date.year);
     const int micros = micros_of(value, target, dt.time.nanosecond, truncate);
     if (micros < 0) return nullptr;
-    return PyDateTimeAPI->DateTime_FromDateAndTime(dt.date.year, dt.date.month, dt.date.day, dt.time.hour,
-                                                   dt.time.minute, dt.time.second, micros, tz,
-                                                   PyDateTimeAPI->DateTimeType);
+    return PyDateTimeAPI->DateTime_FromDateAndTimeAndFold(dt.date.year, dt.date.month, dt.date.day, dt.time.hour,
+                                                          dt.time.minute, dt.time.second, micros, tz, fold,
+                                                          PyDateTimeAPI->DateTimeType);
 }
 
 static PyObject *datetime_to_stdlib(PyObject *value, bool truncate) {
@@ -183,16 +184,46 @@ static PyObject *offset_datetime_to_stdlib(PyObject *value, bool truncate) {
     return result;
 }
 
+// zoneinfo.ZoneInfo, borrowed: imported on first use and kept for the
+// process, as the timezones above are.
+static std::atomic<PyObject *> g_zoneinfo_class;
+
+static PyObject *zoneinfo_class() {
+    PyObject *cls = g_zoneinfo_class.load(std::memory_order_acquire);
+    if (cls != nullptr) return cls;
+    PyObject *zoneinfo = PyImport_ImportModule("zoneinfo");
+    cls = zoneinfo ? PyObject_GetAttrString(zoneinfo, "ZoneInfo") : nullptr;
+    Py_XDECREF(zoneinfo);
+    if (cls == nullptr) return nullptr;
+    PyObject *expected = nullptr;
+    if (!g_zoneinfo_class.compare_exchange_strong(expected, cls, std::memory_order_acq_rel)) {
+        Py_DECREF(cls);
+        cls = expected;
+    }
+    return cls;
+}
+
 // The standard library's zone of the same key, zoneinfo.ZoneInfo(key).
 static PyObject *zone_to_stdlib(PyObject *value) {
     PyObject *key = zone_key(value);
     if (key == nullptr)
         return refuse(value, "zoneinfo.ZoneInfo", "a zone read from bytes without a key has no ZoneInfo");
-    PyObject *zoneinfo = PyImport_ImportModule("zoneinfo");
-    if (zoneinfo == nullptr) return nullptr;
-    PyObject *zone = PyObject_CallMethod(zoneinfo, "ZoneInfo", "O", key);
-    Py_DECREF(zoneinfo);
-    return zone;
+    PyObject *cls = zoneinfo_class();
+    return cls ? PyObject_CallOneArg(cls, key) : nullptr;
+}
+
+// The local reading at ZoneInfo(key), with fold=1 for the later of a
+// repeated reading, as PEP 495 marks it.
+static PyObject *zoned_to_stdlib(PyObject *value, bool truncate) {
+    const ZonedValue z = zoned_of(value);
+    const DateTime local = *shift_seconds(z.utc, z.offset.seconds);  // in range for every ZonedDateTime
+    const LocalCandidates c = zone_of(z.zone).local_candidates(unix_timestamp(local));
+    const int fold = c.kind == LocalKind::Fold && z.offset.seconds == c.later_offset;
+    PyObject *tz = zone_to_stdlib(z.zone);
+    if (tz == nullptr) return nullptr;
+    PyObject *result = datetime_of(value, "datetime.datetime", local, truncate, tz, fold);
+    Py_DECREF(tz);
+    return result;
 }
 
 static PyObject *utcoffset_to_stdlib(PyObject *value) {
@@ -246,7 +277,9 @@ static PyObject *to_stdlib(PyObject *, PyObject *value, bool truncate) {
         case ClassId::UtcOffset: return utcoffset_to_stdlib(value);
         default:
             if (is_zone(value)) return zone_to_stdlib(value);
-            return PyErr_Format(PyExc_TypeError, "to_stdlib() argument must be a merandol %s, or a Zone, not '%T'",
+            if (is_zoned(value)) return zoned_to_stdlib(value, truncate);
+            return PyErr_Format(PyExc_TypeError,
+                                "to_stdlib() argument must be a merandol %s, or a Zone or ZonedDateTime, not '%T'",
                                 StdlibClasses::kNames.data(), value);
     }
 }
@@ -254,8 +287,8 @@ static constexpr auto to_stdlib_decl =
     module_function("to_stdlib", to_stdlib,
                     "Convert a merandol value to its standard datetime object.\n\n"
                     "Args:\n"
-                    "    value: A Date, Time, DateTime, OffsetDateTime, UtcOffset, Duration or\n"
-                    "        Zone.\n"
+                    "    value: A Date, Time, DateTime, OffsetDateTime, UtcOffset, Duration,\n"
+                    "        Zone or ZonedDateTime.\n"
                     "    truncate: Floor nanoseconds that are not whole microseconds instead of\n"
                     "        refusing them (default=False).\n\n"
                     "Returns:\n"
@@ -263,7 +296,9 @@ static constexpr auto to_stdlib_decl =
                     "    datetime.datetime at datetime.UTC for a DateTime, a datetime.datetime of\n"
                     "    its local reading with a datetime.timezone of its offset for an\n"
                     "    OffsetDateTime, a datetime.timezone for a UtcOffset, a datetime.timedelta\n"
-                    "    for a Duration and the zoneinfo.ZoneInfo of its key for a Zone.\n\n"
+                    "    for a Duration, the zoneinfo.ZoneInfo of its key for a Zone, and for a\n"
+                    "    ZonedDateTime the datetime.datetime of its local reading at that\n"
+                    "    ZoneInfo, with fold=1 for the later of a repeated reading.\n\n"
                     "Raises:\n"
                     "    ValueError: For what the standard types cannot hold: years outside 1 to\n"
                     "        9999, an offset of a full 24 hours, a Duration beyond timedelta's\n"
@@ -345,12 +380,9 @@ static PyObject *timedelta_from_stdlib(PyObject *obj) {
 // reference, nullptr with an error, or None when `obj` is no ZoneInfo.
 // zoneinfo is imported only when a tzinfo of another kind comes.
 static PyObject *zone_from_stdlib(PyObject *obj) {
-    PyObject *zoneinfo = PyImport_ImportModule("zoneinfo");
-    PyObject *type = zoneinfo ? PyObject_GetAttrString(zoneinfo, "ZoneInfo") : nullptr;
-    Py_XDECREF(zoneinfo);
+    PyObject *type = zoneinfo_class();
     if (type == nullptr) return nullptr;
     const int is_zoneinfo = PyObject_IsInstance(obj, type);
-    Py_DECREF(type);
     if (is_zoneinfo <= 0) return is_zoneinfo < 0 ? nullptr : Py_NewRef(Py_None);
     PyObject *key = PyObject_GetAttrString(obj, "key");
     if (key == nullptr) return nullptr;
@@ -380,6 +412,28 @@ static PyObject *tzinfo_from_stdlib(PyObject *obj) {
     const bool ok = offset_seconds(obj, target, delta, seconds);
     Py_DECREF(delta);
     return ok ? UtcOffsetObject::wrap(UtcOffset{seconds}) : nullptr;
+}
+
+// The instant that the datetime's utcoffset() gives (zoneinfo settles a
+// skipped or repeated reading by its fold), in the Zone of its key.
+PyObject *zoned_from_stdlib(PyObject *obj) {
+    static constexpr const char *target = "merandol_interop.ZonedDateTime";
+    if (!PyDateTime_Check(obj))
+        return PyErr_Format(PyExc_TypeError,
+                            "ZonedDateTime.from_stdlib() argument must be a datetime.datetime, not '%T'", obj);
+    PyObject *tzinfo = PyDateTime_DATE_GET_TZINFO(obj);
+    PyObject *zone = tzinfo == Py_None ? Py_NewRef(Py_None) : zone_from_stdlib(tzinfo);
+    if (zone == nullptr) return nullptr;
+    if (zone == Py_None) {
+        Py_DECREF(zone);
+        return refuse(obj, target, "its tzinfo is no zoneinfo.ZoneInfo");
+    }
+    PyObject *offset = datetime_from_stdlib(obj);
+    PyObject *result = nullptr;
+    if (offset != nullptr) result = zoned_from_instant(zone, OffsetDateTimeObject::of(offset).utc);
+    Py_XDECREF(offset);
+    Py_DECREF(zone);
+    return result;
 }
 
 static PyObject *from_stdlib(PyObject *, PyObject *obj) {

@@ -282,22 +282,6 @@ PyObject *zone_for_key(PyObject *key) {
 
 // --- The Zone class ---------------------------------------------------------------
 
-// A DateTime, or an OffsetDateTime's instant.
-struct Instant {
-    using type = DateTime;
-    static bool convert(PyObject *o, type &out, const char *name) {
-        using Instants = ClassSet<ClassId::DateTime, ClassId::OffsetDateTime>;
-        switch (Instants::find(Py_TYPE(o))) {
-            case ClassId::DateTime: out = DateTimeObject::of(o); return true;
-            case ClassId::OffsetDateTime: out = OffsetDateTimeObject::of(o).utc; return true;
-            default:
-                PyErr_Format(PyExc_TypeError, "'%T' object is not a merandol %s", o, Instants::kNames.data());
-                note_argument(name);
-                return false;
-        }
-    }
-};
-
 static constexpr auto zone_class = declare_class("merandol_interop.Zone");
 
 static PyObject *zone_new(PyTypeObject *, PyObject *key) { return zone_for_key(key); }
@@ -360,25 +344,29 @@ static constexpr auto zone_to_local_decl =
 
 static_assert(DisambiguateWord::word_of(Disambiguate::Raise) == "raise");
 
-static PyObject *zone_name(PyObject *self) {
+PyObject *zone_name(PyObject *self) {
     PyObject *key = zone_key(self);
     return key != nullptr ? Py_NewRef(key) : PyUnicode_FromString("a zone read from bytes");
 }
 
-static PyObject *zone_from_local(PyObject *self, Date date, Time time, Disambiguate how) {
-    const auto value = from_zone_local(zone_of(self), DateTime{date, time}, how);
-    if (value) return OffsetDateTimeObject::wrap(*value);
-    if (value.error() == ZoneLocalError::OutOfRange) return value_error("Invalid local datetime: ", "OutOfRange");
+PyObject *unsettled_local(PyObject *zone, DateTime local, ZoneLocalError error) {
+    if (error == ZoneLocalError::OutOfRange) return value_error("Invalid local datetime: ", "OutOfRange");
     char reading[kDateTimeTextMax];
-    char *end = write_datetime(reading, DateTime{date, time}) - 1;  // without the "Z"
-    PyObject *name = zone_name(self);
+    char *end = write_datetime(reading, local) - 1;  // without the "Z"
+    PyObject *name = zone_name(zone);
     if (name == nullptr) return nullptr;
-    const bool skipped = value.error() == ZoneLocalError::Skipped;
+    const bool skipped = error == ZoneLocalError::Skipped;
     PyErr_Format(PyExc_ValueError, "%.*s is %s in %U: a change of offset %s it (disambiguate='raise')",
                  static_cast<int>(end - reading), reading, skipped ? "skipped" : "repeated", name,
                  skipped ? "skips" : "repeats");
     Py_DECREF(name);
     return nullptr;
+}
+
+static PyObject *zone_from_local(PyObject *self, Date date, Time time, Disambiguate how) {
+    const auto value = from_zone_local(zone_of(self), DateTime{date, time}, how);
+    if (value) return OffsetDateTimeObject::wrap(*value);
+    return unsettled_local(self, DateTime{date, time}, value.error());
 }
 static constexpr auto zone_from_local_decl =
     zone_class.instance_method("from_local", zone_from_local,
@@ -468,11 +456,16 @@ static Py_hash_t zone_hash(PyObject *self) {
     return hash == -1 ? -2 : hash;
 }
 
+bool zone_pickles(PyObject *zone) {
+    if (!reinterpret_cast<ZoneObject *>(zone)->from_bytes) return true;
+    PyErr_Format(PyExc_TypeError,
+                 "a Zone read from bytes cannot be pickled: unpickling finds a zone by its key, "
+                 "whose file may hold other rules");
+    return false;
+}
+
 static PyObject *zone_reduce(PyObject *self) {
-    if (reinterpret_cast<ZoneObject *>(self)->from_bytes)
-        return PyErr_Format(PyExc_TypeError,
-                            "a Zone read from bytes cannot be pickled: unpickling finds a zone by its key, "
-                            "whose file may hold other rules");
+    if (!zone_pickles(self)) return nullptr;
     return Py_BuildValue("(O(O))", reinterpret_cast<PyObject *>(zone_type()), zone_key(self));
 }
 static constexpr auto zone_reduce_decl = zone_class.reduce(zone_reduce);

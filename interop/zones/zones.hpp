@@ -2,9 +2,12 @@
 #pragma once
 
 #include <utility>
+#include "core/calendar_arithmetic.hpp"
 #include "core/zone.hpp"
 
 #include "binding/frame.hpp"
+#include "interop/interop.hpp"
+#include "module/datetime.hpp"
 #include "module/offset.hpp"
 
 namespace merandol::py {
@@ -19,6 +22,69 @@ const Zone &zone_of(PyObject *zone) noexcept;
 
 // Zone(key): the cached zone, or one read and cached now.
 PyObject *zone_for_key(PyObject *key);
+
+// Whether unpickling finds the zone by its key; TypeError if not.
+bool zone_pickles(PyObject *zone);
+
+// Its key, or "a zone read from bytes", for messages.
+PyObject *zone_name(PyObject *zone);
+
+// The ValueError of a reading that from_zone_local did not settle, as
+// Zone.from_local raises it.
+PyObject *unsettled_local(PyObject *zone, DateTime local, ZoneLocalError error);
+
+// A Zone object, borrowed.
+struct ZoneObjectArg {
+    using type = PyObject *;
+    static bool convert(PyObject *o, type &out, const char *name) {
+        if (MERANDOL_UNLIKELY(!is_zone(o))) {
+            PyErr_Format(PyExc_TypeError, "'%T' object is not a merandol_interop Zone", o);
+            note_argument(name);
+            return false;
+        }
+        out = o;
+        return true;
+    }
+};
+
+// A DateTime, or an OffsetDateTime's instant.
+struct Instant {
+    using type = DateTime;
+    static bool convert(PyObject *o, type &out, const char *name) {
+        using Instants = ClassSet<ClassId::DateTime, ClassId::OffsetDateTime>;
+        switch (Instants::find(Py_TYPE(o))) {
+            case ClassId::DateTime: out = DateTimeObject::of(o); return true;
+            case ClassId::OffsetDateTime: out = OffsetDateTimeObject::of(o).utc; return true;
+            default:
+                PyErr_Format(PyExc_TypeError, "'%T' object is not a merandol %s", o, Instants::kNames.data());
+                note_argument(name);
+                return false;
+        }
+    }
+};
+
+// --- ZonedDateTime (zones/zoned.cpp) ------------------------------------------
+
+// An instant, the offset in force there, and its Zone.  Its local reading
+// always lies in the DateTime range.
+struct ZonedValue {
+    DateTime utc;
+    UtcOffset offset;
+    PyObject *zone;  // borrowed from the object
+};
+
+bool is_zoned(PyObject *o) noexcept;
+ZonedValue zoned_of(PyObject *o) noexcept;
+// The instant in the zone; ValueError when its local reading lies beyond
+// the range.
+PyObject *zoned_from_instant(PyObject *zone, DateTime utc);
+
+// ZonedDateTime.start_of, for the module function start_of.
+PyObject *zoned_start_of(PyObject *zoned, CalendarUnit unit);
+
+// ZonedDateTime.from_stdlib (conversions/stdlib.cpp): an aware datetime
+// whose tzinfo is a zoneinfo.ZoneInfo with a key.
+PyObject *zoned_from_stdlib(PyObject *dt);
 
 // A UtcOffset, or a Zone whose offset each instant looks up.
 struct OffsetOrZone {

@@ -27,6 +27,7 @@ from arrow_ctypes import ArrayProducer, Producer, read_column, read_stream
 from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset, Weekday
 from merandol_interop import (
     Zone,
+    ZonedDateTime,
     ZoneNotFoundError,
     add_calendar,
     add_calendar_numpy,
@@ -980,7 +981,7 @@ INTEROP_CALLS = [
         lambda: to_stdlib(Weekday.MONDAY),
         TypeError,
         "to_stdlib() argument must be a merandol Date, Time, DateTime, OffsetDateTime, UtcOffset or Duration, or a "
-        "Zone, not 'merandol.Weekday'",
+        "Zone or ZonedDateTime, not 'merandol.Weekday'",
     ),
     (
         "to_stdlib(positional truncate)",
@@ -1124,6 +1125,224 @@ ZONE_CALLS = [
 ]
 INTEROP_CALLS += ZONE_CALLS
 
+# --- ZonedDateTime ---------------------------------------------------------------
+
+NEW_YORK = Zone("America/New_York")
+ZONED_TEXT = "2026-12-08T15:36:25+01:00[Europe/Paris]"
+ZONED = ZonedDateTime.parse(ZONED_TEXT)
+FOLD_TEXT = "2026-11-01T01:30:00-05:00[America/New_York]"  # the later 01:30
+INSTANT = DateTime.parse("2026-12-08T14:36:25Z")
+
+
+def zoned_text(call):
+    return lambda: str(call())
+
+
+ZONED_CALLS = [
+    (
+        "ZonedDateTime(gap)",
+        zoned_text(lambda: ZonedDateTime(Date(2024, 3, 31), Time(2, 30, 0), PARIS)),
+        None,
+        "2024-03-31T03:30:00+02:00[Europe/Paris]",
+    ),
+    ("ZonedDateTime.from_instant", lambda: ZonedDateTime.from_instant(INSTANT, PARIS), None, ZONED),
+    ("ZonedDateTime.now", lambda: ZonedDateTime.now(PARIS).zone, None, PARIS),
+    (
+        "ZonedDateTime.from_stdlib(fold)",
+        zoned_text(
+            lambda: ZonedDateTime.from_stdlib(
+                dt.datetime(2026, 11, 1, 1, 30, fold=1, tzinfo=zoneinfo.ZoneInfo("America/New_York"))
+            )
+        ),
+        None,
+        FOLD_TEXT,
+    ),
+    (
+        "ZonedDateTime.parse(prefer)",
+        zoned_text(
+            lambda: ZonedDateTime.parse(
+                "2026-11-01T01:30:00+05:00[America/New_York][u-ca=iso8601][x=y]", offset="prefer", disambiguate="later"
+            )
+        ),
+        None,
+        FOLD_TEXT,
+    ),
+    ("ZonedDateTime.instant", lambda: ZONED.instant, None, INSTANT),
+    ("ZonedDateTime.offset", lambda: ZONED.offset, None, UtcOffset.from_seconds(3600)),
+    ("ZonedDateTime.zone", lambda: ZONED.zone, None, PARIS),
+    ("ZonedDateTime.local", lambda: ZONED.local, None, DateTime.parse("2026-12-08T15:36:25Z")),
+    ("ZonedDateTime.date", lambda: ZONED.date, None, Date(2026, 12, 8)),
+    ("ZonedDateTime.time", lambda: ZONED.time, None, Time(15, 36, 25)),
+    ("ZonedDateTime.to_offset", lambda: ZONED.to_offset(), None, OffsetDateTime.parse("2026-12-08T15:36:25+01:00")),
+    (
+        "ZonedDateTime.with_zone",
+        zoned_text(lambda: ZONED.with_zone(NEW_YORK)),
+        None,
+        "2026-12-08T09:36:25-05:00[America/New_York]",
+    ),
+    # Across the change of 29 March: the reading keeps 15:36, then an hour passes.
+    (
+        "ZonedDateTime.add",
+        zoned_text(lambda: ZONED.add(months=-8, days=-8, hours=1)),
+        None,
+        "2026-03-31T16:36:25+02:00[Europe/Paris]",
+    ),
+    (
+        "ZonedDateTime.subtract",
+        zoned_text(lambda: ZONED.subtract(years=1, nanoseconds=-5)),
+        None,
+        "2025-12-08T15:36:25.000000005+01:00[Europe/Paris]",
+    ),
+    (
+        "ZonedDateTime.difference",
+        lambda: ZONED.difference(ZonedDateTime.from_instant(SUMMER, NEW_YORK)),
+        None,
+        Duration.seconds(76905385),
+    ),
+    (
+        "ZonedDateTime.round",
+        zoned_text(lambda: ZONED.round("minute", increment=15, mode="floor")),
+        None,
+        "2026-12-08T15:30:00+01:00[Europe/Paris]",
+    ),
+    # Midnight of 4 November 2018 is skipped in Sao Paulo: the day starts at the change.
+    (
+        "ZonedDateTime.start_of",
+        zoned_text(lambda: ZonedDateTime(Date(2018, 11, 4), Time(12, 0, 0), Zone("America/Sao_Paulo")).start_of("day")),
+        None,
+        "2018-11-04T01:00:00-02:00[America/Sao_Paulo]",
+    ),
+    (
+        "start_of(ZonedDateTime)",
+        zoned_text(lambda: start_of(ZONED, "month")),
+        None,
+        "2026-12-01T00:00:00+01:00[Europe/Paris]",
+    ),
+    ("reduce(ZonedDateTime)", lambda: ZONED.__reduce__()[1], None, (INSTANT, PARIS)),
+    ("hash(ZonedDateTime)", lambda: hash(ZONED) == hash(ZonedDateTime.from_instant(INSTANT, PARIS)), None, True),
+    ("str(ZonedDateTime)", lambda: str(ZONED), None, ZONED_TEXT),
+    ("repr(ZonedDateTime)", lambda: repr(ZONED), None, f"ZonedDateTime.parse('{ZONED_TEXT}')"),
+    ("ZonedDateTime.__copy__", lambda: ZONED.__copy__(), None, ZONED),
+    ("ZonedDateTime.__deepcopy__", lambda: ZONED.__deepcopy__({}), None, ZONED),
+    (
+        "ZonedDateTime order",
+        lambda: (ZONED == ZONED.with_zone(NEW_YORK), ZONED <= ZONED.with_zone(NEW_YORK)),
+        None,
+        (False, True),
+    ),
+    ("to_stdlib(ZonedDateTime)", lambda: to_stdlib(ZonedDateTime.parse(FOLD_TEXT)).fold, None, 1),
+    (
+        "ZonedDateTime(str zone)",
+        lambda: ZonedDateTime(Date(2026, 12, 8), Time(0, 0, 0), "Europe/Paris"),
+        TypeError,
+        "'str' object is not a merandol_interop Zone",
+    ),
+    (
+        "ZonedDateTime(raise)",
+        lambda: ZonedDateTime(Date(2024, 3, 31), Time(2, 30, 0), PARIS, disambiguate="raise"),
+        ValueError,
+        "2024-03-31T02:30:00 is skipped in Europe/Paris: a change of offset skips it (disambiguate='raise')",
+    ),
+    ("ZonedDateTime.add(beyond)", lambda: ZONED.add(years=2**40), ValueError, "ZonedDateTime out of range: OutOfRange"),
+    (
+        "ZonedDateTime.round(unit)",
+        lambda: ZONED.round("week"),
+        ValueError,
+        "unit must be 'day', 'hour', 'minute', 'second', 'millisecond', 'microsecond' or 'nanosecond', not 'week'",
+    ),
+    (
+        "ZonedDateTime.round(mode)",
+        lambda: ZONED.round("hour", mode="up"),
+        ValueError,
+        "mode must be 'floor', 'ceil', 'trunc', 'expand', 'half_floor', 'half_ceil', 'half_trunc', 'half_expand' or "
+        "'half_even', not 'up'",
+    ),
+    (
+        "ZonedDateTime.round(increment)",
+        lambda: ZONED.round("minute", increment=7),
+        ValueError,
+        "increment must divide 60 and be smaller than it for 'minute', not 7",
+    ),
+    (
+        "ZonedDateTime.round(day increment)",
+        lambda: ZONED.round("day", increment=2),
+        ValueError,
+        "increment must be 1 for 'day', not 2",
+    ),
+    (
+        "ZonedDateTime.start_of(unit)",
+        lambda: ZONED.start_of("hour"),
+        ValueError,
+        "unit must be 'year', 'month', 'week' or 'day', not 'hour'",
+    ),
+    (
+        "ZonedDateTime.parse(no zone)",
+        lambda: ZonedDateTime.parse("2026-12-08T15:36:25+01:00"),
+        ValueError,
+        "'2026-12-08T15:36:25+01:00' is not an RFC 9557 text: expected a time zone annotation at position 25",
+    ),
+    (
+        "ZonedDateTime.parse(unknown zone)",
+        lambda: ZonedDateTime.parse("2026-12-08T15:36:25[Nowhere/Atlantis]"),
+        ZoneNotFoundError,
+        "\"no time zone found for key 'Nowhere/Atlantis'\"",
+    ),
+    (
+        "ZonedDateTime.parse(bad tag)",
+        lambda: ZonedDateTime.parse("2026-12-08T15:36:25[UTC][X=y]"),
+        ValueError,
+        "'2026-12-08T15:36:25[UTC][X=y]' is not an RFC 9557 text: malformed annotation at position 25",
+    ),
+    (
+        "ZonedDateTime.parse(critical)",
+        lambda: ZonedDateTime.parse("2026-12-08T15:36:25[UTC][!x=y]"),
+        ValueError,
+        "'2026-12-08T15:36:25[UTC][!x=y]' is not an RFC 9557 text: unknown critical annotation at position 25",
+    ),
+    (
+        "ZonedDateTime.parse(calendar)",
+        lambda: ZonedDateTime.parse("2026-12-08T15:36:25[UTC][u-ca=hebrew]"),
+        ValueError,
+        "'2026-12-08T15:36:25[UTC][u-ca=hebrew]' is not an RFC 9557 text: calendar is not iso8601 at position 30",
+    ),
+    (
+        "ZonedDateTime.parse(offset zone)",
+        lambda: ZonedDateTime.parse("2026-12-08T15:36:25[+01:00]"),
+        ValueError,
+        "'2026-12-08T15:36:25[+01:00]' is not an RFC 9557 text: an offset time zone, not an IANA zone",
+    ),
+    (
+        "ZonedDateTime.parse(reject)",
+        lambda: ZonedDateTime.parse("2026-12-08T15:36:25+02:00[Europe/Paris]"),
+        ValueError,
+        "'2026-12-08T15:36:25+02:00[Europe/Paris]': Europe/Paris has no such offset at that reading (offset='reject')",
+    ),
+    (
+        "ZonedDateTime.parse(offset word)",
+        lambda: ZonedDateTime.parse(ZONED_TEXT, offset="keep"),
+        ValueError,
+        "offset must be 'reject', 'prefer', 'use' or 'ignore', not 'keep'",
+    ),
+    (
+        "ZonedDateTime.difference(OffsetDateTime)",
+        lambda: ZONED.difference(ZONED.to_offset()),
+        TypeError,
+        "'merandol.OffsetDateTime' object is not a ZonedDateTime",
+    ),
+    (
+        "reduce(ZonedDateTime from bytes)",
+        lambda: ZonedDateTime.from_instant(INSTANT, Zone.from_tzif(UTC_TZIF)).__reduce__(),
+        TypeError,
+        "a Zone read from bytes cannot be pickled: unpickling finds a zone by its key, whose file may hold other rules",
+    ),
+    (
+        "str(ZonedDateTime from bytes)",
+        lambda: str(ZonedDateTime.from_instant(INSTANT, Zone.from_tzif(UTC_TZIF))),
+        ValueError,
+        "a ZonedDateTime in a zone read from bytes without a key has no text",
+    ),
+]
+INTEROP_CALLS += ZONED_CALLS
 # --- merandol_interop's calendar arithmetic ---------------------------------
 
 NOON = DateTime.parse("2024-01-31T12:34:56.5Z")
@@ -1614,7 +1833,7 @@ if np is not None:
             "to_numpy(int)",
             lambda: to_numpy([5]),
             TypeError,
-            "values[0] is 'int', not a merandol Date, DateTime, OffsetDateTime or Duration",
+            "values[0] is 'int', not a merandol Date, DateTime, OffsetDateTime or Duration, or a ZonedDateTime",
             [],
         ),
         (

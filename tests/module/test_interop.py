@@ -172,6 +172,8 @@ def test_refusals(label, call, exc_type, message):
     noted = {
         "to_stdlib(truncate=1)": "truncate",
         "Zone.offset_at(Date)": "instant",
+        "ZonedDateTime(str zone)": "zone",
+        "ZonedDateTime.difference(OffsetDateTime)": "other",
         "add_calendar(Python int too large to convert to C long)": "years",
     }.get(label)
     assert getattr(info.value, "__notes__", []) == ([f"while processing '{noted}'"] if noted else [])

@@ -1,0 +1,39 @@
+// The steps of a zoned date-time (an instant in a zone) that look at the
+// zone's local readings: which of a reading's offsets a written one names,
+// and the first instant of a day.
+#pragma once
+
+#include <optional>
+
+#include "core/rfc9557.hpp"
+#include "core/zone.hpp"
+
+namespace merandol {
+
+// The zone's offset at a local reading that equals `offset`, or, with
+// `to_minute` (an offset written to the minute), that rounds to it; the
+// earlier instant's first.  None in a gap, or when the zone has no such
+// offset there.
+inline std::optional<std::int32_t> matching_offset(const Zone &zone, i64 local_seconds, std::int32_t offset,
+                                                   bool to_minute) noexcept {
+    const LocalCandidates c = zone.local_candidates(local_seconds);
+    if (c.kind == LocalKind::Gap) return std::nullopt;
+    for (const std::int32_t candidate : {c.earlier_offset, c.later_offset})
+        if (candidate == offset || (to_minute && round_offset_to_minute(candidate) == offset)) return candidate;
+    return std::nullopt;
+}
+
+// The first instant of the day whose midnight is `midnight` (local
+// seconds): that midnight, the earlier one where it is repeated; where a
+// change skips it, the change itself.
+inline ZonedSeconds start_of_day(const Zone &zone, i64 midnight) noexcept {
+    const LocalCandidates c = zone.local_candidates(midnight);
+    if (c.kind != LocalKind::Gap) return {midnight - c.earlier_offset, c.earlier_offset};
+    // midnight - earlier_offset lies before the change and midnight -
+    // later_offset after it, so the next change after the first is it.
+    const auto change = zone.next_transition(midnight - c.earlier_offset);
+    if (change) return {change->at, change->offset_after};
+    return {midnight - c.later_offset, c.later_offset};
+}
+
+}  // namespace merandol

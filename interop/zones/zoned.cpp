@@ -1,0 +1,624 @@
+// The ZonedDateTime class: an instant and a Zone, with Temporal's
+// semantics.  Calendar units move the local reading, which is then placed
+// in the zone again; exact units move the instant.  The text is RFC 9557's
+// (core/rfc9557.hpp).
+#include <new>
+
+#include "binding/compat.hpp"
+#include "core/calendar_arithmetic.hpp"
+#include "core/rfc9557.hpp"
+#include "core/zoned.hpp"
+#include "interop/calendar/calendar.hpp"
+#include "interop/interop.hpp"
+#include "interop/zones/zones.hpp"
+#include "module/date.hpp"
+#include "module/datetime.hpp"
+#include "module/duration.hpp"
+#include "module/offset.hpp"
+#include "module/time.hpp"
+
+namespace merandol::py {
+
+struct ZonedObject {
+    PyObject_HEAD
+    DateTime utc;
+    UtcOffset offset;  // the zone's at utc
+    PyObject *zone;    // a Zone, owned
+};
+
+static std::atomic<PyTypeObject *> g_zoned_type;
+
+static PyTypeObject *zoned_type() noexcept { return g_zoned_type.load(std::memory_order_acquire); }
+
+bool is_zoned(PyObject *o) noexcept { return Py_IS_TYPE(o, zoned_type()); }
+
+static ZonedObject *as_zoned(PyObject *o) noexcept { return reinterpret_cast<ZonedObject *>(o); }
+
+ZonedValue zoned_of(PyObject *o) noexcept { return {as_zoned(o)->utc, as_zoned(o)->offset, as_zoned(o)->zone}; }
+
+// Every ZonedDateTime's local reading lies in the range, so this holds.
+static DateTime local_of(const ZonedObject *z) noexcept { return *shift_seconds(z->utc, z->offset.seconds); }
+
+static PyObject *out_of_range() { return value_error("ZonedDateTime out of range: ", "OutOfRange"); }
+
+static PyObject *zoned_wrap(PyObject *zone, DateTime utc, UtcOffset offset) {
+    if (MERANDOL_UNLIKELY(!shift_seconds(utc, offset.seconds))) return out_of_range();
+    auto *o = PyObject_New(ZonedObject, zoned_type());
+    if (MERANDOL_UNLIKELY(o == nullptr)) return nullptr;
+    o->utc = utc;
+    o->offset = offset;
+    o->zone = Py_NewRef(zone);
+    return reinterpret_cast<PyObject *>(o);
+}
+
+PyObject *zoned_from_instant(PyObject *zone, DateTime utc) {
+    return zoned_wrap(zone, utc, UtcOffset{zone_of(zone).offset_at(unix_timestamp(utc))});
+}
+
+// An instant given as Unix seconds, the nanoseconds of a reading and the
+// offset there.
+static PyObject *zoned_at(PyObject *zone, ZonedSeconds at, std::uint32_t nanos) {
+    const auto utc = from_unix_timestamp(at.seconds, static_cast<std::int32_t>(nanos));
+    if (MERANDOL_UNLIKELY(!utc)) return out_of_range();
+    return zoned_wrap(zone, *utc, UtcOffset{at.offset});
+}
+
+// A local reading placed in the zone as `how` says.
+static PyObject *zoned_from_local(PyObject *zone, DateTime local, Disambiguate how) {
+    const auto value = from_zone_local(zone_of(zone), local, how);
+    if (MERANDOL_UNLIKELY(!value)) {
+        if (value.error() == ZoneLocalError::OutOfRange) return out_of_range();
+        return unsettled_local(zone, local, value.error());
+    }
+    return zoned_wrap(zone, value->utc, value->offset);
+}
+
+// The first instant of the day of `date` in the zone.
+static PyObject *zoned_start_of_day(PyObject *zone, Date date) {
+    const i64 midnight = days_since_unix_epoch(date) * kSecondsPerDay;
+    return zoned_at(zone, start_of_day(zone_of(zone), midnight), 0);
+}
+
+static void zoned_dealloc(PyObject *self) {
+    PyTypeObject *type = Py_TYPE(self);
+    Py_DECREF(as_zoned(self)->zone);
+    PyObject_Free(self);
+    Py_DECREF(type);
+}
+
+// --- Words ------------------------------------------------------------------
+
+// How parse settles a written offset that the zone does not have at the
+// reading.
+enum class OffsetOption : std::uint8_t { Reject, Prefer, Use, Ignore };
+
+inline constexpr std::pair<std::string_view, OffsetOption> kOffsetOptionWords[] = {
+    {"reject", OffsetOption::Reject},
+    {"prefer", OffsetOption::Prefer},
+    {"use", OffsetOption::Use},
+    {"ignore", OffsetOption::Ignore},
+};
+inline constexpr char kOffsetOptionsAllowed[] = "'reject', 'prefer', 'use' or 'ignore'";
+using OffsetOptionWord = WordOf<OffsetOption, kOffsetOptionWords, kOffsetOptionsAllowed>;
+
+// --- Construction -------------------------------------------------------------
+
+static constexpr auto zoned_class = declare_class("merandol_interop.ZonedDateTime");
+
+static PyObject *zoned_new(PyTypeObject *, Date date, Time time, PyObject *zone, Disambiguate how) {
+    return zoned_from_local(zone, DateTime{date, time}, how);
+}
+static constexpr auto zoned_new_decl = zoned_class.constructor(
+    zoned_new, param<Of<DateObject>>("date"), param<Of<TimeObject>>("time"), param<ZoneObjectArg>("zone"),
+    param<DisambiguateWord>("disambiguate", Disambiguate::Compatible).keyword_only());
+
+static PyObject *zoned_from_instant_method(PyObject *, DateTime utc, PyObject *zone) {
+    return zoned_from_instant(zone, utc);
+}
+static constexpr auto zoned_from_instant_decl =
+    zoned_class.class_method("from_instant", zoned_from_instant_method,
+                             "Create the ZonedDateTime of an instant in a zone.\n\n"
+                             "Args:\n"
+                             "    instant: A DateTime (UTC) or OffsetDateTime instance.\n"
+                             "    zone: A Zone instance.\n\n"
+                             "Returns:\n"
+                             "    ZonedDateTime: The instant at the offset the zone has there.\n\n"
+                             "Raises:\n"
+                             "    ValueError: If the local reading lies beyond the DateTime range.",
+                             param<Instant>("instant"), param<ZoneObjectArg>("zone"));
+
+static PyObject *zoned_now(PyObject *, PyObject *zone) {
+    const auto reading = now_utc();
+    if (MERANDOL_UNLIKELY(!reading))
+        return PyErr_Format(PyExc_OSError, "Failed to get current time: the real-time clock could not be read");
+    if (MERANDOL_UNLIKELY(!*reading)) return value_error("Failed to get current time: ", error_name(reading->error()));
+    return zoned_from_instant(zone, **reading);
+}
+static constexpr auto zoned_now_decl = zoned_class.class_method("now", zoned_now,
+                                                                "Get the current instant in a zone.\n\n"
+                                                                "Args:\n"
+                                                                "    zone: A Zone instance.\n\n"
+                                                                "Returns:\n"
+                                                                "    ZonedDateTime: The system clock's instant.",
+                                                                param<ZoneObjectArg>("zone"));
+
+static PyObject *zoned_from_stdlib_method(PyObject *, PyObject *dt) { return zoned_from_stdlib(dt); }
+static constexpr auto zoned_from_stdlib_decl =
+    zoned_class.class_method("from_stdlib", zoned_from_stdlib_method,
+                             "Create a ZonedDateTime from a standard datetime in a zoneinfo zone.\n\n"
+                             "Args:\n"
+                             "    dt: An aware datetime.datetime whose tzinfo is a zoneinfo.ZoneInfo with a key;\n"
+                             "        its fold settles a repeated reading as zoneinfo does.\n\n"
+                             "Returns:\n"
+                             "    ZonedDateTime: The instant of the datetime in the Zone of the key.\n\n"
+                             "Raises:\n"
+                             "    ValueError: For a naive datetime, or a tzinfo that is no ZoneInfo with a key.",
+                             param<Any>("dt"));
+
+// --- Properties -----------------------------------------------------------------
+
+static PyObject *zoned_get_instant(PyObject *self, void *) { return DateTimeObject::wrap(as_zoned(self)->utc); }
+static PyObject *zoned_get_offset(PyObject *self, void *) { return UtcOffsetObject::wrap(as_zoned(self)->offset); }
+static PyObject *zoned_get_zone(PyObject *self, void *) { return Py_NewRef(as_zoned(self)->zone); }
+static PyObject *zoned_get_local(PyObject *self, void *) { return DateTimeObject::wrap(local_of(as_zoned(self))); }
+static PyObject *zoned_get_date(PyObject *self, void *) { return DateObject::wrap(local_of(as_zoned(self)).date); }
+static PyObject *zoned_get_time(PyObject *self, void *) { return TimeObject::wrap(local_of(as_zoned(self)).time); }
+
+static PyGetSetDef zoned_getset[] = {
+    {"instant", zoned_get_instant, nullptr, "The instant, as a UTC DateTime.", nullptr},
+    {"offset", zoned_get_offset, nullptr, "The UtcOffset the zone has at the instant.", nullptr},
+    {"zone", zoned_get_zone, nullptr, "The Zone.", nullptr},
+    {"local", zoned_get_local, nullptr, "The local reading, as a DateTime.", nullptr},
+    {"date", zoned_get_date, nullptr, "The local reading's Date.", nullptr},
+    {"time", zoned_get_time, nullptr, "The local reading's Time.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+static PyObject *zoned_to_offset(PyObject *self) {
+    return OffsetDateTimeObject::wrap(OffsetDateTime{as_zoned(self)->utc, as_zoned(self)->offset});
+}
+static constexpr auto zoned_to_offset_decl =
+    zoned_class.instance_method("to_offset", zoned_to_offset,
+                                "Get the OffsetDateTime of the same instant.\n\n"
+                                "Returns:\n"
+                                "    OffsetDateTime: The instant at the offset in force there; the zone is dropped.");
+
+static PyObject *zoned_with_zone(PyObject *self, PyObject *zone) {
+    return zoned_from_instant(zone, as_zoned(self)->utc);
+}
+static constexpr auto zoned_with_zone_decl =
+    zoned_class.instance_method("with_zone", zoned_with_zone,
+                                "Get the same instant in another zone.\n\n"
+                                "Args:\n"
+                                "    zone: A Zone instance.\n\n"
+                                "Returns:\n"
+                                "    ZonedDateTime: The instant in that zone.\n\n"
+                                "Raises:\n"
+                                "    ValueError: If the local reading lies beyond the DateTime range.",
+                                param<ZoneObjectArg>("zone"));
+
+// --- Arithmetic ---------------------------------------------------------------
+
+// Temporal's order: the calendar units move the local date (the day
+// clamped to the month reached), the reading is placed again with `how`,
+// then the exact units move the instant.  With no calendar unit the
+// instant is moved alone.  `sign` is -1 for subtract.
+static PyObject *zoned_move(PyObject *self, int sign, const std::array<i64, 10> &amount, Disambiguate how) {
+    const ZonedObject *z = as_zoned(self);
+    // -INT64_MIN does not fit: any calendar amount of that size leaves the
+    // range whichever way it goes, so INT64_MAX stands for it.
+    auto signed_amount = [sign](i64 v) { return sign > 0 ? v : v == INT64_MIN ? INT64_MAX : -v; };
+    const CalendarAmount calendar{signed_amount(amount[0]), signed_amount(amount[1]), signed_amount(amount[2]),
+                                  signed_amount(amount[3])};
+    // Hours to nanoseconds: each term below 2^63 * 3.6 * 10^12 < 2^105, the
+    // sum of six below 2^108.
+    static constexpr i64 kNanosPer[] = {
+        3600 * kNanosPerSecond, 60 * kNanosPerSecond, kNanosPerSecond, 1000000, 1000, 1};
+    i128 span = 0;
+    for (std::size_t i = 0; i < 6; ++i) span += i128{amount[4 + i]} * kNanosPer[i];
+    span *= sign;
+    PyObject *zone = z->zone;
+    DateTime utc = z->utc;
+    if (calendar.years != 0 || calendar.months != 0 || calendar.weeks != 0 || calendar.days != 0) {
+        const auto moved = add_calendar(local_of(z), calendar);
+        if (MERANDOL_UNLIKELY(!moved)) return out_of_range();
+        const auto placed = from_zone_local(zone_of(zone), *moved, how);
+        if (MERANDOL_UNLIKELY(!placed)) {
+            if (placed.error() == ZoneLocalError::OutOfRange) return out_of_range();
+            return unsettled_local(zone, *moved, placed.error());
+        }
+        // Placed, the reading has its offset already.
+        if (span == 0) return zoned_wrap(zone, placed->utc, placed->offset);
+        utc = placed->utc;
+    } else if (span == 0) {
+        return Py_NewRef(self);
+    }
+    const auto moved = add_duration(utc, span);
+    if (MERANDOL_UNLIKELY(!moved)) return out_of_range();
+    return zoned_from_instant(zone, *moved);
+}
+
+static PyObject *zoned_add(PyObject *self, i64 years, i64 months, i64 weeks, i64 days, i64 hours, i64 minutes,
+                           i64 seconds, i64 millis, i64 micros, i64 nanos, Disambiguate how) {
+    return zoned_move(self, 1, {years, months, weeks, days, hours, minutes, seconds, millis, micros, nanos}, how);
+}
+static PyObject *zoned_subtract(PyObject *self, i64 years, i64 months, i64 weeks, i64 days, i64 hours, i64 minutes,
+                                i64 seconds, i64 millis, i64 micros, i64 nanos, Disambiguate how) {
+    return zoned_move(self, -1, {years, months, weeks, days, hours, minutes, seconds, millis, micros, nanos}, how);
+}
+
+#define MERANDOL_AMOUNT_PARAMS                                                                     \
+    param<I64>("years", 0).keyword_only(), param<I64>("months", 0).keyword_only(),                 \
+        param<I64>("weeks", 0).keyword_only(), param<I64>("days", 0).keyword_only(),               \
+        param<I64>("hours", 0).keyword_only(), param<I64>("minutes", 0).keyword_only(),            \
+        param<I64>("seconds", 0).keyword_only(), param<I64>("milliseconds", 0).keyword_only(),     \
+        param<I64>("microseconds", 0).keyword_only(), param<I64>("nanoseconds", 0).keyword_only(), \
+        param<DisambiguateWord>("disambiguate", Disambiguate::Compatible).keyword_only()
+
+#define MERANDOL_AMOUNT_DOC(verb)                                                           \
+    "Calendar units are " verb                                                              \
+    " to the local date (years and months first, the day\n"                                 \
+    "clamped to the last of the month reached, then weeks and days) and the reading is\n"   \
+    "placed in the zone again with disambiguate; exact units are then " verb                \
+    " to the\n"                                                                             \
+    "instant.  Without calendar units only the instant moves.\n\n"                          \
+    "Args:\n"                                                                               \
+    "    years: Years (default=0).\n"                                                       \
+    "    months: Months (default=0).\n"                                                     \
+    "    weeks: Weeks (default=0).\n"                                                       \
+    "    days: Days (default=0).\n"                                                         \
+    "    hours: Hours, exact (default=0).\n"                                                \
+    "    minutes: Minutes, exact (default=0).\n"                                            \
+    "    seconds: Seconds, exact (default=0).\n"                                            \
+    "    milliseconds: Milliseconds, exact (default=0).\n"                                  \
+    "    microseconds: Microseconds, exact (default=0).\n"                                  \
+    "    nanoseconds: Nanoseconds, exact (default=0).\n"                                    \
+    "    disambiguate: How the reading the calendar units reach is settled where a\n"       \
+    "        change of offset skips or repeats it, as in Zone.from_local\n"                 \
+    "        (default='compatible').\n\n"                                                   \
+    "Returns:\n"                                                                            \
+    "    ZonedDateTime: The new instant in the same zone.\n\n"                              \
+    "Raises:\n"                                                                             \
+    "    ValueError: If the result, or the date on the way to it, lies beyond the range,\n" \
+    "        or disambiguate is 'raise' and the reading is skipped or repeated.\n"          \
+    "    OverflowError: For an amount beyond 64 bits."
+
+static constexpr auto zoned_add_decl = zoned_class.instance_method(
+    "add", zoned_add, "Add calendar and exact units in Temporal's order.\n\n" MERANDOL_AMOUNT_DOC("added"),
+    MERANDOL_AMOUNT_PARAMS);
+static constexpr auto zoned_subtract_decl = zoned_class.instance_method(
+    "subtract", zoned_subtract,
+    "Subtract calendar and exact units: add the negated amounts.\n\n" MERANDOL_AMOUNT_DOC("subtracted"),
+    MERANDOL_AMOUNT_PARAMS);
+#undef MERANDOL_AMOUNT_PARAMS
+#undef MERANDOL_AMOUNT_DOC
+
+static PyObject *zoned_difference(PyObject *self, PyObject *other) {
+    if (MERANDOL_UNLIKELY(!is_zoned(other))) {
+        PyErr_Format(PyExc_TypeError, "'%T' object is not a ZonedDateTime", other);
+        note_argument("other");
+        return nullptr;
+    }
+    return DurationObject::wrap(difference(as_zoned(self)->utc, as_zoned(other)->utc));
+}
+static constexpr auto zoned_difference_decl =
+    zoned_class.instance_method("difference", zoned_difference,
+                                "Get the exact time between two instants.\n\n"
+                                "Args:\n"
+                                "    other: A ZonedDateTime instance, in any zone.\n\n"
+                                "Returns:\n"
+                                "    Duration: self - other, in nanoseconds.",
+                                param<Any>("other"));
+
+// --- Rounding -------------------------------------------------------------------
+
+static PyObject *zoned_round(PyObject *self, TimeUnit unit, i64 increment, RoundingMode mode) {
+    const ZonedObject *z = as_zoned(self);
+    if (MERANDOL_UNLIKELY(!check_increment(unit, increment))) return nullptr;
+    const Zone &zone = zone_of(z->zone);
+    const DateTime local = local_of(z);
+    if (unit == TimeUnit::Day) {
+        // The day's real length: from its first instant to the next day's.
+        const auto next = day_after(local.date);
+        if (MERANDOL_UNLIKELY(!next)) return out_of_range();
+        const ZonedSeconds start = start_of_day(zone, days_since_unix_epoch(local.date) * kSecondsPerDay);
+        const ZonedSeconds end = start_of_day(zone, days_since_unix_epoch(*next) * kSecondsPerDay);
+        const i128 progress = unix_timestamp_nanos(z->utc) - i128{start.seconds} * kNanosPerSecond;
+        const i128 length = i128{end.seconds - start.seconds} * kNanosPerSecond;
+        // progress lies in [0, length): the multiple is 0 or length.
+        const bool up = *round_to_multiple<i128>(progress, length, mode) != 0;
+        return zoned_at(z->zone, up ? end : start, 0);
+    }
+    const auto rounded = round_reading(local, unit, increment, mode);
+    if (MERANDOL_UNLIKELY(!rounded)) return out_of_range();
+    // Temporal keeps the offset where the zone still has it at the rounded
+    // reading, so a reading in a fold stays on its side.
+    const i64 seconds = unix_timestamp(*rounded);
+    if (const auto kept = matching_offset(zone, seconds, z->offset.seconds, false))
+        return zoned_at(z->zone, {seconds - *kept, *kept}, rounded->time.nanosecond);
+    return zoned_from_local(z->zone, *rounded, Disambiguate::Compatible);
+}
+static constexpr auto zoned_round_decl =
+    zoned_class.instance_method("round", zoned_round,
+                                "Round the local reading to a multiple of a unit.\n\n"
+                                "Args:\n"
+                                "    unit: 'day', 'hour', 'minute', 'second', 'millisecond', 'microsecond' or\n"
+                                "        'nanosecond'.  A day is the day's real length, from its first instant to the\n"
+                                "        next day's.\n"
+                                "    increment: How many units; it divides the next larger unit and is smaller than\n"
+                                "        it, and is 1 for 'day' (default=1).\n"
+                                "    mode: 'floor', 'ceil', 'trunc', 'expand', 'half_floor', 'half_ceil',\n"
+                                "        'half_trunc', 'half_expand' or 'half_even' (default='half_even').\n\n"
+                                "Returns:\n"
+                                "    ZonedDateTime: The rounded reading in the zone, at the original offset where the\n"
+                                "    zone has it there, otherwise placed as 'compatible' does.\n\n"
+                                "Raises:\n"
+                                "    ValueError: For an unknown unit or mode, an increment that does not divide\n"
+                                "        the next unit, or a result beyond the range.",
+                                param<TimeUnitWord>("unit"), param<I64>("increment", 1).keyword_only(),
+                                param<RoundingModeWord>("mode", RoundingMode::HalfEven).keyword_only());
+
+PyObject *zoned_start_of(PyObject *self, CalendarUnit unit) {
+    const ZonedObject *z = as_zoned(self);
+    const auto first = start_of(local_of(z).date, unit);
+    if (MERANDOL_UNLIKELY(!first)) return out_of_range();
+    return zoned_start_of_day(z->zone, *first);
+}
+static constexpr auto zoned_start_of_decl =
+    zoned_class.instance_method("start_of", zoned_start_of,
+                                "Get the first instant of the year, month, week or day.\n\n"
+                                "Args:\n"
+                                "    unit: 'year', 'month', 'week' (ISO: from Monday) or 'day'.\n\n"
+                                "Returns:\n"
+                                "    ZonedDateTime: The first instant of the unit's first day in the zone:\n"
+                                "    its midnight (the earlier one where it is repeated), or where a\n"
+                                "    change of offset skips midnight, the change.\n\n"
+                                "Raises:\n"
+                                "    ValueError: For an unknown unit, or a result beyond the range.",
+                                param<CalendarUnitWord>("unit"));
+
+// --- Text ---------------------------------------------------------------------
+
+// "2026-12-08T15:36:25+01:00[Europe/Paris]".
+static PyObject *zoned_str(PyObject *self) {
+    const ZonedObject *z = as_zoned(self);
+    PyObject *key = zone_key(z->zone);
+    if (MERANDOL_UNLIKELY(key == nullptr))
+        return PyErr_Format(PyExc_ValueError, "a ZonedDateTime in a zone read from bytes without a key has no text");
+    char head[kRfc9557HeadMax];
+    const char *end = write_rfc9557_head(head, local_of(z), z->offset);
+    const auto head_size = static_cast<Py_ssize_t>(end - head);
+    if (MERANDOL_UNLIKELY(!PyUnicode_IS_COMPACT_ASCII(key))) {
+        PyObject *start = ascii(head, end);
+        PyObject *text = start ? PyUnicode_FromFormat("%U%U]", start, key) : nullptr;
+        Py_XDECREF(start);
+        return text;
+    }
+    const Py_ssize_t key_size = PyUnicode_GET_LENGTH(key);
+    PyObject *text = PyUnicode_New(head_size + key_size + 1, 127);
+    if (MERANDOL_UNLIKELY(text == nullptr)) return nullptr;
+    auto *out = static_cast<char *>(PyUnicode_DATA(text));
+    std::memcpy(out, head, static_cast<std::size_t>(head_size));
+    std::memcpy(out + head_size, PyUnicode_DATA(key), static_cast<std::size_t>(key_size));
+    out[head_size + key_size] = ']';
+    return text;
+}
+
+static PyObject *zoned_repr(PyObject *self) {
+    if (zone_key(as_zoned(self)->zone) == nullptr) {
+        PyObject *instant = DateTimeObject::wrap(as_zoned(self)->utc);
+        PyObject *text = instant
+                             ? PyUnicode_FromFormat("ZonedDateTime.from_instant(%R, %R)", instant, as_zoned(self)->zone)
+                             : nullptr;
+        Py_XDECREF(instant);
+        return text;
+    }
+    PyObject *text = zoned_str(self);
+    if (text == nullptr) return nullptr;
+    Py_SETREF(text, PyUnicode_FromFormat("ZonedDateTime.parse(%R)", text));
+    return text;
+}
+
+// The text as a message quotes it: its repr, shortened past 64 characters.
+static PyObject *quoted(PyObject *text) {
+    static constexpr Py_ssize_t kShown = 64;
+    if (PyUnicode_GET_LENGTH(text) <= kShown) return PyObject_Repr(text);
+    PyObject *shown = PyUnicode_Substring(text, 0, kShown);
+    PyObject *quoted = shown ? PyUnicode_FromFormat("%R...", shown) : nullptr;
+    Py_XDECREF(shown);
+    return quoted;
+}
+
+// ValueError "'<text>' is not an RFC 9557 text: <reason>", and the position
+// when one is given.
+static PyObject *not_rfc9557(PyObject *text, std::string_view reason, const std::size_t *position) {
+    PyObject *shown = quoted(text);
+    if (shown == nullptr) return nullptr;
+    if (position != nullptr)
+        PyErr_Format(PyExc_ValueError, "%U is not an RFC 9557 text: %.*s at position %zu", shown,
+                     static_cast<int>(reason.size()), reason.data(), *position);
+    else
+        PyErr_Format(PyExc_ValueError, "%U is not an RFC 9557 text: %.*s", shown, static_cast<int>(reason.size()),
+                     reason.data());
+    Py_DECREF(shown);
+    return nullptr;
+}
+
+// Temporal's reading of a zoned text: an instant from "Z" or under
+// offset='use'; the reading alone without an offset or under 'ignore';
+// otherwise the offset must be one the zone has at the reading (an offset
+// written to the minute matching one with seconds that rounds to it), or
+// 'prefer' falls back to the reading and 'reject' refuses.
+static PyObject *zoned_parse(PyObject *, Kept<std::string_view> text, OffsetOption option, Disambiguate how) {
+    const auto reading = read_rfc9557(text.value);
+    if (MERANDOL_UNLIKELY(!reading))
+        return not_rfc9557(text.object, describe(reading.error().fault), &reading.error().position);
+    if (MERANDOL_UNLIKELY(reading->zone_is_offset))
+        return not_rfc9557(text.object, "an offset time zone, not an IANA zone", nullptr);
+    PyObject *key = PyUnicode_FromStringAndSize(reading->zone.data(), static_cast<Py_ssize_t>(reading->zone.size()));
+    PyObject *zone = key ? zone_for_key(key) : nullptr;
+    Py_XDECREF(key);
+    if (zone == nullptr) return nullptr;
+    const DateTime local = reading->local;
+    const Rfc9557Offset kind = reading->offset_kind;
+    PyObject *result = nullptr;
+    if (kind == Rfc9557Offset::Utc || (kind != Rfc9557Offset::None && option == OffsetOption::Use)) {
+        const auto exact = from_local(local.date, local.time, reading->offset);
+        result = exact ? zoned_from_instant(zone, exact->utc) : out_of_range();
+    } else if (kind == Rfc9557Offset::None || option == OffsetOption::Ignore) {
+        result = zoned_from_local(zone, local, how);
+    } else {
+        const i64 seconds = unix_timestamp(local);
+        const auto matched =
+            matching_offset(zone_of(zone), seconds, reading->offset.seconds, kind == Rfc9557Offset::Minutes);
+        if (matched) {
+            result = zoned_at(zone, {seconds - *matched, *matched}, local.time.nanosecond);
+        } else if (option == OffsetOption::Prefer) {
+            result = zoned_from_local(zone, local, how);
+        } else {
+            PyObject *name = zone_name(zone);
+            PyObject *shown = name ? quoted(text.object) : nullptr;
+            if (shown != nullptr)
+                PyErr_Format(PyExc_ValueError, "%U: %U has no such offset at that reading (offset='reject')", shown,
+                             name);
+            Py_XDECREF(shown);
+            Py_XDECREF(name);
+        }
+    }
+    Py_DECREF(zone);
+    return result;
+}
+static constexpr auto zoned_parse_decl = zoned_class.class_method(
+    "parse", zoned_parse,
+    "Read a ZonedDateTime from RFC 9557 text, as Temporal reads it.\n\n"
+    "Args:\n"
+    "    text: An RFC 3339 date-time whose offset may be left out, then the zone's\n"
+    "        key in brackets ('[Europe/Paris]' or '[!Europe/Paris]'), then tags: a\n"
+    "        '[u-ca=iso8601]' calendar is accepted, another refused, and an unknown\n"
+    "        tag ignored unless it is critical ('[!key=value]').\n"
+    "    offset: How an offset that the zone does not have at the reading is settled:\n"
+    "        'reject' raises, 'prefer' keeps the offset where the zone has it and\n"
+    "        otherwise uses the reading, 'use' keeps the instant the offset gives, and\n"
+    "        'ignore' uses the reading alone.  An offset written to the minute matches\n"
+    "        one with seconds that rounds to it; 'Z' always keeps its instant\n"
+    "        (default='reject').\n"
+    "    disambiguate: How a reading placed without its offset is settled, as in\n"
+    "        Zone.from_local (default='compatible').\n\n"
+    "Returns:\n"
+    "    ZonedDateTime: The instant in the zone of the key.\n\n"
+    "Raises:\n"
+    "    ValueError: Naming the text and the reason: no zone, a bad tag, another\n"
+    "        calendar, an offset the zone lacks under offset='reject', or a result\n"
+    "        beyond the range.\n"
+    "    ZoneNotFoundError: For a key that names no zone.",
+    param<Keep<Text>>("text"), param<OffsetOptionWord>("offset", OffsetOption::Reject).keyword_only(),
+    param<DisambiguateWord>("disambiguate", Disambiguate::Compatible).keyword_only());
+
+// --- Comparison, hash, pickling, copying ------------------------------------------
+
+// Equal when the instants and the zones are; ordered by instant alone.
+static PyObject *zoned_richcompare(PyObject *self, PyObject *other, int op) {
+    if (!is_zoned(other)) Py_RETURN_NOTIMPLEMENTED;
+    const int order = compare(as_zoned(self)->utc, as_zoned(other)->utc);
+    bool r;
+    switch (op) {
+        case Py_LT: r = order < 0; break;
+        case Py_LE: r = order <= 0; break;
+        case Py_GT: r = order > 0; break;
+        case Py_GE: r = order >= 0; break;
+        default: {
+            PyObject *a = as_zoned(self)->zone, *b = as_zoned(other)->zone;
+            int same = 1;
+            if (order == 0 && a != b) {
+                same = PyObject_RichCompareBool(a, b, Py_EQ);
+                if (same < 0) return nullptr;
+            }
+            r = (order == 0 && same == 1) == (op == Py_EQ);
+        }
+    }
+    return Py_NewRef(r ? Py_True : Py_False);
+}
+
+// The instant's 13 bytes as a DateTime hashes them, then the zone's hash.
+static Py_hash_t zoned_hash(PyObject *self) {
+    const Py_hash_t zone = PyObject_Hash(as_zoned(self)->zone);
+    if (zone == -1) return -1;
+    const auto [first, second] = datetime_hash_words(as_zoned(self)->utc);
+    const std::uint64_t z = static_cast<std::uint64_t>(zone);
+    return hash_words<kDateTimeHashBytes + 8>({first, second | z << 40, z >> 24});
+}
+
+// The instant and the zone, which pickles by its key.
+static PyObject *zoned_reduce(PyObject *self) {
+    if (!zone_pickles(as_zoned(self)->zone)) return nullptr;
+    return reduce_value(zoned_type(), "from_instant",
+                        Py_BuildValue("(NO)", DateTimeObject::wrap(as_zoned(self)->utc), as_zoned(self)->zone));
+}
+static constexpr auto zoned_reduce_decl = zoned_class.reduce(zoned_reduce);
+
+static PyObject *zoned_copy(PyObject *self) { return Py_NewRef(self); }
+static constexpr auto zoned_copy_decl =
+    zoned_class.instance_method("__copy__", zoned_copy, "Return the value itself: it is immutable.");
+
+static PyObject *zoned_deepcopy(PyObject *self, PyObject *) { return Py_NewRef(self); }
+static constexpr auto zoned_deepcopy_decl =
+    zoned_class.instance_method("__deepcopy__", zoned_deepcopy,
+                                "Return the value itself: it is immutable.\n\n"
+                                "Args:\n"
+                                "    memo: The memo of the deep copy, which the value does not need.\n\n"
+                                "Returns:\n"
+                                "    ZonedDateTime: The value itself.",
+                                param<Any>("memo"));
+
+static PyMethodDef zoned_methods[] = {
+    row<zoned_from_instant_decl>(), row<zoned_now_decl>(),       row<zoned_from_stdlib_decl>(),
+    row<zoned_parse_decl>(),        row<zoned_to_offset_decl>(), row<zoned_with_zone_decl>(),
+    row<zoned_add_decl>(),          row<zoned_subtract_decl>(),  row<zoned_difference_decl>(),
+    row<zoned_round_decl>(),        row<zoned_start_of_decl>(),  row<zoned_reduce_decl>(),
+    row<zoned_copy_decl>(),         row<zoned_deepcopy_decl>(),  kEndOfMethods,
+};
+
+static PyType_Slot zoned_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void *>(zoned_dealloc)},
+    {Py_tp_doc, class_doc<zoned_new_decl>()},
+    {Py_tp_new, reinterpret_cast<void *>(constructor_new<zoned_new_decl>)},
+    {kVectorcallSlot, reinterpret_cast<void *>(constructor_vectorcall<zoned_new_decl>)},
+    {Py_tp_repr, reinterpret_cast<void *>(zoned_repr)},
+    {Py_tp_str, reinterpret_cast<void *>(zoned_str)},
+    {Py_tp_richcompare, reinterpret_cast<void *>(zoned_richcompare)},
+    {Py_tp_hash, reinterpret_cast<void *>(zoned_hash)},
+    {Py_tp_getset, zoned_getset},
+    {Py_tp_methods, zoned_methods},
+    {0, nullptr},
+};
+
+static PyType_Spec zoned_spec = {
+    .name = zoned_class.qualified_name,
+    .basicsize = sizeof(ZonedObject),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT,
+    .slots = zoned_slots,
+};
+
+// The class, made once for the process.
+static int zoned_exec(PyObject *module) {
+    static PyMutex lock;
+    PyMutex_Lock(&lock);
+    int result = 0;
+    if (zoned_type() == nullptr) {
+        PyObject *type = type_from_spec(&zoned_spec);
+        if (type == nullptr)
+            result = -1;
+        else
+            g_zoned_type.store(reinterpret_cast<PyTypeObject *>(type), std::memory_order_release);
+    }
+    PyMutex_Unlock(&lock);
+    if (result < 0) return -1;
+    return PyModule_AddObjectRef(module, "ZonedDateTime", reinterpret_cast<PyObject *>(zoned_type()));
+}
+
+static PyMethodDef zoned_functions[] = {kEndOfMethods};
+
+extern const InteropUnit kZonedUnit = {zoned_functions, zoned_exec, {"ZonedDateTime"}};
+
+}  // namespace merandol::py
