@@ -26,16 +26,17 @@ enum class PatternFault : std::uint8_t {
     UnknownDirective,  // "%Q", or a flag or width before a directive that takes none
     LonePercent,       // a "%" ends the pattern
     RepeatedField,     // a directive given twice ("%Y ... %Y", "%F ... %d")
-    PartialDate,       // part of a date without a whole one ("%b %d", "%V" without "%G")
-    NoDateOrTime,      // neither a whole date nor a time of day ("%p", "foo")
+    PartialDate,       // part of a date without a whole one ("%b %d", "%V" without "%G"), or an offset without one
+    NoDateOrTime,      // neither a whole date nor a time of day ("foo")
     OutOfMemory,
+    PartialTime,  // part of a time without the hour ("%M:%S", "%I" without "%p"), or an offset without a time
 };
 
 // What is wrong, for a message such as "<reason> at position 3 (%Q)".
 constexpr std::string_view describe(PatternFault fault) noexcept {
     constexpr std::string_view reasons[] = {
-        "unknown directive", "lone % at the end",         "field given twice",
-        "partial date",      "neither a date nor a time", "out of memory",
+        "unknown directive", "lone % at the end",         "field given twice", "partial date",
+        "neither a date nor a time", "out of memory", "partial time",
     };
     return reasons[static_cast<unsigned>(fault)];
 }
@@ -106,8 +107,9 @@ public:
     // Whether every value of kind() that write() accepts reads back to
     // itself: the year whole (%Y or %G read with a sign and any number of
     // digits, not %y), the date and time fully named, nanoseconds kept (%9f
-    // or %.f when there is a time), and the offset kept (%Z, or %z/%:z for
-    // offsets in whole minutes; %s keeps the instant, not the offset).
+    // or %.f when there is a time), and no field of variable width followed
+    // by a digit directive.  (%z and %:z write an offset's seconds when it
+    // has them, as Python's strftime does.)
     bool keeps_every_field() const noexcept { return keeps_every_field_; }
 
     // At least the length of any text write() gives: %Z counted as an
