@@ -556,6 +556,34 @@ int arrow_columns::visit_texts(PyObject *texts, const char *fn, TextVisitor &vis
     return 1;
 }
 
+int arrow_columns::read_rows(PyObject *texts, const char *fn, RowReader &reader) {
+    Source src;
+    const int found = read_source(texts, src, fn, {open_schema, add_chunk});
+    if (found <= 0) return found;
+    if (!reader.start(src.rows)) return -1;
+    for (const Chunk &chunk : src.chunks) {
+        std::int64_t failed = -1;
+        Py_BEGIN_ALLOW_THREADS;
+        arrow::for_each_text(chunk.column, Overload{
+                                               [&](std::int64_t row, std::string_view text) {
+                                                   if (reader.text(chunk.start + row, text)) return true;
+                                                   failed = row;
+                                                   return false;
+                                               },
+                                               [&](std::int64_t row) {
+                                                   reader.null(chunk.start + row);
+                                                   return true;
+                                               },
+                                           });
+        Py_END_ALLOW_THREADS;
+        if (failed >= 0) {
+            reader.refused(chunk.start + failed, chunk.column.text(failed));
+            return -1;
+        }
+    }
+    return 1;
+}
+
 // --- format_arrow ------------------------------------------------------------------
 
 namespace {

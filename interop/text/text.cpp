@@ -83,13 +83,6 @@ std::expected<char *, WriteRefusal> TextForm::write(char *out, const PatternValu
     return *written;
 }
 
-bool offset_datetime_of(const TextValue &v, OffsetDateTime &out) noexcept {
-    const auto value = from_local(v.date, v.time, v.offset);
-    if (!value) return false;
-    out = *value;
-    return true;
-}
-
 PyTypeObject *class_of(TextKind kind) noexcept {
     switch (kind) {
         case TextKind::Date: return DateObject::type();
@@ -319,23 +312,22 @@ static PyObject *format_new(PyTypeObject *, PyObject *pattern) {
 }
 static constexpr auto format_new_decl = format_class.constructor(format_new, param<Any>("pattern"));
 
-// The object of a value read by the form of `self`.
-static PyObject *value_object(PyObject *self, std::string_view text, const TextValue &v) {
+PyObject *text_value_object(PyObject *self, std::string_view text, const TextValue &v) {
     switch (v.kind) {
         case TextKind::Date: return DateObject::wrap(v.date);
         case TextKind::Time: return TimeObject::wrap(v.time);
         case TextKind::DateTime: return DateTimeObject::wrap(DateTime{v.date, v.time});
         default: break;
     }
-    OffsetDateTime value;
-    if (!offset_datetime_of(v, value)) return instant_refused(self, text);
-    return OffsetDateTimeObject::wrap(value);
+    const auto value = from_local(v.date, v.time, v.offset);
+    if (!value) return instant_refused(self, text);
+    return OffsetDateTimeObject::wrap(*value);
 }
 
 static PyObject *format_parse(PyObject *self, std::string_view text) {
     const auto value = format_of(self).form.read(text);
     if (MERANDOL_UNLIKELY(!value)) return text_refused(self, text, value.error());
-    return value_object(self, text, *value);
+    return text_value_object(self, text, *value);
 }
 static constexpr auto format_parse_decl =
     format_class.instance_method("parse", format_parse,

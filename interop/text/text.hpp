@@ -71,9 +71,10 @@ PyObject *instant_refused(PyObject *format, std::string_view text);
 // Raises the TypeError of a value that lacks what the form writes.
 PyObject *write_refused(PyObject *format, PyObject *value, const WriteRefusal &refusal);
 
-// The object of a value read: an OffsetDateTime's reading is turned into
-// UTC here, false when that lies beyond the range (no error set).
-bool offset_datetime_of(const TextValue &v, OffsetDateTime &out) noexcept;
+// The object of a value that `format` read from `text`: an
+// OffsetDateTime's reading is turned into UTC here, and one whose instant
+// lies beyond the range raises instant_refused's error.
+PyObject *text_value_object(PyObject *format, std::string_view text, const TextValue &v);
 
 // A Format (or a named form): what format= takes, with OrNone.
 struct FormatArg {
