@@ -670,8 +670,8 @@ static bool form_error(PyObject *format, PyObject *zone, const FormColumn &c, Fo
                               fault == FormFault::OutOfRange ? Outcome::OutOfRange : Outcome::Remainder, place,
                               column_type_name(c.kind, unit, arrow));
         case FormFault::OtherKind:
-            PyErr_Format(PyExc_TypeError, "%s reads as %s, but the texts before it read as %s",
-                         place.sequence ? "this text" : "this row", kind_name(c.read_kind), kind_name(c.kind));
+            PyErr_Format(PyExc_TypeError, "the %s reads as %s, but those before it read as %s",
+                         place.sequence ? "text" : "row", kind_name(c.read_kind), kind_name(c.kind));
             note();
             return false;
         default: {

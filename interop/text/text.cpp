@@ -210,10 +210,18 @@ static const char *expected_by(std::string_view directive, bool named) {
 static PyObject *reason(const TextError &e, bool named) {
     const auto field = static_cast<int>(e.field.size());
     switch (e.fault) {
-        case TextFault::Mismatch: return PyUnicode_FromString(expected_by(e.directive, named));
+        case TextFault::Mismatch:
+            if (field > 0) return PyUnicode_FromFormat("expected %.*s", field, e.field.data());
+            return PyUnicode_FromString(expected_by(e.directive, named));
         case TextFault::OutOfRange:
             return PyUnicode_FromFormat("%.*s %lld", field, e.field.data(), static_cast<long long>(e.value));
         case TextFault::Contradiction:
+            if (e.field == "weekday") {
+                const std::string_view read = weekday_name(weekday_read(e.value));
+                const std::string_view date = weekday_name(weekday_of_date(e.value));
+                return PyUnicode_FromFormat("weekday %.*s is not the date's (%.*s)", static_cast<int>(read.size()),
+                                            read.data(), static_cast<int>(date.size()), date.data());
+            }
             return PyUnicode_FromFormat("%.*s %lld disagrees with the other fields", field, e.field.data(),
                                         static_cast<long long>(e.value));
         case TextFault::Leftover: return PyUnicode_FromString("text left over");
@@ -268,15 +276,17 @@ PyObject *instant_refused(PyObject *format, std::string_view text) {
     return nullptr;
 }
 
-PyObject *write_refused(PyObject *format, PyObject *value, const WriteRefusal &refusal) {
+PyObject *write_refused(PyObject *format, const char *class_name, const WriteRefusal &refusal) {
     const FormatObject &f = format_of(format);
     const auto needed = static_cast<int>(refusal.needed.size());
     if (f.pattern == nullptr)
-        return PyErr_Format(PyExc_TypeError, "merandol_interop.%s writes %.*s, not '%T'", f.name, needed,
-                            refusal.needed.data(), value);
-    return PyErr_Format(PyExc_TypeError, "%R: a '%T' has no field for %.*s", f.pattern, value, needed,
-                        refusal.needed.data());
+        return PyErr_Format(PyExc_TypeError, "merandol_interop.%s writes %.*s, not %s", f.name, needed,
+                            refusal.needed.data(), class_name);
+    return PyErr_Format(PyExc_TypeError, "%R writes %.*s, a field that %s does not have", f.pattern, needed,
+                        refusal.needed.data(), class_name);
 }
+
+bool writes_ascii(PyObject *format) noexcept { return format_of(format).ascii; }
 
 // --- Members ------------------------------------------------------------------------
 
@@ -355,9 +365,11 @@ static PyObject *format_format(PyObject *self, PyObject *value) {
     char *out = size <= kStackText ? stack : static_cast<char *>(PyMem_Malloc(size));
     if (out == nullptr) return PyErr_NoMemory();
     const auto end = f.form.write(out, v);
-    PyObject *result = !end      ? write_refused(self, value, end.error())
-                       : f.ascii ? ascii(out, *end)
-                                 : PyUnicode_DecodeUTF8(out, *end - out, "strict");
+    PyObject *result =
+        !end
+            ? write_refused(self, kClassNames[static_cast<unsigned>(WrittenClasses::find(Py_TYPE(value)))], end.error())
+        : f.ascii ? ascii(out, *end)
+                  : PyUnicode_DecodeUTF8(out, *end - out, "strict");
     if (out != stack) PyMem_Free(out);
     return result;
 }

@@ -68,8 +68,12 @@ PyObject *text_refused(PyObject *format, std::string_view text, const TextError 
 // The same for a reading whose instant lies beyond merandol's range.
 PyObject *instant_refused(PyObject *format, std::string_view text);
 
-// Raises the TypeError of a value that lacks what the form writes.
-PyObject *write_refused(PyObject *format, PyObject *value, const WriteRefusal &refusal);
+// Raises the TypeError of a value of class `class_name` that lacks what
+// the form writes.
+PyObject *write_refused(PyObject *format, const char *class_name, const WriteRefusal &refusal);
+
+// Whether every text the form writes is ASCII.
+bool writes_ascii(PyObject *format) noexcept;
 
 // The object of a value that `format` read from `text`: an
 // OffsetDateTime's reading is turned into UTC here, and one whose instant
