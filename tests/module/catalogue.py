@@ -1218,7 +1218,8 @@ FORMAT_CALLS = [
         "RFC2822 parse(weekday)",
         lambda: RFC2822.parse("Mon, 08 Dec 2026 14:36:25 GMT"),
         ValueError,
-        "'Mon, 08 Dec 2026 14:36:25 GMT' is not an RFC 2822 date: weekday Monday is not the date's (Tuesday) at position 0",
+        "'Mon, 08 Dec 2026 14:36:25 GMT' is not an RFC 2822 date: "
+        "weekday Monday is not the date's (Tuesday) at position 0",
     ),
     (
         "RFC2822 format(DateTime)",
