@@ -35,8 +35,8 @@ enum class PatternFault : std::uint8_t {
 // What is wrong, for a message such as "<reason> at position 3 (%Q)".
 constexpr std::string_view describe(PatternFault fault) noexcept {
     constexpr std::string_view reasons[] = {
-        "unknown directive", "lone % at the end",         "field given twice", "partial date",
-        "neither a date nor a time", "out of memory", "partial time",
+        "unknown directive",         "lone % at the end", "field given twice", "partial date",
+        "neither a date nor a time", "out of memory",     "partial time",
     };
     return reasons[static_cast<unsigned>(fault)];
 }
@@ -83,6 +83,7 @@ struct PatternValue {
 inline constexpr std::size_t kOffsetNameMax = sizeof("UTC+hh:mm:ss") - 1;
 
 struct PatternItem;
+struct PatternFields;
 
 // A compiled pattern.  It owns a copy of its text, which the directives of
 // its TextErrors view, and moving it keeps them valid.
@@ -132,6 +133,12 @@ public:
     std::expected<char *, std::string_view> write(char *out, const PatternValue &value) const noexcept;
 
 private:
+    void find_fixed_prefix() noexcept;
+    bool read_fixed_prefix(std::string_view text, PatternFields &fields) const noexcept;
+    std::expected<TextValue, TextError> resolve(const PatternFields &fields) const noexcept;
+    TextError error_at(TextFault fault, std::uint32_t position, std::uint32_t item, unsigned slot,
+                       std::int64_t value) const noexcept;
+
     // One allocation: the items, then the text.
     void *block_ = nullptr;
     const PatternItem *items_ = nullptr;
@@ -142,6 +149,14 @@ private:
     // places in one pass, when the text has it (see pattern.cpp).
     std::uint32_t fixed_items_ = 0;
     std::uint32_t fixed_size_ = 0;
+    // The prefix in words of eight bytes (the last one overlapping the one
+    // before): the bytes expected, '0' for each digit; per byte the bound
+    // that sets its top bit when off (0x76 for a digit, 0x7f otherwise);
+    // 0x20 for each letter, matched in either case.
+    static constexpr std::size_t kFixedWords = 8;
+    std::uint64_t fixed_bytes_[kFixedWords] = {};
+    std::uint64_t fixed_limits_[kFixedWords] = {};
+    std::uint64_t fixed_folds_[kFixedWords] = {};
     std::uint32_t written_size_max_ = 0;
     std::uint32_t zone_names_ = 0;
     TextKind kind_ = TextKind::Date;
