@@ -450,6 +450,7 @@ def test_columns_in_a_format_hold_what_parse_many_reads(pattern, stamps, unit):
         except ValueError:
             assert expected is None
             continue
+        assert expected is not None
         assert (str(got.dtype), got.view("int64").tolist()) == (expected[0], [*expected[1], I64[0]])
         assert read_column(parse_to_arrow(source, unit, format=form))[1] == [*expected[1], None]
     if form.result is not Time and unit == "ns":
