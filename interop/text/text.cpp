@@ -322,6 +322,12 @@ static PyObject *format_new(PyTypeObject *, PyObject *pattern) {
 }
 static constexpr auto format_new_decl = format_class.constructor(format_new, param<Any>("pattern"));
 
+bool FormatHold::hold(std::optional<PyObject *> given) {
+    if (!given) return true;
+    format_ = is_format(*given) ? Py_NewRef(*given) : format_new(format_type(), *given);
+    return format_ != nullptr;
+}
+
 PyObject *text_value_object(PyObject *self, std::string_view text, const TextValue &v) {
     switch (v.kind) {
         case TextKind::Date: return DateObject::wrap(v.date);
