@@ -45,7 +45,7 @@ public:
 private:
     NamedForm named_ = NamedForm::None;
     TextKind kind_ = TextKind::ByText;
-    std::optional<Pattern> pattern_;
+    Pattern pattern_;  // empty for a named form
 };
 
 // The value of an object of Date, Time, DateTime or OffsetDateTime (its
