@@ -821,7 +821,7 @@ std::expected<TextValue, TextError> Pattern::resolve(const PatternFields &f) con
 // the general way, which then reads what the prefix would have read.
 
 void Pattern::find_fixed_prefix() noexcept {
-    std::uint32_t size = 0, count = 0, usable = 0, usable_size = 0;
+    std::uint32_t size = 0, count = 0, usable = 0, usable_size = 0, fields = 0, usable_fields = 0;
     char bytes[kFixedWords * 8];
     auto *items = const_cast<PatternItem *>(items_);  // the block is this object's own
     for (; count < item_count_; ++count) {
@@ -847,17 +847,25 @@ void Pattern::find_fixed_prefix() noexcept {
         }
         if (size + width > sizeof bytes) break;
         item.fixed_at = size;
+        if (item.op < kSlots) {
+            if (fields == kFixedFields) break;
+            fixed_fields_[fields++] = {item.op, static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(size),
+                                       static_cast<std::uint8_t>(count)};
+        }
         for (std::uint32_t j = 0; j < width; ++j)
             bytes[size + j] = item.op == kLiteral || item.op == kSpace ? item.literal[j] : '0';
         size += width;
         if (!greedy_or_space) {
             usable = count + 1;
             usable_size = size;
+            usable_fields = fields;
         }
     }
-    if (usable_size < 8) return;
+    if (usable_size < 8 || usable >= 256) return;
     fixed_items_ = usable;
     fixed_size_ = usable_size;
+    fixed_field_count_ = usable_fields;
+    for (std::uint32_t j = 0; j < usable_fields; ++j) fixed_present_ |= bit(fixed_fields_[j].slot);
     for (std::size_t w = 0; w * 8 < usable_size; ++w) {
         const std::size_t at = w * 8 + 8 <= usable_size ? w * 8 : usable_size - 8;
         std::uint64_t expected = 0, limit = 0, fold = 0;
@@ -886,27 +894,24 @@ bool Pattern::read_fixed_prefix(std::string_view text, PatternFields &f) const n
         if (((l + fixed_limits_[w]) | l) & digits::kTopBits) return false;
         std::memcpy(lanes + at, &l, 8);
     }
-    std::uint32_t present = 0;
-    for (std::uint32_t k = 0; k < fixed_items_; ++k) {
-        const PatternItem &item = items_[k];
-        if (item.op >= kSlots) continue;
-        const std::uint8_t *d = lanes + item.fixed_at;
+    for (std::uint32_t j = 0; j < fixed_field_count_; ++j) {
+        const FixedField field = fixed_fields_[j];
+        const std::uint8_t *d = lanes + field.at;
         std::int64_t value;
-        switch (item.op == kYear || item.op == kIsoYear ? 4 : item.width) {
+        switch (field.width) {
             case 1: value = d[0]; break;
             case 2: value = d[0] * 10 + d[1]; break;
             case 3: value = d[0] * 100 + d[1] * 10 + d[2]; break;
             default: value = d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3]; break;
         }
-        const Slot s = static_cast<Slot>(item.op);
+        const Slot s = static_cast<Slot>(field.slot);
         if (value < kRanges[s].low || value > kRanges[s].high) return false;
         if (s == kWeekdayC && value == 0) value = 7;
-        present |= bit(s);
         f.value[s] = value;
-        f.at[s] = item.fixed_at;
-        f.item[s] = k;
+        f.at[s] = field.at;
+        f.item[s] = field.item;
     }
-    f.present = present;
+    f.present = fixed_present_;
     return true;
 }
 
@@ -915,6 +920,7 @@ bool Pattern::read_fixed_prefix(std::string_view text, PatternFields &f) const n
 namespace {
 
 char *write_padded(char *out, std::uint64_t v, unsigned width, char pad) noexcept {
+    if (v < 100 && width == 2 && pad == '0') return digits::write2(out, static_cast<unsigned>(v));
     if (pad != 0)
         for (unsigned n = digits::count_digits(v); n < width; ++n) *out++ = pad;
     return digits::write_u64(out, v);
@@ -927,6 +933,7 @@ char *write_year(char *out, i64 year, char pad) noexcept {
     const unsigned size = digits::count_digits(magnitude) + (year < 0);
     if (pad == ' ')
         for (unsigned n = size; n < 4; ++n) *out++ = ' ';
+    if (pad == '0' && year >= 0 && year < 10000) return digits::write4(out, static_cast<unsigned>(year));
     if (year < 0) *out++ = '-';
     if (pad == '0')
         for (unsigned n = size; n < 4; ++n) *out++ = '0';
@@ -956,21 +963,34 @@ char *write_offset(char *out, std::int32_t seconds, bool colons) noexcept {
 }  // namespace
 
 std::expected<char *, std::string_view> Pattern::write(char *out, const PatternValue &value) const noexcept {
+    const auto lacks = [&](unsigned s) {
+        return ((kDateFields & bit(s)) && !value.has_date) || ((kTimeFields & bit(s)) && !value.has_time) ||
+               (s == kUnix && !(value.has_date && value.has_time)) || ((kOffsets & bit(s)) && !value.has_offset);
+    };
+    const bool lacking = (!value.has_date && (fields_ & kDateFields)) || (!value.has_time && (fields_ & kTimeFields)) ||
+                         (!(value.has_date && value.has_time) && (fields_ & bit(kUnix))) ||
+                         (!value.has_offset && (fields_ & kOffsets));
+    if (lacking)
+        for (std::uint32_t k = 0; k < item_count_; ++k)
+            if (items_[k].op < kSlots && lacks(items_[k].op))
+                return std::unexpected(std::string_view{text_ + items_[k].directive_begin, items_[k].directive_size});
     const Date d = value.date;
     const Time t = value.time;
+    // The day number, for the fields that count weeks.
+    constexpr std::uint32_t kByDay = bit(kIsoYear) | bit(kIsoWeek) | bit(kWeekSunday) | bit(kWeekMonday) | kWeekdays;
+    const i64 day = (fields_ & kByDay) ? days_since_unix_epoch(d) : 0;
     for (std::uint32_t k = 0; k < item_count_; ++k) {
         const PatternItem &item = items_[k];
         if (item.op >= kSlots) {
-            std::memcpy(out, item.literal, item.literal_size);
-            out += item.literal_size;
+            if (item.literal_size == 1) {
+                *out++ = *item.literal;
+            } else {
+                std::memcpy(out, item.literal, item.literal_size);
+                out += item.literal_size;
+            }
             continue;
         }
         const auto s = static_cast<Slot>(item.op);
-        const bool lacks = ((kDateFields & bit(s)) && !value.has_date) || ((kTimeFields & bit(s)) && !value.has_time) ||
-                           (s == kUnix && !(value.has_date && value.has_time)) ||
-                           ((kOffsets & bit(s)) && !value.has_offset);
-        if (lacks) return std::unexpected(std::string_view{text_ + item.directive_begin, item.directive_size});
-        const i64 day = (kDateFields & bit(s)) ? days_since_unix_epoch(d) : 0;
         switch (s) {
             case kYear: out = write_year(out, d.year, item.pad); break;
             case kIsoYear: out = write_year(out, iso_week_date(day, d.year).year, item.pad); break;
