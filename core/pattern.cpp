@@ -79,7 +79,7 @@ struct PatternItem {
     std::uint8_t op;         // a Slot or an Op
     std::uint8_t width;      // digits written; fraction digits (0 for %.f); 1 for a full name or "%:z"
     std::uint8_t pad;        // '0', ' ', or 0 for none
-    std::uint8_t greedy;     // %Y and %G: a sign and any number of digits, not four
+    std::uint8_t greedy;     // %Y and %G: a sign and any number of digits, not four; a space after a space: none
     std::uint32_t fixed_at;  // position in the fixed prefix, for its items
     const char *literal;     // the bytes of a literal or a space
     std::uint32_t literal_size;
@@ -386,6 +386,13 @@ std::expected<Pattern, PatternError> Pattern::compile(std::string_view pattern) 
     for (std::uint32_t k = 0; k < p.item_count_; ++k) {
         PatternItem &item = items[k];
         const bool digits_follow = k + 1 < p.item_count_ && reads_digits(items[k + 1]);
+        if (item.op == kSpace) {
+            // After another space, with nothing or only a %.f of a whole
+            // second between, the run may have been read already.
+            std::uint32_t j = k;
+            while (j > 0 && items[j - 1].op == kFraction && items[j - 1].width == 0) --j;
+            item.greedy = j > 0 && items[j - 1].op == kSpace;
+        }
         if (item.op == kYear || item.op == kIsoYear) {
             item.greedy = !digits_follow;
             keeps &= item.greedy;
@@ -393,6 +400,21 @@ std::expected<Pattern, PatternError> Pattern::compile(std::string_view pattern) 
         const bool variable =
             (reads_digits(item) && item.op != kLiteral && item.pad != '0') || item.op == kFraction || item.op == kUnix;
         keeps &= !(variable && digits_follow);
+        // %.f of a whole second writes nothing, and a dot after it would be
+        // read as its own.
+        if (item.op == kFraction && item.width == 0 && k + 1 < p.item_count_ && items[k + 1].op == kLiteral)
+            keeps &= items[k + 1].literal[0] != '.';
+        // An abbreviated name reads on into the whole name.
+        if ((item.op == kMonthName || item.op == kWeekdayName) && item.width == 0 && k + 1 < p.item_count_ &&
+            items[k + 1].op == kLiteral)
+            keeps &= !is_letter(items[k + 1].literal[0]);
+        // An offset reads on while digits, colons or (after "UTC") a sign
+        // follow.
+        if ((item.op == kOffset || item.op == kOffsetName) && k + 1 < p.item_count_) {
+            const PatternItem &next = items[k + 1];
+            keeps &= !digits_follow && !(next.op == kLiteral &&
+                                         (next.literal[0] == ':' || next.literal[0] == '+' || next.literal[0] == '-'));
+        }
         size += written_max(item);
     }
     p.written_size_max_ = static_cast<std::uint32_t>(size < UINT32_MAX ? size : UINT32_MAX);
@@ -511,7 +533,7 @@ int read_name(std::string_view text, std::size_t &p, const std::string_view *nam
 
 // Two digits at `p`, or -1.
 int two_digits(std::string_view text, std::size_t p) noexcept {
-    if (text.size() - p < 2 || !digits::is_digit(text[p]) || !digits::is_digit(text[p + 1])) return -1;
+    if (p + 2 > text.size() || !digits::is_digit(text[p]) || !digits::is_digit(text[p + 1])) return -1;
     return (text[p] - '0') * 10 + (text[p + 1] - '0');
 }
 
@@ -550,7 +572,9 @@ std::expected<TextValue, TextError> Pattern::read(std::string_view text) const n
             continue;
         }
         if (item.op == kSpace) {
-            if (p == n || !is_space(text[p])) return stop();
+            // A run of white space written by two items ("% %n") is read
+            // by the first.
+            if (!item.greedy && (p == n || !is_space(text[p]))) return stop();
             while (p < n && is_space(text[p])) ++p;
             continue;
         }
@@ -574,7 +598,8 @@ std::expected<TextValue, TextError> Pattern::read(std::string_view text) const n
             }
             case kFraction: {
                 if (item.width == 0) {
-                    if (p == n || text[p] != '.') break;  // a whole second
+                    // A whole second, unless a dot and a digit follow.
+                    if (p + 1 >= n || text[p] != '.' || !digits::is_digit(text[p + 1])) break;
                     ++p;
                 }
                 const std::size_t begin = p;
@@ -710,26 +735,29 @@ std::expected<TextValue, TextError> Pattern::resolve(const PatternFields &f) con
             } else if (have & bit(kYear2)) {
                 // POSIX: 69 to 99 are 1969 to 1999, 00 to 68 are 2000 to 2068.
                 year = v(kYear2) + (v(kYear2) < 69 ? 2000 : 1900);
-                used |= bit(kYear2);
             }
             const Slot month = (have & bit(kMonth)) ? kMonth : kMonthName;
             const Slot weekday = (have & bit(kWeekdayIso))    ? kWeekdayIso
                                  : (have & bit(kWeekdayName)) ? kWeekdayName
                                                               : kWeekdayC;
+            // A year of two digits gives way to an ISO week date, which
+            // has the whole year.
+            const bool iso = (have & bit(kIsoYear)) && (have & bit(kIsoWeek)) && (have & kWeekdays);
+            const bool whole_year = (have & bit(kYear)) || ((have & bit(kYear2)) && !iso);
             i64 day;
-            if ((have & bit(month)) && (have & bit(kDay)) && (have & (bit(kYear) | bit(kYear2)))) {
+            if ((have & bit(month)) && (have & bit(kDay)) && whole_year) {
                 const auto date = Date::make(static_cast<std::int32_t>(year), static_cast<std::uint8_t>(v(month)),
                                              static_cast<std::uint8_t>(v(kDay)));
                 if (!date) return fail(TextFault::OutOfRange, kDay, v(kDay));
                 out.date = *date;
                 used |= bit(month) | bit(kDay);
                 day = INT64_MIN;
-            } else if ((have & bit(kDayOfYear)) && (have & (bit(kYear) | bit(kYear2)))) {
+            } else if ((have & bit(kDayOfYear)) && whole_year) {
                 if (v(kDayOfYear) > 365 + is_leap_year(year))
                     return fail(TextFault::OutOfRange, kDayOfYear, v(kDayOfYear));
                 day = first_day_of_year(year) + v(kDayOfYear) - 1;
                 used |= bit(kDayOfYear);
-            } else if ((have & bit(kIsoYear)) && (have & bit(kIsoWeek))) {
+            } else if (iso) {
                 const i64 monday = iso_week1_monday(v(kIsoYear));
                 if (v(kIsoWeek) > (iso_week1_monday(v(kIsoYear) + 1) - monday) / 7)
                     return fail(TextFault::OutOfRange, kIsoWeek, v(kIsoWeek));
