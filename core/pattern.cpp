@@ -79,7 +79,7 @@ struct PatternItem {
     std::uint8_t op;         // a Slot or an Op
     std::uint8_t width;      // digits written; fraction digits (0 for %.f); 1 for a full name or "%:z"
     std::uint8_t pad;        // '0', ' ', or 0 for none
-    std::uint8_t greedy;     // %Y and %G: a sign and any number of digits, not four
+    std::uint8_t greedy;     // %Y and %G: a sign and any number of digits, not four; a space after a space: none
     std::uint32_t fixed_at;  // position in the fixed prefix, for its items
     const char *literal;     // the bytes of a literal or a space
     std::uint32_t literal_size;
@@ -386,6 +386,13 @@ std::expected<Pattern, PatternError> Pattern::compile(std::string_view pattern) 
     for (std::uint32_t k = 0; k < p.item_count_; ++k) {
         PatternItem &item = items[k];
         const bool digits_follow = k + 1 < p.item_count_ && reads_digits(items[k + 1]);
+        if (item.op == kSpace) {
+            // After another space, with nothing or only a %.f of a whole
+            // second between, the run may have been read already.
+            std::uint32_t j = k;
+            while (j > 0 && items[j - 1].op == kFraction && items[j - 1].width == 0) --j;
+            item.greedy = j > 0 && items[j - 1].op == kSpace;
+        }
         if (item.op == kYear || item.op == kIsoYear) {
             item.greedy = !digits_follow;
             keeps &= item.greedy;
@@ -393,6 +400,21 @@ std::expected<Pattern, PatternError> Pattern::compile(std::string_view pattern) 
         const bool variable =
             (reads_digits(item) && item.op != kLiteral && item.pad != '0') || item.op == kFraction || item.op == kUnix;
         keeps &= !(variable && digits_follow);
+        // %.f of a whole second writes nothing, and a dot after it would be
+        // read as its own.
+        if (item.op == kFraction && item.width == 0 && k + 1 < p.item_count_ && items[k + 1].op == kLiteral)
+            keeps &= items[k + 1].literal[0] != '.';
+        // An abbreviated name reads on into the whole name.
+        if ((item.op == kMonthName || item.op == kWeekdayName) && item.width == 0 && k + 1 < p.item_count_ &&
+            items[k + 1].op == kLiteral)
+            keeps &= !is_letter(items[k + 1].literal[0]);
+        // An offset reads on while digits, colons or (after "UTC") a sign
+        // follow.
+        if ((item.op == kOffset || item.op == kOffsetName) && k + 1 < p.item_count_) {
+            const PatternItem &next = items[k + 1];
+            keeps &= !digits_follow && !(next.op == kLiteral &&
+                                         (next.literal[0] == ':' || next.literal[0] == '+' || next.literal[0] == '-'));
+        }
         size += written_max(item);
     }
     p.written_size_max_ = static_cast<std::uint32_t>(size < UINT32_MAX ? size : UINT32_MAX);
@@ -511,7 +533,7 @@ int read_name(std::string_view text, std::size_t &p, const std::string_view *nam
 
 // Two digits at `p`, or -1.
 int two_digits(std::string_view text, std::size_t p) noexcept {
-    if (text.size() - p < 2 || !digits::is_digit(text[p]) || !digits::is_digit(text[p + 1])) return -1;
+    if (p + 2 > text.size() || !digits::is_digit(text[p]) || !digits::is_digit(text[p + 1])) return -1;
     return (text[p] - '0') * 10 + (text[p + 1] - '0');
 }
 
@@ -550,7 +572,9 @@ std::expected<TextValue, TextError> Pattern::read(std::string_view text) const n
             continue;
         }
         if (item.op == kSpace) {
-            if (p == n || !is_space(text[p])) return stop();
+            // A run of white space written by two items ("% %n") is read
+            // by the first.
+            if (!item.greedy && (p == n || !is_space(text[p]))) return stop();
             while (p < n && is_space(text[p])) ++p;
             continue;
         }
@@ -574,7 +598,8 @@ std::expected<TextValue, TextError> Pattern::read(std::string_view text) const n
             }
             case kFraction: {
                 if (item.width == 0) {
-                    if (p == n || text[p] != '.') break;  // a whole second
+                    // A whole second, unless a dot and a digit follow.
+                    if (p + 1 >= n || text[p] != '.' || !digits::is_digit(text[p + 1])) break;
                     ++p;
                 }
                 const std::size_t begin = p;
@@ -710,26 +735,29 @@ std::expected<TextValue, TextError> Pattern::resolve(const PatternFields &f) con
             } else if (have & bit(kYear2)) {
                 // POSIX: 69 to 99 are 1969 to 1999, 00 to 68 are 2000 to 2068.
                 year = v(kYear2) + (v(kYear2) < 69 ? 2000 : 1900);
-                used |= bit(kYear2);
             }
             const Slot month = (have & bit(kMonth)) ? kMonth : kMonthName;
             const Slot weekday = (have & bit(kWeekdayIso))    ? kWeekdayIso
                                  : (have & bit(kWeekdayName)) ? kWeekdayName
                                                               : kWeekdayC;
+            // A year of two digits gives way to an ISO week date, which
+            // has the whole year.
+            const bool iso = (have & bit(kIsoYear)) && (have & bit(kIsoWeek)) && (have & kWeekdays);
+            const bool whole_year = (have & bit(kYear)) || ((have & bit(kYear2)) && !iso);
             i64 day;
-            if ((have & bit(month)) && (have & bit(kDay)) && (have & (bit(kYear) | bit(kYear2)))) {
+            if ((have & bit(month)) && (have & bit(kDay)) && whole_year) {
                 const auto date = Date::make(static_cast<std::int32_t>(year), static_cast<std::uint8_t>(v(month)),
                                              static_cast<std::uint8_t>(v(kDay)));
                 if (!date) return fail(TextFault::OutOfRange, kDay, v(kDay));
                 out.date = *date;
                 used |= bit(month) | bit(kDay);
                 day = INT64_MIN;
-            } else if ((have & bit(kDayOfYear)) && (have & (bit(kYear) | bit(kYear2)))) {
+            } else if ((have & bit(kDayOfYear)) && whole_year) {
                 if (v(kDayOfYear) > 365 + is_leap_year(year))
                     return fail(TextFault::OutOfRange, kDayOfYear, v(kDayOfYear));
                 day = first_day_of_year(year) + v(kDayOfYear) - 1;
                 used |= bit(kDayOfYear);
-            } else if ((have & bit(kIsoYear)) && (have & bit(kIsoWeek))) {
+            } else if (iso) {
                 const i64 monday = iso_week1_monday(v(kIsoYear));
                 if (v(kIsoWeek) > (iso_week1_monday(v(kIsoYear) + 1) - monday) / 7)
                     return fail(TextFault::OutOfRange, kIsoWeek, v(kIsoWeek));
@@ -821,7 +849,7 @@ std::expected<TextValue, TextError> Pattern::resolve(const PatternFields &f) con
 // the general way, which then reads what the prefix would have read.
 
 void Pattern::find_fixed_prefix() noexcept {
-    std::uint32_t size = 0, count = 0, usable = 0, usable_size = 0;
+    std::uint32_t size = 0, count = 0, usable = 0, usable_size = 0, fields = 0, usable_fields = 0;
     char bytes[kFixedWords * 8];
     auto *items = const_cast<PatternItem *>(items_);  // the block is this object's own
     for (; count < item_count_; ++count) {
@@ -847,17 +875,25 @@ void Pattern::find_fixed_prefix() noexcept {
         }
         if (size + width > sizeof bytes) break;
         item.fixed_at = size;
+        if (item.op < kSlots) {
+            if (fields == kFixedFields) break;
+            fixed_fields_[fields++] = {item.op, static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(size),
+                                       static_cast<std::uint8_t>(count)};
+        }
         for (std::uint32_t j = 0; j < width; ++j)
             bytes[size + j] = item.op == kLiteral || item.op == kSpace ? item.literal[j] : '0';
         size += width;
         if (!greedy_or_space) {
             usable = count + 1;
             usable_size = size;
+            usable_fields = fields;
         }
     }
-    if (usable_size < 8) return;
+    if (usable_size < 8 || usable >= 256) return;
     fixed_items_ = usable;
     fixed_size_ = usable_size;
+    fixed_field_count_ = usable_fields;
+    for (std::uint32_t j = 0; j < usable_fields; ++j) fixed_present_ |= bit(fixed_fields_[j].slot);
     for (std::size_t w = 0; w * 8 < usable_size; ++w) {
         const std::size_t at = w * 8 + 8 <= usable_size ? w * 8 : usable_size - 8;
         std::uint64_t expected = 0, limit = 0, fold = 0;
@@ -886,27 +922,24 @@ bool Pattern::read_fixed_prefix(std::string_view text, PatternFields &f) const n
         if (((l + fixed_limits_[w]) | l) & digits::kTopBits) return false;
         std::memcpy(lanes + at, &l, 8);
     }
-    std::uint32_t present = 0;
-    for (std::uint32_t k = 0; k < fixed_items_; ++k) {
-        const PatternItem &item = items_[k];
-        if (item.op >= kSlots) continue;
-        const std::uint8_t *d = lanes + item.fixed_at;
+    for (std::uint32_t j = 0; j < fixed_field_count_; ++j) {
+        const FixedField field = fixed_fields_[j];
+        const std::uint8_t *d = lanes + field.at;
         std::int64_t value;
-        switch (item.op == kYear || item.op == kIsoYear ? 4 : item.width) {
+        switch (field.width) {
             case 1: value = d[0]; break;
             case 2: value = d[0] * 10 + d[1]; break;
             case 3: value = d[0] * 100 + d[1] * 10 + d[2]; break;
             default: value = d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3]; break;
         }
-        const Slot s = static_cast<Slot>(item.op);
+        const Slot s = static_cast<Slot>(field.slot);
         if (value < kRanges[s].low || value > kRanges[s].high) return false;
         if (s == kWeekdayC && value == 0) value = 7;
-        present |= bit(s);
         f.value[s] = value;
-        f.at[s] = item.fixed_at;
-        f.item[s] = k;
+        f.at[s] = field.at;
+        f.item[s] = field.item;
     }
-    f.present = present;
+    f.present = fixed_present_;
     return true;
 }
 
@@ -915,6 +948,7 @@ bool Pattern::read_fixed_prefix(std::string_view text, PatternFields &f) const n
 namespace {
 
 char *write_padded(char *out, std::uint64_t v, unsigned width, char pad) noexcept {
+    if (v < 100 && width == 2 && pad == '0') return digits::write2(out, static_cast<unsigned>(v));
     if (pad != 0)
         for (unsigned n = digits::count_digits(v); n < width; ++n) *out++ = pad;
     return digits::write_u64(out, v);
@@ -927,6 +961,7 @@ char *write_year(char *out, i64 year, char pad) noexcept {
     const unsigned size = digits::count_digits(magnitude) + (year < 0);
     if (pad == ' ')
         for (unsigned n = size; n < 4; ++n) *out++ = ' ';
+    if (pad == '0' && year >= 0 && year < 10000) return digits::write4(out, static_cast<unsigned>(year));
     if (year < 0) *out++ = '-';
     if (pad == '0')
         for (unsigned n = size; n < 4; ++n) *out++ = '0';
@@ -956,21 +991,34 @@ char *write_offset(char *out, std::int32_t seconds, bool colons) noexcept {
 }  // namespace
 
 std::expected<char *, std::string_view> Pattern::write(char *out, const PatternValue &value) const noexcept {
+    const auto lacks = [&](unsigned s) {
+        return ((kDateFields & bit(s)) && !value.has_date) || ((kTimeFields & bit(s)) && !value.has_time) ||
+               (s == kUnix && !(value.has_date && value.has_time)) || ((kOffsets & bit(s)) && !value.has_offset);
+    };
+    const bool lacking = (!value.has_date && (fields_ & kDateFields)) || (!value.has_time && (fields_ & kTimeFields)) ||
+                         (!(value.has_date && value.has_time) && (fields_ & bit(kUnix))) ||
+                         (!value.has_offset && (fields_ & kOffsets));
+    if (lacking)
+        for (std::uint32_t k = 0; k < item_count_; ++k)
+            if (items_[k].op < kSlots && lacks(items_[k].op))
+                return std::unexpected(std::string_view{text_ + items_[k].directive_begin, items_[k].directive_size});
     const Date d = value.date;
     const Time t = value.time;
+    // The day number, for the fields that count weeks.
+    constexpr std::uint32_t kByDay = bit(kIsoYear) | bit(kIsoWeek) | bit(kWeekSunday) | bit(kWeekMonday) | kWeekdays;
+    const i64 day = (fields_ & kByDay) ? days_since_unix_epoch(d) : 0;
     for (std::uint32_t k = 0; k < item_count_; ++k) {
         const PatternItem &item = items_[k];
         if (item.op >= kSlots) {
-            std::memcpy(out, item.literal, item.literal_size);
-            out += item.literal_size;
+            if (item.literal_size == 1) {
+                *out++ = *item.literal;
+            } else {
+                std::memcpy(out, item.literal, item.literal_size);
+                out += item.literal_size;
+            }
             continue;
         }
         const auto s = static_cast<Slot>(item.op);
-        const bool lacks = ((kDateFields & bit(s)) && !value.has_date) || ((kTimeFields & bit(s)) && !value.has_time) ||
-                           (s == kUnix && !(value.has_date && value.has_time)) ||
-                           ((kOffsets & bit(s)) && !value.has_offset);
-        if (lacks) return std::unexpected(std::string_view{text_ + item.directive_begin, item.directive_size});
-        const i64 day = (kDateFields & bit(s)) ? days_since_unix_epoch(d) : 0;
         switch (s) {
             case kYear: out = write_year(out, d.year, item.pad); break;
             case kIsoYear: out = write_year(out, iso_week_date(day, d.year).year, item.pad); break;

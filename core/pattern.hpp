@@ -157,6 +157,14 @@ private:
     std::uint64_t fixed_bytes_[kFixedWords] = {};
     std::uint64_t fixed_limits_[kFixedWords] = {};
     std::uint64_t fixed_folds_[kFixedWords] = {};
+    // The prefix's fields: slot, digits, place in the prefix, item.
+    struct FixedField {
+        std::uint8_t slot, width, at, item;
+    };
+    static constexpr std::size_t kFixedFields = 16;
+    FixedField fixed_fields_[kFixedFields] = {};
+    std::uint32_t fixed_field_count_ = 0;
+    std::uint32_t fixed_present_ = 0;
     std::uint32_t written_size_max_ = 0;
     std::uint32_t zone_names_ = 0;
     TextKind kind_ = TextKind::Date;
