@@ -48,9 +48,9 @@ PyTypeObject *build_class(ClassId id) {
 }
 
 // The units, in the order their functions are listed in __all__.
-extern const InteropUnit kStdlibUnit, kColumnsUnit, kNumpyUnit, kZonesUnit, kArrowUnit, kSerdeUnit;
-static const InteropUnit *const kUnits[] = {&kStdlibUnit, &kColumnsUnit, &kNumpyUnit,
-                                            &kZonesUnit,  &kArrowUnit,   &kSerdeUnit};
+extern const InteropUnit kStdlibUnit, kColumnsUnit, kNumpyUnit, kZonesUnit, kTextUnit, kArrowUnit, kSerdeUnit;
+static const InteropUnit *const kUnits[] = {&kStdlibUnit, &kColumnsUnit, &kNumpyUnit, &kZonesUnit,
+                                            &kTextUnit,   &kArrowUnit,   &kSerdeUnit};
 
 // Appends `name` to the list.
 static int append_name(PyObject *all, const char *name) {

@@ -10,6 +10,10 @@ from numpy.typing import NDArray
 __all__ = [
     "Zone",
     "ZoneNotFoundError",
+    "Format",
+    "ISO8601",
+    "RFC2822",
+    "HTTP_DATE",
     "available_zones",
     "ArrowColumn",
     "format_arrow",
@@ -51,6 +55,8 @@ type _ArrowTexts = _ArrowStreamExportable | _ArrowArrayExportable
 type _Texts = _ArrowTexts | Iterable[str | float | object | None] | NDArray[np.str_]
 type _Datetimes = NDArray[np.datetime64] | _ArrayConvertible
 type _Unit = Literal["s", "ms", "us", "ns"]
+type _Disambiguate = Literal["compatible", "earlier", "later", "raise"]
+type _Value = Date | Time | DateTime | OffsetDateTime
 
 @final
 class ArrowColumn:
@@ -60,8 +66,17 @@ class ArrowColumn:
     def __len__(self) -> int: ...
     __hash__: ClassVar[None]  # type: ignore[assignment]
 
-def format_arrow(instants: _ArrowTexts | _Datetimes, offset: UtcOffset | Zone | None = None) -> ArrowColumn: ...
-def parse_to_arrow(texts: _Texts, unit: _Unit = "ns") -> ArrowColumn: ...
+def format_arrow(
+    instants: _ArrowTexts | _Datetimes, offset: UtcOffset | Zone | None = None, *, format: Format | None = None
+) -> ArrowColumn: ...
+def parse_to_arrow(
+    texts: _Texts,
+    unit: _Unit = "ns",
+    *,
+    format: Format | None = None,
+    zone: UtcOffset | Zone | None = None,
+    disambiguate: _Disambiguate = "compatible",
+) -> ArrowColumn: ...
 @overload
 def to_stdlib(value: Zone, *, truncate: bool = False) -> zoneinfo.ZoneInfo: ...
 @overload
@@ -90,11 +105,20 @@ def from_stdlib(obj: datetime.timezone) -> UtcOffset: ...
 def from_stdlib(obj: datetime.timedelta) -> Duration: ...
 @overload
 def parse_many[T: (Date, Time, DateTime, OffsetDateTime)](
-    cls: type[T], texts: Iterable[str] | NDArray[np.str_]
+    cls: type[T], texts: Iterable[str] | NDArray[np.str_], *, format: Format | None = None
 ) -> list[T]: ...
 @overload
-def parse_many[T: (Date, Time, DateTime, OffsetDateTime)](cls: type[T], texts: _Texts) -> list[T | None]: ...
-def parse_to_numpy(texts: _Texts, unit: _Unit = "ns") -> NDArray[np.datetime64]: ...
+def parse_many[T: (Date, Time, DateTime, OffsetDateTime)](
+    cls: type[T], texts: _Texts, *, format: Format | None = None
+) -> list[T | None]: ...
+def parse_to_numpy(
+    texts: _Texts,
+    unit: _Unit = "ns",
+    *,
+    format: Format | None = None,
+    zone: UtcOffset | Zone | None = None,
+    disambiguate: _Disambiguate = "compatible",
+) -> NDArray[np.datetime64] | NDArray[np.timedelta64]: ...
 @overload
 def to_numpy(
     values: Iterable[Date] | Iterable[DateTime] | Iterable[OffsetDateTime], unit: str | None = None
@@ -105,7 +129,9 @@ def to_numpy(values: Iterable[Duration], unit: str | None = None) -> NDArray[np.
 def from_numpy(array: NDArray[np.timedelta64]) -> list[Duration]: ...
 @overload
 def from_numpy(array: _Datetimes) -> list[Date] | list[DateTime]: ...
-def format_numpy(array: _Datetimes, offset: UtcOffset | Zone | None = None) -> list[str]: ...
+def format_numpy(
+    array: _Datetimes, offset: UtcOffset | Zone | None = None, *, format: Format | None = None
+) -> list[str]: ...
 def to_local_numpy(array: _Datetimes, zone: Zone) -> NDArray[np.datetime64]: ...
 def from_local_numpy(
     array: _Datetimes,
@@ -138,6 +164,25 @@ class Zone:
     def __deepcopy__(self, memo: Any) -> Zone: ...
 
 def available_zones() -> set[str]: ...
+
+# A pattern of strftime's directives, or a named form (pattern None).
+@final
+class Format:
+    def __new__(cls, pattern: str) -> Format: ...
+    @property
+    def pattern(self) -> str | None: ...
+    @property
+    def result(self) -> type[Date] | type[Time] | type[DateTime] | type[OffsetDateTime] | None: ...
+    def parse(self, text: str) -> _Value: ...
+    def format(self, value: _Value) -> str: ...
+    def __eq__(self, value: object, /) -> bool: ...
+    def __hash__(self) -> int: ...
+    def __copy__(self) -> Format: ...
+    def __deepcopy__(self, memo: Any) -> Format: ...
+
+ISO8601: Final[Format]
+RFC2822: Final[Format]
+HTTP_DATE: Final[Format]
 
 # pydantic, msgspec and JSON: each class's value as its text form.
 @type_check_only
