@@ -511,6 +511,13 @@ std::string_view Zone::abbreviation_at(i64 seconds) const noexcept {
     return names_ + name;
 }
 
+std::size_t Zone::longest_abbreviation() const noexcept {
+    std::size_t longest = 0;
+    for (std::size_t at = 1; at < names_size_; at += std::strlen(names_ + at) + 1)
+        longest = std::max(longest, std::strlen(names_ + at));
+    return longest;
+}
+
 std::optional<ZoneTransition> Zone::transition_at(std::optional<i64> at) const noexcept {
     if (!at || *at < kMinUnixSeconds || *at > kMaxUnixSeconds) return std::nullopt;
     return ZoneTransition{*at, offset_at(*at - 1), offset_at(*at)};

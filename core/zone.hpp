@@ -146,6 +146,8 @@ public:
     // The designation in force ("CET", "CEST", "LMT"), empty where the zone
     // names none.  It views the zone.
     std::string_view abbreviation_at(i64 seconds) const noexcept;
+    // The longest designation's length, which a writer sizes its buffer by.
+    std::size_t longest_abbreviation() const noexcept;
 
     // The same on instants in nanoseconds: a transition strictly after
     // (before) the instant itself, not its second.

@@ -10,7 +10,7 @@ import pytest
 from hypothesis import given
 from hypothesis import strategies as st
 from merandol import Date, DateTime, OffsetDateTime
-from merandol_interop import HTTP_DATE, ISO8601, RFC2822, from_stdlib, to_stdlib
+from merandol_interop import HTTP_DATE, ISO8601, RFC2822, Format, Zone, format_numpy, from_stdlib, to_stdlib
 
 UTC = datetime.timezone.utc
 DAYS = ("Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun")
@@ -193,3 +193,16 @@ def test_wrong_weekday_refused(form, text):
     with pytest.raises(ValueError, match=r"weekday Monday is not the date's \(Tuesday\) at position 0$"):
         form.parse(text)
     assert isinstance(form.parse(text.replace("Monday", "Tuesday").replace("Mon", "Tue")), (OffsetDateTime, DateTime))
+
+
+# %Z at a zone writes the designation in force, as zoneinfo names it.
+@given(
+    st.sampled_from(["Europe/Paris", "Europe/Moscow", "America/Sao_Paulo", "Australia/Lord_Howe", "Asia/Kolkata"]),
+    st.lists(st.integers(-(2**32), 2**35), min_size=1, max_size=20),
+)
+def test_zone_abbreviation_as_zoneinfo(key, seconds):
+    np = pytest.importorskip("numpy", reason="format_numpy writes numpy arrays")
+    zoneinfo = pytest.importorskip("zoneinfo")
+    texts = format_numpy(np.array(seconds, dtype="datetime64[s]"), Zone(key), format=Format("%F %T %Z"))
+    zone = zoneinfo.ZoneInfo(key)
+    assert [t.split()[-1] for t in texts] == [datetime.datetime.fromtimestamp(s, zone).tzname() for s in seconds]
