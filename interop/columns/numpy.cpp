@@ -129,7 +129,10 @@ Outcome FormWriter::write(std::int64_t v, char *out, char *&end) const noexcept 
             const OffsetDateTime at = offset_->local(utc);
             const auto local = to_local(at);
             if (!local) return Outcome::LocalOutOfRange;
-            value = PatternValue::of(*local, at.offset);
+            // At a zone, %Z writes the designation in force.
+            value = offset_->zone
+                        ? PatternValue::at_zone(*local, at.offset, offset_->zone->abbreviation_at(unix_timestamp(utc)))
+                        : PatternValue::of(*local, at.offset);
         }
     }
     // Refusals depend on the class alone, which refusal() checked.
