@@ -6,23 +6,23 @@
 
 namespace merandol {
 
-char *write_date(char *out, Date d) noexcept {
-    std::uint32_t mag = static_cast<std::uint32_t>(d.year);
-    if (d.year < 0) {
+char *write_year(char *out, std::int32_t year) noexcept {
+    std::uint32_t mag = static_cast<std::uint32_t>(year);
+    if (year < 0) {
         *out++ = '-';
         mag = 0u - mag;
         // "-001": the sign counts towards the width of four.
         if (mag < 1000) {
             *out++ = static_cast<char>('0' + mag / 100);
-            out = digits::write2(out, mag % 100);
-        } else {
-            out = digits::write_u64(out, mag);
+            return digits::write2(out, mag % 100);
         }
-    } else if (mag < 10000) {
-        out = digits::write4(out, mag);
-    } else {
-        out = digits::write_u64(out, mag);
+        return digits::write_u64(out, mag);
     }
+    return mag < 10000 ? digits::write4(out, mag) : digits::write_u64(out, mag);
+}
+
+char *write_date(char *out, Date d) noexcept {
+    out = write_year(out, d.year);
     *out++ = '-';
     out = digits::write2(out, d.month);
     *out++ = '-';

@@ -176,6 +176,8 @@ constexpr int compare(Date a, Date b) noexcept {
 inline constexpr std::size_t kDateTextMax = sizeof("-2147483648-12-31") - 1;
 
 char *write_date(char *out, Date d) noexcept;
+// The year alone, as write_date writes it: at most "-2147483648".
+char *write_year(char *out, std::int32_t year) noexcept;
 std::expected<Date, DateError> parse_date(std::string_view text) noexcept;
 
 // Exactly "YYYY-MM-DD", the shape every writer produces, read at fixed

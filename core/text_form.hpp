@@ -49,10 +49,24 @@ struct TextError {
     // long as the compiled form does.
     std::string_view directive;
     // The field's name for OutOfRange and Contradiction ("month",
-    // "weekday"), a static string; empty otherwise.
+    // "weekday"); for a Mismatch, what was expected there ("a digit", "a
+    // month name"), or empty when the directive says it.  A static string.
     std::string_view field;
-    // The number read, for OutOfRange.
+    // The number read, for OutOfRange; for a weekday's Contradiction, both
+    // weekdays (weekday_contradiction).
     std::int64_t value;
 };
+
+// A weekday named in the text that is not the date's, in one number: the
+// weekday read, and eight times the date's.
+constexpr std::int64_t weekday_contradiction(Weekday read, Weekday date) noexcept {
+    return static_cast<std::int64_t>(read) + 8 * static_cast<std::int64_t>(date);
+}
+constexpr Weekday weekday_read(std::int64_t contradiction) noexcept { return static_cast<Weekday>(contradiction % 8); }
+constexpr Weekday weekday_of_date(std::int64_t contradiction) noexcept {
+    return static_cast<Weekday>(contradiction / 8);
+}
+static_assert(weekday_of_date(weekday_contradiction(Weekday::Monday, Weekday::Sunday)) == Weekday::Sunday &&
+              weekday_read(weekday_contradiction(Weekday::Sunday, Weekday::Monday)) == Weekday::Sunday);
 
 }  // namespace merandol

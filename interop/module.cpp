@@ -48,11 +48,11 @@ PyTypeObject *build_class(ClassId id) {
 }
 
 // The units, in the order their functions are listed in __all__.
-extern const InteropUnit kStdlibUnit, kColumnsUnit, kNumpyUnit, kZonesUnit, kZonedUnit, kArrowUnit, kSerdeUnit,
-    kCalendarUnit, kCalendarColumnsUnit;
-static const InteropUnit *const kUnits[] = {&kStdlibUnit, &kColumnsUnit,  &kNumpyUnit,
-                                            &kZonesUnit,  &kZonedUnit,    &kArrowUnit,
-                                            &kSerdeUnit,  &kCalendarUnit, &kCalendarColumnsUnit};
+extern const InteropUnit kStdlibUnit, kColumnsUnit, kNumpyUnit, kZonesUnit, kZonedUnit, kTextUnit, kArrowUnit,
+    kSerdeUnit, kCalendarUnit, kCalendarColumnsUnit;
+static const InteropUnit *const kUnits[] = {&kStdlibUnit,   &kColumnsUnit,        &kNumpyUnit, &kZonesUnit,
+                                            &kZonedUnit,    &kTextUnit,           &kArrowUnit, &kSerdeUnit,
+                                            &kCalendarUnit, &kCalendarColumnsUnit};
 
 // Appends `name` to the list.
 static int append_name(PyObject *all, const char *name) {

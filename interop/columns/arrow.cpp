@@ -556,6 +556,34 @@ int arrow_columns::visit_texts(PyObject *texts, const char *fn, TextVisitor &vis
     return 1;
 }
 
+int arrow_columns::read_rows(PyObject *texts, const char *fn, RowReader &reader) {
+    Source src;
+    const int found = read_source(texts, src, fn, {open_schema, add_chunk});
+    if (found <= 0) return found;
+    if (!reader.start(src.rows)) return -1;
+    for (const Chunk &chunk : src.chunks) {
+        std::int64_t failed = -1;
+        Py_BEGIN_ALLOW_THREADS;
+        arrow::for_each_text(chunk.column, Overload{
+                                               [&](std::int64_t row, std::string_view text) {
+                                                   if (reader.text(chunk.start + row, text)) return true;
+                                                   failed = row;
+                                                   return false;
+                                               },
+                                               [&](std::int64_t row) {
+                                                   reader.null(chunk.start + row);
+                                                   return true;
+                                               },
+                                           });
+        Py_END_ALLOW_THREADS;
+        if (failed >= 0) {
+            reader.refused(chunk.start + failed, chunk.column.text(failed));
+            return -1;
+        }
+    }
+    return 1;
+}
+
 // --- format_arrow ------------------------------------------------------------------
 
 namespace {
@@ -634,8 +662,8 @@ bool open_datetime64(PyObject *instants, Source &src, Column &array, PyObject *&
 // The texts of a chunk's rows from output row `start` on; -1, or the chunk's
 // row whose instant has no text, its outcome in `failure`.  Runs without
 // the interpreter.
-template <class Offset>
-std::int64_t write_texts(const Numbers &n, const InstantWriter &writer, std::int64_t start, Offset *offsets, char *data,
+template <class Offset, class Writer>
+std::int64_t write_texts(const Numbers &n, const Writer &writer, std::int64_t start, Offset *offsets, char *data,
                          std::uint8_t *validity, std::int64_t &nulls, Outcome &failure) noexcept {
     char *out = data + offsets[start];
     for (std::int64_t row = 0; row < n.size; ++row) {
@@ -652,15 +680,18 @@ std::int64_t write_texts(const Numbers &n, const InstantWriter &writer, std::int
     return -1;
 }
 
-template <class Offset>
-Columnar *format_all(const Source &src, const std::optional<OffsetOrZone::Value> &offset, std::int64_t &failed_chunk,
+// Every row's text by `writer`, each at most `text_max` bytes.
+template <class Offset, class Writer>
+Columnar *format_all(const Source &src, const Writer &writer, std::size_t text_max, std::int64_t &failed_chunk,
                      std::int64_t &failed_row, Outcome &failure) {
     constexpr bool large = sizeof(Offset) == 8;
     Columnar *c = Columnar::make(large ? "U" : "u", large ? "large_string" : "string", src.rows, 3);
     if (c == nullptr) return nullptr;
     const auto rows = static_cast<std::size_t>(src.rows);
     auto *offsets = static_cast<Offset *>(c->allocate(0, (rows + 1) * sizeof(Offset)));
-    auto *data = offsets ? static_cast<char *>(c->allocate(1, rows * kTextMax)) : nullptr;
+    std::size_t data_size;
+    if (__builtin_mul_overflow(rows, text_max, &data_size)) data_size = SIZE_MAX;
+    auto *data = offsets ? static_cast<char *>(c->allocate(1, data_size)) : nullptr;
     auto *validity = data ? static_cast<std::uint8_t *>(c->allocate(2, (rows + 7) / 8)) : nullptr;
     if (validity == nullptr) {
         c->let_go();
@@ -670,7 +701,6 @@ Columnar *format_all(const Source &src, const std::optional<OffsetOrZone::Value>
     std::memset(validity, 0xff, (rows + 7) / 8);
     std::int64_t nulls = 0;
     failed_row = -1;
-    const InstantWriter writer(src.unit, offset);
     Py_BEGIN_ALLOW_THREADS;
     for (std::size_t i = 0; failed_row < 0 && i < src.chunks.size(); ++i) {
         failed_row =
@@ -691,7 +721,18 @@ Columnar *format_all(const Source &src, const std::optional<OffsetOrZone::Value>
 
 }  // namespace
 
-static PyObject *format_arrow(PyObject *, PyObject *instants, Kept<std::optional<OffsetOrZone::Value>> offset) {
+// The texts of every row by `writer`, a column of large_string when their
+// bytes may pass the 2 GiB that string's 32-bit offsets reach.
+template <class Writer>
+static Columnar *format_rows(const Source &src, const Writer &writer, std::size_t text_max, std::int64_t &chunk,
+                             std::int64_t &row, Outcome &failure) {
+    return static_cast<std::uint64_t>(src.rows) > INT32_MAX / std::max<std::size_t>(text_max, 1)
+               ? format_all<std::int64_t>(src, writer, text_max, chunk, row, failure)
+               : format_all<std::int32_t>(src, writer, text_max, chunk, row, failure);
+}
+
+static PyObject *format_arrow(PyObject *, PyObject *instants, Kept<std::optional<OffsetOrZone::Value>> offset,
+                              std::optional<PyObject *> format) {
     Source src;
     Column array;
     PyObject *type = nullptr;  // as messages name it: "format 'tsn:UTC'", "'datetime64[s]'"
@@ -704,11 +745,26 @@ static PyObject *format_arrow(PyObject *, PyObject *instants, Kept<std::optional
     if (src.unit.unit == Unit::D && offset.value) {
         PyErr_Format(PyExc_ValueError, "format_arrow(): the values of %U are dates, to which an offset does not apply",
                      type);
-    } else if (Columnar *c = static_cast<std::uint64_t>(src.rows) > INT32_MAX / kTextMax
-                                 ? format_all<std::int64_t>(src, offset.value, chunk, row, failure)
-                                 : format_all<std::int32_t>(src, offset.value, chunk, row, failure)) {
+    } else if (format) {
+        FormatHold held;
+        if (!held.hold(format)) {
+            Py_DECREF(type);
+            return nullptr;
+        }
+        const FormWriter writer(text_form_of(held.get()), src.unit, offset.value);
+        auto *scratch = static_cast<char *>(PyMem_Malloc(writer.text_max()));
+        const auto refused = scratch ? writer.refusal(scratch) : std::nullopt;
+        PyMem_Free(scratch);
+        if (scratch == nullptr)
+            PyErr_NoMemory();
+        else if (refused)
+            write_refused(held.get(), writer.class_name(), *refused);
+        else if (Columnar *c = format_rows(src, writer, writer.text_max(), chunk, row, failure))
+            result = wrap_columnar(c);
+    } else if (Columnar *c = format_rows(src, InstantWriter(src.unit, offset.value), kTextMax, chunk, row, failure)) {
         result = wrap_columnar(c);
-    } else if (row >= 0) {
+    }
+    if (result == nullptr && row >= 0) {
         const Chunk &at = src.chunks[static_cast<std::size_t>(chunk)];
         const auto value = static_cast<long long>(at.numbers.at(row));
         const char *target = src.unit.unit == Unit::D ? "Date" : "DateTime";
@@ -740,13 +796,21 @@ static constexpr auto format_arrow_decl =
                     "        at the offset in force at each instant (default=None).\n"
                     "\n"
                     "Returns:\n"
+                    "    format: A Format, a named form or a pattern (a str) that writes each\n"
+                    "        value (a Date of a date column, else a DateTime, or at an offset or\n"
+                    "        zone an OffsetDateTime), or None for merandol's own texts\n"
+                    "        (default=None).\n"
+                    "\n"
+                    "Returns:\n"
                     "    ArrowColumn: The texts.  Nulls and NaT give nulls.\n"
                     "\n"
                     "Raises:\n"
                     "    ValueError: Naming the row, for an instant outside merandol's range, and\n"
                     "        for an offset given with dates.\n"
-                    "    TypeError: For a column of another type.",
-                    param<Any>("instants"), param<Keep<OrNone<OffsetOrZone>>>("offset", {}));
+                    "    TypeError: For a column of another type, and for a format that names a\n"
+                    "        field the values lack.",
+                    param<Any>("instants"), param<Keep<OrNone<OffsetOrZone>>>("offset", {}),
+                    param<OrNone<FormatArg>>("format", {}).keyword_only());
 
 static PyMethodDef arrow_functions[] = {
     row<format_arrow_decl>(),

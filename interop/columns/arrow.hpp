@@ -69,4 +69,22 @@ protected:
 // with an error set.
 int visit_texts(PyObject *texts, const char *fn, TextVisitor &visitor);
 
+// What a reader of texts does with each row when it needs no interpreter
+// but to start and to raise the error of a row it refuses.
+class RowReader {
+public:
+    virtual bool start(std::int64_t rows) = 0;  // with the interpreter
+    // Without the interpreter: false refuses the row.
+    virtual bool text(std::int64_t row, std::string_view text) noexcept = 0;
+    virtual void null(std::int64_t row) noexcept = 0;
+    // With the interpreter, for the row that text() refused: raises its error.
+    virtual void refused(std::int64_t row, std::string_view text) = 0;
+
+protected:
+    ~RowReader() = default;
+};
+
+// The same walk as visit_texts, the rows read with the interpreter released.
+int read_rows(PyObject *texts, const char *fn, RowReader &reader);
+
 }  // namespace merandol::py::arrow_columns

@@ -18,6 +18,7 @@
 #include "core/rfc3339.hpp"
 #include "core/time.hpp"
 #include "interop/interop.hpp"
+#include "interop/text/text.hpp"
 #include "interop/zones/zones.hpp"
 
 namespace merandol::py::columns {
@@ -185,6 +186,38 @@ private:
     ColumnUnit unit_;
     std::optional<OffsetOrZone::Value> offset_;
     std::int64_t per_second_, nanos_per_unit_;
+};
+
+// The text of a value of a column in a format, as format_numpy and
+// format_arrow write it with format=: a Date for unit D; otherwise the
+// DateTime of the count, or with an offset or a zone the OffsetDateTime
+// of the instant there.
+class FormWriter {
+public:
+    FormWriter(const TextForm &form, ColumnUnit unit, const std::optional<OffsetOrZone::Value> &offset) noexcept
+        : form_(form), unit_(unit), offset_(offset) {}
+
+    // The class of the column's values, as messages name it.
+    const char *class_name() const noexcept {
+        return unit_.unit == Unit::D ? "Date" : offset_ ? "OffsetDateTime" : "DateTime";
+    }
+    // The most bytes a text takes.
+    std::size_t text_max() const noexcept {
+        return form_.text_max(offset_ && offset_->zone ? offset_->zone->longest_abbreviation() : 0);
+    }
+    // What the form needs that the column's values lack, found once for
+    // all of them at `scratch` (text_max() bytes): whether a value can be
+    // written depends on its class alone.
+    std::optional<WriteRefusal> refusal(char *scratch) const noexcept;
+
+    // Writes the text of `v` from `out` (text_max() bytes) and sets `end`
+    // past it.  Runs without the interpreter.
+    Outcome write(std::int64_t v, char *out, char *&end) const noexcept;
+
+private:
+    const TextForm &form_;
+    ColumnUnit unit_;
+    std::optional<OffsetOrZone::Value> offset_;
 };
 
 // --- numpy's datetime64 and timedelta64 arrays -------------------------------

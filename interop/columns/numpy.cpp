@@ -102,6 +102,46 @@ Outcome InstantWriter::write_other(std::int64_t v, char *out, char *&end) const 
     return Outcome::Ok;
 }
 
+// --- Values as text in a format ------------------------------------------------
+
+std::optional<WriteRefusal> FormWriter::refusal(char *scratch) const noexcept {
+    const DateTime epoch{{1970, 1, 1}, {0, 0, 0, 0}};
+    const PatternValue sample = unit_.unit == Unit::D ? PatternValue::of(epoch.date)
+                                : offset_             ? PatternValue::of(epoch, UtcOffset{0})
+                                                      : PatternValue::of(epoch);
+    const auto written = form_.write(scratch, sample);
+    if (written) return std::nullopt;
+    return written.error();
+}
+
+Outcome FormWriter::write(std::int64_t v, char *out, char *&end) const noexcept {
+    PatternValue value;
+    if (unit_.unit == Unit::D) {
+        Date date;
+        if (const Outcome outcome = date_from_units(v, unit_, date); outcome != Outcome::Ok) return outcome;
+        value = PatternValue::of(date);
+    } else {
+        DateTime utc;
+        if (const Outcome outcome = datetime_from_units(v, unit_, utc); outcome != Outcome::Ok) return outcome;
+        if (!offset_) {
+            value = PatternValue::of(utc);
+        } else {
+            const OffsetDateTime at = offset_->local(utc);
+            const auto local = to_local(at);
+            if (!local) return Outcome::LocalOutOfRange;
+            // At a zone, %Z writes the designation in force.
+            value = offset_->zone
+                        ? PatternValue::at_zone(*local, at.offset, offset_->zone->abbreviation_at(unix_timestamp(utc)))
+                        : PatternValue::of(*local, at.offset);
+        }
+    }
+    // Refusals depend on the class alone, which refusal() checked.
+    const auto written = form_.write(out, value);
+    if (!written) return Outcome::OutOfRange;
+    end = *written;
+    return Outcome::Ok;
+}
+
 // --- Reading an array -------------------------------------------------------
 
 Column::~Column() {
@@ -438,13 +478,39 @@ static constexpr auto from_local_numpy_decl =
                     param<Any>("array"), param<Keep<ZoneArg>>("zone"),
                     param<DisambiguateWord>("disambiguate", Disambiguate::Compatible));
 
-static PyObject *format_numpy(PyObject *, PyObject *array, Kept<std::optional<OffsetOrZone::Value>> offset) {
+// The texts of the column in a format; the scratch and each text's bytes
+// in one buffer from the heap, as a pattern's texts have no fixed bound.
+static PyObject *format_numpy_in(const Column &c, PyObject *format, Kept<std::optional<OffsetOrZone::Value>> offset) {
+    const FormWriter writer(text_form_of(format), c.unit, offset.value);
+    auto *text = static_cast<char *>(PyMem_Malloc(writer.text_max()));
+    if (text == nullptr) return PyErr_NoMemory();
+    PyObject *result = nullptr;
+    if (const auto refused = writer.refusal(text)) {
+        write_refused(format, writer.class_name(), *refused);
+    } else {
+        const bool ascii_only = writes_ascii(format);
+        result = list_of<char *>(
+            c, c.unit.unit == Unit::D ? "Date" : "DateTime", offset.object,
+            [&](std::int64_t v, char *&end) { return writer.write(v, text, end); },
+            [&](char *end) {
+                return ascii_only ? ascii(text, end) : PyUnicode_DecodeUTF8(text, end - text, "strict");
+            });
+    }
+    PyMem_Free(text);
+    return result;
+}
+
+static PyObject *format_numpy(PyObject *, PyObject *array, Kept<std::optional<OffsetOrZone::Value>> offset,
+                              std::optional<PyObject *> format) {
     const Numpy *np = numpy("format_numpy()");
     Column c;
     if (np == nullptr || !open_column(*np, array, "format_numpy()", "argument", true, c)) return nullptr;
     if (c.unit.unit == Unit::D && offset.value)
         return PyErr_Format(PyExc_ValueError,
                             "format_numpy(): the values of %U are dates, to which an offset does not apply", c.dtype);
+    FormatHold held;
+    if (!held.hold(format)) return nullptr;
+    if (held.get() != nullptr) return format_numpy_in(c, held.get(), offset);
     const InstantWriter writer(c.unit, offset.value);
     struct Text {
         char bytes[InstantWriter::kTextMax];
@@ -468,13 +534,21 @@ static constexpr auto format_numpy_decl =
                     "        (default=None).\n"
                     "\n"
                     "Returns:\n"
+                    "    format: A Format, a named form or a pattern (a str) that writes each\n"
+                    "        value (a Date for unit D, else a DateTime, or at an offset or zone\n"
+                    "        an OffsetDateTime), or None for merandol's own texts\n"
+                    "        (default=None).\n"
+                    "\n"
+                    "Returns:\n"
                     "    list: The texts.\n"
                     "\n"
                     "Raises:\n"
                     "    ValueError: Naming the index, for NaT, for a value outside merandol's\n"
                     "        range and for a fraction of a nanosecond, and for an offset given\n"
-                    "        with unit D.",
-                    param<Any>("array"), param<Keep<OrNone<OffsetOrZone>>>("offset", {}));
+                    "        with unit D.\n"
+                    "    TypeError: For a format that names a field the values lack.",
+                    param<Any>("array"), param<Keep<OrNone<OffsetOrZone>>>("offset", {}),
+                    param<OrNone<FormatArg>>("format", {}).keyword_only());
 
 // --- to_numpy -------------------------------------------------------------------
 

@@ -15,6 +15,7 @@
 #include "core/time.hpp"
 #include "interop/columns/arrow.hpp"
 #include "interop/columns/columns.hpp"
+#include "interop/text/text.hpp"
 #include "module/date.hpp"
 #include "module/datetime.hpp"
 #include "module/offset.hpp"
@@ -417,7 +418,15 @@ static PyObject *parse_texts(PyObject *texts_object) {
     return parse_column<Object, reader>(texts);
 }
 
-static PyObject *parse_many(PyObject *, PyObject *cls, PyObject *texts_object) {
+static PyObject *parse_many_formatted(PyObject *cls, ClassId id, PyObject *texts_object, PyObject *format);
+
+static PyObject *parse_many(PyObject *, PyObject *cls, PyObject *texts_object, std::optional<PyObject *> format) {
+    FormatHold held;
+    if (!held.hold(format)) return nullptr;
+    if (held.get() != nullptr) {
+        const ClassId id = ParsedClasses::find(cls);
+        if (id != ClassId::Count) return parse_many_formatted(cls, id, texts_object, held.get());
+    }
     switch (ParsedClasses::find(cls)) {
         case ClassId::OffsetDateTime: return parse_texts<OffsetDateTimeObject, parse_rfc3339>(texts_object);
         case ClassId::DateTime: return parse_texts<DateTimeObject, parse_datetime>(texts_object);
@@ -430,22 +439,26 @@ static PyObject *parse_many(PyObject *, PyObject *cls, PyObject *texts_object) {
 }
 static constexpr auto parse_many_decl =
     module_function("parse_many", parse_many,
-                    "Parse many texts with exactly cls.parse.\n"
+                    "Parse many texts with exactly cls.parse, or with a format.\n"
                     "\n"
                     "Args:\n"
                     "    cls: Date, Time, DateTime or OffsetDateTime.\n"
                     "    texts: What parse_to_numpy takes: an iterable of str (lists, tuples and\n"
                     "        numpy str arrays are read in place) or an Arrow string column.\n"
+                    "    format: A Format, a named form (ISO8601, RFC2822, HTTP_DATE) or a\n"
+                    "        pattern (a str) that reads each text in place of cls.parse, or\n"
+                    "        None (default=None).\n"
                     "\n"
                     "Returns:\n"
                     "    list: The cls values read from the texts; None for a missing value\n"
                     "    (None, a float NaN, pandas' NA or NaT, an Arrow null).\n"
                     "\n"
                     "Raises:\n"
-                    "    ValueError: The error cls.parse raises for the first text it refuses,\n"
-                    "        with a note naming its index.\n"
-                    "    TypeError: For an element that is not a str.",
-                    param<Any>("cls"), param<Any>("texts"));
+                    "    ValueError: The error cls.parse (or format.parse) raises for the first\n"
+                    "        text it refuses, with a note naming its index.\n"
+                    "    TypeError: For an element that is not a str, and for a text the format\n"
+                    "        reads into another class than cls, naming its index.",
+                    param<Any>("cls"), param<Any>("texts"), param<OrNone<FormatArg>>("format", {}).keyword_only());
 
 // --- parse_to_numpy ---------------------------------------------------------
 
@@ -542,9 +555,465 @@ static bool fill_instants_in(Unit unit, const Texts &t, std::int64_t *out, const
     }
 }
 
-static PyObject *parse_to_numpy(PyObject *, PyObject *texts_object, Kept<std::string_view> unit_name) {
+// --- Texts in a format --------------------------------------------------------
+
+// How reading a text in a format ended, beyond Outcome's own ways.
+enum class FormFault : std::uint8_t {
+    Ok,
+    Refused,     // the form refuses the text (the TextError says why)
+    Beyond,      // its instant lies beyond merandol's range
+    OutOfRange,  // the value does not fit the column's unit
+    Remainder,   // a fraction finer than the unit
+    OtherKind,   // the form gives another class than the column's
+    Skipped,     // a reading that a change of the zone's offset skips, with disambiguate='raise'
+    Repeated,    // ... or repeats
+};
+
+// The texts of a column read in one form, each into the number its column
+// holds: an instant (or a reading without a zone) in units of NanosPerUnit
+// nanoseconds, a Date's days from 1970-01-01, a Time's units from
+// midnight.  The column's class is the form's, or, for a form whose class
+// follows the text, the first text's.  Runs without the interpreter.
+struct FormColumn {
+    const TextForm *form;
+    TextKind kind;                             // ByText until the first text of ISO8601
+    std::optional<OffsetOrZone::Value> place;  // where readings without an offset were made
+    Disambiguate how;
+    // Of the last text refused: the form's error, or the class it gave.
+    TextError error{};
+    TextKind read_kind = TextKind::ByText;
+    DateTime reading{};
+
+    FormColumn(const TextForm &f, std::optional<OffsetOrZone::Value> at, Disambiguate disambiguate) noexcept
+        : form(&f), kind(f.kind()), place(at), how(disambiguate) {}
+
+    template <std::int64_t NanosPerUnit>
+    [[gnu::always_inline]] FormFault read(std::string_view text, std::int64_t &out) noexcept {
+        const auto value = form->read(text);
+        if (MERANDOL_UNLIKELY(!value)) {
+            error = value.error();
+            return FormFault::Refused;
+        }
+        const TextValue &v = *value;
+        if (MERANDOL_UNLIKELY(v.kind != kind)) {
+            read_kind = v.kind;
+            if (kind != TextKind::ByText) return FormFault::OtherKind;
+            kind = v.kind;
+        }
+        std::int64_t seconds;
+        switch (v.kind) {
+            case TextKind::Date: out = days_since_unix_epoch(v.date); return FormFault::Ok;
+            case TextKind::Time: {
+                const std::uint64_t nanos = nanos_since_midnight(v.time);
+                if (nanos % NanosPerUnit != 0) return FormFault::Remainder;
+                out = static_cast<std::int64_t>(nanos / NanosPerUnit);
+                return FormFault::Ok;
+            }
+            case TextKind::OffsetDateTime:
+                seconds = unix_timestamp(DateTime{v.date, v.time}) - v.offset.seconds;
+                if (seconds < kMinUnixSeconds || seconds > kMaxUnixSeconds) return FormFault::Beyond;
+                break;
+            default: {
+                seconds = unix_timestamp(DateTime{v.date, v.time});
+                if (!place) break;
+                if (place->zone == nullptr) {
+                    seconds -= place->offset.seconds;
+                    if (seconds < kMinUnixSeconds || seconds > kMaxUnixSeconds) return FormFault::Beyond;
+                    break;
+                }
+                const auto placed = from_zone_local(*place->zone, DateTime{v.date, v.time}, how);
+                if (MERANDOL_UNLIKELY(!placed)) {
+                    reading = DateTime{v.date, v.time};
+                    return placed.error() == ZoneLocalError::Skipped    ? FormFault::Skipped
+                           : placed.error() == ZoneLocalError::Repeated ? FormFault::Repeated
+                                                                        : FormFault::Beyond;
+                }
+                seconds = unix_timestamp(placed->utc);
+            }
+        }
+        if (v.time.nanosecond % NanosPerUnit != 0) return FormFault::Remainder;
+        return instant_to_units<NanosPerUnit>(seconds, v.time.nanosecond, out) ? FormFault::Ok : FormFault::OutOfRange;
+    }
+};
+
+static const char *kind_name(TextKind kind) {
+    static constexpr const char *kNames[] = {"Date", "Time", "DateTime", "OffsetDateTime", "text"};
+    return kNames[static_cast<unsigned>(kind)];
+}
+
+// The name of the column a kind gives in `unit`, for messages: numpy's
+// dtype, or Arrow's type.
+static const char *column_type_name(TextKind kind, Unit unit, bool arrow) {
+    static constexpr const char *kTimes[] = {"time32[s]", "time32[ms]", "time64[us]", "time64[ns]"};
+    static constexpr const char *kDeltas[] = {"timedelta64[s]", "timedelta64[ms]", "timedelta64[us]",
+                                              "timedelta64[ns]"};
+    const auto at = static_cast<std::size_t>(unit) - static_cast<std::size_t>(Unit::s);
+    switch (kind) {
+        case TextKind::Date: return arrow ? "date32[day]" : "datetime64[D]";
+        case TextKind::Time: return arrow ? kTimes[at] : kDeltas[at];
+        default: return arrow ? info(unit).arrow_type : info(unit).datetime64;
+    }
+}
+
+// Raises the error of a text refused with `fault`, at `place`.
+static bool form_error(PyObject *format, PyObject *zone, const FormColumn &c, FormFault fault, std::string_view text,
+                       Place place, Unit unit, bool arrow) {
+    auto note = [&] {
+        if (place.sequence != nullptr)
+            add_note("at index %lld", place.index);
+        else
+            add_note("at row %lld", place.index);
+    };
+    switch (fault) {
+        case FormFault::Refused: text_refused(format, text, c.error), note(); return false;
+        case FormFault::Beyond: instant_refused(format, text), note(); return false;
+        case FormFault::OutOfRange:
+        case FormFault::Remainder:
+            return text_error(OffsetDateTimeObject::type(), text,
+                              fault == FormFault::OutOfRange ? Outcome::OutOfRange : Outcome::Remainder, place,
+                              column_type_name(c.kind, unit, arrow));
+        case FormFault::OtherKind:
+            PyErr_Format(PyExc_TypeError, "the %s reads as %s, but those before it read as %s",
+                         place.sequence ? "text" : "row", kind_name(c.read_kind), kind_name(c.kind));
+            note();
+            return false;
+        default: {
+            char shown[kDateTimeTextMax];
+            char *end = write_datetime(shown, c.reading) - 1;  // without the "Z"
+            PyErr_Format(PyExc_ValueError, "%.*s is %s in %S: a change of offset %s it (disambiguate='raise')",
+                         static_cast<int>(end - shown), shown, fault == FormFault::Skipped ? "skipped" : "repeated",
+                         zone, fault == FormFault::Skipped ? "skips" : "repeats");
+            note();
+            return false;
+        }
+    }
+}
+
+// The arguments that say how texts in a format become a column.
+struct FormArgs {
+    PyObject *format;
+    Kept<std::optional<OffsetOrZone::Value>> zone;
+    Disambiguate how;
+};
+
+// Every text of `t` into out[i] through `c`, a missing value into
+// INT64_MIN, counted in `missing`.
+template <std::int64_t NanosPerUnit>
+static bool fill_in_form(const Texts &t, FormColumn &c, const FormArgs &args, Unit unit, bool arrow, std::int64_t *out,
+                         Py_ssize_t &missing) {
+    auto fill = Overload{
+        [&](Py_ssize_t i, std::string_view text) {
+            const FormFault fault = c.read<NanosPerUnit>(text, out[i]);
+            return fault == FormFault::Ok ||
+                   form_error(args.format, args.zone.object, c, fault, text, {"texts", i}, unit, arrow);
+        },
+        [&](Py_ssize_t i) {
+            out[i] = INT64_MIN;
+            ++missing;
+            return true;
+        },
+    };
+    return each_text(t, fill);
+}
+
+// The rows of an Arrow string column through `c`, without the interpreter.
+template <std::int64_t NanosPerUnit>
+class FormRows final : public arrow_columns::RowReader {
+public:
+    FormRows(FormColumn &c, const FormArgs &args, Unit unit, bool arrow) noexcept
+        : c_(c), args_(args), unit_(unit), arrow_(arrow) {}
+    FormRows(const FormRows &) = delete;
+    FormRows &operator=(const FormRows &) = delete;
+    ~FormRows() { std::free(values); }
+
+    std::int64_t *values = nullptr;
+    std::int64_t rows = 0, missing = 0;
+
+    bool start(std::int64_t n) override {
+        rows = n;
+        if (static_cast<std::uint64_t>(n) > PY_SSIZE_T_MAX / sizeof(std::int64_t)) {
+            PyErr_NoMemory();
+            return false;
+        }
+        values = static_cast<std::int64_t *>(std::malloc(static_cast<std::size_t>(n ? n : 1) * 8));
+        if (values == nullptr) PyErr_NoMemory();
+        return values != nullptr;
+    }
+    bool text(std::int64_t row, std::string_view text) noexcept override {
+        fault_ = c_.read<NanosPerUnit>(text, values[row]);
+        return fault_ == FormFault::Ok;
+    }
+    void null(std::int64_t row) noexcept override {
+        values[row] = INT64_MIN;
+        ++missing;
+    }
+    void refused(std::int64_t row, std::string_view text) override {
+        form_error(args_.format, args_.zone.object, c_, fault_, text, {nullptr, row}, unit_, arrow_);
+    }
+
+private:
+    FormColumn &c_;
+    const FormArgs &args_;
+    Unit unit_;
+    bool arrow_;
+    FormFault fault_ = FormFault::Ok;
+};
+
+// The numbers of a column of texts in a format: an Arrow column's rows or
+// the texts read in place; `values` (allocated with malloc, `rows` of them)
+// hold INT64_MIN for a missing value.  false with an error set.
+struct FormNumbers {
+    std::int64_t *values = nullptr;
+    std::int64_t rows = 0, missing = 0;
+
+    FormNumbers() = default;
+    FormNumbers(const FormNumbers &) = delete;
+    FormNumbers &operator=(const FormNumbers &) = delete;
+    ~FormNumbers() { std::free(values); }
+};
+
+template <std::int64_t NanosPerUnit>
+static bool read_in_form(PyObject *texts_object, FormColumn &c, const FormArgs &args, Unit unit, bool arrow,
+                         const char *fn, FormNumbers &out) {
+    FormRows<NanosPerUnit> rows(c, args, unit, arrow);
+    const int found = arrow_columns::read_rows(texts_object, fn, rows);
+    if (found < 0) return false;
+    if (found > 0) {
+        out.values = std::exchange(rows.values, nullptr);
+        out.rows = rows.rows;
+        out.missing = rows.missing;
+        return true;
+    }
+    Texts texts;
+    if (!open_texts(texts_object, texts)) return false;
+    out.values = static_cast<std::int64_t *>(std::malloc(static_cast<std::size_t>(texts.size ? texts.size : 1) * 8));
+    if (out.values == nullptr) {
+        PyErr_NoMemory();
+        return false;
+    }
+    out.rows = texts.size;
+    Py_ssize_t missing = 0;
+    const bool ok = fill_in_form<NanosPerUnit>(texts, c, args, unit, arrow, out.values, missing);
+    out.missing = missing;
+    return ok;
+}
+
+static bool read_formatted(PyObject *texts_object, FormColumn &c, const FormArgs &args, Unit unit, bool arrow,
+                           const char *fn, FormNumbers &out) {
+    switch (unit) {
+        case Unit::s: return read_in_form<info(Unit::s).num>(texts_object, c, args, unit, arrow, fn, out);
+        case Unit::ms: return read_in_form<info(Unit::ms).num>(texts_object, c, args, unit, arrow, fn, out);
+        case Unit::us: return read_in_form<info(Unit::us).num>(texts_object, c, args, unit, arrow, fn, out);
+        default: return read_in_form<info(Unit::ns).num>(texts_object, c, args, unit, arrow, fn, out);
+    }
+}
+
+// zone= places readings without an offset, which only a format gives.
+static bool check_form_args(const FormArgs &args, const char *fn) {
+    if (args.format == nullptr && args.zone.value) {
+        PyErr_Format(PyExc_ValueError, "%s: zone= places the readings of a format, and no format= was given", fn);
+        return false;
+    }
+    return true;
+}
+
+static PyObject *parse_to_numpy_formatted(PyObject *texts_object, Unit unit, const FormArgs &args) {
+    const Numpy *np = numpy("parse_to_numpy()");
+    if (np == nullptr) return nullptr;
+    FormColumn c(text_form_of(args.format), args.zone.value, args.how);
+    FormNumbers numbers;
+    if (!read_formatted(texts_object, c, args, unit, false, "parse_to_numpy()", numbers)) return nullptr;
+    Py_buffer view;
+    PyObject *array = new_int64_array(*np, static_cast<Py_ssize_t>(numbers.rows), view);
+    if (array == nullptr) return nullptr;
+    std::memcpy(view.buf, numbers.values, static_cast<std::size_t>(numbers.rows) * sizeof(std::int64_t));
+    PyBuffer_Release(&view);
+    // A column of no text has the class the form would give, or instants.
+    const TextKind kind = c.kind == TextKind::ByText ? TextKind::OffsetDateTime : c.kind;
+    return view_as(array, column_type_name(kind, unit, false));
+}
+
+// The type names of the columns parse_to_arrow makes that numpy has none
+// of, by unit from s.
+static constexpr const char *kArrowReadingTypes[] = {"timestamp[s]", "timestamp[ms]", "timestamp[us]", "timestamp[ns]"};
+
+// Text that lives as long as the column: the format and the type name of a
+// timestamp at a zone, in the block a column of two buffers leaves free.
+static bool zone_texts(arrow_columns::Columnar &col, Unit unit, PyObject *key) {
+    Py_ssize_t size;
+    const char *key_text = PyUnicode_AsUTF8AndSize(key, &size);
+    if (key_text == nullptr) return false;
+    const std::string_view name = info(unit).name;
+    const auto n = static_cast<std::size_t>(size);
+    // "tsn:" key NUL, then "timestamp[" unit ", tz=" key "]" NUL.
+    auto *text = static_cast<char *>(col.allocate(2, 4 + n + 1 + 10 + name.size() + 5 + n + 2));
+    if (text == nullptr) return false;
+    char *type = put(text, std::string_view(info(unit).arrow_format, 4));
+    type = put(type, {key_text, n});
+    *type++ = '\0';
+    char *end = put(type, "timestamp[");
+    end = put(end, name);
+    end = put(end, ", tz=");
+    end = put(end, {key_text, n});
+    end = put(end, "]");
+    *end = '\0';
+    col.format = text;
+    col.type_name = type;
+    return true;
+}
+
+static PyObject *parse_to_arrow_formatted(PyObject *texts_object, Unit unit, const FormArgs &args) {
+    using arrow_columns::Columnar;
+    FormColumn c(text_form_of(args.format), args.zone.value, args.how);
+    FormNumbers numbers;
+    if (!read_formatted(texts_object, c, args, unit, true, "parse_to_arrow()", numbers)) return nullptr;
+    const TextKind kind = c.kind == TextKind::ByText ? TextKind::OffsetDateTime : c.kind;
+    const auto at = static_cast<std::size_t>(unit) - static_cast<std::size_t>(Unit::s);
+    static constexpr const char *kTimeFormats[] = {"tts", "ttm", "ttu", "ttn"};
+    const char *format = info(unit).arrow_format;
+    PyObject *key = nullptr;
+    if (kind == TextKind::Date) format = "tdD";
+    if (kind == TextKind::Time) format = kTimeFormats[at];
+    if (kind == TextKind::DateTime && !args.zone.value) format = "tsn:";
+    if (kind == TextKind::DateTime && args.zone.value && args.zone.value->zone != nullptr)
+        key = zone_key(args.zone.object);
+    const char *type = column_type_name(kind, unit, true);
+    if (kind == TextKind::DateTime && !args.zone.value) {
+        static constexpr const char *kReadingFormats[] = {"tss:", "tsm:", "tsu:", "tsn:"};
+        format = kReadingFormats[at];
+        type = kArrowReadingTypes[at];
+    }
+    const bool narrow = kind == TextKind::Date || (kind == TextKind::Time && unit <= Unit::ms);
+    Columnar *col = Columnar::make(format, type, numbers.rows, 2);
+    if (col == nullptr) return nullptr;
+    const auto rows = static_cast<std::size_t>(numbers.rows);
+    void *values = col->allocate(0, rows * (narrow ? 4 : 8));
+    auto *validity =
+        values && numbers.missing > 0 ? static_cast<std::uint8_t *>(col->allocate(1, (rows + 7) / 8)) : nullptr;
+    if (values == nullptr || (numbers.missing > 0 && validity == nullptr) ||
+        (key != nullptr && !zone_texts(*col, unit, key))) {
+        col->let_go();
+        return nullptr;
+    }
+    if (validity != nullptr) std::memset(validity, 0, (rows + 7) / 8);
+    for (std::size_t row = 0; row < rows; ++row) {
+        std::int64_t v = numbers.values[row];
+        if (v == INT64_MIN)
+            v = 0;
+        else if (validity != nullptr)
+            set_bit(validity, static_cast<std::int64_t>(row));
+        if (!narrow) {
+            static_cast<std::int64_t *>(values)[row] = v;
+        } else if (v >= INT32_MIN && v <= INT32_MAX) {
+            static_cast<std::int32_t *>(values)[row] = static_cast<std::int32_t>(v);
+        } else {
+            col->let_go();
+            return PyErr_Format(PyExc_ValueError, "row %lld holds a date outside the range of date32[day]",
+                                static_cast<long long>(row));
+        }
+    }
+    col->buffers[0] = validity;
+    col->buffers[1] = values;
+    col->null_count = numbers.missing;
+    return arrow_columns::wrap_columnar(col);
+}
+
+static TextKind kind_of(ClassId id) {
+    switch (id) {
+        case ClassId::Date: return TextKind::Date;
+        case ClassId::Time: return TextKind::Time;
+        case ClassId::DateTime: return TextKind::DateTime;
+        default: return TextKind::OffsetDateTime;
+    }
+}
+
+// The object of one text read in a format, which must give `kind`; nullptr
+// with the error, noted at `place`, otherwise.
+static PyObject *formatted_object(PyObject *format, TextKind kind, std::string_view text, Place place) {
+    const auto value = text_form_of(format).read(text);
+    PyObject *o = nullptr;
+    if (!value)
+        text_refused(format, text, value.error());
+    else if (value->kind != kind)
+        PyErr_Format(PyExc_TypeError, "the text reads as %s, not %s", kind_name(value->kind), kind_name(kind));
+    else
+        o = text_value_object(format, text, *value);
+    if (o == nullptr) {
+        if (place.sequence != nullptr)
+            add_note("at index %lld", place.index);
+        else
+            add_note("at row %lld", place.index);
+    }
+    return o;
+}
+
+class FormObjects final : public arrow_columns::TextVisitor {
+public:
+    PyObject *result = nullptr;
+
+    FormObjects(PyObject *format, TextKind kind) noexcept : format_(format), kind_(kind) {}
+    FormObjects(const FormObjects &) = delete;
+    FormObjects &operator=(const FormObjects &) = delete;
+    ~FormObjects() { Py_XDECREF(result); }
+
+    bool start(std::int64_t rows) override {
+        result = PyList_New(static_cast<Py_ssize_t>(rows));
+        return result != nullptr;
+    }
+    bool text(std::int64_t row, std::string_view text) override {
+        PyObject *o = formatted_object(format_, kind_, text, {nullptr, row});
+        if (o == nullptr) return false;
+        PyList_SET_ITEM(result, static_cast<Py_ssize_t>(row), o);
+        return true;
+    }
+    bool null(std::int64_t row) override {
+        PyList_SET_ITEM(result, static_cast<Py_ssize_t>(row), Py_NewRef(Py_None));
+        return true;
+    }
+
+private:
+    PyObject *format_;
+    TextKind kind_;
+};
+
+static PyObject *parse_many_formatted(PyObject *, ClassId id, PyObject *texts_object, PyObject *format) {
+    const TextKind kind = kind_of(id);
+    if (!PyList_CheckExact(texts_object) && !PyTuple_CheckExact(texts_object)) {
+        FormObjects rows(format, kind);
+        const int found = arrow_columns::visit_texts(texts_object, "parse_many()", rows);
+        if (found > 0) return std::exchange(rows.result, nullptr);
+        if (found < 0) return nullptr;
+    }
+    Texts t;
+    if (!open_texts(texts_object, t)) return nullptr;
+    PyObject *result = PyList_New(t.size);
+    if (result == nullptr) return nullptr;
+    const bool ok = each_text(t, Overload{
+                                     [&](Py_ssize_t i, std::string_view text) {
+                                         PyObject *o = formatted_object(format, kind, text, {"texts", i});
+                                         if (o == nullptr) return false;
+                                         PyList_SET_ITEM(result, i, o);
+                                         return true;
+                                     },
+                                     [&](Py_ssize_t i) {
+                                         PyList_SET_ITEM(result, i, Py_NewRef(Py_None));
+                                         return true;
+                                     },
+                                 });
+    if (ok) return result;
+    Py_DECREF(result);
+    return nullptr;
+}
+
+static PyObject *parse_to_numpy(PyObject *, PyObject *texts_object, Kept<std::string_view> unit_name,
+                                std::optional<PyObject *> format, Kept<std::optional<OffsetOrZone::Value>> zone,
+                                Disambiguate how) {
     Unit unit;
-    if (!text_unit(unit_name, unit)) return nullptr;
+    FormatHold held;
+    if (!held.hold(format)) return nullptr;
+    const FormArgs args{held.get(), zone, how};
+    if (!text_unit(unit_name, unit) || !check_form_args(args, "parse_to_numpy()")) return nullptr;
+    if (args.format != nullptr) return parse_to_numpy_formatted(texts_object, unit, args);
     const Numpy *np = numpy("parse_to_numpy()");
     if (np == nullptr) return nullptr;
     const char *dtype = info(unit).datetime64;
@@ -574,32 +1043,51 @@ static PyObject *parse_to_numpy(PyObject *, PyObject *texts_object, Kept<std::st
     }
     return view_as(array, dtype);
 }
-static constexpr auto parse_to_numpy_decl =
-    module_function("parse_to_numpy", parse_to_numpy,
-                    "Parse RFC 3339 texts into a numpy array of their instants.\n"
-                    "\n"
-                    "Args:\n"
-                    "    texts: An iterable of str, each read as OffsetDateTime.parse reads it;\n"
-                    "        lists, tuples and numpy str arrays are read in place, and so is an\n"
-                    "        Arrow string column.  A missing value (None, a float NaN, pandas' NA\n"
-                    "        or NaT, an Arrow null) gives NaT.\n"
-                    "    unit: 's', 'ms', 'us' or 'ns' (default='ns').\n"
-                    "\n"
-                    "Returns:\n"
-                    "    numpy.ndarray: A datetime64[unit] array of the instants.\n"
-                    "\n"
-                    "Raises:\n"
-                    "    ValueError: The error OffsetDateTime.parse raises for the first text it\n"
-                    "        refuses, with a note naming its index; and for an instant outside\n"
-                    "        the unit's range or with a fraction of a second finer than the unit.",
-                    param<Any>("texts"), param<Keep<Text>>("unit", {"ns", nullptr}));
+static constexpr auto parse_to_numpy_decl = module_function(
+    "parse_to_numpy", parse_to_numpy,
+    "Parse RFC 3339 texts, or texts in a format, into a numpy array.\n"
+    "\n"
+    "Args:\n"
+    "    texts: An iterable of str, each read as OffsetDateTime.parse reads it;\n"
+    "        lists, tuples and numpy str arrays are read in place, and so is an\n"
+    "        Arrow string column.  A missing value (None, a float NaN, pandas' NA\n"
+    "        or NaT, an Arrow null) gives NaT.\n"
+    "    unit: 's', 'ms', 'us' or 'ns' (default='ns').\n"
+    "    format: A Format, a named form or a pattern (a str) that reads each\n"
+    "        text in place of OffsetDateTime.parse, or None (default=None).  Its\n"
+    "        class gives the column: OffsetDateTime its instants; DateTime its\n"
+    "        readings without a zone, or their instants where zone= says where\n"
+    "        they were made; Date datetime64[D]; Time timedelta64[unit].\n"
+    "        ISO8601's class is the first text's.\n"
+    "    zone: A UtcOffset or a Zone where the readings of a DateTime format were\n"
+    "        made, or None (default=None).\n"
+    "    disambiguate: How a reading that the zone's changes skip or repeat is\n"
+    "        settled, as in Zone.from_local (default='compatible').\n"
+    "\n"
+    "Returns:\n"
+    "    numpy.ndarray: A datetime64[unit] array of the instants (with format=,\n"
+    "    the column its class gives).\n"
+    "\n"
+    "Raises:\n"
+    "    ValueError: The error OffsetDateTime.parse raises for the first text it\n"
+    "        refuses, with a note naming its index; and for an instant outside\n"
+    "        the unit's range or with a fraction of a second finer than the unit.",
+    param<Any>("texts"), param<Keep<Text>>("unit", {"ns", nullptr}),
+    param<OrNone<FormatArg>>("format", {}).keyword_only(), param<Keep<OrNone<OffsetOrZone>>>("zone", {}).keyword_only(),
+    param<DisambiguateWord>("disambiguate", Disambiguate::Compatible).keyword_only());
 
 // --- parse_to_arrow ----------------------------------------------------------------
 
-static PyObject *parse_to_arrow(PyObject *, PyObject *texts_object, Kept<std::string_view> unit_name) {
+static PyObject *parse_to_arrow(PyObject *, PyObject *texts_object, Kept<std::string_view> unit_name,
+                                std::optional<PyObject *> format, Kept<std::optional<OffsetOrZone::Value>> zone,
+                                Disambiguate how) {
     using arrow_columns::Columnar;
     Unit unit;
-    if (!text_unit(unit_name, unit)) return nullptr;
+    FormatHold held;
+    if (!held.hold(format)) return nullptr;
+    const FormArgs args{held.get(), zone, how};
+    if (!text_unit(unit_name, unit) || !check_form_args(args, "parse_to_arrow()")) return nullptr;
+    if (args.format != nullptr) return parse_to_arrow_formatted(texts_object, unit, args);
     const UnitInfo &u = info(unit);
     Columnar *c = arrow_columns::read_instants(texts_object, unit, "parse_to_arrow()", u.arrow_type);
     if (c == nullptr) {
@@ -624,27 +1112,40 @@ static PyObject *parse_to_arrow(PyObject *, PyObject *texts_object, Kept<std::st
     }
     return arrow_columns::wrap_columnar(c);
 }
-static constexpr auto parse_to_arrow_decl =
-    module_function("parse_to_arrow", parse_to_arrow,
-                    "Parse RFC 3339 texts into an Arrow column of their instants.\n"
-                    "\n"
-                    "Args:\n"
-                    "    texts: An Arrow string column (utf8, large_utf8 or string_view; an\n"
-                    "        array, a stream of chunks or a table of one such column), read where\n"
-                    "        its buffers lie, with nulls giving nulls; or anything parse_to_numpy\n"
-                    "        takes.  Each text is read as OffsetDateTime.parse reads it.\n"
-                    "    unit: 's', 'ms', 'us' or 'ns' (default='ns').\n"
-                    "\n"
-                    "Returns:\n"
-                    "    ArrowColumn: A column of timestamp[unit, tz=UTC] of the instants.\n"
-                    "\n"
-                    "Raises:\n"
-                    "    ValueError: The error OffsetDateTime.parse raises for the first text it\n"
-                    "        refuses, with a note naming its row from the column's start; and\n"
-                    "        for an instant outside the unit's range or finer than the unit, and\n"
-                    "        for an Arrow array whose producer declares it wrongly.\n"
-                    "    TypeError: For another Arrow type.",
-                    param<Any>("texts"), param<Keep<Text>>("unit", {"ns", nullptr}));
+static constexpr auto parse_to_arrow_decl = module_function(
+    "parse_to_arrow", parse_to_arrow,
+    "Parse RFC 3339 texts, or texts in a format, into an Arrow column.\n"
+    "\n"
+    "Args:\n"
+    "    texts: An Arrow string column (utf8, large_utf8 or string_view; an\n"
+    "        array, a stream of chunks or a table of one such column), read where\n"
+    "        its buffers lie, with nulls giving nulls; or anything parse_to_numpy\n"
+    "        takes.  Each text is read as OffsetDateTime.parse reads it.\n"
+    "    unit: 's', 'ms', 'us' or 'ns' (default='ns').\n"
+    "    format: A Format, a named form or a pattern (a str) that reads each\n"
+    "        text in place of OffsetDateTime.parse, or None (default=None).  Its\n"
+    "        class gives the column: OffsetDateTime its instants; DateTime its\n"
+    "        readings without a zone (timestamp[unit]), or their instants where\n"
+    "        zone= says where they were made; Date date32; Time time32 (s, ms)\n"
+    "        or time64 (us, ns).  ISO8601's class is the first text's.\n"
+    "    zone: A UtcOffset or a Zone where the readings of a DateTime format were\n"
+    "        made, or None (default=None).\n"
+    "    disambiguate: How a reading that the zone's changes skip or repeat is\n"
+    "        settled, as in Zone.from_local (default='compatible').\n"
+    "\n"
+    "Returns:\n"
+    "    ArrowColumn: A column of timestamp[unit, tz=UTC] of the instants (tz the\n"
+    "    zone's key for readings placed in a Zone).\n"
+    "\n"
+    "Raises:\n"
+    "    ValueError: The error OffsetDateTime.parse raises for the first text it\n"
+    "        refuses, with a note naming its row from the column's start; and\n"
+    "        for an instant outside the unit's range or finer than the unit, and\n"
+    "        for an Arrow array whose producer declares it wrongly.\n"
+    "    TypeError: For another Arrow type.",
+    param<Any>("texts"), param<Keep<Text>>("unit", {"ns", nullptr}),
+    param<OrNone<FormatArg>>("format", {}).keyword_only(), param<Keep<OrNone<OffsetOrZone>>>("zone", {}).keyword_only(),
+    param<DisambiguateWord>("disambiguate", Disambiguate::Compatible).keyword_only());
 
 static PyMethodDef columns_functions[] = {
     row<parse_many_decl>(),

@@ -289,8 +289,10 @@ def read_column(column):
     valid = [
         validity is None or ctypes.c_uint8.from_address(validity + (i >> 3)).value >> (i & 7) & 1 for i in range(n)
     ]
-    if fmt.startswith("ts"):
-        values = (c_int64 * n).from_address(array.buffers[1])[:] if n else []
+    if fmt.startswith("t"):
+        # date32 and time32 hold 4 bytes a value, timestamps and time64 8.
+        width = ctypes.c_int32 if fmt in ("tdD", "tts", "ttm") else c_int64
+        values = (width * n).from_address(array.buffers[1])[:] if n else []
     else:
         offsets = (ctypes.c_int32 * (n + 1)).from_address(array.buffers[1])[:]
         values = [

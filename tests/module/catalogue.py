@@ -26,6 +26,10 @@ import merandol_interop
 from arrow_ctypes import ArrayProducer, Producer, read_column, read_stream
 from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset, Weekday
 from merandol_interop import (
+    HTTP_DATE,
+    ISO8601,
+    RFC2822,
+    Format,
     Zone,
     ZonedDateTime,
     ZoneNotFoundError,
@@ -1489,6 +1493,124 @@ CALENDAR_CALLS = [
 ]
 INTEROP_CALLS += CALENDAR_CALLS
 
+# --- Text in other forms -------------------------------------------------------
+
+YMD, DB, LOG = Format("%Y-%m-%d"), Format("%Y-%m-%d %H:%M:%S"), Format("%d/%b/%Y:%H:%M:%S %z")
+LOGGED = OffsetDateTime.parse("2026-12-08T14:36:25+01:00")
+LONG_TEXT = "x" * 70
+FORMAT_CALLS = [
+    ("Format(pattern)", lambda: Format("%Y-%m-%d").pattern, None, "%Y-%m-%d"),
+    (
+        "Format.result",
+        lambda: (YMD.result, DB.result, LOG.result, ISO8601.result),
+        None,
+        (Date, DateTime, OffsetDateTime, None),
+    ),
+    ("Format.parse", lambda: LOG.parse("08/Dec/2026:14:36:25 +0100"), None, LOGGED),
+    ("Format.format", lambda: LOG.format(LOGGED), None, "08/Dec/2026:14:36:25 +0100"),
+    ("repr(Format)", lambda: (repr(YMD), repr(RFC2822)), None, ("Format('%Y-%m-%d')", "merandol_interop.RFC2822")),
+    ("str(Format)", lambda: str(YMD), None, "%Y-%m-%d"),
+    ("hash(Format)", lambda: hash(YMD) == hash("%Y-%m-%d"), None, True),
+    ("Format eq", lambda: (YMD == Format("%Y-%m-%d"), YMD != DB, ISO8601 == RFC2822), None, (True, True, False)),
+    ("reduce(Format)", lambda: (YMD.__reduce__()[1], HTTP_DATE.__reduce__()), None, (("%Y-%m-%d",), "HTTP_DATE")),
+    ("Format.__copy__", lambda: YMD.__copy__() is YMD, None, True),
+    ("Format.__deepcopy__", lambda: ISO8601.__deepcopy__({}) is ISO8601, None, True),
+    ("ISO8601 parse", lambda: ISO8601.parse("2026-W50-2"), None, Date(2026, 12, 8)),
+    ("ISO8601 format", lambda: ISO8601.format(DateTime.parse("2026-12-08T14:36:25Z")), None, "2026-12-08T14:36:25"),
+    ("RFC2822 parse", lambda: RFC2822.parse("Tue, 08 Dec 2026 14:36:25 +0100"), None, LOGGED),
+    ("RFC2822 format", lambda: RFC2822.format(LOGGED), None, "Tue, 08 Dec 2026 14:36:25 +0100"),
+    ("HTTP_DATE parse", lambda: HTTP_DATE.parse("Tuesday, 08-Dec-26 13:36:25 GMT"), None, LOGGED.utc),
+    ("HTTP_DATE format", lambda: HTTP_DATE.format(LOGGED), None, "Tue, 08 Dec 2026 13:36:25 GMT"),
+    # Bad input: each way a pattern, a text or a value is refused, once.
+    ("Format(int)", lambda: Format(5), TypeError, "a pattern must be a str, not 'int'"),
+    (
+        "Format(unknown)",
+        lambda: Format("é%Q"),
+        ValueError,
+        "'é%Q' is not a pattern: unknown directive at position 1 (%Q)",
+    ),
+    (
+        "Format(lone %)",
+        lambda: Format("%F%"),
+        ValueError,
+        "'%F%' is not a pattern: lone % at the end at position 2 (%)",
+    ),
+    (
+        "Format(twice)",
+        lambda: Format("%F %d"),
+        ValueError,
+        "'%F %d' is not a pattern: field given twice at position 3 (%d)",
+    ),
+    (
+        "Format(partial)",
+        lambda: Format("%b %d %H"),
+        ValueError,
+        "'%b %d %H' is not a pattern: partial date at position 0",
+    ),
+    (
+        "Format.parse(month 13)",
+        lambda: Format("é %Y-%m-%d").parse("é 2026-13-08"),
+        ValueError,
+        "'é 2026-13-08' does not match 'é %Y-%m-%d': month 13 at position 7 (%m)",
+    ),
+    (
+        "Format.parse(long)",
+        lambda: YMD.parse(LONG_TEXT),
+        ValueError,
+        f"'{LONG_TEXT[:64]}'... does not match '%Y-%m-%d': expected a digit at position 0 (%Y)",
+    ),
+    (
+        "Format.parse(NUL)",
+        lambda: YMD.parse("2026-12-08\x00"),
+        ValueError,
+        "'2026-12-08\\x00' does not match '%Y-%m-%d': text left over at position 10",
+    ),
+    (
+        "Format.parse(beyond)",
+        lambda: Format("%Y-%m-%d %H:%M%z").parse("2147483647-12-31 23:59-0100"),
+        ValueError,
+        "'2147483647-12-31 23:59-0100' does not match '%Y-%m-%d %H:%M%z': its instant is outside the range of DateTime",
+    ),
+    (
+        "Format.format(%H of a Date)",
+        lambda: DB.format(Date(2026, 12, 8)),
+        TypeError,
+        "'%Y-%m-%d %H:%M:%S' writes %H, a field that Date does not have",
+    ),
+    (
+        "Format.format(%z of a DateTime)",
+        lambda: LOG.format(LOGGED.utc),
+        TypeError,
+        "'%d/%b/%Y:%H:%M:%S %z' writes %z, a field that DateTime does not have",
+    ),
+    (
+        "ISO8601 parse(bad)",
+        lambda: ISO8601.parse("2026-13-08"),
+        ValueError,
+        "'2026-13-08' is not an ISO 8601 text: month 13 at position 5",
+    ),
+    (
+        "RFC2822 parse(weekday)",
+        lambda: RFC2822.parse("Mon, 08 Dec 2026 14:36:25 GMT"),
+        ValueError,
+        "'Mon, 08 Dec 2026 14:36:25 GMT' is not an RFC 2822 date: "
+        "weekday Monday is not the date's (Tuesday) at position 0",
+    ),
+    (
+        "RFC2822 format(DateTime)",
+        lambda: RFC2822.format(LOGGED.utc),
+        TypeError,
+        "merandol_interop.RFC2822 writes an OffsetDateTime, not DateTime",
+    ),
+    (
+        "HTTP_DATE parse(bad)",
+        lambda: HTTP_DATE.parse("Tue, 08 Dec 2026"),
+        ValueError,
+        "'Tue, 08 Dec 2026' is not an HTTP date: text ended at position 16",
+    ),
+]
+INTEROP_CALLS += FORMAT_CALLS
+
 # --- merandol_interop's columns ----------------------------------------------
 
 # (label, call, exception or None, message or, on success, the result, notes)
@@ -1692,6 +1814,80 @@ COLUMN_CALLS += [
         [],
     ),
 ]
+# Columns in a format: each kind of column, and each way one is refused.
+COLUMN_CALLS += [
+    (
+        "parse_many(format=)",
+        lambda: parse_many(OffsetDateTime, ["08/Dec/2026:14:36:25 +0100", None], format=LOG),
+        None,
+        [LOGGED, None],
+        [],
+    ),
+    (
+        "parse_many(format=, other class)",
+        lambda: parse_many(Date, ["2026-12-08T14:36:25"], format=ISO8601),
+        TypeError,
+        "the text reads as DateTime, not Date",
+        ["at index 0"],
+    ),
+    (
+        "parse_many(format=int)",
+        lambda: parse_many(Date, [], format=5),
+        TypeError,
+        "format must be a merandol_interop.Format, a named form or a str, not 'int'",
+        ["while processing 'format'"],
+    ),
+    (
+        "parse_to_arrow(format=, Date)",
+        lambda: read_column(parse_to_arrow(["2026-12-08", None], format=ISO8601)),
+        None,
+        ("tdD", [20795, None]),
+        [],
+    ),
+    (
+        "parse_to_arrow(format=, Time)",
+        lambda: read_column(parse_to_arrow(["14:36"], "ms", format="%H:%M")),
+        None,
+        ("ttm", [52560000]),
+        [],
+    ),
+    (
+        "parse_to_arrow(format=, zone=)",
+        lambda: read_column(parse_to_arrow(["2026-12-08 14:36:25"], "s", format=DB, zone=PARIS)),
+        None,
+        ("tss:Europe/Paris", [1796736985]),
+        [],
+    ),
+    (
+        "parse_to_arrow(format=, Arrow rows)",
+        lambda: parse_to_arrow(Producer([["2026-12-08", "2026-12-0x"]]), format=ISO8601),
+        ValueError,
+        "'2026-12-0x' is not an ISO 8601 text: expected a digit at position 9",
+        ["at row 1"],
+    ),
+    (
+        "parse_to_arrow(format=, ISO 8601 of two classes)",
+        lambda: parse_to_arrow(["2026-12-08T14:36:25", "2026-12-08"], format=ISO8601),
+        TypeError,
+        "the text reads as Date, but those before it read as DateTime",
+        ["at index 1"],
+    ),
+    (
+        "parse_to_arrow(format=, skipped)",
+        lambda: parse_to_arrow(["2026-03-29 02:30:00"], format=DB, zone=PARIS, disambiguate="raise"),
+        ValueError,
+        "2026-03-29T02:30:00 is skipped in Europe/Paris: a change of offset skips it (disambiguate='raise')",
+        ["at index 0"],
+    ),
+    (
+        "parse_to_arrow(zone= alone)",
+        lambda: parse_to_arrow([], zone=PARIS),
+        ValueError,
+        "parse_to_arrow(): zone= places the readings of a format, and no format= was given",
+        [],
+    ),
+]
+
 # Labels of the calls that go through numpy, whose own reference counts
 # drift under the debug interpreter (numpy.empty(3) alone gains one a call,
 # with no block allocated): for these only the allocated blocks are judged.
@@ -2115,6 +2311,58 @@ if np is not None:
                 ),
             )
         ],
+    ]
+    S1 = np.array([1796740585], dtype="datetime64[s]")
+    COLUMN_CALLS += [
+        (
+            "parse_to_numpy(format=)",
+            lambda: parse_to_numpy(["2026-12-08 14:36:25"], "s", format=DB),
+            None,
+            ("datetime64[s]", [1796740585]),
+            [],
+        ),
+        (
+            "parse_to_numpy(format=, Time)",
+            lambda: parse_to_numpy(["14:36"], "s", format=Format("%H:%M")),
+            None,
+            ("timedelta64[s]", [52560]),
+            [],
+        ),
+        (
+            "parse_to_numpy(format=, finer than the unit)",
+            lambda: parse_to_numpy(["2026-12-08T14:36:25.5Z"], "s", format=ISO8601),
+            ValueError,
+            "texts[0] = '2026-12-08T14:36:25.5Z' has a fraction of a second that datetime64[s] cannot hold",
+            [],
+        ),
+        (
+            "format_numpy(format=)",
+            lambda: format_numpy(S1, PARIS, format=RFC2822),
+            None,
+            ["Tue, 08 Dec 2026 15:36:25 +0100"],
+            [],
+        ),
+        (
+            "format_numpy(format=, %z of readings)",
+            lambda: format_numpy(S1, format=RFC2822),
+            TypeError,
+            "merandol_interop.RFC2822 writes an OffsetDateTime, not DateTime",
+            [],
+        ),
+        (
+            "format_arrow(format=)",
+            lambda: read_column(format_arrow(D8[:2], format=Format("%d/%m/%Y"))),
+            None,
+            ("u", ["01/01/1970", "02/01/1970"]),
+            [],
+        ),
+        (
+            "format_arrow(format=, %H of dates)",
+            lambda: format_arrow(D8[:2], format=DB),
+            TypeError,
+            "'%Y-%m-%d %H:%M:%S' writes %H, a field that Date does not have",
+            [],
+        ),
     ]
     NUMPY_LABELS = {c[0] for c in COLUMN_CALLS[_before:]}
 

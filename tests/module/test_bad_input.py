@@ -30,7 +30,19 @@ from catalogue import (
 from hypothesis import given, settings
 from hypothesis import strategies as st
 from merandol import Date, DateTime, OffsetDateTime, Time
-from merandol_interop import format_numpy, from_numpy, from_stdlib, parse_many, parse_to_numpy, to_numpy, to_stdlib
+from merandol_interop import (
+    HTTP_DATE,
+    ISO8601,
+    RFC2822,
+    Format,
+    format_numpy,
+    from_numpy,
+    from_stdlib,
+    parse_many,
+    parse_to_numpy,
+    to_numpy,
+    to_stdlib,
+)
 
 try:
     import numpy as np
@@ -387,3 +399,37 @@ def test_columns_of_any_objects(items, cls, unit):
             assert COLUMN_REFUSAL.match(str(e)) or (notes and notes[-1].startswith("at index ")), e
         else:
             assert len(result) == len(items)
+
+
+# A pattern refused names its position (and directive); a text refused, the
+# position where reading stopped, or the range its instant leaves.
+PATTERN_REFUSAL = re.compile(r"'.*' is not a pattern: [a-z% ]+ at position \d+( \(%.*\))?", re.DOTALL)
+TEXT_REFUSAL = re.compile(r".* at position \d+( \(%.*\))?|.*: its instant is outside the range of DateTime", re.DOTALL)
+patterns = st.one_of(
+    st.text(),
+    st.sampled_from(["%Y-%m-%d", "%d/%b/%Y:%H:%M:%S %z", "%G-W%V-%u", "%s", "%I:%M %p", "%c", "%F%"]),
+    edited(st.sampled_from(["%Y-%m-%dT%H:%M:%S%z", "%a, %d %b %Y %T %Z", "%j/%y %H"])),
+)
+
+
+@given(patterns, reader_texts)
+def test_formats_of_any_pattern_and_text(pattern, text):
+    """A pattern compiles or is refused naming where; each form reads a text
+    into its class, which it writes back, or refuses it naming where."""
+    forms = [ISO8601, RFC2822, HTTP_DATE]
+    try:
+        forms.append(Format(pattern))
+    except UnicodeEncodeError:
+        assert any("\ud800" <= c <= "\udfff" for c in pattern)
+    except ValueError as e:
+        assert PATTERN_REFUSAL.fullmatch(str(e)), e
+    for form in forms:
+        try:
+            value = form.parse(text)
+        except UnicodeEncodeError:
+            assert any("\ud800" <= c <= "\udfff" for c in text)
+        except ValueError as e:
+            assert TEXT_REFUSAL.fullmatch(str(e)), e
+        else:
+            assert type(value) is (form.result or type(value))
+            assert isinstance(form.format(value), str)

@@ -1,18 +1,28 @@
 """merandol_interop's column functions against outside oracles: each
 element read alone with cls.parse, numpy's own datetime64 arithmetic and
-text, and pandas; and every refusal once."""
+text, and pandas, polars and pyarrow; and every refusal once."""
 
 import subprocess
 import sys
+from datetime import UTC, datetime, timedelta, timezone
 from fractions import Fraction
 
 import pytest
-from arrow_ctypes import read_column
+from arrow_ctypes import Producer, read_column
 from catalogue import COLUMN_CALLS, I32, MAX_DAY, MAX_NANOS, MAX_SECS, MIN_DAY, MIN_NANOS, MIN_SECS
 from hypothesis import example, given
 from hypothesis import strategies as st
 from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset
-from merandol_interop import ArrowColumn, format_numpy, from_numpy, parse_many, parse_to_numpy, to_numpy
+from merandol_interop import (
+    ArrowColumn,
+    Format,
+    format_numpy,
+    from_numpy,
+    parse_many,
+    parse_to_arrow,
+    parse_to_numpy,
+    to_numpy,
+)
 from strategies import rfc3339_texts
 
 np = pytest.importorskip("numpy", reason="the column functions read and make numpy arrays", exc_type=ImportError)
@@ -400,3 +410,61 @@ def test_numpy_is_imported_only_when_needed_and_named_when_missing():
         "else: raise AssertionError('parse_to_numpy ran without numpy')\n"
     )
     subprocess.run([sys.executable, "-c", code], check=True)
+
+
+# --- Columns in a format -------------------------------------------------------
+
+PATTERNS = ["%Y-%m-%d %H:%M:%S", "%d/%b/%Y:%H:%M:%S %z", "%Y-%m-%dT%H:%M:%S.%f%z", "%m/%d/%Y", "%I:%M:%S.%f %p"]
+OFFSETS = [UTC, timezone(timedelta(hours=5, minutes=30)), timezone(-timedelta(hours=8))]
+# Where pandas' nanoseconds reach.
+stamps = st.lists(st.datetimes(datetime(1900, 1, 1), datetime(2200, 1, 1), timezones=st.sampled_from(OFFSETS)))
+
+
+def nanos_of_day(t):
+    return (t.hour * 3600 + t.minute * 60 + t.second) * 10**9 + t.nanosecond
+
+
+@given(st.sampled_from(PATTERNS), stamps, st.sampled_from(TEXT_UNITS))
+def test_columns_in_a_format_hold_what_parse_many_reads(pattern, stamps, unit):
+    """parse_to_numpy and parse_to_arrow with a pattern hold the values that
+    parse_many reads with it, in every unit (a text finer than the unit is
+    refused by both), from a list and from an Arrow column; pandas'
+    to_datetime reads the same instants."""
+    form = Format(pattern)
+    texts = [s.strftime(pattern) for s in stamps]
+    values = parse_many(form.result, [*texts, None], format=form)
+    assert values[-1] is None
+    if form.result is Time:
+        nanos = [nanos_of_day(t) for t in values[:-1]]
+        fits = all(n % UNIT_NS[unit] == 0 for n in nanos)
+        expected = (f"timedelta64[{unit}]", [n // UNIT_NS[unit] for n in nanos]) if fits else None
+    else:
+        try:
+            array = to_numpy(values[:-1], "D" if form.result is Date else unit)
+            expected = (str(array.dtype), array.view("int64").tolist())
+        except ValueError:
+            expected = None
+    for source in ([*texts, None], Producer([[*texts, None]])):
+        try:
+            got = parse_to_numpy(source, unit, format=form)
+        except ValueError:
+            assert expected is None
+            continue
+        assert expected is not None
+        assert (str(got.dtype), got.view("int64").tolist()) == (expected[0], [*expected[1], I64[0]])
+        assert read_column(parse_to_arrow(source, unit, format=form))[1] == [*expected[1], None]
+    if form.result is not Time and unit == "ns":
+        pd = pytest.importorskip("pandas")
+        day = DAY_NS if form.result is Date else 1
+        assert [n * day for n in expected[1]] == pd.to_datetime(texts, format=pattern, utc=True).asi8.tolist()
+
+
+@given(st.sampled_from(PATTERNS[:2]), stamps)
+def test_arrow_peers_read_a_format_as_parse_to_arrow_does(pattern, stamps):
+    pa = pytest.importorskip("pyarrow", reason="pyarrow comes from the benchmark's environment")
+    pl = pytest.importorskip("polars", reason="polars comes from the benchmark's environment")
+    texts = [s.strftime(pattern) for s in stamps]
+    ours = read_column(parse_to_arrow(texts, "us", format=Format(pattern)))[1]
+    theirs = pa.compute.strptime(pa.array(texts, pa.string()), format=pattern, unit="us")
+    assert theirs.cast(pa.int64()).to_pylist() == ours
+    assert pl.Series(texts, dtype=pl.String).str.to_datetime(pattern, time_unit="us").cast(pl.Int64).to_list() == ours

@@ -1,0 +1,175 @@
+// Text patterns of C's strftime/strptime directives ("%Y-%m-%d %H:%M:%S"),
+// compiled once into a list of items, then read and written without
+// backtracking: a reading takes time linear in the text and the pattern,
+// whatever they hold.
+//
+// Reading follows the standard strptime where it is exact and refuses where
+// it guesses: nothing defaults to 1900 (a pattern must name a whole date, a
+// time of day, or both), and fields that can disagree (a weekday and the
+// date, %j and the month and day, %y and %Y, %s and everything else) must
+// agree.  In a time the hour is required and smaller fields left out are
+// zero.  A run of white space in the pattern matches one or more white
+// space characters, ASCII letters match either case, the whole text must be
+// used.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <string_view>
+
+#include "core/text_form.hpp"
+
+namespace merandol {
+
+enum class PatternFault : std::uint8_t {
+    UnknownDirective,  // "%Q", or a flag or width before a directive that takes none
+    LonePercent,       // a "%" ends the pattern
+    RepeatedField,     // a directive given twice ("%Y ... %Y", "%F ... %d")
+    PartialDate,       // part of a date without a whole one ("%b %d", "%V" without "%G"), or an offset without one
+    NoDateOrTime,      // neither a whole date nor a time of day ("foo")
+    OutOfMemory,
+    PartialTime,  // part of a time without the hour ("%M:%S", "%I" without "%p"), or an offset without a time
+};
+
+// What is wrong, for a message such as "<reason> at position 3 (%Q)".
+constexpr std::string_view describe(PatternFault fault) noexcept {
+    constexpr std::string_view reasons[] = {
+        "unknown directive",         "lone % at the end", "field given twice", "partial date",
+        "neither a date nor a time", "out of memory",     "partial time",
+    };
+    return reasons[static_cast<unsigned>(fault)];
+}
+
+struct PatternError {
+    PatternFault fault;
+    // Where in the pattern, in bytes from 0: the start of the directive at
+    // fault, or of the pattern for a fault of the whole pattern.
+    std::uint32_t position;
+    // The directive as written ("%Q", "%-d"), a view of the caller's
+    // pattern; empty for a fault of the whole pattern.
+    std::string_view directive;
+};
+
+// A value to write, of any kind: the fields it has and, for a column
+// written at a zone, the zone's abbreviation at that instant (which %Z
+// writes in place of the offset's name).  Build it with the named
+// constructors.
+struct PatternValue {
+    Date date{};
+    Time time{};
+    UtcOffset offset{};
+    bool has_date = false;
+    bool has_time = false;
+    bool has_offset = false;
+    // Empty unless written at a zone; must outlive the write.
+    std::string_view zone_abbreviation{};
+
+    static constexpr PatternValue of(Date d) noexcept { return {d, {}, {}, true, false, false, {}}; }
+    static constexpr PatternValue of(Time t) noexcept { return {{}, t, {}, false, true, false, {}}; }
+    // A reading without an offset.  %s takes it as UTC, as a DateTime read
+    // from %s is.
+    static constexpr PatternValue of(DateTime dt) noexcept { return {dt.date, dt.time, {}, true, true, false, {}}; }
+    // The local reading and its offset (not the UTC date-time).
+    static constexpr PatternValue of(DateTime local, UtcOffset offset) noexcept {
+        return {local.date, local.time, offset, true, true, true, {}};
+    }
+    static constexpr PatternValue at_zone(DateTime local, UtcOffset offset, std::string_view abbreviation) noexcept {
+        return {local.date, local.time, offset, true, true, true, abbreviation};
+    }
+};
+
+// %Z's names of an offset: "UTC", "UTC+05:30", "UTC-00:00:15".
+inline constexpr std::size_t kOffsetNameMax = sizeof("UTC+hh:mm:ss") - 1;
+
+struct PatternItem;
+struct PatternFields;
+
+// A compiled pattern.  It owns a copy of its text, which the directives of
+// its TextErrors view, and moving it keeps them valid.
+class Pattern {
+public:
+    Pattern() noexcept = default;
+    Pattern(Pattern &&other) noexcept;
+    Pattern &operator=(Pattern &&other) noexcept;
+    Pattern(const Pattern &) = delete;
+    Pattern &operator=(const Pattern &) = delete;
+    ~Pattern();
+
+    static std::expected<Pattern, PatternError> compile(std::string_view pattern) noexcept;
+
+    std::string_view text() const noexcept { return {text_, text_size_}; }
+
+    // The class a reading gives: Date, Time, DateTime (a reading without an
+    // offset, or a UTC instant for %s without an offset) or
+    // OffsetDateTime (an offset directive with a date and a time, or %s).
+    TextKind kind() const noexcept { return kind_; }
+
+    // Whether every value of kind() that write() accepts reads back to
+    // itself: the year whole (%Y or %G read with a sign and any number of
+    // digits, not %y), the date and time fully named, nanoseconds kept (%9f
+    // or %.f when there is a time), and no field of variable width followed
+    // by a digit directive.  (%z and %:z write an offset's seconds when it
+    // has them, as Python's strftime does.)
+    bool keeps_every_field() const noexcept { return keeps_every_field_; }
+
+    // At least the length of any text write() gives: %Z counted as an
+    // offset's name or an abbreviation of `abbreviation_size` bytes,
+    // whichever is longer.  Constant per pattern and abbreviation size, so
+    // a caller finds it once.
+    std::size_t written_size_max(std::size_t abbreviation_size = 0) const noexcept {
+        return written_size_max_ +
+               zone_names_ * (abbreviation_size > kOffsetNameMax ? abbreviation_size - kOffsetNameMax : 0);
+    }
+
+    // The value of a whole text.  On a TextValue of kind DateTime from %s,
+    // `date` and `time` are the UTC reading.
+    std::expected<TextValue, TextError> read(std::string_view text) const noexcept;
+
+    // Writes the text of `value` at `out`, which has room for
+    // written_size_max(value.zone_abbreviation.size()) bytes, and returns
+    // its end; or, when the value lacks a field that a directive needs, that
+    // directive as written (a view of text()).
+    std::expected<char *, std::string_view> write(char *out, const PatternValue &value) const noexcept;
+
+private:
+    void find_fixed_prefix() noexcept;
+    bool read_fixed_prefix(std::string_view text, PatternFields &fields) const noexcept;
+    std::expected<TextValue, TextError> resolve(const PatternFields &fields) const noexcept;
+    TextError error_at(TextFault fault, std::uint32_t position, std::uint32_t item, unsigned slot,
+                       std::int64_t value) const noexcept;
+
+    // One allocation: the items, then the text.
+    void *block_ = nullptr;
+    const PatternItem *items_ = nullptr;
+    const char *text_ = "";
+    std::uint32_t item_count_ = 0;
+    std::uint32_t text_size_ = 0;
+    // The first items form a prefix of fixed width that is read at fixed
+    // places in one pass, when the text has it (see pattern.cpp).
+    std::uint32_t fixed_items_ = 0;
+    std::uint32_t fixed_size_ = 0;
+    // The prefix in words of eight bytes (the last one overlapping the one
+    // before): the bytes expected, '0' for each digit; per byte the bound
+    // that sets its top bit when off (0x76 for a digit, 0x7f otherwise);
+    // 0x20 for each letter, matched in either case.
+    static constexpr std::size_t kFixedWords = 8;
+    std::uint64_t fixed_bytes_[kFixedWords] = {};
+    std::uint64_t fixed_limits_[kFixedWords] = {};
+    std::uint64_t fixed_folds_[kFixedWords] = {};
+    // The prefix's fields: slot, digits, place in the prefix, item.
+    struct FixedField {
+        std::uint8_t slot, width, at, item;
+    };
+    static constexpr std::size_t kFixedFields = 16;
+    FixedField fixed_fields_[kFixedFields] = {};
+    std::uint32_t fixed_field_count_ = 0;
+    std::uint32_t fixed_present_ = 0;
+    std::uint32_t written_size_max_ = 0;
+    std::uint32_t zone_names_ = 0;
+    TextKind kind_ = TextKind::Date;
+    bool keeps_every_field_ = false;
+    std::uint32_t fields_ = 0;  // the fields named, one bit each (pattern.cpp)
+};
+
+}  // namespace merandol
