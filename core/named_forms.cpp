@@ -315,74 +315,67 @@ std::uint32_t fraction(Scanner &s) noexcept {
     return nanos;
 }
 
-// Hours, minutes and seconds, in basic or extended form, each but the hour
-// optional; a fraction only after the seconds (as the standard reader has
-// it).  24:00 is the end of the day, read as the next day's start.
+// Hours with optional minutes and seconds, in basic ("1436") or extended
+// ("14:36") form, for a time of day and an offset alike; where each field
+// starts, for a message.
+struct ClockFields {
+    unsigned hour = 0, minute = 0, second = 0;
+    std::size_t hour_at = 0, minute_at = 0, second_at = 0;
+    bool has_second = false;
+};
+
+ClockFields clock_fields(Scanner &s) noexcept {
+    ClockFields f;
+    f.hour_at = s.at();
+    f.hour = s.fixed(2);
+    const bool extended = s.peek() == ':';
+    auto field = [&s, extended](unsigned &value, std::size_t &at) {
+        if (extended ? !s.accept(':') : !is_digit(s.peek())) return false;
+        at = s.at();
+        value = s.fixed(2);
+        return true;
+    };
+    if (field(f.minute, f.minute_at)) f.has_second = field(f.second, f.second_at);
+    return f;
+}
+
+// A time of day; a fraction only after the seconds (as the standard reader
+// has it).  24:00 is the end of the day, read as the next day's start.
 struct IsoTime {
     Time time;
     bool end_of_day;
 };
 
 IsoTime iso_time(Scanner &s) noexcept {
-    const std::size_t hour_at = s.at();
-    const unsigned hour = s.fixed(2);
-    unsigned minute = 0, second = 0;
-    std::uint32_t nanos = 0;
-    std::size_t minute_at = s.at() + 1, second_at = 0;
-    bool has_second = false;
-    if (s.accept(':')) {
-        minute = s.fixed(2);
-        second_at = s.at() + 1;
-        if ((has_second = s.accept(':'))) second = s.fixed(2);
-    } else if (is_digit(s.peek())) {
-        minute_at = s.at();
-        minute = s.fixed(2);
-        second_at = s.at();
-        if ((has_second = is_digit(s.peek()))) second = s.fixed(2);
-    }
-    if (has_second && s.accept_either('.', ',')) nanos = fraction(s);
-    if (hour > 24) s.fail_range(hour_at, "hour", hour);
-    if (minute > 59) s.fail_range(minute_at, "minute", minute);
-    if (second > 59) s.fail_range(second_at, "second", second);
-    const bool end_of_day = hour == 24;
-    if (end_of_day && (minute | second | nanos) != 0) s.fail_range(hour_at, "hour", hour);
+    const ClockFields f = clock_fields(s);
+    const std::uint32_t nanos = f.has_second && s.accept_either('.', ',') ? fraction(s) : 0;
+    if (f.hour > 24) s.fail_range(f.hour_at, "hour", f.hour);
+    if (f.minute > 59) s.fail_range(f.minute_at, "minute", f.minute);
+    if (f.second > 59) s.fail_range(f.second_at, "second", f.second);
+    const bool end_of_day = f.hour == 24;
+    if (end_of_day && (f.minute | f.second | nanos) != 0) s.fail_range(f.hour_at, "hour", f.hour);
     if (!s.ok()) return {};
-    return {Time{static_cast<std::uint8_t>(end_of_day ? 0 : hour), static_cast<std::uint8_t>(minute),
-                 static_cast<std::uint8_t>(second), nanos},
+    return {Time{static_cast<std::uint8_t>(end_of_day ? 0 : f.hour), static_cast<std::uint8_t>(f.minute),
+                 static_cast<std::uint8_t>(f.second), nanos},
             end_of_day};
 }
 
-// "Z", or a sign and hours with optional minutes and seconds, in basic or
-// extended form.  A fraction of the offset's second is read when it is
-// zero: an offset is a whole number of seconds.
+// "Z", or a sign and the clock's fields.  A fraction of the offset's
+// second is read when it is zero: an offset is a whole number of seconds.
 UtcOffset iso_offset(Scanner &s) noexcept {
     if (s.accept_either('Z', 'z')) return UtcOffset{0};
     const bool negative = s.peek() == '-';
     if (!s.accept_either('+', '-')) s.fail_expected("'Z', '+' or '-'");
-    const std::size_t hour_at = s.at();
-    const unsigned hours = s.fixed(2);
-    unsigned minutes = 0, seconds = 0;
-    std::size_t minute_at = s.at() + 1, second_at = 0;
-    bool has_seconds = false;
-    if (s.accept(':')) {
-        minutes = s.fixed(2);
-        second_at = s.at() + 1;
-        if ((has_seconds = s.accept(':'))) seconds = s.fixed(2);
-    } else if (is_digit(s.peek())) {
-        minute_at = s.at();
-        minutes = s.fixed(2);
-        second_at = s.at();
-        if ((has_seconds = is_digit(s.peek()))) seconds = s.fixed(2);
-    }
-    if (has_seconds && s.accept_either('.', ',')) {
+    const ClockFields f = clock_fields(s);
+    if (f.has_second && s.accept_either('.', ',')) {
         const std::size_t fraction_at = s.at();
         if (fraction(s) != 0)
             s.fail({TextFault::Mismatch, static_cast<std::uint32_t>(fraction_at), {}, "an offset of whole seconds", 0});
     }
-    if (hours > 23) s.fail_range(hour_at, "offset hour", hours);
-    if (minutes > 59) s.fail_range(minute_at, "offset minute", minutes);
-    if (seconds > 59) s.fail_range(second_at, "offset second", seconds);
-    const auto magnitude = static_cast<std::int32_t>(hours * 3600 + minutes * 60 + seconds);
+    if (f.hour > 23) s.fail_range(f.hour_at, "offset hour", f.hour);
+    if (f.minute > 59) s.fail_range(f.minute_at, "offset minute", f.minute);
+    if (f.second > 59) s.fail_range(f.second_at, "offset second", f.second);
+    const auto magnitude = static_cast<std::int32_t>(f.hour * 3600 + f.minute * 60 + f.second);
     return UtcOffset{negative ? -magnitude : magnitude};
 }
 
@@ -555,7 +548,9 @@ std::expected<TextValue, TextError> read_iso8601(std::string_view text) noexcept
         std::size_t end = kTimeAt + kFixedTimeSize;
         if (end < text.size() && text[end] == '.') ++end;
         while (end < text.size() && is_digit(text[end])) ++end;
-        if (Time time; end <= text.size() && read_fixed_time(digits::slice(text, kTimeAt, end), time)) {
+        // A decimal comma goes the general way.
+        if (Time time; end <= text.size() && (end == text.size() || text[end] != ',') &&
+                       read_fixed_time(digits::slice(text, kTimeAt, end), time)) {
             if (end == text.size()) return TextValue{TextKind::DateTime, date, time, {}};
             Scanner s(text, end);
             const UtcOffset offset = iso_offset(s);
