@@ -23,11 +23,29 @@ constexpr bool equal_ignoring_case(std::string_view a, std::string_view b) noexc
     return true;
 }
 
-constexpr std::array<std::string_view, 7> kDayNames = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
-constexpr std::array<std::string_view, 7> kFullDayNames = {"Monday", "Tuesday",  "Wednesday", "Thursday",
-                                                           "Friday", "Saturday", "Sunday"};
-constexpr std::array<std::string_view, 12> kMonthNames = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+// The first eight letters of a name in lower case, one to a byte: a run of
+// letters is matched by comparing words (ASCII letters differ from their
+// lower case by the bit 0x20 alone).
+constexpr u64 name_key(std::string_view name) noexcept {
+    u64 key = 0;
+    for (std::size_t i = 0; i < name.size() && i < 8; ++i)
+        key |= u64{static_cast<unsigned char>(name[i] | 0x20)} << (8 * i);
+    return key;
+}
+
+template <std::size_t N>
+struct Names {
+    std::array<std::string_view, N> text;
+    std::array<u64, N> key{};
+
+    constexpr explicit Names(std::array<std::string_view, N> names) noexcept : text(names) {
+        for (std::size_t i = 0; i < N; ++i) key[i] = name_key(names[i]);
+    }
+};
+
+constexpr Names<7> kDayNames({"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"});
+constexpr Names<7> kFullDayNames({"Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"});
+constexpr Names<12> kMonthNames({"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"});
 
 // A run of letters is looked at up to one letter past the longest name
 // ("Wednesday", 9): a longer run is no name either way.
@@ -42,7 +60,7 @@ constexpr u64 kSaturatedNumber = 1'000'000'000'000'000'000;
 // rather than after every field.
 class Scanner {
 public:
-    explicit constexpr Scanner(std::string_view text) noexcept : text_(text) {}
+    explicit constexpr Scanner(std::string_view text, std::size_t at = 0) noexcept : text_(text), at_(at) {}
 
     std::size_t at() const noexcept { return at_; }
     bool ok() const noexcept { return !failed_; }
@@ -121,12 +139,14 @@ public:
 
     // A run of letters that is one of `names`, in either case: its index.
     template <std::size_t N>
-    unsigned name(const std::array<std::string_view, N> &names, std::string_view what) noexcept {
+    unsigned name(const Names<N> &names, std::string_view what) noexcept {
         std::size_t n = 0;
         while (n < kNameRunMax && is_letter(peek(n))) ++n;
+        const u64 key = name_key(digits::slice(text_, at_, at_ + n));
         if (ok())
             for (unsigned i = 0; i < N; ++i)
-                if (equal_ignoring_case(digits::slice(text_, at_, at_ + n), names[i])) {
+                if (names.key[i] == key && names.text[i].size() == n &&
+                    (n <= 8 || equal_ignoring_case(digits::slice(text_, at_, at_ + n), names.text[i]))) {
                     at_ += n;
                     return i;
                 }
@@ -295,74 +315,67 @@ std::uint32_t fraction(Scanner &s) noexcept {
     return nanos;
 }
 
-// Hours, minutes and seconds, in basic or extended form, each but the hour
-// optional; a fraction only after the seconds (as the standard reader has
-// it).  24:00 is the end of the day, read as the next day's start.
+// Hours with optional minutes and seconds, in basic ("1436") or extended
+// ("14:36") form, for a time of day and an offset alike; where each field
+// starts, for a message.
+struct ClockFields {
+    unsigned hour = 0, minute = 0, second = 0;
+    std::size_t hour_at = 0, minute_at = 0, second_at = 0;
+    bool has_second = false;
+};
+
+ClockFields clock_fields(Scanner &s) noexcept {
+    ClockFields f;
+    f.hour_at = s.at();
+    f.hour = s.fixed(2);
+    const bool extended = s.peek() == ':';
+    auto field = [&s, extended](unsigned &value, std::size_t &at) {
+        if (extended ? !s.accept(':') : !is_digit(s.peek())) return false;
+        at = s.at();
+        value = s.fixed(2);
+        return true;
+    };
+    if (field(f.minute, f.minute_at)) f.has_second = field(f.second, f.second_at);
+    return f;
+}
+
+// A time of day; a fraction only after the seconds (as the standard reader
+// has it).  24:00 is the end of the day, read as the next day's start.
 struct IsoTime {
     Time time;
     bool end_of_day;
 };
 
 IsoTime iso_time(Scanner &s) noexcept {
-    const std::size_t hour_at = s.at();
-    const unsigned hour = s.fixed(2);
-    unsigned minute = 0, second = 0;
-    std::uint32_t nanos = 0;
-    std::size_t minute_at = s.at() + 1, second_at = 0;
-    bool has_second = false;
-    if (s.accept(':')) {
-        minute = s.fixed(2);
-        second_at = s.at() + 1;
-        if ((has_second = s.accept(':'))) second = s.fixed(2);
-    } else if (is_digit(s.peek())) {
-        minute_at = s.at();
-        minute = s.fixed(2);
-        second_at = s.at();
-        if ((has_second = is_digit(s.peek()))) second = s.fixed(2);
-    }
-    if (has_second && s.accept_either('.', ',')) nanos = fraction(s);
-    if (hour > 24) s.fail_range(hour_at, "hour", hour);
-    if (minute > 59) s.fail_range(minute_at, "minute", minute);
-    if (second > 59) s.fail_range(second_at, "second", second);
-    const bool end_of_day = hour == 24;
-    if (end_of_day && (minute | second | nanos) != 0) s.fail_range(hour_at, "hour", hour);
+    const ClockFields f = clock_fields(s);
+    const std::uint32_t nanos = f.has_second && s.accept_either('.', ',') ? fraction(s) : 0;
+    if (f.hour > 24) s.fail_range(f.hour_at, "hour", f.hour);
+    if (f.minute > 59) s.fail_range(f.minute_at, "minute", f.minute);
+    if (f.second > 59) s.fail_range(f.second_at, "second", f.second);
+    const bool end_of_day = f.hour == 24;
+    if (end_of_day && (f.minute | f.second | nanos) != 0) s.fail_range(f.hour_at, "hour", f.hour);
     if (!s.ok()) return {};
-    return {Time{static_cast<std::uint8_t>(end_of_day ? 0 : hour), static_cast<std::uint8_t>(minute),
-                 static_cast<std::uint8_t>(second), nanos},
+    return {Time{static_cast<std::uint8_t>(end_of_day ? 0 : f.hour), static_cast<std::uint8_t>(f.minute),
+                 static_cast<std::uint8_t>(f.second), nanos},
             end_of_day};
 }
 
-// "Z", or a sign and hours with optional minutes and seconds, in basic or
-// extended form.  A fraction of the offset's second is read when it is
-// zero: an offset is a whole number of seconds.
+// "Z", or a sign and the clock's fields.  A fraction of the offset's
+// second is read when it is zero: an offset is a whole number of seconds.
 UtcOffset iso_offset(Scanner &s) noexcept {
     if (s.accept_either('Z', 'z')) return UtcOffset{0};
     const bool negative = s.peek() == '-';
     if (!s.accept_either('+', '-')) s.fail_expected("'Z', '+' or '-'");
-    const std::size_t hour_at = s.at();
-    const unsigned hours = s.fixed(2);
-    unsigned minutes = 0, seconds = 0;
-    std::size_t minute_at = s.at() + 1, second_at = 0;
-    bool has_seconds = false;
-    if (s.accept(':')) {
-        minutes = s.fixed(2);
-        second_at = s.at() + 1;
-        if ((has_seconds = s.accept(':'))) seconds = s.fixed(2);
-    } else if (is_digit(s.peek())) {
-        minute_at = s.at();
-        minutes = s.fixed(2);
-        second_at = s.at();
-        if ((has_seconds = is_digit(s.peek()))) seconds = s.fixed(2);
-    }
-    if (has_seconds && s.accept_either('.', ',')) {
+    const ClockFields f = clock_fields(s);
+    if (f.has_second && s.accept_either('.', ',')) {
         const std::size_t fraction_at = s.at();
         if (fraction(s) != 0)
             s.fail({TextFault::Mismatch, static_cast<std::uint32_t>(fraction_at), {}, "an offset of whole seconds", 0});
     }
-    if (hours > 23) s.fail_range(hour_at, "offset hour", hours);
-    if (minutes > 59) s.fail_range(minute_at, "offset minute", minutes);
-    if (seconds > 59) s.fail_range(second_at, "offset second", seconds);
-    const auto magnitude = static_cast<std::int32_t>(hours * 3600 + minutes * 60 + seconds);
+    if (f.hour > 23) s.fail_range(f.hour_at, "offset hour", f.hour);
+    if (f.minute > 59) s.fail_range(f.minute_at, "offset minute", f.minute);
+    if (f.second > 59) s.fail_range(f.second_at, "offset second", f.second);
+    const auto magnitude = static_cast<std::int32_t>(f.hour * 3600 + f.minute * 60 + f.second);
     return UtcOffset{negative ? -magnitude : magnitude};
 }
 
@@ -441,8 +454,7 @@ UtcOffset rfc2822_zone(Scanner &s) noexcept {
     }
     // The US zones: Eastern, Central, Mountain, Pacific, standard then
     // daylight, each daylight an hour ahead of its standard.
-    constexpr std::array<std::string_view, 10> kNames = {"UT",  "GMT", "EST", "EDT", "CST",
-                                                         "CDT", "MST", "MDT", "PST", "PDT"};
+    constexpr Names<10> kNames({"UT", "GMT", "EST", "EDT", "CST", "CDT", "MST", "MDT", "PST", "PDT"});
     constexpr std::array<std::int8_t, 10> kHours = {0, 0, -5, -4, -6, -5, -7, -6, -8, -7};
     if (is_letter(s.peek()) && !is_letter(s.peek(1)) && to_lower(s.peek()) != 'j') {
         s.accept(s.peek());
@@ -460,6 +472,43 @@ constexpr std::int32_t rfc850_year(unsigned two_digits) noexcept {
     return static_cast<std::int32_t>(two_digits + (two_digits >= 70 ? 1900 : 2000));
 }
 
+// The index of a three-letter name at `at`, either case, or N.
+template <std::size_t N>
+unsigned fixed_name(std::string_view text, std::size_t at, const Names<N> &names) noexcept {
+    const u64 key = name_key(digits::slice(text, at, at + 3));
+    unsigned i = 0;
+    while (i < N && names.key[i] != key) ++i;
+    return i;
+}
+
+// "Tue, 08 Dec 2026 14:36:25 ", what both forms write, read at fixed
+// places; false for anything else or a field out of range there, which
+// the general reader then reports.
+constexpr std::size_t kFixedImfSize = sizeof("Tue, 08 Dec 2026 14:36:25 ") - 1;
+
+bool read_fixed_imf(std::string_view text, Date &date, Time &time) noexcept {
+    if (text.size() < kFixedImfSize) return false;
+    auto number = [&text](std::size_t at, std::size_t count) {
+        unsigned v = 0;
+        for (std::size_t i = at; i < at + count; ++i) {
+            const unsigned digit = static_cast<unsigned char>(text[i]) - unsigned{'0'};
+            v = digit < 10 && v < 10000 ? v * 10 + digit : 100000;  // 100000: not digits
+        }
+        return v;
+    };
+    const unsigned day_name = fixed_name(text, 0, kDayNames), month = fixed_name(text, 8, kMonthNames) + 1;
+    const unsigned day = number(5, 2), year = number(12, 4), hour = number(17, 2), minute = number(20, 2),
+                   second = number(23, 2);
+    if (text[3] != ',' || text[4] != ' ' || text[7] != ' ' || text[11] != ' ' || text[16] != ' ' || text[19] != ':' ||
+        text[22] != ':' || text[25] != ' ' || day_name == 7 || month > 12 || year > 9999 ||
+        day - 1 >= days_in_month(static_cast<std::int32_t>(year), month) || hour > 23 || minute > 59 || second > 59)
+        return false;
+    date = Date{static_cast<std::int32_t>(year), static_cast<std::uint8_t>(month), static_cast<std::uint8_t>(day)};
+    time =
+        Time{static_cast<std::uint8_t>(hour), static_cast<std::uint8_t>(minute), static_cast<std::uint8_t>(second), 0};
+    return static_cast<unsigned>(weekday(date)) == day_name;
+}
+
 char *write_name(char *out, std::string_view name) noexcept {
     for (char c : name) *out++ = c;
     return out;
@@ -467,12 +516,12 @@ char *write_name(char *out, std::string_view name) noexcept {
 
 // "Tue, 08 Dec 2026 14:36:25 ": what both written forms begin with.
 char *write_imf_date_time(char *out, DateTime dt) noexcept {
-    out = write_name(out, kDayNames[static_cast<unsigned>(weekday(dt.date))]);
+    out = write_name(out, kDayNames.text[static_cast<unsigned>(weekday(dt.date))]);
     *out++ = ',';
     *out++ = ' ';
     out = digits::write2(out, dt.date.day);
     *out++ = ' ';
-    out = write_name(out, kMonthNames[dt.date.month - 1u]);
+    out = write_name(out, kMonthNames.text[dt.date.month - 1u]);
     *out++ = ' ';
     out = write_year(out, dt.date.year);
     *out++ = ' ';
@@ -488,6 +537,26 @@ char *write_imf_date_time(char *out, DateTime dt) noexcept {
 }  // namespace
 
 std::expected<TextValue, TextError> read_iso8601(std::string_view text) noexcept {
+    // The shape merandol's own texts have, "YYYY-MM-DD" and "THH:MM:SS" with
+    // a fraction, is read at fixed places first; any other text, or a field
+    // out of range there, is read the general way, which says what is wrong.
+    constexpr std::size_t kTimeAt = kFixedDateSize + 1;
+    if (Date date; (text.size() == kFixedDateSize ||
+                    (text.size() > kFixedDateSize && (text[kFixedDateSize] == 'T' || text[kFixedDateSize] == ' '))) &&
+                   read_fixed_date(digits::slice(text, 0, kFixedDateSize), date)) {
+        if (text.size() == kFixedDateSize) return TextValue{TextKind::Date, date, {}, {}};
+        std::size_t end = kTimeAt + kFixedTimeSize;
+        if (end < text.size() && text[end] == '.') ++end;
+        while (end < text.size() && is_digit(text[end])) ++end;
+        // A decimal comma goes the general way.
+        if (Time time; end <= text.size() && (end == text.size() || text[end] != ',') &&
+                       read_fixed_time(digits::slice(text, kTimeAt, end), time)) {
+            if (end == text.size()) return TextValue{TextKind::DateTime, date, time, {}};
+            Scanner s(text, end);
+            const UtcOffset offset = iso_offset(s);
+            return finish(s, {TextKind::OffsetDateTime, date, time, offset});
+        }
+    }
     Scanner s(text);
     Date date = iso_date(s);
     if (s.ok() && s.at_end()) return TextValue{TextKind::Date, date, {}, {}};
@@ -505,6 +574,12 @@ std::expected<TextValue, TextError> read_iso8601(std::string_view text) noexcept
 }
 
 std::expected<TextValue, TextError> read_rfc2822(std::string_view text) noexcept {
+    // "Tue, 08 Dec 2026 14:36:25 +0100", as written, first.
+    if (DateTime dt; text.size() == kFixedImfSize + 5 && read_fixed_imf(text, dt.date, dt.time)) {
+        Scanner s(text, kFixedImfSize);
+        const UtcOffset offset = rfc2822_zone(s);
+        if (s.ok() && s.at_end()) return TextValue{TextKind::OffsetDateTime, dt.date, dt.time, offset};
+    }
     Scanner s(text);
     s.skip_cfws();
     const std::size_t name_at = s.at();
@@ -541,6 +616,10 @@ std::expected<TextValue, TextError> read_rfc2822(std::string_view text) noexcept
 }
 
 std::expected<TextValue, TextError> read_http_date(std::string_view text) noexcept {
+    // "Tue, 08 Dec 2026 14:36:25 GMT", as written, first.
+    if (DateTime dt;
+        text.size() == kFixedImfSize + 3 && read_fixed_imf(text, dt.date, dt.time) && text.ends_with("GMT"))
+        return TextValue{TextKind::DateTime, dt.date, dt.time, {}};
     Scanner s(text);
     auto nothing = [] {};
     std::size_t letters = 0;
