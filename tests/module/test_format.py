@@ -6,11 +6,10 @@ keeps every field; the deliberate differences in one table."""
 
 import datetime as dt
 
+import merandol as m
 import pytest
 from hypothesis import assume, given
 from hypothesis import strategies as st
-
-import merandol as m
 from merandol_interop import Format
 
 # Patterns of a whole date and time, and the fields they give; any other
