@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 #include "core/digits.hpp"
 
@@ -163,7 +165,7 @@ public:
                 std::size_t j = i + 1;
                 const bool space = is_space(c);
                 while (j < pattern_.size() && pattern_[j] != '%' && is_space(pattern_[j]) == space) ++j;
-                add_literal(space ? kSpace : kLiteral, copy_ + i, j - i, i, 0);
+                add_literal(space ? kSpace : kLiteral, copy_at(i), j - i, i, 0);
                 i = j;
                 continue;
             }
@@ -193,6 +195,9 @@ private:
         add({static_cast<std::uint8_t>(op), 0, 0, 0, 0, bytes, static_cast<std::uint32_t>(size),
              static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(directive_size)});
     }
+
+    // The pattern's copy at `i`; none while counting.
+    const char *copy_at(std::size_t i) const noexcept { return copy_ == nullptr ? nullptr : copy_ + i; }
 
     const char *static_literal(char c) const noexcept { return kStaticLiterals.data() + kStaticLiterals.find(c); }
 
@@ -226,12 +231,9 @@ private:
         const auto unknown = [&] { return std::unexpected(fault(PatternFault::UnknownDirective, begin, i)); };
         const auto twice = [&] { return std::unexpected(fault(PatternFault::RepeatedField, begin, i)); };
         if (flag == 0 && width == 0) {
-            const char *lit = letter == '%'   ? copy_ + i - 1
-                              : letter == 'n' ? static_literal('\n')
-                              : letter == 't' ? static_literal('\t')
-                                              : nullptr;
-            if (lit != nullptr) {
-                add_literal(letter == '%' ? kLiteral : kSpace, lit, 1, begin, i - begin);
+            if (letter == '%' || letter == 'n' || letter == 't') {
+                const char *bytes = letter == '%' ? copy_at(i - 1) : static_literal(letter == 'n' ? '\n' : '\t');
+                add_literal(letter == '%' ? kLiteral : kSpace, bytes, 1, begin, i - begin);
                 return i;
             }
             const std::string_view parts = composite_of(letter);
@@ -311,11 +313,24 @@ Pattern::Pattern(Pattern &&other) noexcept { *this = static_cast<Pattern &&>(oth
 Pattern &Pattern::operator=(Pattern &&other) noexcept {
     if (this != &other) {
         std::free(block_);
-        std::memcpy(static_cast<void *>(this), &other, sizeof *this);
-        other.block_ = nullptr;
-        other.items_ = nullptr;
-        other.text_ = "";
-        other.item_count_ = other.text_size_ = 0;
+        block_ = std::exchange(other.block_, nullptr);
+        items_ = std::exchange(other.items_, nullptr);
+        text_ = std::exchange(other.text_, "");
+        item_count_ = std::exchange(other.item_count_, 0);
+        text_size_ = std::exchange(other.text_size_, 0);
+        fixed_items_ = std::exchange(other.fixed_items_, 0);
+        fixed_size_ = other.fixed_size_;
+        std::copy(std::begin(other.fixed_bytes_), std::end(other.fixed_bytes_), fixed_bytes_);
+        std::copy(std::begin(other.fixed_limits_), std::end(other.fixed_limits_), fixed_limits_);
+        std::copy(std::begin(other.fixed_folds_), std::end(other.fixed_folds_), fixed_folds_);
+        std::copy(std::begin(other.fixed_fields_), std::end(other.fixed_fields_), fixed_fields_);
+        fixed_field_count_ = other.fixed_field_count_;
+        fixed_present_ = other.fixed_present_;
+        written_size_max_ = other.written_size_max_;
+        zone_names_ = other.zone_names_;
+        kind_ = other.kind_;
+        keeps_every_field_ = other.keeps_every_field_;
+        fields_ = other.fields_;
     }
     return *this;
 }
@@ -324,7 +339,7 @@ Pattern::~Pattern() { std::free(block_); }
 
 std::expected<Pattern, PatternError> Pattern::compile(std::string_view pattern) noexcept {
     if (pattern.size() > UINT32_MAX / 2) return std::unexpected(PatternError{PatternFault::OutOfMemory, 0, {}});
-    Compiler counting(pattern, pattern.data(), nullptr);
+    Compiler counting(pattern, nullptr, nullptr);
     if (auto ok = counting.run(); !ok) return std::unexpected(ok.error());
     const std::uint32_t fields = counting.fields();
 
@@ -368,7 +383,10 @@ std::expected<Pattern, PatternError> Pattern::compile(std::string_view pattern) 
     if (!pattern.empty()) std::memcpy(text, pattern.data(), pattern.size());
     text[pattern.size()] = '\0';
     Compiler writing(pattern, text, items);
-    (void)writing.run();
+    if (!writing.run()) {  // cannot happen: the count refused what it would
+        std::free(block);
+        return std::unexpected(PatternError{PatternFault::OutOfMemory, 0, {}});
+    }
 
     Pattern p;
     p.block_ = block;
@@ -1038,8 +1056,8 @@ std::expected<char *, std::string_view> Pattern::write(char *out, const PatternV
             case kHour: out = write_padded(out, t.hour, 2, item.pad); break;
             case kHour12: out = write_padded(out, t.hour % 12 == 0 ? 12 : t.hour % 12, 2, item.pad); break;
             case kAmPm:
-                std::memcpy(out, t.hour >= 12 ? "PM" : "AM", 2);
-                out += 2;
+                *out++ = t.hour >= 12 ? 'P' : 'A';
+                *out++ = 'M';
                 break;
             case kMinute: out = write_padded(out, t.minute, 2, item.pad); break;
             case kSecond: out = write_padded(out, t.second, 2, item.pad); break;
@@ -1061,8 +1079,7 @@ std::expected<char *, std::string_view> Pattern::write(char *out, const PatternV
                     std::memcpy(out, value.zone_abbreviation.data(), value.zone_abbreviation.size());
                     out += value.zone_abbreviation.size();
                 } else {
-                    std::memcpy(out, "UTC", 3);
-                    out += 3;
+                    for (const char c : {'U', 'T', 'C'}) *out++ = c;
                     if (value.offset.seconds != 0) out = write_offset(out, value.offset.seconds, true);
                 }
                 break;
