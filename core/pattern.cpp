@@ -404,6 +404,10 @@ std::expected<Pattern, PatternError> Pattern::compile(std::string_view pattern) 
     for (std::uint32_t k = 0; k < p.item_count_; ++k) {
         PatternItem &item = items[k];
         const bool digits_follow = k + 1 < p.item_count_ && reads_digits(items[k + 1]);
+        // What follows when a %.f of a whole second between writes nothing.
+        std::uint32_t after = k + 1;
+        while (after < p.item_count_ && items[after].op == kFraction && items[after].width == 0) ++after;
+        const bool digits_after = after < p.item_count_ && reads_digits(items[after]);
         if (item.op == kSpace) {
             // After another space, with nothing or only a %.f of a whole
             // second between, the run may have been read already.
@@ -413,25 +417,25 @@ std::expected<Pattern, PatternError> Pattern::compile(std::string_view pattern) 
         }
         if (item.op == kYear || item.op == kIsoYear) {
             item.greedy = !digits_follow;
-            keeps &= item.greedy;
+            keeps &= item.greedy && !digits_after;
         }
         const bool variable =
             (reads_digits(item) && item.op != kLiteral && item.pad != '0') || item.op == kFraction || item.op == kUnix;
-        keeps &= !(variable && digits_follow);
+        keeps &= !(variable && (digits_follow || digits_after));
         // %.f of a whole second writes nothing, and a dot after it would be
         // read as its own.
         if (item.op == kFraction && item.width == 0 && k + 1 < p.item_count_ && items[k + 1].op == kLiteral)
             keeps &= items[k + 1].literal[0] != '.';
         // An abbreviated name reads on into the whole name.
-        if ((item.op == kMonthName || item.op == kWeekdayName) && item.width == 0 && k + 1 < p.item_count_ &&
-            items[k + 1].op == kLiteral)
-            keeps &= !is_letter(items[k + 1].literal[0]);
+        if ((item.op == kMonthName || item.op == kWeekdayName) && item.width == 0 && after < p.item_count_ &&
+            items[after].op == kLiteral)
+            keeps &= !is_letter(items[after].literal[0]);
         // An offset reads on while digits, colons or (after "UTC") a sign
         // follow.
-        if ((item.op == kOffset || item.op == kOffsetName) && k + 1 < p.item_count_) {
-            const PatternItem &next = items[k + 1];
-            keeps &= !digits_follow && !(next.op == kLiteral &&
-                                         (next.literal[0] == ':' || next.literal[0] == '+' || next.literal[0] == '-'));
+        if ((item.op == kOffset || item.op == kOffsetName) && after < p.item_count_) {
+            const PatternItem &next = items[after];
+            keeps &= !digits_after && !(next.op == kLiteral &&
+                                        (next.literal[0] == ':' || next.literal[0] == '+' || next.literal[0] == '-'));
         }
         size += written_max(item);
     }
