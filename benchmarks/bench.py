@@ -29,6 +29,7 @@ from pathlib import Path
 
 import catalogue
 import columns
+import patterns
 import report
 import serde
 
@@ -75,6 +76,7 @@ def main():
     parser.add_argument("--columns-only", action="store_true", help="only the columns section")
     parser.add_argument("--zones-only", action="store_true", help="only the columns section's zone tables")
     parser.add_argument("--serde-only", action="store_true", help="only pydantic, msgspec and JSON")
+    parser.add_argument("--patterns-only", action="store_true", help="only the patterns and calendar columns")
     options = parser.parse_args()
     settings = QUICK if options.quick else FULL
     started = time.perf_counter()
@@ -84,6 +86,13 @@ def main():
         rows = serde.run(quick=options.quick)
         serde.print_summary(rows)
         summary = {"python": sys.version.split()[0], "quick": options.quick, "serde": rows}
+        (options.out / "results.json").write_text(json.dumps(summary, indent=2) + "\n")
+        return
+
+    if options.patterns_only:
+        section = patterns.run(quick=options.quick, progress=lambda line: print(line, file=sys.stderr))
+        patterns.print_summary(section)
+        summary = {"python": sys.version.split()[0], "quick": options.quick, "patterns": section}
         (options.out / "results.json").write_text(json.dumps(summary, indent=2) + "\n")
         return
 
@@ -145,6 +154,8 @@ def main():
 
     report.print_summary(summary, all_peers=options.peers)
     summary["columns"] = run_columns(options)
+    summary["patterns"] = patterns.run(quick=options.quick, progress=lambda line: print(line, file=sys.stderr))
+    patterns.print_summary(summary["patterns"])
     summary["serde"] = serde.run(quick=options.quick)
     serde.print_summary(summary["serde"])
     (options.out / "results.json").write_text(json.dumps(summary, indent=2) + "\n")
