@@ -872,18 +872,27 @@ std::expected<TextValue, TextError> Pattern::resolve(const PatternFields &f) con
 
 void Pattern::find_fixed_prefix() noexcept {
     std::uint32_t size = 0, count = 0, usable = 0, usable_size = 0, fields = 0, usable_fields = 0;
+    // Each place's byte, and what it is: a digit, a name's letter, or a
+    // literal byte.
     char bytes[kFixedWords * 8];
+    enum Place : char { kDigit, kNameLetter, kByte } places[kFixedWords * 8];
+    bool after_name = false;
     auto *items = const_cast<PatternItem *>(items_);  // the block is this object's own
     for (; count < item_count_; ++count) {
         PatternItem &item = items[count];
         std::uint32_t width = 0;
         bool greedy_or_space = false;
         if (item.op == kLiteral) {
-            bool plain = true;
+            bool plain = !(after_name && is_letter(item.literal[0]));
             for (std::uint32_t j = 0; j < item.literal_size; ++j)
                 plain &= !digits::is_digit(item.literal[j]) && !is_space(item.literal[j]);
             if (!plain) break;
             width = item.literal_size;
+        } else if ((item.op == kMonthName || item.op == kWeekdayName) && item.width == 0) {
+            // Three letters, which a letter after them would make the start
+            // of a whole name: the prefix may not end with them.
+            width = 3;
+            greedy_or_space = true;
         } else if (item.op == kSpace) {
             if (item.literal_size != 1) break;
             width = 1;
@@ -902,8 +911,12 @@ void Pattern::find_fixed_prefix() noexcept {
             fixed_fields_[fields++] = {item.op, static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(size),
                                        static_cast<std::uint8_t>(count)};
         }
-        for (std::uint32_t j = 0; j < width; ++j)
-            bytes[size + j] = item.op == kLiteral || item.op == kSpace ? item.literal[j] : '0';
+        after_name = item.op == kMonthName || item.op == kWeekdayName;
+        for (std::uint32_t j = 0; j < width; ++j) {
+            const bool literal = item.op == kLiteral || item.op == kSpace;
+            bytes[size + j] = literal ? item.literal[j] : '0';
+            places[size + j] = literal ? kByte : after_name ? kNameLetter : kDigit;
+        }
         size += width;
         if (!greedy_or_space) {
             usable = count + 1;
@@ -920,13 +933,14 @@ void Pattern::find_fixed_prefix() noexcept {
         const std::size_t at = w * 8 + 8 <= usable_size ? w * 8 : usable_size - 8;
         std::uint64_t expected = 0, limit = 0, fold = 0;
         for (std::size_t j = 0; j < 8; ++j) {
-            // A digit's place holds '0' in `bytes` only when a field is
-            // there: literals have no digits.
+            // A name's letter is any ASCII byte here, found among the names
+            // when the fields are read; it is kept in lower case.
             const char c = bytes[at + j];
+            const Place place = places[at + j];
             const unsigned shift = static_cast<unsigned>(8 * j);
-            expected |= std::uint64_t{static_cast<unsigned char>(folded(c))} << shift;
-            limit |= std::uint64_t{c == '0' ? 0x76u : 0x7fu} << shift;
-            fold |= std::uint64_t{is_letter(c) ? 0x20u : 0u} << shift;
+            expected |= std::uint64_t{place == kNameLetter ? 0u : static_cast<unsigned char>(folded(c))} << shift;
+            limit |= std::uint64_t{place == kDigit ? 0x76u : place == kByte ? 0x7fu : 0u} << shift;
+            fold |= std::uint64_t{place == kNameLetter || is_letter(c) ? 0x20u : 0u} << shift;
         }
         fixed_bytes_[w] = expected;
         fixed_limits_[w] = limit;
@@ -948,11 +962,20 @@ bool Pattern::read_fixed_prefix(std::string_view text, PatternFields &f) const n
         const FixedField field = fixed_fields_[j];
         const std::uint8_t *d = lanes + field.at;
         std::int64_t value;
-        switch (field.width) {
-            case 1: value = d[0]; break;
-            case 2: value = d[0] * 10 + d[1]; break;
-            case 3: value = d[0] * 100 + d[1] * 10 + d[2]; break;
-            default: value = d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3]; break;
+        if (field.slot == kMonthName || field.slot == kWeekdayName) {
+            const std::string_view *names = field.slot == kMonthName ? kMonthNames : kWeekdayNames;
+            const int count = field.slot == kMonthName ? 12 : 7;
+            value = 0;
+            for (int k = 0; k < count; ++k)
+                if (std::memcmp(names[k].data(), d, 3) == 0) value = k + 1;
+            if (value == 0) return false;
+        } else {
+            switch (field.width) {
+                case 1: value = d[0]; break;
+                case 2: value = d[0] * 10 + d[1]; break;
+                case 3: value = d[0] * 100 + d[1] * 10 + d[2]; break;
+                default: value = d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3]; break;
+            }
         }
         const Slot s = static_cast<Slot>(field.slot);
         if (value < kRanges[s].low || value > kRanges[s].high) return false;
