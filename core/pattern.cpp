@@ -326,6 +326,8 @@ Pattern &Pattern::operator=(Pattern &&other) noexcept {
         std::copy(std::begin(other.fixed_fields_), std::end(other.fixed_fields_), fixed_fields_);
         fixed_field_count_ = other.fixed_field_count_;
         fixed_present_ = other.fixed_present_;
+        fixed_writable_ = other.fixed_writable_;
+        std::copy(std::begin(other.fixed_text_), std::end(other.fixed_text_), fixed_text_);
         written_size_max_ = other.written_size_max_;
         zone_names_ = other.zone_names_;
         kind_ = other.kind_;
@@ -929,6 +931,9 @@ void Pattern::find_fixed_prefix() noexcept {
     fixed_size_ = usable_size;
     fixed_field_count_ = usable_fields;
     for (std::uint32_t j = 0; j < usable_fields; ++j) fixed_present_ |= bit(fixed_fields_[j].slot);
+    fixed_writable_ =
+        (fixed_present_ & ~(bit(kYear) | bit(kMonth) | bit(kDay) | bit(kHour) | bit(kMinute) | bit(kSecond))) == 0;
+    std::memcpy(fixed_text_, bytes, usable_size);
     for (std::size_t w = 0; w * 8 < usable_size; ++w) {
         const std::size_t at = w * 8 + 8 <= usable_size ? w * 8 : usable_size - 8;
         std::uint64_t expected = 0, limit = 0, fold = 0;
@@ -1049,10 +1054,31 @@ std::expected<char *, std::string_view> Pattern::write(char *out, const PatternV
                 return std::unexpected(std::string_view{text_ + items_[k].directive_begin, items_[k].directive_size});
     const Date d = value.date;
     const Time t = value.time;
+    std::uint32_t k = 0;
+    if (fixed_writable_ && static_cast<std::uint32_t>(d.year) <= 9999) {
+        std::uint32_t numbers[kSlots];
+        numbers[kYear] = static_cast<std::uint32_t>(d.year);
+        numbers[kMonth] = d.month;
+        numbers[kDay] = d.day;
+        numbers[kHour] = t.hour;
+        numbers[kMinute] = t.minute;
+        numbers[kSecond] = t.second;
+        std::memcpy(out, fixed_text_, fixed_size_);
+        for (std::uint32_t j = 0; j < fixed_field_count_; ++j) {
+            const FixedField field = fixed_fields_[j];
+            if (field.width == 4) {
+                digits::write4(out + field.at, numbers[field.slot]);
+            } else {
+                digits::write2(out + field.at, numbers[field.slot]);
+            }
+        }
+        out += fixed_size_;
+        k = fixed_items_;
+    }
     // The day number, for the fields that count weeks.
     constexpr std::uint32_t kByDay = bit(kIsoYear) | bit(kIsoWeek) | bit(kWeekSunday) | bit(kWeekMonday) | kWeekdays;
     const i64 day = (fields_ & kByDay) ? days_since_unix_epoch(d) : 0;
-    for (std::uint32_t k = 0; k < item_count_; ++k) {
+    for (; k < item_count_; ++k) {
         const PatternItem &item = items_[k];
         if (item.op >= kSlots) {
             if (item.literal_size == 1) {
