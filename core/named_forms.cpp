@@ -29,6 +29,10 @@ constexpr std::array<std::string_view, 7> kFullDayNames = {"Monday", "Tuesday", 
 constexpr std::array<std::string_view, 12> kMonthNames = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
+// A run of letters is looked at up to one letter past the longest name
+// ("Wednesday", 9): a longer run is no name either way.
+constexpr std::size_t kNameRunMax = 10;
+
 // A year's magnitude read from a run of digits stops growing here: a run
 // that long is past the range anyway, and the number stays in 64 bits.
 constexpr u64 kSaturatedNumber = 1'000'000'000'000'000'000;
@@ -119,7 +123,7 @@ public:
     template <std::size_t N>
     unsigned name(const std::array<std::string_view, N> &names, std::string_view what) noexcept {
         std::size_t n = 0;
-        while (is_letter(peek(n))) ++n;
+        while (n < kNameRunMax && is_letter(peek(n))) ++n;
         if (ok())
             for (unsigned i = 0; i < N; ++i)
                 if (equal_ignoring_case(digits::slice(text_, at_, at_ + n), names[i])) {
@@ -540,7 +544,7 @@ std::expected<TextValue, TextError> read_http_date(std::string_view text) noexce
     Scanner s(text);
     auto nothing = [] {};
     std::size_t letters = 0;
-    while (is_letter(s.peek(letters))) ++letters;
+    while (letters < 4 && is_letter(s.peek(letters))) ++letters;  // three letters, or a day's whole name
     unsigned day_name, day, month;
     std::size_t day_at, month_at;
     std::int32_t year;

@@ -30,14 +30,17 @@ struct Cursor {
     }
 };
 
-bool read_name(Cursor &c) noexcept {
+// A name, its text (without the angle brackets) in `name`.
+bool read_name(Cursor &c, std::string_view &name) noexcept {
     const char *first = c.p;
     if (c.eat('<')) {
         first = c.p;
         while (c.p != c.end && (is_letter(*c.p) || is_digit(*c.p) || *c.p == '+' || *c.p == '-')) ++c.p;
+        name = {first, static_cast<std::size_t>(c.p - first)};
         return c.p - first >= 3 && c.eat('>');
     }
     while (c.p != c.end && is_letter(*c.p)) ++c.p;
+    name = {first, static_cast<std::size_t>(c.p - first)};
     return c.p - first >= 3;
 }
 
@@ -100,15 +103,18 @@ std::expected<void, PosixTzError> read_change(Cursor &c, DayRule &rule, std::int
 
 }  // namespace
 
-std::expected<PosixTz, PosixTzError> parse_posix_tz(std::string_view text) noexcept {
+std::expected<PosixTz, PosixTzError> parse_posix_tz(std::string_view text, PosixTzNames *names) noexcept {
     Cursor c{text.data(), text.data() + text.size()};
     PosixTz tz{};
-    if (!read_name(c)) return std::unexpected(PosixTzError::BadName);
+    PosixTzNames read{};
+    if (names == nullptr) names = &read;
+    *names = {};
+    if (!read_name(c, names->std_name)) return std::unexpected(PosixTzError::BadName);
     const auto std_offset = read_offset(c);
     if (!std_offset) return std::unexpected(std_offset.error());
     tz.std_offset = tz.dst_offset = *std_offset;
     if (c.p == c.end) return tz;
-    if (!read_name(c)) return std::unexpected(PosixTzError::BadName);
+    if (!read_name(c, names->dst_name)) return std::unexpected(PosixTzError::BadName);
     tz.has_dst = true;
     // Without its own offset, daylight time is one hour ahead.
     tz.dst_offset = tz.std_offset + 3600;

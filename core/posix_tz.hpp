@@ -73,7 +73,14 @@ struct PosixTz {
 };
 static_assert(std::is_trivially_copyable_v<PosixTz>);
 
-std::expected<PosixTz, PosixTzError> parse_posix_tz(std::string_view text) noexcept;
+// The names of standard and daylight time ("CET", "CEST"; "+0530" for
+// "<+0530>"), viewing the text; the daylight name is empty without one.
+struct PosixTzNames {
+    std::string_view std_name;
+    std::string_view dst_name;
+};
+
+std::expected<PosixTz, PosixTzError> parse_posix_tz(std::string_view text, PosixTzNames *names = nullptr) noexcept;
 
 // --- The changes of a year ----------------------------------------------------
 

@@ -1,6 +1,7 @@
 #include "core/zone.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -60,13 +61,23 @@ struct Block {
     const std::uint8_t *times;
     const std::uint8_t *indexes;
     const std::uint8_t *types;
+    const std::uint8_t *chars;
     std::size_t time_width;
     std::uint32_t timecnt;
     std::uint32_t typecnt;
+    std::uint32_t charcnt;
 
     i64 time(std::size_t i) const noexcept { return be_time(times + i * time_width, time_width); }
     std::int32_t utoff(std::size_t type) const noexcept {
         return static_cast<std::int32_t>(be32(types + type * kTypeRecordSize));
+    }
+    // A checked type's designation: its index lies within the designation
+    // bytes, whose last is NUL.
+    std::string_view designation(std::size_t type) const noexcept {
+        const std::size_t at = types[type * kTypeRecordSize + 5];
+        const auto *first = reinterpret_cast<const char *>(chars + at);
+        return {first,
+                static_cast<std::size_t>(static_cast<const char *>(std::memchr(first, 0, charcnt - at)) - first)};
     }
 };
 
@@ -87,6 +98,8 @@ std::expected<Block, TzifError> read_block(std::span<const std::uint8_t> data, s
     b.indexes = b.times + std::size_t{h.timecnt} * time_width;
     b.types = b.indexes + h.timecnt;
     const std::uint8_t *chars = b.types + std::size_t{h.typecnt} * kTypeRecordSize;
+    b.chars = chars;
+    b.charcnt = h.charcnt;
     const std::uint8_t *leaps = chars + h.charcnt;
     const std::uint8_t *isstd = leaps + std::size_t{h.leapcnt} * (time_width + 4);
     const std::uint8_t *isut = isstd + h.isstdcnt;
@@ -138,8 +151,8 @@ std::expected<DataBlock, TzifError> find_data_block(std::span<const std::uint8_t
 
 // The footer of a version 2 or later file at `at`: a POSIX TZ string
 // between two newlines, or nothing between them; `at` moves past it.
-std::expected<std::optional<PosixTz>, TzifError> read_footer(std::span<const std::uint8_t> data,
-                                                             std::size_t &at) noexcept {
+std::expected<std::optional<PosixTz>, TzifError> read_footer(std::span<const std::uint8_t> data, std::size_t &at,
+                                                             PosixTzNames &names) noexcept {
     if (at == data.size()) return std::unexpected(TzifError::Truncated);
     if (data[at] != '\n') return std::unexpected(TzifError::BadFooter);
     const auto *text = reinterpret_cast<const char *>(data.data() + at + 1);
@@ -147,7 +160,7 @@ std::expected<std::optional<PosixTz>, TzifError> read_footer(std::span<const std
     if (newline == nullptr) return std::unexpected(TzifError::Truncated);
     at = static_cast<std::size_t>(reinterpret_cast<const std::uint8_t *>(newline) + 1 - data.data());
     if (newline == text) return std::nullopt;
-    const auto rule = parse_posix_tz({text, static_cast<std::size_t>(newline - text)});
+    const auto rule = parse_posix_tz({text, static_cast<std::size_t>(newline - text)}, &names);
     if (!rule) return std::unexpected(TzifError::BadFooter);
     return *rule;
 }
@@ -169,46 +182,100 @@ constexpr u64 hash_word(u64 h, u64 word) noexcept { return (h ^ word) * kHashPri
 }  // namespace
 
 // Gathers a zone's changes in time order, keeping only those where the
-// offset differs from the one before, then extends them by the footer.
+// offset differs from the one before (and, apart, those where only the
+// designation does), then extends them by the footer.
 struct ZoneBuilder {
     Zone zone;
+    // One allocation: capacity instants, then renaming_capacity instants,
+    // capacity offsets, capacity names, renaming_capacity names.
+    void *block = nullptr;
     i64 *times = nullptr;
+    i64 *renaming_times = nullptr;
     std::int32_t *offsets = nullptr;
-    std::size_t count = 0;
-    std::size_t capacity = 0;
+    std::uint8_t *names = nullptr;
+    std::uint8_t *renaming_names = nullptr;
+    std::size_t count = 0, capacity = 0, renamings = 0, renaming_capacity = 0;
+    // The changes named one by one: the file's, before the footer's.
+    std::size_t named = 0;
     std::int32_t last = 0;
+    std::uint8_t last_name = 0;
+    // The designations, each ending in NUL, at offsets that fit a byte;
+    // offset 0 is the empty name.
+    char pool[256] = {};
+    std::size_t pool_size = 1;
 
     ZoneBuilder() = default;
     ZoneBuilder(const ZoneBuilder &) = delete;
     ZoneBuilder &operator=(const ZoneBuilder &) = delete;
-    ~ZoneBuilder() { std::free(times); }
+    ~ZoneBuilder() { std::free(block); }
 
     // Room for `changes` before the footer's; false when out of memory.
     bool start(std::int32_t initial, std::size_t changes) noexcept {
         zone.initial_offset_ = last = initial;
         capacity = changes + 1 + kMaxCycleChanges;  // and the hand-over to the footer
-        times = static_cast<i64 *>(std::malloc(capacity * (sizeof(i64) + sizeof(std::int32_t))));
-        offsets = reinterpret_cast<std::int32_t *>(times + capacity);
-        return times != nullptr;
+        renaming_capacity = changes + 1;
+        block =
+            std::malloc(capacity * (sizeof(i64) + sizeof(std::int32_t) + 1) + renaming_capacity * (sizeof(i64) + 1));
+        times = static_cast<i64 *>(block);
+        renaming_times = times + capacity;
+        offsets = reinterpret_cast<std::int32_t *>(renaming_times + renaming_capacity);
+        names = reinterpret_cast<std::uint8_t *>(offsets + capacity);
+        renaming_names = names + capacity;
+        return block != nullptr;
     }
 
-    void add(i64 at, std::int32_t offset) noexcept {
-        if (offset == last || count == capacity) return;
-        times[count] = at;
-        offsets[count] = offset;
-        ++count;
+    void name_start(std::uint8_t name) noexcept { zone.initial_name_ = last_name = name; }
+
+    // A name's offset in the pool; the empty name when the pool is full
+    // (no real zone comes near: designations are three to six letters).
+    std::uint8_t intern(std::string_view name) noexcept {
+        if (name.empty()) return 0;
+        for (std::size_t at = 1; at < pool_size; at += std::strlen(pool + at) + 1)
+            if (name == std::string_view(pool + at)) return static_cast<std::uint8_t>(at);
+        if (name.size() >= sizeof pool - pool_size) return 0;
+        const std::size_t at = pool_size;
+        std::memcpy(pool + at, name.data(), name.size());
+        pool[at + name.size()] = '\0';
+        pool_size += name.size() + 1;
+        return static_cast<std::uint8_t>(at);
+    }
+
+    void add(i64 at, std::int32_t offset, std::uint8_t name) noexcept {
+        if (offset != last) {
+            if (count == capacity) return;
+            times[count] = at;
+            offsets[count] = offset;
+            names[count] = name;
+            ++count;
+        } else if (name != last_name) {
+            if (renamings == renaming_capacity) return;
+            renaming_times[renamings] = at;
+            renaming_names[renamings] = name;
+            ++renamings;
+        }
         last = offset;
+        last_name = name;
     }
 
     // The footer from `footer_from` on (from the start when the file has
     // no transitions), its changes kept for one cycle and the margins.
-    void follow_footer(const PosixTz &footer, std::optional<i64> footer_from) noexcept {
+    // Its changes are named by their offset.
+    void follow_footer(const PosixTz &footer, PosixTzNames footer_names, std::optional<i64> footer_from) noexcept {
         const FooterRule rule(footer);
         zone.footer_ = footer;
-        if (footer_from)
-            add(*footer_from, rule.offset_at(*footer_from));
-        else
+        zone.std_name_ = intern(footer_names.std_name);
+        zone.dst_name_ = intern(footer_names.dst_name);
+        auto name_of = [&](std::int32_t offset) {
+            return footer.changes() && offset == footer.dst_offset ? zone.dst_name_ : zone.std_name_;
+        };
+        named = count;
+        if (footer_from) {
+            const std::int32_t offset = rule.offset_at(*footer_from);
+            add(*footer_from, offset, name_of(offset));
+        } else {
             zone.initial_offset_ = last = rule.offset_at(kFooterMinSeconds);
+            zone.initial_name_ = last_name = name_of(last);
+        }
         // The rule is read at the nearest instant inside its reach, so it
         // changes only inside it, and repeats from where it starts ruling.
         const i64 from = std::max(footer_from.value_or(kFooterMinSeconds), kFooterMinSeconds);
@@ -219,7 +286,8 @@ struct ZoneBuilder {
         const std::size_t first = count;
         std::size_t in_cycle = 0;
         for (auto at = rule.next_change(from); at && *at < end; at = rule.next_change(*at)) {
-            add(*at, rule.offset_at(*at));
+            const std::int32_t offset = rule.offset_at(*at);
+            add(*at, offset, name_of(offset));
             in_cycle += *at < cycle_start + kCycleSeconds;
         }
         // A rule whose changes cancel out ("all year daylight time") or a
@@ -230,22 +298,34 @@ struct ZoneBuilder {
         zone.cycle_changes_ = static_cast<std::uint32_t>(in_cycle);
     }
 
-    // The zone, owning the table shrunk to its changes.
+    // The zone, owning a table of its changes alone.
     std::expected<Zone, TzifError> finish() noexcept {
         Zone &z = zone;
+        if (!z.footer_) named = count;
         u64 h = hash_word(hash_word(kHashBasis, static_cast<u64>(z.initial_offset_)), static_cast<u64>(z.cycle_end_));
         for (std::size_t i = 0; i < count; ++i)
             h = hash_word(hash_word(h, static_cast<u64>(times[i])), static_cast<u64>(offsets[i]));
         z.rules_hash_ = h;
-        if (count == 0) return std::move(z);
-        std::memmove(times + count, offsets, count * sizeof(std::int32_t));
-        void *block = std::realloc(times, count * (sizeof(i64) + sizeof(std::int32_t)));
-        if (block == nullptr) block = times;  // shrinking failed: keep the larger block
-        times = nullptr;
-        z.block_ = block;
-        z.times_ = static_cast<const i64 *>(block);
-        z.offsets_ = reinterpret_cast<const std::int32_t *>(z.times_ + count);
+        if (count == 0 && pool_size == 1) return std::move(z);
+        const std::size_t words = count + renamings;
+        auto *kept = static_cast<std::uint8_t *>(
+            std::malloc(words * sizeof(i64) + count * sizeof(std::int32_t) + named + renamings + pool_size));
+        if (kept == nullptr) return std::unexpected(TzifError::OutOfMemory);
+        auto copy = [&kept](const void *from, std::size_t bytes) {
+            std::memcpy(kept, from, bytes);
+            return std::exchange(kept, kept + bytes);
+        };
+        z.block_ = kept;
+        z.times_ = reinterpret_cast<const i64 *>(copy(times, count * sizeof(i64)));
+        z.renaming_times_ = reinterpret_cast<const i64 *>(copy(renaming_times, renamings * sizeof(i64)));
+        z.offsets_ = reinterpret_cast<const std::int32_t *>(copy(offsets, count * sizeof(std::int32_t)));
+        z.change_names_ = copy(names, named);
+        z.renaming_names_ = copy(renaming_names, renamings);
+        z.names_ = reinterpret_cast<const char *>(copy(pool, pool_size));
         z.count_ = static_cast<std::uint32_t>(count);
+        z.renamings_ = static_cast<std::uint32_t>(renamings);
+        z.named_ = static_cast<std::uint32_t>(named);
+        z.names_size_ = static_cast<std::uint16_t>(pool_size);
         return std::move(z);
     }
 };
@@ -257,8 +337,18 @@ Zone &Zone::operator=(Zone &&other) noexcept {
     std::free(block_);
     block_ = std::exchange(other.block_, nullptr);
     times_ = std::exchange(other.times_, nullptr);
+    renaming_times_ = std::exchange(other.renaming_times_, nullptr);
     offsets_ = std::exchange(other.offsets_, nullptr);
+    change_names_ = std::exchange(other.change_names_, nullptr);
+    renaming_names_ = std::exchange(other.renaming_names_, nullptr);
+    names_ = std::exchange(other.names_, nullptr);
     count_ = std::exchange(other.count_, 0);
+    renamings_ = std::exchange(other.renamings_, 0);
+    named_ = std::exchange(other.named_, 0);
+    names_size_ = std::exchange(other.names_size_, 0);
+    initial_name_ = other.initial_name_;
+    std_name_ = other.std_name_;
+    dst_name_ = other.dst_name_;
     initial_offset_ = other.initial_offset_;
     cycle_end_ = other.cycle_end_;
     cycle_first_ = other.cycle_first_;
@@ -270,10 +360,10 @@ Zone &Zone::operator=(Zone &&other) noexcept {
 
 Zone::~Zone() { std::free(block_); }
 
-std::expected<Zone, TzifError> Zone::from_rule(const PosixTz &rule) noexcept {
+std::expected<Zone, TzifError> Zone::from_rule(const PosixTz &rule, PosixTzNames names) noexcept {
     ZoneBuilder b;
     if (!b.start(rule.std_offset, 0)) return std::unexpected(TzifError::OutOfMemory);
-    b.follow_footer(rule, std::nullopt);
+    b.follow_footer(rule, names, std::nullopt);
     return b.finish();
 }
 
@@ -284,8 +374,9 @@ std::expected<Zone, TzifError> parse_tzif(std::span<const std::uint8_t> data) no
     const auto block = read_block(data, at, found->header, found->time_width);
     if (!block) return std::unexpected(block.error());
     std::optional<PosixTz> footer;
+    PosixTzNames footer_names{};
     if (found->header.version >= 2) {
-        const auto read = read_footer(data, at);
+        const auto read = read_footer(data, at, footer_names);
         if (!read) return std::unexpected(read.error());
         footer = *read;
     }
@@ -297,21 +388,48 @@ std::expected<Zone, TzifError> parse_tzif(std::span<const std::uint8_t> data) no
     const std::size_t table_end = footer && n > 0 ? n - 1 : footer ? 0 : n;
     ZoneBuilder b;
     if (!b.start(block->utoff(0), table_end)) return std::unexpected(TzifError::OutOfMemory);
-    for (std::size_t i = 0; i < table_end; ++i) b.add(block->time(i), block->utoff(block->indexes[i]));
-    if (footer) b.follow_footer(*footer, n > 0 ? std::optional(block->time(n - 1)) : std::nullopt);
+    // Each type's name interned once: the type indexes are bytes.
+    std::array<std::int16_t, 256> type_names;
+    type_names.fill(-1);
+    auto name_of = [&](std::size_t type) {
+        if (type_names[type] < 0) type_names[type] = b.intern(block->designation(type));
+        return static_cast<std::uint8_t>(type_names[type]);
+    };
+    b.name_start(name_of(0));
+    for (std::size_t i = 0; i < table_end; ++i) {
+        const std::uint8_t type = block->indexes[i];
+        b.add(block->time(i), block->utoff(type), name_of(type));
+    }
+    if (footer) b.follow_footer(*footer, footer_names, n > 0 ? std::optional(block->time(n - 1)) : std::nullopt);
     return b.finish();
 }
 
 std::size_t Zone::memory_size() const noexcept {
-    return sizeof(Zone) + std::size_t{count_} * (sizeof(i64) + sizeof(std::int32_t));
+    return sizeof(Zone) + std::size_t{count_} * (sizeof(i64) + sizeof(std::int32_t)) +
+           std::size_t{renamings_} * (sizeof(i64) + 1) + named_ + names_size_;
 }
 
 bool Zone::same_rules(const Zone &other) const noexcept {
     if (rules_hash_ != other.rules_hash_ || count_ != other.count_ || initial_offset_ != other.initial_offset_ ||
-        cycle_end_ != other.cycle_end_ || cycle_first_ != other.cycle_first_ || cycle_changes_ != other.cycle_changes_)
+        cycle_end_ != other.cycle_end_ || cycle_first_ != other.cycle_first_ ||
+        cycle_changes_ != other.cycle_changes_ || named_ != other.named_ || renamings_ != other.renamings_)
         return false;
-    return count_ == 0 || (std::memcmp(times_, other.times_, count_ * sizeof(i64)) == 0 &&
-                           std::memcmp(offsets_, other.offsets_, count_ * sizeof(std::int32_t)) == 0);
+    if (count_ != 0 && (std::memcmp(times_, other.times_, count_ * sizeof(i64)) != 0 ||
+                        std::memcmp(offsets_, other.offsets_, count_ * sizeof(std::int32_t)) != 0))
+        return false;
+    if (renamings_ != 0 && std::memcmp(renaming_times_, other.renaming_times_, renamings_ * sizeof(i64)) != 0)
+        return false;
+    // The designations, by their text: each zone has its own pool.
+    auto name = [](const Zone &z, std::uint8_t at) { return std::string_view(z.names_ ? z.names_ + at : ""); };
+    if (name(*this, initial_name_) != name(other, other.initial_name_) ||
+        name(*this, std_name_) != name(other, other.std_name_) ||
+        name(*this, dst_name_) != name(other, other.dst_name_))
+        return false;
+    for (std::size_t i = 0; i < named_; ++i)
+        if (name(*this, change_names_[i]) != name(other, other.change_names_[i])) return false;
+    for (std::size_t i = 0; i < renamings_; ++i)
+        if (name(*this, renaming_names_[i]) != name(other, other.renaming_names_[i])) return false;
+    return true;
 }
 
 Zone::TableInstant Zone::into_table(i64 seconds) const noexcept {
@@ -371,6 +489,33 @@ std::optional<i64> Zone::previous_change(i64 seconds) const noexcept {
     if (shift != 0 && i == cycle_first_) return times_[cycle_first_ + cycle_changes_ - 1] - kCycleSeconds + shift;
     if (i == 0) return std::nullopt;
     return times_[i - 1] + shift;
+}
+
+std::uint8_t Zone::name_after(std::size_t i) const noexcept {
+    if (i < named_) return change_names_[i];
+    return footer_ && footer_->changes() && offsets_[i] == footer_->dst_offset ? dst_name_ : std_name_;
+}
+
+// The name after the latest change at or before the instant, unless a
+// renaming came later.  Renamings lie before the footer's changes, so they
+// are searched at the instant itself, and a change moved into the table is
+// compared at its own time.
+std::string_view Zone::abbreviation_at(i64 seconds) const noexcept {
+    if (names_ == nullptr) return {};
+    const auto [at, shift] = into_table(seconds);
+    const std::size_t i = changes_up_to(at);
+    std::uint8_t name = i == 0 ? initial_name_ : name_after(i - 1);
+    const i64 *renaming = std::upper_bound(renaming_times_, renaming_times_ + renamings_, seconds);
+    if (renaming != renaming_times_ && (i == 0 || renaming[-1] > times_[i - 1] + shift))
+        name = renaming_names_[renaming - 1 - renaming_times_];
+    return names_ + name;
+}
+
+std::size_t Zone::longest_abbreviation() const noexcept {
+    std::size_t longest = 0;
+    for (std::size_t at = 1; at < names_size_; at += std::strlen(names_ + at) + 1)
+        longest = std::max(longest, std::strlen(names_ + at));
+    return longest;
 }
 
 std::optional<ZoneTransition> Zone::transition_at(std::optional<i64> at) const noexcept {

@@ -67,13 +67,13 @@ class ArrowColumn:
     __hash__: ClassVar[None]  # type: ignore[assignment]
 
 def format_arrow(
-    instants: _ArrowTexts | _Datetimes, offset: UtcOffset | Zone | None = None, *, format: Format | None = None
+    instants: _ArrowTexts | _Datetimes, offset: UtcOffset | Zone | None = None, *, format: Format | str | None = None
 ) -> ArrowColumn: ...
 def parse_to_arrow(
     texts: _Texts,
     unit: _Unit = "ns",
     *,
-    format: Format | None = None,
+    format: Format | str | None = None,
     zone: UtcOffset | Zone | None = None,
     disambiguate: _Disambiguate = "compatible",
 ) -> ArrowColumn: ...
@@ -105,17 +105,17 @@ def from_stdlib(obj: datetime.timezone) -> UtcOffset: ...
 def from_stdlib(obj: datetime.timedelta) -> Duration: ...
 @overload
 def parse_many[T: (Date, Time, DateTime, OffsetDateTime)](
-    cls: type[T], texts: Iterable[str] | NDArray[np.str_], *, format: Format | None = None
+    cls: type[T], texts: Iterable[str] | NDArray[np.str_], *, format: Format | str | None = None
 ) -> list[T]: ...
 @overload
 def parse_many[T: (Date, Time, DateTime, OffsetDateTime)](
-    cls: type[T], texts: _Texts, *, format: Format | None = None
+    cls: type[T], texts: _Texts, *, format: Format | str | None = None
 ) -> list[T | None]: ...
 def parse_to_numpy(
     texts: _Texts,
     unit: _Unit = "ns",
     *,
-    format: Format | None = None,
+    format: Format | str | None = None,
     zone: UtcOffset | Zone | None = None,
     disambiguate: _Disambiguate = "compatible",
 ) -> NDArray[np.datetime64] | NDArray[np.timedelta64]: ...
@@ -130,7 +130,7 @@ def from_numpy(array: NDArray[np.timedelta64]) -> list[Duration]: ...
 @overload
 def from_numpy(array: _Datetimes) -> list[Date] | list[DateTime]: ...
 def format_numpy(
-    array: _Datetimes, offset: UtcOffset | Zone | None = None, *, format: Format | None = None
+    array: _Datetimes, offset: UtcOffset | Zone | None = None, *, format: Format | str | None = None
 ) -> list[str]: ...
 def to_local_numpy(array: _Datetimes, zone: Zone) -> NDArray[np.datetime64]: ...
 def from_local_numpy(

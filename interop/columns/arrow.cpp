@@ -746,14 +746,19 @@ static PyObject *format_arrow(PyObject *, PyObject *instants, Kept<std::optional
         PyErr_Format(PyExc_ValueError, "format_arrow(): the values of %U are dates, to which an offset does not apply",
                      type);
     } else if (format) {
-        const FormWriter writer(text_form_of(*format), src.unit, offset.value);
+        FormatHold held;
+        if (!held.hold(format)) {
+            Py_DECREF(type);
+            return nullptr;
+        }
+        const FormWriter writer(text_form_of(held.get()), src.unit, offset.value);
         auto *scratch = static_cast<char *>(PyMem_Malloc(writer.text_max()));
         const auto refused = scratch ? writer.refusal(scratch) : std::nullopt;
         PyMem_Free(scratch);
         if (scratch == nullptr)
             PyErr_NoMemory();
         else if (refused)
-            write_refused(*format, writer.class_name(), *refused);
+            write_refused(held.get(), writer.class_name(), *refused);
         else if (Columnar *c = format_rows(src, writer, writer.text_max(), chunk, row, failure))
             result = wrap_columnar(c);
     } else if (Columnar *c = format_rows(src, InstantWriter(src.unit, offset.value), kTextMax, chunk, row, failure)) {
@@ -791,9 +796,10 @@ static constexpr auto format_arrow_decl =
                     "        at the offset in force at each instant (default=None).\n"
                     "\n"
                     "Returns:\n"
-                    "    format: A Format or a named form that writes each value (a Date of a\n"
-                    "        date column, else a DateTime, or at an offset or zone an\n"
-                    "        OffsetDateTime), or None for merandol's own texts (default=None).\n"
+                    "    format: A Format, a named form or a pattern (a str) that writes each\n"
+                    "        value (a Date of a date column, else a DateTime, or at an offset or\n"
+                    "        zone an OffsetDateTime), or None for merandol's own texts\n"
+                    "        (default=None).\n"
                     "\n"
                     "Returns:\n"
                     "    ArrowColumn: The texts.  Nulls and NaT give nulls.\n"

@@ -202,7 +202,9 @@ public:
         return unit_.unit == Unit::D ? "Date" : offset_ ? "OffsetDateTime" : "DateTime";
     }
     // The most bytes a text takes.
-    std::size_t text_max() const noexcept { return form_.text_max(); }
+    std::size_t text_max() const noexcept {
+        return form_.text_max(offset_ && offset_->zone ? offset_->zone->longest_abbreviation() : 0);
+    }
     // What the form needs that the column's values lack, found once for
     // all of them at `scratch` (text_max() bytes): whether a value can be
     // written depends on its class alone.

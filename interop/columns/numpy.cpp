@@ -129,7 +129,10 @@ Outcome FormWriter::write(std::int64_t v, char *out, char *&end) const noexcept 
             const OffsetDateTime at = offset_->local(utc);
             const auto local = to_local(at);
             if (!local) return Outcome::LocalOutOfRange;
-            value = PatternValue::of(*local, at.offset);
+            // At a zone, %Z writes the designation in force.
+            value = offset_->zone
+                        ? PatternValue::at_zone(*local, at.offset, offset_->zone->abbreviation_at(unix_timestamp(utc)))
+                        : PatternValue::of(*local, at.offset);
         }
     }
     // Refusals depend on the class alone, which refusal() checked.
@@ -505,7 +508,9 @@ static PyObject *format_numpy(PyObject *, PyObject *array, Kept<std::optional<Of
     if (c.unit.unit == Unit::D && offset.value)
         return PyErr_Format(PyExc_ValueError,
                             "format_numpy(): the values of %U are dates, to which an offset does not apply", c.dtype);
-    if (format) return format_numpy_in(c, *format, offset);
+    FormatHold held;
+    if (!held.hold(format)) return nullptr;
+    if (held.get() != nullptr) return format_numpy_in(c, held.get(), offset);
     const InstantWriter writer(c.unit, offset.value);
     struct Text {
         char bytes[InstantWriter::kTextMax];
@@ -529,9 +534,10 @@ static constexpr auto format_numpy_decl =
                     "        (default=None).\n"
                     "\n"
                     "Returns:\n"
-                    "    format: A Format or a named form that writes each value (a Date for\n"
-                    "        unit D, else a DateTime, or at an offset or zone an OffsetDateTime),\n"
-                    "        or None for merandol's own texts (default=None).\n"
+                    "    format: A Format, a named form or a pattern (a str) that writes each\n"
+                    "        value (a Date for unit D, else a DateTime, or at an offset or zone\n"
+                    "        an OffsetDateTime), or None for merandol's own texts\n"
+                    "        (default=None).\n"
                     "\n"
                     "Returns:\n"
                     "    list: The texts.\n"

@@ -421,9 +421,11 @@ static PyObject *parse_texts(PyObject *texts_object) {
 static PyObject *parse_many_formatted(PyObject *cls, ClassId id, PyObject *texts_object, PyObject *format);
 
 static PyObject *parse_many(PyObject *, PyObject *cls, PyObject *texts_object, std::optional<PyObject *> format) {
-    if (format) {
+    FormatHold held;
+    if (!held.hold(format)) return nullptr;
+    if (held.get() != nullptr) {
         const ClassId id = ParsedClasses::find(cls);
-        if (id != ClassId::Count) return parse_many_formatted(cls, id, texts_object, *format);
+        if (id != ClassId::Count) return parse_many_formatted(cls, id, texts_object, held.get());
     }
     switch (ParsedClasses::find(cls)) {
         case ClassId::OffsetDateTime: return parse_texts<OffsetDateTimeObject, parse_rfc3339>(texts_object);
@@ -443,8 +445,9 @@ static constexpr auto parse_many_decl =
                     "    cls: Date, Time, DateTime or OffsetDateTime.\n"
                     "    texts: What parse_to_numpy takes: an iterable of str (lists, tuples and\n"
                     "        numpy str arrays are read in place) or an Arrow string column.\n"
-                    "    format: A Format or a named form (ISO8601, RFC2822, HTTP_DATE) that\n"
-                    "        reads each text in place of cls.parse, or None (default=None).\n"
+                    "    format: A Format, a named form (ISO8601, RFC2822, HTTP_DATE) or a\n"
+                    "        pattern (a str) that reads each text in place of cls.parse, or\n"
+                    "        None (default=None).\n"
                     "\n"
                     "Returns:\n"
                     "    list: The cls values read from the texts; None for a missing value\n"
@@ -1006,7 +1009,9 @@ static PyObject *parse_to_numpy(PyObject *, PyObject *texts_object, Kept<std::st
                                 std::optional<PyObject *> format, Kept<std::optional<OffsetOrZone::Value>> zone,
                                 Disambiguate how) {
     Unit unit;
-    const FormArgs args{format.value_or(nullptr), zone, how};
+    FormatHold held;
+    if (!held.hold(format)) return nullptr;
+    const FormArgs args{held.get(), zone, how};
     if (!text_unit(unit_name, unit) || !check_form_args(args, "parse_to_numpy()")) return nullptr;
     if (args.format != nullptr) return parse_to_numpy_formatted(texts_object, unit, args);
     const Numpy *np = numpy("parse_to_numpy()");
@@ -1040,7 +1045,7 @@ static PyObject *parse_to_numpy(PyObject *, PyObject *texts_object, Kept<std::st
 }
 static constexpr auto parse_to_numpy_decl = module_function(
     "parse_to_numpy", parse_to_numpy,
-    "Parse RFC 3339 texts into a numpy array of their instants.\n"
+    "Parse RFC 3339 texts, or texts in a format, into a numpy array.\n"
     "\n"
     "Args:\n"
     "    texts: An iterable of str, each read as OffsetDateTime.parse reads it;\n"
@@ -1048,19 +1053,20 @@ static constexpr auto parse_to_numpy_decl = module_function(
     "        Arrow string column.  A missing value (None, a float NaN, pandas' NA\n"
     "        or NaT, an Arrow null) gives NaT.\n"
     "    unit: 's', 'ms', 'us' or 'ns' (default='ns').\n"
-    "    format: A Format or a named form that reads each text in place of\n"
-    "        OffsetDateTime.parse, or None (default=None).  Its class gives the\n"
-    "        column: OffsetDateTime its instants; DateTime its readings without a\n"
-    "        zone, or their instants where zone= says where they were\n"
-    "        made; Date datetime64[D]; Time timedelta64[unit].  ISO8601's\n"
-    "        class is the first text's.\n"
+    "    format: A Format, a named form or a pattern (a str) that reads each\n"
+    "        text in place of OffsetDateTime.parse, or None (default=None).  Its\n"
+    "        class gives the column: OffsetDateTime its instants; DateTime its\n"
+    "        readings without a zone, or their instants where zone= says where\n"
+    "        they were made; Date datetime64[D]; Time timedelta64[unit].\n"
+    "        ISO8601's class is the first text's.\n"
     "    zone: A UtcOffset or a Zone where the readings of a DateTime format were\n"
     "        made, or None (default=None).\n"
     "    disambiguate: How a reading that the zone's changes skip or repeat is\n"
     "        settled, as in Zone.from_local (default='compatible').\n"
     "\n"
     "Returns:\n"
-    "    numpy.ndarray: A datetime64[unit] array of the instants.\n"
+    "    numpy.ndarray: A datetime64[unit] array of the instants (with format=,\n"
+    "    the column its class gives).\n"
     "\n"
     "Raises:\n"
     "    ValueError: The error OffsetDateTime.parse raises for the first text it\n"
@@ -1077,7 +1083,9 @@ static PyObject *parse_to_arrow(PyObject *, PyObject *texts_object, Kept<std::st
                                 Disambiguate how) {
     using arrow_columns::Columnar;
     Unit unit;
-    const FormArgs args{format.value_or(nullptr), zone, how};
+    FormatHold held;
+    if (!held.hold(format)) return nullptr;
+    const FormArgs args{held.get(), zone, how};
     if (!text_unit(unit_name, unit) || !check_form_args(args, "parse_to_arrow()")) return nullptr;
     if (args.format != nullptr) return parse_to_arrow_formatted(texts_object, unit, args);
     const UnitInfo &u = info(unit);
@@ -1106,7 +1114,7 @@ static PyObject *parse_to_arrow(PyObject *, PyObject *texts_object, Kept<std::st
 }
 static constexpr auto parse_to_arrow_decl = module_function(
     "parse_to_arrow", parse_to_arrow,
-    "Parse RFC 3339 texts into an Arrow column of their instants.\n"
+    "Parse RFC 3339 texts, or texts in a format, into an Arrow column.\n"
     "\n"
     "Args:\n"
     "    texts: An Arrow string column (utf8, large_utf8 or string_view; an\n"
@@ -1114,12 +1122,12 @@ static constexpr auto parse_to_arrow_decl = module_function(
     "        its buffers lie, with nulls giving nulls; or anything parse_to_numpy\n"
     "        takes.  Each text is read as OffsetDateTime.parse reads it.\n"
     "    unit: 's', 'ms', 'us' or 'ns' (default='ns').\n"
-    "    format: A Format or a named form that reads each text in place of\n"
-    "        OffsetDateTime.parse, or None (default=None).  Its class gives the\n"
-    "        column: OffsetDateTime its instants; DateTime its readings without a\n"
-    "        zone (timestamp[unit]), or their instants where zone= says where they were\n"
-    "        made; Date date32; Time time32 (s, ms) or time64 (us, ns).  ISO8601's\n"
-    "        class is the first text's.\n"
+    "    format: A Format, a named form or a pattern (a str) that reads each\n"
+    "        text in place of OffsetDateTime.parse, or None (default=None).  Its\n"
+    "        class gives the column: OffsetDateTime its instants; DateTime its\n"
+    "        readings without a zone (timestamp[unit]), or their instants where\n"
+    "        zone= says where they were made; Date date32; Time time32 (s, ms)\n"
+    "        or time64 (us, ns).  ISO8601's class is the first text's.\n"
     "    zone: A UtcOffset or a Zone where the readings of a DateTime format were\n"
     "        made, or None (default=None).\n"
     "    disambiguate: How a reading that the zone's changes skip or repeat is\n"

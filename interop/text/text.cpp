@@ -32,7 +32,7 @@ TextForm TextForm::named_form(NamedForm named) noexcept {
 TextForm TextForm::of_pattern(Pattern &&pattern) noexcept {
     TextForm form;
     form.kind_ = pattern.kind();
-    form.pattern_.emplace(std::move(pattern));
+    form.pattern_ = std::move(pattern);
     return form;
 }
 
@@ -43,7 +43,7 @@ std::size_t TextForm::text_max(std::size_t abbreviation_size) const noexcept {
         case NamedForm::HttpDate: return kHttpDateTextMax;
         case NamedForm::None: break;
     }
-    return pattern_->written_size_max(abbreviation_size);
+    return pattern_.written_size_max(abbreviation_size);
 }
 
 std::expected<TextValue, TextError> TextForm::read(std::string_view text) const noexcept {
@@ -53,7 +53,7 @@ std::expected<TextValue, TextError> TextForm::read(std::string_view text) const 
         case NamedForm::HttpDate: return read_http_date(text);
         case NamedForm::None: break;
     }
-    return pattern_->read(text);
+    return pattern_.read(text);
 }
 
 // What a named form writes a value as, when the value lacks what it needs.
@@ -78,7 +78,7 @@ std::expected<char *, WriteRefusal> TextForm::write(char *out, const PatternValu
         }
         case NamedForm::None: break;
     }
-    const auto written = pattern_->write(out, v);
+    const auto written = pattern_.write(out, v);
     if (!written) return std::unexpected(WriteRefusal{written.error()});
     return *written;
 }
@@ -208,13 +208,14 @@ static const char *expected_by(std::string_view directive, bool named) {
 
 // "month 13", "text left over": what stopped a reading.
 static PyObject *reason(const TextError &e, bool named) {
-    const auto field = static_cast<int>(e.field.size());
     switch (e.fault) {
         case TextFault::Mismatch:
-            if (field > 0) return PyUnicode_FromFormat("expected %.*s", field, e.field.data());
+            if (!e.field.empty())
+                return PyUnicode_FromFormat("expected %.*s", static_cast<int>(e.field.size()), e.field.data());
             return PyUnicode_FromString(expected_by(e.directive, named));
         case TextFault::OutOfRange:
-            return PyUnicode_FromFormat("%.*s %lld", field, e.field.data(), static_cast<long long>(e.value));
+            return PyUnicode_FromFormat("%.*s %lld", static_cast<int>(e.field.size()), e.field.data(),
+                                        static_cast<long long>(e.value));
         case TextFault::Contradiction:
             if (e.field == "weekday") {
                 const std::string_view read = weekday_name(weekday_read(e.value));
@@ -222,8 +223,8 @@ static PyObject *reason(const TextError &e, bool named) {
                 return PyUnicode_FromFormat("weekday %.*s is not the date's (%.*s)", static_cast<int>(read.size()),
                                             read.data(), static_cast<int>(date.size()), date.data());
             }
-            return PyUnicode_FromFormat("%.*s %lld disagrees with the other fields", field, e.field.data(),
-                                        static_cast<long long>(e.value));
+            return PyUnicode_FromFormat("%.*s %lld disagrees with the other fields", static_cast<int>(e.field.size()),
+                                        e.field.data(), static_cast<long long>(e.value));
         case TextFault::Leftover: return PyUnicode_FromString("text left over");
         case TextFault::Truncated: break;
     }
@@ -246,16 +247,15 @@ PyObject *text_refused(PyObject *format, std::string_view text, const TextError 
     PyObject *why = shown ? reason(error, named) : nullptr;
     if (why != nullptr) {
         const auto position = static_cast<long long>(code_points(text, error.position));
-        const auto directive = static_cast<int>(error.directive.size());
         if (named)
             PyErr_Format(PyExc_ValueError, "%U is not %s: %U at position %lld", shown, named_form_text(f.form.named()),
                          why, position);
-        else if (directive == 0)
+        else if (error.directive.empty())
             PyErr_Format(PyExc_ValueError, "%U does not match %R: %U at position %lld", shown, f.pattern, why,
                          position);
         else
             PyErr_Format(PyExc_ValueError, "%U does not match %R: %U at position %lld (%.*s)", shown, f.pattern, why,
-                         position, directive, error.directive.data());
+                         position, static_cast<int>(error.directive.size()), error.directive.data());
     }
     Py_XDECREF(shown);
     Py_XDECREF(why);
@@ -278,12 +278,11 @@ PyObject *instant_refused(PyObject *format, std::string_view text) {
 
 PyObject *write_refused(PyObject *format, const char *class_name, const WriteRefusal &refusal) {
     const FormatObject &f = format_of(format);
-    const auto needed = static_cast<int>(refusal.needed.size());
     if (f.pattern == nullptr)
-        return PyErr_Format(PyExc_TypeError, "merandol_interop.%s writes %.*s, not %s", f.name, needed,
-                            refusal.needed.data(), class_name);
-    return PyErr_Format(PyExc_TypeError, "%R writes %.*s, a field that %s does not have", f.pattern, needed,
-                        refusal.needed.data(), class_name);
+        return PyErr_Format(PyExc_TypeError, "merandol_interop.%s writes %.*s, not %s", f.name,
+                            static_cast<int>(refusal.needed.size()), refusal.needed.data(), class_name);
+    return PyErr_Format(PyExc_TypeError, "%R writes %.*s, a field that %s does not have", f.pattern,
+                        static_cast<int>(refusal.needed.size()), refusal.needed.data(), class_name);
 }
 
 bool writes_ascii(PyObject *format) noexcept { return format_of(format).ascii; }
@@ -321,6 +320,12 @@ static PyObject *format_new(PyTypeObject *, PyObject *pattern) {
     return o;
 }
 static constexpr auto format_new_decl = format_class.constructor(format_new, param<Any>("pattern"));
+
+bool FormatHold::hold(std::optional<PyObject *> given) {
+    if (!given) return true;
+    format_ = is_format(*given) ? Py_NewRef(*given) : format_new(format_type(), *given);
+    return format_ != nullptr;
+}
 
 PyObject *text_value_object(PyObject *self, std::string_view text, const TextValue &v) {
     switch (v.kind) {

@@ -45,7 +45,7 @@ public:
 private:
     NamedForm named_ = NamedForm::None;
     TextKind kind_ = TextKind::ByText;
-    std::optional<Pattern> pattern_;
+    Pattern pattern_;  // empty for a named form
 };
 
 // The value of an object of Date, Time, DateTime or OffsetDateTime (its
@@ -80,18 +80,37 @@ bool writes_ascii(PyObject *format) noexcept;
 // lies beyond the range raises instant_refused's error.
 PyObject *text_value_object(PyObject *format, std::string_view text, const TextValue &v);
 
-// A Format (or a named form): what format= takes, with OrNone.
+// What format= takes, with OrNone: a Format (or a named form), or a
+// pattern, which FormatHold compiles for the call.
 struct FormatArg {
     using type = PyObject *;
     static bool convert(PyObject *o, type &out, const char *name) {
-        if (is_format(o)) {
+        if (is_format(o) || PyUnicode_Check(o)) {
             out = o;
             return true;
         }
-        PyErr_Format(PyExc_TypeError, "format must be a merandol_interop.Format (or a named form), not '%T'", o);
+        PyErr_Format(PyExc_TypeError, "format must be a merandol_interop.Format, a named form or a str, not '%T'", o);
         note_argument(name);
         return false;
     }
+};
+
+// The Format of a format= argument for the length of a call: the object
+// given, or the pattern given compiled.
+class FormatHold {
+public:
+    FormatHold() = default;
+    FormatHold(const FormatHold &) = delete;
+    FormatHold &operator=(const FormatHold &) = delete;
+    ~FormatHold() { Py_XDECREF(format_); }
+
+    // false with the pattern's error set.
+    bool hold(std::optional<PyObject *> given);
+    // The Format, or nullptr when none was given.
+    PyObject *get() const noexcept { return format_; }
+
+private:
+    PyObject *format_ = nullptr;
 };
 
 }  // namespace merandol::py

@@ -505,30 +505,37 @@ TEST(SystemZones, EveryFileReadsAndWalks) {
 
 TEST(SystemZones, KnownOffsetsAndSizes) {
     if (!std::filesystem::is_directory(kZoneFolder)) GTEST_SKIP() << kZoneFolder << " is absent: no tzdata installed";
+    // The designations as the standard zoneinfo names them.
     struct Case {
         const char *key;
         i64 at;
         std::int32_t offset;
+        std::string_view abbreviation;
     };
     const Case cases[] = {
-        {"Europe/Paris", seconds_at(1800, 1, 1), 561},  // local mean time, 0:09:21
-        {"Europe/Paris", seconds_at(2024, 1, 1), 3600},
-        {"Europe/Paris", seconds_at(2024, 7, 1), 7200},
-        {"Europe/Paris", seconds_at(3000, 7, 1), 7200},
-        {"Europe/Paris", seconds_at(INT32_MAX, 7, 1), 7200},
-        {"Europe/Paris", seconds_at(INT32_MAX, 12, 31, 23, 59), 3600},
-        {"America/New_York", seconds_at(2024, 3, 10, 7) - 1, -18000},
-        {"America/New_York", seconds_at(2024, 3, 10, 7), -14400},
-        {"Australia/Sydney", seconds_at(2024, 4, 6, 16) - 1, 39600},
-        {"Australia/Sydney", seconds_at(2024, 4, 6, 16), 36000},
-        {"Asia/Kolkata", seconds_at(2024, 1, 1), 19800},
-        {"UTC", seconds_at(INT32_MIN, 1, 1), 0},
+        {"Europe/Paris", seconds_at(1800, 1, 1), 561, "LMT"},  // local mean time, 0:09:21
+        {"Europe/Paris", seconds_at(1900, 1, 1), 561, "PMT"},
+        {"Europe/Paris", seconds_at(2024, 1, 1), 3600, "CET"},
+        {"Europe/Paris", seconds_at(2024, 7, 1), 7200, "CEST"},
+        {"Europe/Paris", seconds_at(3000, 7, 1), 7200, "CEST"},
+        {"Europe/Paris", seconds_at(INT32_MAX, 7, 1), 7200, "CEST"},
+        {"Europe/Paris", seconds_at(INT32_MAX, 12, 31, 23, 59), 3600, "CET"},
+        {"Europe/Moscow", seconds_at(1991, 1, 1), 10800, "MSK"},
+        {"Europe/Moscow", seconds_at(1991, 7, 1), 10800, "EEST"},  // a new name at the same offset
+        {"America/New_York", seconds_at(2024, 3, 10, 7) - 1, -18000, "EST"},
+        {"America/New_York", seconds_at(2024, 3, 10, 7), -14400, "EDT"},
+        {"Australia/Sydney", seconds_at(2024, 4, 6, 16) - 1, 39600, "AEDT"},
+        {"Australia/Sydney", seconds_at(2024, 4, 6, 16), 36000, "AEST"},
+        {"Asia/Kolkata", seconds_at(2024, 1, 1), 19800, "IST"},
+        {"America/Sao_Paulo", seconds_at(2024, 1, 1), -10800, "-03"},
+        {"UTC", seconds_at(INT32_MIN, 1, 1), 0, "UTC"},
     };
     for (const Case &c : cases) {
         const std::string bytes = read_file(std::filesystem::path(kZoneFolder) / c.key);
         const auto z = parse(bytes);
         ASSERT_TRUE(z.has_value()) << c.key;
         EXPECT_EQ(z->offset_at(c.at), c.offset) << c.key << " at " << c.at;
+        EXPECT_EQ(z->abbreviation_at(c.at), c.abbreviation) << c.key << " at " << c.at;
     }
     const auto paris = parse(read_file(std::filesystem::path(kZoneFolder) / "Europe/Paris"));
     ASSERT_TRUE(paris.has_value());

@@ -1459,7 +1459,7 @@ COLUMN_CALLS += [
         "parse_many(format=int)",
         lambda: parse_many(Date, [], format=5),
         TypeError,
-        "format must be a merandol_interop.Format (or a named form), not 'int'",
+        "format must be a merandol_interop.Format, a named form or a str, not 'int'",
         ["while processing 'format'"],
     ),
     (
@@ -1471,7 +1471,7 @@ COLUMN_CALLS += [
     ),
     (
         "parse_to_arrow(format=, Time)",
-        lambda: read_column(parse_to_arrow(["14:36"], "ms", format=Format("%H:%M"))),
+        lambda: read_column(parse_to_arrow(["14:36"], "ms", format="%H:%M")),
         None,
         ("ttm", [52560000]),
         [],
