@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 #include "core/digits.hpp"
 
@@ -163,7 +165,7 @@ public:
                 std::size_t j = i + 1;
                 const bool space = is_space(c);
                 while (j < pattern_.size() && pattern_[j] != '%' && is_space(pattern_[j]) == space) ++j;
-                add_literal(space ? kSpace : kLiteral, copy_ + i, j - i, i, 0);
+                add_literal(space ? kSpace : kLiteral, copy_at(i), j - i, i, 0);
                 i = j;
                 continue;
             }
@@ -193,6 +195,9 @@ private:
         add({static_cast<std::uint8_t>(op), 0, 0, 0, 0, bytes, static_cast<std::uint32_t>(size),
              static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(directive_size)});
     }
+
+    // The pattern's copy at `i`; none while counting.
+    const char *copy_at(std::size_t i) const noexcept { return copy_ == nullptr ? nullptr : copy_ + i; }
 
     const char *static_literal(char c) const noexcept { return kStaticLiterals.data() + kStaticLiterals.find(c); }
 
@@ -226,12 +231,9 @@ private:
         const auto unknown = [&] { return std::unexpected(fault(PatternFault::UnknownDirective, begin, i)); };
         const auto twice = [&] { return std::unexpected(fault(PatternFault::RepeatedField, begin, i)); };
         if (flag == 0 && width == 0) {
-            const char *lit = letter == '%'   ? copy_ + i - 1
-                              : letter == 'n' ? static_literal('\n')
-                              : letter == 't' ? static_literal('\t')
-                                              : nullptr;
-            if (lit != nullptr) {
-                add_literal(letter == '%' ? kLiteral : kSpace, lit, 1, begin, i - begin);
+            if (letter == '%' || letter == 'n' || letter == 't') {
+                const char *bytes = letter == '%' ? copy_at(i - 1) : static_literal(letter == 'n' ? '\n' : '\t');
+                add_literal(letter == '%' ? kLiteral : kSpace, bytes, 1, begin, i - begin);
                 return i;
             }
             const std::string_view parts = composite_of(letter);
@@ -311,11 +313,26 @@ Pattern::Pattern(Pattern &&other) noexcept { *this = static_cast<Pattern &&>(oth
 Pattern &Pattern::operator=(Pattern &&other) noexcept {
     if (this != &other) {
         std::free(block_);
-        std::memcpy(static_cast<void *>(this), &other, sizeof *this);
-        other.block_ = nullptr;
-        other.items_ = nullptr;
-        other.text_ = "";
-        other.item_count_ = other.text_size_ = 0;
+        block_ = std::exchange(other.block_, nullptr);
+        items_ = std::exchange(other.items_, nullptr);
+        text_ = std::exchange(other.text_, "");
+        item_count_ = std::exchange(other.item_count_, 0);
+        text_size_ = std::exchange(other.text_size_, 0);
+        fixed_items_ = std::exchange(other.fixed_items_, 0);
+        fixed_size_ = other.fixed_size_;
+        std::copy(std::begin(other.fixed_bytes_), std::end(other.fixed_bytes_), fixed_bytes_);
+        std::copy(std::begin(other.fixed_limits_), std::end(other.fixed_limits_), fixed_limits_);
+        std::copy(std::begin(other.fixed_folds_), std::end(other.fixed_folds_), fixed_folds_);
+        std::copy(std::begin(other.fixed_fields_), std::end(other.fixed_fields_), fixed_fields_);
+        fixed_field_count_ = other.fixed_field_count_;
+        fixed_present_ = other.fixed_present_;
+        fixed_writable_ = other.fixed_writable_;
+        std::copy(std::begin(other.fixed_text_), std::end(other.fixed_text_), fixed_text_);
+        written_size_max_ = other.written_size_max_;
+        zone_names_ = other.zone_names_;
+        kind_ = other.kind_;
+        keeps_every_field_ = other.keeps_every_field_;
+        fields_ = other.fields_;
     }
     return *this;
 }
@@ -324,7 +341,7 @@ Pattern::~Pattern() { std::free(block_); }
 
 std::expected<Pattern, PatternError> Pattern::compile(std::string_view pattern) noexcept {
     if (pattern.size() > UINT32_MAX / 2) return std::unexpected(PatternError{PatternFault::OutOfMemory, 0, {}});
-    Compiler counting(pattern, pattern.data(), nullptr);
+    Compiler counting(pattern, nullptr, nullptr);
     if (auto ok = counting.run(); !ok) return std::unexpected(ok.error());
     const std::uint32_t fields = counting.fields();
 
@@ -368,7 +385,10 @@ std::expected<Pattern, PatternError> Pattern::compile(std::string_view pattern) 
     if (!pattern.empty()) std::memcpy(text, pattern.data(), pattern.size());
     text[pattern.size()] = '\0';
     Compiler writing(pattern, text, items);
-    (void)writing.run();
+    if (!writing.run()) {  // cannot happen: the count refused what it would
+        std::free(block);
+        return std::unexpected(PatternError{PatternFault::OutOfMemory, 0, {}});
+    }
 
     Pattern p;
     p.block_ = block;
@@ -386,6 +406,10 @@ std::expected<Pattern, PatternError> Pattern::compile(std::string_view pattern) 
     for (std::uint32_t k = 0; k < p.item_count_; ++k) {
         PatternItem &item = items[k];
         const bool digits_follow = k + 1 < p.item_count_ && reads_digits(items[k + 1]);
+        // What follows when a %.f of a whole second between writes nothing.
+        std::uint32_t after = k + 1;
+        while (after < p.item_count_ && items[after].op == kFraction && items[after].width == 0) ++after;
+        const bool digits_after = after < p.item_count_ && reads_digits(items[after]);
         if (item.op == kSpace) {
             // After another space, with nothing or only a %.f of a whole
             // second between, the run may have been read already.
@@ -395,25 +419,25 @@ std::expected<Pattern, PatternError> Pattern::compile(std::string_view pattern) 
         }
         if (item.op == kYear || item.op == kIsoYear) {
             item.greedy = !digits_follow;
-            keeps &= item.greedy;
+            keeps &= item.greedy && !digits_after;
         }
         const bool variable =
             (reads_digits(item) && item.op != kLiteral && item.pad != '0') || item.op == kFraction || item.op == kUnix;
-        keeps &= !(variable && digits_follow);
+        keeps &= !(variable && (digits_follow || digits_after));
         // %.f of a whole second writes nothing, and a dot after it would be
         // read as its own.
         if (item.op == kFraction && item.width == 0 && k + 1 < p.item_count_ && items[k + 1].op == kLiteral)
             keeps &= items[k + 1].literal[0] != '.';
         // An abbreviated name reads on into the whole name.
-        if ((item.op == kMonthName || item.op == kWeekdayName) && item.width == 0 && k + 1 < p.item_count_ &&
-            items[k + 1].op == kLiteral)
-            keeps &= !is_letter(items[k + 1].literal[0]);
+        if ((item.op == kMonthName || item.op == kWeekdayName) && item.width == 0 && after < p.item_count_ &&
+            items[after].op == kLiteral)
+            keeps &= !is_letter(items[after].literal[0]);
         // An offset reads on while digits, colons or (after "UTC") a sign
         // follow.
-        if ((item.op == kOffset || item.op == kOffsetName) && k + 1 < p.item_count_) {
-            const PatternItem &next = items[k + 1];
-            keeps &= !digits_follow && !(next.op == kLiteral &&
-                                         (next.literal[0] == ':' || next.literal[0] == '+' || next.literal[0] == '-'));
+        if ((item.op == kOffset || item.op == kOffsetName) && after < p.item_count_) {
+            const PatternItem &next = items[after];
+            keeps &= !digits_after && !(next.op == kLiteral &&
+                                        (next.literal[0] == ':' || next.literal[0] == '+' || next.literal[0] == '-'));
         }
         size += written_max(item);
     }
@@ -850,18 +874,27 @@ std::expected<TextValue, TextError> Pattern::resolve(const PatternFields &f) con
 
 void Pattern::find_fixed_prefix() noexcept {
     std::uint32_t size = 0, count = 0, usable = 0, usable_size = 0, fields = 0, usable_fields = 0;
+    // Each place's byte, and what it is: a digit, a name's letter, or a
+    // literal byte.
     char bytes[kFixedWords * 8];
+    enum Place : char { kDigit, kNameLetter, kByte } places[kFixedWords * 8];
+    bool after_name = false;
     auto *items = const_cast<PatternItem *>(items_);  // the block is this object's own
     for (; count < item_count_; ++count) {
         PatternItem &item = items[count];
         std::uint32_t width = 0;
         bool greedy_or_space = false;
         if (item.op == kLiteral) {
-            bool plain = true;
+            bool plain = !(after_name && is_letter(item.literal[0]));
             for (std::uint32_t j = 0; j < item.literal_size; ++j)
                 plain &= !digits::is_digit(item.literal[j]) && !is_space(item.literal[j]);
             if (!plain) break;
             width = item.literal_size;
+        } else if ((item.op == kMonthName || item.op == kWeekdayName) && item.width == 0) {
+            // Three letters, which a letter after them would make the start
+            // of a whole name: the prefix may not end with them.
+            width = 3;
+            greedy_or_space = true;
         } else if (item.op == kSpace) {
             if (item.literal_size != 1) break;
             width = 1;
@@ -880,8 +913,12 @@ void Pattern::find_fixed_prefix() noexcept {
             fixed_fields_[fields++] = {item.op, static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(size),
                                        static_cast<std::uint8_t>(count)};
         }
-        for (std::uint32_t j = 0; j < width; ++j)
-            bytes[size + j] = item.op == kLiteral || item.op == kSpace ? item.literal[j] : '0';
+        after_name = item.op == kMonthName || item.op == kWeekdayName;
+        for (std::uint32_t j = 0; j < width; ++j) {
+            const bool literal = item.op == kLiteral || item.op == kSpace;
+            bytes[size + j] = literal ? item.literal[j] : '0';
+            places[size + j] = literal ? kByte : after_name ? kNameLetter : kDigit;
+        }
         size += width;
         if (!greedy_or_space) {
             usable = count + 1;
@@ -894,17 +931,21 @@ void Pattern::find_fixed_prefix() noexcept {
     fixed_size_ = usable_size;
     fixed_field_count_ = usable_fields;
     for (std::uint32_t j = 0; j < usable_fields; ++j) fixed_present_ |= bit(fixed_fields_[j].slot);
+    fixed_writable_ =
+        (fixed_present_ & ~(bit(kYear) | bit(kMonth) | bit(kDay) | bit(kHour) | bit(kMinute) | bit(kSecond))) == 0;
+    std::memcpy(fixed_text_, bytes, usable_size);
     for (std::size_t w = 0; w * 8 < usable_size; ++w) {
         const std::size_t at = w * 8 + 8 <= usable_size ? w * 8 : usable_size - 8;
         std::uint64_t expected = 0, limit = 0, fold = 0;
         for (std::size_t j = 0; j < 8; ++j) {
-            // A digit's place holds '0' in `bytes` only when a field is
-            // there: literals have no digits.
+            // A name's letter is any ASCII byte here, found among the names
+            // when the fields are read; it is kept in lower case.
             const char c = bytes[at + j];
+            const Place place = places[at + j];
             const unsigned shift = static_cast<unsigned>(8 * j);
-            expected |= std::uint64_t{static_cast<unsigned char>(folded(c))} << shift;
-            limit |= std::uint64_t{c == '0' ? 0x76u : 0x7fu} << shift;
-            fold |= std::uint64_t{is_letter(c) ? 0x20u : 0u} << shift;
+            expected |= std::uint64_t{place == kNameLetter ? 0u : static_cast<unsigned char>(folded(c))} << shift;
+            limit |= std::uint64_t{place == kDigit ? 0x76u : place == kByte ? 0x7fu : 0u} << shift;
+            fold |= std::uint64_t{place == kNameLetter || is_letter(c) ? 0x20u : 0u} << shift;
         }
         fixed_bytes_[w] = expected;
         fixed_limits_[w] = limit;
@@ -926,11 +967,20 @@ bool Pattern::read_fixed_prefix(std::string_view text, PatternFields &f) const n
         const FixedField field = fixed_fields_[j];
         const std::uint8_t *d = lanes + field.at;
         std::int64_t value;
-        switch (field.width) {
-            case 1: value = d[0]; break;
-            case 2: value = d[0] * 10 + d[1]; break;
-            case 3: value = d[0] * 100 + d[1] * 10 + d[2]; break;
-            default: value = d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3]; break;
+        if (field.slot == kMonthName || field.slot == kWeekdayName) {
+            const std::string_view *names = field.slot == kMonthName ? kMonthNames : kWeekdayNames;
+            const int count = field.slot == kMonthName ? 12 : 7;
+            value = 0;
+            for (int k = 0; k < count; ++k)
+                if (std::memcmp(names[k].data(), d, 3) == 0) value = k + 1;
+            if (value == 0) return false;
+        } else {
+            switch (field.width) {
+                case 1: value = d[0]; break;
+                case 2: value = d[0] * 10 + d[1]; break;
+                case 3: value = d[0] * 100 + d[1] * 10 + d[2]; break;
+                default: value = d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3]; break;
+            }
         }
         const Slot s = static_cast<Slot>(field.slot);
         if (value < kRanges[s].low || value > kRanges[s].high) return false;
@@ -1004,10 +1054,31 @@ std::expected<char *, std::string_view> Pattern::write(char *out, const PatternV
                 return std::unexpected(std::string_view{text_ + items_[k].directive_begin, items_[k].directive_size});
     const Date d = value.date;
     const Time t = value.time;
+    std::uint32_t k = 0;
+    if (fixed_writable_ && static_cast<std::uint32_t>(d.year) <= 9999) {
+        std::uint32_t numbers[kSlots];
+        numbers[kYear] = static_cast<std::uint32_t>(d.year);
+        numbers[kMonth] = d.month;
+        numbers[kDay] = d.day;
+        numbers[kHour] = t.hour;
+        numbers[kMinute] = t.minute;
+        numbers[kSecond] = t.second;
+        std::memcpy(out, fixed_text_, fixed_size_);
+        for (std::uint32_t j = 0; j < fixed_field_count_; ++j) {
+            const FixedField field = fixed_fields_[j];
+            if (field.width == 4) {
+                digits::write4(out + field.at, numbers[field.slot]);
+            } else {
+                digits::write2(out + field.at, numbers[field.slot]);
+            }
+        }
+        out += fixed_size_;
+        k = fixed_items_;
+    }
     // The day number, for the fields that count weeks.
     constexpr std::uint32_t kByDay = bit(kIsoYear) | bit(kIsoWeek) | bit(kWeekSunday) | bit(kWeekMonday) | kWeekdays;
     const i64 day = (fields_ & kByDay) ? days_since_unix_epoch(d) : 0;
-    for (std::uint32_t k = 0; k < item_count_; ++k) {
+    for (; k < item_count_; ++k) {
         const PatternItem &item = items_[k];
         if (item.op >= kSlots) {
             if (item.literal_size == 1) {
@@ -1038,8 +1109,8 @@ std::expected<char *, std::string_view> Pattern::write(char *out, const PatternV
             case kHour: out = write_padded(out, t.hour, 2, item.pad); break;
             case kHour12: out = write_padded(out, t.hour % 12 == 0 ? 12 : t.hour % 12, 2, item.pad); break;
             case kAmPm:
-                std::memcpy(out, t.hour >= 12 ? "PM" : "AM", 2);
-                out += 2;
+                *out++ = t.hour >= 12 ? 'P' : 'A';
+                *out++ = 'M';
                 break;
             case kMinute: out = write_padded(out, t.minute, 2, item.pad); break;
             case kSecond: out = write_padded(out, t.second, 2, item.pad); break;
@@ -1061,8 +1132,7 @@ std::expected<char *, std::string_view> Pattern::write(char *out, const PatternV
                     std::memcpy(out, value.zone_abbreviation.data(), value.zone_abbreviation.size());
                     out += value.zone_abbreviation.size();
                 } else {
-                    std::memcpy(out, "UTC", 3);
-                    out += 3;
+                    for (const char c : {'U', 'T', 'C'}) *out++ = c;
                     if (value.offset.seconds != 0) out = write_offset(out, value.offset.seconds, true);
                 }
                 break;

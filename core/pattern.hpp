@@ -165,6 +165,11 @@ private:
     FixedField fixed_fields_[kFixedFields] = {};
     std::uint32_t fixed_field_count_ = 0;
     std::uint32_t fixed_present_ = 0;
+    // The prefix as written, its fields' places left as they are, when its
+    // fields are only %Y %m %d %H %M %S: the writer copies it and fills
+    // them in (a year of four digits).
+    bool fixed_writable_ = false;
+    char fixed_text_[kFixedWords * 8] = {};
     std::uint32_t written_size_max_ = 0;
     std::uint32_t zone_names_ = 0;
     TextKind kind_ = TextKind::Date;
