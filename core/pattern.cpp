@@ -11,6 +11,7 @@
 #include <iterator>
 #include <utility>
 
+#include "core/calendar_arithmetic.hpp"
 #include "core/digits.hpp"
 
 namespace merandol {
@@ -501,33 +502,6 @@ constexpr Range kRanges[kSlots] = {
 
 constexpr std::int64_t kPowersOf10[10] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
 
-// Monday 0 to Sunday 6 of a day number; day 0 was a Thursday.
-constexpr unsigned weekday_index(i64 day) noexcept {
-    return static_cast<unsigned>(floor_divmod<i64>(day + 3, 7).remainder);
-}
-
-// The Monday of week 1 of an ISO year: the week of its 4 January.
-constexpr i64 iso_week1_monday(i64 iso_year) noexcept {
-    const i64 jan4 = first_day_of_year(iso_year) + 3;
-    return jan4 - weekday_index(jan4);
-}
-
-struct IsoWeekDate {
-    i64 year;
-    unsigned week;
-};
-
-constexpr IsoWeekDate iso_week_date(i64 day, i64 year) noexcept {
-    if (const i64 next = iso_week1_monday(year + 1); day >= next) return {year + 1, 1};
-    i64 monday = iso_week1_monday(year);
-    if (day < monday) monday = iso_week1_monday(--year);
-    return {year, static_cast<unsigned>((day - monday) / 7 + 1)};
-}
-static_assert(iso_week_date(days_since_unix_epoch({2026, 12, 8}), 2026).week == 50);
-static_assert(iso_week_date(days_since_unix_epoch({2021, 1, 3}), 2021).year == 2020 &&
-              iso_week_date(days_since_unix_epoch({2021, 1, 3}), 2021).week == 53);
-static_assert(iso_week_date(days_since_unix_epoch({2024, 12, 30}), 2024).year == 2025);
-
 // C's %U and %W: weeks of the year beginning on the first Sunday (Monday),
 // the days before it in week 0.
 constexpr unsigned c_week(unsigned day_of_year, unsigned weekday_from_first) noexcept {
@@ -782,8 +756,8 @@ std::expected<TextValue, TextError> Pattern::resolve(const PatternFields &f) con
                 day = first_day_of_year(year) + v(kDayOfYear) - 1;
                 used |= bit(kDayOfYear);
             } else if (iso) {
-                const i64 monday = iso_week1_monday(v(kIsoYear));
-                if (v(kIsoWeek) > (iso_week1_monday(v(kIsoYear) + 1) - monday) / 7)
+                const i64 monday = first_iso_monday(v(kIsoYear));
+                if (v(kIsoWeek) > (first_iso_monday(v(kIsoYear) + 1) - monday) / 7)
                     return fail(TextFault::OutOfRange, kIsoWeek, v(kIsoWeek));
                 day = monday + 7 * (v(kIsoWeek) - 1) + v(weekday) - 1;
                 used |= bit(kIsoYear) | bit(kIsoWeek);
@@ -794,7 +768,7 @@ std::expected<TextValue, TextError> Pattern::resolve(const PatternFields &f) con
                 const i64 first = first_day_of_year(year);
                 const unsigned from_monday = static_cast<unsigned>(v(weekday)) - 1;  // [0, 6]
                 const unsigned begins = week == kWeekSunday ? 6 : 0;  // the week's first day, from Monday
-                const i64 first_of_week1 = first + (begins + 7 - weekday_index(first)) % 7;
+                const i64 first_of_week1 = first + (begins + 7 - weekday_from_monday(first)) % 7;
                 const i64 offset_in_week = (from_monday + 7 - begins) % 7;
                 day = first_of_week1 + 7 * (v(week) - 1) + offset_in_week;
                 if (day < first || day >= first_day_of_year(year + 1))
@@ -833,17 +807,17 @@ std::expected<TextValue, TextError> Pattern::resolve(const PatternFields &f) con
         switch (s) {
             case kYear: expected = d.year; break;
             case kYear2: expected = c_two_digit_year(d.year); break;
-            case kIsoYear: expected = iso_week_date(day, d.year).year; break;
+            case kIsoYear: expected = iso_week_date(d).year; break;
             case kMonth:
             case kMonthName: expected = d.month; break;
             case kDay: expected = d.day; break;
             case kDayOfYear: expected = ordinal(d); break;
-            case kIsoWeek: expected = iso_week_date(day, d.year).week; break;
-            case kWeekSunday: expected = c_week(ordinal(d) - 1, (weekday_index(day) + 1) % 7); break;
-            case kWeekMonday: expected = c_week(ordinal(d) - 1, weekday_index(day)); break;
+            case kIsoWeek: expected = iso_week_date(d).week; break;
+            case kWeekSunday: expected = c_week(ordinal(d) - 1, (weekday_from_monday(day) + 1) % 7); break;
+            case kWeekMonday: expected = c_week(ordinal(d) - 1, weekday_from_monday(day)); break;
             case kWeekdayName:
             case kWeekdayIso:
-            case kWeekdayC: expected = weekday_index(day) + 1; break;
+            case kWeekdayC: expected = weekday_from_monday(day) + 1; break;
             case kHour: expected = hour; break;
             case kHour12: expected = hour % 12 == 0 ? 12 : hour % 12; break;
             case kAmPm: expected = hour >= 12; break;
@@ -1092,20 +1066,22 @@ std::expected<char *, std::string_view> Pattern::write(char *out, const PatternV
         const auto s = static_cast<Slot>(item.op);
         switch (s) {
             case kYear: out = write_year(out, d.year, item.pad); break;
-            case kIsoYear: out = write_year(out, iso_week_date(day, d.year).year, item.pad); break;
+            case kIsoYear: out = write_year(out, iso_week_date(d).year, item.pad); break;
             case kYear2: out = write_padded(out, c_two_digit_year(d.year), 2, item.pad); break;
             case kMonth: out = write_padded(out, d.month, 2, item.pad); break;
             case kMonthName: out = write_name(out, kMonthNames[d.month - 1], item.width != 0); break;
             case kDay: out = write_padded(out, d.day, 2, item.pad); break;
             case kDayOfYear: out = write_padded(out, ordinal(d), 3, item.pad); break;
-            case kIsoWeek: out = write_padded(out, iso_week_date(day, d.year).week, 2, item.pad); break;
+            case kIsoWeek: out = write_padded(out, iso_week_date(d).week, 2, item.pad); break;
             case kWeekSunday:
-                out = write_padded(out, c_week(ordinal(d) - 1, (weekday_index(day) + 1) % 7), 2, item.pad);
+                out = write_padded(out, c_week(ordinal(d) - 1, (weekday_from_monday(day) + 1) % 7), 2, item.pad);
                 break;
-            case kWeekMonday: out = write_padded(out, c_week(ordinal(d) - 1, weekday_index(day)), 2, item.pad); break;
-            case kWeekdayName: out = write_name(out, kWeekdayNames[weekday_index(day)], item.width != 0); break;
-            case kWeekdayIso: out = write_padded(out, weekday_index(day) + 1, 1, item.pad); break;
-            case kWeekdayC: out = write_padded(out, (weekday_index(day) + 1) % 7, 1, item.pad); break;
+            case kWeekMonday:
+                out = write_padded(out, c_week(ordinal(d) - 1, weekday_from_monday(day)), 2, item.pad);
+                break;
+            case kWeekdayName: out = write_name(out, kWeekdayNames[weekday_from_monday(day)], item.width != 0); break;
+            case kWeekdayIso: out = write_padded(out, weekday_from_monday(day) + 1, 1, item.pad); break;
+            case kWeekdayC: out = write_padded(out, (weekday_from_monday(day) + 1) % 7, 1, item.pad); break;
             case kHour: out = write_padded(out, t.hour, 2, item.pad); break;
             case kHour12: out = write_padded(out, t.hour % 12 == 0 ? 12 : t.hour % 12, 2, item.pad); break;
             case kAmPm:

@@ -403,7 +403,7 @@ def test_columns_of_any_objects(items, cls, unit):
 
 # A pattern refused names its position (and directive); a text refused, the
 # position where reading stopped, or the range its instant leaves.
-PATTERN_REFUSAL = re.compile(r"'.*' is not a pattern: [a-z% ]+ at position \d+( \(%.*\))?", re.DOTALL)
+PATTERN_REFUSAL = re.compile(r"(['\"]).*\1 is not a pattern: [a-z% ]+ at position \d+( \(%.*\))?", re.DOTALL)
 TEXT_REFUSAL = re.compile(r".* at position \d+( \(%.*\))?|.*: its instant is outside the range of DateTime", re.DOTALL)
 patterns = st.one_of(
     st.text(),
