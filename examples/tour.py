@@ -12,7 +12,9 @@ import zoneinfo
 from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset, Weekday
 from merandol_interop import (
     ArrowColumn,
+    Format,
     Zone,
+    ZonedDateTime,
     ZoneNotFoundError,
     available_zones,
     format_arrow,
@@ -211,6 +213,25 @@ def zones() -> None:
         show("Zone('Europe/Atlantis')", f"ZoneNotFoundError: {e}")
 
 
+def other_forms() -> None:
+    print("== Text in other forms")
+    log = Format("%d/%b/%Y:%H:%M:%S %z")
+    line = '203.0.113.9 - - [08/Dec/2026:14:36:25 +0100] "GET / HTTP/1.1" 200 512'
+    stamp = log.parse(line[line.index("[") + 1 : line.index("]")])
+    # A pattern with a date, a time and %z reads to an OffsetDateTime.
+    assert isinstance(stamp, OffsetDateTime)
+    show(f"{log!r}.parse(...)", stamp)
+    show("its instant", stamp.utc)
+
+
+def meetings() -> None:
+    print("== A weekly meeting at 9:00 in Paris")
+    first = ZonedDateTime(Date(2026, 3, 19), Time(9, 0, 0), Zone("Europe/Paris"))
+    for week in range(3):
+        meeting = first.add(weeks=week)
+        show(f"week {week}: {meeting.local.time} local", meeting.instant)
+
+
 def main() -> None:
     dates()
     times()
@@ -221,6 +242,8 @@ def main() -> None:
     standard_library()
     columns()
     zones()
+    other_forms()
+    meetings()
 
 
 if __name__ == "__main__":
