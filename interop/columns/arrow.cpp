@@ -794,8 +794,6 @@ static constexpr auto format_arrow_decl =
                     "    offset: None for the text of each instant in UTC, ending in \"Z\"; a\n"
                     "        UtcOffset for its RFC 3339 text at that offset; a Zone for its text\n"
                     "        at the offset in force at each instant (default=None).\n"
-                    "\n"
-                    "Returns:\n"
                     "    format: A Format, a named form or a pattern (a str) that writes each\n"
                     "        value (a Date of a date column, else a DateTime, or at an offset or\n"
                     "        zone an OffsetDateTime), or None for merandol's own texts\n"

@@ -532,8 +532,6 @@ static constexpr auto format_numpy_decl =
                     "        UtcOffset for the RFC 3339 text of the instant at that offset; a\n"
                     "        Zone for its text at the offset in force at each instant\n"
                     "        (default=None).\n"
-                    "\n"
-                    "Returns:\n"
                     "    format: A Format, a named form or a pattern (a str) that writes each\n"
                     "        value (a Date for unit D, else a DateTime, or at an offset or zone\n"
                     "        an OffsetDateTime), or None for merandol's own texts\n"
