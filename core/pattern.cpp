@@ -829,7 +829,12 @@ std::expected<TextValue, TextError> Pattern::resolve(const PatternFields &f) con
             case kOffsetName: expected = out.offset.seconds; break;
             default: break;
         }
-        if (v(s) != expected) return fail(TextFault::Contradiction, s, v(s));
+        if (v(s) == expected) continue;
+        // A weekday's fault names both days, the one read and the date's.
+        if (s == kWeekdayName || s == kWeekdayIso || s == kWeekdayC)
+            return fail(TextFault::Contradiction, s,
+                        weekday_contradiction(static_cast<Weekday>(v(s) - 1), static_cast<Weekday>(expected - 1)));
+        return fail(TextFault::Contradiction, s, v(s));
     }
     return out;
 }

@@ -82,7 +82,7 @@ TEST(Pattern, Reads) {
         {"%Y-%m-%d", "2026-02-30", "out of range at 8 (%d) day 30"},
         {"%Y-%j", "2026-366", "out of range at 5 (%j) day of year 366"},
         {"%G-W%V-%u", "2025-W53-1", "out of range at 6 (%V) ISO week 53"},
-        {"%a %F", "Mon 2026-12-08", "contradiction at 0 (%a) weekday 1"},
+        {"%a %F", "Mon 2026-12-08", "contradiction at 0 (%a) weekday 8"},
         {"%F %j", "2026-12-08 341", "contradiction at 11 (%j) day of year 341"},
         {"%s %Y", "0 1971", "contradiction at 2 (%Y) year 1971"},
         {"%y %Y-%m-%d", "27 2026-12-08", "contradiction at 0 (%y) year 27"},
