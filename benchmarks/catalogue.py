@@ -27,6 +27,11 @@ INPUTS = {
     "unix_float": 1704458096.123456,
     "unix_ns": 1704458096123456000,
     "f": 1.5,
+    "pattern_text": "2024-01-05 12:34:56+0530",
+    "email_text": "Fri, 05 Jan 2024 12:34:56 +0530",
+    "http_text": "Fri, 05 Jan 2024 07:04:56 GMT",
+    "zoned_text": "2024-01-05T12:34:56+01:00[Europe/Paris]",
+    "pattern": "%Y-%m-%d %H:%M:%S%z",
 }
 
 # The floor: one slot call and one allocation, in the same kind of loop.
@@ -71,8 +76,9 @@ IMPLEMENTATIONS = [
         "merandol",
         None,
         "from merandol import *; import datetime as std\n"
-        "from merandol_interop import Zone, format_arrow, format_numpy, from_local_numpy, from_stdlib, parse_to_arrow,"
-        " to_local_numpy, to_numpy, to_stdlib",
+        "from merandol_interop import (HTTP_DATE, ISO8601, RFC2822, Format, Zone, ZonedDateTime, add_calendar,"
+        " add_calendar_numpy, format_arrow, format_numpy, from_local_numpy, from_stdlib, parse_to_arrow,"
+        " parse_to_numpy, round_numpy, round_to, to_local_numpy, to_numpy, to_stdlib)",
         {
             "d": "Date(2024, 1, 5)",
             "t": "Time(12, 34, 56, 123456000)",
@@ -85,7 +91,10 @@ IMPLEMENTATIONS = [
             "offset": "UtcOffset.from_seconds(19800)",
             "many": "[DateTime.from_unix_timestamp(s, n) for s, n in sample]",
             "paris": "Zone('Europe/Paris')",
+            "log_format": "Format(pattern)",
+            "zdt": "ZonedDateTime(d, t, paris)",
             "many_texts": "[str(v) for v in many]",
+            "many_pattern_texts": "[log_format.format(OffsetDateTime.from_utc(v, offset)) for v in many]",
             "many_ns": "to_numpy(many)",
             **STDLIB_VALUES,
         },
@@ -94,7 +103,9 @@ IMPLEMENTATIONS = [
         "datetime",
         "_datetime",  # the C implementation; the pure-Python fallback does not count
         None,
-        "from datetime import UTC, date, datetime, time, timedelta, timezone; from zoneinfo import ZoneInfo",
+        "from datetime import UTC, date, datetime, time, timedelta, timezone; from zoneinfo import ZoneInfo\n"
+        "from email.utils import parsedate_to_datetime; from http.cookiejar import http2time\n"
+        "from dateutil.relativedelta import relativedelta",
         {
             "d": "date(2024, 1, 5)",
             "t": "time(12, 34, 56, 123456)",
@@ -110,6 +121,7 @@ IMPLEMENTATIONS = [
             "ist": "timezone(ist_delta)",
             "many": "[datetime.fromtimestamp(s, UTC).replace(microsecond=n // 1000) for s, n in sample]",
             "paris": "ZoneInfo('Europe/Paris')",
+            "zdt": "datetime(2024, 1, 5, 12, 34, 56, 123456, tzinfo=paris)",
         },
     ),
     Implementation(
@@ -129,6 +141,8 @@ IMPLEMENTATIONS = [
             "odt": "pendulum.parse(offset_text)",
             "many": "[pendulum.from_timestamp(s).replace(microsecond=n // 1000) for s, n in sample]",
             "paris": "pendulum.timezone('Europe/Paris')",
+            "zdt": "pendulum.datetime(2024, 1, 5, 12, 34, 56, 123456, tz=paris)",
+            "odt_pendulum": "pendulum.parse(offset_text)",
             **STDLIB_VALUES,
         },
     ),
@@ -187,6 +201,7 @@ IMPLEMENTATIONS = [
             "dt_later": "dt + hour",
             "odt": "OffsetDateTime.parse_iso(offset_text)",
             "many": "[Instant.from_timestamp(s * 1_000_000_000 + n, unit='nanosecond') for s, n in sample]",
+            "zdt": "ZonedDateTime(2024, 1, 5, 12, 34, 56, nanosecond=123456000, tz='Europe/Paris')",
             **STDLIB_VALUES,
         },
     ),
@@ -612,6 +627,158 @@ OPERATIONS += [
         per=BULK_SIZE,
     ),
 ]
+
+
+# Text in other forms: a pattern, ISO 8601, email and HTTP dates.  Each
+# peer's nearest reader or writer of the same text; pendulum, arrow and
+# whenever take patterns of their own tokens.
+TEXT_OPERATIONS = [
+    Operation(
+        "Format.parse",
+        {
+            "merandol": "log_format.parse(pattern_text)",
+            "datetime": "datetime.strptime(pattern_text, pattern)",
+            "pendulum": "pendulum.from_format(pattern_text, 'YYYY-MM-DD HH:mm:ssZZ')",
+            "arrow": "arrow.get(pattern_text, 'YYYY-MM-DD HH:mm:ssZ')",
+            "whenever": "OffsetDateTime.parse(pattern_text, pattern='YYYY-MM-DD HH:mm:ssxx')",
+        },
+    ),
+    Operation(
+        "Format.format",
+        {
+            "merandol": "log_format.format(odt)",
+            "datetime": "odt.strftime(pattern)",
+            "pendulum": "odt.format('YYYY-MM-DD HH:mm:ssZZ')",
+            "arrow": "odt.format('YYYY-MM-DD HH:mm:ssZ')",
+            "whenever": "odt.format('YYYY-MM-DD HH:mm:ssxx')",
+        },
+    ),
+    Operation(
+        "ISO8601.parse",
+        {
+            "merandol": "ISO8601.parse(offset_text)",
+            "datetime": "datetime.fromisoformat(offset_text)",
+            "pendulum": "pendulum.parse(offset_text)",
+            "ciso8601": "parse_datetime(offset_text)",
+            "whenever": "OffsetDateTime.parse_iso(offset_text)",
+        },
+    ),
+    Operation(
+        "RFC2822.parse",
+        {
+            "merandol": "RFC2822.parse(email_text)",
+            "datetime": "parsedate_to_datetime(email_text)",
+            "whenever": "OffsetDateTime.parse_rfc2822(email_text)",
+        },
+    ),
+    Operation(
+        "HTTP_DATE.parse",
+        {"merandol": "HTTP_DATE.parse(http_text)", "datetime": "http2time(http_text)"},
+    ),
+    Operation(
+        f"parse_to_numpy with a pattern of {BULK_SIZE:,} texts, per element",
+        {"merandol": "parse_to_numpy(many_pattern_texts, format=log_format)"},
+        per=BULK_SIZE,
+    ),
+]
+
+# Calendar arithmetic and zoned date-times.  The standard library's zoned
+# value is an aware datetime at a ZoneInfo: exact units are added in UTC and
+# converted back, calendar units on the wall clock.
+CALENDAR_OPERATIONS = [
+    Operation(
+        "add_calendar(Date, months=1)",
+        {
+            "merandol": "add_calendar(d, months=1)",
+            "datetime": "d + relativedelta(months=1)",
+            "pendulum": "d.add(months=1)",
+            "whenever": "d.add(months=1)",
+        },
+    ),
+    Operation(
+        "add_calendar(Date, days=1)",
+        {
+            "merandol": "add_calendar(d, days=1)",
+            "datetime": "d + one_day",
+            "pendulum": "d.add(days=1)",
+            "whenever": "d.add(days=1)",
+        },
+    ),
+    Operation(
+        "round_to(DateTime, minute, 15)",
+        {"merandol": "round_to(dt, 'minute', increment=15)", "whenever": "dt.round('minute', increment=15)"},
+    ),
+    Operation(
+        "ZonedDateTime(date, time, zone)",
+        {
+            "merandol": "ZonedDateTime(d, t, paris)",
+            "datetime": "datetime.combine(d, t, paris)",
+            "pendulum": "pendulum.datetime(2024, 1, 5, 12, 34, 56, 123456, tz=paris)",
+            "whenever": "ZonedDateTime(2024, 1, 5, 12, 34, 56, nanosecond=123456000, tz='Europe/Paris')",
+        },
+    ),
+    Operation(
+        "ZonedDateTime.from_instant",
+        {
+            "merandol": "ZonedDateTime.from_instant(dt, paris)",
+            "datetime": "dt.astimezone(paris)",
+            "pendulum": "dt.in_timezone(paris)",
+            "whenever": "dt.to_tz('Europe/Paris')",
+        },
+    ),
+    Operation(
+        "ZonedDateTime.add(days=1)",
+        {
+            "merandol": "zdt.add(days=1)",
+            "datetime": "(zdt + one_day).astimezone(paris)",
+            "pendulum": "zdt.add(days=1)",
+            "whenever": "zdt.add(days=1)",
+        },
+    ),
+    Operation(
+        "ZonedDateTime.add(hours=1)",
+        {
+            "merandol": "zdt.add(hours=1)",
+            "datetime": "(zdt.astimezone(UTC) + hour).astimezone(paris)",
+            "pendulum": "zdt.add(hours=1)",
+            "whenever": "zdt.add(hours=1)",
+        },
+    ),
+    Operation(
+        "ZonedDateTime.round",
+        {"merandol": "zdt.round('minute', increment=15)", "whenever": "zdt.round('minute', increment=15)"},
+    ),
+    Operation(
+        "str(ZonedDateTime)",
+        {
+            "merandol": "str(zdt)",
+            "datetime": "zdt.isoformat()",
+            "pendulum": "zdt.isoformat()",
+            "whenever": "zdt.format_iso()",
+        },
+    ),
+    Operation(
+        "ZonedDateTime.parse",
+        {"merandol": "ZonedDateTime.parse(zoned_text)", "whenever": "ZonedDateTime.parse_iso(zoned_text)"},
+    ),
+    _conversion(
+        "to_stdlib(ZonedDateTime)",
+        "to_stdlib(zdt)",
+        "datetime(2024, 1, 5, 12, 34, 56, 123456, tzinfo=paris)",
+        whenever="zdt.to_stdlib()",
+    ),
+    Operation(
+        f"add_calendar_numpy(months=1) of {BULK_SIZE:,} datetime64[ns], per element",
+        {"merandol": "add_calendar_numpy(many_ns, months=1)"},
+        per=BULK_SIZE,
+    ),
+    Operation(
+        f"round_numpy of {BULK_SIZE:,} datetime64[ns] in a zone, per element",
+        {"merandol": "round_numpy(many_ns, 'minute', increment=15, zone=paris)"},
+        per=BULK_SIZE,
+    ),
+]
+OPERATIONS += TEXT_OPERATIONS + CALENDAR_OPERATIONS
 
 
 @dataclass
