@@ -88,7 +88,9 @@ def as_result(value, result):
 
 @given(patterns(), datetimes)
 def test_agrees_with_strftime_and_strptime(pattern, value):
-    assume("%c" not in pattern or value.year >= 1000)  # C's %c writes 999, not 0999 as %Y does
+    # Below 1000, C's %c, and %Y before CPython 3.14, write 999 where %Y
+    # writes 0999 (and merandol's texts do); the round trips cover them.
+    assume(value.year >= 1000)
     named_offset = any(k in letters(pattern) for k in "zZ")
     if named_offset and value.tzinfo is None:
         value = value.replace(tzinfo=dt.UTC)

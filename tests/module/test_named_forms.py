@@ -5,6 +5,7 @@ http.cookiejar.http2time and email.utils for HTTP_DATE."""
 import datetime
 import email.utils
 import http.cookiejar
+import sys
 
 import pytest
 from hypothesis import given
@@ -36,6 +37,8 @@ def iso_texts(draw):
     fraction = draw(st.text("0123456789", min_size=1, max_size=9)) if precision == 3 and draw(st.booleans()) else ""
     if h == 24:
         mi, s, fraction = 0, 0, "0" * len(fraction)
+        if sys.version_info < (3, 14):  # 3.13's fromisoformat reads 24 with its minutes only
+            precision = max(precision, 2)
     time = sep.join(f"{n:02d}" for n in (h, mi, s)[:precision])
     time += draw(st.sampled_from(".,")) + fraction if fraction else ""
     offset = ""
