@@ -30,15 +30,15 @@ def iso_texts(draw):
     oracle = day.strftime("%Y-%m-%d").zfill(10) if "%j" in form else text
     if draw(st.booleans()):
         return text, oracle, ""
-    h, mi, s = draw(st.integers(0, 24)), draw(st.integers(0, 59)), draw(st.integers(0, 59))
+    # 3.13's fromisoformat refuses hour 24 in every form.
+    last_hour = 24 if sys.version_info >= (3, 14) else 23
+    h, mi, s = draw(st.integers(0, last_hour)), draw(st.integers(0, 59)), draw(st.integers(0, 59))
     extended = draw(st.booleans())
     sep = ":" if extended else ""
     precision = draw(st.integers(1, 3))
     fraction = draw(st.text("0123456789", min_size=1, max_size=9)) if precision == 3 and draw(st.booleans()) else ""
     if h == 24:
         mi, s, fraction = 0, 0, "0" * len(fraction)
-        if sys.version_info < (3, 14):  # 3.13's fromisoformat reads 24 with its minutes only
-            precision = max(precision, 2)
     time = sep.join(f"{n:02d}" for n in (h, mi, s)[:precision])
     time += draw(st.sampled_from(".,")) + fraction if fraction else ""
     offset = ""
