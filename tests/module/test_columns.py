@@ -456,7 +456,9 @@ def test_columns_in_a_format_hold_what_parse_many_reads(pattern, stamps, unit):
     if form.result is not Time and unit == "ns":
         pd = pytest.importorskip("pandas")
         day = DAY_NS if form.result is Date else 1
-        assert [n * day for n in expected[1]] == pd.to_datetime(texts, format=pattern, utc=True).asi8.tolist()
+        assert [n * day for n in expected[1]] == pd.to_datetime(texts, format=pattern, utc=True).as_unit(
+            "ns"
+        ).asi8.tolist()
 
 
 @given(st.sampled_from(PATTERNS[:2]), stamps)

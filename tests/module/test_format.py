@@ -5,6 +5,7 @@ the ISO week date; round trips over merandol's whole range where a pattern
 keeps every field; the deliberate differences in one table."""
 
 import datetime as dt
+import sys
 
 import merandol as m
 import pytest
@@ -152,7 +153,13 @@ DIFFERENCES = [
     ("%Y-%m-%d %a", "2026-12-08 Mon", ValueError, dt.datetime(2026, 12, 8)),  # weekday not the date's
     ("%Y-%m-%d %j", "2026-12-08 001", ValueError, dt.datetime(2026, 1, 1)),  # day of year not the date's
     ("%y %Y-%m-%d", "27 2026-12-08", ValueError, dt.datetime(2026, 12, 8)),  # two years
-    ("%b %d %H:%M", "Dec 08 14:36", ValueError, dt.datetime(1900, 12, 8, 14, 36)),  # no year: no 1900
+    # No year: no 1900 (3.15's strptime refuses it too).
+    (
+        "%b %d %H:%M",
+        "Dec 08 14:36",
+        ValueError,
+        ValueError if sys.version_info >= (3, 15) else dt.datetime(1900, 12, 8, 14, 36),
+    ),
     ("%I:%M", "02:30", ValueError, dt.datetime(1900, 1, 1, 2, 30)),  # 12-hour clock without AM/PM
     ("%Y-%m-%d", "12026-01-01", m.Date(12026, 1, 1), ValueError),  # years beyond 9999
     ("%Y-%m-%d", "-001-01-01", m.Date(-1, 1, 1), ValueError),  # and before 1

@@ -83,7 +83,7 @@ def test_iso8601_reads_as_fromisoformat(case):
         ("2026-12-08T14:36z", True, False),
         ("2026-12-08T14:36:25.1234567890", False, True),  # more than nine digits
         ("2026-12-08T14:36+01:30:15.5", False, True),  # an offset is whole seconds
-        ("2026-12-08T14:36+01:60", False, True),
+        ("2026-12-08T14:36+01:60", False, sys.version_info < (3, 15)),  # 3.15's reader refuses it too
         ("2026-12-08T14:36 +01:00", False, True),
         ("2026-12-08x14:36", False, True),  # any character between date and time
         ("2026-12-08T14:36:25\0", False, True),
