@@ -426,9 +426,13 @@ std::expected<Pattern, PatternError> Pattern::compile(std::string_view pattern) 
             (reads_digits(item) && item.op != kLiteral && item.pad != '0') || item.op == kFraction || item.op == kUnix;
         keeps &= !(variable && (digits_follow || digits_after));
         // %.f of a whole second writes nothing, and a dot after it would be
-        // read as its own.
-        if (item.op == kFraction && item.width == 0 && k + 1 < p.item_count_ && items[k + 1].op == kLiteral)
-            keeps &= items[k + 1].literal[0] != '.';
+        // read as its own; so would a dot after a space when a space comes
+        // before, since the first space reads the run of both.
+        if (item.op == kFraction && item.width == 0) {
+            std::uint32_t next = k + 1;
+            if (k > 0 && items[k - 1].op == kSpace && next < p.item_count_ && items[next].op == kSpace) ++next;
+            if (next < p.item_count_ && items[next].op == kLiteral) keeps &= items[next].literal[0] != '.';
+        }
         // An abbreviated name reads on into the whole name.
         if ((item.op == kMonthName || item.op == kWeekdayName) && item.width == 0 && after < p.item_count_ &&
             items[after].op == kLiteral)

@@ -121,6 +121,8 @@ TEST(Pattern, Compiles) {
         {"%F %T%.f", TextKind::DateTime, true},
         {"%F %T%.f %z", TextKind::OffsetDateTime, true},
         {"%F %T.%6f %z", TextKind::OffsetDateTime, false},
+        {"%F %T %.f .", TextKind::DateTime, false},
+        {"%F %T%.f .", TextKind::DateTime, true},
         {"%s", TextKind::DateTime, false},
         {"%s%.f", TextKind::DateTime, true},
         {"%s %Z", TextKind::OffsetDateTime, false},
