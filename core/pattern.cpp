@@ -61,6 +61,10 @@ constexpr std::uint32_t kWeekdays = bit(kWeekdayName) | bit(kWeekdayIso) | bit(k
 constexpr std::uint32_t kTimeFields =
     bit(kHour) | bit(kHour12) | bit(kAmPm) | bit(kMinute) | bit(kSecond) | bit(kFraction);
 constexpr std::uint32_t kOffsets = bit(kOffset) | bit(kOffsetName);
+// The fields of most timestamps, which the fixed prefix reads without a loop.
+constexpr Slot kPlainSlots[] = {kYear, kMonth, kDay, kHour, kMinute, kSecond};
+constexpr std::uint32_t kPlainFields =
+    bit(kYear) | bit(kMonth) | bit(kDay) | bit(kHour) | bit(kMinute) | bit(kSecond);
 constexpr std::uint32_t kNumbers =
     (kDateFields | kTimeFields | bit(kUnix)) & ~bit(kMonthName) & ~bit(kWeekdayName) & ~bit(kAmPm);
 
@@ -324,10 +328,12 @@ Pattern &Pattern::operator=(Pattern &&other) noexcept {
         std::copy(std::begin(other.fixed_bytes_), std::end(other.fixed_bytes_), fixed_bytes_);
         std::copy(std::begin(other.fixed_limits_), std::end(other.fixed_limits_), fixed_limits_);
         std::copy(std::begin(other.fixed_folds_), std::end(other.fixed_folds_), fixed_folds_);
+        std::copy(std::begin(other.fixed_digits_), std::end(other.fixed_digits_), fixed_digits_);
         std::copy(std::begin(other.fixed_fields_), std::end(other.fixed_fields_), fixed_fields_);
         fixed_field_count_ = other.fixed_field_count_;
         fixed_present_ = other.fixed_present_;
-        fixed_writable_ = other.fixed_writable_;
+        fixed_plain_ = other.fixed_plain_;
+        std::copy(std::begin(other.plain_at_), std::end(other.plain_at_), plain_at_);
         std::copy(std::begin(other.fixed_text_), std::end(other.fixed_text_), fixed_text_);
         written_size_max_ = other.written_size_max_;
         zone_names_ = other.zone_names_;
@@ -468,6 +474,7 @@ std::expected<Pattern, PatternError> Pattern::compile(std::string_view pattern) 
 
 struct PatternFields {
     std::uint32_t present = 0;
+    std::uint32_t fixed = 0;     // the fields of the fixed prefix, whose places it knows
     std::int64_t value[kSlots];
     std::uint32_t at[kSlots];    // where in the text
     std::uint32_t item[kSlots];  // which item
@@ -559,6 +566,7 @@ std::expected<TextValue, TextError> Pattern::read(std::string_view text) const n
         k = fixed_items_;
     } else {
         fields.present = 0;
+        fields.fixed = 0;
     }
     const std::size_t n = text.size();
     for (; k < item_count_; ++k) {
@@ -612,6 +620,23 @@ std::expected<TextValue, TextError> Pattern::read(std::string_view text) const n
             }
             case kOffset:
             case kOffsetName: {
+                // The usual "+hhmm" or "+hh:mm" that ends the text, in one
+                // step; any other form, or one out of range, the general way.
+                if (const std::size_t left = n - p;
+                    slot == kOffset && (left == 5 || (left == 6 && text[p + 3] == ':')) &&
+                    (text[p] == '+' || text[p] == '-')) {
+                    const std::size_t at = p + left - 2;  // the minutes
+                    const unsigned h1 = static_cast<unsigned char>(text[p + 1]) - '0',
+                                   h2 = static_cast<unsigned char>(text[p + 2]) - '0',
+                                   m1 = static_cast<unsigned char>(text[at]) - '0',
+                                   m2 = static_cast<unsigned char>(text[at + 1]) - '0';
+                    const unsigned seconds = (h1 * 10 + h2) * 3600 + (m1 * 10 + m2) * 60;
+                    if ((h1 < 10) & (h2 < 10) & (m1 < 6) & (m2 < 10) & (seconds <= 86400)) {
+                        value = text[p] == '-' ? -std::int64_t{seconds} : std::int64_t{seconds};
+                        p = n;
+                        break;
+                    }
+                }
                 // %Z: "UTC", "GMT", "UT" or "Z", or "UTC" and a signed
                 // hh:mm[:ss]; %z: "Z", or a sign, hh, then mm and ss, each
                 // after a colon or none.
@@ -711,9 +736,28 @@ std::expected<TextValue, TextError> Pattern::resolve(const PatternFields &f) con
     const std::uint32_t have = f.present;
     const auto v = [&](Slot s) { return f.value[s]; };
     const auto fail = [&](TextFault fault, Slot s, std::int64_t value) {
-        return std::unexpected(error_at(fault, f.at[s], f.item[s], s, value));
+        const auto [item, at] = read_at(f, s);
+        return std::unexpected(error_at(fault, at, item, s, value));
     };
     TextValue out{kind_, {}, {}, {}};
+    // The common case first: a calendar date, the time by hour, minute,
+    // second and fraction, at most one offset; a date that does not exist
+    // goes the general way, which names the fault.
+    constexpr std::uint32_t kCalendarDate = bit(kYear) | bit(kMonth) | bit(kDay);
+    if ((have & ~(kPlainFields | bit(kFraction) | kOffsets)) == 0 && (have & kCalendarDate) == kCalendarDate &&
+        (have & kOffsets) != kOffsets && (kind_ == TextKind::Date || (have & bit(kHour)))) {
+        const auto date = Date::make(static_cast<std::int32_t>(v(kYear)), static_cast<std::uint8_t>(v(kMonth)),
+                                     static_cast<std::uint8_t>(v(kDay)));
+        if (date) {
+            out.date = *date;
+            const auto or_zero = [&](Slot s) { return (have & bit(s)) ? v(s) : 0; };
+            out.time = Time{static_cast<std::uint8_t>(or_zero(kHour)), static_cast<std::uint8_t>(or_zero(kMinute)),
+                            static_cast<std::uint8_t>(or_zero(kSecond)),
+                            static_cast<std::uint32_t>(or_zero(kFraction))};
+            out.offset = UtcOffset{static_cast<std::int32_t>(or_zero(kOffset) + or_zero(kOffsetName))};
+            return out;
+        }
+    }
     std::uint32_t used = 0;
     if (have & kOffsets) {
         const Slot s = (have & bit(kOffset)) ? kOffset : kOffsetName;
@@ -893,8 +937,16 @@ void Pattern::find_fixed_prefix() noexcept {
         item.fixed_at = size;
         if (item.op < kSlots) {
             if (fields == kFixedFields) break;
-            fixed_fields_[fields++] = {item.op, static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(size),
-                                       static_cast<std::uint8_t>(count)};
+            FixedField &field = fixed_fields_[fields++];
+            // Four digits reach 9999 at most, and none is negative.
+            const std::int64_t low = std::max<std::int64_t>(kRanges[item.op].low, 0);
+            field.low = static_cast<std::uint16_t>(low);
+            field.span = static_cast<std::uint16_t>(std::min<std::int64_t>(kRanges[item.op].high, 9999) - low);
+            field.width = static_cast<std::uint8_t>(width);
+            field.slot = item.op;
+            field.at = static_cast<std::uint8_t>(size);
+            field.item = static_cast<std::uint8_t>(count);
+            field.special = item.op == kMonthName || item.op == kWeekdayName || item.op == kWeekdayC;
         }
         after_name = item.op == kMonthName || item.op == kWeekdayName;
         for (std::uint32_t j = 0; j < width; ++j) {
@@ -914,12 +966,16 @@ void Pattern::find_fixed_prefix() noexcept {
     fixed_size_ = usable_size;
     fixed_field_count_ = usable_fields;
     for (std::uint32_t j = 0; j < usable_fields; ++j) fixed_present_ |= bit(fixed_fields_[j].slot);
-    fixed_writable_ =
-        (fixed_present_ & ~(bit(kYear) | bit(kMonth) | bit(kDay) | bit(kHour) | bit(kMinute) | bit(kSecond))) == 0;
+    fixed_plain_ = (fixed_present_ & ~kPlainFields) == 0;
+    for (std::size_t j = 0; j < std::size(kPlainSlots); ++j) {
+        plain_at_[j] = kFixedWords * 8;
+        for (std::uint32_t i = 0; i < usable_fields; ++i)
+            if (fixed_fields_[i].slot == kPlainSlots[j]) plain_at_[j] = fixed_fields_[i].at;
+    }
     std::memcpy(fixed_text_, bytes, usable_size);
     for (std::size_t w = 0; w * 8 < usable_size; ++w) {
         const std::size_t at = w * 8 + 8 <= usable_size ? w * 8 : usable_size - 8;
-        std::uint64_t expected = 0, limit = 0, fold = 0;
+        std::uint64_t expected = 0, limit = 0, fold = 0, digit = 0;
         for (std::size_t j = 0; j < 8; ++j) {
             // A name's letter is any ASCII byte here, found among the names
             // when the fields are read; it is kept in lower case.
@@ -929,7 +985,9 @@ void Pattern::find_fixed_prefix() noexcept {
             expected |= std::uint64_t{place == kNameLetter ? 0u : static_cast<unsigned char>(folded(c))} << shift;
             limit |= std::uint64_t{place == kDigit ? 0x76u : place == kByte ? 0x7fu : 0u} << shift;
             fold |= std::uint64_t{place == kNameLetter || is_letter(c) ? 0x20u : 0u} << shift;
+            digit |= std::uint64_t{place == kDigit ? 0xffu : 0u} << shift;
         }
+        fixed_digits_[w] = digit;
         fixed_bytes_[w] = expected;
         fixed_limits_[w] = limit;
         fixed_folds_[w] = fold;
@@ -937,43 +995,89 @@ void Pattern::find_fixed_prefix() noexcept {
 }
 
 bool Pattern::read_fixed_prefix(std::string_view text, PatternFields &f) const noexcept {
-    std::uint8_t lanes[kFixedWords * 8];
+    // Each byte's letter or digit, and the digits alone (zero elsewhere);
+    // then at each place the number of the two digits from there, ten times
+    // the one plus the next, at most 99, so no byte carries into the next.
+    // The bytes past the prefix are zero, for the pairs of its last word
+    // and a field that is absent (placed at kSize).
+    constexpr std::size_t kSize = kFixedWords * 8;
+    std::uint8_t lanes[kSize], numbers[kSize + 16], pairs[kSize + 8];
     for (std::size_t w = 0; w * 8 < fixed_size_; ++w) {
-        // fixed_size_ is at most sizeof lanes, so the bound only tells the
-        // compiler so.
-        const std::size_t at = std::min(w * 8 + 8 <= fixed_size_ ? w * 8 : fixed_size_ - 8, sizeof lanes - 8);
+        // fixed_size_ is at most kSize, so the bound only tells the compiler
+        // so.
+        const std::size_t at = std::min(w * 8 + 8 <= fixed_size_ ? w * 8 : fixed_size_ - 8, kSize - 8);
         const std::uint64_t l = (digits::load8(text, at) | fixed_folds_[w]) ^ fixed_bytes_[w];
         if (((l + fixed_limits_[w]) | l) & digits::kTopBits) return false;
         std::memcpy(lanes + at, &l, 8);
+        const std::uint64_t d = l & fixed_digits_[w];
+        std::memcpy(numbers + at, &d, 8);
+    }
+    const std::size_t end = std::min<std::size_t>(fixed_size_, kSize);
+    std::memset(numbers + end, 0, 16);
+    std::memset(pairs + kSize, 0, 8);
+    for (std::size_t at = 0; at < end; at += 8) {
+        std::uint64_t here, next;
+        std::memcpy(&here, numbers + at, 8);
+        std::memcpy(&next, numbers + at + 1, 8);
+        const std::uint64_t two = here * 10 + next;
+        std::memcpy(pairs + at, &two, 8);
+    }
+    if (fixed_plain_) {
+        const unsigned year = pairs[plain_at_[0]] * 100u + pairs[plain_at_[0] + 2];
+        const unsigned month = pairs[plain_at_[1]], day = pairs[plain_at_[2]];
+        const unsigned hour = pairs[plain_at_[3]], minute = pairs[plain_at_[4]], second = pairs[plain_at_[5]];
+        const bool present_month = fixed_present_ & bit(kMonth), present_day = fixed_present_ & bit(kDay);
+        if ((month - present_month > 11) | (day - present_day > 30) | (hour > 23) | (minute > 59) | (second > 59))
+            return false;
+        f.value[kYear] = year;
+        f.value[kMonth] = month;
+        f.value[kDay] = day;
+        f.value[kHour] = hour;
+        f.value[kMinute] = minute;
+        f.value[kSecond] = second;
+        f.present = fixed_present_;
+        f.fixed = fixed_present_;
+        return true;
     }
     for (std::uint32_t j = 0; j < fixed_field_count_; ++j) {
-        const FixedField field = fixed_fields_[j];
-        const std::uint8_t *d = lanes + field.at;
+        const FixedField &field = fixed_fields_[j];
+        const std::uint8_t at = field.at;
         std::int64_t value;
-        if (field.slot == kMonthName || field.slot == kWeekdayName) {
-            const std::string_view *names = field.slot == kMonthName ? kMonthNames : kWeekdayNames;
-            const int count = field.slot == kMonthName ? 12 : 7;
-            value = 0;
-            for (int k = 0; k < count; ++k)
-                if (std::memcmp(names[k].data(), d, 3) == 0) value = k + 1;
-            if (value == 0) return false;
+        if (field.width == 2) {
+            value = pairs[at];
+        } else if (field.width == 4) {
+            value = pairs[at] * 100 + pairs[at + 2];
         } else {
-            switch (field.width) {
-                case 1: value = d[0]; break;
-                case 2: value = d[0] * 10 + d[1]; break;
-                case 3: value = d[0] * 100 + d[1] * 10 + d[2]; break;
-                default: value = d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3]; break;
-            }
+            value = field.width == 1 ? numbers[at] : pairs[at] * 10 + numbers[at + 2];
         }
-        const Slot s = static_cast<Slot>(field.slot);
-        if (value < kRanges[s].low || value > kRanges[s].high) return false;
-        if (s == kWeekdayC && value == 0) value = 7;
-        f.value[s] = value;
-        f.at[s] = field.at;
-        f.item[s] = field.item;
+        if (field.special) {
+            if (field.slot == kMonthName || field.slot == kWeekdayName) {
+                const std::string_view *names = field.slot == kMonthName ? kMonthNames : kWeekdayNames;
+                const int count = field.slot == kMonthName ? 12 : 7;
+                value = 0;
+                for (int k = 0; k < count; ++k)
+                    if (std::memcmp(names[k].data(), lanes + at, 3) == 0) value = k + 1;
+                if (value == 0) return false;
+            } else {
+                if (value > 6) return false;
+                value = value == 0 ? 7 : value;  // C's Sunday, as %u counts
+            }
+        } else if (static_cast<std::uint64_t>(value - field.low) > field.span) {
+            return false;
+        }
+        f.value[field.slot] = value;
     }
     f.present = fixed_present_;
+    f.fixed = fixed_present_;
     return true;
+}
+
+// Where the field of `slot` was read, as its item and its place in the text.
+std::pair<std::uint32_t, std::uint32_t> Pattern::read_at(const PatternFields &f, unsigned slot) const noexcept {
+    if (f.fixed & bit(slot))
+        for (std::uint32_t j = 0; j < fixed_field_count_; ++j)
+            if (fixed_fields_[j].slot == slot) return {fixed_fields_[j].item, fixed_fields_[j].at};
+    return {f.item[slot], f.at[slot]};
 }
 
 // --- Writing -------------------------------------------------------------------
@@ -1038,7 +1142,7 @@ std::expected<char *, std::string_view> Pattern::write(char *out, const PatternV
     const Date d = value.date;
     const Time t = value.time;
     std::uint32_t k = 0;
-    if (fixed_writable_ && static_cast<std::uint32_t>(d.year) <= 9999) {
+    if (fixed_plain_ && static_cast<std::uint32_t>(d.year) <= 9999) {
         std::uint32_t numbers[kSlots];
         numbers[kYear] = static_cast<std::uint32_t>(d.year);
         numbers[kMonth] = d.month;
@@ -1048,8 +1152,8 @@ std::expected<char *, std::string_view> Pattern::write(char *out, const PatternV
         numbers[kSecond] = t.second;
         std::memcpy(out, fixed_text_, fixed_size_);
         for (std::uint32_t j = 0; j < fixed_field_count_; ++j) {
-            const FixedField field = fixed_fields_[j];
-            if (field.width == 4) {
+            const FixedField &field = fixed_fields_[j];
+            if (field.slot == kYear) {
                 digits::write4(out + field.at, numbers[field.slot]);
             } else {
                 digits::write2(out + field.at, numbers[field.slot]);

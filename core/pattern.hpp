@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <expected>
 #include <string_view>
+#include <utility>
 
 #include "core/text_form.hpp"
 
@@ -136,6 +137,7 @@ private:
     void find_fixed_prefix() noexcept;
     bool read_fixed_prefix(std::string_view text, PatternFields &fields) const noexcept;
     std::expected<TextValue, TextError> resolve(const PatternFields &fields) const noexcept;
+    std::pair<std::uint32_t, std::uint32_t> read_at(const PatternFields &fields, unsigned slot) const noexcept;
     TextError error_at(TextFault fault, std::uint32_t position, std::uint32_t item, unsigned slot,
                        std::int64_t value) const noexcept;
 
@@ -152,23 +154,31 @@ private:
     // The prefix in words of eight bytes (the last one overlapping the one
     // before): the bytes expected, '0' for each digit; per byte the bound
     // that sets its top bit when off (0x76 for a digit, 0x7f otherwise);
-    // 0x20 for each letter, matched in either case.
+    // 0x20 for each letter, matched in either case; 0xff for each digit.
     static constexpr std::size_t kFixedWords = 8;
     std::uint64_t fixed_bytes_[kFixedWords] = {};
     std::uint64_t fixed_limits_[kFixedWords] = {};
     std::uint64_t fixed_folds_[kFixedWords] = {};
-    // The prefix's fields: slot, digits, place in the prefix, item.
+    std::uint64_t fixed_digits_[kFixedWords] = {};
+    // The prefix's fields: the smallest value and the span of its range,
+    // its slot, place and item, its digits, and whether it is a name or C's
+    // weekday (0 read as 7), which take the slower way.
     struct FixedField {
-        std::uint8_t slot, width, at, item;
+        std::uint16_t low, span;
+        std::uint8_t slot, at, item, width;
+        bool special;
     };
     static constexpr std::size_t kFixedFields = 16;
     FixedField fixed_fields_[kFixedFields] = {};
     std::uint32_t fixed_field_count_ = 0;
     std::uint32_t fixed_present_ = 0;
-    // The prefix as written, its fields' places left as they are, when its
-    // fields are only %Y %m %d %H %M %S: the writer copies it and fills
-    // them in (a year of four digits).
-    bool fixed_writable_ = false;
+    // When the prefix's fields are only %Y %m %d %H %M %S, the common case,
+    // the reader takes them from fixed places without a loop, and the writer
+    // copies the prefix as written (fixed_text_, its fields' places left as
+    // they are) and fills them in (a year of four digits).  Their places in
+    // the order of those six, kFixedWords * 8 for one that is absent.
+    bool fixed_plain_ = false;
+    std::uint8_t plain_at_[6] = {};
     char fixed_text_[kFixedWords * 8] = {};
     std::uint32_t written_size_max_ = 0;
     std::uint32_t zone_names_ = 0;
