@@ -63,8 +63,7 @@ constexpr std::uint32_t kTimeFields =
 constexpr std::uint32_t kOffsets = bit(kOffset) | bit(kOffsetName);
 // The fields of most timestamps, which the fixed prefix reads without a loop.
 constexpr Slot kPlainSlots[] = {kYear, kMonth, kDay, kHour, kMinute, kSecond};
-constexpr std::uint32_t kPlainFields =
-    bit(kYear) | bit(kMonth) | bit(kDay) | bit(kHour) | bit(kMinute) | bit(kSecond);
+constexpr std::uint32_t kPlainFields = bit(kYear) | bit(kMonth) | bit(kDay) | bit(kHour) | bit(kMinute) | bit(kSecond);
 constexpr std::uint32_t kNumbers =
     (kDateFields | kTimeFields | bit(kUnix)) & ~bit(kMonthName) & ~bit(kWeekdayName) & ~bit(kAmPm);
 
@@ -474,7 +473,7 @@ std::expected<Pattern, PatternError> Pattern::compile(std::string_view pattern) 
 
 struct PatternFields {
     std::uint32_t present = 0;
-    std::uint32_t fixed = 0;     // the fields of the fixed prefix, whose places it knows
+    std::uint32_t fixed = 0;  // the fields of the fixed prefix, whose places it knows
     std::int64_t value[kSlots];
     std::uint32_t at[kSlots];    // where in the text
     std::uint32_t item[kSlots];  // which item
@@ -622,9 +621,9 @@ std::expected<TextValue, TextError> Pattern::read(std::string_view text) const n
             case kOffsetName: {
                 // The usual "+hhmm" or "+hh:mm" that ends the text, in one
                 // step; any other form, or one out of range, the general way.
-                if (const std::size_t left = n - p;
-                    slot == kOffset && (left == 5 || (left == 6 && text[p + 3] == ':')) &&
-                    (text[p] == '+' || text[p] == '-')) {
+                if (const std::size_t left = n - p; slot == kOffset &&
+                                                    (left == 5 || (left == 6 && text[p + 3] == ':')) &&
+                                                    (text[p] == '+' || text[p] == '-')) {
                     const std::size_t at = p + left - 2;  // the minutes
                     const unsigned h1 = static_cast<unsigned char>(text[p + 1]) - '0',
                                    h2 = static_cast<unsigned char>(text[p + 2]) - '0',
@@ -751,9 +750,9 @@ std::expected<TextValue, TextError> Pattern::resolve(const PatternFields &f) con
         if (date) {
             out.date = *date;
             const auto or_zero = [&](Slot s) { return (have & bit(s)) ? v(s) : 0; };
-            out.time = Time{static_cast<std::uint8_t>(or_zero(kHour)), static_cast<std::uint8_t>(or_zero(kMinute)),
-                            static_cast<std::uint8_t>(or_zero(kSecond)),
-                            static_cast<std::uint32_t>(or_zero(kFraction))};
+            out.time =
+                Time{static_cast<std::uint8_t>(or_zero(kHour)), static_cast<std::uint8_t>(or_zero(kMinute)),
+                     static_cast<std::uint8_t>(or_zero(kSecond)), static_cast<std::uint32_t>(or_zero(kFraction))};
             out.offset = UtcOffset{static_cast<std::int32_t>(or_zero(kOffset) + or_zero(kOffsetName))};
             return out;
         }
