@@ -420,6 +420,19 @@ constexpr auto names() noexcept {
 template <const auto &D>
 inline constexpr auto kNames = names<D>();
 
+// Each name's length, so that binding a keyword compares lengths before
+// bytes.
+template <const auto &D>
+constexpr auto name_sizes() noexcept {
+    std::array<std::uint8_t, kNames<D>.size()> sizes{};
+    for (std::size_t i = 0; i < sizes.size(); ++i)
+        sizes[i] = static_cast<std::uint8_t>(std::char_traits<char>::length(kNames<D>[i]));
+    return sizes;
+}
+
+template <const auto &D>
+inline constexpr auto kNameSizes = name_sizes<D>();
+
 template <const auto &D>
 constexpr Params params() noexcept {
     constexpr auto ps = facts<D>();
@@ -429,13 +442,8 @@ constexpr Params params() noexcept {
         positional += p.passing != Passing::KeywordOnly;
         positional_only += p.passing == Passing::PositionalOnly;
     }
-    return {kFn<D>.data(),
-            kNames<D>.data(),
-            static_cast<int>(ps.size()),
-            required,
-            positional,
-            positional_only,
-            positional != static_cast<int>(ps.size())};
+    return {kFn<D>.data(), kNames<D>.data(), kNameSizes<D>.data(), static_cast<int>(ps.size()),
+            required,      positional,       positional_only,      positional != static_cast<int>(ps.size())};
 }
 
 template <const auto &D>
@@ -582,6 +590,8 @@ inline constexpr auto kMismatch = compose<put_mismatch<D>>();
 template <const auto &D>
 consteval bool checked() {
     static_assert(check<D>());
+    for (std::size_t i = 0; i < kNames<D>.size(); ++i)
+        if (std::char_traits<char>::length(kNames<D>[i]) != kNameSizes<D>[i]) return false;
     static_assert(implementation_matches<D>(), std::string_view(kMismatch<D>.data(), kMismatch<D>.size() - 1));
     return true;
 }

@@ -20,12 +20,18 @@ static bool too_many_positional(const Params &p, Py_ssize_t k) {
 
 // Places one keyword argument; `name` is a str.
 static bool bind_keyword(const Params &p, PyObject *name, PyObject *value, PyObject **out) {
+    // Keywords are nearly always ASCII identifiers, whose bytes are at hand.
     Py_ssize_t size;
-    const char *utf8 = PyUnicode_AsUTF8AndSize(name, &size);
-    if (utf8 == nullptr) PyErr_Clear();  // not encodable: matches no parameter
+    const char *utf8;
+    if (PyUnicode_Check(name) && PyUnicode_IS_COMPACT_ASCII(name)) {
+        utf8 = static_cast<const char *>(PyUnicode_DATA(name));
+        size = PyUnicode_GET_LENGTH(name);
+    } else {
+        utf8 = PyUnicode_AsUTF8AndSize(name, &size);
+        if (utf8 == nullptr) PyErr_Clear();  // not encodable: matches no parameter
+    }
     for (int i = 0; utf8 != nullptr && i < p.count; ++i) {
-        if (std::strlen(p.names[i]) != static_cast<std::size_t>(size) || std::memcmp(p.names[i], utf8, size) != 0)
-            continue;
+        if (p.name_sizes[i] != size || std::memcmp(p.names[i], utf8, static_cast<std::size_t>(size)) != 0) continue;
         if (i < p.positional_only) {
             PyErr_Format(PyExc_TypeError, "%s got some positional-only arguments passed as keyword arguments: '%s'",
                          p.fn, p.names[i]);

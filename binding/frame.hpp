@@ -100,6 +100,7 @@ struct Instance {
 struct Params {
     const char *fn;
     const char *const *names;
+    const std::uint8_t *name_sizes;
     int count;
     int required;
     int positional;

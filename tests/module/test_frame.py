@@ -151,6 +151,16 @@ def test_binding_errors(call, message):
     assert not hasattr(info.value, "__notes__")
 
 
+def test_keywords_bind_by_their_text():
+    # A str subclass and a non-ASCII name are read through their UTF-8.
+    class Name(str):
+        pass
+
+    assert Date(2024, 1, **{Name("day"): 8}) == Date(2024, 1, 8)
+    with pytest.raises(TypeError, match="unexpected keyword argument 'dáy'"):
+        Date(2024, 1, **{"dáy": 8})
+
+
 def test_keywords_are_checked_in_order():
     # The unexpected keyword comes first, so it is the one reported.
     with pytest.raises(TypeError, match="unexpected keyword argument 'x'"):
