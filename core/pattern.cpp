@@ -332,6 +332,7 @@ Pattern &Pattern::operator=(Pattern &&other) noexcept {
         fixed_field_count_ = other.fixed_field_count_;
         fixed_present_ = other.fixed_present_;
         fixed_plain_ = other.fixed_plain_;
+        plain_whole_ = other.plain_whole_;
         std::copy(std::begin(other.plain_at_), std::end(other.plain_at_), plain_at_);
         std::copy(std::begin(other.fixed_text_), std::end(other.fixed_text_), fixed_text_);
         written_size_max_ = other.written_size_max_;
@@ -545,6 +546,22 @@ int two_digits(std::string_view text, std::size_t p) noexcept {
     return (text[p] - '0') * 10 + (text[p + 1] - '0');
 }
 
+// The usual "+hhmm" or "+hh:mm" that is the whole of `rest`, in one step;
+// false for any other form, or one out of range, which %z then reads the
+// general way.
+bool read_usual_offset(std::string_view rest, std::int64_t &seconds) noexcept {
+    const std::size_t size = rest.size();
+    if (!(size == 5 || (size == 6 && rest[3] == ':')) || (rest[0] != '+' && rest[0] != '-')) return false;
+    const auto digit = [&](std::size_t at) {
+        return static_cast<unsigned>(static_cast<unsigned char>(rest[at]) - '0');
+    };
+    const unsigned h1 = digit(1), h2 = digit(2), m1 = digit(size - 2), m2 = digit(size - 1);
+    const unsigned value = (h1 * 10 + h2) * 3600 + (m1 * 10 + m2) * 60;
+    if (!((h1 < 10) & (h2 < 10) & (m1 < 6) & (m2 < 10) & (value <= 86400))) return false;
+    seconds = rest[0] == '-' ? -std::int64_t{value} : std::int64_t{value};
+    return true;
+}
+
 }  // namespace
 
 TextError Pattern::error_at(TextFault fault, std::uint32_t position, std::uint32_t item, unsigned slot,
@@ -563,6 +580,21 @@ std::expected<TextValue, TextError> Pattern::read(std::string_view text) const n
     if (fixed_items_ != 0 && text.size() >= fixed_size_ && read_fixed_prefix(text, fields)) {
         p = fixed_size_;
         k = fixed_items_;
+        // A pattern of the plain prefix alone, or with a %z after it, gives
+        // its value here; a date that does not exist, or another form of
+        // offset, goes the general way.
+        std::int64_t offset = 0;
+        if (plain_whole_ && ((k == item_count_ && text.size() == fixed_size_) ||
+                             (k + 1 == item_count_ && read_usual_offset(text.substr(p), offset)))) {
+            const auto v = [&](Slot s) { return fields.value[s]; };
+            const auto date = Date::make(static_cast<std::int32_t>(v(kYear)), static_cast<std::uint8_t>(v(kMonth)),
+                                         static_cast<std::uint8_t>(v(kDay)));
+            if (date)
+                return TextValue{kind_, *date,
+                                 Time{static_cast<std::uint8_t>(v(kHour)), static_cast<std::uint8_t>(v(kMinute)),
+                                      static_cast<std::uint8_t>(v(kSecond)), 0},
+                                 UtcOffset{static_cast<std::int32_t>(offset)}};
+        }
     } else {
         fields.present = 0;
         fields.fixed = 0;
@@ -619,22 +651,9 @@ std::expected<TextValue, TextError> Pattern::read(std::string_view text) const n
             }
             case kOffset:
             case kOffsetName: {
-                // The usual "+hhmm" or "+hh:mm" that ends the text, in one
-                // step; any other form, or one out of range, the general way.
-                if (const std::size_t left = n - p; slot == kOffset &&
-                                                    (left == 5 || (left == 6 && text[p + 3] == ':')) &&
-                                                    (text[p] == '+' || text[p] == '-')) {
-                    const std::size_t at = p + left - 2;  // the minutes
-                    const unsigned h1 = static_cast<unsigned char>(text[p + 1]) - '0',
-                                   h2 = static_cast<unsigned char>(text[p + 2]) - '0',
-                                   m1 = static_cast<unsigned char>(text[at]) - '0',
-                                   m2 = static_cast<unsigned char>(text[at + 1]) - '0';
-                    const unsigned seconds = (h1 * 10 + h2) * 3600 + (m1 * 10 + m2) * 60;
-                    if ((h1 < 10) & (h2 < 10) & (m1 < 6) & (m2 < 10) & (seconds <= 86400)) {
-                        value = text[p] == '-' ? -std::int64_t{seconds} : std::int64_t{seconds};
-                        p = n;
-                        break;
-                    }
+                if (slot == kOffset && read_usual_offset(text.substr(p), value)) {
+                    p = n;
+                    break;
                 }
                 // %Z: "UTC", "GMT", "UT" or "Z", or "UTC" and a signed
                 // hh:mm[:ss]; %z: "Z", or a sign, hh, then mm and ss, each
@@ -966,6 +985,11 @@ void Pattern::find_fixed_prefix() noexcept {
     fixed_field_count_ = usable_fields;
     for (std::uint32_t j = 0; j < usable_fields; ++j) fixed_present_ |= bit(fixed_fields_[j].slot);
     fixed_plain_ = (fixed_present_ & ~kPlainFields) == 0;
+    constexpr std::uint32_t kCalendarDate = bit(kYear) | bit(kMonth) | bit(kDay);
+    plain_whole_ =
+        fixed_plain_ && (fixed_present_ & kCalendarDate) == kCalendarDate &&
+        (kind_ == TextKind::Date || (fixed_present_ & bit(kHour))) &&
+        (fixed_items_ == item_count_ || (fixed_items_ + 1 == item_count_ && items_[fixed_items_].op == kOffset));
     for (std::size_t j = 0; j < std::size(kPlainSlots); ++j) {
         plain_at_[j] = kFixedWords * 8;
         for (std::uint32_t i = 0; i < usable_fields; ++i)
@@ -994,37 +1018,33 @@ void Pattern::find_fixed_prefix() noexcept {
 }
 
 bool Pattern::read_fixed_prefix(std::string_view text, PatternFields &f) const noexcept {
-    // Each byte's letter or digit, and the digits alone (zero elsewhere);
-    // then at each place the number of the two digits from there, ten times
-    // the one plus the next, at most 99, so no byte carries into the next.
-    // The bytes past the prefix are zero, for the pairs of its last word
-    // and a field that is absent (placed at kSize).
-    constexpr std::size_t kSize = kFixedWords * 8;
-    std::uint8_t lanes[kSize], numbers[kSize + 16], pairs[kSize + 8];
-    for (std::size_t w = 0; w * 8 < fixed_size_; ++w) {
-        // fixed_size_ is at most kSize, so the bound only tells the compiler
-        // so.
-        const std::size_t at = std::min(w * 8 + 8 <= fixed_size_ ? w * 8 : fixed_size_ - 8, kSize - 8);
+    // The prefix in words of eight bytes in place (the last one, read
+    // ending at the prefix's end, moved down to its place): each byte's
+    // letter or digit, and the digits alone (zero elsewhere).  Then at each
+    // place the number of the two digits from there, ten times the one plus
+    // the next, at most 99, so no byte carries into the next.  Words are
+    // stored and loaded whole, never across two, which would stall on
+    // their stores.  The word past the prefix is zero, for the last pairs
+    // and a field that is absent (placed at kFixedWords * 8).
+    std::uint64_t letters[kFixedWords], numbers[kFixedWords + 1], pairs[kFixedWords + 1];
+    const std::size_t words = std::min<std::size_t>((fixed_size_ + 7) / 8, kFixedWords);
+    for (std::size_t w = 0; w < words; ++w) {
+        const std::size_t at = w * 8 + 8 <= fixed_size_ ? w * 8 : fixed_size_ - 8;
         const std::uint64_t l = (digits::load8(text, at) | fixed_folds_[w]) ^ fixed_bytes_[w];
         if (((l + fixed_limits_[w]) | l) & digits::kTopBits) return false;
-        std::memcpy(lanes + at, &l, 8);
-        const std::uint64_t d = l & fixed_digits_[w];
-        std::memcpy(numbers + at, &d, 8);
+        const unsigned shift = static_cast<unsigned>(8 * (w * 8 - at));  // 0 but for the last word
+        letters[w] = l >> shift;
+        numbers[w] = (l & fixed_digits_[w]) >> shift;
     }
-    const std::size_t end = std::min<std::size_t>(fixed_size_, kSize);
-    std::memset(numbers + end, 0, 16);
-    std::memset(pairs + kSize, 0, 8);
-    for (std::size_t at = 0; at < end; at += 8) {
-        std::uint64_t here, next;
-        std::memcpy(&here, numbers + at, 8);
-        std::memcpy(&next, numbers + at + 1, 8);
-        const std::uint64_t two = here * 10 + next;
-        std::memcpy(pairs + at, &two, 8);
-    }
+    numbers[words] = 0;
+    pairs[kFixedWords] = 0;
+    for (std::size_t w = 0; w < words; ++w) pairs[w] = numbers[w] * 10 + ((numbers[w] >> 8) | (numbers[w + 1] << 56));
+    const auto pair = [&](std::size_t at) { return static_cast<unsigned>(pairs[at / 8] >> (at % 8 * 8)) & 0xffu; };
+    const auto digit = [&](std::size_t at) { return static_cast<unsigned>(numbers[at / 8] >> (at % 8 * 8)) & 0xffu; };
     if (fixed_plain_) {
-        const unsigned year = pairs[plain_at_[0]] * 100u + pairs[plain_at_[0] + 2];
-        const unsigned month = pairs[plain_at_[1]], day = pairs[plain_at_[2]];
-        const unsigned hour = pairs[plain_at_[3]], minute = pairs[plain_at_[4]], second = pairs[plain_at_[5]];
+        const unsigned year = pair(plain_at_[0]) * 100u + pair(plain_at_[0] + 2u);
+        const unsigned month = pair(plain_at_[1]), day = pair(plain_at_[2]);
+        const unsigned hour = pair(plain_at_[3]), minute = pair(plain_at_[4]), second = pair(plain_at_[5]);
         const bool present_month = fixed_present_ & bit(kMonth), present_day = fixed_present_ & bit(kDay);
         if ((month - present_month > 11) | (day - present_day > 30) | (hour > 23) | (minute > 59) | (second > 59))
             return false;
@@ -1043,19 +1063,23 @@ bool Pattern::read_fixed_prefix(std::string_view text, PatternFields &f) const n
         const std::uint8_t at = field.at;
         std::int64_t value;
         if (field.width == 2) {
-            value = pairs[at];
+            value = pair(at);
         } else if (field.width == 4) {
-            value = pairs[at] * 100 + pairs[at + 2];
+            value = pair(at) * 100 + pair(at + 2u);
         } else {
-            value = field.width == 1 ? numbers[at] : pairs[at] * 10 + numbers[at + 2];
+            value = field.width == 1 ? digit(at) : pair(at) * 10 + digit(at + 2u);
         }
         if (field.special) {
             if (field.slot == kMonthName || field.slot == kWeekdayName) {
                 const std::string_view *names = field.slot == kMonthName ? kMonthNames : kWeekdayNames;
                 const int count = field.slot == kMonthName ? 12 : 7;
+                const auto letter = [&](std::size_t i) {
+                    return static_cast<char>(letters[(at + i) / 8] >> ((at + i) % 8 * 8));
+                };
+                const char first = letter(0), second = letter(1), third = letter(2);
                 value = 0;
                 for (int k = 0; k < count; ++k)
-                    if (std::memcmp(names[k].data(), lanes + at, 3) == 0) value = k + 1;
+                    if (names[k][0] == first && names[k][1] == second && names[k][2] == third) value = k + 1;
                 if (value == 0) return false;
             } else {
                 if (value > 6) return false;

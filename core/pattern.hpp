@@ -178,6 +178,9 @@ private:
     // they are) and fills them in (a year of four digits).  Their places in
     // the order of those six, kFixedWords * 8 for one that is absent.
     bool fixed_plain_ = false;
+    // And the pattern is that prefix, a whole date and time (or date), and
+    // at most a %z after it.
+    bool plain_whole_ = false;
     std::uint8_t plain_at_[6] = {};
     char fixed_text_[kFixedWords * 8] = {};
     std::uint32_t written_size_max_ = 0;
