@@ -585,7 +585,7 @@ std::expected<TextValue, TextError> Pattern::read(std::string_view text) const n
         // offset, goes the general way.
         std::int64_t offset = 0;
         if (plain_whole_ && ((k == item_count_ && text.size() == fixed_size_) ||
-                             (k + 1 == item_count_ && read_usual_offset(text.substr(p), offset)))) {
+                             (k + 1 == item_count_ && read_usual_offset(digits::tail(text, p), offset)))) {
             const auto v = [&](Slot s) { return fields.value[s]; };
             const auto date = Date::make(static_cast<std::int32_t>(v(kYear)), static_cast<std::uint8_t>(v(kMonth)),
                                          static_cast<std::uint8_t>(v(kDay)));
@@ -651,7 +651,7 @@ std::expected<TextValue, TextError> Pattern::read(std::string_view text) const n
             }
             case kOffset:
             case kOffsetName: {
-                if (slot == kOffset && read_usual_offset(text.substr(p), value)) {
+                if (slot == kOffset && read_usual_offset(digits::tail(text, p), value)) {
                     p = n;
                     break;
                 }
