@@ -628,51 +628,39 @@ std::expected<TextValue, TextError> read_http_date(std::string_view text) noexce
     std::size_t day_at, month_at;
     std::int32_t year;
     Time time;
-    if (letters > 3) {
-        // RFC 850: "Sunday, 06-Nov-94 08:49:37 GMT".
-        day_name = s.name(kFullDayNames, "a day name");
-        s.expect(',', "','");
+    // RFC 850, "Sunday, 06-Nov-94 08:49:37 GMT", and IMF-fixdate, "Sun, 06
+    // Nov 1994 08:49:37 GMT", differ in the day's name, the separators of
+    // the date and the year's digits.
+    const bool rfc850 = letters > 3;
+    day_name = s.name(rfc850 ? kFullDayNames : kDayNames, "a day name");
+    if (rfc850 || s.accept(',')) {
+        if (rfc850) s.expect(',', "','");
+        const char separator = rfc850 ? '-' : ' ';
+        const char *const separator_name = rfc850 ? "'-'" : "a space";
         s.expect(' ', "a space");
         day_at = s.at();
         day = s.fixed(2);
-        s.expect('-', "'-'");
+        s.expect(separator, separator_name);
         month_at = s.at();
         month = s.name(kMonthNames, "a month name") + 1;
-        s.expect('-', "'-'");
-        year = rfc850_year(s.fixed(2));
+        s.expect(separator, separator_name);
+        year = rfc850 ? rfc850_year(s.fixed(2)) : written_year(s, 4);
         s.expect(' ', "a space");
         time = time_of_day(s, true, nothing);
         s.expect(' ', "a space");
         if (!s.accept_word("GMT")) s.fail_expected("'GMT'");
     } else {
-        day_name = s.name(kDayNames, "a day name");
-        if (s.accept(',')) {
-            // IMF-fixdate: "Sun, 06 Nov 1994 08:49:37 GMT".
-            s.expect(' ', "a space");
-            day_at = s.at();
-            day = s.fixed(2);
-            s.expect(' ', "a space");
-            month_at = s.at();
-            month = s.name(kMonthNames, "a month name") + 1;
-            s.expect(' ', "a space");
-            year = written_year(s, 4);
-            s.expect(' ', "a space");
-            time = time_of_day(s, true, nothing);
-            s.expect(' ', "a space");
-            if (!s.accept_word("GMT")) s.fail_expected("'GMT'");
-        } else {
-            // asctime: "Sun Nov  6 08:49:37 1994", the day space-padded.
-            s.expect(' ', "',' or a space");
-            month_at = s.at();
-            month = s.name(kMonthNames, "a month name") + 1;
-            s.expect(' ', "a space");
-            day_at = s.at();
-            day = s.accept(' ') ? s.fixed(1) : s.fixed(2);
-            s.expect(' ', "a space");
-            time = time_of_day(s, true, nothing);
-            s.expect(' ', "a space");
-            year = written_year(s, 4);
-        }
+        // asctime: "Sun Nov  6 08:49:37 1994", the day space-padded.
+        s.expect(' ', "',' or a space");
+        month_at = s.at();
+        month = s.name(kMonthNames, "a month name") + 1;
+        s.expect(' ', "a space");
+        day_at = s.at();
+        day = s.accept(' ') ? s.fixed(1) : s.fixed(2);
+        s.expect(' ', "a space");
+        time = time_of_day(s, true, nothing);
+        s.expect(' ', "a space");
+        year = written_year(s, 4);
     }
     const Date date = calendar_date(s, year, month, month_at, day, day_at);
     check_weekday(s, 0, day_name, date);
