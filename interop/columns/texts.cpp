@@ -373,27 +373,25 @@ static PyObject *parse_column(const Texts &t) {
 
 using ParsedClasses = ClassSet<ClassId::Date, ClassId::Time, ClassId::DateTime, ClassId::OffsetDateTime>;
 
-// The rows of an Arrow string column read by the class's reader; nulls
-// give None.
-template <class Object, auto reader>
-class ArrowRows final : public arrow_columns::TextVisitor {
+// The rows of an Arrow string column as a list, each text made an object
+// by `make(row, text)` (a new reference, or nullptr with the error set);
+// nulls give None.
+template <class Make>
+class RowObjects final : public arrow_columns::TextVisitor {
 public:
     PyObject *result = nullptr;
 
-    ArrowRows() = default;
-    ArrowRows(const ArrowRows &) = delete;
-    ArrowRows &operator=(const ArrowRows &) = delete;
-    ~ArrowRows() { Py_XDECREF(result); }
+    explicit RowObjects(Make make) noexcept : make_(make) {}
+    RowObjects(const RowObjects &) = delete;
+    RowObjects &operator=(const RowObjects &) = delete;
+    ~RowObjects() { Py_XDECREF(result); }
 
     bool start(std::int64_t rows) override {
         result = PyList_New(static_cast<Py_ssize_t>(rows));
         return result != nullptr;
     }
     bool text(std::int64_t row, std::string_view text) override {
-        const auto value = reader(text);
-        if (MERANDOL_UNLIKELY(!value))
-            return text_error(Object::type(), text, Outcome::Unreadable, {nullptr, row}, nullptr);
-        PyObject *o = Object::wrap(*value);
+        PyObject *o = make_(row, text);
         if (o == nullptr) return false;
         PyList_SET_ITEM(result, static_cast<Py_ssize_t>(row), o);
         return true;
@@ -402,17 +400,36 @@ public:
         PyList_SET_ITEM(result, static_cast<Py_ssize_t>(row), Py_NewRef(Py_None));
         return true;
     }
+
+private:
+    Make make_;
 };
+
+// parse_many() of an Arrow column where `texts` exports one: 1 with the
+// list in `result`, -1 with the error set, 0 when `texts` is a list, a
+// tuple or another object without Arrow's interface.
+template <class Make>
+static int parse_arrow_rows(PyObject *texts, Make make, PyObject *&result) {
+    if (PyList_CheckExact(texts) || PyTuple_CheckExact(texts)) return 0;
+    RowObjects<Make> rows(make);
+    const int found = arrow_columns::visit_texts(texts, "parse_many()", rows);
+    if (found > 0) result = std::exchange(rows.result, nullptr);
+    return found;
+}
 
 // An Arrow column where texts exports one, else the texts read in place.
 template <class Object, auto reader>
 static PyObject *parse_texts(PyObject *texts_object) {
-    if (!PyList_CheckExact(texts_object) && !PyTuple_CheckExact(texts_object)) {
-        ArrowRows<Object, reader> rows;
-        const int found = arrow_columns::visit_texts(texts_object, "parse_many()", rows);
-        if (found > 0) return std::exchange(rows.result, nullptr);
-        if (found < 0) return nullptr;
-    }
+    const auto read = [](std::int64_t row, std::string_view text) -> PyObject * {
+        const auto value = reader(text);
+        if (MERANDOL_UNLIKELY(!value)) {
+            text_error(Object::type(), text, Outcome::Unreadable, {nullptr, row}, nullptr);
+            return nullptr;
+        }
+        return Object::wrap(*value);
+    };
+    PyObject *rows = nullptr;
+    if (const int found = parse_arrow_rows(texts_object, read, rows); found != 0) return found > 0 ? rows : nullptr;
     Texts texts;
     if (!open_texts(texts_object, texts)) return nullptr;
     return parse_column<Object, reader>(texts);
@@ -947,43 +964,13 @@ static PyObject *formatted_object(PyObject *format, TextKind kind, std::string_v
     return o;
 }
 
-class FormObjects final : public arrow_columns::TextVisitor {
-public:
-    PyObject *result = nullptr;
-
-    FormObjects(PyObject *format, TextKind kind) noexcept : format_(format), kind_(kind) {}
-    FormObjects(const FormObjects &) = delete;
-    FormObjects &operator=(const FormObjects &) = delete;
-    ~FormObjects() { Py_XDECREF(result); }
-
-    bool start(std::int64_t rows) override {
-        result = PyList_New(static_cast<Py_ssize_t>(rows));
-        return result != nullptr;
-    }
-    bool text(std::int64_t row, std::string_view text) override {
-        PyObject *o = formatted_object(format_, kind_, text, {nullptr, row});
-        if (o == nullptr) return false;
-        PyList_SET_ITEM(result, static_cast<Py_ssize_t>(row), o);
-        return true;
-    }
-    bool null(std::int64_t row) override {
-        PyList_SET_ITEM(result, static_cast<Py_ssize_t>(row), Py_NewRef(Py_None));
-        return true;
-    }
-
-private:
-    PyObject *format_;
-    TextKind kind_;
-};
-
 static PyObject *parse_many_formatted(PyObject *, ClassId id, PyObject *texts_object, PyObject *format) {
     const TextKind kind = kind_of(id);
-    if (!PyList_CheckExact(texts_object) && !PyTuple_CheckExact(texts_object)) {
-        FormObjects rows(format, kind);
-        const int found = arrow_columns::visit_texts(texts_object, "parse_many()", rows);
-        if (found > 0) return std::exchange(rows.result, nullptr);
-        if (found < 0) return nullptr;
-    }
+    const auto read = [format, kind](std::int64_t row, std::string_view text) {
+        return formatted_object(format, kind, text, {nullptr, row});
+    };
+    PyObject *rows = nullptr;
+    if (const int found = parse_arrow_rows(texts_object, read, rows); found != 0) return found > 0 ? rows : nullptr;
     Texts t;
     if (!open_texts(texts_object, t)) return nullptr;
     PyObject *result = PyList_New(t.size);
