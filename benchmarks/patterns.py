@@ -184,6 +184,25 @@ def calendar_tables(peers, inputs):
     nanos = array.view("int64")
     zone_key = columns.ZONE_KEY
     tables = []
+
+    def add_table(title, function, label, ours, expected, pandas, polars, polars_expected=None):
+        """A table of merandol's function and the pandas and polars runs,
+        each given as (label, run, result as int64 nanoseconds)."""
+        table = Table(f"datetime64[ns]: {title}", function)
+        table.subjects.append(peers.interop_subject(label, function, ours, _datetime64_counts("ns"), expected=expected))
+        table.subjects.append(peers.subject(pandas[0], "pandas", pandas[1], pandas[2], expected=expected))
+        table.subjects.append(
+            peers.subject(
+                polars[0],
+                "polars",
+                polars[1],
+                polars[2],
+                expected=expected if polars_expected is None else polars_expected,
+                note="" if polars_expected is None else "rounds ties up",
+            )
+        )
+        tables.append(table)
+
     for title, function, ours, expected, polars_expected, pandas_run, polars_run in (
         (
             "add one calendar month",
@@ -204,28 +223,16 @@ def calendar_tables(peers, inputs):
             lambda pl: lambda: inputs["polars_instants"].dt.round("15m"),
         ),
     ):
-        table = Table(f"datetime64[ns]: {title}", function)
-        table.subjects += [
-            peers.interop_subject(
-                f"merandol_interop.{function}(ns_array, ...)",
-                function,
-                ours,
-                _datetime64_counts("ns"),
-                expected=expected,
-            ),
-            peers.subject(
-                "pandas", "pandas", pandas_run, lambda pd: lambda s: s.to_numpy().view("int64"), expected=expected
-            ),
-            peers.subject(
-                "polars",
-                "polars",
-                polars_run,
-                lambda pl: lambda s: s.dt.epoch("ns").to_numpy(),
-                expected=expected if polars_expected is None else polars_expected,
-                note="" if polars_expected is None else "rounds ties up",
-            ),
-        ]
-        tables.append(table)
+        add_table(
+            title,
+            function,
+            f"merandol_interop.{function}(ns_array, ...)",
+            ours,
+            expected,
+            ("pandas", pandas_run, lambda pd: lambda s: s.to_numpy().view("int64")),
+            ("polars", polars_run, lambda pl: lambda s: s.dt.epoch("ns").to_numpy()),
+            polars_expected,
+        )
 
     interop = peers.interop
     if interop is None or not hasattr(interop, "add_calendar_numpy") or not hasattr(interop, "round_numpy"):
@@ -263,31 +270,19 @@ def calendar_tables(peers, inputs):
             ),
         ),
     ):
-        table = Table(f"datetime64[ns]: {title}", function)
-        table.subjects += [
-            peers.interop_subject(
-                f"merandol_interop.{function}(ns_array, ..., zone=Zone('{zone_key}'))",
-                function,
-                ours,
-                _datetime64_counts("ns"),
-                expected=expected,
-            ),
-            peers.subject(
+        add_table(
+            title,
+            function,
+            f"merandol_interop.{function}(ns_array, ..., zone=Zone('{zone_key}'))",
+            ours,
+            expected,
+            (
                 "pandas (tz_convert, then the same)",
-                "pandas",
                 pandas_run,
                 lambda pd: lambda s: s.dt.tz_convert("UTC").dt.tz_localize(None).to_numpy().view("int64"),
-                expected=expected,
             ),
-            peers.subject(
-                "polars (convert_time_zone, then the same)",
-                "polars",
-                polars_run,
-                lambda pl: lambda s: s.dt.epoch("ns").to_numpy(),
-                expected=expected,
-            ),
-        ]
-        tables.append(table)
+            ("polars (convert_time_zone, then the same)", polars_run, lambda pl: lambda s: s.dt.epoch("ns").to_numpy()),
+        )
     return tables
 
 
