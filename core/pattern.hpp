@@ -109,8 +109,9 @@ public:
     // Whether every value of kind() that write() accepts reads back to
     // itself: the year whole (%Y or %G read with a sign and any number of
     // digits, not %y), the date and time fully named, nanoseconds kept (%9f
-    // or %.f when there is a time), and no field of variable width followed
-    // by a digit directive.  (%z and %:z write an offset's seconds when it
+    // or %.f when there is a time), no field of variable width followed by
+    // a digit directive, and no dot where a %.f that wrote nothing would
+    // read it as its own.  (%z and %:z write an offset's seconds when it
     // has them, as Python's strftime does.)
     bool keeps_every_field() const noexcept { return keeps_every_field_; }
 
