@@ -199,7 +199,7 @@ def test_wrong_weekday_refused(form, text):
     st.lists(st.integers(-(2**32), 2**35), min_size=1, max_size=20),
 )
 def test_zone_abbreviation_as_zoneinfo(key, seconds):
-    np = pytest.importorskip("numpy", reason="format_numpy writes numpy arrays")
+    np = pytest.importorskip("numpy", reason="format_numpy writes numpy arrays", exc_type=ImportError)
     zoneinfo = pytest.importorskip("zoneinfo")
     texts = format_numpy(np.array(seconds, dtype="datetime64[s]"), Zone(key), format=Format("%F %T %Z"))
     zone = zoneinfo.ZoneInfo(key)

@@ -150,7 +150,7 @@ def test_to_stdlib_is_zoneinfo_with_its_fold(reading):
 
 
 def test_to_numpy_takes_the_instants():
-    np = pytest.importorskip("numpy")
+    np = pytest.importorskip("numpy", reason="to_numpy makes a numpy array", exc_type=ImportError)
     values = [ZonedDateTime.parse("2026-11-01T01:30:00-05:00[America/New_York]"), ZonedDateTime.now(Zone("UTC"))]
     assert to_numpy(values, "ns").tolist() == to_numpy([v.instant for v in values], "ns").tolist()
     assert to_numpy(values).dtype == np.dtype("datetime64[ns]")
