@@ -574,27 +574,13 @@ TextError Pattern::error_at(TextFault fault, std::uint32_t position, std::uint32
 std::expected<TextValue, TextError> Pattern::read(std::string_view text) const noexcept {
     if (text.size() > UINT32_MAX)
         return std::unexpected(error_at(TextFault::Leftover, UINT32_MAX, UINT32_MAX, kSlots, 0));
+    if (TextValue value; plain_whole_ && read_plain(text, value)) return value;
     PatternFields fields;
     std::size_t p = 0;
     std::uint32_t k = 0;
     if (fixed_items_ != 0 && text.size() >= fixed_size_ && read_fixed_prefix(text, fields)) {
         p = fixed_size_;
         k = fixed_items_;
-        // A pattern of the plain prefix alone, or with a %z after it, gives
-        // its value here; a date that does not exist, or another form of
-        // offset, goes the general way.
-        std::int64_t offset = 0;
-        if (plain_whole_ && ((k == item_count_ && text.size() == fixed_size_) ||
-                             (k + 1 == item_count_ && read_usual_offset(digits::tail(text, p), offset)))) {
-            const auto v = [&](Slot s) { return fields.value[s]; };
-            const auto date = Date::make(static_cast<std::int32_t>(v(kYear)), static_cast<std::uint8_t>(v(kMonth)),
-                                         static_cast<std::uint8_t>(v(kDay)));
-            if (date)
-                return TextValue{kind_, *date,
-                                 Time{static_cast<std::uint8_t>(v(kHour)), static_cast<std::uint8_t>(v(kMinute)),
-                                      static_cast<std::uint8_t>(v(kSecond)), 0},
-                                 UtcOffset{static_cast<std::int32_t>(offset)}};
-        }
     } else {
         fields.present = 0;
         fields.fixed = 0;
@@ -1017,43 +1003,84 @@ void Pattern::find_fixed_prefix() noexcept {
     }
 }
 
-bool Pattern::read_fixed_prefix(std::string_view text, PatternFields &f) const noexcept {
-    // The prefix in words of eight bytes in place (the last one, read
-    // ending at the prefix's end, moved down to its place): each byte's
-    // letter or digit, and the digits alone (zero elsewhere).  Then at each
-    // place the number of the two digits from there, ten times the one plus
-    // the next, at most 99, so no byte carries into the next.  Words are
-    // stored and loaded whole, never across two, which would stall on
-    // their stores.  The word past the prefix is zero, for the last pairs
-    // and a field that is absent (placed at kFixedWords * 8).
-    std::uint64_t letters[kFixedWords], numbers[kFixedWords + 1], pairs[kFixedWords + 1];
+// The prefix in words of eight bytes in place (the last one, read ending at
+// the prefix's end, moved down to its place): each byte's letter or digit,
+// and the digits alone (zero elsewhere).  Then at each place the number of
+// the two digits from there, ten times the one plus the next, at most 99,
+// so no byte carries into the next.  Words are stored and loaded whole,
+// never across two, which would stall on their stores.  The word past the
+// prefix is zero, for the last pairs and a field that is absent (placed at
+// kFixedWords * 8).
+struct FixedWords {
+    static constexpr std::size_t kWords = 8;
+    std::uint64_t letters[kWords], numbers[kWords + 1], pairs[kWords + 1];
+
+    unsigned pair(std::size_t at) const noexcept {
+        return static_cast<unsigned>(pairs[at / 8] >> (at % 8 * 8)) & 0xffu;
+    }
+    unsigned digit(std::size_t at) const noexcept {
+        return static_cast<unsigned>(numbers[at / 8] >> (at % 8 * 8)) & 0xffu;
+    }
+    char letter(std::size_t at) const noexcept { return static_cast<char>(letters[at / 8] >> (at % 8 * 8)); }
+};
+
+[[gnu::always_inline]] inline bool Pattern::read_fixed_words(std::string_view text, FixedWords &fw) const noexcept {
+    static_assert(FixedWords::kWords == kFixedWords);
     const std::size_t words = std::min<std::size_t>((fixed_size_ + 7) / 8, kFixedWords);
     for (std::size_t w = 0; w < words; ++w) {
         const std::size_t at = w * 8 + 8 <= fixed_size_ ? w * 8 : fixed_size_ - 8;
         const std::uint64_t l = (digits::load8(text, at) | fixed_folds_[w]) ^ fixed_bytes_[w];
         if (((l + fixed_limits_[w]) | l) & digits::kTopBits) return false;
         const unsigned shift = static_cast<unsigned>(8 * (w * 8 - at));  // 0 but for the last word
-        letters[w] = l >> shift;
-        numbers[w] = (l & fixed_digits_[w]) >> shift;
+        fw.letters[w] = l >> shift;
+        fw.numbers[w] = (l & fixed_digits_[w]) >> shift;
     }
-    numbers[words] = 0;
-    pairs[kFixedWords] = 0;
-    for (std::size_t w = 0; w < words; ++w) pairs[w] = numbers[w] * 10 + ((numbers[w] >> 8) | (numbers[w + 1] << 56));
-    const auto pair = [&](std::size_t at) { return static_cast<unsigned>(pairs[at / 8] >> (at % 8 * 8)) & 0xffu; };
-    const auto digit = [&](std::size_t at) { return static_cast<unsigned>(numbers[at / 8] >> (at % 8 * 8)) & 0xffu; };
+    fw.numbers[words] = 0;
+    fw.pairs[kFixedWords] = 0;
+    for (std::size_t w = 0; w < words; ++w)
+        fw.pairs[w] = fw.numbers[w] * 10 + ((fw.numbers[w] >> 8) | (fw.numbers[w + 1] << 56));
+    return true;
+}
+
+// %Y %m %d %H %M %S of a plain prefix, each in its range (0 for one that is
+// absent).
+[[gnu::always_inline]] inline bool Pattern::plain_fields(const FixedWords &fw, unsigned (&v)[6]) const noexcept {
+    v[0] = fw.pair(plain_at_[0]) * 100u + fw.pair(plain_at_[0] + 2u);
+    for (std::size_t j = 1; j < 6; ++j) v[j] = fw.pair(plain_at_[j]);
+    const bool month = fixed_present_ & bit(kMonth), day = fixed_present_ & bit(kDay);
+    return !((v[1] - month > 11) | (v[2] - day > 30) | (v[3] > 23) | (v[4] > 59) | (v[5] > 59));
+}
+
+// A pattern that is a plain prefix, a whole date (and time), with at most a
+// %z after it: its value straight from the prefix, for the usual texts; a
+// date that does not exist, or another form of offset, goes the general
+// way, which names the fault.
+bool Pattern::read_plain(std::string_view text, TextValue &out) const noexcept {
+    std::int64_t offset = 0;
+    if (text.size() < fixed_size_) return false;
+    if (fixed_items_ == item_count_ ? text.size() != fixed_size_
+                                    : !read_usual_offset(digits::tail(text, fixed_size_), offset))
+        return false;
+    FixedWords fw;
+    unsigned v[6];
+    if (!read_fixed_words(text, fw) || !plain_fields(fw, v)) return false;
+    const auto date =
+        Date::make(static_cast<std::int32_t>(v[0]), static_cast<std::uint8_t>(v[1]), static_cast<std::uint8_t>(v[2]));
+    if (!date) return false;
+    out = TextValue{
+        kind_, *date,
+        Time{static_cast<std::uint8_t>(v[3]), static_cast<std::uint8_t>(v[4]), static_cast<std::uint8_t>(v[5]), 0},
+        UtcOffset{static_cast<std::int32_t>(offset)}};
+    return true;
+}
+
+bool Pattern::read_fixed_prefix(std::string_view text, PatternFields &f) const noexcept {
+    FixedWords fw;
+    if (!read_fixed_words(text, fw)) return false;
     if (fixed_plain_) {
-        const unsigned year = pair(plain_at_[0]) * 100u + pair(plain_at_[0] + 2u);
-        const unsigned month = pair(plain_at_[1]), day = pair(plain_at_[2]);
-        const unsigned hour = pair(plain_at_[3]), minute = pair(plain_at_[4]), second = pair(plain_at_[5]);
-        const bool present_month = fixed_present_ & bit(kMonth), present_day = fixed_present_ & bit(kDay);
-        if ((month - present_month > 11) | (day - present_day > 30) | (hour > 23) | (minute > 59) | (second > 59))
-            return false;
-        f.value[kYear] = year;
-        f.value[kMonth] = month;
-        f.value[kDay] = day;
-        f.value[kHour] = hour;
-        f.value[kMinute] = minute;
-        f.value[kSecond] = second;
+        unsigned v[6];
+        if (!plain_fields(fw, v)) return false;
+        for (std::size_t j = 0; j < 6; ++j) f.value[kPlainSlots[j]] = v[j];
         f.present = fixed_present_;
         f.fixed = fixed_present_;
         return true;
@@ -1063,20 +1090,17 @@ bool Pattern::read_fixed_prefix(std::string_view text, PatternFields &f) const n
         const std::uint8_t at = field.at;
         std::int64_t value;
         if (field.width == 2) {
-            value = pair(at);
+            value = fw.pair(at);
         } else if (field.width == 4) {
-            value = pair(at) * 100 + pair(at + 2u);
+            value = fw.pair(at) * 100 + fw.pair(at + 2u);
         } else {
-            value = field.width == 1 ? digit(at) : pair(at) * 10 + digit(at + 2u);
+            value = field.width == 1 ? fw.digit(at) : fw.pair(at) * 10 + fw.digit(at + 2u);
         }
         if (field.special) {
             if (field.slot == kMonthName || field.slot == kWeekdayName) {
                 const std::string_view *names = field.slot == kMonthName ? kMonthNames : kWeekdayNames;
                 const int count = field.slot == kMonthName ? 12 : 7;
-                const auto letter = [&](std::size_t i) {
-                    return static_cast<char>(letters[(at + i) / 8] >> ((at + i) % 8 * 8));
-                };
-                const char first = letter(0), second = letter(1), third = letter(2);
+                const char first = fw.letter(at), second = fw.letter(at + 1u), third = fw.letter(at + 2u);
                 value = 0;
                 for (int k = 0; k < count; ++k)
                     if (names[k][0] == first && names[k][1] == second && names[k][2] == third) value = k + 1;

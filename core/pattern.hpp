@@ -85,6 +85,7 @@ inline constexpr std::size_t kOffsetNameMax = sizeof("UTC+hh:mm:ss") - 1;
 
 struct PatternItem;
 struct PatternFields;
+struct FixedWords;
 
 // A compiled pattern.  It owns a copy of its text, which the directives of
 // its TextErrors view, and moving it keeps them valid.
@@ -137,6 +138,9 @@ public:
 private:
     void find_fixed_prefix() noexcept;
     bool read_fixed_prefix(std::string_view text, PatternFields &fields) const noexcept;
+    bool read_fixed_words(std::string_view text, FixedWords &words) const noexcept;
+    bool plain_fields(const FixedWords &words, unsigned (&values)[6]) const noexcept;
+    bool read_plain(std::string_view text, TextValue &value) const noexcept;
     std::expected<TextValue, TextError> resolve(const PatternFields &fields) const noexcept;
     std::pair<std::uint32_t, std::uint32_t> read_at(const PatternFields &fields, unsigned slot) const noexcept;
     TextError error_at(TextFault fault, std::uint32_t position, std::uint32_t item, unsigned slot,
