@@ -590,6 +590,7 @@ inline constexpr auto kMismatch = compose<put_mismatch<D>>();
 template <const auto &D>
 consteval bool checked() {
     static_assert(check<D>());
+    // A name longer than 255 bytes would not fit its size's byte.
     for (std::size_t i = 0; i < kNames<D>.size(); ++i)
         if (std::char_traits<char>::length(kNames<D>[i]) != kNameSizes<D>[i]) return false;
     static_assert(implementation_matches<D>(), std::string_view(kMismatch<D>.data(), kMismatch<D>.size() - 1));
