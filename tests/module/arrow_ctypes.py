@@ -5,6 +5,7 @@ its structs, and a reader of the arrays an ArrowColumn exports."""
 
 import ctypes
 import struct
+import threading
 from ctypes import POINTER, c_char_p, c_int, c_int64, c_void_p
 
 FORMATS = {"utf8": b"u", "large_utf8": b"U", "string_view": b"vu"}
@@ -71,11 +72,16 @@ _NAMES = {n: ctypes.create_string_buffer(n) for n in (b"arrow_schema", b"arrow_a
 # kept until its release runs; and the structs that capsules point to.
 _alive: dict[int, object] = {}
 _capsuled: dict[int, object] = {}
+# The thread tests make structs from several threads at once, and a range's
+# iterator is not thread-safe on the free-threaded interpreter (two threads
+# could take one key).
 _keys = iter(range(1, 2**62))
+_keys_lock = threading.Lock()
 
 
 def _hold(keep):
-    key = next(_keys)
+    with _keys_lock:
+        key = next(_keys)
     _alive[key] = keep
     return key
 
