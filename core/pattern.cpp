@@ -333,6 +333,7 @@ Pattern &Pattern::operator=(Pattern &&other) noexcept {
         fixed_present_ = other.fixed_present_;
         fixed_plain_ = other.fixed_plain_;
         plain_whole_ = other.plain_whole_;
+        plain_date_time_ = other.plain_date_time_;
         std::copy(std::begin(other.plain_at_), std::end(other.plain_at_), plain_at_);
         std::copy(std::begin(other.fixed_text_), std::end(other.fixed_text_), fixed_text_);
         written_size_max_ = other.written_size_max_;
@@ -976,6 +977,7 @@ void Pattern::find_fixed_prefix() noexcept {
         fixed_plain_ && (fixed_present_ & kCalendarDate) == kCalendarDate &&
         (kind_ == TextKind::Date || (fixed_present_ & bit(kHour))) &&
         (fixed_items_ == item_count_ || (fixed_items_ + 1 == item_count_ && items_[fixed_items_].op == kOffset));
+    plain_date_time_ = fixed_present_ == kPlainFields && fixed_items_ == item_count_;
     for (std::size_t j = 0; j < std::size(kPlainSlots); ++j) {
         plain_at_[j] = kFixedWords * 8;
         for (std::uint32_t i = 0; i < usable_fields; ++i)
@@ -1174,6 +1176,19 @@ char *write_offset(char *out, std::int32_t seconds, bool colons) noexcept {
 
 }  // namespace
 
+char *Pattern::write_plain(char *out, const DateTime &reading) const noexcept {
+    // The pattern's text with its fields' places as written, each then
+    // overwritten: six stores without a loop.
+    std::memcpy(out, fixed_text_, fixed_size_);
+    digits::write4(out + plain_at_[0], static_cast<std::uint32_t>(reading.date.year));
+    digits::write2(out + plain_at_[1], reading.date.month);
+    digits::write2(out + plain_at_[2], reading.date.day);
+    digits::write2(out + plain_at_[3], reading.time.hour);
+    digits::write2(out + plain_at_[4], reading.time.minute);
+    digits::write2(out + plain_at_[5], reading.time.second);
+    return out + fixed_size_;
+}
+
 std::expected<char *, std::string_view> Pattern::write(char *out, const PatternValue &value) const noexcept {
     const auto lacks = [&](unsigned s) {
         return ((kDateFields & bit(s)) && !value.has_date) || ((kTimeFields & bit(s)) && !value.has_time) ||
@@ -1190,23 +1205,27 @@ std::expected<char *, std::string_view> Pattern::write(char *out, const PatternV
     const Time t = value.time;
     std::uint32_t k = 0;
     if (fixed_plain_ && static_cast<std::uint32_t>(d.year) <= 9999) {
-        std::uint32_t numbers[kSlots];
-        numbers[kYear] = static_cast<std::uint32_t>(d.year);
-        numbers[kMonth] = d.month;
-        numbers[kDay] = d.day;
-        numbers[kHour] = t.hour;
-        numbers[kMinute] = t.minute;
-        numbers[kSecond] = t.second;
-        std::memcpy(out, fixed_text_, fixed_size_);
-        for (std::uint32_t j = 0; j < fixed_field_count_; ++j) {
-            const FixedField &field = fixed_fields_[j];
-            if (field.slot == kYear) {
-                digits::write4(out + field.at, numbers[field.slot]);
-            } else {
-                digits::write2(out + field.at, numbers[field.slot]);
+        if (fixed_present_ == kPlainFields) {
+            out = write_plain(out, DateTime{d, t});
+        } else {
+            std::uint32_t numbers[kSlots];
+            numbers[kYear] = static_cast<std::uint32_t>(d.year);
+            numbers[kMonth] = d.month;
+            numbers[kDay] = d.day;
+            numbers[kHour] = t.hour;
+            numbers[kMinute] = t.minute;
+            numbers[kSecond] = t.second;
+            std::memcpy(out, fixed_text_, fixed_size_);
+            for (std::uint32_t j = 0; j < fixed_field_count_; ++j) {
+                const FixedField &field = fixed_fields_[j];
+                if (field.slot == kYear) {
+                    digits::write4(out + field.at, numbers[field.slot]);
+                } else {
+                    digits::write2(out + field.at, numbers[field.slot]);
+                }
             }
+            out += fixed_size_;
         }
-        out += fixed_size_;
         k = fixed_items_;
     }
     // The day number, for the fields that count weeks.

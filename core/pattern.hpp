@@ -135,6 +135,14 @@ public:
     // directive as written (a view of text()).
     std::expected<char *, std::string_view> write(char *out, const PatternValue &value) const noexcept;
 
+    // Whether the pattern is %Y %m %d %H %M %S in fixed places among
+    // literal text and nothing else ("%Y-%m-%d %H:%M:%S"), which a column's
+    // writer then writes with write_plain.
+    bool is_plain_date_time() const noexcept { return plain_date_time_; }
+    // The text of a reading of a year from 0 to 9999 when
+    // is_plain_date_time(): its fields written into the pattern's text.
+    char *write_plain(char *out, const DateTime &reading) const noexcept;
+
 private:
     void find_fixed_prefix() noexcept;
     bool read_fixed_prefix(std::string_view text, PatternFields &fields) const noexcept;
@@ -186,6 +194,7 @@ private:
     // And the pattern is that prefix, a whole date and time (or date), and
     // at most a %z after it.
     bool plain_whole_ = false;
+    bool plain_date_time_ = false;
     std::uint8_t plain_at_[6] = {};
     char fixed_text_[kFixedWords * 8] = {};
     std::uint32_t written_size_max_ = 0;

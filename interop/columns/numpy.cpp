@@ -114,26 +114,50 @@ std::optional<WriteRefusal> FormWriter::refusal(char *scratch) const noexcept {
     return written.error();
 }
 
-Outcome FormWriter::write(std::int64_t v, char *out, char *&end) const noexcept {
-    PatternValue value;
+Outcome FormWriter::value_of_other(std::int64_t v, PatternValue &value) const noexcept {
     if (unit_.unit == Unit::D) {
         Date date;
         if (const Outcome outcome = date_from_units(v, unit_, date); outcome != Outcome::Ok) return outcome;
         value = PatternValue::of(date);
+        return Outcome::Ok;
+    }
+    DateTime utc;
+    if (const Outcome outcome = datetime_from_units(v, unit_, utc); outcome != Outcome::Ok) return outcome;
+    if (!offset_) {
+        value = PatternValue::of(utc);
+        return Outcome::Ok;
+    }
+    const OffsetDateTime at = offset_->local(utc);
+    const auto local = to_local(at);
+    if (!local) return Outcome::LocalOutOfRange;
+    // At a zone, %Z writes the designation in force.
+    value = offset_->zone
+                ? PatternValue::at_zone(*local, at.offset, offset_->zone->abbreviation_at(unix_timestamp(utc)))
+                : PatternValue::of(*local, at.offset);
+    return Outcome::Ok;
+}
+
+Outcome FormWriter::write(std::int64_t v, char *out, char *&end) const noexcept {
+    PatternValue value;
+    if (per_second_ == 0) {
+        if (const Outcome outcome = value_of_other(v, value); outcome != Outcome::Ok) return outcome;
     } else {
-        DateTime utc;
-        if (const Outcome outcome = datetime_from_units(v, unit_, utc); outcome != Outcome::Ok) return outcome;
-        if (!offset_) {
-            value = PatternValue::of(utc);
-        } else {
-            const OffsetDateTime at = offset_->local(utc);
-            const auto local = to_local(at);
-            if (!local) return Outcome::LocalOutOfRange;
-            // At a zone, %Z writes the designation in force.
-            value = offset_->zone
-                        ? PatternValue::at_zone(*local, at.offset, offset_->zone->abbreviation_at(unix_timestamp(utc)))
-                        : PatternValue::of(*local, at.offset);
+        const auto [seconds, nanos] = split_seconds(v, per_second_);
+        if (seconds < kMinUnixSeconds || seconds > kMaxUnixSeconds) return Outcome::OutOfRange;
+        // The offset at the instant's second gives the local reading
+        // straight from the shifted count, as InstantWriter's does.
+        const Zone *zone = offset_ ? offset_->zone : nullptr;
+        const UtcOffset offset = zone ? UtcOffset{zone->offset_at(seconds)} : offset_ ? offset_->offset : UtcOffset{};
+        const auto local = from_unix_timestamp(seconds + offset.seconds, nanos);
+        if (!local) return Outcome::LocalOutOfRange;
+        if (plain_ != nullptr && static_cast<std::uint32_t>(local->date.year) <= 9999) {
+            end = plain_->write_plain(out, *local);
+            return Outcome::Ok;
         }
+        // At a zone, %Z writes the designation in force.
+        value = !offset_ ? PatternValue::of(*local)
+                : zone   ? PatternValue::at_zone(*local, offset, zone->abbreviation_at(seconds))
+                         : PatternValue::of(*local, offset);
     }
     // Refusals depend on the class alone, which refusal() checked.
     const auto written = form_.write(out, value);
@@ -391,7 +415,7 @@ static PyObject *move_column(const Numpy &np, const Column &c, const char *what,
     return map_column(np, c, [&, per_second](Py_ssize_t i, std::int64_t v, std::int64_t &out) {
         // An offset is less than a day, so by * per_second fits 64 bits.
         std::int64_t by;
-        if (!shift(i, floor_divmod(v, per_second).quotient, by)) return false;
+        if (!shift(i, split_seconds(v, per_second).seconds, by)) return false;
         if (__builtin_add_overflow(v, by * per_second, &out) || out == INT64_MIN)
             return moved_error(c, i, Outcome::OutOfRange, what);
         return true;

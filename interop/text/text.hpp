@@ -31,6 +31,11 @@ public:
     static TextForm of_pattern(Pattern &&pattern) noexcept;
 
     NamedForm named() const noexcept { return named_; }
+    // The pattern when it is a plain date and time (Pattern's
+    // is_plain_date_time()), which a column writes without a PatternValue.
+    const Pattern *plain_date_time() const noexcept {
+        return named_ == NamedForm::None && pattern_.is_plain_date_time() ? &pattern_ : nullptr;
+    }
     // The class every text gives, or ByText for ISO8601.
     TextKind kind() const noexcept { return kind_; }
     // The most bytes `write` writes for any value, with a zone

@@ -16,6 +16,8 @@ from merandol import Date, DateTime, Duration, OffsetDateTime, Time, UtcOffset
 from merandol_interop import (
     ArrowColumn,
     Format,
+    Zone,
+    format_arrow,
     format_numpy,
     from_numpy,
     parse_many,
@@ -353,6 +355,42 @@ def test_format_numpy_reads_back_to_the_same_instants(unit, raw, offset):
     # numpy's own text of the same values.
     if offset is None and unit in TEXT_UNITS:
         assert [DateTime.parse(t + "Z") for t in np.datetime_as_string(array)] == from_numpy(array)
+
+
+@given(
+    pattern=st.sampled_from(["%Y-%m-%d %H:%M:%S", "%Y%m%d%H%M%S", "%d/%m/%Y %H:%M:%S.%f"]),
+    unit=st.sampled_from(TEXT_UNITS),
+    raw=st.lists(st.integers(-(2**63) + 1, 2**63 - 1) | st.integers(-(2**45), 2**45), max_size=4),
+    at=st.sampled_from([None, Zone("Europe/Paris")])
+    | st.integers(-86399, 86399).map(UtcOffset.from_seconds),
+)
+def test_a_column_in_a_format_is_each_value_formatted(pattern, unit, raw, at):
+    """format_numpy and format_arrow with a pattern write what strftime
+    writes of each element's reading (at the offset or zone), Format.format
+    past datetime's years, and refuse a column when an element has none."""
+    form = Format(pattern)
+    array = np.array(raw, dtype="int64").view(f"datetime64[{unit}]")
+    try:
+        local = [
+            v if at is None else at.to_local(v) if isinstance(at, Zone) else OffsetDateTime.from_utc(v, at)
+            for v in from_numpy(array)
+        ]
+    except ValueError:
+        for write in (format_numpy, format_arrow):
+            with pytest.raises(ValueError, match=r"(\[|row )\d+"):
+                write(array, at, format=form)
+        return
+    expected = []
+    for v in local:
+        reading = v if isinstance(v, DateTime) else v.to_local()
+        d, t = reading.date, reading.time
+        if 1 <= d.year <= 9999:
+            stamp = datetime(d.year, d.month, d.day, t.hour, t.minute, t.second, t.nanosecond // 1000)
+            expected.append(stamp.strftime(pattern))
+        else:
+            expected.append(form.format(v))
+    assert format_numpy(array, at, format=form) == expected
+    assert read_column(format_arrow(array, at, format=form)) == ("u", expected)
 
 
 # --- Refusals and laziness ---------------------------------------------------
