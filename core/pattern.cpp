@@ -445,11 +445,12 @@ std::expected<Pattern, PatternError> Pattern::compile(std::string_view pattern) 
             items[after].op == kLiteral)
             keeps &= !is_letter(items[after].literal[0]);
         // An offset reads on while digits, colons or (after "UTC") a sign
-        // follow.
+        // follow, and another offset's text begins with a sign.
         if ((item.op == kOffset || item.op == kOffsetName) && after < p.item_count_) {
             const PatternItem &next = items[after];
-            keeps &= !digits_after && !(next.op == kLiteral &&
-                                        (next.literal[0] == ':' || next.literal[0] == '+' || next.literal[0] == '-'));
+            keeps &=
+                !digits_after && next.op != kOffset && next.op != kOffsetName &&
+                !(next.op == kLiteral && (next.literal[0] == ':' || next.literal[0] == '+' || next.literal[0] == '-'));
         }
         size += written_max(item);
     }

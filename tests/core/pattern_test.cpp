@@ -126,6 +126,7 @@ TEST(Pattern, Compiles) {
         {"%s", TextKind::DateTime, false},
         {"%s%.f", TextKind::DateTime, true},
         {"%s %Z", TextKind::OffsetDateTime, false},
+        {"%s%Z%z%.f", TextKind::OffsetDateTime, false},
         {"%G-W%V-%u %T%.f", TextKind::DateTime, true},
         {"%-m/%-d/%Y", TextKind::Date, true},
         {"%-m%d%Y", TextKind::Date, false},
