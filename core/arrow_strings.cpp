@@ -326,4 +326,57 @@ std::expected<std::int64_t, RowFailure> read_timestamps(const StringColumn &colu
     return 0;
 }
 
+template <StringLayout Layout, std::int64_t NanosPerUnit>
+static std::int64_t plain_rows(const StringColumn &c, const Pattern &pattern, std::int64_t shift, std::int64_t row,
+                               std::int64_t null_value, std::int64_t *values, std::int64_t &nulls) noexcept {
+    for (; row < c.size; ++row) {
+        if (!c.is_valid(row)) {
+            values[row] = null_value;
+            ++nulls;
+            continue;
+        }
+        std::size_t readable;
+        const std::string_view text = text_of<Layout>(c, row, readable);
+        // The processor's own prefetch falls behind here too (see
+        // kPrefetchBytes); a fetch past the buffer's end does not fault.
+        if constexpr (Layout != StringLayout::Utf8View) __builtin_prefetch(text.data() + kPrefetchBytes);
+        std::int64_t seconds;
+        if (!pattern.read_plain_seconds(text, seconds) ||
+            !instant_to_units<NanosPerUnit>(seconds - shift, 0, values[row]))
+            break;
+    }
+    return row;
+}
+
+template <StringLayout Layout>
+static std::int64_t plain_rows_in(const StringColumn &c, const Pattern &pattern, TimeUnit unit, std::int64_t shift,
+                                  std::int64_t from, std::int64_t null_value, std::int64_t *values,
+                                  std::int64_t &nulls) noexcept {
+    switch (unit) {
+        case TimeUnit::Second:
+            return plain_rows<Layout, 1000000000>(c, pattern, shift, from, null_value, values, nulls);
+        case TimeUnit::Milli: return plain_rows<Layout, 1000000>(c, pattern, shift, from, null_value, values, nulls);
+        case TimeUnit::Micro: return plain_rows<Layout, 1000>(c, pattern, shift, from, null_value, values, nulls);
+        case TimeUnit::Nano: return plain_rows<Layout, 1>(c, pattern, shift, from, null_value, values, nulls);
+    }
+    return from;
+}
+
+std::int64_t read_plain_readings(const StringColumn &column, const Pattern &pattern, TimeUnit unit,
+                                 std::int64_t shift_seconds, std::int64_t from, std::int64_t null_value,
+                                 std::int64_t *values, std::int64_t &nulls) noexcept {
+    switch (column.layout) {
+        case StringLayout::Utf8:
+            return plain_rows_in<StringLayout::Utf8>(column, pattern, unit, shift_seconds, from, null_value, values,
+                                                     nulls);
+        case StringLayout::LargeUtf8:
+            return plain_rows_in<StringLayout::LargeUtf8>(column, pattern, unit, shift_seconds, from, null_value,
+                                                          values, nulls);
+        case StringLayout::Utf8View:
+            return plain_rows_in<StringLayout::Utf8View>(column, pattern, unit, shift_seconds, from, null_value, values,
+                                                         nulls);
+    }
+    return from;
+}
+
 }  // namespace merandol::arrow

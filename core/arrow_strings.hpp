@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "core/arrow_abi.h"
+#include "core/pattern.hpp"
 
 namespace merandol::arrow {
 
@@ -116,5 +117,16 @@ struct RowFailure {
 // nulls, or the first row that fails; the output is then partly written.
 std::expected<std::int64_t, RowFailure> read_timestamps(const StringColumn &column, TimeUnit unit,
                                                         std::int64_t null_value, std::int64_t *values) noexcept;
+
+// The readings of a plain date-time pattern's usual texts
+// (Pattern::read_plain_seconds) from row `from` on, each as the instant
+// `shift_seconds` earlier in `unit` into values[row], null rows getting
+// `null_value` (counted in `nulls`).  Returns the first row it leaves: a
+// text of another shape or an instant beyond the unit's 64 bits, which the
+// pattern's full reader then reads or refuses; the column's size when it
+// took every row.
+std::int64_t read_plain_readings(const StringColumn &column, const Pattern &pattern, TimeUnit unit,
+                                 std::int64_t shift_seconds, std::int64_t from, std::int64_t null_value,
+                                 std::int64_t *values, std::int64_t &nulls) noexcept;
 
 }  // namespace merandol::arrow

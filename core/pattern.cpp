@@ -334,6 +334,7 @@ Pattern &Pattern::operator=(Pattern &&other) noexcept {
         fixed_plain_ = other.fixed_plain_;
         plain_whole_ = other.plain_whole_;
         plain_date_time_ = other.plain_date_time_;
+        usual_places_ = other.usual_places_;
         std::copy(std::begin(other.plain_at_), std::end(other.plain_at_), plain_at_);
         std::copy(std::begin(other.fixed_text_), std::end(other.fixed_text_), fixed_text_);
         written_size_max_ = other.written_size_max_;
@@ -984,6 +985,8 @@ void Pattern::find_fixed_prefix() noexcept {
         for (std::uint32_t i = 0; i < usable_fields; ++i)
             if (fixed_fields_[i].slot == kPlainSlots[j]) plain_at_[j] = fixed_fields_[i].at;
     }
+    constexpr std::uint8_t kUsualPlaces[] = {0, 5, 8, 11, 14, 17};
+    usual_places_ = plain_date_time_ && fixed_size_ == 19 && std::ranges::equal(plain_at_, kUsualPlaces);
     std::memcpy(fixed_text_, bytes, usable_size);
     for (std::size_t w = 0; w * 8 < usable_size; ++w) {
         const std::size_t at = w * 8 + 8 <= usable_size ? w * 8 : usable_size - 8;
@@ -1064,16 +1067,73 @@ bool Pattern::read_plain(std::string_view text, TextValue &out) const noexcept {
     if (fixed_items_ == item_count_ ? text.size() != fixed_size_
                                     : !read_usual_offset(digits::tail(text, fixed_size_), offset))
         return false;
-    FixedWords fw;
     unsigned v[6];
-    if (!read_fixed_words(text, fw) || !plain_fields(fw, v)) return false;
-    const auto date =
-        Date::make(static_cast<std::int32_t>(v[0]), static_cast<std::uint8_t>(v[1]), static_cast<std::uint8_t>(v[2]));
-    if (!date) return false;
+    if (!plain_reading(text, v)) return false;
     out = TextValue{
-        kind_, *date,
+        kind_, Date{static_cast<std::int32_t>(v[0]), static_cast<std::uint8_t>(v[1]), static_cast<std::uint8_t>(v[2])},
         Time{static_cast<std::uint8_t>(v[3]), static_cast<std::uint8_t>(v[4]), static_cast<std::uint8_t>(v[5]), 0},
         UtcOffset{static_cast<std::int32_t>(offset)}};
+    return true;
+}
+
+bool Pattern::plain_reading(std::string_view text, unsigned (&v)[6]) const noexcept {
+    // The prefix's words checked as read_fixed_words checks them, without
+    // keeping them: the fields are then read from the text, whose bytes at
+    // their places are digits.
+    std::uint64_t off = 0;
+    for (std::size_t w = 0, words = (fixed_size_ + 7) / 8; w < words; ++w) {
+        const std::size_t at = w * 8 + 8 <= fixed_size_ ? w * 8 : fixed_size_ - 8;
+        const std::uint64_t l = (digits::load8(text, at) | fixed_folds_[w]) ^ fixed_bytes_[w];
+        off |= (l + fixed_limits_[w]) | l;
+    }
+    if (off & digits::kTopBits) return false;
+    const auto *bytes = reinterpret_cast<const unsigned char *>(text.data());
+    // Two digits' number: the ASCII codes less '0' * 11.
+    const auto pair = [bytes](unsigned at) { return bytes[at] * 10u + bytes[at + 1] - '0' * 11u; };
+    v[0] = pair(plain_at_[0]) * 100 + pair(plain_at_[0] + 2u);
+    v[1] = pair(plain_at_[1]);
+    v[2] = pair(plain_at_[2]);
+    // A pattern of a whole date names the month and day, and the hour
+    // unless it is a date alone; minutes and seconds it may leave out.
+    const std::uint32_t present = fixed_present_;
+    v[3] = present & bit(kHour) ? pair(plain_at_[3]) : 0;
+    v[4] = present & bit(kMinute) ? pair(plain_at_[4]) : 0;
+    v[5] = present & bit(kSecond) ? pair(plain_at_[5]) : 0;
+    return !((v[1] - 1 > 11) | (v[2] - 1 > 30) | (v[3] > 23) | (v[4] > 59) | (v[5] > 59)) &&
+           v[2] <= days_in_month(static_cast<std::int32_t>(v[0]), v[1]);
+}
+
+bool Pattern::read_plain_seconds(std::string_view text, std::int64_t &seconds) const noexcept {
+    unsigned v[6];
+    if (text.size() != fixed_size_) return false;
+    if (usual_places_) {
+        // "YYYY-mm-dd HH:MM:SS" with any separators: the three words of
+        // read_fixed_words (at 0, 8 and 11) checked, then each word's pairs
+        // (ten times a byte plus the next, at most 99, so nothing carries)
+        // hold the fields at places the compiler knows.
+        const auto word = [&](std::size_t w, std::size_t at) {
+            return (digits::load8(text, at) | fixed_folds_[w]) ^ fixed_bytes_[w];
+        };
+        const std::uint64_t a = word(0, 0), b = word(1, 8), c = word(2, 11);
+        if ((((a + fixed_limits_[0]) | a) | ((b + fixed_limits_[1]) | b) | ((c + fixed_limits_[2]) | c)) &
+            digits::kTopBits)
+            return false;
+        // Outside the digits each byte is 0 once checked.
+        const std::uint64_t pa = a * 10 + (a >> 8), pb = b * 10 + (b >> 8), pc = c * 10 + (c >> 8);
+        v[0] = static_cast<unsigned>(pa & 0xff) * 100 + static_cast<unsigned>(pa >> 16 & 0xff);
+        v[1] = static_cast<unsigned>(pa >> 40 & 0xff);
+        v[2] = static_cast<unsigned>(pb & 0xff);
+        v[3] = static_cast<unsigned>(pb >> 24 & 0xff);
+        v[4] = static_cast<unsigned>(pb >> 48 & 0xff);
+        v[5] = static_cast<unsigned>(pc >> 48 & 0xff);
+        if ((v[1] - 1 > 11) | (v[2] - 1 > 30) | (v[3] > 23) | (v[4] > 59) | (v[5] > 59) ||
+            v[2] > days_in_month(static_cast<std::int32_t>(v[0]), v[1]))
+            return false;
+    } else if (!plain_reading(text, v)) {
+        return false;
+    }
+    const Date date{static_cast<std::int32_t>(v[0]), static_cast<std::uint8_t>(v[1]), static_cast<std::uint8_t>(v[2])};
+    seconds = days_since_unix_epoch(date) * kSecondsPerDay + v[3] * 3600 + v[4] * 60 + v[5];
     return true;
 }
 

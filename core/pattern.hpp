@@ -142,12 +142,19 @@ public:
     // The text of a reading of a year from 0 to 9999 when
     // is_plain_date_time(): its fields written into the pattern's text.
     char *write_plain(char *out, const DateTime &reading) const noexcept;
+    // The Unix seconds of a reading in the usual shape of a plain date and
+    // time (is_plain_date_time()): the pattern's size, its literal text,
+    // digits in the fields' places, each field in range and the date one
+    // that exists.  false for any other text, which read() then reads and
+    // names the fault of.  A column's reader takes this before read().
+    bool read_plain_seconds(std::string_view text, std::int64_t &seconds) const noexcept;
 
 private:
     void find_fixed_prefix() noexcept;
     bool read_fixed_prefix(std::string_view text, PatternFields &fields) const noexcept;
     bool read_fixed_words(std::string_view text, FixedWords &words) const noexcept;
     bool plain_fields(const FixedWords &words, unsigned (&values)[6]) const noexcept;
+    bool plain_reading(std::string_view text, unsigned (&values)[6]) const noexcept;
     bool read_plain(std::string_view text, TextValue &value) const noexcept;
     std::expected<TextValue, TextError> resolve(const PatternFields &fields) const noexcept;
     std::pair<std::uint32_t, std::uint32_t> read_at(const PatternFields &fields, unsigned slot) const noexcept;
@@ -195,6 +202,8 @@ private:
     // at most a %z after it.
     bool plain_whole_ = false;
     bool plain_date_time_ = false;
+    // And its fields are where "%Y-%m-%d %H:%M:%S" has them.
+    bool usual_places_ = false;
     std::uint8_t plain_at_[6] = {};
     char fixed_text_[kFixedWords * 8] = {};
     std::uint32_t written_size_max_ = 0;

@@ -6,7 +6,7 @@
 // Whatever the array says, opening it either refuses it or makes every text
 // readable inside its buffers (each buffer is its own allocation, so the
 // address sanitizer sees a read past one), and the timestamps of the texts
-// are those the one-text reader gives.
+// are those the one-text reader gives; so are a plain pattern's readings.
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -112,5 +112,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
     }
     if (read) MERANDOL_REQUIRE(*read == nulls, "null count");
+
+    // A plain date-time pattern's run over the same rows: each row it takes
+    // is what the pattern reads, and it stops only at a row of a text.
+    static const Pattern plain = *Pattern::compile("%Y-%m-%d %H:%M:%S");
+    std::int64_t plain_nulls = 0;
+    const std::int64_t left =
+        read_plain_readings(*column, plain, TimeUnit::Second, 0, 0, INT64_MIN, values.data(), plain_nulls);
+    MERANDOL_REQUIRE(left == column->size || column->is_valid(left), "run's end");
+    for (std::int64_t row = 0; row < left; ++row) {
+        const auto value = values[static_cast<std::size_t>(row)];
+        if (!column->is_valid(row)) {
+            MERANDOL_REQUIRE(value == INT64_MIN, "null");
+            continue;
+        }
+        const auto reading = plain.read(column->text(row));
+        MERANDOL_REQUIRE(reading && unix_timestamp(DateTime{reading->date, reading->time}) == value,
+                         column->text(row));
+    }
     return 0;
 }

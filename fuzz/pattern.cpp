@@ -2,7 +2,9 @@
 // a value.  A pattern compiles or names a place inside itself; a text reads
 // or names a place inside itself and a directive of the pattern; what is
 // read writes within the pattern's bound, and reads back to itself where
-// the pattern keeps every field; so does a value drawn from the bytes.
+// the pattern keeps every field; so does a value drawn from the bytes.  A
+// plain date-time pattern's shortcut for columns reads what the reader
+// reads.
 #include <cstring>
 #include <string>
 
@@ -66,6 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     MERANDOL_REQUIRE(pattern->text() == pattern_text, input);
     const auto read = pattern->read(text);
+    // The column readers' shortcut gives what read() gives, or leaves it.
+    if (std::int64_t seconds; pattern->is_plain_date_time() && pattern->read_plain_seconds(text, seconds))
+        MERANDOL_REQUIRE(read && unix_timestamp(DateTime{read->date, read->time}) == seconds, input);
     if (read) {
         MERANDOL_REQUIRE(read->kind == pattern->kind(), input);
         require_writes(*pattern, *read, input);

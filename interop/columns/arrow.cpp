@@ -561,20 +561,21 @@ int arrow_columns::read_rows(PyObject *texts, const char *fn, RowReader &reader)
     const int found = read_source(texts, src, fn, {open_schema, add_chunk});
     if (found <= 0) return found;
     if (!reader.start(src.rows)) return -1;
+    const bool runs = reader.reads_runs();
     for (const Chunk &chunk : src.chunks) {
         std::int64_t failed = -1;
+        const arrow::StringColumn &column = chunk.column;
         Py_BEGIN_ALLOW_THREADS;
-        arrow::for_each_text(chunk.column, Overload{
-                                               [&](std::int64_t row, std::string_view text) {
-                                                   if (reader.text(chunk.start + row, text)) return true;
-                                                   failed = row;
-                                                   return false;
-                                               },
-                                               [&](std::int64_t row) {
-                                                   reader.null(chunk.start + row);
-                                                   return true;
-                                               },
-                                           });
+        // Each row that read_run() leaves, one at a time, then on with read_run().
+        for (std::int64_t row = 0; row < column.size; ++row) {
+            if (runs && (row = reader.read_run(column, chunk.start, row)) == column.size) break;
+            if (!column.is_valid(row)) {
+                reader.null(chunk.start + row);
+            } else if (!reader.text(chunk.start + row, column.text(row))) {
+                failed = row;
+                break;
+            }
+        }
         Py_END_ALLOW_THREADS;
         if (failed >= 0) {
             reader.refused(chunk.start + failed, chunk.column.text(failed));

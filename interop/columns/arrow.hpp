@@ -79,6 +79,14 @@ public:
     virtual void null(std::int64_t row) noexcept = 0;
     // With the interpreter, for the row that text() refused: raises its error.
     virtual void refused(std::int64_t row, std::string_view text) = 0;
+    // Whether read_run() reads runs of rows at once, as a column reader does.
+    virtual bool reads_runs() const noexcept { return false; }
+    // Without the interpreter: the rows of a chunk (the output's rows from
+    // `start`) from `from` on, as far as it reads them at once; returns the
+    // first row it leaves to text() or null().
+    virtual std::int64_t read_run(const arrow::StringColumn &, std::int64_t, std::int64_t from) noexcept {
+        return from;
+    }
 
 protected:
     ~RowReader() = default;

@@ -601,11 +601,24 @@ struct FormColumn {
     TextKind read_kind = TextKind::ByText;
     DateTime reading{};
 
+    // The form when it is a plain date and time read without a zone: the
+    // usual texts then give their seconds without a TextValue.
+    const Pattern *plain;
+
     FormColumn(const TextForm &f, std::optional<OffsetOrZone::Value> at, Disambiguate disambiguate) noexcept
-        : form(&f), kind(f.kind()), place(at), how(disambiguate) {}
+        : form(&f),
+          kind(f.kind()),
+          place(at),
+          how(disambiguate),
+          plain(at && at->zone ? nullptr : f.plain_date_time()) {}
 
     template <std::int64_t NanosPerUnit>
     [[gnu::always_inline]] FormFault read(std::string_view text, std::int64_t &out) noexcept {
+        if (std::int64_t seconds; plain != nullptr && plain->read_plain_seconds(text, seconds)) {
+            // Years 0 to 9999, far inside the range of seconds at any offset.
+            if (place) seconds -= place->offset.seconds;
+            return instant_to_units<NanosPerUnit>(seconds, 0, out) ? FormFault::Ok : FormFault::OutOfRange;
+        }
         const auto value = form->read(text);
         if (MERANDOL_UNLIKELY(!value)) {
             error = value.error();
@@ -766,6 +779,15 @@ public:
     }
     void refused(std::int64_t row, std::string_view text) override {
         form_error(args_.format, args_.zone.object, c_, fault_, text, {nullptr, row}, unit_, arrow_);
+    }
+    bool reads_runs() const noexcept override { return c_.plain != nullptr; }
+    std::int64_t read_run(const arrow::StringColumn &column, std::int64_t start, std::int64_t from) noexcept override {
+        constexpr arrow::TimeUnit kUnit = NanosPerUnit == 1         ? arrow::TimeUnit::Nano
+                                          : NanosPerUnit == 1000    ? arrow::TimeUnit::Micro
+                                          : NanosPerUnit == 1000000 ? arrow::TimeUnit::Milli
+                                                                    : arrow::TimeUnit::Second;
+        const std::int64_t shift = c_.place ? c_.place->offset.seconds : 0;
+        return arrow::read_plain_readings(column, *c_.plain, kUnit, shift, from, INT64_MIN, values + start, missing);
     }
 
 private:

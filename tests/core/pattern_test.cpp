@@ -90,6 +90,10 @@ TEST(Pattern, Reads) {
         {"%H %I %p %F", "13 01 AM 2026-12-08", "contradiction at 6 (%p) AM/PM 0"},
         {"%I %p %F", "13 PM 2026-12-08", "out of range at 0 (%I) hour 13"},
         {"%d %e %m %Y", "08  9 12 2026", "contradiction at 4 (%e) day 9"},
+        {"%Y/%m/%d %H.%M.%S", "2024/02/29 23.59.59", "2024-02-29T23:59:59"},
+        {"%d.%m.%Y %H:%M:%S", "01.01.0000 00:00:00", "0000-01-01T00:00:00"},
+        {"%Y-%m-%d %H:%M:%S", "2026-02-29 00:00:00", "out of range at 8 (%d) day 29"},
+        {"%Y-%m-%d %H:%M:%S", "12026-02-28 00:00:00", "12026-02-28T00:00:00"},
         {"%Y-%m-%d", "2026-12-08 ", "leftover at 10 ()"},
         {"%Y-%m-%d", "2026-12-", "truncated at 8 (%d)"},
         {"%Y-%m-%d", "2026-12-\xd9\xa8", "mismatch at 8 (%d)"},
@@ -98,11 +102,20 @@ TEST(Pattern, Reads) {
         {"%Y-%m-%d", "99999999999999999999-01-01", "out of range at 0 (%Y) year 9999999999"},
         {"%s", "-99999999999999999999", "out of range at 0 (%s) Unix time -99999999999999999"},
     };
+    // The column readers' shortcut, where it takes a text, reads what the
+    // reader reads.
+    int shortcuts = 0;
     for (const Case &c : cases) {
         const auto p = Pattern::compile(c.pattern);
         ASSERT_TRUE(p.has_value()) << c.pattern;
         EXPECT_EQ(reading(*p, c.text), c.expected) << c.pattern << " " << c.text;
+        if (std::int64_t seconds; p->is_plain_date_time() && p->read_plain_seconds(c.text, seconds)) {
+            const auto r = p->read(c.text);
+            EXPECT_TRUE(r && unix_timestamp(DateTime{r->date, r->time}) == seconds) << c.pattern << " " << c.text;
+            ++shortcuts;
+        }
     }
+    EXPECT_EQ(shortcuts, 3);
 }
 
 TEST(Pattern, Compiles) {
