@@ -19,6 +19,7 @@
 
 #include <array>
 #include <concepts>
+#include <cstring>
 #include <optional>
 #include <tuple>
 #include <type_traits>
@@ -604,11 +605,48 @@ PyObject *noargs(PyObject *self, PyObject *) {
     return Impl(self);
 }
 
+// The parameter a keyword names among those it may name (not positional-
+// only), or -1: the names' lengths and bytes are constants here, so each
+// comparison is a few instructions rather than a loop and a call.
+template <const auto &D, std::size_t... I>
+[[gnu::always_inline]] inline int keyword_index(const char *bytes, Py_ssize_t size, std::index_sequence<I...>) {
+    constexpr auto positional_only = static_cast<std::size_t>(kParams<D>.positional_only);
+    int found = -1;
+    (void)((I >= positional_only && size == kNameSizes<D>[I] && std::memcmp(bytes, kNames<D>[I], kNameSizes<D>[I]) == 0
+                ? (found = static_cast<int>(I), true)
+                : false) ||
+           ...);
+    return found;
+}
+
+// bind() for this declaration's calls with keywords, the usual ones bound
+// inline: ASCII names, each naming a parameter once, no required one left
+// out.  Anything else goes to bind(), which words its error.
+template <const auto &D>
+[[gnu::always_inline]] inline bool bind_declared(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+                                                 PyObject **out) {
+    constexpr Params p = kParams<D>;
+    if (kwnames == nullptr || nargs > p.positional) return bind(p, args, nargs, kwnames, out);
+    for (Py_ssize_t i = 0; i < static_cast<Py_ssize_t>(D.count); ++i) out[i] = i < nargs ? args[i] : nullptr;
+    const Py_ssize_t given = PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t k = 0; k < given; ++k) {
+        PyObject *name = PyTuple_GET_ITEM(kwnames, k);
+        if (!PyUnicode_Check(name) || !PyUnicode_IS_COMPACT_ASCII(name)) return bind_slow(p, args, nargs, kwnames, out);
+        const int i = keyword_index<D>(static_cast<const char *>(PyUnicode_DATA(name)), PyUnicode_GET_LENGTH(name),
+                                       std::make_index_sequence<D.count>{});
+        if (i < 0 || out[i] != nullptr) return bind_slow(p, args, nargs, kwnames, out);
+        out[i] = args[nargs + k];
+    }
+    for (int i = 0; i < p.required; ++i)
+        if (out[i] == nullptr) return bind_slow(p, args, nargs, kwnames, out);
+    return true;
+}
+
 // METH_FASTCALL | METH_KEYWORDS.
 template <const auto &D, auto Impl>
 PyObject *fastcall(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     PyObject *raw[D.count];
-    if (!bind(kParams<D>, args, nargs, kwnames, raw)) return nullptr;
+    if (!bind_declared<D>(args, nargs, kwnames, raw)) return nullptr;
     return call_converted<D, Impl>(self, raw);
 }
 
@@ -647,7 +685,7 @@ template <const auto &D>
 PyObject *constructor_vectorcall(PyObject *type, PyObject *const *args, std::size_t nargsf, PyObject *kwnames) {
     static_assert(declare_detail::checked<D>() && D.receiver == Receiver::Constructor);
     PyObject *raw[D.count];
-    if (!bind(declare_detail::kParams<D>, args, PyVectorcall_NARGS(nargsf), kwnames, raw)) return nullptr;
+    if (!declare_detail::bind_declared<D>(args, PyVectorcall_NARGS(nargsf), kwnames, raw)) return nullptr;
     return declare_detail::call_converted<D, D.implementation>(reinterpret_cast<PyTypeObject *>(type), raw);
 }
 
