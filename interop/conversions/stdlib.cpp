@@ -224,7 +224,7 @@ static PyObject *zone_to_stdlib(PyObject *value) {
 // repeated reading, as PEP 495 marks it.
 static PyObject *zoned_to_stdlib(PyObject *value, bool truncate) {
     const ZonedValue z = zoned_of(value);
-    const DateTime local = *shift_seconds(z.utc, z.offset.seconds);  // in range for every ZonedDateTime
+    const DateTime local = z.local;
     const LocalCandidates c = zone_of(z.zone).local_candidates(unix_timestamp(local));
     const int fold = c.kind == LocalKind::Fold && z.offset.seconds == c.later_offset;
     PyObject *tz = zone_to_stdlib(z.zone);

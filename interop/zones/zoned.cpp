@@ -22,8 +22,11 @@ namespace merandol::py {
 struct ZonedObject {
     PyObject_HEAD
     DateTime utc;
-    UtcOffset offset;  // the zone's at utc
+    // The reading there, kept: the text, the fields and every calendar
+    // step start from it, and making the object finds it anyway.
+    DateTime local;
     PyObject *zone;    // a Zone, owned
+    UtcOffset offset;  // the zone's at utc
 };
 
 static std::atomic<PyTypeObject *> g_zoned_type;
@@ -34,18 +37,22 @@ bool is_zoned(PyObject *o) noexcept { return Py_IS_TYPE(o, zoned_type()); }
 
 static ZonedObject *as_zoned(PyObject *o) noexcept { return reinterpret_cast<ZonedObject *>(o); }
 
-ZonedValue zoned_of(PyObject *o) noexcept { return {as_zoned(o)->utc, as_zoned(o)->offset, as_zoned(o)->zone}; }
+ZonedValue zoned_of(PyObject *o) noexcept {
+    const ZonedObject *z = as_zoned(o);
+    return {z->utc, z->offset, z->local, z->zone};
+}
 
-// Every ZonedDateTime's local reading lies in the range, so this holds.
-static DateTime local_of(const ZonedObject *z) noexcept { return *shift_seconds(z->utc, z->offset.seconds); }
+static DateTime local_of(const ZonedObject *z) noexcept { return z->local; }
 
 static PyObject *out_of_range() { return value_error("ZonedDateTime out of range: ", "OutOfRange"); }
 
 static PyObject *zoned_wrap(PyObject *zone, DateTime utc, UtcOffset offset) {
-    if (MERANDOL_UNLIKELY(!shift_seconds(utc, offset.seconds))) return out_of_range();
+    const auto local = shift_seconds(utc, offset.seconds);
+    if (MERANDOL_UNLIKELY(!local)) return out_of_range();
     auto *o = PyObject_New(ZonedObject, zoned_type());
     if (MERANDOL_UNLIKELY(o == nullptr)) return nullptr;
     o->utc = utc;
+    o->local = *local;
     o->offset = offset;
     o->zone = Py_NewRef(zone);
     return reinterpret_cast<PyObject *>(o);

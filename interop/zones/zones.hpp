@@ -65,11 +65,12 @@ struct Instant {
 
 // --- ZonedDateTime (zones/zoned.cpp) ------------------------------------------
 
-// An instant, the offset in force there, and its Zone.  Its local reading
-// always lies in the DateTime range.
+// An instant, the offset in force there, the local reading there (always
+// in the DateTime range) and its Zone.
 struct ZonedValue {
     DateTime utc;
     UtcOffset offset;
+    DateTime local;
     PyObject *zone;  // borrowed from the object
 };
 
