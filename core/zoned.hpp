@@ -16,10 +16,14 @@ namespace merandol {
 // offset there.
 inline std::optional<std::int32_t> matching_offset(const Zone &zone, i64 local_seconds, std::int32_t offset,
                                                    bool to_minute) noexcept {
+    // The zone has an offset o at a reading exactly when o is in force at
+    // the instant the reading less o names: one lookup, where the reading's
+    // candidates walk the changes of two days.
+    if (!to_minute) return zone.offset_at(local_seconds - offset) == offset ? std::optional{offset} : std::nullopt;
     const LocalCandidates c = zone.local_candidates(local_seconds);
     if (c.kind == LocalKind::Gap) return std::nullopt;
     for (const std::int32_t candidate : {c.earlier_offset, c.later_offset})
-        if (candidate == offset || (to_minute && round_offset_to_minute(candidate) == offset)) return candidate;
+        if (candidate == offset || round_offset_to_minute(candidate) == offset) return candidate;
     return std::nullopt;
 }
 

@@ -12,8 +12,8 @@ import zoneinfo
 import pytest
 from hypothesis import assume, given
 from hypothesis import strategies as st
-from merandol import DateTime, Duration, Time
-from merandol_interop import Zone, ZonedDateTime, available_zones, to_numpy, to_stdlib
+from merandol import DateTime, Duration, OffsetDateTime, Time
+from merandol_interop import Zone, ZonedDateTime, available_zones, round_to, to_numpy, to_stdlib
 
 whenever = pytest.importorskip("whenever", reason="whenever is in the benchmark's interpreter only")
 
@@ -128,6 +128,27 @@ def test_round_and_start_of_day_agree(reading, unit_increment, mode):
     )
     assume(mode != "half_even" or not tie)
     same(rounded, other.round(unit, increment=increment, mode=mode))
+
+
+@given(readings(), st.sampled_from(["earlier", "later"]), st.sampled_from([("hour", 1), ("minute", 15)]))
+def test_round_keeps_the_offset_where_the_zone_has_it(reading, disambiguate, unit_increment):
+    """Temporal's rule near a change of offset, where whenever rounds its own
+    way: the rounded reading keeps the offset when the zone has it at that
+    reading (one of a repeated reading's two), else is placed as
+    'compatible'."""
+    zone, local = reading
+    ours = ZonedDateTime(local.date, local.time, zone, disambiguate=disambiguate)
+    unit, increment = unit_increment
+    r = round_to(ours.local, unit, increment=increment)
+    try:
+        offsets = {zone.from_local(r.date, r.time, "raise").offset}
+    except ValueError as e:
+        repeated = "repeated" in str(e)
+        offsets = {zone.from_local(r.date, r.time, d).offset for d in ("earlier", "later")} if repeated else set()
+    kept = ours.offset in offsets
+    expected = OffsetDateTime.from_local(r.date, r.time, ours.offset) if kept else zone.from_local(r.date, r.time)
+    rounded = ours.round(unit, increment=increment)
+    assert (rounded.instant, rounded.offset) == (expected.utc, expected.offset)
 
 
 @given(readings())
