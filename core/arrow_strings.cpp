@@ -341,7 +341,7 @@ static std::int64_t plain_rows(const StringColumn &c, const Pattern &pattern, st
         // kPrefetchBytes); a fetch past the buffer's end does not fault.
         if constexpr (Layout != StringLayout::Utf8View) __builtin_prefetch(text.data() + kPrefetchBytes);
         std::int64_t seconds;
-        if (!pattern.read_plain_seconds(text, seconds) ||
+        if (!pattern.read_plain_instant(text, seconds) ||
             !instant_to_units<NanosPerUnit>(seconds - shift, 0, values[row]))
             break;
     }

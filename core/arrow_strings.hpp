@@ -118,9 +118,9 @@ struct RowFailure {
 std::expected<std::int64_t, RowFailure> read_timestamps(const StringColumn &column, TimeUnit unit,
                                                         std::int64_t null_value, std::int64_t *values) noexcept;
 
-// The readings of a plain date-time pattern's usual texts
-// (Pattern::read_plain_seconds) from row `from` on, each as the instant
-// `shift_seconds` earlier in `unit` into values[row], null rows getting
+// The instants of a plain pattern's usual texts (Pattern::read_plain_instant)
+// from row `from` on, each `shift_seconds` earlier (where a reading without
+// an offset was made) in `unit` into values[row], null rows getting
 // `null_value` (counted in `nulls`).  Returns the first row it leaves: a
 // text of another shape or an instant beyond the unit's 64 bits, which the
 // pattern's full reader then reads or refuses; the column's size when it

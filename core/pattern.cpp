@@ -6,6 +6,7 @@
 #include "core/pattern.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -334,6 +335,8 @@ Pattern &Pattern::operator=(Pattern &&other) noexcept {
         fixed_plain_ = other.fixed_plain_;
         plain_whole_ = other.plain_whole_;
         plain_date_time_ = other.plain_date_time_;
+        plain_month_name_ = other.plain_month_name_;
+        plain_instants_ = other.plain_instants_;
         usual_places_ = other.usual_places_;
         std::copy(std::begin(other.plain_at_), std::end(other.plain_at_), plain_at_);
         std::copy(std::begin(other.fixed_text_), std::end(other.fixed_text_), fixed_text_);
@@ -563,6 +566,41 @@ bool read_usual_offset(std::string_view rest, std::int64_t &seconds) noexcept {
     if (!((h1 < 10) & (h2 < 10) & (m1 < 6) & (m2 < 10) & (value <= 86400))) return false;
     seconds = rest[0] == '-' ? -std::int64_t{value} : std::int64_t{value};
     return true;
+}
+
+// A month's three letters as one number, each letter with bit 5 set: an
+// ASCII letter is then in lower case, and no other byte becomes a letter.
+constexpr std::uint32_t letters_key(unsigned a, unsigned b, unsigned c) noexcept {
+    return (a | 0x20u) | (b | 0x20u) << 8 | (c | 0x20u) << 16;
+}
+
+constexpr auto kMonthKeys = [] {
+    std::array<std::uint32_t, 12> keys{};
+    for (std::size_t m = 0; m < keys.size(); ++m)
+        keys[m] =
+            letters_key(static_cast<unsigned char>(kMonthNames[m][0]), static_cast<unsigned char>(kMonthNames[m][1]),
+                        static_cast<unsigned char>(kMonthNames[m][2]));
+    return keys;
+}();
+
+// A perfect hash of the twelve keys: the top four bits of the key times a
+// multiplier found by search, so that no two months share a slot.
+constexpr unsigned month_slot(std::uint32_t key) noexcept { return (key * 0x3b6fe507u) >> 28; }
+
+constexpr auto kMonthBySlot = [] {
+    std::array<std::uint8_t, 16> months{};
+    for (std::size_t m = 0; m < kMonthKeys.size(); ++m)
+        months[month_slot(kMonthKeys[m])] = static_cast<std::uint8_t>(m + 1);
+    return months;
+}();
+static_assert(std::ranges::count(kMonthBySlot, 0) == 16 - 12, "two months share a slot");
+
+// The month (1-12) whose abbreviated name the three letters are, in either
+// case; 0 for none.
+unsigned month_of_name(const unsigned char *letters) noexcept {
+    const std::uint32_t key = letters_key(letters[0], letters[1], letters[2]);
+    const unsigned month = kMonthBySlot[month_slot(key)];
+    return month != 0 && kMonthKeys[month - 1] == key ? month : 0;
 }
 
 }  // namespace
@@ -974,16 +1012,25 @@ void Pattern::find_fixed_prefix() noexcept {
     fixed_field_count_ = usable_fields;
     for (std::uint32_t j = 0; j < usable_fields; ++j) fixed_present_ |= bit(fixed_fields_[j].slot);
     fixed_plain_ = (fixed_present_ & ~kPlainFields) == 0;
-    constexpr std::uint32_t kCalendarDate = bit(kYear) | bit(kMonth) | bit(kDay);
-    plain_whole_ =
-        fixed_plain_ && (fixed_present_ & kCalendarDate) == kCalendarDate &&
-        (kind_ == TextKind::Date || (fixed_present_ & bit(kHour))) &&
-        (fixed_items_ == item_count_ || (fixed_items_ + 1 == item_count_ && items_[fixed_items_].op == kOffset));
+    // The month by its abbreviated name, as a web server's log writes it;
+    // the prefix holds only its three letters (a whole name reads on).
+    constexpr std::uint32_t kNamedMonthFields = (kPlainFields & ~bit(kMonth)) | bit(kMonthName);
+    plain_month_name_ = (fixed_present_ & bit(kMonthName)) && (fixed_present_ & ~kNamedMonthFields) == 0;
+    constexpr std::uint32_t kCalendarDate = bit(kYear) | bit(kDay);
+    const bool tail_is_offset = fixed_items_ == item_count_ ||
+                                (fixed_items_ + 1 == item_count_ && items_[fixed_items_].op == kOffset) ||
+                                (fixed_items_ + 2 == item_count_ && items_[fixed_items_].op == kSpace &&
+                                 items_[fixed_items_ + 1].op == kOffset);
+    plain_whole_ = (fixed_plain_ || plain_month_name_) && (fixed_present_ & kCalendarDate) == kCalendarDate &&
+                   (fixed_present_ & (bit(kMonth) | bit(kMonthName))) &&
+                   (kind_ == TextKind::Date || (fixed_present_ & bit(kHour))) && tail_is_offset;
+    plain_instants_ = plain_whole_ && kind_ != TextKind::Date;
     plain_date_time_ = fixed_present_ == kPlainFields && fixed_items_ == item_count_;
     for (std::size_t j = 0; j < std::size(kPlainSlots); ++j) {
+        const Slot slot = j == 1 && plain_month_name_ ? kMonthName : kPlainSlots[j];
         plain_at_[j] = kFixedWords * 8;
         for (std::uint32_t i = 0; i < usable_fields; ++i)
-            if (fixed_fields_[i].slot == kPlainSlots[j]) plain_at_[j] = fixed_fields_[i].at;
+            if (fixed_fields_[i].slot == slot) plain_at_[j] = fixed_fields_[i].at;
     }
     constexpr std::uint8_t kUsualPlaces[] = {0, 5, 8, 11, 14, 17};
     usual_places_ = plain_date_time_ && fixed_size_ == 19 && std::ranges::equal(plain_at_, kUsualPlaces);
@@ -1061,14 +1108,23 @@ struct FixedWords {
 // %z after it: its value straight from the prefix, for the usual texts; a
 // date that does not exist, or another form of offset, goes the general
 // way, which names the fault.
+// The offset after a plain prefix: none when the pattern names none, else
+// +hhmm or +hh:mm, after one space where the pattern has one.
+bool Pattern::plain_offset(std::string_view text, std::int64_t &offset) const noexcept {
+    offset = 0;
+    if (fixed_items_ == item_count_) return text.size() == fixed_size_;
+    std::size_t at = fixed_size_;
+    if (items_[fixed_items_].op == kSpace) {
+        if (text.size() <= at || text[at] != ' ') return false;
+        ++at;
+    }
+    return read_usual_offset(digits::tail(text, at), offset);
+}
+
 bool Pattern::read_plain(std::string_view text, TextValue &out) const noexcept {
-    std::int64_t offset = 0;
-    if (text.size() < fixed_size_) return false;
-    if (fixed_items_ == item_count_ ? text.size() != fixed_size_
-                                    : !read_usual_offset(digits::tail(text, fixed_size_), offset))
-        return false;
+    std::int64_t offset;
     unsigned v[6];
-    if (!plain_reading(text, v)) return false;
+    if (text.size() < fixed_size_ || !plain_offset(text, offset) || !plain_reading(text, v)) return false;
     out = TextValue{
         kind_, Date{static_cast<std::int32_t>(v[0]), static_cast<std::uint8_t>(v[1]), static_cast<std::uint8_t>(v[2])},
         Time{static_cast<std::uint8_t>(v[3]), static_cast<std::uint8_t>(v[4]), static_cast<std::uint8_t>(v[5]), 0},
@@ -1091,7 +1147,7 @@ bool Pattern::plain_reading(std::string_view text, unsigned (&v)[6]) const noexc
     // Two digits' number: the ASCII codes less '0' * 11.
     const auto pair = [bytes](unsigned at) { return bytes[at] * 10u + bytes[at + 1] - '0' * 11u; };
     v[0] = pair(plain_at_[0]) * 100 + pair(plain_at_[0] + 2u);
-    v[1] = pair(plain_at_[1]);
+    v[1] = plain_month_name_ ? month_of_name(bytes + plain_at_[1]) : pair(plain_at_[1]);
     v[2] = pair(plain_at_[2]);
     // A pattern of a whole date names the month and day, and the hour
     // unless it is a date alone; minutes and seconds it may leave out.
@@ -1103,14 +1159,15 @@ bool Pattern::plain_reading(std::string_view text, unsigned (&v)[6]) const noexc
            v[2] <= days_in_month(static_cast<std::int32_t>(v[0]), v[1]);
 }
 
-bool Pattern::read_plain_seconds(std::string_view text, std::int64_t &seconds) const noexcept {
+bool Pattern::read_plain_instant(std::string_view text, std::int64_t &seconds) const noexcept {
     unsigned v[6];
-    if (text.size() != fixed_size_) return false;
+    std::int64_t offset = 0;
     if (usual_places_) {
         // "YYYY-mm-dd HH:MM:SS" with any separators: the three words of
         // read_fixed_words (at 0, 8 and 11) checked, then each word's pairs
         // (ten times a byte plus the next, at most 99, so nothing carries)
         // hold the fields at places the compiler knows.
+        if (text.size() != fixed_size_) return false;
         const auto word = [&](std::size_t w, std::size_t at) {
             return (digits::load8(text, at) | fixed_folds_[w]) ^ fixed_bytes_[w];
         };
@@ -1129,11 +1186,11 @@ bool Pattern::read_plain_seconds(std::string_view text, std::int64_t &seconds) c
         if ((v[1] - 1 > 11) | (v[2] - 1 > 30) | (v[3] > 23) | (v[4] > 59) | (v[5] > 59) ||
             v[2] > days_in_month(static_cast<std::int32_t>(v[0]), v[1]))
             return false;
-    } else if (!plain_reading(text, v)) {
+    } else if (text.size() < fixed_size_ || !plain_offset(text, offset) || !plain_reading(text, v)) {
         return false;
     }
     const Date date{static_cast<std::int32_t>(v[0]), static_cast<std::uint8_t>(v[1]), static_cast<std::uint8_t>(v[2])};
-    seconds = days_since_unix_epoch(date) * kSecondsPerDay + v[3] * 3600 + v[4] * 60 + v[5];
+    seconds = days_since_unix_epoch(date) * kSecondsPerDay + v[3] * 3600 + v[4] * 60 + v[5] - offset;
     return true;
 }
 

@@ -142,12 +142,18 @@ public:
     // The text of a reading of a year from 0 to 9999 when
     // is_plain_date_time(): its fields written into the pattern's text.
     char *write_plain(char *out, const DateTime &reading) const noexcept;
-    // The Unix seconds of a reading in the usual shape of a plain date and
-    // time (is_plain_date_time()): the pattern's size, its literal text,
-    // digits in the fields' places, each field in range and the date one
-    // that exists.  false for any other text, which read() then reads and
-    // names the fault of.  A column's reader takes this before read().
-    bool read_plain_seconds(std::string_view text, std::int64_t &seconds) const noexcept;
+    // Whether read_plain_instant() reads this pattern's usual texts: a
+    // plain prefix (%Y, %m or %b, %d, %H, %M, %S in fixed places among
+    // literal text) that names a date and a time, then at most a %z or %:z,
+    // after a space or not.
+    bool reads_plain_instants() const noexcept { return plain_instants_; }
+    // The Unix seconds of a text of the usual shape (reads_plain_instants()):
+    // the prefix's size and literal text, digits and a month's name in the
+    // fields' places, each field in range, the date one that exists, and an
+    // offset as +hhmm or +hh:mm; the reading's own seconds when the pattern
+    // names no offset.  false for any other text, which read() then reads
+    // and names the fault of.  A column's reader takes this before read().
+    bool read_plain_instant(std::string_view text, std::int64_t &seconds) const noexcept;
 
 private:
     void find_fixed_prefix() noexcept;
@@ -155,6 +161,7 @@ private:
     bool read_fixed_words(std::string_view text, FixedWords &words) const noexcept;
     bool plain_fields(const FixedWords &words, unsigned (&values)[6]) const noexcept;
     bool plain_reading(std::string_view text, unsigned (&values)[6]) const noexcept;
+    bool plain_offset(std::string_view text, std::int64_t &offset) const noexcept;
     bool read_plain(std::string_view text, TextValue &value) const noexcept;
     std::expected<TextValue, TextError> resolve(const PatternFields &fields) const noexcept;
     std::pair<std::uint32_t, std::uint32_t> read_at(const PatternFields &fields, unsigned slot) const noexcept;
@@ -202,6 +209,11 @@ private:
     // at most a %z after it.
     bool plain_whole_ = false;
     bool plain_date_time_ = false;
+    // The prefix names the month by its abbreviated name (%b), at
+    // plain_at_[1], and a whole date; with a time, the pattern
+    // reads_plain_instants().
+    bool plain_month_name_ = false;
+    bool plain_instants_ = false;
     // And its fields are where "%Y-%m-%d %H:%M:%S" has them.
     bool usual_places_ = false;
     std::uint8_t plain_at_[6] = {};

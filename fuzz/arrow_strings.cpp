@@ -113,22 +113,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     if (read) MERANDOL_REQUIRE(*read == nulls, "null count");
 
-    // A plain date-time pattern's run over the same rows: each row it takes
-    // is what the pattern reads, and it stops only at a row of a text.
-    static const Pattern plain = *Pattern::compile("%Y-%m-%d %H:%M:%S");
-    std::int64_t plain_nulls = 0;
-    const std::int64_t left =
-        read_plain_readings(*column, plain, TimeUnit::Second, 0, 0, INT64_MIN, values.data(), plain_nulls);
-    MERANDOL_REQUIRE(left == column->size || column->is_valid(left), "run's end");
-    for (std::int64_t row = 0; row < left; ++row) {
-        const auto value = values[static_cast<std::size_t>(row)];
-        if (!column->is_valid(row)) {
-            MERANDOL_REQUIRE(value == INT64_MIN, "null");
-            continue;
+    // Plain patterns' runs over the same rows: each row a run takes is what
+    // the pattern reads, and a run stops only at a row of a text.
+    static const Pattern plain[] = {*Pattern::compile("%Y-%m-%d %H:%M:%S"), *Pattern::compile("%d/%b/%Y:%H:%M:%S %z")};
+    for (const Pattern &pattern : plain) {
+        std::int64_t plain_nulls = 0;
+        const std::int64_t left =
+            read_plain_readings(*column, pattern, TimeUnit::Second, 0, 0, INT64_MIN, values.data(), plain_nulls);
+        MERANDOL_REQUIRE(left == column->size || column->is_valid(left), "run's end");
+        for (std::int64_t row = 0; row < left; ++row) {
+            const auto value = values[static_cast<std::size_t>(row)];
+            if (!column->is_valid(row)) {
+                MERANDOL_REQUIRE(value == INT64_MIN, "null");
+                continue;
+            }
+            const auto r = pattern.read(column->text(row));
+            MERANDOL_REQUIRE(r && unix_timestamp(DateTime{r->date, r->time}) - r->offset.seconds == value,
+                             column->text(row));
         }
-        const auto reading = plain.read(column->text(row));
-        MERANDOL_REQUIRE(reading && unix_timestamp(DateTime{reading->date, reading->time}) == value,
-                         column->text(row));
     }
     return 0;
 }

@@ -69,8 +69,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     MERANDOL_REQUIRE(pattern->text() == pattern_text, input);
     const auto read = pattern->read(text);
     // The column readers' shortcut gives what read() gives, or leaves it.
-    if (std::int64_t seconds; pattern->is_plain_date_time() && pattern->read_plain_seconds(text, seconds))
-        MERANDOL_REQUIRE(read && unix_timestamp(DateTime{read->date, read->time}) == seconds, input);
+    if (std::int64_t seconds; pattern->reads_plain_instants() && pattern->read_plain_instant(text, seconds))
+        MERANDOL_REQUIRE(read && unix_timestamp(DateTime{read->date, read->time}) - read->offset.seconds == seconds,
+                         input);
     if (read) {
         MERANDOL_REQUIRE(read->kind == pattern->kind(), input);
         require_writes(*pattern, *read, input);

@@ -601,23 +601,26 @@ struct FormColumn {
     TextKind read_kind = TextKind::ByText;
     DateTime reading{};
 
-    // The form when it is a plain date and time read without a zone: the
-    // usual texts then give their seconds without a TextValue.
+    // The form when its usual texts give their instants at once (a plain
+    // pattern with its offset, or without one and read without a zone),
+    // and how far before them the reading was made.
     const Pattern *plain;
+    std::int64_t plain_shift;
 
     FormColumn(const TextForm &f, std::optional<OffsetOrZone::Value> at, Disambiguate disambiguate) noexcept
         : form(&f),
           kind(f.kind()),
           place(at),
           how(disambiguate),
-          plain(at && at->zone ? nullptr : f.plain_date_time()) {}
+          plain(kind == TextKind::DateTime && at && at->zone ? nullptr : f.plain_instants()),
+          plain_shift(kind == TextKind::DateTime && at ? at->offset.seconds : 0) {}
 
     template <std::int64_t NanosPerUnit>
     [[gnu::always_inline]] FormFault read(std::string_view text, std::int64_t &out) noexcept {
-        if (std::int64_t seconds; plain != nullptr && plain->read_plain_seconds(text, seconds)) {
+        if (std::int64_t seconds; plain != nullptr && plain->read_plain_instant(text, seconds)) {
             // Years 0 to 9999, far inside the range of seconds at any offset.
-            if (place) seconds -= place->offset.seconds;
-            return instant_to_units<NanosPerUnit>(seconds, 0, out) ? FormFault::Ok : FormFault::OutOfRange;
+            return instant_to_units<NanosPerUnit>(seconds - plain_shift, 0, out) ? FormFault::Ok
+                                                                                 : FormFault::OutOfRange;
         }
         const auto value = form->read(text);
         if (MERANDOL_UNLIKELY(!value)) {
@@ -786,8 +789,8 @@ public:
                                           : NanosPerUnit == 1000    ? arrow::TimeUnit::Micro
                                           : NanosPerUnit == 1000000 ? arrow::TimeUnit::Milli
                                                                     : arrow::TimeUnit::Second;
-        const std::int64_t shift = c_.place ? c_.place->offset.seconds : 0;
-        return arrow::read_plain_readings(column, *c_.plain, kUnit, shift, from, INT64_MIN, values + start, missing);
+        return arrow::read_plain_readings(column, *c_.plain, kUnit, c_.plain_shift, from, INT64_MIN, values + start,
+                                          missing);
     }
 
 private:

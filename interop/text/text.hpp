@@ -36,6 +36,11 @@ public:
     const Pattern *plain_date_time() const noexcept {
         return named_ == NamedForm::None && pattern_.is_plain_date_time() ? &pattern_ : nullptr;
     }
+    // The pattern when its usual texts give their instants at once
+    // (Pattern's reads_plain_instants()), as a column reads them.
+    const Pattern *plain_instants() const noexcept {
+        return named_ == NamedForm::None && pattern_.reads_plain_instants() ? &pattern_ : nullptr;
+    }
     // The class every text gives, or ByText for ISO8601.
     TextKind kind() const noexcept { return kind_; }
     // The most bytes `write` writes for any value, with a zone
