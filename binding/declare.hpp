@@ -620,13 +620,13 @@ template <const auto &D, std::size_t... I>
 }
 
 // bind() for this declaration's calls with keywords, the usual ones bound
-// inline: ASCII names, each naming a parameter once, no required one left
-// out.  Anything else goes to bind(), which words its error.
+// here: ASCII names, each naming a parameter once, no required one left
+// out.  Anything else goes to bind_slow(), which words its error.  Kept out
+// of line, so that the calls without keywords stay as small as bind().
 template <const auto &D>
-[[gnu::always_inline]] inline bool bind_declared(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
-                                                 PyObject **out) {
+[[gnu::noinline]] bool bind_keywords(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out) {
     constexpr Params p = kParams<D>;
-    if (kwnames == nullptr || nargs > p.positional) return bind(p, args, nargs, kwnames, out);
+    if (nargs > p.positional) return bind_slow(p, args, nargs, kwnames, out);
     for (Py_ssize_t i = 0; i < static_cast<Py_ssize_t>(D.count); ++i) out[i] = i < nargs ? args[i] : nullptr;
     const Py_ssize_t given = PyTuple_GET_SIZE(kwnames);
     for (Py_ssize_t k = 0; k < given; ++k) {
@@ -640,6 +640,18 @@ template <const auto &D>
     for (int i = 0; i < p.required; ++i)
         if (out[i] == nullptr) return bind_slow(p, args, nargs, kwnames, out);
     return true;
+}
+
+// bind(), with keywords bound by bind_keywords where the declaration has
+// keyword-only parameters, whose usual way they are; elsewhere keywords
+// are rare, and a binder per declaration would only grow the module's code
+// and shrink the inlining the compiler affords the rest.
+template <const auto &D>
+[[gnu::always_inline]] inline bool bind_declared(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+                                                 PyObject **out) {
+    if constexpr (kParams<D>.positional < static_cast<int>(D.count))
+        if (kwnames != nullptr) return bind_keywords<D>(args, nargs, kwnames, out);
+    return bind(kParams<D>, args, nargs, kwnames, out);
 }
 
 // METH_FASTCALL | METH_KEYWORDS.

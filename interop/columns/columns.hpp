@@ -144,29 +144,6 @@ Outcome datetime_to_units(const DateTime &dt, ColumnUnit u, std::int64_t &out) n
 Outcome datetime_from_units(std::int64_t v, ColumnUnit u, DateTime &out) noexcept;
 Outcome date_from_units(std::int64_t v, ColumnUnit u, Date &out) noexcept;
 
-// A count of units of which `per_second` make a second (ColumnUnit's
-// per_second(), not 0) as whole seconds since 1970 and the nanoseconds
-// after them.  numpy's and Arrow's four units each take a division by a
-// constant, which the compiler makes a multiplication: a 64-bit division
-// by a divisor known only at run time costs tens of cycles per element.
-struct SecondsAndNanos {
-    std::int64_t seconds;
-    std::int32_t nanos;
-};
-
-[[gnu::always_inline]] inline SecondsAndNanos split_seconds(std::int64_t v, std::int64_t per_second) noexcept {
-    const auto split = [v]<std::int64_t kPerSecond>() {
-        const auto [seconds, rest] = floor_divmod(v, kPerSecond);
-        return SecondsAndNanos{seconds, static_cast<std::int32_t>(rest * (kNanosPerSecond / kPerSecond))};
-    };
-    switch (per_second) {
-        case 1: return {v, 0};
-        case 1'000: return split.template operator()<1'000>();
-        case 1'000'000: return split.template operator()<1'000'000>();
-        default: return split.template operator()<kNanosPerSecond>();
-    }
-}
-
 // The text of an instant of a column, as format_numpy and format_arrow
 // write it: a date for unit D; otherwise the DateTime's text in UTC,
 // ending in "Z", or with an offset or a zone the RFC 3339 text of the
@@ -176,17 +153,21 @@ public:
     static constexpr std::size_t kTextMax = std::max({kRfc3339TextMax, kDateTimeTextMax, kDateTextMax});
 
     InstantWriter(ColumnUnit unit, const std::optional<OffsetOrZone::Value> &offset) noexcept
-        : unit_(unit), offset_(offset), per_second_(unit.per_second()) {}
+        : unit_(unit),
+          offset_(offset),
+          per_second_(unit.per_second()),
+          nanos_per_unit_(per_second_ != 0 ? kNanosPerSecond / per_second_ : 0) {}
 
     // Writes the text of `v` from `out` (kTextMax bytes) and sets `end`
     // past it.  Runs without the interpreter.  The units of a second take
-    // one floor division here (split_seconds), and the offset at the instant's second then
+    // one floor division here, and the offset at the instant's second then
     // gives the local reading straight from the shifted count: one calendar
     // conversion, where the instant's own reading would need two.
     [[gnu::always_inline]] Outcome write(std::int64_t v, char *out, char *&end) const noexcept {
         if (per_second_ == 0) return write_other(v, out, end);
-        const auto [seconds, nanos] = split_seconds(v, per_second_);
+        const auto [seconds, rest] = floor_divmod(v, per_second_);
         if (seconds < kMinUnixSeconds || seconds > kMaxUnixSeconds) return Outcome::OutOfRange;
+        const auto nanos = static_cast<std::int32_t>(rest * nanos_per_unit_);
         if (!offset_) {
             end = write_datetime(out, *from_unix_timestamp(seconds, nanos));
             return Outcome::Ok;
@@ -204,7 +185,7 @@ private:
 
     ColumnUnit unit_;
     std::optional<OffsetOrZone::Value> offset_;
-    std::int64_t per_second_;
+    std::int64_t per_second_, nanos_per_unit_;
 };
 
 // The text of a value of a column in a format, as format_numpy and
@@ -214,7 +195,12 @@ private:
 class FormWriter {
 public:
     FormWriter(const TextForm &form, ColumnUnit unit, const std::optional<OffsetOrZone::Value> &offset) noexcept
-        : form_(form), plain_(form.plain_date_time()), unit_(unit), offset_(offset), per_second_(unit.per_second()) {}
+        : form_(form),
+          plain_(form.plain_date_time()),
+          unit_(unit),
+          offset_(offset),
+          per_second_(unit.per_second()),
+          nanos_per_unit_(per_second_ != 0 ? kNanosPerSecond / per_second_ : 0) {}
 
     // The class of the column's values, as messages name it.
     const char *class_name() const noexcept {
@@ -241,7 +227,7 @@ private:
     const Pattern *plain_;
     ColumnUnit unit_;
     std::optional<OffsetOrZone::Value> offset_;
-    std::int64_t per_second_;
+    std::int64_t per_second_, nanos_per_unit_;
 };
 
 // --- numpy's datetime64 and timedelta64 arrays -------------------------------

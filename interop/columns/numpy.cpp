@@ -142,8 +142,9 @@ Outcome FormWriter::write(std::int64_t v, char *out, char *&end) const noexcept 
     if (per_second_ == 0) {
         if (const Outcome outcome = value_of_other(v, value); outcome != Outcome::Ok) return outcome;
     } else {
-        const auto [seconds, nanos] = split_seconds(v, per_second_);
+        const auto [seconds, rest] = floor_divmod(v, per_second_);
         if (seconds < kMinUnixSeconds || seconds > kMaxUnixSeconds) return Outcome::OutOfRange;
+        const auto nanos = static_cast<std::int32_t>(rest * nanos_per_unit_);
         // The offset at the instant's second gives the local reading
         // straight from the shifted count, as InstantWriter's does.
         const Zone *zone = offset_ ? offset_->zone : nullptr;
@@ -415,7 +416,7 @@ static PyObject *move_column(const Numpy &np, const Column &c, const char *what,
     return map_column(np, c, [&, per_second](Py_ssize_t i, std::int64_t v, std::int64_t &out) {
         // An offset is less than a day, so by * per_second fits 64 bits.
         std::int64_t by;
-        if (!shift(i, split_seconds(v, per_second).seconds, by)) return false;
+        if (!shift(i, floor_divmod(v, per_second).quotient, by)) return false;
         if (__builtin_add_overflow(v, by * per_second, &out) || out == INT64_MIN)
             return moved_error(c, i, Outcome::OutOfRange, what);
         return true;
