@@ -415,9 +415,7 @@ def run(quick=False, progress=print):
             f"parse_to_arrow of web log texts at most {LOG_GOAL_NS} ns per text and "
             f"{PEER_RATIO}x faster than pyarrow, polars, DuckDB and pandas",
         ),
-        _ratio_goal(
-            formatting, f"formatting a column with a pattern {PEER_RATIO}x faster than polars and pandas"
-        ),
+        _ratio_goal(formatting, f"formatting a column with a pattern {PEER_RATIO}x faster than polars and pandas"),
         *(
             _ratio_goal(t, f"{t.function}: {t.title.split(': ')[1]}, {PEER_RATIO}x faster than pandas and polars")
             for t in calendar

@@ -1190,7 +1190,8 @@ bool Pattern::read_plain_instant(std::string_view text, std::int64_t &seconds) c
         return false;
     }
     const Date date{static_cast<std::int32_t>(v[0]), static_cast<std::uint8_t>(v[1]), static_cast<std::uint8_t>(v[2])};
-    seconds = days_since_unix_epoch(date) * kSecondsPerDay + v[3] * 3600 + v[4] * 60 + v[5] - offset;
+    const unsigned second_of_day = v[3] * 3600 + v[4] * 60 + v[5];
+    seconds = days_since_unix_epoch(date) * kSecondsPerDay + second_of_day - offset;
     return true;
 }
 

@@ -568,7 +568,8 @@ int arrow_columns::read_rows(PyObject *texts, const char *fn, RowReader &reader)
         Py_BEGIN_ALLOW_THREADS;
         // Each row that read_run() leaves, one at a time, then on with read_run().
         for (std::int64_t row = 0; row < column.size; ++row) {
-            if (runs && (row = reader.read_run(column, chunk.start, row)) == column.size) break;
+            if (runs) row = reader.read_run(column, chunk.start, row);
+            if (row == column.size) break;
             if (!column.is_valid(row)) {
                 reader.null(chunk.start + row);
             } else if (!reader.text(chunk.start + row, column.text(row))) {

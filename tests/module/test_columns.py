@@ -361,8 +361,7 @@ def test_format_numpy_reads_back_to_the_same_instants(unit, raw, offset):
     pattern=st.sampled_from(["%Y-%m-%d %H:%M:%S", "%Y%m%d%H%M%S", "%d/%m/%Y %H:%M:%S.%f"]),
     unit=st.sampled_from(TEXT_UNITS),
     raw=st.lists(st.integers(-(2**63) + 1, 2**63 - 1) | st.integers(-(2**45), 2**45), max_size=4),
-    at=st.sampled_from([None, Zone("Europe/Paris")])
-    | st.integers(-86399, 86399).map(UtcOffset.from_seconds),
+    at=st.sampled_from([None, Zone("Europe/Paris")]) | st.integers(-86399, 86399).map(UtcOffset.from_seconds),
 )
 def test_a_column_in_a_format_is_each_value_formatted(pattern, unit, raw, at):
     """format_numpy and format_arrow with a pattern write what strftime
