@@ -3,7 +3,8 @@ copied by hand: each table that follows a mark <!-- table: NAME --> is
 made again from its run.
 
   operations, targets, columns,  build/bench/results.json of `make bench`
-  column-targets, serialization  (or of `make bench ARGS=--serde-only`)
+  column-targets, patterns,      (or of `make bench ARGS=--serde-only` or
+  pattern-targets, serialization `--patterns-only`)
   (and the chart, docs/benchmark.png, with the operations)
   instructions                   build/bench*/instructions.json of
                                  `make bench-instr` (and PY=3.13, PY=3.15):
@@ -73,6 +74,8 @@ def made(name, old, build):
         return None
     if name.startswith("column") and "tables" not in summary.get("columns", {}):
         return None
+    if name.startswith("pattern") and "tables" not in summary.get("patterns", {}):
+        return None
     if name == "serialization" and "serde" not in summary:
         return None
     if name in ("operations", "targets") and "operations" not in summary:
@@ -82,6 +85,8 @@ def made(name, old, build):
         "targets": lambda: report.target_lines(summary["targets"]),
         "columns": lambda: columns.table_lines(summary["columns"]),
         "column-targets": lambda: report.target_lines(summary["columns"]["targets"]),
+        "patterns": lambda: columns.table_lines(summary["patterns"]),
+        "pattern-targets": lambda: report.target_lines(summary["patterns"]["targets"]),
         "serialization": lambda: serde.table_lines(summary["serde"]),
     }[name]()
     return "\n".join(lines) + "\n"
