@@ -945,7 +945,7 @@ std::expected<TextValue, TextError> Pattern::resolve(const PatternFields &f) con
 // the general way, which then reads what the prefix would have read.
 
 void Pattern::find_fixed_prefix() noexcept {
-    std::uint32_t size = 0, count = 0, usable = 0, usable_size = 0, fields = 0, usable_fields = 0;
+    std::uint32_t size = 0, count = 0, usable = 0, usable_size = 0, fields = 0, usable_fields = 0, seen = 0;
     // Each place's byte, and what it is: a digit, a name's letter, or a
     // literal byte.
     char bytes[kFixedWords * 8];
@@ -979,9 +979,13 @@ void Pattern::find_fixed_prefix() noexcept {
             break;
         }
         if (size + width > sizeof bytes) break;
+        // A second directive of a field (%d and %e) must agree with the
+        // first, which the general way checks: the prefix ends before it.
+        if (item.op < kSlots && (seen & bit(item.op))) break;
         item.fixed_at = size;
         if (item.op < kSlots) {
             if (fields == kFixedFields) break;
+            seen |= bit(item.op);
             FixedField &field = fixed_fields_[fields++];
             // Four digits reach 9999 at most, and none is negative.
             const std::int64_t low = std::max<std::int64_t>(kRanges[item.op].low, 0);

@@ -90,6 +90,7 @@ TEST(Pattern, Reads) {
         {"%H %I %p %F", "13 01 AM 2026-12-08", "contradiction at 6 (%p) AM/PM 0"},
         {"%I %p %F", "13 PM 2026-12-08", "out of range at 0 (%I) hour 13"},
         {"%d %e %m %Y", "08  9 12 2026", "contradiction at 4 (%e) day 9"},
+        {"%Y-%m-%d %H:%M:%S %0e", "2000-01-01 00:00:00 02", "contradiction at 20 (%0e) day 2"},
         {"%Y/%m/%d %H.%M.%S", "2024/02/29 23.59.59", "2024-02-29T23:59:59"},
         {"%d.%m.%Y %H:%M:%S", "01.01.0000 00:00:00", "0000-01-01T00:00:00"},
         {"%Y-%m-%d %H:%M:%S", "2026-02-29 00:00:00", "out of range at 8 (%d) day 29"},
