@@ -366,7 +366,8 @@ def test_format_numpy_reads_back_to_the_same_instants(unit, raw, offset):
 def test_a_column_in_a_format_is_each_value_formatted(pattern, unit, raw, at):
     """format_numpy and format_arrow with a pattern write what strftime
     writes of each element's reading (at the offset or zone), Format.format
-    past datetime's years, and refuse a column when an element has none."""
+    outside the years 1000 to 9999, and refuse a column when an element has
+    none."""
     form = Format(pattern)
     array = np.array(raw, dtype="int64").view(f"datetime64[{unit}]")
     try:
@@ -383,7 +384,8 @@ def test_a_column_in_a_format_is_each_value_formatted(pattern, unit, raw, at):
     for v in local:
         reading = v if isinstance(v, DateTime) else v.to_local()
         d, t = reading.date, reading.time
-        if 1 <= d.year <= 9999:
+        # Below 1000, %Y before CPython 3.14 writes 999 where merandol writes 0999.
+        if 1000 <= d.year <= 9999:
             stamp = datetime(d.year, d.month, d.day, t.hour, t.minute, t.second, t.nanosecond // 1000)
             expected.append(stamp.strftime(pattern))
         else:
