@@ -392,14 +392,15 @@ test-ft:
 # (tools/python-ft builds it once; forty minutes on two busy cores), the
 # module built with -fsanitize=thread by the same clang, and under it the
 # thread tests (every call of the catalogue from eight threads, and each
-# member from two threads at once for 2000 calls), pickling and the panic:
-# under the sanitizer the whole suite, mostly hypothesis, takes well over
-# ten minutes.  Any report ends the run, and is printed.
+# member from two threads at once for 2000 calls), pickling, the panic, and
+# a column long enough to be read on several threads: under the sanitizer
+# the whole suite, mostly hypothesis, takes well over ten minutes.  Any report ends the run, and is printed.
 # Only races outside merandol are suppressed: the interpreter's own known
 # ones, by the list of its source, and the few that tools/tsan-suppressions.txt
 # adds, each with its reason; none of merandol's is.
 TSAN := build/tsan
-TSAN_TESTS ?= tests/module/test_threads.py tests/module/test_pickle.py tests/module/test_panic.py
+TSAN_TESTS ?= tests/module/test_threads.py tests/module/test_pickle.py tests/module/test_panic.py \
+	tests/module/test_arrow.py::test_a_long_column_is_read_in_order_whatever_its_rows[none_refused-database]
 TSAN_PYTHON = $$(tools/python-ft path tsan)
 TSAN_ENV = PYTHONPATH=$(CURDIR)/$(TSAN)/module:/usr/lib/python3/dist-packages PYTEST_DISABLE_PLUGIN_AUTOLOAD=1 \
 	TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 \

@@ -257,8 +257,8 @@ template <StringLayout Layout>
 // without nulls but its last few; the rest, and any text the batch leaves,
 // one at a time.
 template <StringLayout Layout, std::int64_t NanosPerUnit>
-static std::expected<std::int64_t, RowFailure> fill(const StringColumn &c, std::int64_t null_value,
-                                                    std::int64_t *values) noexcept {
+static std::expected<std::int64_t, RowFailure> fill(const StringColumn &c, std::int64_t first, std::int64_t end,
+                                                    std::int64_t null_value, std::int64_t *values) noexcept {
     const FastReadBatch read_batch = fast_batch_reader(best_fast_kernel());
     std::int64_t nulls = 0;
     RowFailure failure{};
@@ -280,8 +280,8 @@ static std::expected<std::int64_t, RowFailure> fill(const StringColumn &c, std::
         RowError error;
         return to_units<NanosPerUnit>(instant.seconds, instant.nanosecond, values[row], error) || fail(row, error);
     };
-    std::int64_t row = 0;
-    for (; c.size - row >= static_cast<std::int64_t>(kFastBatch); row += kFastBatch) {
+    std::int64_t row = first;
+    for (; end - row >= static_cast<std::int64_t>(kFastBatch); row += kFastBatch) {
         unsigned read = 0;
         FastBatch batch;
         const char *texts[kFastBatch];
@@ -299,37 +299,42 @@ static std::expected<std::int64_t, RowFailure> fill(const StringColumn &c, std::
                 return std::unexpected(failure);
         }
     }
-    for (; row < c.size; ++row)
+    for (; row < end; ++row)
         if (!read_one(row)) return std::unexpected(failure);
     return nulls;
 }
 
 template <StringLayout Layout>
-static std::expected<std::int64_t, RowFailure> fill_in(const StringColumn &c, TimeUnit unit, std::int64_t null_value,
+static std::expected<std::int64_t, RowFailure> fill_in(const StringColumn &c, std::int64_t first, std::int64_t end,
+                                                       TimeUnit unit, std::int64_t null_value,
                                                        std::int64_t *values) noexcept {
     switch (unit) {
-        case TimeUnit::Second: return fill<Layout, 1000000000>(c, null_value, values);
-        case TimeUnit::Milli: return fill<Layout, 1000000>(c, null_value, values);
-        case TimeUnit::Micro: return fill<Layout, 1000>(c, null_value, values);
-        case TimeUnit::Nano: return fill<Layout, 1>(c, null_value, values);
+        case TimeUnit::Second: return fill<Layout, 1000000000>(c, first, end, null_value, values);
+        case TimeUnit::Milli: return fill<Layout, 1000000>(c, first, end, null_value, values);
+        case TimeUnit::Micro: return fill<Layout, 1000>(c, first, end, null_value, values);
+        case TimeUnit::Nano: return fill<Layout, 1>(c, first, end, null_value, values);
     }
     return 0;
 }
 
-std::expected<std::int64_t, RowFailure> read_timestamps(const StringColumn &column, TimeUnit unit,
-                                                        std::int64_t null_value, std::int64_t *values) noexcept {
+std::expected<std::int64_t, RowFailure> read_timestamps(const StringColumn &column, std::int64_t first,
+                                                        std::int64_t end, TimeUnit unit, std::int64_t null_value,
+                                                        std::int64_t *values) noexcept {
     switch (column.layout) {
-        case StringLayout::Utf8: return fill_in<StringLayout::Utf8>(column, unit, null_value, values);
-        case StringLayout::LargeUtf8: return fill_in<StringLayout::LargeUtf8>(column, unit, null_value, values);
-        case StringLayout::Utf8View: return fill_in<StringLayout::Utf8View>(column, unit, null_value, values);
+        case StringLayout::Utf8: return fill_in<StringLayout::Utf8>(column, first, end, unit, null_value, values);
+        case StringLayout::LargeUtf8:
+            return fill_in<StringLayout::LargeUtf8>(column, first, end, unit, null_value, values);
+        case StringLayout::Utf8View:
+            return fill_in<StringLayout::Utf8View>(column, first, end, unit, null_value, values);
     }
     return 0;
 }
 
 template <StringLayout Layout, std::int64_t NanosPerUnit>
 static std::int64_t plain_rows(const StringColumn &c, const Pattern &pattern, std::int64_t shift, std::int64_t row,
-                               std::int64_t null_value, std::int64_t *values, std::int64_t &nulls) noexcept {
-    for (; row < c.size; ++row) {
+                               std::int64_t end, std::int64_t null_value, std::int64_t *values,
+                               std::int64_t &nulls) noexcept {
+    for (; row < end; ++row) {
         if (!c.is_valid(row)) {
             values[row] = null_value;
             ++nulls;
@@ -350,31 +355,32 @@ static std::int64_t plain_rows(const StringColumn &c, const Pattern &pattern, st
 
 template <StringLayout Layout>
 static std::int64_t plain_rows_in(const StringColumn &c, const Pattern &pattern, TimeUnit unit, std::int64_t shift,
-                                  std::int64_t from, std::int64_t null_value, std::int64_t *values,
+                                  std::int64_t from, std::int64_t end, std::int64_t null_value, std::int64_t *values,
                                   std::int64_t &nulls) noexcept {
     switch (unit) {
         case TimeUnit::Second:
-            return plain_rows<Layout, 1000000000>(c, pattern, shift, from, null_value, values, nulls);
-        case TimeUnit::Milli: return plain_rows<Layout, 1000000>(c, pattern, shift, from, null_value, values, nulls);
-        case TimeUnit::Micro: return plain_rows<Layout, 1000>(c, pattern, shift, from, null_value, values, nulls);
-        case TimeUnit::Nano: return plain_rows<Layout, 1>(c, pattern, shift, from, null_value, values, nulls);
+            return plain_rows<Layout, 1000000000>(c, pattern, shift, from, end, null_value, values, nulls);
+        case TimeUnit::Milli:
+            return plain_rows<Layout, 1000000>(c, pattern, shift, from, end, null_value, values, nulls);
+        case TimeUnit::Micro: return plain_rows<Layout, 1000>(c, pattern, shift, from, end, null_value, values, nulls);
+        case TimeUnit::Nano: return plain_rows<Layout, 1>(c, pattern, shift, from, end, null_value, values, nulls);
     }
     return from;
 }
 
 std::int64_t read_plain_readings(const StringColumn &column, const Pattern &pattern, TimeUnit unit,
-                                 std::int64_t shift_seconds, std::int64_t from, std::int64_t null_value,
-                                 std::int64_t *values, std::int64_t &nulls) noexcept {
+                                 std::int64_t shift_seconds, std::int64_t from, std::int64_t end,
+                                 std::int64_t null_value, std::int64_t *values, std::int64_t &nulls) noexcept {
     switch (column.layout) {
         case StringLayout::Utf8:
-            return plain_rows_in<StringLayout::Utf8>(column, pattern, unit, shift_seconds, from, null_value, values,
-                                                     nulls);
+            return plain_rows_in<StringLayout::Utf8>(column, pattern, unit, shift_seconds, from, end, null_value,
+                                                     values, nulls);
         case StringLayout::LargeUtf8:
-            return plain_rows_in<StringLayout::LargeUtf8>(column, pattern, unit, shift_seconds, from, null_value,
+            return plain_rows_in<StringLayout::LargeUtf8>(column, pattern, unit, shift_seconds, from, end, null_value,
                                                           values, nulls);
         case StringLayout::Utf8View:
-            return plain_rows_in<StringLayout::Utf8View>(column, pattern, unit, shift_seconds, from, null_value, values,
-                                                         nulls);
+            return plain_rows_in<StringLayout::Utf8View>(column, pattern, unit, shift_seconds, from, end, null_value,
+                                                         values, nulls);
     }
     return from;
 }

@@ -115,18 +115,25 @@ struct RowFailure {
 // The instant of each row's text (read as parse_rfc3339 reads it) in `unit`
 // into values[row], null rows getting `null_value`.  Returns the number of
 // nulls, or the first row that fails; the output is then partly written.
-std::expected<std::int64_t, RowFailure> read_timestamps(const StringColumn &column, TimeUnit unit,
-                                                        std::int64_t null_value, std::int64_t *values) noexcept;
+// Of rows `first` to `end` (not included) alone, where calls on rows apart
+// may run at once.
+std::expected<std::int64_t, RowFailure> read_timestamps(const StringColumn &column, std::int64_t first,
+                                                        std::int64_t end, TimeUnit unit, std::int64_t null_value,
+                                                        std::int64_t *values) noexcept;
+inline std::expected<std::int64_t, RowFailure> read_timestamps(const StringColumn &column, TimeUnit unit,
+                                                               std::int64_t null_value, std::int64_t *values) noexcept {
+    return read_timestamps(column, 0, column.size, unit, null_value, values);
+}
 
 // The instants of a plain pattern's usual texts (Pattern::read_plain_instant)
-// from row `from` on, each `shift_seconds` earlier (where a reading without
+// of rows `from` to `end` (not included), each `shift_seconds` earlier (where a reading without
 // an offset was made) in `unit` into values[row], null rows getting
 // `null_value` (counted in `nulls`).  Returns the first row it leaves: a
 // text of another shape or an instant beyond the unit's 64 bits, which the
-// pattern's full reader then reads or refuses; the column's size when it
-// took every row.
+// pattern's full reader then reads or refuses; `end` when it took every
+// row.  Calls on rows apart may run at once.
 std::int64_t read_plain_readings(const StringColumn &column, const Pattern &pattern, TimeUnit unit,
-                                 std::int64_t shift_seconds, std::int64_t from, std::int64_t null_value,
-                                 std::int64_t *values, std::int64_t &nulls) noexcept;
+                                 std::int64_t shift_seconds, std::int64_t from, std::int64_t end,
+                                 std::int64_t null_value, std::int64_t *values, std::int64_t &nulls) noexcept;
 
 }  // namespace merandol::arrow

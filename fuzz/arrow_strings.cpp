@@ -118,8 +118,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     static const Pattern plain[] = {*Pattern::compile("%Y-%m-%d %H:%M:%S"), *Pattern::compile("%d/%b/%Y:%H:%M:%S %z")};
     for (const Pattern &pattern : plain) {
         std::int64_t plain_nulls = 0;
-        const std::int64_t left =
-            read_plain_readings(*column, pattern, TimeUnit::Second, 0, 0, INT64_MIN, values.data(), plain_nulls);
+        const std::int64_t left = read_plain_readings(*column, pattern, TimeUnit::Second, 0, 0, column->size, INT64_MIN,
+                                                      values.data(), plain_nulls);
         MERANDOL_REQUIRE(left == column->size || column->is_valid(left), "run's end");
         for (std::int64_t row = 0; row < left; ++row) {
             const auto value = values[static_cast<std::size_t>(row)];

@@ -15,6 +15,7 @@
 #include "core/date.hpp"
 #include "core/datetime.hpp"
 #include "core/rfc3339.hpp"
+#include "core/threads.hpp"
 #include "interop/zones/zones.hpp"
 
 namespace merandol::py {
@@ -38,18 +39,20 @@ Columnar *Columnar::make(const char *format, const char *type_name, std::int64_t
     return c;
 }
 
-void *Columnar::allocate(int index, std::size_t bytes) {
+void *Columnar::allocate_buffer(std::size_t bytes) {
     // aligned_alloc takes whole multiples of the alignment; an empty buffer
     // is still a real address, as consumers expect.
     const std::size_t rounded = (bytes + kArrowAlignment - 1) / kArrowAlignment * kArrowAlignment;
     void *memory = bytes > SIZE_MAX - kArrowAlignment
                        ? nullptr
                        : std::aligned_alloc(kArrowAlignment, rounded ? rounded : kArrowAlignment);
-    if (memory == nullptr) {
-        PyErr_NoMemory();
-        return nullptr;
-    }
-    blocks[index] = memory;
+    if (memory == nullptr) PyErr_NoMemory();
+    return memory;
+}
+
+void *Columnar::allocate(int index, std::size_t bytes) {
+    void *memory = allocate_buffer(bytes);
+    if (memory != nullptr) blocks[index] = memory;
     return memory;
 }
 
@@ -491,6 +494,29 @@ int read_source(PyObject *texts, Source &src, const char *fn, const ColumnReader
     return found <= 0 ? found : ok ? 1 : -1;
 }
 
+// The instants of a chunk's texts, NaT for a null, read on every core where
+// the chunk is long enough: its nulls, or the first row refused (that of the
+// first piece that fails, as each stops at its first).
+std::expected<std::int64_t, arrow::RowFailure> read_timestamps_in_pieces(const arrow::StringColumn &column,
+                                                                         arrow::TimeUnit unit,
+                                                                         std::int64_t *values) noexcept {
+    const int threads = thread_count(column.size);
+    if (threads == 1) return arrow::read_timestamps(column, unit, INT64_MIN, values);
+    const int pieces = piece_count(column.size, threads);
+    std::expected<std::int64_t, arrow::RowFailure> read[kPiecesMax];
+    auto read_piece = [&](int piece) noexcept {
+        read[piece] = arrow::read_timestamps(column, piece_start(column.size, pieces, piece),
+                                             piece_start(column.size, pieces, piece + 1), unit, INT64_MIN, values);
+    };
+    read_pieces(threads, pieces, read_piece);
+    std::int64_t nulls = 0;
+    for (int piece = 0; piece < pieces; ++piece) {
+        if (!read[piece]) return read[piece];
+        nulls += *read[piece];
+    }
+    return nulls;
+}
+
 }  // namespace
 
 Columnar *arrow_columns::read_instants(PyObject *texts, Unit unit, const char *fn, const char *target) {
@@ -511,7 +537,7 @@ Columnar *arrow_columns::read_instants(PyObject *texts, Unit unit, const char *f
     for (const Chunk &chunk : src.chunks) {
         std::expected<std::int64_t, arrow::RowFailure> read;
         Py_BEGIN_ALLOW_THREADS;
-        read = arrow::read_timestamps(chunk.column, time_unit(unit), INT64_MIN, values + chunk.start);
+        read = read_timestamps_in_pieces(chunk.column, time_unit(unit), values + chunk.start);
         Py_END_ALLOW_THREADS;
         if (!read) {
             row_error(chunk, read.error(), target);
@@ -556,30 +582,64 @@ int arrow_columns::visit_texts(PyObject *texts, const char *fn, TextVisitor &vis
     return 1;
 }
 
+namespace {
+
+// Rows `row` to `end` of a chunk whose output starts at `start`: in runs of
+// read_run() where the reader has them, each row it leaves through text()
+// or null().  The first row refused, or -1.
+std::int64_t read_rows_from(RowReader &reader, const arrow::StringColumn &column, std::int64_t start, std::int64_t row,
+                            std::int64_t end, std::int64_t &run_nulls) noexcept {
+    const bool runs = reader.reads_runs();
+    for (; row < end; ++row) {
+        if (runs) row = reader.read_run(column, start, row, end, run_nulls);
+        if (row == end) break;
+        if (!column.is_valid(row)) {
+            reader.null(start + row);
+        } else if (!reader.text(start + row, column.text(row))) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+// The same for a whole chunk, its runs read on every core where it is long
+// enough: each piece's run from its first row, then, in order on this
+// thread, what each run left (text() keeps what it refused for refused()).
+std::int64_t read_chunk(RowReader &reader, const arrow::StringColumn &column, std::int64_t start,
+                        std::int64_t &run_nulls) noexcept {
+    const int threads = reader.reads_runs() ? thread_count(column.size) : 1;
+    if (threads == 1) return read_rows_from(reader, column, start, 0, column.size, run_nulls);
+    const int pieces = piece_count(column.size, threads);
+    std::int64_t left[kPiecesMax], nulls[kPiecesMax] = {};
+    auto read_run = [&](int piece) noexcept {
+        left[piece] = reader.read_run(column, start, piece_start(column.size, pieces, piece),
+                                      piece_start(column.size, pieces, piece + 1), nulls[piece]);
+    };
+    read_pieces(threads, pieces, read_run);
+    for (int piece = 0; piece < pieces; ++piece) {
+        run_nulls += nulls[piece];
+        const std::int64_t refused =
+            read_rows_from(reader, column, start, left[piece], piece_start(column.size, pieces, piece + 1), run_nulls);
+        if (refused >= 0) return refused;
+    }
+    return -1;
+}
+
+}  // namespace
+
 int arrow_columns::read_rows(PyObject *texts, const char *fn, RowReader &reader) {
     Source src;
     const int found = read_source(texts, src, fn, {open_schema, add_chunk});
     if (found <= 0) return found;
     if (!reader.start(src.rows)) return -1;
-    const bool runs = reader.reads_runs();
     for (const Chunk &chunk : src.chunks) {
-        std::int64_t failed = -1;
-        const arrow::StringColumn &column = chunk.column;
+        std::int64_t refused, run_nulls = 0;
         Py_BEGIN_ALLOW_THREADS;
-        // Each row that read_run() leaves, one at a time, then on with read_run().
-        for (std::int64_t row = 0; row < column.size; ++row) {
-            if (runs) row = reader.read_run(column, chunk.start, row);
-            if (row == column.size) break;
-            if (!column.is_valid(row)) {
-                reader.null(chunk.start + row);
-            } else if (!reader.text(chunk.start + row, column.text(row))) {
-                failed = row;
-                break;
-            }
-        }
+        refused = read_chunk(reader, chunk.column, chunk.start, run_nulls);
         Py_END_ALLOW_THREADS;
-        if (failed >= 0) {
-            reader.refused(chunk.start + failed, chunk.column.text(failed));
+        reader.add_run_nulls(run_nulls);
+        if (refused >= 0) {
+            reader.refused(chunk.start + refused, chunk.column.text(refused));
             return -1;
         }
     }

@@ -31,6 +31,9 @@ struct Columnar {
     // Memory for `bytes` in block `index`, aligned to 64 bytes as Arrow
     // recommends; nullptr with MemoryError set.
     void *allocate(int index, std::size_t bytes);
+    // The same memory, for a buffer filled before its column is made, which
+    // the column then takes as a block (and frees with std::free).
+    static void *allocate_buffer(std::size_t bytes);
 
     void hold() noexcept { holders.fetch_add(1, std::memory_order_relaxed); }
     void let_go() noexcept;
@@ -81,12 +84,16 @@ public:
     virtual void refused(std::int64_t row, std::string_view text) = 0;
     // Whether read_run() reads runs of rows at once, as a column reader does.
     virtual bool reads_runs() const noexcept { return false; }
-    // Without the interpreter: the rows of a chunk (the output's rows from
-    // `start`) from `from` on, as far as it reads them at once; returns the
-    // first row it leaves to text() or null().
-    virtual std::int64_t read_run(const arrow::StringColumn &, std::int64_t, std::int64_t from) noexcept {
+    // Without the interpreter, and on several threads at once for runs
+    // apart: the rows `from` to `end` of a chunk (the output's rows from
+    // `start`), as far as it reads them at once, adding the nulls among them
+    // to `nulls`; returns the first row it leaves to text() or null().
+    virtual std::int64_t read_run(const arrow::StringColumn &, std::int64_t /*start*/, std::int64_t from,
+                                  std::int64_t /*end*/, std::int64_t & /*nulls*/) const noexcept {
         return from;
     }
+    // With the interpreter: the nulls that read_run() counted.
+    virtual void add_run_nulls(std::int64_t) noexcept {}
 
 protected:
     ~RowReader() = default;

@@ -768,8 +768,7 @@ public:
             PyErr_NoMemory();
             return false;
         }
-        values = static_cast<std::int64_t *>(std::malloc(static_cast<std::size_t>(n ? n : 1) * 8));
-        if (values == nullptr) PyErr_NoMemory();
+        values = static_cast<std::int64_t *>(arrow_columns::Columnar::allocate_buffer(static_cast<std::size_t>(n) * 8));
         return values != nullptr;
     }
     bool text(std::int64_t row, std::string_view text) noexcept override {
@@ -784,14 +783,16 @@ public:
         form_error(args_.format, args_.zone.object, c_, fault_, text, {nullptr, row}, unit_, arrow_);
     }
     bool reads_runs() const noexcept override { return c_.plain != nullptr; }
-    std::int64_t read_run(const arrow::StringColumn &column, std::int64_t start, std::int64_t from) noexcept override {
+    std::int64_t read_run(const arrow::StringColumn &column, std::int64_t start, std::int64_t from, std::int64_t end,
+                          std::int64_t &nulls) const noexcept override {
         constexpr arrow::TimeUnit kUnit = NanosPerUnit == 1         ? arrow::TimeUnit::Nano
                                           : NanosPerUnit == 1000    ? arrow::TimeUnit::Micro
                                           : NanosPerUnit == 1000000 ? arrow::TimeUnit::Milli
                                                                     : arrow::TimeUnit::Second;
-        return arrow::read_plain_readings(column, *c_.plain, kUnit, c_.plain_shift, from, INT64_MIN, values + start,
-                                          missing);
+        return arrow::read_plain_readings(column, *c_.plain, kUnit, c_.plain_shift, from, end, INT64_MIN,
+                                          values + start, nulls);
     }
+    void add_run_nulls(std::int64_t nulls) noexcept override { missing += nulls; }
 
 private:
     FormColumn &c_;
@@ -802,8 +803,9 @@ private:
 };
 
 // The numbers of a column of texts in a format: an Arrow column's rows or
-// the texts read in place; `values` (allocated with malloc, `rows` of them)
-// hold INT64_MIN for a missing value.  false with an error set.
+// the texts read in place; `values` (`rows` of them, in memory that a
+// Columnar may take as its block) hold INT64_MIN for a missing value.
+// false with an error set.
 struct FormNumbers {
     std::int64_t *values = nullptr;
     std::int64_t rows = 0, missing = 0;
@@ -828,11 +830,9 @@ static bool read_in_form(PyObject *texts_object, FormColumn &c, const FormArgs &
     }
     Texts texts;
     if (!open_texts(texts_object, texts)) return false;
-    out.values = static_cast<std::int64_t *>(std::malloc(static_cast<std::size_t>(texts.size ? texts.size : 1) * 8));
-    if (out.values == nullptr) {
-        PyErr_NoMemory();
-        return false;
-    }
+    out.values =
+        static_cast<std::int64_t *>(arrow_columns::Columnar::allocate_buffer(static_cast<std::size_t>(texts.size) * 8));
+    if (out.values == nullptr) return false;
     out.rows = texts.size;
     Py_ssize_t missing = 0;
     const bool ok = fill_in_form<NanosPerUnit>(texts, c, args, unit, arrow, out.values, missing);
@@ -929,7 +929,9 @@ static PyObject *parse_to_arrow_formatted(PyObject *texts_object, Unit unit, con
     Columnar *col = Columnar::make(format, type, numbers.rows, 2);
     if (col == nullptr) return nullptr;
     const auto rows = static_cast<std::size_t>(numbers.rows);
-    void *values = col->allocate(0, rows * (narrow ? 4 : 8));
+    // 64-bit values stay where they were read, the nulls' made 0 below.
+    const std::int64_t *read = numbers.values;
+    void *values = narrow ? col->allocate(0, rows * 4) : (col->blocks[0] = std::exchange(numbers.values, nullptr));
     auto *validity =
         values && numbers.missing > 0 ? static_cast<std::uint8_t *>(col->allocate(1, (rows + 7) / 8)) : nullptr;
     if (values == nullptr || (numbers.missing > 0 && validity == nullptr) ||
@@ -938,8 +940,8 @@ static PyObject *parse_to_arrow_formatted(PyObject *texts_object, Unit unit, con
         return nullptr;
     }
     if (validity != nullptr) std::memset(validity, 0, (rows + 7) / 8);
-    for (std::size_t row = 0; row < rows; ++row) {
-        std::int64_t v = numbers.values[row];
+    for (std::size_t row = 0; (narrow || validity != nullptr) && row < rows; ++row) {
+        std::int64_t v = read[row];
         if (v == INT64_MIN)
             v = 0;
         else if (validity != nullptr)

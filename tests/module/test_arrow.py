@@ -29,6 +29,7 @@ UNITS = ["s", "ms", "us", "ns"]
 LAYOUTS = ["utf8", "large_utf8", "string_view"]
 needs_numpy = pytest.mark.skipif(np is None, reason="parse_to_numpy, the oracle, makes numpy arrays")
 PARIS = Zone("Europe/Paris")
+EPOCH = dt.datetime(1970, 1, 1)
 
 rfc3339 = rfc3339_texts(offsets=["Z", "z", "+05:30", "-08:00", "+0100"], separators=["T", " ", "t", "X"])
 # Short texts sit inside a string view; the others in its data buffer.
@@ -176,6 +177,46 @@ def test_column_class_is_final_and_not_made_directly():
         ArrowColumn()
     with pytest.raises(TypeError):
         type("Sub", (ArrowColumn,), {})
+
+
+# Rows enough for three threads of 2^15 rows each at least, so that a
+# machine of two cores or more reads the column on several.
+LONG_COLUMN = 3 * 2**15 + 7
+
+
+@pytest.mark.parametrize(
+    "pattern, spell, other_shape",
+    [
+        (None, lambda t: t.isoformat() + "Z", ("Z", "+00:00")),
+        ("%Y-%m-%d %H:%M:%S", lambda t: t.strftime("%Y-%m-%d %H:%M:%S"), (" ", "  ")),
+        ("%d/%b/%Y:%H:%M:%S %z", lambda t: t.strftime("%d/%b/%Y:%H:%M:%S +0000"), (" ", "  ")),
+    ],
+    ids=["rfc3339", "database", "web_log"],
+)
+@pytest.mark.parametrize(
+    "refused, layout",
+    [((), "utf8"), ((LONG_COLUMN - 1,), "large_utf8"), ((70_000, 5), "string_view")],
+    ids=["none_refused", "last_refused", "two_refused"],
+)
+def test_a_long_column_is_read_in_order_whatever_its_rows(pattern, spell, other_shape, refused, layout):
+    """A column long enough to be read on several threads: nulls, texts of
+    another shape (an offset written out, two spaces) and texts refused in
+    pieces far apart, read as row by row, the first refused row named."""
+    draw = random.Random(7)
+    expected = [draw.randrange(-(10**10), 10**11) for _ in range(LONG_COLUMN)]
+    texts = [spell(EPOCH + dt.timedelta(seconds=s)) for s in expected]
+    for row in range(3, LONG_COLUMN, 9_001):
+        texts[row] = expected[row] = None
+        texts[row + 1] = texts[row + 1].replace(*other_shape, 1)
+    for row in refused:
+        texts[row] = texts[row].replace("-", "/").replace("/", "-", 1)
+    column = Producer([texts], layout)
+    if not refused:
+        assert read_column(parse_to_arrow(column, "s", format=pattern))[1] == expected
+        return
+    with pytest.raises(ValueError) as info:
+        parse_to_arrow(column, "s", format=pattern)
+    assert info.value.__notes__ == [f"at row {min(refused)}"]
 
 
 @needs_numpy
