@@ -10,6 +10,7 @@
 
 #include "core/calendar_arithmetic.hpp"
 #include "core/floor.hpp"
+#include "core/threads.hpp"
 #include "interop/columns/columns.hpp"
 #include "interop/zones/zones.hpp"
 
@@ -292,23 +293,49 @@ Fault round_element(std::int64_t v, const Rounding &r, const ZoneOrOffset &place
 }
 
 // The new array of the column's dtype from element(v, out) for each element
-// that is not NaT; on a fault, nullptr with the error naming the index.
+// that is not NaT; on a fault, nullptr with the error naming the index.  A
+// long column is mapped on every core, in pieces, each by its own copy of
+// `element` (whose state, a calendar step's month, is its own).
 template <class Element>
-PyObject *map_elements(const Numpy &np, const Column &c, const char *fn, Element &&element) {
+PyObject *map_elements(const Numpy &np, const Column &c, const char *fn, const Element &element) {
     Py_buffer view;
     PyObject *result = new_int64_array(np, c.size, view);
     if (result == nullptr) return nullptr;
     auto *values = static_cast<std::int64_t *>(view.buf);
+    const int threads = thread_count(c.size);
+    const int pieces = piece_count(c.size, threads);
+    Fault faults[kPiecesMax];
+    Py_ssize_t stops[kPiecesMax];
+    auto map_piece = [&](int piece) noexcept {
+        Element each = element;
+        const auto end = static_cast<Py_ssize_t>(piece_start(c.size, pieces, piece + 1));
+        Py_ssize_t i = static_cast<Py_ssize_t>(piece_start(c.size, pieces, piece));
+        Fault fault = Fault::None;
+        for (; i < end; ++i) {
+            const std::int64_t v = c.at(i);
+            if (v == INT64_MIN) {
+                values[i] = v;
+                continue;
+            }
+            fault = each(v, values[i]);
+            if (fault != Fault::None) break;
+        }
+        faults[piece] = fault;
+        stops[piece] = i;
+    };
+    if (threads == 1) {
+        map_piece(0);
+    } else {
+        Py_BEGIN_ALLOW_THREADS;
+        read_pieces(threads, pieces, map_piece);
+        Py_END_ALLOW_THREADS;
+    }
+    // The first fault, as each piece stops at its own.
     Fault fault = Fault::None;
     Py_ssize_t i = 0;
-    for (; i < c.size; ++i) {
-        const std::int64_t v = c.at(i);
-        if (v == INT64_MIN) {
-            values[i] = v;
-            continue;
-        }
-        fault = element(v, values[i]);
-        if (fault != Fault::None) break;
+    for (int piece = 0; piece < pieces && fault == Fault::None; ++piece) {
+        fault = faults[piece];
+        i = stops[piece];
     }
     PyBuffer_Release(&view);
     if (fault == Fault::None) return view_as(result, c.unit.info().datetime64);
@@ -369,8 +396,7 @@ static PyObject *add_calendar_numpy(PyObject *, PyObject *array, std::int64_t ye
     const std::optional<ZoneOrOffset> place =
         years == 0 && months == 0 && weeks == 0 && days == 0 ? std::nullopt : zone_or_offset(zone);
     return by_unit(c, [&]<std::int64_t PerSecond>(std::integral_constant<std::int64_t, PerSecond>) {
-        CalendarStep step(amount);
-        return map_elements(*np, c, fn, [&](std::int64_t v, std::int64_t &out) {
+        return map_elements(*np, c, fn, [&, step = CalendarStep(amount)](std::int64_t v, std::int64_t &out) mutable {
             return add_element<PerSecond>(v, step, place, how, out);
         });
     });

@@ -242,6 +242,36 @@ def column_or_none(call):
         return None
 
 
+# Elements enough for three threads of 2^15 each at least, so that a machine
+# of two cores or more maps the column on several.
+LONG_COLUMN = 3 * 2**15 + 7
+LONG_CALLS = [
+    lambda a: add_calendar_numpy(a, months=1),
+    lambda a: add_calendar_numpy(a, months=-13, days=3, zone=PARIS),
+    lambda a: round_numpy(a, "minute", increment=15),
+    lambda a: round_numpy(a, "hour", mode="ceil", zone=PARIS),
+]
+
+
+@pytest.mark.parametrize("call", LONG_CALLS, ids=["add", "add in a zone", "round", "round in a zone"])
+@pytest.mark.parametrize("refused", [(), (LONG_COLUMN - 1,), (70_000, 5)], ids=["none", "last", "two"])
+def test_a_long_column_is_mapped_as_its_short_pieces_are(call, refused):
+    """A column long enough to be mapped on several threads, each with its
+    own calendar step, gives what its pieces give one by one (short enough
+    for one thread), NaT kept; the first element refused is the one
+    named."""
+    seconds = np.random.default_rng(7).integers(-(10**10), 10**11, LONG_COLUMN)
+    seconds[3::9_001] = -(2**63)
+    seconds[list(refused)] = 2**62
+    array = seconds.view("datetime64[s]")
+    if refused:
+        with pytest.raises(ValueError, match=rf"array\[{min(refused)}\] = {2**62} "):
+            call(array)
+        return
+    pieces = np.concatenate([call(piece) for piece in np.array_split(array, 16)])
+    assert call(array).view("int64").tolist() == pieces.view("int64").tolist()
+
+
 @given(column_values, st.sampled_from(list(PER_SECOND)), st.integers(-30, 30), st.integers(-40, 40), zones)
 def test_add_calendar_numpy_is_add_calendar(values, unit, months, days, zone):
     array = np.array(values, dtype="int64").view(f"datetime64[{unit}]")
