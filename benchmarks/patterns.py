@@ -13,6 +13,7 @@ the peers are checked against (the suite checks it element by element
 against the scalar functions)."""
 
 import time
+from datetime import timedelta
 
 import columns
 import report
@@ -249,36 +250,81 @@ def calendar_tables(peers, inputs):
     if interop is None or not hasattr(interop, "add_calendar_numpy") or not hasattr(interop, "round_numpy"):
         return tables
     paris = interop.Zone(zone_key)
-    zoned_month = interop.add_calendar_numpy(array, months=1, zone=paris).view("int64")
-    zoned_round = interop.round_numpy(array, "minute", increment=15, zone=paris).view("int64")
-    local = None if pd is None else pd.Series(array).dt.tz_localize("UTC").dt.tz_convert(zone_key)
-    for title, function, ours, expected, pandas_run, polars_run in (
+    # pandas' zones end their rules in 2037: the instants from 2038 on move
+    # back 28 years, as the zone tables of the columns section do.
+    later = nanos >= columns.PANDAS_ZONES_END
+    zoned_array = np.where(later, nanos - columns.TWENTY_EIGHT_YEARS, nanos).view("datetime64[ns]")
+    zoned_month = interop.add_calendar_numpy(zoned_array, months=1, zone=paris).view("int64")
+    zoned_round = interop.round_numpy(zoned_array, "minute", increment=15, zone=paris).view("int64")
+    zoned_round_up = interop.round_numpy(zoned_array, "minute", increment=15, mode="half_ceil", zone=paris).view(
+        "int64"
+    )
+    # The peers move local readings and place them back with the options
+    # that give merandol's rule: in a fold the earlier instant after a
+    # calendar add and the original offset after a rounding, in a gap the
+    # reading an hour later (every gap of Paris in these years is an hour);
+    # the readings are made outside the timing.
+    local = None if pd is None else pd.Series(zoned_array).dt.tz_localize("UTC").dt.tz_convert(zone_key)
+    pl = peers.modules.get("polars")
+    polars_instants = None if pl is None else pl.Series(zoned_array)
+    polars_local = None if pl is None else polars_instants.dt.replace_time_zone("UTC").dt.convert_time_zone(zone_key)
+    hour = timedelta(hours=1)
+    summer = timedelta(hours=2)  # Paris's offset in summer, the earlier of a fold's two
+
+    def pandas_place(readings, earlier):
+        return readings.dt.tz_localize(zone_key, ambiguous=earlier, nonexistent=hour)
+
+    def polars_place(pl, readings, earlier):
+        frame = pl.DataFrame({"t": readings, "earlier": earlier})
+        which = pl.when(pl.col("earlier")).then(pl.lit("earliest")).otherwise(pl.lit("latest"))
+        hour_later = (pl.col("t") + hour).dt.replace_time_zone(zone_key, ambiguous=which, non_existent="null")
+        placed = pl.col("t").dt.replace_time_zone(zone_key, ambiguous=which, non_existent="null")
+        return frame.select(placed.fill_null(hour_later)).to_series()
+
+    def pandas_round(pd):
+        def run():
+            readings = local.dt.tz_localize(None)
+            return pandas_place(
+                readings.dt.round("15min"), (readings.to_numpy() - zoned_array) == np.timedelta64(summer)
+            )
+
+        return run
+
+    def polars_round(pl):
+        def run():
+            readings = polars_local.dt.replace_time_zone(None)
+            return polars_place(pl, readings.dt.round("15m"), (readings - polars_instants) == summer)
+
+        return run
+
+    for title, function, ours, expected, pandas_run, polars_run, polars_expected in (
         (
             f"add one calendar month in {zone_key}",
             "add_calendar_numpy",
-            lambda f: lambda: f(array, months=1, zone=paris),
+            lambda f: lambda: f(zoned_array, months=1, zone=paris),
             zoned_month,
-            lambda pd: lambda: local + pd.DateOffset(months=1),
-            lambda pl: (
-                lambda: (
-                    inputs["polars_instants"]
-                    .dt.replace_time_zone("UTC")
-                    .dt.convert_time_zone(zone_key)
-                    .dt.offset_by("1mo")
+            lambda pd: (
+                lambda: pandas_place(
+                    local.dt.tz_localize(None) + pd.DateOffset(months=1), np.ones(len(zoned_array), dtype=bool)
                 )
             ),
+            lambda pl: (
+                lambda: polars_place(
+                    pl,
+                    polars_local.dt.replace_time_zone(None).dt.offset_by("1mo"),
+                    pl.repeat(True, len(zoned_array), eager=True),
+                )
+            ),
+            None,
         ),
         (
             f"round to the quarter hour in {zone_key}",
             "round_numpy",
-            lambda f: lambda: f(array, "minute", increment=15, zone=paris),
+            lambda f: lambda: f(zoned_array, "minute", increment=15, zone=paris),
             zoned_round,
-            lambda pd: lambda: local.dt.round("15min", ambiguous="NaT", nonexistent="shift_forward"),
-            lambda pl: (
-                lambda: (
-                    inputs["polars_instants"].dt.replace_time_zone("UTC").dt.convert_time_zone(zone_key).dt.round("15m")
-                )
-            ),
+            pandas_round,
+            polars_round,
+            zoned_round_up,
         ),
     ):
         add_table(
@@ -288,11 +334,16 @@ def calendar_tables(peers, inputs):
             ours,
             expected,
             (
-                "pandas (tz_convert, then the same)",
+                "pandas (readings, the same, then tz_localize)",
                 pandas_run,
                 lambda pd: lambda s: s.dt.tz_convert("UTC").dt.tz_localize(None).to_numpy().view("int64"),
             ),
-            ("polars (convert_time_zone, then the same)", polars_run, lambda pl: lambda s: s.dt.epoch("ns").to_numpy()),
+            (
+                "polars (readings, the same, then replace_time_zone)",
+                polars_run,
+                lambda pl: lambda s: s.dt.epoch("ns").to_numpy(),
+            ),
+            polars_expected,
         )
     return tables
 
