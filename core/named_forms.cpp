@@ -552,6 +552,11 @@ std::expected<TextValue, TextError> read_iso8601(std::string_view text) noexcept
         if (Time time; end <= text.size() && (end == text.size() || text[end] != ',') &&
                        read_fixed_time(digits::slice(text, kTimeAt, end), time)) {
             if (end == text.size()) return TextValue{TextKind::DateTime, date, time, {}};
+            // So are "Z" and "+HH:MM" after it, which iso_offset reads alike.
+            const std::string_view rest = digits::tail(text, end);
+            if (rest.size() == 1 && (rest[0] | 0x20) == 'z') return TextValue{TextKind::OffsetDateTime, date, time, {}};
+            if (UtcOffset offset; read_fixed_offset(rest, offset))
+                return TextValue{TextKind::OffsetDateTime, date, time, offset};
             Scanner s(text, end);
             const UtcOffset offset = iso_offset(s);
             return finish(s, {TextKind::OffsetDateTime, date, time, offset});

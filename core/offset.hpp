@@ -45,7 +45,11 @@ constexpr bool is_utc(UtcOffset o) noexcept { return o.seconds == 0; }
 
 // "+HH:MM" or "-HH:MM"; leftover seconds are not shown.
 inline constexpr std::size_t kOffsetTextSize = sizeof("+HH:MM") - 1;
+inline constexpr std::size_t kOffsetColon = sizeof("+HH") - 1;  // the colon's place in it
 char *write_offset(char *out, UtcOffset offset) noexcept;
+// That shape, which every writer produces, read at fixed places into `out`;
+// false for any other text or hours above 23 or minutes above 59.
+bool read_fixed_offset(std::string_view text, UtcOffset &out) noexcept;
 
 struct OffsetDateTime {
     DateTime utc;

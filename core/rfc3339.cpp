@@ -74,23 +74,6 @@ std::string_view trim_white_space(std::string_view text) noexcept {
     return text;
 }
 
-// The colon's place in "+HH:MM".
-inline constexpr std::size_t kOffsetColon = sizeof("+HH") - 1;
-
-// "+HH:MM" or "-HH:MM", the shape every writer produces, read at fixed
-// places into `out`; false for any other text or hours above 23 or minutes
-// above 59.
-static bool read_fixed_offset(std::string_view text, UtcOffset &out) noexcept {
-    if (text.size() != kOffsetTextSize || (text[0] != '+' && text[0] != '-') || text[kOffsetColon] != ':') return false;
-    auto digit = [&text](std::size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(text[i])) - '0'; };
-    const unsigned h1 = digit(1), h2 = digit(2), m1 = digit(4), m2 = digit(5);
-    if ((h1 > 9) | (h2 > 9) | (m1 > 9) | (m2 > 9)) return false;
-    const auto offset = UtcOffset::from_fields(text[0] == '+', h1 * 10 + h2, m1 * 10 + m2);
-    if (!offset) return false;
-    out = *offset;
-    return true;
-}
-
 // "+HH", "+HHMM", or "+H[H]:[M[M]]"; hours at most 23, minutes at most 59.
 static std::expected<UtcOffset, ParseError> parse_offset(std::string_view text) noexcept {
     const auto fail = std::unexpected(ParseError::Rejected);
