@@ -308,11 +308,12 @@ PyObject *map_elements(const Numpy &np, const Column &c, const char *fn, const E
     Py_ssize_t stops[kPiecesMax];
     auto map_piece = [&](int piece) noexcept {
         Element each = element;
+        const Column::Elements elements = c.elements();
         const auto end = static_cast<Py_ssize_t>(piece_start(c.size, pieces, piece + 1));
         Py_ssize_t i = static_cast<Py_ssize_t>(piece_start(c.size, pieces, piece));
         Fault fault = Fault::None;
         for (; i < end; ++i) {
-            const std::int64_t v = c.at(i);
+            const std::int64_t v = elements.at(i);
             if (v == INT64_MIN) {
                 values[i] = v;
                 continue;

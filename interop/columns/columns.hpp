@@ -249,11 +249,23 @@ struct Column {
     Column &operator=(const Column &) = delete;
     ~Column();
 
-    std::int64_t at(Py_ssize_t i) const noexcept {
-        std::uint64_t raw;
-        std::memcpy(&raw, static_cast<const char *>(view.buf) + i * view.strides[0], 8);
-        return static_cast<std::int64_t>(swap ? __builtin_bswap64(raw) : raw);
-    }
+    // Where the elements lie, copied out of the buffer's view: a loop that
+    // stores 64-bit numbers elsewhere keeps these in registers, where it
+    // would read the view's stride again after every store that may alias it.
+    struct Elements {
+        const char *base;
+        Py_ssize_t stride;
+        bool swap;
+
+        std::int64_t at(Py_ssize_t i) const noexcept {
+            std::uint64_t raw;
+            std::memcpy(&raw, base + i * stride, 8);
+            return static_cast<std::int64_t>(swap ? __builtin_bswap64(raw) : raw);
+        }
+    };
+    Elements elements() const noexcept { return {static_cast<const char *>(view.buf), view.strides[0], swap}; }
+
+    std::int64_t at(Py_ssize_t i) const noexcept { return elements().at(i); }
 };
 
 // Opens `given`, a numpy array or an object that gives one through
