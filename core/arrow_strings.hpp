@@ -126,12 +126,12 @@ inline std::expected<std::int64_t, RowFailure> read_timestamps(const StringColum
 }
 
 // The instants of a plain pattern's usual texts (Pattern::read_plain_instant)
-// of rows `from` to `end` (not included), each `shift_seconds` earlier (where a reading without
-// an offset was made) in `unit` into values[row], null rows getting
-// `null_value` (counted in `nulls`).  Returns the first row it leaves: a
-// text of another shape or an instant beyond the unit's 64 bits, which the
-// pattern's full reader then reads or refuses; `end` when it took every
-// row.  Calls on rows apart may run at once.
+// of rows `from` to `end` (not included), each `shift_seconds` earlier
+// (where a reading without an offset was made) in `unit` into values[row],
+// null rows getting `null_value` (counted in `nulls`).  Returns the first
+// row it leaves: a text of another shape or an instant beyond the unit's 64
+// bits, which the pattern's full reader then reads or refuses; `end` when it
+// took every row.  Calls on rows apart may run at once.
 std::int64_t read_plain_readings(const StringColumn &column, const Pattern &pattern, TimeUnit unit,
                                  std::int64_t shift_seconds, std::int64_t from, std::int64_t end,
                                  std::int64_t null_value, std::int64_t *values, std::int64_t &nulls) noexcept;
