@@ -394,7 +394,8 @@ test-ft:
 # thread tests (every call of the catalogue from eight threads, and each
 # member from two threads at once for 2000 calls), pickling, the panic, and
 # a column long enough to be read on several threads: under the sanitizer
-# the whole suite, mostly hypothesis, takes well over ten minutes.  Any report ends the run, and is printed.
+# the whole suite, mostly hypothesis, takes well over ten minutes.  Any
+# report ends the run, and is printed.
 # Only races outside merandol are suppressed: the interpreter's own known
 # ones, by the list of its source, and the few that tools/tsan-suppressions.txt
 # adds, each with its reason; none of merandol's is.
