@@ -253,6 +253,47 @@ PyObject *int_from(i128 v) {
 
 // --- Pickling --------------------------------------------------------------
 
+// The interpreter's specialised call of a built-in function checks that its
+// flags are exactly METH_FASTCALL | METH_KEYWORDS; METH_CLASS, which only
+// the descriptor needs, would fail that check on every call and send it down
+// the generic call path.  Each bound function therefore gets a copy of its
+// entry without METH_CLASS, kept for the life of the process as the class is.
+static constexpr unsigned kBoundMethodCapacity = 32;  // the extensions' classes have 15 and 6
+static PyMethodDef g_bound_methods[kBoundMethodCapacity];
+static unsigned g_bound_method_count;
+static PyMutex g_bound_methods_lock;
+
+static int bind_class_methods_locked(PyTypeObject *type) {
+    for (PyMethodDef *def = type->tp_methods; def != nullptr && def->ml_name != nullptr; ++def) {
+        if (!(def->ml_flags & METH_CLASS)) continue;
+        if (g_bound_method_count == kBoundMethodCapacity) {
+            PyErr_SetString(PyExc_SystemError, "merandol: too many class methods");
+            return -1;
+        }
+        PyMethodDef *copy = &g_bound_methods[g_bound_method_count++];
+        *copy = *def;
+        copy->ml_flags &= ~METH_CLASS;
+        PyObject *bound = PyCMethod_New(copy, reinterpret_cast<PyObject *>(type), nullptr, nullptr);
+        if (bound == nullptr) return -1;
+        const int stored = PyObject_SetAttrString(reinterpret_cast<PyObject *>(type), def->ml_name, bound);
+        Py_DECREF(bound);
+        if (stored < 0) return -1;
+    }
+    return 0;
+}
+
+int bind_class_methods(PyTypeObject *type) {
+    if (PyType_HasFeature(type, Py_TPFLAGS_BASETYPE)) {
+        PyErr_Format(PyExc_SystemError, "merandol: %s can be subclassed, so its class methods stay descriptors",
+                     type->tp_name);
+        return -1;
+    }
+    PyMutex_Lock(&g_bound_methods_lock);
+    const int result = bind_class_methods_locked(type);
+    PyMutex_Unlock(&g_bound_methods_lock);
+    return result;
+}
+
 PyObject *reduce_value(PyTypeObject *type, const char *factory, PyObject *args) {
     if (args == nullptr || type == nullptr) {
         Py_XDECREF(args);

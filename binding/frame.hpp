@@ -233,6 +233,16 @@ inline PyObject *int_from(std::int64_t v) { return PyLong_FromLongLong(v); }
 
 PyObject *int_from(i128 v);
 
+// --- Classes ---------------------------------------------------------------
+
+// Stores each class method of `type` (METH_CLASS in its tp_methods) on the
+// class already bound to it, as a built-in method whose self is the class:
+// what looking the descriptor up makes on every access.  The interpreter
+// then specialises `Date.parse` as a plain load of a class attribute, with
+// no bound method made and freed per call.  For classes that cannot be
+// subclassed, as a subclass would see its base bound.
+int bind_class_methods(PyTypeObject *type);
+
 // --- Pickling --------------------------------------------------------------
 
 // The (callable, args) pair that __reduce__ returns, where the callable is

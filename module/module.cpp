@@ -23,41 +23,6 @@ std::atomic<PyTypeObject *> g_class_cache[kClassCount];
 // stop-the-world pause.
 static PyMutex g_build_lock;
 
-// Class methods are stored on the class already bound to it, as built-in
-// methods whose self is the class: exactly what looking up a class-method
-// descriptor would produce on every access.  The interpreter can then
-// specialise `Date.parse` as a plain class attribute load, with no bound
-// method made and freed per call.  Calls through an instance see the same
-// object, as they would through the descriptor.
-//
-// The interpreter's specialised call of a built-in function checks that its
-// flags are exactly METH_FASTCALL | METH_KEYWORDS; METH_CLASS, which only
-// the descriptor needs, would fail that check on every call and send it down
-// the generic call path.  Each bound function therefore gets a copy of its
-// entry without METH_CLASS, kept for the life of the process as the class is.
-static constexpr unsigned kBoundMethodCapacity = 32;  // the classes have 15 class methods
-static PyMethodDef g_bound_methods[kBoundMethodCapacity];
-static unsigned g_bound_method_count;
-
-static int bind_class_methods(PyTypeObject *type) {
-    for (PyMethodDef *def = type->tp_methods; def != nullptr && def->ml_name != nullptr; ++def) {
-        if (!(def->ml_flags & METH_CLASS)) continue;
-        if (g_bound_method_count == kBoundMethodCapacity) {
-            PyErr_SetString(PyExc_SystemError, "merandol: too many class methods");
-            return -1;
-        }
-        PyMethodDef *copy = &g_bound_methods[g_bound_method_count++];
-        *copy = *def;
-        copy->ml_flags &= ~METH_CLASS;
-        PyObject *bound = PyCMethod_New(copy, reinterpret_cast<PyObject *>(type), nullptr, nullptr);
-        if (bound == nullptr) return -1;
-        const int stored = PyObject_SetAttrString(reinterpret_cast<PyObject *>(type), def->ml_name, bound);
-        Py_DECREF(bound);
-        if (stored < 0) return -1;
-    }
-    return 0;
-}
-
 PyTypeObject *build_class(ClassId id) {
     const unsigned index = static_cast<unsigned>(id);
     PyMutex_Lock(&g_build_lock);

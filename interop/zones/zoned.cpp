@@ -614,10 +614,12 @@ static int zoned_exec(PyObject *module) {
     int result = 0;
     if (zoned_type() == nullptr) {
         PyObject *type = type_from_spec(&zoned_spec);
-        if (type == nullptr)
+        if (type == nullptr || bind_class_methods(reinterpret_cast<PyTypeObject *>(type)) < 0) {
+            Py_XDECREF(type);
             result = -1;
-        else
+        } else {
             g_zoned_type.store(reinterpret_cast<PyTypeObject *>(type), std::memory_order_release);
+        }
     }
     PyMutex_Unlock(&lock);
     if (result < 0) return -1;

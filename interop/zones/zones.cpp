@@ -564,6 +564,7 @@ static int zones_exec(PyObject *module) {
             "merandol_interop.ZoneNotFoundError", "No time zone was found for the key.", PyExc_KeyError, nullptr);
         PyObject *cache = not_found_error ? PyDict_New() : nullptr;
         PyObject *type = cache ? type_from_spec(&zone_spec) : nullptr;
+        if (type != nullptr && bind_class_methods(reinterpret_cast<PyTypeObject *>(type)) < 0) Py_CLEAR(type);
         if (type == nullptr) {
             Py_XDECREF(not_found_error);
             Py_XDECREF(cache);
