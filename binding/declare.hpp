@@ -17,6 +17,7 @@
 //   ... row<date_add_days_decl>() in the class's method table.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <concepts>
 #include <cstring>
@@ -625,9 +626,13 @@ template <const auto &D, std::size_t... I>
 // of line, so that the calls without keywords stay as small as bind().
 template <const auto &D>
 [[gnu::noinline]] bool bind_keywords(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out) {
-    constexpr Params p = kParams<D>;
+    // kParams itself, not a copy, which would be built on the stack at
+    // every call for the rare bind_slow().
+    constexpr const Params &p = kParams<D>;
     if (nargs > p.positional) return bind_slow(p, args, nargs, kwnames, out);
-    for (Py_ssize_t i = 0; i < static_cast<Py_ssize_t>(D.count); ++i) out[i] = i < nargs ? args[i] : nullptr;
+    // A fixed count of stores, then the few positional arguments.
+    std::fill_n(out, D.count, nullptr);
+    for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
     const Py_ssize_t given = PyTuple_GET_SIZE(kwnames);
     for (Py_ssize_t k = 0; k < given; ++k) {
         PyObject *name = PyTuple_GET_ITEM(kwnames, k);
