@@ -46,16 +46,21 @@ static DateTime local_of(const ZonedObject *z) noexcept { return z->local; }
 
 static PyObject *out_of_range() { return value_error("ZonedDateTime out of range: ", "OutOfRange"); }
 
-static PyObject *zoned_wrap(PyObject *zone, DateTime utc, UtcOffset offset) {
-    const auto local = shift_seconds(utc, offset.seconds);
-    if (MERANDOL_UNLIKELY(!local)) return out_of_range();
+// `local` is `utc` at `offset`.
+static PyObject *zoned_make(PyObject *zone, DateTime utc, DateTime local, UtcOffset offset) {
     auto *o = PyObject_New(ZonedObject, zoned_type());
     if (MERANDOL_UNLIKELY(o == nullptr)) return nullptr;
     o->utc = utc;
-    o->local = *local;
+    o->local = local;
     o->offset = offset;
     o->zone = Py_NewRef(zone);
     return reinterpret_cast<PyObject *>(o);
+}
+
+static PyObject *zoned_wrap(PyObject *zone, DateTime utc, UtcOffset offset) {
+    const auto local = shift_seconds(utc, offset.seconds);
+    if (MERANDOL_UNLIKELY(!local)) return out_of_range();
+    return zoned_make(zone, utc, *local, offset);
 }
 
 PyObject *zoned_from_instant(PyObject *zone, DateTime utc) {
@@ -70,14 +75,22 @@ static PyObject *zoned_at(PyObject *zone, ZonedSeconds at, std::uint32_t nanos) 
     return zoned_wrap(zone, *utc, UtcOffset{at.offset});
 }
 
-// A local reading placed in the zone as `how` says.
+// A local reading placed in the zone as `how` says.  Where the zone has
+// the reading, it is the value's as it stands and the instant lies less
+// than a day from it; only in a gap, where the reading moves, is it found
+// again from the instant.
 static PyObject *zoned_from_local(PyObject *zone, DateTime local, Disambiguate how) {
-    const auto value = from_zone_local(zone_of(zone), local, how);
-    if (MERANDOL_UNLIKELY(!value)) {
-        if (value.error() == ZoneLocalError::OutOfRange) return out_of_range();
-        return unsettled_local(zone, local, value.error());
-    }
-    return zoned_wrap(zone, value->utc, value->offset);
+    const i64 local_seconds = unix_timestamp(local);
+    const auto placed = zone_of(zone).resolve_local(local_seconds, how);
+    if (MERANDOL_UNLIKELY(!placed))
+        return unsettled_local(zone, local,
+                               placed.error() == LocalError::Skipped ? ZoneLocalError::Skipped
+                                                                     : ZoneLocalError::Repeated);
+    if (MERANDOL_UNLIKELY(placed->seconds + placed->offset != local_seconds))
+        return zoned_at(zone, *placed, local.time.nanosecond);
+    const auto utc = shift_seconds(local, -placed->offset);
+    if (MERANDOL_UNLIKELY(!utc)) return out_of_range();
+    return zoned_make(zone, *utc, local, UtcOffset{placed->offset});
 }
 
 // The first instant of the day of `date` in the zone.
@@ -229,13 +242,12 @@ static PyObject *zoned_move(PyObject *self, int sign, const std::array<i64, 10> 
     if (calendar.years != 0 || calendar.months != 0 || calendar.weeks != 0 || calendar.days != 0) {
         const auto moved = add_calendar(local_of(z), calendar);
         if (MERANDOL_UNLIKELY(!moved)) return out_of_range();
+        if (span == 0) return zoned_from_local(zone, *moved, how);
         const auto placed = from_zone_local(zone_of(zone), *moved, how);
         if (MERANDOL_UNLIKELY(!placed)) {
             if (placed.error() == ZoneLocalError::OutOfRange) return out_of_range();
             return unsettled_local(zone, *moved, placed.error());
         }
-        // Placed, the reading has its offset already.
-        if (span == 0) return zoned_wrap(zone, placed->utc, placed->offset);
         utc = placed->utc;
     } else if (span == 0) {
         return Py_NewRef(self);
