@@ -308,8 +308,16 @@ struct ZoneBuilder {
         z.rules_hash_ = h;
         if (count == 0 && pool_size == 1) return std::move(z);
         const std::size_t words = count + renamings;
-        auto *kept = static_cast<std::uint8_t *>(
-            std::malloc(words * sizeof(i64) + count * sizeof(std::int32_t) + named + renamings + pool_size));
+        // Buckets no more than the changes, each the shortest that allows:
+        // a zone's changes, half a year apart, then fall two or three to a
+        // bucket, at four bytes of index a change.
+        unsigned shift = 0;
+        const u64 span = count == 0 ? 0 : static_cast<u64>(times[count - 1]) - static_cast<u64>(times[0]);
+        while (count != 0 && (span >> shift) + 1 > count) ++shift;
+        const std::size_t buckets = count == 0 ? 0 : (span >> shift) + 1;
+        auto *kept = static_cast<std::uint8_t *>(std::malloc(words * sizeof(i64) + count * sizeof(std::int32_t) +
+                                                             (buckets + 1) * sizeof(std::uint32_t) + named +
+                                                             renamings + pool_size));
         if (kept == nullptr) return std::unexpected(TzifError::OutOfMemory);
         auto copy = [&kept](const void *from, std::size_t bytes) {
             std::memcpy(kept, from, bytes);
@@ -319,6 +327,15 @@ struct ZoneBuilder {
         z.times_ = reinterpret_cast<const i64 *>(copy(times, count * sizeof(i64)));
         z.renaming_times_ = reinterpret_cast<const i64 *>(copy(renaming_times, renamings * sizeof(i64)));
         z.offsets_ = reinterpret_cast<const std::int32_t *>(copy(offsets, count * sizeof(std::int32_t)));
+        auto *starts = reinterpret_cast<std::uint32_t *>(kept);
+        for (std::size_t b = 0, i = 0; b <= buckets; ++b) {
+            while (i < count && (static_cast<u64>(times[i]) - static_cast<u64>(times[0])) >> shift < b) ++i;
+            starts[b] = static_cast<std::uint32_t>(i);
+        }
+        z.bucket_starts_ = starts;
+        kept += (buckets + 1) * sizeof(std::uint32_t);
+        z.buckets_ = static_cast<std::uint32_t>(buckets);
+        z.bucket_shift_ = shift;
         z.change_names_ = copy(names, named);
         z.renaming_names_ = copy(renaming_names, renamings);
         z.names_ = reinterpret_cast<const char *>(copy(pool, pool_size));
@@ -342,6 +359,9 @@ Zone &Zone::operator=(Zone &&other) noexcept {
     change_names_ = std::exchange(other.change_names_, nullptr);
     renaming_names_ = std::exchange(other.renaming_names_, nullptr);
     names_ = std::exchange(other.names_, nullptr);
+    bucket_starts_ = std::exchange(other.bucket_starts_, nullptr);
+    buckets_ = std::exchange(other.buckets_, 0);
+    bucket_shift_ = other.bucket_shift_;
     count_ = std::exchange(other.count_, 0);
     renamings_ = std::exchange(other.renamings_, 0);
     named_ = std::exchange(other.named_, 0);
@@ -406,6 +426,7 @@ std::expected<Zone, TzifError> parse_tzif(std::span<const std::uint8_t> data) no
 
 std::size_t Zone::memory_size() const noexcept {
     return sizeof(Zone) + std::size_t{count_} * (sizeof(i64) + sizeof(std::int32_t)) +
+           (bucket_starts_ == nullptr ? 0 : (std::size_t{buckets_} + 1) * sizeof(std::uint32_t)) +
            std::size_t{renamings_} * (sizeof(i64) + 1) + named_ + names_size_;
 }
 
@@ -442,13 +463,18 @@ Zone::TableInstant Zone::into_table(i64 seconds) const noexcept {
     return {moved, clamped - moved};
 }
 
-// Binary searches without a branch on the data (the compiler emits a
-// conditional move), so that their cost does not depend on the instants
-// asked for: the answer stays in [base - times_, base - times_ + n].
+// The bucket of the instant gives the changes before it but those of its
+// own bucket, which a binary search without a branch on the data (the
+// compiler emits a conditional move) counts: the answer stays in
+// [base - times_, base - times_ + n].
 std::size_t Zone::changes_up_to(i64 seconds) const noexcept {
-    if (count_ == 0) return 0;
-    const i64 *base = times_;
-    for (std::size_t n = count_; n > 1;) {
+    if (count_ == 0 || seconds < times_[0]) return 0;
+    const u64 bucket = (static_cast<u64>(seconds) - static_cast<u64>(times_[0])) >> bucket_shift_;
+    if (bucket >= buckets_) return count_;
+    const i64 *base = times_ + bucket_starts_[bucket];
+    std::size_t n = bucket_starts_[bucket + 1] - bucket_starts_[bucket];
+    if (n == 0) return bucket_starts_[bucket];
+    for (; n > 1;) {
         const std::size_t half = n / 2;
         base = base[half] <= seconds ? base + half : base;
         n -= half;
@@ -456,15 +482,10 @@ std::size_t Zone::changes_up_to(i64 seconds) const noexcept {
     return static_cast<std::size_t>(base - times_) + (*base <= seconds);
 }
 
+// Changes are whole seconds: those before an instant are those up to the
+// second before it.
 std::size_t Zone::changes_before(i64 seconds) const noexcept {
-    if (count_ == 0) return 0;
-    const i64 *base = times_;
-    for (std::size_t n = count_; n > 1;) {
-        const std::size_t half = n / 2;
-        base = base[half] < seconds ? base + half : base;
-        n -= half;
-    }
-    return static_cast<std::size_t>(base - times_) + (*base < seconds);
+    return seconds == INT64_MIN ? 0 : changes_up_to(seconds - 1);
 }
 
 std::int32_t Zone::offset_at(i64 seconds) const noexcept {

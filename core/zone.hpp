@@ -206,6 +206,14 @@ private:
     const std::uint8_t *change_names_ = nullptr;
     const std::uint8_t *renaming_names_ = nullptr;
     const char *names_ = nullptr;
+    // An index of times_ by coarse time, so that a lookup searches the few
+    // changes of one bucket rather than the whole table (ten steps for a
+    // zone's thousand changes, its cycle's included).  Bucket b spans
+    // 2^bucket_shift_ seconds from times_[0] + b * 2^bucket_shift_; its
+    // changes are those from index bucket_starts_[b] to bucket_starts_[b + 1].
+    const std::uint32_t *bucket_starts_ = nullptr;  // buckets_ + 1 of them
+    std::uint32_t buckets_ = 0;
+    unsigned bucket_shift_ = 0;
     std::uint32_t count_ = 0;
     std::uint32_t renamings_ = 0;
     std::uint32_t named_ = 0;
