@@ -47,7 +47,7 @@ static DateTime local_of(const ZonedObject *z) noexcept { return z->local; }
 static PyObject *out_of_range() { return value_error("ZonedDateTime out of range: ", "OutOfRange"); }
 
 // `local` is `utc` at `offset`.
-static PyObject *zoned_make(PyObject *zone, DateTime utc, DateTime local, UtcOffset offset) {
+[[gnu::always_inline]] inline PyObject *zoned_make(PyObject *zone, DateTime utc, DateTime local, UtcOffset offset) {
     auto *o = PyObject_New(ZonedObject, zoned_type());
     if (MERANDOL_UNLIKELY(o == nullptr)) return nullptr;
     o->utc = utc;
@@ -75,6 +75,14 @@ static PyObject *zoned_at(PyObject *zone, ZonedSeconds at, std::uint32_t nanos) 
     return zoned_wrap(zone, *utc, UtcOffset{at.offset});
 }
 
+// A reading the zone has, at one of its offsets there: the instant lies
+// less than a day from it, which spares the day count both ways.
+static PyObject *zoned_at_reading(PyObject *zone, DateTime local, std::int32_t offset) {
+    const auto utc = shift_seconds(local, -offset);
+    if (MERANDOL_UNLIKELY(!utc)) return out_of_range();
+    return zoned_make(zone, *utc, local, UtcOffset{offset});
+}
+
 // A local reading placed in the zone as `how` says.  Where the zone has
 // the reading, it is the value's as it stands and the instant lies less
 // than a day from it; only in a gap, where the reading moves, is it found
@@ -88,9 +96,7 @@ static PyObject *zoned_from_local(PyObject *zone, DateTime local, Disambiguate h
                                                                      : ZoneLocalError::Repeated);
     if (MERANDOL_UNLIKELY(placed->seconds + placed->offset != local_seconds))
         return zoned_at(zone, *placed, local.time.nanosecond);
-    const auto utc = shift_seconds(local, -placed->offset);
-    if (MERANDOL_UNLIKELY(!utc)) return out_of_range();
-    return zoned_make(zone, *utc, local, UtcOffset{placed->offset});
+    return zoned_at_reading(zone, local, placed->offset);
 }
 
 // The first instant of the day of `date` in the zone.
@@ -354,7 +360,7 @@ static PyObject *zoned_round(PyObject *self, TimeUnit unit, i64 increment, Round
     // reading, so a reading in a fold stays on its side.
     const i64 seconds = unix_timestamp(*rounded);
     if (const auto kept = matching_offset(zone, seconds, z->offset.seconds, false))
-        return zoned_at(z->zone, {seconds - *kept, *kept}, rounded->time.nanosecond);
+        return zoned_at_reading(z->zone, *rounded, *kept);
     return zoned_from_local(z->zone, *rounded, Disambiguate::Compatible);
 }
 static constexpr auto zoned_round_decl =
