@@ -480,9 +480,7 @@ static PyObject *zoned_parse(PyObject *, Kept<std::string_view> text, OffsetOpti
         return not_rfc9557(text.object, describe(reading.error().fault), &reading.error().position);
     if (MERANDOL_UNLIKELY(reading->zone_is_offset))
         return not_rfc9557(text.object, "an offset time zone, not an IANA zone", nullptr);
-    PyObject *key = PyUnicode_FromStringAndSize(reading->zone.data(), static_cast<Py_ssize_t>(reading->zone.size()));
-    PyObject *zone = key ? zone_for_key(key) : nullptr;
-    Py_XDECREF(key);
+    PyObject *zone = zone_for_key_text(reading->zone);
     if (zone == nullptr) return nullptr;
     const DateTime local = reading->local;
     const Rfc9557Offset kind = reading->offset_kind;
@@ -497,7 +495,7 @@ static PyObject *zoned_parse(PyObject *, Kept<std::string_view> text, OffsetOpti
         const auto matched =
             matching_offset(zone_of(zone), seconds, reading->offset.seconds, kind == Rfc9557Offset::Minutes);
         if (matched) {
-            result = zoned_at(zone, {seconds - *matched, *matched}, local.time.nanosecond);
+            result = zoned_at_reading(zone, local, *matched);
         } else if (option == OffsetOption::Prefer) {
             result = zoned_from_local(zone, local, how);
         } else {

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "binding/compat.hpp"
@@ -278,6 +279,33 @@ PyObject *zone_for_key(PyObject *key) {
     const int stored = PyDict_SetDefaultRef(g_cache, key, loaded, &zone);
     Py_DECREF(loaded);
     return stored < 0 ? nullptr : zone;
+}
+
+// The str of the key a text named last is kept: texts name one zone in
+// runs, and the str's hash, computed once, spares the cache lookup hashing
+// a new str each time.
+PyObject *zone_for_key_text(std::string_view text) {
+    static PyMutex lock;
+    static PyObject *last_key = nullptr;  // an ASCII str, owned
+    PyMutex_Lock(&lock);
+    PyObject *key = last_key != nullptr && static_cast<std::size_t>(PyUnicode_GET_LENGTH(last_key)) == text.size() &&
+                            std::memcmp(PyUnicode_DATA(last_key), text.data(), text.size()) == 0
+                        ? Py_NewRef(last_key)
+                        : nullptr;
+    PyMutex_Unlock(&lock);
+    if (key == nullptr) {
+        key = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+        if (key == nullptr) return nullptr;
+        if (PyUnicode_IS_COMPACT_ASCII(key)) {
+            PyMutex_Lock(&lock);
+            PyObject *replaced = std::exchange(last_key, Py_NewRef(key));
+            PyMutex_Unlock(&lock);
+            Py_XDECREF(replaced);
+        }
+    }
+    PyObject *zone = zone_for_key(key);
+    Py_DECREF(key);
+    return zone;
 }
 
 // --- The Zone class ---------------------------------------------------------------

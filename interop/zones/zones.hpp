@@ -22,6 +22,8 @@ const Zone &zone_of(PyObject *zone) noexcept;
 
 // Zone(key): the cached zone, or one read and cached now.
 PyObject *zone_for_key(PyObject *key);
+// The same for a key read from a text (an RFC 9557 time zone).
+PyObject *zone_for_key_text(std::string_view key);
 
 // Whether unpickling finds the zone by its key; TypeError if not.
 bool zone_pickles(PyObject *zone);
