@@ -316,8 +316,8 @@ struct ZoneBuilder {
         while (count != 0 && (span >> shift) + 1 > count) ++shift;
         const std::size_t buckets = count == 0 ? 0 : (span >> shift) + 1;
         auto *kept = static_cast<std::uint8_t *>(std::malloc(words * sizeof(i64) + count * sizeof(std::int32_t) +
-                                                             (buckets + 1) * sizeof(std::uint32_t) + named +
-                                                             renamings + pool_size));
+                                                             (buckets + 1) * sizeof(std::uint32_t) + named + renamings +
+                                                             pool_size));
         if (kept == nullptr) return std::unexpected(TzifError::OutOfMemory);
         auto copy = [&kept](const void *from, std::size_t bytes) {
             std::memcpy(kept, from, bytes);

@@ -91,9 +91,8 @@ static PyObject *zoned_from_local(PyObject *zone, DateTime local, Disambiguate h
     const i64 local_seconds = unix_timestamp(local);
     const auto placed = zone_of(zone).resolve_local(local_seconds, how);
     if (MERANDOL_UNLIKELY(!placed))
-        return unsettled_local(zone, local,
-                               placed.error() == LocalError::Skipped ? ZoneLocalError::Skipped
-                                                                     : ZoneLocalError::Repeated);
+        return unsettled_local(
+            zone, local, placed.error() == LocalError::Skipped ? ZoneLocalError::Skipped : ZoneLocalError::Repeated);
     if (MERANDOL_UNLIKELY(placed->seconds + placed->offset != local_seconds))
         return zoned_at(zone, *placed, local.time.nanosecond);
     return zoned_at_reading(zone, local, placed->offset);
