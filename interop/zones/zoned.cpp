@@ -11,6 +11,7 @@
 #include "interop/calendar/calendar.hpp"
 #include "interop/interop.hpp"
 #include "interop/zones/zones.hpp"
+#include "module/classes.hpp"
 #include "module/date.hpp"
 #include "module/datetime.hpp"
 #include "module/duration.hpp"
@@ -46,9 +47,22 @@ static DateTime local_of(const ZonedObject *z) noexcept { return z->local; }
 
 static PyObject *out_of_range() { return value_error("ZonedDateTime out of range: ", "OutOfRange"); }
 
+#ifdef MERANDOL_FREE_LISTS
+// Released values wait here for the next, as merandol's own do: a pop
+// rather than a trip through the object allocator and back per operation.
+static FreeList g_zoned_free;
+#endif
+
 // `local` is `utc` at `offset`.
-[[gnu::always_inline]] inline PyObject *zoned_make(PyObject *zone, DateTime utc, DateTime local, UtcOffset offset) {
-    auto *o = PyObject_New(ZonedObject, zoned_type());
+static PyObject *zoned_make(PyObject *zone, DateTime utc, DateTime local, UtcOffset offset) {
+    ZonedObject *o;
+#ifdef MERANDOL_FREE_LISTS
+    if (g_zoned_free.count > 0)
+        o = reinterpret_cast<ZonedObject *>(
+            PyObject_Init(static_cast<PyObject *>(g_zoned_free.items[--g_zoned_free.count]), zoned_type()));
+    else
+#endif
+        o = PyObject_New(ZonedObject, zoned_type());
     if (MERANDOL_UNLIKELY(o == nullptr)) return nullptr;
     o->utc = utc;
     o->local = local;
@@ -107,7 +121,12 @@ static PyObject *zoned_start_of_day(PyObject *zone, Date date) {
 static void zoned_dealloc(PyObject *self) {
     PyTypeObject *type = Py_TYPE(self);
     Py_DECREF(as_zoned(self)->zone);
-    PyObject_Free(self);
+#ifdef MERANDOL_FREE_LISTS
+    if (g_zoned_free.count < FreeList::kCapacity)
+        g_zoned_free.items[g_zoned_free.count++] = self;
+    else
+#endif
+        PyObject_Free(self);
     Py_DECREF(type);
 }
 
