@@ -251,7 +251,7 @@ PyObject *int_from(i128 v) {
     return PyLong_FromNativeBytes(&v, sizeof v, Py_ASNATIVEBYTES_LITTLE_ENDIAN);
 }
 
-// --- Pickling --------------------------------------------------------------
+// --- Classes ---------------------------------------------------------------
 
 // The interpreter's specialised call of a built-in function checks that its
 // flags are exactly METH_FASTCALL | METH_KEYWORDS; METH_CLASS, which only
@@ -293,6 +293,8 @@ int bind_class_methods(PyTypeObject *type) {
     PyMutex_Unlock(&g_bound_methods_lock);
     return result;
 }
+
+// --- Pickling --------------------------------------------------------------
 
 PyObject *reduce_value(PyTypeObject *type, const char *factory, PyObject *args) {
     if (args == nullptr || type == nullptr) {
