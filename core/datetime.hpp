@@ -84,6 +84,36 @@ constexpr std::expected<DateTime, DateError> add_duration(DateTime dt, i128 span
     return from_unix_nanos(instant);
 }
 
+// An instant as Unix seconds and the nanoseconds within the second.
+struct UnixInstant {
+    i64 seconds;
+    std::uint32_t nanos;
+
+    friend constexpr bool operator==(UnixInstant, UnixInstant) noexcept = default;
+};
+
+// An instant of the range moved by a span; an error beyond the range.
+constexpr std::expected<UnixInstant, DateError> add_duration(UnixInstant at, i128 span) noexcept {
+    i64 seconds, nanos;
+    if (span >= INT64_MIN && span <= INT64_MAX) {
+        // 292 years either way: a 64-bit division by a constant, where a
+        // 128-bit one is a library call.
+        const auto [q, r] = floor_divmod<i64>(static_cast<i64>(span), kNanosPerSecond);
+        seconds = q, nanos = r;
+    } else {
+        const auto [q, r] = floor_divmod<i128>(span, kNanosPerSecond);
+        // Past 2^62 seconds the sum leaves the range, and below it the sum
+        // with an instant of the range (under 2^57) cannot overflow.
+        if (q < -(i128{1} << 62) || q > (i128{1} << 62)) return std::unexpected(DateError::OutOfRange);
+        seconds = static_cast<i64>(q), nanos = static_cast<i64>(r);
+    }
+    nanos += at.nanos;
+    seconds += at.seconds;
+    if (nanos >= kNanosPerSecond) nanos -= kNanosPerSecond, ++seconds;
+    if (seconds < kMinUnixSeconds || seconds > kMaxUnixSeconds) return std::unexpected(DateError::OutOfRange);
+    return UnixInstant{seconds, static_cast<std::uint32_t>(nanos)};
+}
+
 // self - other in nanoseconds; at most about 1.4 * 10^26, far inside 128 bits.
 constexpr i128 difference(DateTime self, DateTime other) noexcept {
     if (self.date == other.date)
@@ -125,6 +155,10 @@ std::expected<DateTime, ParseError> parse_datetime(std::string_view text) noexce
 bool read_fixed_datetime(std::string_view text, DateTime &out) noexcept;
 inline constexpr std::size_t kFixedDateTimeSize = kFixedDateSize + 1 + kFixedTimeSize;  // the "T" between
 
+static_assert(*add_duration(UnixInstant{0, 999999999}, 1) == UnixInstant{1, 0});
+static_assert(*add_duration(UnixInstant{0, 0}, -1) == UnixInstant{-1, 999999999});
+static_assert(*add_duration(UnixInstant{0, 0}, i128{INT64_MAX} * 4) == UnixInstant{36893488147, 419103228});
+static_assert(!add_duration(UnixInstant{kMaxUnixSeconds, 999999999}, 1) && !add_duration(UnixInstant{0, 0}, -(i128{1} << 100)));
 static_assert(*from_unix_timestamp(0, 0) == DateTime{{1970, 1, 1}, {0, 0, 0, 0}});
 static_assert(*from_unix_timestamp(0, -1) == DateTime{{1969, 12, 31}, {23, 59, 59, 999999999}});
 static_assert(*from_unix_timestamp(951782400, 0) == DateTime{{2000, 2, 29}, {0, 0, 0, 0}});

@@ -492,6 +492,18 @@ std::int32_t Zone::offset_at(i64 seconds) const noexcept {
     return offset_before(changes_up_to(into_table(seconds).seconds));
 }
 
+// Before cycle_end_ the table holds every change, so the offset found
+// lasts from the change before to the change after (to cycle_end_ past
+// the last).  Beyond, the changes around are a cycle's moved back, which
+// the instants there are too rare to be worth: the span is empty, and
+// every step from there searches again.
+OffsetPeriod Zone::period_at(i64 seconds) const noexcept {
+    if (seconds >= cycle_end_) [[unlikely]]
+        return {seconds, seconds, offset_at(seconds)};
+    const std::size_t i = changes_up_to(seconds);
+    return {i == 0 ? INT64_MIN : times_[i - 1], i < count_ ? times_[i] : cycle_end_, offset_before(i)};
+}
+
 // Past the table's last change, the cycle's changes come again a cycle
 // later: the change after the last is the cycle's (count_ - cycle_changes_)th
 // moved by one cycle, and before the cycle's first lies its last, a cycle

@@ -117,6 +117,18 @@ struct ZonedSeconds {
     friend constexpr bool operator==(ZonedSeconds, ZonedSeconds) noexcept = default;
 };
 
+// An offset and a span of instants [from, until) in Unix seconds over
+// which it is in force: the whole span between two changes, or a part of
+// one.  A value that keeps it can tell whether a step lands inside without
+// a search of the table.
+struct OffsetPeriod {
+    i64 from;
+    i64 until;
+    std::int32_t offset;
+
+    friend constexpr bool operator==(OffsetPeriod, OffsetPeriod) noexcept = default;
+};
+
 // 400 Gregorian years: 97 leap years among them (every fourth, less the
 // three centuries not divisible by 400), 146097 days, a whole number of
 // weeks, so every day rule falls on the same day of the cycle again.
@@ -141,6 +153,9 @@ public:
     // range and a few days beyond it; further out the offset stays as it is
     // there, and transitions outside the range are not reported.
     std::int32_t offset_at(i64 seconds) const noexcept;
+    // The offset at an instant with the span between the changes around it
+    // (empty in the footer's repeated years).
+    OffsetPeriod period_at(i64 seconds) const noexcept;
     std::optional<ZoneTransition> next_transition(i64 seconds) const noexcept;      // strictly after
     std::optional<ZoneTransition> previous_transition(i64 seconds) const noexcept;  // strictly before
     // The designation in force ("CET", "CEST", "LMT"), empty where the zone

@@ -10,20 +10,37 @@
 
 namespace merandol {
 
+// Two offsets differ by at most two days, each lying within a day of UTC.
+inline constexpr i64 kOffsetSpread = 2 * kSecondsPerDay;
+
+// Whether the period's offset is the only one the zone has at a reading:
+// every instant within two days of the reading less that offset lies in
+// the period, so no other offset names the reading, as the instant it
+// would name has the period's offset.
+constexpr bool names_reading_alone(const OffsetPeriod &period, i64 local_seconds) noexcept {
+    // Readings lie within 2^57 of the epoch: nothing here overflows.
+    const i64 instant = local_seconds - period.offset;
+    return instant - kOffsetSpread >= period.from && instant + kOffsetSpread < period.until;
+}
+
 // The zone's offset at a local reading that equals `offset`, or, with
-// `to_minute` (an offset written to the minute), that rounds to it; the
-// earlier instant's first.  None in a gap, or when the zone has no such
-// offset there.
-inline std::optional<std::int32_t> matching_offset(const Zone &zone, i64 local_seconds, std::int32_t offset,
+// `to_minute` (an offset written to the minute), that rounds to it, the
+// earlier instant's first, with its period.  None in a gap, or when the
+// zone has no such offset there.
+inline std::optional<OffsetPeriod> matching_period(const Zone &zone, i64 local_seconds, std::int32_t offset,
                                                    bool to_minute) noexcept {
     // The zone has an offset o at a reading exactly when o is in force at
     // the instant the reading less o names: one lookup, where the reading's
-    // candidates walk the changes of two days.
-    if (!to_minute) return zone.offset_at(local_seconds - offset) == offset ? std::optional{offset} : std::nullopt;
+    // candidates walk the changes of two days.  To the minute, an offset
+    // found so is the answer when it is the reading's only one.
+    const OffsetPeriod period = zone.period_at(local_seconds - offset);
+    if (!to_minute) return period.offset == offset ? std::optional{period} : std::nullopt;
+    if (period.offset == offset && names_reading_alone(period, local_seconds)) return period;
     const LocalCandidates c = zone.local_candidates(local_seconds);
     if (c.kind == LocalKind::Gap) return std::nullopt;
     for (const std::int32_t candidate : {c.earlier_offset, c.later_offset})
-        if (candidate == offset || round_offset_to_minute(candidate) == offset) return candidate;
+        if (candidate == offset || round_offset_to_minute(candidate) == offset)
+            return zone.period_at(local_seconds - candidate);
     return std::nullopt;
 }
 

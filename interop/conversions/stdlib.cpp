@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "core/floor.hpp"
+#include "core/zoned.hpp"
 #include "interop/interop.hpp"
 #include "interop/zones/zones.hpp"
 #include "module/date.hpp"
@@ -225,8 +226,12 @@ static PyObject *zone_to_stdlib(PyObject *value) {
 static PyObject *zoned_to_stdlib(PyObject *value, bool truncate) {
     const ZonedValue z = zoned_of(value);
     const DateTime local = z.local;
-    const LocalCandidates c = zone_of(z.zone).local_candidates(unix_timestamp(local));
-    const int fold = c.kind == LocalKind::Fold && z.offset.seconds == c.later_offset;
+    const i64 local_seconds = unix_timestamp(local);
+    int fold = 0;
+    if (!names_reading_alone(z.period, local_seconds)) [[unlikely]] {
+        const LocalCandidates c = zone_of(z.zone).local_candidates(local_seconds);
+        fold = c.kind == LocalKind::Fold && z.offset.seconds == c.later_offset;
+    }
     PyObject *tz = zone_to_stdlib(z.zone);
     if (tz == nullptr) return nullptr;
     PyObject *result = datetime_of<true>(value, "datetime.datetime", local, truncate, tz, fold);

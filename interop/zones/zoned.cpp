@@ -22,12 +22,16 @@ namespace merandol::py {
 
 struct ZonedObject {
     PyObject_HEAD
-    DateTime utc;
-    // The reading there, kept: the text, the fields and every calendar
-    // step start from it, and making the object finds it anyway.
+    // The reading in the zone, kept: the text, the fields and every calendar
+    // step start from it.
     DateTime local;
-    PyObject *zone;    // a Zone, owned
-    UtcOffset offset;  // the zone's at utc
+    // The instant in Unix seconds; its nanoseconds are the reading's.
+    i64 seconds;
+    // The offset in force at the instant, and a span around it where it
+    // stays in force: a step that lands within needs no search of the
+    // zone's table.
+    OffsetPeriod period;
+    PyObject *zone;  // a Zone, owned
 };
 
 static std::atomic<PyTypeObject *> g_zoned_type;
@@ -38,12 +42,14 @@ bool is_zoned(PyObject *o) noexcept { return Py_IS_TYPE(o, zoned_type()); }
 
 static ZonedObject *as_zoned(PyObject *o) noexcept { return reinterpret_cast<ZonedObject *>(o); }
 
+// The instant lies within a day of the reading and in the range, which
+// zoned_make checks.
+static DateTime utc_of(const ZonedObject *z) noexcept { return *shift_seconds(z->local, -z->period.offset); }
+
 ZonedValue zoned_of(PyObject *o) noexcept {
     const ZonedObject *z = as_zoned(o);
-    return {z->utc, z->offset, z->local, z->zone};
+    return {utc_of(z), UtcOffset{z->period.offset}, z->local, z->zone, z->period};
 }
-
-static DateTime local_of(const ZonedObject *z) noexcept { return z->local; }
 
 static PyObject *out_of_range() { return value_error("ZonedDateTime out of range: ", "OutOfRange"); }
 
@@ -53,8 +59,10 @@ static PyObject *out_of_range() { return value_error("ZonedDateTime out of range
 static FreeList g_zoned_free;
 #endif
 
-// `local` is `utc` at `offset`.
-static PyObject *zoned_make(PyObject *zone, DateTime utc, DateTime local, UtcOffset offset) {
+// `local` is the instant `seconds` (with the reading's nanoseconds) at the
+// period's offset; the instant must lie in the range, as the reading does.
+static PyObject *zoned_make(PyObject *zone, DateTime local, i64 seconds, const OffsetPeriod &period) {
+    if (MERANDOL_UNLIKELY(seconds < kMinUnixSeconds || seconds > kMaxUnixSeconds)) return out_of_range();
     ZonedObject *o;
 #ifdef MERANDOL_FREE_LISTS
     if (g_zoned_free.count > 0)
@@ -64,58 +72,53 @@ static PyObject *zoned_make(PyObject *zone, DateTime utc, DateTime local, UtcOff
 #endif
         o = PyObject_New(ZonedObject, zoned_type());
     if (MERANDOL_UNLIKELY(o == nullptr)) return nullptr;
-    o->utc = utc;
     o->local = local;
-    o->offset = offset;
+    o->seconds = seconds;
+    o->period = period;
     o->zone = Py_NewRef(zone);
     return reinterpret_cast<PyObject *>(o);
 }
 
-static PyObject *zoned_wrap(PyObject *zone, DateTime utc, UtcOffset offset) {
-    const auto local = shift_seconds(utc, offset.seconds);
-    if (MERANDOL_UNLIKELY(!local)) return out_of_range();
-    return zoned_make(zone, utc, *local, offset);
-}
-
 PyObject *zoned_from_instant(PyObject *zone, DateTime utc) {
-    return zoned_wrap(zone, utc, UtcOffset{zone_of(zone).offset_at(unix_timestamp(utc))});
+    const i64 seconds = unix_timestamp(utc);
+    const OffsetPeriod period = zone_of(zone).period_at(seconds);
+    const auto local = shift_seconds(utc, period.offset);
+    if (MERANDOL_UNLIKELY(!local)) return out_of_range();
+    return zoned_make(zone, *local, seconds, period);
 }
 
-// An instant given as Unix seconds, the nanoseconds of a reading and the
-// offset there.
-static PyObject *zoned_at(PyObject *zone, ZonedSeconds at, std::uint32_t nanos) {
-    const auto utc = from_unix_timestamp(at.seconds, static_cast<std::int32_t>(nanos));
-    if (MERANDOL_UNLIKELY(!utc)) return out_of_range();
-    return zoned_wrap(zone, *utc, UtcOffset{at.offset});
+// An instant given as Unix seconds and nanoseconds.
+static PyObject *zoned_at(PyObject *zone, i64 seconds, std::uint32_t nanos) {
+    if (MERANDOL_UNLIKELY(seconds < kMinUnixSeconds || seconds > kMaxUnixSeconds)) return out_of_range();
+    const OffsetPeriod period = zone_of(zone).period_at(seconds);
+    const auto local = from_unix_timestamp(seconds + period.offset, static_cast<std::int32_t>(nanos));
+    if (MERANDOL_UNLIKELY(!local)) return out_of_range();
+    return zoned_make(zone, *local, seconds, period);
 }
 
-// A reading the zone has, at one of its offsets there: the instant lies
-// less than a day from it, which spares the day count both ways.
-static PyObject *zoned_at_reading(PyObject *zone, DateTime local, std::int32_t offset) {
-    const auto utc = shift_seconds(local, -offset);
-    if (MERANDOL_UNLIKELY(!utc)) return out_of_range();
-    return zoned_make(zone, *utc, local, UtcOffset{offset});
-}
-
-// A local reading placed in the zone as `how` says.  Where the zone has
-// the reading, it is the value's as it stands and the instant lies less
-// than a day from it; only in a gap, where the reading moves, is it found
-// again from the instant.
+// A local reading placed in the zone as `how` says.  A reading well inside
+// the period of the offset at its own local seconds has that offset alone,
+// which spares the walk over the changes of two days; only in a gap, where
+// the reading moves, is it found again from the instant.
 static PyObject *zoned_from_local(PyObject *zone, DateTime local, Disambiguate how) {
     const i64 local_seconds = unix_timestamp(local);
-    const auto placed = zone_of(zone).resolve_local(local_seconds, how);
+    const Zone &rules = zone_of(zone);
+    const OffsetPeriod near = rules.period_at(local_seconds);
+    if (names_reading_alone(near, local_seconds)) [[likely]]
+        return zoned_make(zone, local, local_seconds - near.offset, near);
+    const auto placed = rules.resolve_local(local_seconds, how);
     if (MERANDOL_UNLIKELY(!placed))
         return unsettled_local(
             zone, local, placed.error() == LocalError::Skipped ? ZoneLocalError::Skipped : ZoneLocalError::Repeated);
     if (MERANDOL_UNLIKELY(placed->seconds + placed->offset != local_seconds))
-        return zoned_at(zone, *placed, local.time.nanosecond);
-    return zoned_at_reading(zone, local, placed->offset);
+        return zoned_at(zone, placed->seconds, local.time.nanosecond);
+    return zoned_make(zone, local, placed->seconds, rules.period_at(placed->seconds));
 }
 
 // The first instant of the day of `date` in the zone.
 static PyObject *zoned_start_of_day(PyObject *zone, Date date) {
     const i64 midnight = days_since_unix_epoch(date) * kSecondsPerDay;
-    return zoned_at(zone, start_of_day(zone_of(zone), midnight), 0);
+    return zoned_at(zone, start_of_day(zone_of(zone), midnight).seconds, 0);
 }
 
 static void zoned_dealloc(PyObject *self) {
@@ -201,12 +204,14 @@ static constexpr auto zoned_from_stdlib_decl =
 
 // --- Properties -----------------------------------------------------------------
 
-static PyObject *zoned_get_instant(PyObject *self, void *) { return DateTimeObject::wrap(as_zoned(self)->utc); }
-static PyObject *zoned_get_offset(PyObject *self, void *) { return UtcOffsetObject::wrap(as_zoned(self)->offset); }
+static PyObject *zoned_get_instant(PyObject *self, void *) { return DateTimeObject::wrap(utc_of(as_zoned(self))); }
+static PyObject *zoned_get_offset(PyObject *self, void *) {
+    return UtcOffsetObject::wrap(UtcOffset{as_zoned(self)->period.offset});
+}
 static PyObject *zoned_get_zone(PyObject *self, void *) { return Py_NewRef(as_zoned(self)->zone); }
-static PyObject *zoned_get_local(PyObject *self, void *) { return DateTimeObject::wrap(local_of(as_zoned(self))); }
-static PyObject *zoned_get_date(PyObject *self, void *) { return DateObject::wrap(local_of(as_zoned(self)).date); }
-static PyObject *zoned_get_time(PyObject *self, void *) { return TimeObject::wrap(local_of(as_zoned(self)).time); }
+static PyObject *zoned_get_local(PyObject *self, void *) { return DateTimeObject::wrap(as_zoned(self)->local); }
+static PyObject *zoned_get_date(PyObject *self, void *) { return DateObject::wrap(as_zoned(self)->local.date); }
+static PyObject *zoned_get_time(PyObject *self, void *) { return TimeObject::wrap(as_zoned(self)->local.time); }
 
 static PyGetSetDef zoned_getset[] = {
     {"instant", zoned_get_instant, nullptr, "The instant, as a UTC DateTime.", nullptr},
@@ -219,7 +224,8 @@ static PyGetSetDef zoned_getset[] = {
 };
 
 static PyObject *zoned_to_offset(PyObject *self) {
-    return OffsetDateTimeObject::wrap(OffsetDateTime{as_zoned(self)->utc, as_zoned(self)->offset});
+    const ZonedObject *z = as_zoned(self);
+    return OffsetDateTimeObject::wrap(OffsetDateTime{utc_of(z), UtcOffset{z->period.offset}});
 }
 static constexpr auto zoned_to_offset_decl =
     zoned_class.instance_method("to_offset", zoned_to_offset,
@@ -228,7 +234,7 @@ static constexpr auto zoned_to_offset_decl =
                                 "    OffsetDateTime: The instant at the offset in force there; the zone is dropped.");
 
 static PyObject *zoned_with_zone(PyObject *self, PyObject *zone) {
-    return zoned_from_instant(zone, as_zoned(self)->utc);
+    return zoned_from_instant(zone, utc_of(as_zoned(self)));
 }
 static constexpr auto zoned_with_zone_decl =
     zoned_class.instance_method("with_zone", zoned_with_zone,
@@ -262,23 +268,39 @@ static PyObject *zoned_move(PyObject *self, int sign, const std::array<i64, 10> 
     for (std::size_t i = 0; i < 6; ++i) span += i128{amount[4 + i]} * kNanosPer[i];
     span *= sign;
     PyObject *zone = z->zone;
-    DateTime utc = z->utc;
+    DateTime local = z->local;
+    i64 seconds = z->seconds;
     if (calendar.years != 0 || calendar.months != 0 || calendar.weeks != 0 || calendar.days != 0) {
-        const auto moved = add_calendar(local_of(z), calendar);
+        const auto moved = add_calendar(z->local, calendar);
         if (MERANDOL_UNLIKELY(!moved)) return out_of_range();
-        if (span == 0) return zoned_from_local(zone, *moved, how);
-        const auto placed = from_zone_local(zone_of(zone), *moved, how);
-        if (MERANDOL_UNLIKELY(!placed)) {
-            if (placed.error() == ZoneLocalError::OutOfRange) return out_of_range();
-            return unsettled_local(zone, *moved, placed.error());
+        const i64 local_seconds = unix_timestamp(*moved);
+        if (!names_reading_alone(z->period, local_seconds)) [[unlikely]] {
+            if (span == 0) return zoned_from_local(zone, *moved, how);
+            const auto placed = from_zone_local(zone_of(zone), *moved, how);
+            if (MERANDOL_UNLIKELY(!placed)) {
+                if (placed.error() == ZoneLocalError::OutOfRange) return out_of_range();
+                return unsettled_local(zone, *moved, placed.error());
+            }
+            const auto instant = add_duration(placed->utc, span);
+            if (MERANDOL_UNLIKELY(!instant)) return out_of_range();
+            return zoned_from_instant(zone, *instant);
         }
-        utc = placed->utc;
+        local = *moved;
+        seconds = local_seconds - z->period.offset;
+        if (span == 0) return zoned_make(zone, local, seconds, z->period);
     } else if (span == 0) {
         return Py_NewRef(self);
     }
-    const auto moved = add_duration(utc, span);
+    const auto moved = add_duration(UnixInstant{seconds, local.time.nanosecond}, span);
     if (MERANDOL_UNLIKELY(!moved)) return out_of_range();
-    return zoned_from_instant(zone, *moved);
+    // Within the period the offset stays, and the reading moves as the
+    // instant does.
+    if (moved->seconds >= z->period.from && moved->seconds < z->period.until) [[likely]] {
+        const auto reading = add_duration(local, span);
+        if (MERANDOL_UNLIKELY(!reading)) return out_of_range();
+        return zoned_make(zone, *reading, moved->seconds, z->period);
+    }
+    return zoned_at(zone, moved->seconds, moved->nanos);
 }
 
 static PyObject *zoned_add(PyObject *self, i64 years, i64 months, i64 weeks, i64 days, i64 hours, i64 minutes,
@@ -342,7 +364,10 @@ static PyObject *zoned_difference(PyObject *self, PyObject *other) {
         note_argument("other");
         return nullptr;
     }
-    return DurationObject::wrap(difference(as_zoned(self)->utc, as_zoned(other)->utc));
+    const ZonedObject *a = as_zoned(self), *b = as_zoned(other);
+    // Seconds within 2^57 of the epoch: the product stays below 2^88.
+    return DurationObject::wrap(i128{a->seconds - b->seconds} * kNanosPerSecond +
+                                (i64{a->local.time.nanosecond} - i64{b->local.time.nanosecond}));
 }
 static constexpr auto zoned_difference_decl =
     zoned_class.instance_method("difference", zoned_difference,
@@ -359,26 +384,31 @@ static PyObject *zoned_round(PyObject *self, TimeUnit unit, i64 increment, Round
     const ZonedObject *z = as_zoned(self);
     if (MERANDOL_UNLIKELY(!check_increment(unit, increment))) return nullptr;
     const Zone &zone = zone_of(z->zone);
-    const DateTime local = local_of(z);
+    const DateTime local = z->local;
     if (unit == TimeUnit::Day) {
         // The day's real length: from its first instant to the next day's.
         const auto next = day_after(local.date);
         if (MERANDOL_UNLIKELY(!next)) return out_of_range();
         const ZonedSeconds start = start_of_day(zone, days_since_unix_epoch(local.date) * kSecondsPerDay);
         const ZonedSeconds end = start_of_day(zone, days_since_unix_epoch(*next) * kSecondsPerDay);
-        const i128 progress = unix_timestamp_nanos(z->utc) - i128{start.seconds} * kNanosPerSecond;
+        const i128 progress = i128{z->seconds - start.seconds} * kNanosPerSecond + local.time.nanosecond;
         const i128 length = i128{end.seconds - start.seconds} * kNanosPerSecond;
         // progress lies in [0, length): the multiple is 0 or length.
         const bool up = *round_to_multiple<i128>(progress, length, mode) != 0;
-        return zoned_at(z->zone, up ? end : start, 0);
+        return zoned_at(z->zone, (up ? end : start).seconds, 0);
     }
     const auto rounded = round_reading(local, unit, increment, mode);
     if (MERANDOL_UNLIKELY(!rounded)) return out_of_range();
     // Temporal keeps the offset where the zone still has it at the rounded
-    // reading, so a reading in a fold stays on its side.
+    // reading, so a reading in a fold stays on its side: it has when the
+    // instant the offset names lies in the offset's period, which the
+    // value's own usually answers.
     const i64 seconds = unix_timestamp(*rounded);
-    if (const auto kept = matching_offset(zone, seconds, z->offset.seconds, false))
-        return zoned_at_reading(z->zone, *rounded, *kept);
+    const i64 kept_instant = seconds - z->period.offset;
+    if (kept_instant >= z->period.from && kept_instant < z->period.until) [[likely]]
+        return zoned_make(z->zone, *rounded, kept_instant, z->period);
+    if (const auto kept = matching_period(zone, seconds, z->period.offset, false))
+        return zoned_make(z->zone, *rounded, seconds - kept->offset, *kept);
     return zoned_from_local(z->zone, *rounded, Disambiguate::Compatible);
 }
 static constexpr auto zoned_round_decl =
@@ -403,7 +433,7 @@ static constexpr auto zoned_round_decl =
 
 PyObject *zoned_start_of(PyObject *self, CalendarUnit unit) {
     const ZonedObject *z = as_zoned(self);
-    const auto first = start_of(local_of(z).date, unit);
+    const auto first = start_of(z->local.date, unit);
     if (MERANDOL_UNLIKELY(!first)) return out_of_range();
     return zoned_start_of_day(z->zone, *first);
 }
@@ -429,7 +459,7 @@ static PyObject *zoned_str(PyObject *self) {
     if (MERANDOL_UNLIKELY(key == nullptr))
         return PyErr_Format(PyExc_ValueError, "a ZonedDateTime in a zone read from bytes without a key has no text");
     char head[kRfc9557HeadMax];
-    const char *end = write_rfc9557_head(head, local_of(z), z->offset);
+    const char *end = write_rfc9557_head(head, z->local, UtcOffset{z->period.offset});
     const auto head_size = static_cast<Py_ssize_t>(end - head);
     if (MERANDOL_UNLIKELY(!PyUnicode_IS_COMPACT_ASCII(key))) {
         PyObject *start = ascii(head, end);
@@ -449,7 +479,7 @@ static PyObject *zoned_str(PyObject *self) {
 
 static PyObject *zoned_repr(PyObject *self) {
     if (zone_key(as_zoned(self)->zone) == nullptr) {
-        PyObject *instant = DateTimeObject::wrap(as_zoned(self)->utc);
+        PyObject *instant = DateTimeObject::wrap(utc_of(as_zoned(self)));
         PyObject *text = instant
                              ? PyUnicode_FromFormat("ZonedDateTime.from_instant(%R, %R)", instant, as_zoned(self)->zone)
                              : nullptr;
@@ -511,9 +541,9 @@ static PyObject *zoned_parse(PyObject *, Kept<std::string_view> text, OffsetOpti
     } else {
         const i64 seconds = unix_timestamp(local);
         const auto matched =
-            matching_offset(zone_of(zone), seconds, reading->offset.seconds, kind == Rfc9557Offset::Minutes);
+            matching_period(zone_of(zone), seconds, reading->offset.seconds, kind == Rfc9557Offset::Minutes);
         if (matched) {
-            result = zoned_at_reading(zone, local, *matched);
+            result = zoned_make(zone, local, seconds - matched->offset, *matched);
         } else if (option == OffsetOption::Prefer) {
             result = zoned_from_local(zone, local, how);
         } else {
@@ -560,7 +590,10 @@ static constexpr auto zoned_parse_decl = zoned_class.class_method(
 // Equal when the instants and the zones are; ordered by instant alone.
 static PyObject *zoned_richcompare(PyObject *self, PyObject *other, int op) {
     if (!is_zoned(other)) Py_RETURN_NOTIMPLEMENTED;
-    const int order = compare(as_zoned(self)->utc, as_zoned(other)->utc);
+    const ZonedObject *x = as_zoned(self), *y = as_zoned(other);
+    const int order = x->seconds != y->seconds ? (x->seconds < y->seconds ? -1 : 1)
+                                               : (x->local.time.nanosecond > y->local.time.nanosecond) -
+                                                     (x->local.time.nanosecond < y->local.time.nanosecond);
     bool r;
     switch (op) {
         case Py_LT: r = order < 0; break;
@@ -584,7 +617,7 @@ static PyObject *zoned_richcompare(PyObject *self, PyObject *other, int op) {
 static Py_hash_t zoned_hash(PyObject *self) {
     const Py_hash_t zone = PyObject_Hash(as_zoned(self)->zone);
     if (zone == -1) return -1;
-    const auto [first, second] = datetime_hash_words(as_zoned(self)->utc);
+    const auto [first, second] = datetime_hash_words(utc_of(as_zoned(self)));
     const std::uint64_t z = static_cast<std::uint64_t>(zone);
     return hash_words<kDateTimeHashBytes + 8>({first, second | z << 40, z >> 24});
 }
@@ -593,7 +626,7 @@ static Py_hash_t zoned_hash(PyObject *self) {
 static PyObject *zoned_reduce(PyObject *self) {
     if (!zone_pickles(as_zoned(self)->zone)) return nullptr;
     return reduce_value(zoned_type(), "from_instant",
-                        Py_BuildValue("(NO)", DateTimeObject::wrap(as_zoned(self)->utc), as_zoned(self)->zone));
+                        Py_BuildValue("(NO)", DateTimeObject::wrap(utc_of(as_zoned(self))), as_zoned(self)->zone));
 }
 static constexpr auto zoned_reduce_decl = zoned_class.reduce(zoned_reduce);
 

@@ -74,6 +74,7 @@ struct ZonedValue {
     UtcOffset offset;
     DateTime local;
     PyObject *zone;  // borrowed from the object
+    OffsetPeriod period;  // the offset's, around the instant
 };
 
 bool is_zoned(PyObject *o) noexcept;

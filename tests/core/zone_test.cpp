@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/zone.hpp"
+#include "core/zoned.hpp"
 
 namespace merandol {
 namespace {
@@ -455,6 +456,10 @@ std::vector<std::int32_t> brute_force_offsets(const Zone &z, i64 local, const Zo
 void check_local(const Zone &z, i64 local, const ZoneTransition &t, const std::string &key) {
     const auto solutions = brute_force_offsets(z, local, t);
     const LocalCandidates c = z.local_candidates(local);
+    // The short cut a value takes may only ever answer Unique.
+    if (const OffsetPeriod near = z.period_at(local); names_reading_alone(near, local)) {
+        ASSERT_EQ(c, (LocalCandidates{LocalKind::Unique, near.offset, near.offset})) << key << " " << local;
+    }
     if (solutions.empty()) {
         ASSERT_EQ(c.kind, LocalKind::Gap) << key << " " << local;
         EXPECT_GT(c.earlier_offset, c.later_offset) << key << " " << local;
@@ -491,6 +496,8 @@ TEST(SystemZones, EveryFileReadsAndWalks) {
             ASSERT_NE(t->offset_before, t->offset_after) << key << " " << t->at;
             ASSERT_EQ(z->offset_at(t->at - 1), t->offset_before) << key;
             ASSERT_EQ(z->offset_at(t->at), t->offset_after) << key;
+            ASSERT_EQ(z->period_at(t->at - 1).until, t->at) << key;
+            ASSERT_EQ(z->period_at(t->at), (OffsetPeriod{t->at, z->period_at(t->at).until, t->offset_after})) << key;
             ASSERT_EQ(z->previous_transition(t->at + 1), t) << key;
             ASSERT_EQ(z->previous_transition(t->at), previous) << key;
             for (i64 local : {t->at + t->offset_before, t->at + t->offset_after})
