@@ -51,6 +51,14 @@ ZonedValue zoned_of(PyObject *o) noexcept {
     return {utc_of(z), UtcOffset{z->period.offset}, z->local, z->zone, z->period};
 }
 
+// The local seconds of a reading near the value's: on the same day they
+// follow from the value's own without the day number.
+static i64 local_seconds_near(const ZonedObject *z, DateTime reading) noexcept {
+    if (reading.date != z->local.date) return unix_timestamp(reading);
+    return z->seconds + z->period.offset + (static_cast<i64>(seconds_since_midnight(reading.time)) -
+                                            static_cast<i64>(seconds_since_midnight(z->local.time)));
+}
+
 static PyObject *out_of_range() { return value_error("ZonedDateTime out of range: ", "OutOfRange"); }
 
 #ifdef MERANDOL_FREE_LISTS
@@ -60,9 +68,8 @@ static FreeList g_zoned_free;
 #endif
 
 // `local` is the instant `seconds` (with the reading's nanoseconds) at the
-// period's offset; the instant must lie in the range, as the reading does.
+// period's offset; both lie in the range.
 static PyObject *zoned_make(PyObject *zone, DateTime local, i64 seconds, const OffsetPeriod &period) {
-    if (MERANDOL_UNLIKELY(seconds < kMinUnixSeconds || seconds > kMaxUnixSeconds)) return out_of_range();
     ZonedObject *o;
 #ifdef MERANDOL_FREE_LISTS
     if (g_zoned_free.count > 0)
@@ -87,6 +94,14 @@ PyObject *zoned_from_instant(PyObject *zone, DateTime utc) {
     return zoned_make(zone, *local, seconds, period);
 }
 
+// A reading at the period's offset, which the zone has there; the instant
+// may lie beyond the range.
+static PyObject *zoned_at_reading(PyObject *zone, DateTime local, i64 local_seconds, const OffsetPeriod &period) {
+    const i64 seconds = local_seconds - period.offset;
+    if (MERANDOL_UNLIKELY(seconds < kMinUnixSeconds || seconds > kMaxUnixSeconds)) return out_of_range();
+    return zoned_make(zone, local, seconds, period);
+}
+
 // An instant given as Unix seconds and nanoseconds.
 static PyObject *zoned_at(PyObject *zone, i64 seconds, std::uint32_t nanos) {
     if (MERANDOL_UNLIKELY(seconds < kMinUnixSeconds || seconds > kMaxUnixSeconds)) return out_of_range();
@@ -105,14 +120,14 @@ static PyObject *zoned_from_local(PyObject *zone, DateTime local, Disambiguate h
     const Zone &rules = zone_of(zone);
     const OffsetPeriod near = rules.period_at(local_seconds);
     if (names_reading_alone(near, local_seconds)) [[likely]]
-        return zoned_make(zone, local, local_seconds - near.offset, near);
+        return zoned_at_reading(zone, local, local_seconds, near);
     const auto placed = rules.resolve_local(local_seconds, how);
     if (MERANDOL_UNLIKELY(!placed))
         return unsettled_local(
             zone, local, placed.error() == LocalError::Skipped ? ZoneLocalError::Skipped : ZoneLocalError::Repeated);
     if (MERANDOL_UNLIKELY(placed->seconds + placed->offset != local_seconds))
         return zoned_at(zone, placed->seconds, local.time.nanosecond);
-    return zoned_make(zone, local, placed->seconds, rules.period_at(placed->seconds));
+    return zoned_at_reading(zone, local, local_seconds, rules.period_at(placed->seconds));
 }
 
 // The first instant of the day of `date` in the zone.
@@ -264,16 +279,27 @@ static PyObject *zoned_move(PyObject *self, int sign, const std::array<i64, 10> 
     // sum of six below 2^108.
     static constexpr i64 kNanosPer[] = {
         3600 * kNanosPerSecond, 60 * kNanosPerSecond, kNanosPerSecond, 1000000, 1000, 1};
-    i128 span = 0;
-    for (std::size_t i = 0; i < 6; ++i) span += i128{amount[4 + i]} * kNanosPer[i];
-    span *= sign;
+    auto exact_span = [&amount, sign] {
+        i128 span = 0;
+        for (std::size_t i = 0; i < 6; ++i) span += i128{amount[4 + i]} * kNanosPer[i];
+        return sign > 0 ? span : -span;
+    };
+    i128 span;
     PyObject *zone = z->zone;
     DateTime local = z->local;
     i64 seconds = z->seconds;
     if (calendar.years != 0 || calendar.months != 0 || calendar.weeks != 0 || calendar.days != 0) {
+        // Most calls give calendar units or exact ones, seldom both.
+        span = (amount[4] | amount[5] | amount[6] | amount[7] | amount[8] | amount[9]) != 0 ? exact_span() : 0;
         const auto moved = add_calendar(z->local, calendar);
         if (MERANDOL_UNLIKELY(!moved)) return out_of_range();
-        const i64 local_seconds = unix_timestamp(*moved);
+        // Weeks and days alone move the seconds by whole days; their count,
+        // which kept the date in the range, lies below 2^42.
+        const i64 local_seconds =
+            calendar.years == 0 && calendar.months == 0
+                ? z->seconds + z->period.offset +
+                      static_cast<i64>(i128{calendar.weeks} * 7 + calendar.days) * kSecondsPerDay
+                : unix_timestamp(*moved);
         if (!names_reading_alone(z->period, local_seconds)) [[unlikely]] {
             if (span == 0) return zoned_from_local(zone, *moved, how);
             const auto placed = from_zone_local(zone_of(zone), *moved, how);
@@ -285,10 +311,12 @@ static PyObject *zoned_move(PyObject *self, int sign, const std::array<i64, 10> 
             if (MERANDOL_UNLIKELY(!instant)) return out_of_range();
             return zoned_from_instant(zone, *instant);
         }
+        if (span == 0) return zoned_at_reading(zone, *moved, local_seconds, z->period);
         local = *moved;
         seconds = local_seconds - z->period.offset;
-        if (span == 0) return zoned_make(zone, local, seconds, z->period);
-    } else if (span == 0) {
+        // The instant on the way must lie in the range too.
+        if (MERANDOL_UNLIKELY(seconds < kMinUnixSeconds || seconds > kMaxUnixSeconds)) return out_of_range();
+    } else if (span = exact_span(); span == 0) {
         return Py_NewRef(self);
     }
     const auto moved = add_duration(UnixInstant{seconds, local.time.nanosecond}, span);
@@ -296,7 +324,13 @@ static PyObject *zoned_move(PyObject *self, int sign, const std::array<i64, 10> 
     // Within the period the offset stays, and the reading moves as the
     // instant does.
     if (moved->seconds >= z->period.from && moved->seconds < z->period.until) [[likely]] {
-        const auto reading = add_duration(local, span);
+        const i64 step = moved->seconds - seconds;
+        DateTime from = local;
+        from.time.nanosecond = moved->nanos;
+        // Within a day the reading steps through its neighbouring days.
+        const auto reading = step >= -kSecondsPerDay && step <= kSecondsPerDay
+                                 ? shift_seconds(from, static_cast<std::int32_t>(step))
+                                 : add_duration(local, span);
         if (MERANDOL_UNLIKELY(!reading)) return out_of_range();
         return zoned_make(zone, *reading, moved->seconds, z->period);
     }
@@ -403,12 +437,12 @@ static PyObject *zoned_round(PyObject *self, TimeUnit unit, i64 increment, Round
     // reading, so a reading in a fold stays on its side: it has when the
     // instant the offset names lies in the offset's period, which the
     // value's own usually answers.
-    const i64 seconds = unix_timestamp(*rounded);
+    const i64 seconds = local_seconds_near(z, *rounded);
     const i64 kept_instant = seconds - z->period.offset;
     if (kept_instant >= z->period.from && kept_instant < z->period.until) [[likely]]
-        return zoned_make(z->zone, *rounded, kept_instant, z->period);
+        return zoned_at_reading(z->zone, *rounded, seconds, z->period);
     if (const auto kept = matching_period(zone, seconds, z->period.offset, false))
-        return zoned_make(z->zone, *rounded, seconds - kept->offset, *kept);
+        return zoned_at_reading(z->zone, *rounded, seconds, *kept);
     return zoned_from_local(z->zone, *rounded, Disambiguate::Compatible);
 }
 static constexpr auto zoned_round_decl =
@@ -543,7 +577,7 @@ static PyObject *zoned_parse(PyObject *, Kept<std::string_view> text, OffsetOpti
         const auto matched =
             matching_period(zone_of(zone), seconds, reading->offset.seconds, kind == Rfc9557Offset::Minutes);
         if (matched) {
-            result = zoned_make(zone, local, seconds - matched->offset, *matched);
+            result = zoned_at_reading(zone, local, seconds, *matched);
         } else if (option == OffsetOption::Prefer) {
             result = zoned_from_local(zone, local, how);
         } else {
