@@ -1,5 +1,7 @@
 #include "core/rfc9557.hpp"
 
+#include <array>
+
 #include "core/digits.hpp"
 
 namespace merandol {
@@ -69,22 +71,36 @@ bool read_head(std::string_view head, Rfc9557Reading &out) noexcept {
     return true;
 }
 
+// What a byte may be in a zone name's part: first (a letter, "." or "_")
+// or later (those, a digit, "-" or "+").  A table, so that a byte costs
+// one load rather than a chain of comparisons.
+enum : std::uint8_t { kFirstInPart = 1, kLaterInPart = 2 };
+inline constexpr auto kZoneNameBytes = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (unsigned c = 0; c < 256; ++c) {
+        const char b = static_cast<char>(c);
+        if (is_alpha(b) || b == '.' || b == '_') table[c] = kFirstInPart | kLaterInPart;
+        else if (digits::is_digit(b) || b == '-' || b == '+') table[c] = kLaterInPart;
+    }
+    return table;
+}();
+static_assert(kZoneNameBytes['E'] == 3 && kZoneNameBytes['5'] == kLaterInPart && kZoneNameBytes['/'] == 0);
+
 // "Europe/Paris": parts of a leading letter, "." or "_", then letters,
 // digits, ".", "_", "-" or "+", split by "/"; no part is "." or "..".
 bool is_zone_name(std::string_view name) noexcept {
+    auto whole = [](std::string_view part) { return !part.empty() && part != "." && part != ".."; };
     std::size_t start = 0;
-    for (std::size_t i = 0; i <= name.size(); ++i) {
-        if (i < name.size() && name[i] != '/') {
-            const char c = name[i];
-            const bool leading = is_alpha(c) || c == '.' || c == '_';
-            if (!(leading || (i > start && (digits::is_digit(c) || c == '-' || c == '+')))) return false;
-            continue;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        if (c == '/') {
+            if (!whole(digits::slice(name, start, i))) return false;
+            start = i + 1;
+        } else if ((kZoneNameBytes[static_cast<unsigned char>(c)] & (i == start ? kFirstInPart : kLaterInPart)) == 0) {
+            return false;
         }
-        const std::string_view part = digits::slice(name, start, i);
-        if (part.empty() || part == "." || part == "..") return false;
-        start = i + 1;
     }
-    return true;
+    return whole(digits::tail(name, start));
 }
 
 // "+HH", "+HHMM" or "+HH:MM": a zone that keeps one offset, to the minute.
