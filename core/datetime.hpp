@@ -158,7 +158,8 @@ inline constexpr std::size_t kFixedDateTimeSize = kFixedDateSize + 1 + kFixedTim
 static_assert(*add_duration(UnixInstant{0, 999999999}, 1) == UnixInstant{1, 0});
 static_assert(*add_duration(UnixInstant{0, 0}, -1) == UnixInstant{-1, 999999999});
 static_assert(*add_duration(UnixInstant{0, 0}, i128{INT64_MAX} * 4) == UnixInstant{36893488147, 419103228});
-static_assert(!add_duration(UnixInstant{kMaxUnixSeconds, 999999999}, 1) && !add_duration(UnixInstant{0, 0}, -(i128{1} << 100)));
+static_assert(!add_duration(UnixInstant{kMaxUnixSeconds, 999999999}, 1) &&
+              !add_duration(UnixInstant{0, 0}, -(i128{1} << 100)));
 static_assert(*from_unix_timestamp(0, 0) == DateTime{{1970, 1, 1}, {0, 0, 0, 0}});
 static_assert(*from_unix_timestamp(0, -1) == DateTime{{1969, 12, 31}, {23, 59, 59, 999999999}});
 static_assert(*from_unix_timestamp(951782400, 0) == DateTime{{2000, 2, 29}, {0, 0, 0, 0}});

@@ -79,8 +79,10 @@ inline constexpr auto kZoneNameBytes = [] {
     std::array<std::uint8_t, 256> table{};
     for (unsigned c = 0; c < 256; ++c) {
         const char b = static_cast<char>(c);
-        if (is_alpha(b) || b == '.' || b == '_') table[c] = kFirstInPart | kLaterInPart;
-        else if (digits::is_digit(b) || b == '-' || b == '+') table[c] = kLaterInPart;
+        if (is_alpha(b) || b == '.' || b == '_')
+            table[c] = kFirstInPart | kLaterInPart;
+        else if (digits::is_digit(b) || b == '-' || b == '+')
+            table[c] = kLaterInPart;
     }
     return table;
 }();

@@ -55,8 +55,9 @@ ZonedValue zoned_of(PyObject *o) noexcept {
 // follow from the value's own without the day number.
 static i64 local_seconds_near(const ZonedObject *z, DateTime reading) noexcept {
     if (reading.date != z->local.date) return unix_timestamp(reading);
-    return z->seconds + z->period.offset + (static_cast<i64>(seconds_since_midnight(reading.time)) -
-                                            static_cast<i64>(seconds_since_midnight(z->local.time)));
+    return z->seconds + z->period.offset +
+           (static_cast<i64>(seconds_since_midnight(reading.time)) -
+            static_cast<i64>(seconds_since_midnight(z->local.time)));
 }
 
 static PyObject *out_of_range() { return value_error("ZonedDateTime out of range: ", "OutOfRange"); }
@@ -295,11 +296,10 @@ static PyObject *zoned_move(PyObject *self, int sign, const std::array<i64, 10> 
         if (MERANDOL_UNLIKELY(!moved)) return out_of_range();
         // Weeks and days alone move the seconds by whole days; their count,
         // which kept the date in the range, lies below 2^42.
-        const i64 local_seconds =
-            calendar.years == 0 && calendar.months == 0
-                ? z->seconds + z->period.offset +
-                      static_cast<i64>(i128{calendar.weeks} * 7 + calendar.days) * kSecondsPerDay
-                : unix_timestamp(*moved);
+        const i64 local_seconds = calendar.years == 0 && calendar.months == 0
+                                      ? z->seconds + z->period.offset +
+                                            static_cast<i64>(i128{calendar.weeks} * 7 + calendar.days) * kSecondsPerDay
+                                      : unix_timestamp(*moved);
         if (!names_reading_alone(z->period, local_seconds)) [[unlikely]] {
             if (span == 0) return zoned_from_local(zone, *moved, how);
             const auto placed = from_zone_local(zone_of(zone), *moved, how);

@@ -73,7 +73,7 @@ struct ZonedValue {
     DateTime utc;
     UtcOffset offset;
     DateTime local;
-    PyObject *zone;  // borrowed from the object
+    PyObject *zone;       // borrowed from the object
     OffsetPeriod period;  // the offset's, around the instant
 };
 
