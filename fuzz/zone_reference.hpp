@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/zone.hpp"
+#include "core/zoned.hpp"
 #include "fuzz/check.hpp"
 
 namespace merandol::fuzz {
@@ -128,6 +129,17 @@ inline void require_agrees(const Zone &zone, const RawZone &raw, i64 s, std::str
     MERANDOL_REQUIRE(zone.next_transition(s) == reference_next(raw, s), input);
     MERANDOL_REQUIRE(zone.previous_transition(s) == reference_previous(raw, s), input);
     MERANDOL_REQUIRE(zone.local_candidates(s) == reference_local(raw, s), input);
+    // The period holds the offset with no change inside, and the reading's
+    // short cut answers only where the reading has that offset alone.
+    const OffsetPeriod period = zone.period_at(s);
+    const auto last = reference_previous(raw, s + 1), next = reference_next(raw, s);
+    MERANDOL_REQUIRE(period.offset == reference_offset(raw, s), input);
+    MERANDOL_REQUIRE(period.from == period.until || (period.from <= s && s < period.until), input);
+    MERANDOL_REQUIRE(!last || last->at <= period.from || period.from == period.until, input);
+    MERANDOL_REQUIRE(!next || period.until <= next->at, input);
+    if (names_reading_alone(period, s))
+        MERANDOL_REQUIRE(zone.local_candidates(s) == (LocalCandidates{LocalKind::Unique, period.offset, period.offset}),
+                         input);
 }
 
 }  // namespace merandol::fuzz
