@@ -232,22 +232,29 @@ struct Rounding {
 // enclosing unit are the multiples of the step since the epoch, so one
 // remainder decides, and only a tie under half_even needs the count within
 // the enclosing unit, for its parity.  Without branches on the element but
-// that tie: which way a value goes is as random as the values.
-template <std::int64_t PerSecond>
+// that tie: which way a value goes is as random as the values.  `Directed`
+// (floor, ceil, trunc, expand) is fixed per column, so that a column's loop
+// holds one family's steps only.
+template <std::int64_t PerSecond, bool Directed>
 [[gnu::always_inline]] inline Fault round_value(std::int64_t v, const Rounding &r, std::int64_t &out) noexcept {
     if (!in_range<PerSecond>(v)) return Fault::Input;
     const std::int64_t below = r.by_step.floor_mod(v);
     const std::int64_t above = r.step - below;
-    bool tie_up = r.tie_up;
-    if (below == above && r.mode == RoundingMode::HalfEven) [[unlikely]]
-        tie_up = (floor_divmod(v, r.enclosing).remainder / r.step & 1) != 0;
-    // 0 or -1, by arithmetic on the comparisons, so that no branch depends
+    bool up;
+    if constexpr (Directed) {
+        up = below != 0 && r.directed_up;
+    } else {
+        bool tie_up = r.tie_up;
+        if (below == above && r.mode == RoundingMode::HalfEven) [[unlikely]]
+            tie_up = (floor_divmod(v, r.enclosing).remainder / r.step & 1) != 0;
+        up = (below > above) | ((below == above) & tie_up);
+    }
+    // 0 or -1, by arithmetic on the comparison, so that no branch depends
     // on the element.
-    const std::int64_t half_up = -static_cast<std::int64_t>((below > above) | ((below == above) & tie_up));
-    const std::int64_t up = (below != 0 ? -std::int64_t{1} : 0) & (r.directed ? -std::int64_t{r.directed_up} : half_up);
+    const std::int64_t mask = -static_cast<std::int64_t>(up);
     // One step from the element, up or down, as a multiple near either
     // end may lie beyond 64 bits where the rounded value does not.
-    const bool failed = __builtin_add_overflow(v, (above & up) | (-below & ~up), &out);
+    const bool failed = __builtin_add_overflow(v, (above & mask) | (-below & ~mask), &out);
     return (failed | (out == INT64_MIN) | !in_range<PerSecond>(out)) ? Fault::Result : Fault::None;
 }
 
@@ -455,8 +462,16 @@ static PyObject *round_numpy(PyObject *, PyObject *array, TimeUnit unit, std::in
                      Modulus(std::max<std::int64_t>(step / nanos_per_element, 2))};
     return by_unit(c, [&]<std::int64_t PerSecond>(std::integral_constant<std::int64_t, PerSecond>) {
         if (!place)
-            return map_elements(*np, c, fn,
-                                [&](std::int64_t v, std::int64_t &out) { return round_value<PerSecond>(v, r, out); });
+            // The rounding by value: each piece's copy then stays in
+            // registers, where through a reference every store of a result
+            // might change it and it is loaded again per element.
+            return r.directed ? map_elements(*np, c, fn,
+                                             [r](std::int64_t v, std::int64_t &out) {
+                                                 return round_value<PerSecond, true>(v, r, out);
+                                             })
+                              : map_elements(*np, c, fn, [r](std::int64_t v, std::int64_t &out) {
+                                    return round_value<PerSecond, false>(v, r, out);
+                                });
         return map_elements(
             *np, c, fn, [&](std::int64_t v, std::int64_t &out) { return round_element<PerSecond>(v, r, *place, out); });
     });
