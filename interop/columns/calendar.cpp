@@ -404,9 +404,10 @@ static PyObject *add_calendar_numpy(PyObject *, PyObject *array, std::int64_t ye
     const std::optional<ZoneOrOffset> place =
         years == 0 && months == 0 && weeks == 0 && days == 0 ? std::nullopt : zone_or_offset(zone);
     return by_unit(c, [&]<std::int64_t PerSecond>(std::integral_constant<std::int64_t, PerSecond>) {
-        return map_elements(*np, c, fn, [&, step = CalendarStep(amount)](std::int64_t v, std::int64_t &out) mutable {
-            return add_element<PerSecond>(v, step, place, how, out);
-        });
+        return map_elements(*np, c, fn,
+                            [place, how, step = CalendarStep(amount)](std::int64_t v, std::int64_t &out) mutable {
+                                return add_element<PerSecond>(v, step, place, how, out);
+                            });
     });
 }
 static constexpr auto add_calendar_numpy_decl =
@@ -472,8 +473,9 @@ static PyObject *round_numpy(PyObject *, PyObject *array, TimeUnit unit, std::in
                               : map_elements(*np, c, fn, [r](std::int64_t v, std::int64_t &out) {
                                     return round_value<PerSecond, false>(v, r, out);
                                 });
-        return map_elements(
-            *np, c, fn, [&](std::int64_t v, std::int64_t &out) { return round_element<PerSecond>(v, r, *place, out); });
+        return map_elements(*np, c, fn, [r, at = *place](std::int64_t v, std::int64_t &out) {
+            return round_element<PerSecond>(v, r, at, out);
+        });
     });
 }
 static constexpr auto round_numpy_decl =
