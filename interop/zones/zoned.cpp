@@ -43,7 +43,7 @@ bool is_zoned(PyObject *o) noexcept { return Py_IS_TYPE(o, zoned_type()); }
 static ZonedObject *as_zoned(PyObject *o) noexcept { return reinterpret_cast<ZonedObject *>(o); }
 
 // The instant lies within a day of the reading and in the range, which
-// zoned_make checks.
+// every maker of a value checks before zoned_make.
 static DateTime utc_of(const ZonedObject *z) noexcept { return *shift_seconds(z->local, -z->period.offset); }
 
 ZonedValue zoned_of(PyObject *o) noexcept {
