@@ -230,7 +230,7 @@ static PyObject *zoned_to_stdlib(PyObject *value, bool truncate) {
     int fold = 0;
     if (!names_reading_alone(z.period, local_seconds)) [[unlikely]] {
         const LocalCandidates c = zone_of(z.zone).local_candidates(local_seconds);
-        fold = c.kind == LocalKind::Fold && z.offset.seconds == c.later_offset;
+        fold = c.kind == LocalKind::Fold && z.period.offset == c.later_offset;
     }
     PyObject *tz = zone_to_stdlib(z.zone);
     if (tz == nullptr) return nullptr;

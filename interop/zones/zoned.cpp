@@ -48,7 +48,7 @@ static DateTime utc_of(const ZonedObject *z) noexcept { return *shift_seconds(z-
 
 ZonedValue zoned_of(PyObject *o) noexcept {
     const ZonedObject *z = as_zoned(o);
-    return {utc_of(z), UtcOffset{z->period.offset}, z->local, z->zone, z->period};
+    return {utc_of(z), z->local, z->zone, z->period};
 }
 
 // The local seconds of a reading near the value's: on the same day they

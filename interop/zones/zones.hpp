@@ -67,14 +67,13 @@ struct Instant {
 
 // --- ZonedDateTime (zones/zoned.cpp) ------------------------------------------
 
-// An instant, the offset in force there, the local reading there (always
-// in the DateTime range) and its Zone.
+// An instant, the local reading there (always in the DateTime range), its
+// Zone, and the offset in force with the span of instants it holds over.
 struct ZonedValue {
     DateTime utc;
-    UtcOffset offset;
     DateTime local;
-    PyObject *zone;       // borrowed from the object
-    OffsetPeriod period;  // the offset's, around the instant
+    PyObject *zone;  // borrowed from the object
+    OffsetPeriod period;
 };
 
 bool is_zoned(PyObject *o) noexcept;
