@@ -375,6 +375,7 @@ Zone &Zone::operator=(Zone &&other) noexcept {
     cycle_changes_ = other.cycle_changes_;
     rules_hash_ = other.rules_hash_;
     footer_ = other.footer_;
+    recent_changes_.store(other.recent_changes_.exchange(0, std::memory_order_relaxed), std::memory_order_relaxed);
     return *this;
 }
 
@@ -497,11 +498,12 @@ std::int32_t Zone::offset_at(i64 seconds) const noexcept {
 // the last).  Beyond, the changes around are a cycle's moved back, which
 // the instants there are too rare to be worth: the span is empty, and
 // every step from there searches again.
-OffsetPeriod Zone::period_at(i64 seconds) const noexcept {
+OffsetPeriod Zone::period_searched(i64 seconds) const noexcept {
     if (seconds >= cycle_end_) [[unlikely]]
         return {seconds, seconds, offset_at(seconds)};
     const std::size_t i = changes_up_to(seconds);
-    return {i == 0 ? INT64_MIN : times_[i - 1], i < count_ ? times_[i] : cycle_end_, offset_before(i)};
+    recent_changes_.store(static_cast<std::uint32_t>(i), std::memory_order_relaxed);
+    return period_after(i);
 }
 
 // Past the table's last change, the cycle's changes come again a cycle

@@ -19,6 +19,7 @@
 // same table.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -154,7 +155,9 @@ public:
     // there, and transitions outside the range are not reported.
     std::int32_t offset_at(i64 seconds) const noexcept;
     // The offset at an instant with the span between the changes around it
-    // (empty in the footer's repeated years).
+    // (empty in the footer's repeated years).  It tries the period it found
+    // last before it searches: a value's steps, and a series of instants in
+    // order, mostly stay in one.
     OffsetPeriod period_at(i64 seconds) const noexcept;
     std::optional<ZoneTransition> next_transition(i64 seconds) const noexcept;      // strictly after
     std::optional<ZoneTransition> previous_transition(i64 seconds) const noexcept;  // strictly before
@@ -202,6 +205,12 @@ private:
     std::size_t changes_up_to(i64 seconds) const noexcept;
     std::size_t changes_before(i64 seconds) const noexcept;
     std::int32_t offset_before(std::size_t i) const noexcept { return i == 0 ? initial_offset_ : offsets_[i - 1]; }
+    // The span from kept change i - 1 to change i (i <= count_), the changes
+    // past the table's end lying at or after cycle_end_.
+    OffsetPeriod period_after(std::size_t i) const noexcept {
+        return {i == 0 ? INT64_MIN : times_[i - 1], i < count_ ? times_[i] : cycle_end_, offset_before(i)};
+    }
+    OffsetPeriod period_searched(i64 seconds) const noexcept;
     std::optional<i64> next_change(i64 seconds) const noexcept;
     std::optional<i64> previous_change(i64 seconds) const noexcept;
     std::optional<ZoneTransition> transition_at(std::optional<i64> at) const noexcept;
@@ -246,7 +255,20 @@ private:
     std::uint32_t cycle_changes_ = 0;
     u64 rules_hash_ = 0;
     std::optional<PosixTz> footer_;
+    // The count of changes up to the instant period_at() last searched for
+    // (at most count_).  Any value is safe to read, so threads may race on
+    // it: relaxed, one word.
+    mutable std::atomic<std::uint32_t> recent_changes_ = 0;
 };
+
+// Inline, as most calls find the recent period, which ends at or before
+// cycle_end_: an instant beyond is searched, as is one in an empty span.
+inline OffsetPeriod Zone::period_at(i64 seconds) const noexcept {
+    const OffsetPeriod recent = period_after(recent_changes_.load(std::memory_order_relaxed));
+    if (seconds >= recent.from && seconds < recent.until) [[likely]]
+        return recent;
+    return period_searched(seconds);
+}
 
 std::expected<Zone, TzifError> parse_tzif(std::span<const std::uint8_t> data) noexcept;
 
