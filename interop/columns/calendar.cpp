@@ -10,6 +10,7 @@
 
 #include "core/calendar_arithmetic.hpp"
 #include "core/floor.hpp"
+#include "core/step_rounding.hpp"
 #include "core/threads.hpp"
 #include "interop/columns/columns.hpp"
 #include "interop/zones/zones.hpp"
@@ -258,6 +259,35 @@ template <std::int64_t PerSecond, bool Directed>
     return (failed | (out == INT64_MIN) | !in_range<PerSecond>(out)) ? Fault::Result : Fault::None;
 }
 
+// Rounding by vectors for a column that map_elements reads in blocks; no
+// kernel where there is none.
+struct Vectors {
+    StepRoundingKernel kernel = nullptr;
+    StepRounding rounding{};
+};
+
+// Rows to a vector kernel's call: 8 KB of counts, so that a block it leaves
+// to the element loop is read again from the cache.
+inline constexpr Py_ssize_t kVectorRows = 1024;
+
+// The vector kernel's terms for round_value(): the same rounding.  The
+// multiples of the step within the enclosing unit are those since the
+// epoch, which it starts at, so an even count of steps to it keeps the
+// parity of the count since the epoch.
+template <std::int64_t PerSecond>
+Vectors vectors_for(const Rounding &r) noexcept {
+    const Ties ties = r.mode != RoundingMode::HalfEven  ? (r.tie_up ? Ties::Up : Ties::Down)
+                      : (r.enclosing / r.step) % 2 == 0 ? Ties::ToEven
+                                                        : Ties::ToCaller;
+    const StepRounding rounding{r.step,
+                                PerSecond > 1 ? INT64_MIN + 1 : kMinUnixSeconds,
+                                PerSecond > 1 ? INT64_MAX : kMaxUnixSeconds,
+                                r.directed,
+                                r.directed_up,
+                                ties};
+    return {step_rounding_kernel(rounding), rounding};
+}
+
 // The first instant of the local day that begins at `midnight` (local
 // seconds): its midnight, the earlier of two in a fold, and where a change
 // of offset skips it, the change.
@@ -302,9 +332,11 @@ Fault round_element(std::int64_t v, const Rounding &r, const ZoneOrOffset &place
 // The new array of the column's dtype from element(v, out) for each element
 // that is not NaT; on a fault, nullptr with the error naming the index.  A
 // long column is mapped on every core, in pieces, each by its own copy of
-// `element` (whose state, a calendar step's month, is its own).
+// `element` (whose state, a calendar step's month, is its own).  Where a
+// vector kernel is given and the counts lie in order in native byte order,
+// it takes them a block at a time, and element() each block it leaves.
 template <class Element>
-PyObject *map_elements(const Numpy &np, const Column &c, const char *fn, const Element &element) {
+PyObject *map_elements(const Numpy &np, const Column &c, const char *fn, const Element &element, Vectors vectors = {}) {
     Py_buffer view;
     PyObject *result = new_int64_array(np, c.size, view);
     if (result == nullptr) return nullptr;
@@ -313,20 +345,37 @@ PyObject *map_elements(const Numpy &np, const Column &c, const char *fn, const E
     const int pieces = piece_count(c.size, threads);
     Fault faults[kPiecesMax];
     Py_ssize_t stops[kPiecesMax];
+    if (const Column::Elements all = c.elements(); all.stride != sizeof(std::int64_t) || all.swap)
+        vectors.kernel = nullptr;
     auto map_piece = [&](int piece) noexcept {
         Element each = element;
         const Column::Elements elements = c.elements();
         const auto end = static_cast<Py_ssize_t>(piece_start(c.size, pieces, piece + 1));
         Py_ssize_t i = static_cast<Py_ssize_t>(piece_start(c.size, pieces, piece));
         Fault fault = Fault::None;
-        for (; i < end; ++i) {
-            const std::int64_t v = elements.at(i);
-            if (v == INT64_MIN) {
-                values[i] = v;
-                continue;
+        // Up to `stop`, or to the first fault, where i stays.
+        auto map_rows = [&](Py_ssize_t stop) {
+            for (; i < stop; ++i) {
+                const std::int64_t v = elements.at(i);
+                if (v == INT64_MIN) {
+                    values[i] = v;
+                    continue;
+                }
+                fault = each(v, values[i]);
+                if (fault != Fault::None) break;
             }
-            fault = each(v, values[i]);
-            if (fault != Fault::None) break;
+        };
+        if (vectors.kernel == nullptr) {
+            map_rows(end);
+        } else {
+            while (i < end && fault == Fault::None) {
+                const Py_ssize_t stop = std::min(end, i + kVectorRows);
+                if (vectors.kernel(elements.base + i * elements.stride, values + i, static_cast<std::size_t>(stop - i),
+                                   vectors.rounding))
+                    i = stop;
+                else
+                    map_rows(stop);
+            }
         }
         faults[piece] = fault;
         stops[piece] = i;
@@ -466,13 +515,17 @@ static PyObject *round_numpy(PyObject *, PyObject *array, TimeUnit unit, std::in
             // The rounding by value: each piece's copy then stays in
             // registers, where through a reference every store of a result
             // might change it and it is loaded again per element.
-            return r.directed ? map_elements(*np, c, fn,
-                                             [r](std::int64_t v, std::int64_t &out) {
-                                                 return round_value<PerSecond, true>(v, r, out);
-                                             })
-                              : map_elements(*np, c, fn, [r](std::int64_t v, std::int64_t &out) {
-                                    return round_value<PerSecond, false>(v, r, out);
-                                });
+            return r.directed
+                       ? map_elements(
+                             *np, c, fn,
+                             [r](std::int64_t v, std::int64_t &out) { return round_value<PerSecond, true>(v, r, out); },
+                             vectors_for<PerSecond>(r))
+                       : map_elements(
+                             *np, c, fn,
+                             [r](std::int64_t v, std::int64_t &out) {
+                                 return round_value<PerSecond, false>(v, r, out);
+                             },
+                             vectors_for<PerSecond>(r));
         return map_elements(*np, c, fn, [r, at = *place](std::int64_t v, std::int64_t &out) {
             return round_element<PerSecond>(v, r, at, out);
         });
