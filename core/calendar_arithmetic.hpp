@@ -251,22 +251,46 @@ static_assert([] {
 constexpr bool valid_increment(TimeUnit unit, i64 increment) noexcept {
     const i64 most = kUnitsPerEnclosingUnit[static_cast<unsigned>(unit)];
     if (unit == TimeUnit::Day) return increment == 1;
-    return increment > 0 && increment < most && most % increment == 0;
+    // Both below 1000 here: a 32-bit remainder.
+    return increment > 0 && increment < most &&
+           static_cast<std::uint32_t>(most) % static_cast<std::uint32_t>(increment) == 0;
 }
 static_assert(valid_increment(TimeUnit::Hour, 12) && !valid_increment(TimeUnit::Hour, 24) &&
               !valid_increment(TimeUnit::Minute, 7) && valid_increment(TimeUnit::Day, 1) &&
               !valid_increment(TimeUnit::Day, 2) && !valid_increment(TimeUnit::Second, 0));
+
+// One unit's case of round_nanos_of_day(), its lengths constants: the
+// remainders by them are multiplications, and the count of units within
+// the enclosing one (below 1000), divided by the increment, is a 32-bit
+// division, where the same by 64-bit variables is among the processor's
+// longest steps.
+template <TimeUnit Unit>
+constexpr i64 round_nanos_within(i64 nanos, i64 increment, RoundingMode mode) noexcept {
+    constexpr i64 unit = nanos_per(Unit), enclosing = enclosing_nanos(Unit);
+    const i64 within = nanos % enclosing;
+    const auto count = static_cast<std::uint32_t>(within / unit), by = static_cast<std::uint32_t>(increment);
+    const std::uint32_t quotient = count / by;
+    const i64 below = i64{count - quotient * by} * unit + within % unit, above = increment * unit - below;
+    if (below == 0) return nanos;
+    const int half = (below > above) - (below < above);
+    return rounds_up(mode, false, half, (quotient & 1) != 0) ? nanos + above : nanos - below;
+}
 
 // A count of nanoseconds since the start of a day, [0, kNanosPerDay),
 // rounded on its count of `unit`s within the next larger unit; the result
 // lies in [0, kNanosPerDay], the day's end meaning the next midnight.
 // `increment` must be valid for the unit.
 constexpr i64 round_nanos_of_day(i64 nanos, TimeUnit unit, i64 increment, RoundingMode mode) noexcept {
-    const i64 enclosing = enclosing_nanos(unit);
-    const i64 within = nanos % enclosing;
-    // A multiple of increment * unit no larger than the enclosing unit: no
-    // overflow, so the value is always there.
-    return nanos - within + *round_to_multiple<i64>(within, increment * nanos_per(unit), mode);
+    switch (unit) {
+        case TimeUnit::Day: return round_nanos_within<TimeUnit::Day>(nanos, increment, mode);
+        case TimeUnit::Hour: return round_nanos_within<TimeUnit::Hour>(nanos, increment, mode);
+        case TimeUnit::Minute: return round_nanos_within<TimeUnit::Minute>(nanos, increment, mode);
+        case TimeUnit::Second: return round_nanos_within<TimeUnit::Second>(nanos, increment, mode);
+        case TimeUnit::Millisecond: return round_nanos_within<TimeUnit::Millisecond>(nanos, increment, mode);
+        case TimeUnit::Microsecond: return round_nanos_within<TimeUnit::Microsecond>(nanos, increment, mode);
+        case TimeUnit::Nanosecond: break;
+    }
+    return round_nanos_within<TimeUnit::Nanosecond>(nanos, increment, mode);
 }
 
 // A reading: a rounding up past the last instant of the day moves to the
