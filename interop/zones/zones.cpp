@@ -281,29 +281,41 @@ PyObject *zone_for_key(PyObject *key) {
     return stored < 0 ? nullptr : zone;
 }
 
-// The str of the key a text named last is kept: texts name one zone in
-// runs, and the str's hash, computed once, spares the cache lookup hashing
-// a new str each time.
+// The key a text named last is kept with its zone: texts name one zone in
+// runs, and the bytes' comparison spares making a str and looking it up.
+// clear_cache() forgets it with the cache.
+static PyMutex g_last_lock;
+static PyObject *g_last_key = nullptr;   // an ASCII str, owned
+static PyObject *g_last_zone = nullptr;  // the cache's zone for it, owned
+
+static void forget_last_key() {
+    PyMutex_Lock(&g_last_lock);
+    PyObject *key = std::exchange(g_last_key, nullptr), *zone = std::exchange(g_last_zone, nullptr);
+    PyMutex_Unlock(&g_last_lock);
+    Py_XDECREF(key);
+    Py_XDECREF(zone);
+}
+
 PyObject *zone_for_key_text(std::string_view text) {
-    static PyMutex lock;
-    static PyObject *last_key = nullptr;  // an ASCII str, owned
-    PyMutex_Lock(&lock);
-    PyObject *key = last_key != nullptr && static_cast<std::size_t>(PyUnicode_GET_LENGTH(last_key)) == text.size() &&
-                            std::memcmp(PyUnicode_DATA(last_key), text.data(), text.size()) == 0
-                        ? Py_NewRef(last_key)
-                        : nullptr;
-    PyMutex_Unlock(&lock);
-    if (key == nullptr) {
-        key = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-        if (key == nullptr) return nullptr;
-        if (PyUnicode_IS_COMPACT_ASCII(key)) {
-            PyMutex_Lock(&lock);
-            PyObject *replaced = std::exchange(last_key, Py_NewRef(key));
-            PyMutex_Unlock(&lock);
-            Py_XDECREF(replaced);
-        }
+    PyMutex_Lock(&g_last_lock);
+    PyObject *zone = g_last_key != nullptr &&
+                             static_cast<std::size_t>(PyUnicode_GET_LENGTH(g_last_key)) == text.size() &&
+                             std::memcmp(PyUnicode_DATA(g_last_key), text.data(), text.size()) == 0
+                         ? Py_NewRef(g_last_zone)
+                         : nullptr;
+    PyMutex_Unlock(&g_last_lock);
+    if (zone != nullptr) return zone;
+    PyObject *key = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    if (key == nullptr) return nullptr;
+    zone = zone_for_key(key);
+    if (zone != nullptr && PyUnicode_IS_COMPACT_ASCII(key)) {
+        PyMutex_Lock(&g_last_lock);
+        PyObject *old_key = std::exchange(g_last_key, Py_NewRef(key));
+        PyObject *old_zone = std::exchange(g_last_zone, Py_NewRef(zone));
+        PyMutex_Unlock(&g_last_lock);
+        Py_XDECREF(old_key);
+        Py_XDECREF(old_zone);
     }
-    PyObject *zone = zone_for_key(key);
     Py_DECREF(key);
     return zone;
 }
@@ -340,6 +352,7 @@ static constexpr auto zone_from_tzif_decl =
                             param<Any>("data"), param<OrNone<Any>>("key", {}));
 
 static PyObject *zone_clear_cache(PyObject *) {
+    forget_last_key();
     PyDict_Clear(g_cache);
     Py_RETURN_NONE;
 }

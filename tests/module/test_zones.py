@@ -13,7 +13,7 @@ import pytest
 from hypothesis import given
 from hypothesis import strategies as st
 from merandol import Date, DateTime, Duration, Time
-from merandol_interop import Zone, available_zones
+from merandol_interop import Zone, ZonedDateTime, available_zones
 
 KEYS = sorted(available_zones())  # each one is read, and walked against zoneinfo, below
 # Every zone's walk makes about a hundred thousand calls; the slow runs
@@ -111,10 +111,13 @@ def test_the_ends_of_the_range_answer():
 @pytest.mark.parametrize("key", [None, "Europe/Paris", "Asia/Tokyo"])
 def test_cache_pickle_and_equality(key):
     paris, tokyo = Zone("Europe/Paris"), Zone("Asia/Tokyo")
+    text = "2024-07-01T02:00:00+02:00[Europe/Paris]"
     assert Zone("Europe/Paris") is paris and pickle.loads(pickle.dumps(paris)) is paris
+    assert ZonedDateTime.parse(text).zone is paris
     Zone.clear_cache()
     again = Zone("Europe/Paris")  # read again: equal, with the same key and rules
     assert again is not paris and again == paris and hash(again) == hash(paris)
+    assert ZonedDateTime.parse(text).zone is again
     with open("/usr/share/zoneinfo/Europe/Paris", "rb") as file:
         zone, twin = Zone.from_tzif(data := file.read(), key=key), Zone.from_tzif(data, key=key)
     summer = DateTime.parse("2024-07-01T00:00:00Z")
