@@ -71,38 +71,45 @@ bool read_head(std::string_view head, Rfc9557Reading &out) noexcept {
     return true;
 }
 
-// What a byte may be in a zone name's part: first (a letter, "." or "_")
-// or later (those, a digit, "-" or "+").  A table, so that a byte costs
-// one load rather than a chain of comparisons.
-enum : std::uint8_t { kFirstInPart = 1, kLaterInPart = 2 };
+// What a byte may be in a zone name: first in a part (a letter or "_"; a
+// "." too, which needs a look at its part), later in one (those, a digit,
+// "-" or "+"), or the "/" between parts.  A table, so that a byte costs one
+// load and a test against what the byte before allows.
+enum : std::uint8_t { kFirstInPart = 1, kDotFirstInPart = 2, kLaterInPart = 4, kSeparator = 8 };
 inline constexpr auto kZoneNameBytes = [] {
     std::array<std::uint8_t, 256> table{};
     for (unsigned c = 0; c < 256; ++c) {
         const char b = static_cast<char>(c);
-        if (is_alpha(b) || b == '.' || b == '_')
+        if (is_alpha(b) || b == '_')
             table[c] = kFirstInPart | kLaterInPart;
+        else if (b == '.')
+            table[c] = kDotFirstInPart | kLaterInPart;
         else if (digits::is_digit(b) || b == '-' || b == '+')
             table[c] = kLaterInPart;
+        else if (b == '/')
+            table[c] = kSeparator;
     }
     return table;
 }();
-static_assert(kZoneNameBytes['E'] == 3 && kZoneNameBytes['5'] == kLaterInPart && kZoneNameBytes['/'] == 0);
+static_assert(kZoneNameBytes['E'] == 5 && kZoneNameBytes['5'] == kLaterInPart && kZoneNameBytes['/'] == kSeparator);
 
 // "Europe/Paris": parts of a leading letter, "." or "_", then letters,
 // digits, ".", "_", "-" or "+", split by "/"; no part is "." or "..".
 bool is_zone_name(std::string_view name) noexcept {
-    auto whole = [](std::string_view part) { return !part.empty() && part != "." && part != ".."; };
-    std::size_t start = 0;
+    constexpr std::uint8_t kPartStart = kFirstInPart | kDotFirstInPart;
+    std::uint8_t allowed = kPartStart;
     for (std::size_t i = 0; i < name.size(); ++i) {
-        const char c = name[i];
-        if (c == '/') {
-            if (!whole(digits::slice(name, start, i))) return false;
-            start = i + 1;
-        } else if ((kZoneNameBytes[static_cast<unsigned char>(c)] & (i == start ? kFirstInPart : kLaterInPart)) == 0) {
-            return false;
+        const std::uint8_t kind = kZoneNameBytes[static_cast<unsigned char>(name[i])];
+        const std::uint8_t matched = kind & allowed;
+        if (matched == 0) return false;
+        if (matched == kDotFirstInPart) [[unlikely]] {
+            const std::string_view part = digits::tail(name, i).substr(0, digits::tail(name, i).find('/'));
+            if (part == "." || part == "..") return false;
         }
+        allowed = kind == kSeparator ? kPartStart : kLaterInPart | kSeparator;
     }
-    return whole(digits::tail(name, start));
+    // Neither empty nor ending in "/".
+    return allowed != kPartStart;
 }
 
 // "+HH", "+HHMM" or "+HH:MM": a zone that keeps one offset, to the minute.

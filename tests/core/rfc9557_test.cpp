@@ -20,6 +20,7 @@ TEST(Rfc9557, ReadsTheOffsetAsWrittenAndTheZone) {
         {"2026-12-08T15:36:25[Etc/GMT+5][u-ca=ISO8601][u-ca=hebrew]", Rfc9557Offset::None, 0, "Etc/GMT+5", false,
          false},
         {"2026-12-08 15:36:25-0530[-01:30]", Rfc9557Offset::Minutes, -19800, "-01:30", false, true},
+        {"2026-12-08T15:36:25Z[.a/_b.../..c]", Rfc9557Offset::Utc, 0, ".a/_b.../..c", false, false},
     };
     for (const auto &c : cases) {
         const auto r = read_rfc9557(c.text);
@@ -39,6 +40,11 @@ TEST(Rfc9557, RefusesEachFaultAtItsPlace) {
         {"2026-12-08T15:36:25Z", {Rfc9557Fault::NoZone, 20}},
         {"2026-12-08T15:36:25Z[u-ca=iso8601]", {Rfc9557Fault::NoZone, 20}},
         {"2026-12-08T15:36:25Z[Europe/../Paris]", {Rfc9557Fault::BadZone, 21}},
+        {"2026-12-08T15:36:25Z[Europe/.]", {Rfc9557Fault::BadZone, 21}},
+        {"2026-12-08T15:36:25Z[Europe//Paris]", {Rfc9557Fault::BadZone, 21}},
+        {"2026-12-08T15:36:25Z[/Paris]", {Rfc9557Fault::BadZone, 21}},
+        {"2026-12-08T15:36:25Z[Europe/]", {Rfc9557Fault::BadZone, 21}},
+        {"2026-12-08T15:36:25Z[Europe/-Paris]", {Rfc9557Fault::BadZone, 21}},
         {"2026-12-08T15:36:25Z[1UTC]", {Rfc9557Fault::BadZone, 21}},
         {"2026-12-08T15:36:25Z[+24:00]", {Rfc9557Fault::BadZone, 21}},
         {"2026-12-08T15:36:25Z[UTC", {Rfc9557Fault::BadZone, 20}},
