@@ -51,8 +51,11 @@ namespace merandol::py {
 //            booleans, text, None, and what Kept and std::optional hold), and
 //            a default of any other type does not compile.
 //
-// convert runs on every call of the callable, so it stays inline, as the
-// frame's rules it leads to are, and a slow path goes out of line there.
+// convert runs on every call of the callable, so it is always inlined, as
+// the frame's rules it leads to are, and a slow path goes out of line
+// there.  Left to weigh it, link-time optimization has called it out of
+// line as the module grew: ZonedDateTime.add(days=1) took 52 ns where 47
+// with it inline.
 template <class C>
 concept Conversion = requires(PyObject *argument, typename C::type &out, const char *name) {
     { C::convert(argument, out, name) } -> std::same_as<bool>;
@@ -60,13 +63,13 @@ concept Conversion = requires(PyObject *argument, typename C::type &out, const c
 
 struct I64 {
     using type = std::int64_t;
-    static bool convert(PyObject *o, type &out, const char *name) { return to_i64(o, out, name); }
+    [[gnu::always_inline]] static bool convert(PyObject *o, type &out, const char *name) { return to_i64(o, out, name); }
 };
 
 template <class T>
 struct Int {
     using type = T;
-    static bool convert(PyObject *o, type &out, const char *name) { return to_int(o, out, name); }
+    [[gnu::always_inline]] static bool convert(PyObject *o, type &out, const char *name) { return to_int(o, out, name); }
 };
 
 struct I128 {
@@ -81,14 +84,14 @@ struct Bool {
 
 struct Text {
     using type = std::string_view;
-    static bool convert(PyObject *o, type &out, const char *name) { return to_text(o, out, name); }
+    [[gnu::always_inline]] static bool convert(PyObject *o, type &out, const char *name) { return to_text(o, out, name); }
 };
 
 // An instance of the class whose objects are `I` (DateObject and the like).
 template <class I>
 struct Of {
     using type = typename I::value_type;
-    static bool convert(PyObject *o, type &out, const char *name) { return to_instance<I>(o, out, name); }
+    [[gnu::always_inline]] static bool convert(PyObject *o, type &out, const char *name) { return to_instance<I>(o, out, name); }
 };
 
 // The argument itself, borrowed, for a callable that decides by its type.

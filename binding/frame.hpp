@@ -142,7 +142,7 @@ void note_argument(const char *name);
 bool to_i64_slow(PyObject *o, std::int64_t &out);
 
 // Conversion rule 1: the interpreter's C-long conversion.
-inline bool to_i64(PyObject *o, std::int64_t &out, const char *name) {
+[[gnu::always_inline]] inline bool to_i64(PyObject *o, std::int64_t &out, const char *name) {
     if (PyLong_CheckExact(o) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject *>(o))) {
         out = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject *>(o));
         return true;
