@@ -63,13 +63,17 @@ concept Conversion = requires(PyObject *argument, typename C::type &out, const c
 
 struct I64 {
     using type = std::int64_t;
-    [[gnu::always_inline]] static bool convert(PyObject *o, type &out, const char *name) { return to_i64(o, out, name); }
+    [[gnu::always_inline]] static bool convert(PyObject *o, type &out, const char *name) {
+        return to_i64(o, out, name);
+    }
 };
 
 template <class T>
 struct Int {
     using type = T;
-    [[gnu::always_inline]] static bool convert(PyObject *o, type &out, const char *name) { return to_int(o, out, name); }
+    [[gnu::always_inline]] static bool convert(PyObject *o, type &out, const char *name) {
+        return to_int(o, out, name);
+    }
 };
 
 struct I128 {
@@ -84,14 +88,18 @@ struct Bool {
 
 struct Text {
     using type = std::string_view;
-    [[gnu::always_inline]] static bool convert(PyObject *o, type &out, const char *name) { return to_text(o, out, name); }
+    [[gnu::always_inline]] static bool convert(PyObject *o, type &out, const char *name) {
+        return to_text(o, out, name);
+    }
 };
 
 // An instance of the class whose objects are `I` (DateObject and the like).
 template <class I>
 struct Of {
     using type = typename I::value_type;
-    [[gnu::always_inline]] static bool convert(PyObject *o, type &out, const char *name) { return to_instance<I>(o, out, name); }
+    [[gnu::always_inline]] static bool convert(PyObject *o, type &out, const char *name) {
+        return to_instance<I>(o, out, name);
+    }
 };
 
 // The argument itself, borrowed, for a callable that decides by its type.
