@@ -493,17 +493,10 @@ std::int32_t Zone::offset_at(i64 seconds) const noexcept {
     return offset_before(changes_up_to(into_table(seconds).seconds));
 }
 
-// Before cycle_end_ the table holds every change, so the offset found
-// lasts from the change before to the change after (to cycle_end_ past
-// the last).  Beyond, the changes around are a cycle's moved back, which
-// the instants there are too rare to be worth: the span is empty, and
-// every step from there searches again.
-OffsetPeriod Zone::period_searched(i64 seconds) const noexcept {
-    if (seconds >= cycle_end_) [[unlikely]]
-        return {seconds, seconds, offset_at(seconds)};
+std::size_t Zone::changes_searched(i64 seconds) const noexcept {
     const std::size_t i = changes_up_to(seconds);
     recent_changes_.store(static_cast<std::uint32_t>(i), std::memory_order_relaxed);
-    return period_after(i);
+    return i;
 }
 
 // Past the table's last change, the cycle's changes come again a cycle

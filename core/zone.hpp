@@ -210,7 +210,8 @@ private:
     OffsetPeriod period_after(std::size_t i) const noexcept {
         return {i == 0 ? INT64_MIN : times_[i - 1], i < count_ ? times_[i] : cycle_end_, offset_before(i)};
     }
-    OffsetPeriod period_searched(i64 seconds) const noexcept;
+    // changes_up_to(), kept as the recent count for period_at().
+    std::size_t changes_searched(i64 seconds) const noexcept;
     std::optional<i64> next_change(i64 seconds) const noexcept;
     std::optional<i64> previous_change(i64 seconds) const noexcept;
     std::optional<ZoneTransition> transition_at(std::optional<i64> at) const noexcept;
@@ -261,13 +262,22 @@ private:
     mutable std::atomic<std::uint32_t> recent_changes_ = 0;
 };
 
-// Inline, as most calls find the recent period, which ends at or before
-// cycle_end_: an instant beyond is searched, as is one in an empty span.
+// Before cycle_end_ the table holds every change, so the offset found
+// lasts from the change before to the change after (to cycle_end_ past
+// the last).  Beyond, the changes around are a cycle's moved back, which
+// the instants there are too rare to be worth: the span is empty, and
+// every step from there searches again.  Inline, as most calls find the
+// recent period; the period is made once, from the count of changes found
+// either way, as two made apart and merged are copied whole over the
+// separate stores of their fields, a load that waits until those reach
+// the cache.
 inline OffsetPeriod Zone::period_at(i64 seconds) const noexcept {
-    const OffsetPeriod recent = period_after(recent_changes_.load(std::memory_order_relaxed));
-    if (seconds >= recent.from && seconds < recent.until) [[likely]]
-        return recent;
-    return period_searched(seconds);
+    if (seconds >= cycle_end_) [[unlikely]]
+        return {seconds, seconds, offset_at(seconds)};
+    std::size_t i = recent_changes_.load(std::memory_order_relaxed);
+    if ((i != 0 && seconds < times_[i - 1]) || (i < count_ && seconds >= times_[i])) [[unlikely]]
+        i = changes_searched(seconds);
+    return period_after(i);
 }
 
 std::expected<Zone, TzifError> parse_tzif(std::span<const std::uint8_t> data) noexcept;
