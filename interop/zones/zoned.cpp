@@ -375,8 +375,9 @@ static PyObject *zoned_move(PyObject *self, i64 years, i64 months, i64 weeks, i6
     // six below 2^108.
     i128 span = 0;
     if ((hours | minutes | seconds | millis | micros | nanos) != 0) {
-        span = i128{hours} * (3600 * kNanosPerSecond) + i128{minutes} * (60 * kNanosPerSecond) +
-               i128{seconds} * kNanosPerSecond + i128{millis} * 1000000 + i128{micros} * 1000 + nanos;
+        constexpr i64 kNanosPerHour = 3600 * kNanosPerSecond, kNanosPerMinute = 60 * kNanosPerSecond;
+        span = i128{hours} * kNanosPerHour + i128{minutes} * kNanosPerMinute + i128{seconds} * kNanosPerSecond +
+               i128{millis} * 1000000 + i128{micros} * 1000 + nanos;
         if constexpr (Sign < 0) span = -span;
     }
     if (calendar.years != 0 || calendar.months != 0 || calendar.weeks != 0 || calendar.days != 0)
