@@ -356,10 +356,10 @@ static constexpr auto zoned_with_zone_decl =
 // Temporal's order: the calendar units move the local date (the day
 // clamped to the month reached), the reading is placed again with `how`,
 // then the exact units move the instant.  With no calendar unit the
-// instant is moved alone.  `sign` is -1 for subtract.  Each step is a
-// function of its own, so that each call runs through a small one.
-// The amounts come one by one, as the binder converted them: gathered into
-// an array they were copied 16 bytes at a time over the 8-byte stores that
+// instant is moved alone.  `Sign` is -1 for subtract.  Each step is a
+// function of its own, so that each call runs through a small one.  The
+// amounts come one by one, as the binder converted them: gathered into an
+// array they were copied 16 bytes at a time over the 8-byte stores that
 // made them, a load that waits until those stores reach the cache.
 template <int Sign>
 static PyObject *zoned_move(PyObject *self, i64 years, i64 months, i64 weeks, i64 days, i64 hours, i64 minutes,
