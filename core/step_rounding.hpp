@@ -29,9 +29,11 @@ struct StepRounding {
     // The counts that are values, before and after rounding; NaT
     // (INT64_MIN) lies below them.
     std::int64_t lowest, highest;
-    // Floor and ceil (trunc and expand, on counts that are never negative):
-    // only whether a remainder moves the count up.  Otherwise a remainder
-    // past half the step moves it up, and `ties` says where a half goes.
+    // Floor and ceil: only whether a remainder moves the count up.  (A
+    // caller rounding readings passes trunc and expand as these, since a
+    // reading's count within the larger unit is never negative, even where
+    // the count itself is.)  Otherwise a remainder past half the step moves
+    // it up, and `ties` says where a half goes.
     bool directed;
     bool up;
     Ties ties;
