@@ -16,8 +16,7 @@
 
 namespace merandol::py {
 
-bool check_increment(TimeUnit unit, std::int64_t increment) {
-    if (valid_increment(unit, increment)) return true;
+bool reject_increment(TimeUnit unit, std::int64_t increment) {
     const auto most = static_cast<long long>(kUnitsPerEnclosingUnit[static_cast<unsigned>(unit)]);
     const std::string_view word = TimeUnitWord::word_of(unit);
     if (unit == TimeUnit::Day)

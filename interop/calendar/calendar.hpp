@@ -68,10 +68,17 @@ inline constexpr char kRoundingModesAllowed[] =
     "'floor', 'ceil', 'trunc', 'expand', 'half_floor', 'half_ceil', 'half_trunc', 'half_expand' or 'half_even'";
 using RoundingModeWord = WordOf<RoundingMode, kRoundingModeWords, kRoundingModesAllowed>;
 
-// ValueError unless `increment` is valid for `unit` (Temporal's rule), as
+// The ValueError for an increment that is not valid for `unit`, as
 // "increment must be 1 for 'day', not 2" or "increment must divide 60
-// and be smaller than it for 'minute', not 7".
-bool check_increment(TimeUnit unit, std::int64_t increment);
+// and be smaller than it for 'minute', not 7"; false.
+bool reject_increment(TimeUnit unit, std::int64_t increment);
+
+// Whether `increment` is valid for `unit` (Temporal's rule), with the
+// ValueError when not.  Inline: the check is a few instructions, a call
+// to it as many again on every rounding.
+inline bool check_increment(TimeUnit unit, std::int64_t increment) {
+    return valid_increment(unit, increment) || reject_increment(unit, increment);
+}
 
 // ValueError for a unit that `what` ("a Time", "a Duration") cannot be
 // rounded to: a day.
