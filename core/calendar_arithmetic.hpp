@@ -293,10 +293,79 @@ constexpr i64 round_nanos_of_day(i64 nanos, TimeUnit unit, i64 increment, Roundi
     return round_nanos_within<TimeUnit::Nanosecond>(nanos, increment, mode);
 }
 
+// A time of day rounded on its fields, for a unit below the day: the count
+// of units within the enclosing one is a field (the hour, minute or second)
+// or a part of the nanoseconds, what lies below it is the fields after, and
+// the result rewrites the fields, where the way through the nanoseconds of
+// the day takes some ten multiplications there and back.  It `carries`
+// where the count reaches the enclosing unit's end (12:59 rounded up to the
+// hour), into the fields above, and has no time then.  A plain struct, and
+// always inlined: an optional (its storage a union) or a struct returned
+// from a call passes through memory, stored field by field and read back
+// whole, the stall that Time::from_fields describes.
+struct RoundedTime {
+    Time time;
+    bool carries;
+};
+
+template <TimeUnit Unit>
+[[gnu::always_inline]] constexpr RoundedTime round_time_fields(Time t, i64 increment, RoundingMode mode) noexcept {
+    static_assert(Unit != TimeUnit::Day);
+    constexpr i64 unit = nanos_per(Unit);
+    constexpr auto units = static_cast<std::uint32_t>(kUnitsPerEnclosingUnit[static_cast<unsigned>(Unit)]);
+    // The unit's count within the enclosing unit, and the nanoseconds of the
+    // fields below it.
+    std::uint32_t count;
+    i64 rest;
+    switch (Unit) {
+        case TimeUnit::Hour:
+            count = t.hour;
+            rest = (t.minute * i64{60} + t.second) * kNanosPerSecond + t.nanosecond;
+            break;
+        case TimeUnit::Minute: count = t.minute, rest = t.second * kNanosPerSecond + t.nanosecond; break;
+        case TimeUnit::Second: count = t.second, rest = t.nanosecond; break;
+        default: count = t.nanosecond / unit % units, rest = t.nanosecond % unit; break;
+    }
+    const auto by = static_cast<std::uint32_t>(increment);
+    const std::uint32_t quotient = count / by, lower = quotient * by;
+    const i64 below = i64{count - lower} * unit + rest, above = increment * unit - below;
+    if (below == 0) return {t, false};
+    const int half = (below > above) - (below < above);
+    const std::uint32_t reached = rounds_up(mode, false, half, (quotient & 1) != 0) ? lower + by : lower;
+    if (reached == units) return {{}, true};
+    switch (Unit) {
+        case TimeUnit::Hour: return {Time::from_fields(reached, 0, 0, 0), false};
+        case TimeUnit::Minute: return {Time::from_fields(t.hour, reached, 0, 0), false};
+        case TimeUnit::Second: return {Time::from_fields(t.hour, t.minute, reached, 0), false};
+        default: {
+            const i64 nanosecond = t.nanosecond - t.nanosecond % (unit * units) + i64{reached} * unit;
+            return {Time::from_fields(t.hour, t.minute, t.second, static_cast<std::uint32_t>(nanosecond)), false};
+        }
+    }
+}
+
+// round_time_fields() for any unit; a day always carries, its rounding
+// being a change of date or none.
+[[gnu::always_inline]] constexpr RoundedTime round_time_fields(Time t, TimeUnit unit, i64 increment,
+                                                               RoundingMode mode) noexcept {
+    switch (unit) {
+        case TimeUnit::Day: break;
+        case TimeUnit::Hour: return round_time_fields<TimeUnit::Hour>(t, increment, mode);
+        case TimeUnit::Minute: return round_time_fields<TimeUnit::Minute>(t, increment, mode);
+        case TimeUnit::Second: return round_time_fields<TimeUnit::Second>(t, increment, mode);
+        case TimeUnit::Millisecond: return round_time_fields<TimeUnit::Millisecond>(t, increment, mode);
+        case TimeUnit::Microsecond: return round_time_fields<TimeUnit::Microsecond>(t, increment, mode);
+        case TimeUnit::Nanosecond: return round_time_fields<TimeUnit::Nanosecond>(t, increment, mode);
+    }
+    return {{}, true};
+}
+
 // A reading: a rounding up past the last instant of the day moves to the
 // next day's midnight, which may lie beyond the range.
 constexpr std::expected<DateTime, DateError> round_reading(DateTime dt, TimeUnit unit, i64 increment,
                                                            RoundingMode mode) noexcept {
+    const RoundedTime within = round_time_fields(dt.time, unit, increment, mode);
+    if (!within.carries) return DateTime{dt.date, within.time};
     const i64 nanos = round_nanos_of_day(static_cast<i64>(nanos_since_midnight(dt.time)), unit, increment, mode);
     if (nanos == kNanosPerDay) {
         const auto next = day_after(dt.date);
@@ -309,6 +378,8 @@ constexpr std::expected<DateTime, DateError> round_reading(DateTime dt, TimeUnit
 
 // A time of day wraps at midnight.  The unit is no day.
 constexpr Time round_time_of_day(Time t, TimeUnit unit, i64 increment, RoundingMode mode) noexcept {
+    const RoundedTime within = round_time_fields(t, unit, increment, mode);
+    if (!within.carries) return within.time;
     const i64 nanos =
         round_nanos_of_day(static_cast<i64>(nanos_since_midnight(t)), unit, increment, mode) % kNanosPerDay;
     return Time::from_second_of_day(static_cast<std::uint32_t>(nanos / kNanosPerSecond),

@@ -30,14 +30,13 @@ struct Time {
         return Time{hour, minute, second, nanosecond};
     }
 
-    // From a second of the day in [0, 86399] and a nanosecond in range.
-    // Made as one 64-bit word where it can be: made field by field, the
-    // compiler stores the fields to memory one by one and copies the whole
-    // from there, and a load over several narrower stores waits until they
-    // reach the cache (some 15 cycles) where one over a single store is
-    // answered from it.
-    static constexpr Time from_second_of_day(std::uint32_t sod, std::uint32_t nanosecond) noexcept {
-        const std::uint32_t hour = sod / 3600, minute = sod % 3600 / 60, second = sod % 60;
+    // From fields known to be valid, made as one 64-bit word where it can
+    // be: made field by field, the compiler stores the fields to memory one
+    // by one and copies the whole from there, and a load over several
+    // narrower stores waits until they reach the cache (some 15 cycles)
+    // where one over a single store is answered from it.
+    static constexpr Time from_fields(unsigned hour, unsigned minute, unsigned second,
+                                      std::uint32_t nanosecond) noexcept {
         if !consteval {
             if constexpr (std::endian::native == std::endian::little)
                 return std::bit_cast<Time>(std::uint64_t{hour} | std::uint64_t{minute} << 8 |
@@ -47,10 +46,15 @@ struct Time {
                     static_cast<std::uint8_t>(second), nanosecond};
     }
 
+    // From a second of the day in [0, 86399] and a nanosecond in range.
+    static constexpr Time from_second_of_day(std::uint32_t sod, std::uint32_t nanosecond) noexcept {
+        return from_fields(sod / 3600, sod % 3600 / 60, sod % 60, nanosecond);
+    }
+
     friend constexpr bool operator==(Time, Time) noexcept = default;
 };
 static_assert(sizeof(Time) == 8 && std::is_trivially_copyable_v<Time>);
-// The fields' places that from_second_of_day() packs them at.
+// The fields' places that from_fields() packs them at.
 static_assert(offsetof(Time, minute) == 1 && offsetof(Time, second) == 2 && offsetof(Time, nanosecond) == 4);
 
 constexpr std::uint32_t seconds_since_midnight(Time t) noexcept {
