@@ -102,22 +102,6 @@ static std::expected<UtcOffset, ParseError> parse_offset(std::string_view text) 
     return *offset;
 }
 
-// The shapes every writer produces: a fixed-place local reading, then "Z"
-// or "+HH:MM".  Such a text starts with a digit and ends with a letter or a
-// digit, so there is nothing to trim, and the general parser would split it
-// at the same places.
-[[gnu::always_inline]] static inline bool read_fixed_rfc3339(std::string_view text, Rfc3339Reading &out) noexcept {
-    const std::size_t n = text.size();
-    if (n < kFixedDateTimeSize + 1) return false;  // and a "Z" at the least
-    if ((text[n - 1] | 0x20) == 'z') {
-        out.offset = UtcOffset{0};
-        return read_fixed_datetime(digits::slice(text, 0, n - 1), out.local);
-    }
-    return n >= kFixedDateTimeSize + kOffsetTextSize &&
-           read_fixed_offset(digits::tail(text, n - kOffsetTextSize), out.offset) &&
-           read_fixed_datetime(digits::slice(text, 0, n - kOffsetTextSize), out.local);
-}
-
 // Every other text, after trimming white space.
 static std::expected<Rfc3339Reading, ParseError> read_general_rfc3339(std::string_view text) noexcept {
     const auto fail = std::unexpected(ParseError::Rejected);

@@ -5,6 +5,7 @@
 #include <expected>
 #include <string_view>
 
+#include "core/digits.hpp"
 #include "core/offset.hpp"
 
 namespace merandol {
@@ -32,6 +33,27 @@ struct Rfc3339Reading {
     UtcOffset offset;
 };
 std::expected<Rfc3339Reading, ParseError> read_rfc3339(std::string_view text) noexcept;
+
+// The shapes every writer produces, a fixed-place local reading, then "Z"
+// or "+HH:MM", into any reading with a `local` and an `offset`; false for
+// every other text, which read_rfc3339 reads.  Such a text starts with a
+// digit and ends with a letter or a digit, so there is nothing to trim, and
+// the general reader would split it at the same places.  A caller reads in
+// place with it: a reading returned and copied is loaded whole over the
+// separate stores of its fields, a load that waits until they reach the
+// cache (some 15 cycles).
+template <class Reading>
+[[gnu::always_inline]] inline bool read_fixed_rfc3339(std::string_view text, Reading &out) noexcept {
+    const std::size_t n = text.size();
+    if (n < kFixedDateTimeSize + 1) return false;  // and a "Z" at the least
+    if ((text[n - 1] | 0x20) == 'z') {
+        out.offset = UtcOffset{0};
+        return read_fixed_datetime(digits::slice(text, 0, n - 1), out.local);
+    }
+    return n >= kFixedDateTimeSize + kOffsetTextSize &&
+           read_fixed_offset(digits::tail(text, n - kOffsetTextSize), out.offset) &&
+           read_fixed_datetime(digits::slice(text, 0, n - kOffsetTextSize), out.local);
+}
 
 // The text with White_Space characters removed from both ends.
 std::string_view trim_white_space(std::string_view text) noexcept;

@@ -47,6 +47,10 @@ bool read_head(std::string_view head, Rfc9557Reading &out) noexcept {
     if (head.empty() || !(digits::is_digit(head[0]) || head[0] == '+' || head[0] == '-') ||
         !(digits::is_digit(head.back()) || (head.back() | 0x20) == 'z'))
         return false;
+    if (read_fixed_rfc3339(head, out)) {
+        out.offset_kind = (head.back() | 0x20) == 'z' ? Rfc9557Offset::Utc : Rfc9557Offset::Minutes;
+        return true;
+    }
     if (const auto reading = read_rfc3339(head)) {
         out.local = reading->local;
         out.offset = reading->offset;
