@@ -643,7 +643,7 @@ template <const auto &D>
     if (nargs > p.positional) return bind_slow(p, args, nargs, kwnames, out);
     // A fixed count of stores, then the few positional arguments.
     std::fill_n(out, D.count, nullptr);
-    for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
+    for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = argument_at(args, i);
     const Py_ssize_t given = PyTuple_GET_SIZE(kwnames);
     for (Py_ssize_t k = 0; k < given; ++k) {
         PyObject *name = PyTuple_GET_ITEM(kwnames, k);
@@ -651,7 +651,7 @@ template <const auto &D>
         const int i = keyword_index<D>(static_cast<const char *>(PyUnicode_DATA(name)), PyUnicode_GET_LENGTH(name),
                                        std::make_index_sequence<D.count>{});
         if (i < 0 || out[i] != nullptr) return bind_slow(p, args, nargs, kwnames, out);
-        out[i] = args[nargs + k];
+        out[i] = argument_at(args, nargs + k);
     }
     for (int i = 0; i < p.required; ++i)
         if (out[i] == nullptr) return bind_slow(p, args, nargs, kwnames, out);

@@ -113,6 +113,17 @@ struct Params {
 
 bool bind_slow(const Params &p, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out);
 
+// An argument read on its own.  The interpreter has just stored the
+// arguments one by one, and the compiler would copy two at once: such a
+// load cannot be answered from the two stores and waits until they reach
+// the cache (some 15 cycles, 3 to 5 ns a call).  Passed through a
+// register, the value cannot be merged with its neighbour's.
+[[gnu::always_inline]] inline PyObject *argument_at(PyObject *const *args, Py_ssize_t i) noexcept {
+    PyObject *arg = args[i];
+    asm("" : "+r"(arg));
+    return arg;
+}
+
 // Vectorcall form: fills out[0..count) with borrowed references, nullptr
 // for an optional parameter that was not given.  Always inlined: with the
 // declaration's constant counts it is a few stores, where link-time
@@ -121,7 +132,7 @@ bool bind_slow(const Params &p, PyObject *const *args, Py_ssize_t nargs, PyObjec
 [[gnu::always_inline]] inline bool bind(const Params &p, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
                                         PyObject **out) {
     if (kwnames == nullptr && nargs >= p.required && nargs <= p.positional) {
-        for (Py_ssize_t i = 0; i < p.count; ++i) out[i] = i < nargs ? args[i] : nullptr;
+        for (Py_ssize_t i = 0; i < p.count; ++i) out[i] = i < nargs ? argument_at(args, i) : nullptr;
         return true;
     }
     return bind_slow(p, args, nargs, kwnames, out);
