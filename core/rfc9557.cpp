@@ -39,8 +39,9 @@ bool read_offset_seconds(std::string_view text, UtcOffset &out) noexcept {
 
 // The date-time before the annotations: its local reading and its offset,
 // if any.  The RFC 3339 reader takes every offset to the minute (its fixed
-// shape first, the usual text); what it refuses may end in "+HH:MM:SS" or
-// have no offset at all, which no time of day holds a sign or a "Z" in.
+// shape first, the usual text, read in place); what it refuses may end in
+// "+HH:MM:SS" or have no offset at all, which no time of day holds a sign
+// or a "Z" in.
 bool read_head(std::string_view head, Rfc9557Reading &out) noexcept {
     // No white space around it, which the RFC 3339 reader would trim: the
     // text starts with the year and ends with a digit or the "Z".
