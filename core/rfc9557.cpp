@@ -169,10 +169,12 @@ bool is_iso_calendar(std::string_view value) noexcept {
     return true;
 }
 
-}  // namespace
-
-std::expected<Rfc9557Reading, Rfc9557Error> read_rfc9557(std::string_view text) noexcept {
-    auto fail = [](Rfc9557Fault fault, std::size_t at) { return std::unexpected(Rfc9557Error{fault, at}); };
+// read_rfc9557() into `out`, or false with the `error`.
+bool read_annotated(std::string_view text, Rfc9557Reading &out, Rfc9557Error &error) noexcept {
+    auto fail = [&](Rfc9557Fault fault, std::size_t at) {
+        error = {fault, at};
+        return false;
+    };
     const std::size_t open = text.find('[');
     if (open == std::string_view::npos) {
         // A text without annotations: its date-time may still be wrong.
@@ -180,7 +182,6 @@ std::expected<Rfc9557Reading, Rfc9557Error> read_rfc9557(std::string_view text) 
         if (!read_head(text, ignored)) return fail(Rfc9557Fault::DateTime, 0);
         return fail(Rfc9557Fault::NoZone, text.size());
     }
-    Rfc9557Reading out{};
     if (!read_head(digits::slice(text, 0, open), out)) return fail(Rfc9557Fault::DateTime, 0);
 
     bool calendar_seen = false, calendar_critical = false;
@@ -219,7 +220,18 @@ std::expected<Rfc9557Reading, Rfc9557Error> read_rfc9557(std::string_view text) 
         }
         at = close + 1;
     }
-    return out;
+    return true;
+}
+
+}  // namespace
+
+// One reading, filled in place and returned as itself: a reading made
+// apart and returned is copied whole right after its last fields were
+// stored, a load that waits until those stores reach the cache.
+std::expected<Rfc9557Reading, Rfc9557Error> read_rfc9557(std::string_view text) noexcept {
+    std::expected<Rfc9557Reading, Rfc9557Error> result{std::in_place};
+    if (Rfc9557Error error; !read_annotated(text, *result, error)) result = std::unexpected(error);
+    return result;
 }
 
 }  // namespace merandol
