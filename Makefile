@@ -245,8 +245,8 @@ wheel-suite: test-venv
 # module (one unit at a time; its analyser is not run), ruff on the Python
 # that git tracks: files left in the clone beside it are nobody's to judge.
 # ruff takes the tracked scripts without .py that pyproject.toml names.
-LINTED_PYTHON = $(shell git ls-files -- '*.py' '*.pyi' tools/wheel-report)
-FORMATTED = $(wildcard core/*.[hc]pp binding/*.[hc]pp module/*.[hc]pp interop/*.[hc]pp interop/*/*.[hc]pp tests/core/*.cpp tests/declare/*.cpp fuzz/*.[hc]pp)
+LINTED_PYTHON = $(shell git ls-files -- '*.py' '*.pyi' tools/wheel-report tools/forwarding-stalls)
+FORMATTED = $(wildcard core/*.[hc]pp binding/*.[hc]pp module/*.[hc]pp interop/*.[hc]pp interop/*/*.[hc]pp tests/core/*.cpp tests/declare/*.cpp fuzz/*.[hc]pp tools/*.cpp)
 lint: build
 	clang-format-21 --dry-run -Werror $(FORMATTED)
 	@for f in core/*.cpp binding/*.cpp module/*.cpp interop/*.cpp interop/*/*.cpp; do \
