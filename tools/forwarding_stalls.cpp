@@ -16,8 +16,8 @@
 namespace {
 
 // The last store of each byte, kept in a direct-mapped table: a byte whose
-// slot another address took since counts as stored long ago, which at
-// worst misses a stall, never invents one.
+// slot another address took since counts as stored long ago.  With 2^24
+// slots and a window of some 80 instructions two addresses rarely meet.
 struct ByteStore {
     std::uint64_t address;
     std::uint64_t store;  // the store's ordinal number
