@@ -284,35 +284,48 @@ PyObject *zone_for_key(PyObject *key) {
 // The key a text named last is kept with its zone: texts name one zone in
 // runs, and the bytes' comparison spares making a str and looking it up.
 // clear_cache() forgets it with the cache.
-static PyMutex g_last_lock;
 static PyObject *g_last_key = nullptr;   // an ASCII str, owned
 static PyObject *g_last_zone = nullptr;  // the cache's zone for it, owned
 
+// The pair is read and replaced together.  With the GIL (and the one
+// interpreter the module allows) the interpreter serialises that; a
+// free-threaded build locks it.  A lock and its release are two atomic
+// read-modify-writes, each waiting for every store before it to reach the
+// cache, on every text read.
+#ifdef Py_GIL_DISABLED
+static PyMutex g_last_lock;
+static void lock_last_key() { PyMutex_Lock(&g_last_lock); }
+static void unlock_last_key() { PyMutex_Unlock(&g_last_lock); }
+#else
+static void lock_last_key() {}
+static void unlock_last_key() {}
+#endif
+
 static void forget_last_key() {
-    PyMutex_Lock(&g_last_lock);
+    lock_last_key();
     PyObject *key = std::exchange(g_last_key, nullptr), *zone = std::exchange(g_last_zone, nullptr);
-    PyMutex_Unlock(&g_last_lock);
+    unlock_last_key();
     Py_XDECREF(key);
     Py_XDECREF(zone);
 }
 
 PyObject *zone_for_key_text(std::string_view text) {
-    PyMutex_Lock(&g_last_lock);
+    lock_last_key();
     PyObject *zone = g_last_key != nullptr &&
                              static_cast<std::size_t>(PyUnicode_GET_LENGTH(g_last_key)) == text.size() &&
                              std::memcmp(PyUnicode_DATA(g_last_key), text.data(), text.size()) == 0
                          ? Py_NewRef(g_last_zone)
                          : nullptr;
-    PyMutex_Unlock(&g_last_lock);
+    unlock_last_key();
     if (zone != nullptr) return zone;
     PyObject *key = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
     if (key == nullptr) return nullptr;
     zone = zone_for_key(key);
     if (zone != nullptr && PyUnicode_IS_COMPACT_ASCII(key)) {
-        PyMutex_Lock(&g_last_lock);
+        lock_last_key();
         PyObject *old_key = std::exchange(g_last_key, Py_NewRef(key));
         PyObject *old_zone = std::exchange(g_last_zone, Py_NewRef(zone));
-        PyMutex_Unlock(&g_last_lock);
+        unlock_last_key();
         Py_XDECREF(old_key);
         Py_XDECREF(old_zone);
     }
