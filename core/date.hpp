@@ -16,7 +16,11 @@ using u64 = std::uint64_t;
 using i128 = __int128;
 using u128 = unsigned __int128;
 
-enum class DateError : std::uint8_t { InvalidDate, OutOfRange };
+// As wide as the year: in a std::expected<Date, DateError> the error
+// shares the year's bytes, and a one-byte error had the compiler keep the
+// year's bytes apart and put the Date back together through memory, a
+// load that waits on several stores.
+enum class DateError : std::uint32_t { InvalidDate, OutOfRange };
 
 constexpr std::string_view error_name(DateError e) noexcept {
     return e == DateError::InvalidDate ? "InvalidDate" : "OutOfRange";
