@@ -119,12 +119,11 @@ void add_note(const char *format, ...) {
 
 void note_argument(const char *name) { add_note("while processing '%s'", name); }
 
-bool to_i64_slow(PyObject *o, std::int64_t &out) {
+std::optional<std::int64_t> to_i64_slow(PyObject *o) {
     static_assert(sizeof(long) == sizeof(std::int64_t));
     const long v = PyLong_AsLong(o);
-    if (v == -1 && PyErr_Occurred()) return false;
-    out = v;
-    return true;
+    if (v == -1 && PyErr_Occurred()) return std::nullopt;
+    return v;
 }
 
 bool range_error(std::int64_t v, std::int64_t lo, const char *name) {

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string_view>
 #include <type_traits>
 
@@ -150,15 +151,20 @@ void add_note(const char *format, ...);
 // Adds "while processing '{name}'" to the pending exception.
 void note_argument(const char *name);
 
-bool to_i64_slow(PyObject *o, std::int64_t &out);
+// Returned, not stored through a reference: a reference would make the
+// caller keep every converted argument in memory around the call.
+std::optional<std::int64_t> to_i64_slow(PyObject *o);
 
 // Conversion rule 1: the interpreter's C-long conversion.
 [[gnu::always_inline]] inline bool to_i64(PyObject *o, std::int64_t &out, const char *name) {
-    if (PyLong_CheckExact(o) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject *>(o))) {
+    if (PyLong_CheckExact(o) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject *>(o))) [[likely]] {
         out = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject *>(o));
         return true;
     }
-    if (to_i64_slow(o, out)) return true;
+    if (const auto v = to_i64_slow(o)) {
+        out = *v;
+        return true;
+    }
     note_argument(name);
     return false;
 }
