@@ -45,12 +45,19 @@ struct CalendarAmount {
         moved = Date{static_cast<std::int32_t>(year), static_cast<std::uint8_t>(month),
                      static_cast<std::uint8_t>(d.day < last ? d.day : last)};
     }
-    // 7 * 2^63 + 2^63 < 2^67: the days cannot overflow 128 bits, and a
-    // count beyond 64 bits leaves the range, which add_days checks for the
-    // others (stepping within the month without the day number).
-    const i128 days = i128{amount.weeks} * 7 + amount.days;
-    if (days < INT64_MIN || days > INT64_MAX) return std::unexpected(DateError::OutOfRange);
-    return add_days(moved, static_cast<i64>(days));
+    // Usually the days fit 64 bits as they are summed.  Where they do not,
+    // the exact sum, |7 * 2^63 + 2^63| < 2^67, may still fit (huge weeks
+    // undone by days); a count beyond 64 bits leaves the range, which
+    // add_days checks for the others (stepping within the month without
+    // the day number).
+    i64 days;
+    if (__builtin_mul_overflow(amount.weeks, 7, &days) || __builtin_add_overflow(days, amount.days, &days))
+        [[unlikely]] {
+        const i128 exact = i128{amount.weeks} * 7 + amount.days;
+        if (exact < INT64_MIN || exact > INT64_MAX) return std::unexpected(DateError::OutOfRange);
+        days = static_cast<i64>(exact);
+    }
+    return add_days(moved, days);
 }
 
 // A reading keeps its time of day.
@@ -403,6 +410,8 @@ static_assert(!add_calendar(Date{INT32_MAX, 12, 1}, {.months = 1, .days = -31}))
 static_assert(!add_calendar(Date{2024, 1, 1}, {.years = INT64_MAX}) &&
               !add_calendar(Date{2024, 1, 1}, {.days = INT64_MIN}));
 static_assert(*add_calendar(Date{INT32_MIN, 1, 1}, {.years = -1, .months = 12}) == Date{INT32_MIN, 1, 1});
+// 7 * (INT64_MAX / 7 + 1) = 2^63 + 6 overflows 64 bits; with -2^63 days, 6.
+static_assert(*add_calendar(Date{2024, 1, 1}, {.weeks = INT64_MAX / 7 + 1, .days = INT64_MIN}) == Date{2024, 1, 7});
 static_assert(iso_week_date({2024, 12, 30}) == IsoWeekDate{2025, 1, Weekday::Monday});
 static_assert(iso_week_date({2021, 1, 3}) == IsoWeekDate{2020, 53, Weekday::Sunday});
 static_assert(iso_week_date({1970, 1, 1}) == IsoWeekDate{1970, 1, Weekday::Thursday});
