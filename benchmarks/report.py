@@ -17,6 +17,12 @@ CONVERSION_FACTOR = 1.5
 MAX_TRACED_BYTES = 64 * 1024
 MAX_BLOCKS = 1000
 MAX_RSS_BYTES = 1024 * 1024
+# Every ZonedDateTime operation at most this share of whenever's time (and
+# faster than pendulum's and the standard library's).
+ZONED_SHARE_OF_WHENEVER = 0.5
+# add_calendar of a Date against Date.add_days, the same step without the
+# calendar's units.
+CALENDAR_ADD_BOUND = 1.2
 
 
 def _fastest_peer(entry):
@@ -86,6 +92,8 @@ def targets(summary):
         )
     )
 
+    found += calendar_targets(operations)
+
     sizes = summary["sizes"]
     wrong = [
         f"{name} {s['bytes']} bytes (target {s['target']}, {s['stdlib']} {s['stdlib_bytes']})"
@@ -112,6 +120,44 @@ def targets(summary):
             growing.append(f"{op} (+{check['traced_bytes']} B traced, +{check['blocks']} blocks)")
     unmeasured = [op for op, check in memory["operations"].items() if check is None]
     found.append(_target(f"no growth of memory over {memory['repeats']:,} repeated operations", growing, unmeasured))
+    return found
+
+
+def calendar_targets(operations):
+    """The zoned date-time against whenever, pendulum and the standard
+    library, and add_calendar of a Date against Date.add_days."""
+    by_op = {e["op"]: e for e in operations}
+    zoned = [e for e in operations if "ZonedDateTime" in e["op"]]
+    slow, unmeasured = [], []
+    for e in zoned:
+        ours, peers = e["merandol_ns"], e["peers"]
+        if ours is None or peers.get("whenever") is None:
+            unmeasured.append(e["op"])
+            continue
+        if ours > ZONED_SHARE_OF_WHENEVER * peers["whenever"]:
+            slow.append(f"{e['op']}: {ours / peers['whenever']:.2f} of whenever's time")
+        slow += [
+            f"{e['op']}: {ours / peers[name]:.2f}x {name}'s time"
+            for name in ("pendulum", "datetime")
+            if peers.get(name) is not None and ours >= peers[name]
+        ]
+    found = [
+        _target(
+            f"every ZonedDateTime operation at most {ZONED_SHARE_OF_WHENEVER:g} of whenever's time, "
+            "and faster than pendulum's and datetime's",
+            slow,
+            unmeasured,
+        )
+    ]
+
+    add, add_days = by_op.get("add_calendar(Date, days=1)"), by_op.get("add_days")
+    text = f"add_calendar(Date, days=1) at most {CALENDAR_ADD_BOUND:g}x Date.add_days(1)"
+    if add is None or add_days is None or add["merandol_ns"] is None or add_days["merandol_ns"] is None:
+        found.append(_target(text, [], ["add_calendar(Date, days=1)", "add_days"]))
+    else:
+        ratio = add["merandol_ns"] / add_days["merandol_ns"]
+        over = [f"{ratio:.2f}x ({add['merandol_ns']:.1f} ns against {add_days['merandol_ns']:.1f})"]
+        found.append(_target(text, over if ratio > CALENDAR_ADD_BOUND else [], []))
     return found
 
 
